@@ -1,0 +1,149 @@
+// The platform MIDI service: the one interface through which the device layer
+// reaches real MIDI. Backends (ALSA sequencer, JACK, the built-in loopback) implement
+// it; the device classes call nothing else.
+//
+// Threading rules every backend keeps:
+// - TMidiService's enumeration and open calls run on the UI thread and return
+//   quickly (names come from the backend's own cached list, refreshed on hot-plug).
+// - Input callbacks run on a backend thread, never the UI thread, one at a time per
+//   port and in arrival order. Long buffers come back in the order they were added.
+// - Output completions run on a backend thread, one call per completed buffer.
+// - TMidiInPort::AddBuffer may be called from any thread, also from inside the
+//   input callback. Every other port call (Start, Stop, Reset, ShortMsg, LongMsg,
+//   destruction) comes from one caller thread and never from inside a callback:
+//   Reset and destruction wait for a running callback to finish.
+// - Destroying a port closes it and releases everything the backend holds for it
+//   (threads, ports, connections). Buffers still queued are handed back through the
+//   callback first (input: as LongData; output: as completions), so nothing leaks.
+//   After destruction no callback for that port runs any more.
+// - The devices-changed handler may be called on any thread; it must only post a
+//   notice to the UI thread, which then rescans once.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace pelrow {
+
+// Result of a service call: 0 is success, anything else an error whose text the
+// service supplies through InErrorText / OutErrorText.
+using TMidiResult = uint32_t;
+
+constexpr TMidiResult MidiOk = 0;
+constexpr TMidiResult MidiErrUnspecified = 1;
+constexpr TMidiResult MidiErrBadDeviceId = 2;
+constexpr TMidiResult MidiErrAllocated = 4;
+constexpr TMidiResult MidiErrInvalidHandle = 5;
+constexpr TMidiResult MidiErrNoDriver = 6;
+constexpr TMidiResult MidiErrNoMemory = 7;
+constexpr TMidiResult MidiErrInvalidParam = 11;
+constexpr TMidiResult MidiErrNotReady = 67;
+constexpr TMidiResult MidiErrNoDevice = 68;
+// Codes from 1000 up are backend-specific; their backend supplies the texts.
+constexpr TMidiResult MidiErrBackendBase = 1000;
+
+// A long-message buffer handed to the service. The caller owns the memory; the
+// service borrows it from AddBuffer/LongMsg until it hands it back.
+struct TMidiBuffer {
+  uint8_t* Data = nullptr;
+  uint32_t BufferLength = 0;  // bytes available at Data
+  uint32_t BytesRecorded = 0; // input: bytes the service wrote
+  void* User = nullptr;       // the caller's own back-reference
+  uint32_t Flags = 0;         // MidiBuffer... flags, kept by the service
+};
+
+constexpr uint32_t MidiBufferDone = 0x1;    // handed back to the caller
+constexpr uint32_t MidiBufferInQueue = 0x4; // queued with the service
+
+// What an input callback reports. The codes keep the values of the multimedia
+// service the program was first written against, so traces read the same.
+enum class TMidiInCode : uint32_t {
+  Open = 0x3C1,
+  Close = 0x3C2,
+  Data = 0x3C3,      // Message: a packed short message
+  LongData = 0x3C4,  // Buffer: filled (or returned by Reset with what it holds)
+  Error = 0x3C5,     // Message: a byte that belongs to no message
+  LongError = 0x3C6, // Buffer: a SysEx cut short by another status byte
+  MoreData = 0x3CC,  // Message: as Data, the caller is falling behind
+  Overflow = 0x3E0,  // the backend's own bounded queue was full and input was lost
+};
+
+struct TMidiInNotice {
+  TMidiInCode Code = TMidiInCode::Data;
+  uint32_t Message = 0; // status | data1 << 8 | data2 << 16
+  TMidiBuffer* Buffer = nullptr;
+  uint32_t Timestamp = 0; // milliseconds since Start
+};
+
+using TMidiInCallback = std::function<void(const TMidiInNotice& notice)>;
+using TMidiOutCallback = std::function<void(TMidiBuffer& done)>;
+
+// One open input. Input is delivered only between Start and Stop. SysEx bytes are
+// written into the added buffers in order, one SysEx piece per buffer: a buffer is
+// handed back when it is full or when F7 ends the message (F7 included). Real-time
+// bytes (F8-FF) inside a SysEx come as short messages and do not end it. When no
+// buffer is free the backend keeps the input (bounded) and reports Overflow beyond
+// that bound, never a silent drop; short messages stay in order with SysEx data.
+class TMidiInPort {
+public:
+  virtual ~TMidiInPort() = default;
+  virtual TMidiResult Start() = 0;
+  // Stops delivery; a partly filled buffer is handed back, empty ones stay queued.
+  virtual TMidiResult Stop() = 0;
+  // Stops and hands back every queued buffer before returning.
+  virtual TMidiResult Reset() = 0;
+  virtual TMidiResult AddBuffer(TMidiBuffer& buffer) = 0;
+};
+
+// One open output. Short messages go out at once; long buffers are queued and
+// completed later in order through the completion callback.
+class TMidiOutPort {
+public:
+  virtual ~TMidiOutPort() = default;
+  virtual TMidiResult ShortMsg(uint32_t packed) = 0;
+  virtual TMidiResult LongMsg(TMidiBuffer& buffer) = 0;
+  // Completes every queued long buffer (sent or not) before returning.
+  virtual TMidiResult Reset() = 0;
+};
+
+class TMidiService {
+public:
+  virtual ~TMidiService() = default;
+
+  // Short name for traces and the status line ("ALSA", "JACK", "Loopback").
+  virtual std::string Name() const = 0;
+
+  // Devices are numbered 0..count-1 per direction. A name is stable across replug
+  // and reboot. A refused index gives a non-zero result and leaves name untouched.
+  virtual int InputCount() = 0;
+  virtual int OutputCount() = 0;
+  virtual TMidiResult InputName(int index, std::string& name) = 0;
+  virtual TMidiResult OutputName(int index, std::string& name) = 0;
+
+  // On success port is set; on failure it stays empty.
+  virtual TMidiResult OpenInput(int index, TMidiInCallback callback,
+                                std::unique_ptr<TMidiInPort>& port) = 0;
+  virtual TMidiResult OpenOutput(int index, TMidiOutCallback callback,
+                                 std::unique_ptr<TMidiOutPort>& port) = 0;
+
+  // 0 when text was written; any other result means there is no text for code.
+  virtual TMidiResult InErrorText(TMidiResult code, std::string& text) const;
+  virtual TMidiResult OutErrorText(TMidiResult code, std::string& text) const;
+
+  // Installs the devices-changed handler (see the threading rules above).
+  virtual void SetOnDevicesChanged(std::function<void()> handler) = 0;
+};
+
+// Texts of the common result codes, shared by every backend; false for other codes.
+bool CommonMidiErrorText(TMidiResult code, std::string& text);
+
+// Factories of the platform backends, each defined in its own backend folder. The
+// start-up choice calls them only where that backend is built (PELROW_HAVE_ALSA /
+// PELROW_HAVE_JACK). A factory that finds its platform unusable (no sequencer
+// device, no JACK server answering) returns null and says why in failure.
+std::unique_ptr<TMidiService> CreateAlsaMidiService(std::string& failure);
+std::unique_ptr<TMidiService> CreateJackMidiService(std::string& failure);
+
+} // namespace pelrow
