@@ -1,0 +1,59 @@
+// The main window's menus as data: every item's name, caption (with "&" before its
+// access key), hint and kind. The widget layer turns this table into real menus and
+// binds each item to the handler of the same name, so a caption or hint is written
+// in exactly one place.
+#pragma once
+
+#include <span>
+#include <string>
+
+namespace pelrow {
+
+enum class TMenuItemKind {
+  Menu,      // a top-level menu of the menu bar
+  Command,   // an ordinary item
+  Check,     // an item with a check mark
+  Separator, // a dividing line
+};
+
+struct TMenuItemSpec {
+  const char* Name;   // component name, also the widget's object name
+  const char* Parent; // name of the top-level menu; empty for a top-level menu
+  const char* Caption;
+  const char* Hint; // shown in the status bar while the item is highlighted
+  TMenuItemKind Kind;
+};
+
+// The menu bar in display order: each top-level menu followed by its items.
+std::span<const TMenuItemSpec> MainMenuItems();
+
+// The context menu shared by the two boxes and the two logs, in display order.
+std::span<const TMenuItemSpec> PopupMenuItems();
+
+// The item of either table with this name, or nullptr.
+const TMenuItemSpec* FindMenuItem(const std::string& name);
+
+// The character after the single "&" of a caption, or '\0' when it has none
+// ("&&" stands for a literal ampersand).
+char AccessKey(const std::string& caption);
+
+// Which context-menu items show and which are enabled, for the box it was opened on.
+struct TPopupContext {
+  bool IsOutBox;  // opened on the Out box, the only one that can be sent
+  bool HasSelection;
+  bool ReadOnly;
+  bool ClipboardHasText;
+};
+
+struct TPopupItemState {
+  bool Visible;
+  bool Enabled;
+};
+
+struct TPopupState {
+  TPopupItemState Copy, Paste, Cut, Delete, SelectAll, Clear, Send;
+};
+
+TPopupState PopupStateFor(const TPopupContext& context);
+
+} // namespace pelrow

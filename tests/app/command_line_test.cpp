@@ -1,0 +1,53 @@
+// Command-line splitting: our options out, everything else a file name.
+#include "app/command_line.h"
+
+#include <gtest/gtest.h>
+
+namespace pelrow {
+namespace {
+
+using Args = std::vector<std::string>;
+
+TEST(CommandLine, OptionsAreTakenOutAndTheRestAreFileNamesInOrder) {
+  const TCommandLine c =
+      ParseCommandLine({"a.syx", "--midi=jack", "b c.txt", "--version", "-x", "--help", "d.mid"});
+  EXPECT_EQ(c.Backend, TMidiBackendChoice::Jack);
+  EXPECT_TRUE(c.ShowHelp);
+  EXPECT_TRUE(c.ShowVersion);
+  EXPECT_EQ(c.FileNames, (Args{"a.syx", "b c.txt", "-x", "d.mid"}));
+  EXPECT_EQ(c.Error, "");
+}
+
+TEST(CommandLine, EachBackendChoiceIsRecognisedAndTheLastOneWins) {
+  EXPECT_EQ(ParseCommandLine({}).Backend, TMidiBackendChoice::Automatic);
+  EXPECT_EQ(ParseCommandLine({"--midi=alsa"}).Backend, TMidiBackendChoice::Alsa);
+  EXPECT_EQ(ParseCommandLine({"--midi=loopback"}).Backend, TMidiBackendChoice::Loopback);
+  EXPECT_EQ(ParseCommandLine({"--midi=alsa", "--midi=jack"}).Backend, TMidiBackendChoice::Jack);
+}
+
+TEST(CommandLine, MalformedBackendChoiceIsReportedNotTakenAsAFile) {
+  for (const std::string arg : {"--midi=ALSA", "--midi=", "--midi", "--midi=coremidi"}) {
+    const TCommandLine c = ParseCommandLine({arg, "x.syx"});
+    EXPECT_NE(c.Error, "") << arg;
+    EXPECT_EQ(c.Backend, TMidiBackendChoice::Automatic) << arg;
+    EXPECT_EQ(c.FileNames, Args{"x.syx"}) << arg;
+  }
+  EXPECT_NE(ParseCommandLine({"--midi=coremidi"}).Error.find("\"coremidi\""), std::string::npos);
+}
+
+TEST(CommandLine, DoubleDashMakesLaterOptionsFileNames) {
+  const TCommandLine c = ParseCommandLine({"--", "--help", "--midi=jack", "--"});
+  EXPECT_FALSE(c.ShowHelp);
+  EXPECT_EQ(c.Backend, TMidiBackendChoice::Automatic);
+  EXPECT_EQ(c.FileNames, (Args{"--help", "--midi=jack", "--"}));
+}
+
+TEST(CommandLine, UsageNamesTheProgramAndEveryOption) {
+  const std::string usage = UsageText("pelrow");
+  EXPECT_EQ(usage.rfind("Usage: pelrow ", 0), 0u);
+  for (const char* option : {"--midi=alsa|jack|loopback", "--help", "--version"})
+    EXPECT_NE(usage.find(option), std::string::npos) << option;
+}
+
+} // namespace
+} // namespace pelrow
