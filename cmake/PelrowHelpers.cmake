@@ -8,6 +8,9 @@
 # (files directly in <dir>, not in its subfolders).
 function(pelrow_core_area name dir)
   file(GLOB sources CONFIGURE_DEPENDS ${dir}/*.cpp)
+  if(NOT sources)
+    return()
+  endif()
   add_library(${name} OBJECT ${sources})
   target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src ${PROJECT_BINARY_DIR}/generated)
   target_link_libraries(${name} PUBLIC Threads::Threads)

@@ -1,0 +1,90 @@
+#include "app/line_formatter.h"
+
+#include <exception>
+
+namespace pelrow {
+
+namespace {
+
+constexpr char HexDigits[16] = {'0', '1', '2', '3', '4', '5', '6', '7',
+                                '8', '9', 'A', 'B', 'C', 'D', 'E', 'F'};
+constexpr uint8_t EndOfExclusive = 0xF7;
+
+// Writes n bytes as "XX XX XX" into a text sized once.
+void WriteHexBytes(const uint8_t* bytes, int n, std::string& text) {
+  text.resize(static_cast<size_t>(n) * 3 - 1);
+  char* out = text.data();
+  for (int k = 0; k < n; ++k) {
+    if (k > 0)
+      *out++ = ' ';
+    *out++ = HexDigits[bytes[k] >> 4];
+    *out++ = HexDigits[bytes[k] & 0x0F];
+  }
+}
+
+// Runs a formatting step; a failure (out of memory for a huge block, say) is
+// reported on the In side and turns into false instead of escaping.
+constexpr const char* UnknownFormattingError = "Unknown error while formatting received data";
+
+// Runs a formatting step; a failure (out of memory for a huge block, say) is
+// reported on the In side and turns into false instead of escaping.
+template <typename Step> bool Guarded(const TShowStatus& showStatus, Step step) {
+  std::string message;
+  try {
+    step();
+    return true;
+  } catch (const std::exception& e) {
+    message = e.what();
+  } catch (...) {
+    message = UnknownFormattingError;
+  }
+  if (showStatus)
+    showStatus(message, TStatusSide::In, TStatusKind::Error, false);
+  return false;
+}
+
+} // namespace
+
+int SplitThreshold(bool splitLongMessages, int splitLongMessagesThreshold) {
+  return splitLongMessages ? splitLongMessagesThreshold : -1;
+}
+
+void FormatHexLine(const uint8_t*& data, int& remaining, int limit, std::string& text) {
+  int scanEnd = remaining;
+  if (limit > 0 && limit < scanEnd)
+    scanEnd = limit;
+  // The first byte is always taken so that callers always make progress; a status
+  // byte starts a new line, except F7, which stays on the line it closes.
+  int n = 1;
+  while (n < scanEnd && (data[n] < 0x80 || data[n] == EndOfExclusive))
+    ++n;
+  WriteHexBytes(data, n, text);
+  data += n;
+  remaining -= n;
+}
+
+bool AddLongMessageLines(const uint8_t* data, int length, int limit, const TAddLine& addLine,
+                         const TShowStatus& showStatus) {
+  return Guarded(showStatus, [&] {
+    int remaining = length;
+    while (remaining > 0) {
+      std::string text;
+      FormatHexLine(data, remaining, limit, text);
+      addLine(std::move(text));
+    }
+  });
+}
+
+bool AddShortMessageLine(uint8_t status, uint8_t data1, uint8_t data2, int length,
+                         const TAddLine& addLine, const TShowStatus& showStatus) {
+  if (length < 1 || length > 3)
+    return true;
+  return Guarded(showStatus, [&] {
+    const uint8_t bytes[3] = {status, data1, data2};
+    std::string text;
+    WriteHexBytes(bytes, length, text);
+    addLine(std::move(text));
+  });
+}
+
+} // namespace pelrow

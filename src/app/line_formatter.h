@@ -1,0 +1,34 @@
+// Received MIDI data as lines of hexadecimal text: upper-case digits, one blank
+// between bytes. Long data is cut before every status byte except F7 and, when
+// splitting is on, after a fixed number of bytes. Every line is valid input for
+// the Out box's parser.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "app/status_report.h"
+
+namespace pelrow {
+
+// Receives each finished line (the In box's line list, or any other list).
+using TAddLine = std::function<void(std::string&& line)>;
+
+// Bytes per line for long data: the threshold when splitting is on, else -1.
+int SplitThreshold(bool splitLongMessages, int splitLongMessagesThreshold);
+
+// Takes the bytes of one line from `data` (at least one), writes them to `text`,
+// and moves `data` and `remaining` past them. `limit` <= 0 means no length cut.
+void FormatHexLine(const uint8_t*& data, int& remaining, int limit, std::string& text);
+
+// Cuts a block into lines. On failure (e.g. out of memory) reports the message on
+// the In side and returns false; lines added before the failure stay.
+bool AddLongMessageLines(const uint8_t* data, int length, int limit, const TAddLine& addLine,
+                         const TShowStatus& showStatus);
+
+// One line for a short message of `length` bytes (1..3); other lengths add nothing.
+bool AddShortMessageLine(uint8_t status, uint8_t data1, uint8_t data2, int length,
+                         const TAddLine& addLine, const TShowStatus& showStatus);
+
+} // namespace pelrow
