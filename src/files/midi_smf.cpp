@@ -1,0 +1,352 @@
+// Standard MIDI File reader. The whole file is read into memory and parsed from
+// there, so every read is checked against the bytes that really exist and no
+// length field of the file decides how much memory is taken.
+#include "files/midi_smf.h"
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <limits>
+#include <new>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace pelrow {
+
+namespace {
+
+const char* const TextReady = "Ready.";
+const char* const TextCannotOpen = "Error: Midi-File could not be opened";
+const char* const TextNotSMF = "Error: File is no Standard Midi File";
+const char* const TextType3 = "Error: This is a Midifile type 3, which is not supported";
+const char* const TextCorrupt = "Error: This Midifile is corrupt";
+const char* const TextSMPTE = "Error: SMPTE in this MidiFile is not supported";
+const char* const TextNotLoaded = "Error: Attempt to access without loading the File";
+const char* const TextMemoryError = "Error: Memory-Error";
+const char* const TextTimeAccess = "Error: Unallowed attempt to access Time";
+const char* const TextCannotSave = "Error: Midi file could not be opened for saving";
+const char* const TextDiskFull = "Error: Insufficient disk space";
+
+constexpr uint8_t MetaStatus = 0xFF;
+constexpr uint8_t MetaEndOfTrack = 0x2F;
+constexpr int VarLenMaxBytes = 4;
+// Every track chunk takes at least its type and length from the file.
+constexpr std::size_t ChunkHeaderSize = 8;
+
+// Reads forward through a block of bytes; every read checks what is left first.
+struct TByteCursor {
+  const uint8_t* Pos;
+  const uint8_t* End;
+
+  std::size_t Left() const { return static_cast<std::size_t>(End - Pos); }
+
+  bool ReadBigEndian(int bytes, uint32_t& value) {
+    if (Left() < static_cast<std::size_t>(bytes))
+      return false;
+    value = 0;
+    for (int i = 0; i < bytes; ++i)
+      value = (value << 8) | *Pos++;
+    return true;
+  }
+
+  bool ReadTag(std::array<char, 4>& tag) {
+    if (Left() < tag.size())
+      return false;
+    std::memcpy(tag.data(), Pos, tag.size());
+    Pos += tag.size();
+    return true;
+  }
+
+  // Skipping past the end leaves the cursor at the end.
+  void Skip(uint32_t count) { Pos += std::min<std::size_t>(count, Left()); }
+};
+
+bool IsTag(const std::array<char, 4>& tag, const char (&expected)[5]) {
+  return std::memcmp(tag.data(), expected, tag.size()) == 0;
+}
+
+// Moves the cursor to the data of the next track chunk, skipping chunks of any
+// other type. Chunk lengths are unsigned: a huge one skips to the end of the file
+// rather than backwards, so no file makes this loop forever.
+bool SeekTrackChunk(TByteCursor& cursor) {
+  std::array<char, 4> tag{};
+  while (cursor.ReadTag(tag)) {
+    if (IsTag(tag, "MTrk"))
+      return true;
+    uint32_t length = 0;
+    if (!cursor.ReadBigEndian(4, length))
+      return false;
+    cursor.Skip(length);
+  }
+  return false;
+}
+
+// Absolute times stay at the largest 32-bit time instead of wrapping negative when
+// the deltas of a long track add up beyond it.
+int32_t AddTimes(int32_t a, int32_t b) {
+  const int64_t sum = static_cast<int64_t>(a) + b;
+  return static_cast<int32_t>(std::min<int64_t>(sum, std::numeric_limits<int32_t>::max()));
+}
+
+std::string NamePart(const std::string& path) {
+  const auto slash = path.find_last_of('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The bytes of a regular file; anything that cannot be read that way raises the
+// "could not be opened" message. Running out of memory throws std::bad_alloc.
+std::vector<uint8_t> ReadWholeFile(const std::string& fileName) {
+  const int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0)
+    throw ESMF(SMFCannotOpen);
+  struct TCloser {
+    int Fd;
+    ~TCloser() { ::close(Fd); }
+  } closer{fd};
+
+  struct stat info {};
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))
+    throw ESMF(SMFCannotOpen);
+
+  std::vector<uint8_t> bytes(static_cast<std::size_t>(info.st_size));
+  std::size_t filled = 0;
+  while (filled < bytes.size()) {
+    const ssize_t got = ::read(fd, bytes.data() + filled, bytes.size() - filled);
+    if (got < 0 && errno == EINTR)
+      continue;
+    if (got < 0)
+      throw ESMF(SMFCannotOpen);
+    if (got == 0)
+      break; // the file shrank while we read it
+    filled += static_cast<std::size_t>(got);
+  }
+  bytes.resize(filled);
+  return bytes;
+}
+
+// Runs one load; any failure leaves the reader empty, and running out of memory
+// becomes the reader's own message.
+template <typename TWork> void LoadOrClear(TSMF& smf, TWork&& work) {
+  try {
+    work();
+  } catch (const std::bad_alloc&) {
+    smf.Clear();
+    throw ESMF(SMFMemoryError);
+  } catch (...) {
+    smf.Clear();
+    throw;
+  }
+}
+
+} // namespace
+
+ESMF::ESMF(int code) : std::runtime_error(TSMF::ErrorText(code)), FCode(code) {}
+
+void TMidiEvent::SetData(const uint8_t* source, int32_t count) {
+  if (source == nullptr || count <= 0) {
+    Data.reset();
+    Size = 0;
+    return;
+  }
+  Data = std::make_unique_for_overwrite<uint8_t[]>(static_cast<std::size_t>(count));
+  std::memcpy(Data.get(), source, static_cast<std::size_t>(count));
+  Size = count;
+}
+
+struct TMidiTrack::TCursor : TByteCursor {};
+
+TMidiTrack::TMidiTrack() {
+  TMidiEvent marker;
+  marker.Status = MetaStatus;
+  marker.Data1 = MetaEndOfTrack;
+  FEvents.push_back(std::move(marker));
+}
+
+TMidiTrack::TMidiTrack(std::span<const uint8_t> bytes) : TMidiTrack() {
+  TCursor cursor{{bytes.data(), bytes.data() + bytes.size()}};
+  // Fewer than four bytes after the last event are padding, not an event.
+  while (cursor.Left() >= 4) {
+    TMidiEvent event;
+    if (!ReadEvent(cursor, event) || !AddEvent(std::move(event)))
+      break;
+  }
+}
+
+bool TMidiTrack::ReadVarLen(TCursor& cursor, int32_t& value) const {
+  value = 0;
+  for (int i = 0; i < VarLenMaxBytes; ++i) {
+    if (cursor.Left() == 0)
+      return false;
+    const uint8_t byte = *cursor.Pos++;
+    value = (value << 7) | (byte & 0x7F);
+    if ((byte & 0x80) == 0)
+      break;
+  }
+  return true;
+}
+
+// Reads one event. False means parsing of the track ends: at the end-of-track event
+// or at an event that cannot be read.
+bool TMidiTrack::ReadEvent(TCursor& cursor, TMidiEvent& event) {
+  if (!ReadVarLen(cursor, event.Time) || cursor.Left() == 0)
+    return false;
+
+  uint8_t status = *cursor.Pos;
+  if (status < 0x80) {
+    // A data byte continues the last channel status; with none yet there is no
+    // message it could belong to.
+    if (FRunningStatus == 0)
+      return false;
+    status = FRunningStatus;
+  } else {
+    ++cursor.Pos;
+    if (status < 0xF0)
+      FRunningStatus = status;
+  }
+  event.Status = status;
+
+  if (status < 0xF0) {
+    const uint8_t kind = status & 0xF0;
+    const bool oneDataByte = kind == 0xC0 || kind == 0xD0;
+    const std::size_t dataBytes = oneDataByte ? 1 : 2;
+    if (cursor.Left() < dataBytes)
+      return false;
+    event.Data1 = cursor.Pos[0];
+    if (!oneDataByte)
+      event.Data2 = cursor.Pos[1];
+    cursor.Pos += dataBytes;
+    return true;
+  }
+
+  if (status == MetaStatus) {
+    if (cursor.Left() == 0)
+      return false;
+    event.Data1 = *cursor.Pos++;
+  }
+  int32_t length = 0;
+  if (!ReadVarLen(cursor, length) || cursor.Left() < static_cast<std::size_t>(length))
+    return false;
+
+  if (status == MetaStatus) {
+    event.SetData(cursor.Pos, length);
+  } else {
+    // System Exclusive events keep their status byte in front of the stored bytes.
+    event.Size = length + 1;
+    event.Data = std::make_unique_for_overwrite<uint8_t[]>(static_cast<std::size_t>(event.Size));
+    event.Data[0] = status;
+    std::memcpy(event.Data.get() + 1, cursor.Pos, static_cast<std::size_t>(length));
+  }
+  cursor.Pos += length;
+  return !(event.Size == 0 && event.IsEndOfTrack());
+}
+
+// Makes the event's time absolute and puts it before the end-of-track marker.
+// False means parsing of the track ends.
+bool TMidiTrack::AddEvent(TMidiEvent&& event) {
+  TMidiEvent& marker = FEvents.back();
+  event.Time = AddTimes(event.Time, marker.Time);
+  marker.Time = event.Time;
+  // An end-of-track event that carried data still ends the track.
+  if (event.IsEndOfTrack())
+    return false;
+  FEvents.insert(FEvents.end() - 1, std::move(event));
+  return true;
+}
+
+void TSMF::LoadFromFile(const std::string& fileName) {
+  Clear();
+  FFileName = NamePart(fileName);
+  LoadOrClear(*this, [&] { Parse(ReadWholeFile(fileName)); });
+}
+
+void TSMF::LoadFromMemory(std::span<const uint8_t> bytes) {
+  Clear();
+  LoadOrClear(*this, [&] { Parse(bytes); });
+}
+
+void TSMF::Parse(std::span<const uint8_t> bytes) {
+  TByteCursor cursor{bytes.data(), bytes.data() + bytes.size()};
+
+  std::array<char, 4> tag{};
+  uint32_t headerLength = 0;
+  if (!cursor.ReadTag(tag) || !IsTag(tag, "MThd") || !cursor.ReadBigEndian(4, headerLength) ||
+      headerLength != 6)
+    throw ESMF(SMFNotSMF);
+  uint32_t format = 0, trackCount = 0, division = 0;
+  if (!cursor.ReadBigEndian(2, format) || !cursor.ReadBigEndian(2, trackCount) ||
+      !cursor.ReadBigEndian(2, division))
+    throw ESMF(SMFNotSMF);
+  if (format > 2)
+    throw ESMF(SMFType3);
+  if (division >= 0x8000)
+    throw ESMF(SMFSMPTE);
+
+  // The header's count is only a wish: never reserve more tracks than fit.
+  TMidiTrackList tracks;
+  tracks.reserve(std::min<std::size_t>(trackCount, cursor.Left() / ChunkHeaderSize));
+  // A count of 0 reads every track chunk up to the end of the file.
+  uint32_t read = 0;
+  do {
+    uint32_t length = 0;
+    if (!SeekTrackChunk(cursor) || !cursor.ReadBigEndian(4, length))
+      break;
+    if (static_cast<int32_t>(length) <= 0) {
+      tracks.emplace_back();
+    } else {
+      const std::size_t present = std::min<std::size_t>(length, cursor.Left());
+      tracks.emplace_back(std::span<const uint8_t>(cursor.Pos, present));
+      cursor.Skip(static_cast<uint32_t>(present));
+    }
+    ++read;
+  } while (read != trackCount);
+
+  FTracks = std::move(tracks);
+  FFormat = static_cast<uint16_t>(format);
+  FDivision = static_cast<uint16_t>(division);
+}
+
+void TSMF::Clear() {
+  FTracks.clear();
+  FFormat = 0;
+  FDivision = 1;
+  FFileName.clear();
+}
+
+const TMidiTrack* TSMF::GetTrack(int index) const {
+  if (index < 0 || index >= TrackCount())
+    return nullptr;
+  return &FTracks[static_cast<std::size_t>(index)];
+}
+
+std::string TSMF::ErrorText(int code) {
+  switch (code) {
+  case SMFReady:
+    return TextReady;
+  case SMFCannotOpen:
+    return TextCannotOpen;
+  case SMFNotSMF:
+    return TextNotSMF;
+  case SMFType3:
+    return TextType3;
+  case SMFCorrupt:
+    return TextCorrupt;
+  case SMFSMPTE:
+    return TextSMPTE;
+  case SMFNotLoaded:
+    return TextNotLoaded;
+  case SMFMemoryError:
+    return TextMemoryError;
+  case SMFTimeAccess:
+    return TextTimeAccess;
+  case SMFCannotSave:
+    return TextCannotSave;
+  case SMFDiskFull:
+    return TextDiskFull;
+  default:
+    return {};
+  }
+}
+
+} // namespace pelrow
