@@ -1,0 +1,375 @@
+// Raw MIDI bytes to input callbacks, on the stream's own thread.
+#include "midi/service/midi_input_stream.h"
+
+#include "support/clock.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace pelrow {
+
+namespace {
+constexpr uint8_t SysExStart = 0xF0;
+constexpr uint8_t SysExEnd = 0xF7;
+constexpr uint8_t FirstRealTime = 0xF8;
+
+bool IsStatus(uint8_t byte) { return byte >= 0x80; }
+} // namespace
+
+int ShortMessageLength(uint8_t status) {
+  static constexpr int SystemLengths[16] = {1, 2, 3, 2, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1};
+  if (!IsStatus(status))
+    return 0;
+  if (status >= 0xF0)
+    return SystemLengths[status & 0x0F];
+  const uint8_t kind = status & 0xF0;
+  return (kind == 0xC0 || kind == 0xD0) ? 2 : 3;
+}
+
+TMidiInputStream::TMidiInputStream(TMidiInCallback callback, size_t limitBytes)
+    : FCallback(std::move(callback)), FLimit(limitBytes) {
+  FThread = std::thread([this] { Run(); });
+}
+
+TMidiInputStream::~TMidiInputStream() { Shutdown(); }
+
+void TMidiInputStream::Shutdown() {
+  if (!FThread.joinable())
+    return;
+  Reset();
+  {
+    std::lock_guard<std::mutex> lock(FMutex);
+    FQuit = true;
+  }
+  FWake.notify_one();
+  FThread.join();
+}
+
+TMidiResult TMidiInputStream::Start() {
+  std::lock_guard<std::mutex> lock(FMutex);
+  if (!FStarted) {
+    FStartMs = TimeGetTime();
+    FStarted = true;
+  }
+  return MidiOk;
+}
+
+TMidiResult TMidiInputStream::Stop() {
+  std::unique_lock<std::mutex> lock(FMutex);
+  if (FQuit)
+    return MidiErrInvalidHandle;
+  FStarted = false;
+  if (FRequest < TRequest::Stop)
+    FRequest = TRequest::Stop;
+  const uint64_t serial = ++FRequestSerial;
+  FRequestPending = true;
+  FWake.notify_one();
+  FDone.wait(lock, [&] { return FDoneSerial >= serial; });
+  return MidiOk;
+}
+
+TMidiResult TMidiInputStream::Reset() {
+  std::unique_lock<std::mutex> lock(FMutex);
+  if (FQuit)
+    return MidiErrInvalidHandle;
+  FStarted = false;
+  FRequest = TRequest::Reset;
+  const uint64_t serial = ++FRequestSerial;
+  FRequestPending = true;
+  FWake.notify_one();
+  FDone.wait(lock, [&] { return FDoneSerial >= serial; });
+  return MidiOk;
+}
+
+TMidiResult TMidiInputStream::AddBuffer(TMidiBuffer& buffer) {
+  if (buffer.Data == nullptr || buffer.BufferLength == 0)
+    return MidiErrInvalidParam;
+  {
+    std::lock_guard<std::mutex> lock(FMutex);
+    if (FQuit)
+      return MidiErrInvalidHandle;
+    buffer.BytesRecorded = 0;
+    buffer.Flags = (buffer.Flags & ~MidiBufferDone) | MidiBufferInQueue;
+    FFree.push_back(&buffer);
+  }
+  FWake.notify_one();
+  return MidiOk;
+}
+
+void TMidiInputStream::Feed(const uint8_t* data, size_t size) { Feed(data, size, TimeGetTime()); }
+
+void TMidiInputStream::Feed(const uint8_t* data, size_t size, uint32_t nowMs) {
+  if (size == 0)
+    return;
+  {
+    std::lock_guard<std::mutex> lock(FMutex);
+    if (!FStarted || FQuit)
+      return;
+    const uint32_t timestamp = nowMs - FStartMs;
+    if (FIncoming.size() + FBacklog + size > FLimit) {
+      // One overflow mark per run of refused input: the thread reports it where the
+      // lost bytes would have been.
+      if (!FOverflowMarked)
+        FIncomingMarks.push_back({FIncoming.size(), timestamp, true});
+      FOverflowMarked = true;
+      return;
+    }
+    FOverflowMarked = false;
+    if (FIncomingMarks.empty() || FIncomingMarks.back().Timestamp != timestamp ||
+        FIncomingMarks.back().Overflow)
+      FIncomingMarks.push_back({FIncoming.size(), timestamp, false});
+    FIncoming.insert(FIncoming.end(), data, data + size);
+  }
+  FWake.notify_one();
+}
+
+void TMidiInputStream::Run() {
+  std::unique_lock<std::mutex> lock(FMutex);
+  for (;;) {
+    if (FRequest != TRequest::None) {
+      HandleRequest(lock);
+      continue;
+    }
+    if (FQuit)
+      return;
+    const bool haveWork = FPos < FWork.size() || FMarkIndex < FWorkMarks.size();
+    if (haveWork && (!FBlocked || !FFree.empty())) {
+      FBlocked = false;
+      lock.unlock();
+      ParseWork();
+      lock.lock();
+      FBacklog = FWork.size() - FPos;
+      continue;
+    }
+    if (!haveWork && (!FIncoming.empty() || !FIncomingMarks.empty())) {
+      FWork.swap(FIncoming);
+      FWorkMarks.swap(FIncomingMarks);
+      FIncoming.clear();
+      FIncomingMarks.clear();
+      FPos = 0;
+      FMarkIndex = 0;
+      FBacklog = FWork.size();
+      continue;
+    }
+    FWake.wait(lock);
+  }
+}
+
+void TMidiInputStream::HandleRequest(std::unique_lock<std::mutex>& lock) {
+  const TRequest request = FRequest;
+  const uint64_t serial = FRequestSerial;
+  FRequest = TRequest::None;
+  FRequestPending = false;
+  // Input not yet delivered is discarded, as when a cable is pulled.
+  FIncoming.clear();
+  FIncomingMarks.clear();
+  FWork.clear();
+  FWorkMarks.clear();
+  FPos = 0;
+  FMarkIndex = 0;
+  FBacklog = 0;
+  FBlocked = false;
+  std::deque<TMidiBuffer*> returned;
+  if (request == TRequest::Reset)
+    returned.swap(FFree);
+  lock.unlock();
+
+  if (FCurrent != nullptr && FCurrent->BytesRecorded == 0 && request == TRequest::Stop) {
+    // An empty buffer stays queued across Stop.
+    std::lock_guard<std::mutex> relock(FMutex);
+    FFree.push_front(FCurrent);
+    FCurrent = nullptr;
+  }
+  if (FCurrent != nullptr)
+    HandBack(TMidiInCode::LongData);
+  ClearParser();
+  for (TMidiBuffer* buffer : returned) {
+    buffer->Flags = (buffer->Flags & ~MidiBufferInQueue) | MidiBufferDone;
+    Notify(TMidiInCode::LongData, 0, buffer, 0);
+  }
+
+  lock.lock();
+  FDoneSerial = serial;
+  FDone.notify_all();
+}
+
+void TMidiInputStream::ClearParser() {
+  FInSysEx = false;
+  FSkipData = false;
+  FStatus = 0;
+  FCount = 0;
+  FNeeded = 0;
+}
+
+uint32_t TMidiInputStream::TimestampAt(size_t offset) {
+  // Marks are consumed in order; an overflow mark is acted on when it is reached.
+  uint32_t timestamp = FMarkIndex > 0 ? FWorkMarks[FMarkIndex - 1].Timestamp : 0;
+  while (FMarkIndex < FWorkMarks.size() && FWorkMarks[FMarkIndex].Offset <= offset) {
+    const TMark& mark = FWorkMarks[FMarkIndex++];
+    timestamp = mark.Timestamp;
+    if (mark.Overflow) {
+      if (FInSysEx)
+        EndSysEx(TMidiInCode::LongError);
+      FStatus = 0;
+      FCount = 0;
+      FSkipData = true;
+      Notify(TMidiInCode::Overflow, 0, nullptr, mark.Timestamp);
+    }
+  }
+  return timestamp;
+}
+
+void TMidiInputStream::ParseWork() {
+  while (!FRequestPending.load(std::memory_order_relaxed)) {
+    if (FPos >= FWork.size()) {
+      TimestampAt(FWork.size()); // overflow marks at the very end
+      FMarkIndex = FWorkMarks.size();
+      return;
+    }
+    if (FInSysEx && !IsStatus(FWork[FPos])) {
+      if (!ParseSysExRun())
+        return;
+      continue;
+    }
+    const uint32_t timestamp = TimestampAt(FPos);
+    ParseByte(FWork[FPos], timestamp);
+    if (FBlocked)
+      return;
+    ++FPos;
+  }
+}
+
+// Copies a run of SysEx data bytes into the current buffer in one go. False when
+// no buffer is free; the bytes then wait for one.
+bool TMidiInputStream::ParseSysExRun() {
+  const uint32_t timestamp = TimestampAt(FPos);
+  if (!FInSysEx)
+    return true; // an overflow mark ended the SysEx
+  if (!AcquireBuffer(timestamp))
+    return false;
+  // The run stops at the buffer's end, the next status byte or the next time mark.
+  const size_t space = FCurrent->BufferLength - FCurrent->BytesRecorded;
+  size_t stop = std::min(FWork.size(), FPos + space);
+  if (FMarkIndex < FWorkMarks.size())
+    stop = std::min(stop, FWorkMarks[FMarkIndex].Offset);
+  size_t end = FPos;
+  while (end < stop && !IsStatus(FWork[end]))
+    ++end;
+  std::memcpy(FCurrent->Data + FCurrent->BytesRecorded, FWork.data() + FPos, end - FPos);
+  FCurrent->BytesRecorded += static_cast<uint32_t>(end - FPos);
+  FPos = end;
+  if (FCurrent->BytesRecorded == FCurrent->BufferLength)
+    HandBack(TMidiInCode::LongData);
+  return true;
+}
+
+void TMidiInputStream::ParseByte(uint8_t byte, uint32_t timestamp) {
+  if (byte >= FirstRealTime) {
+    Notify(TMidiInCode::Data, byte, nullptr, timestamp);
+    return;
+  }
+  if (IsStatus(byte))
+    ParseStatus(byte, timestamp);
+  else
+    ParseData(byte, timestamp);
+}
+
+void TMidiInputStream::ParseStatus(uint8_t status, uint32_t timestamp) {
+  if (FInSysEx) {
+    if (status == SysExEnd) {
+      if (!AcquireBuffer(timestamp))
+        return;
+      FCurrent->Data[FCurrent->BytesRecorded++] = status;
+      EndSysEx(TMidiInCode::LongData);
+      return;
+    }
+    EndSysEx(TMidiInCode::LongError);
+  }
+  FSkipData = false;
+  if (status == SysExStart) {
+    FStatus = 0;
+    FInSysEx = true;
+    if (!AcquireBuffer(timestamp)) {
+      FInSysEx = false; // retried from the same byte once a buffer is free
+      return;
+    }
+    FCurrent->Data[FCurrent->BytesRecorded++] = status;
+    if (FCurrent->BytesRecorded == FCurrent->BufferLength)
+      HandBack(TMidiInCode::LongData);
+    return;
+  }
+  if (status == SysExEnd) {
+    FStatus = 0;
+    Notify(TMidiInCode::Error, status, nullptr, timestamp);
+    return;
+  }
+  const int length = ShortMessageLength(status);
+  if (length == 1) {
+    FStatus = 0;
+    Notify(TMidiInCode::Data, status, nullptr, timestamp);
+    return;
+  }
+  FStatus = status;
+  FMessage[0] = status;
+  FCount = 1;
+  FNeeded = length;
+}
+
+void TMidiInputStream::ParseData(uint8_t byte, uint32_t timestamp) {
+  if (FSkipData)
+    return;
+  if (FStatus == 0) {
+    Notify(TMidiInCode::Error, byte, nullptr, timestamp);
+    return;
+  }
+  FMessage[FCount++] = byte;
+  if (FCount < FNeeded)
+    return;
+  uint32_t packed = FMessage[0];
+  for (int i = 1; i < FNeeded; ++i)
+    packed |= uint32_t{FMessage[i]} << (8 * i);
+  Notify(TMidiInCode::Data, packed, nullptr, timestamp);
+  // Channel messages keep their status for running status; system common do not.
+  FCount = 1;
+  if (FStatus >= 0xF0)
+    FStatus = 0;
+}
+
+bool TMidiInputStream::AcquireBuffer(uint32_t timestamp) {
+  if (FCurrent != nullptr) {
+    if (FCurrent->BytesRecorded == 0)
+      FCurrentTimestamp = timestamp;
+    return true;
+  }
+  std::lock_guard<std::mutex> lock(FMutex);
+  if (FFree.empty()) {
+    FBlocked = true;
+    return false;
+  }
+  FCurrent = FFree.front();
+  FFree.pop_front();
+  FCurrent->BytesRecorded = 0;
+  FCurrentTimestamp = timestamp;
+  return true;
+}
+
+void TMidiInputStream::HandBack(TMidiInCode code) {
+  TMidiBuffer* buffer = FCurrent;
+  FCurrent = nullptr;
+  buffer->Flags = (buffer->Flags & ~MidiBufferInQueue) | MidiBufferDone;
+  Notify(code, 0, buffer, FCurrentTimestamp);
+}
+
+void TMidiInputStream::EndSysEx(TMidiInCode code) {
+  FInSysEx = false;
+  if (FCurrent != nullptr && (FCurrent->BytesRecorded > 0 || code == TMidiInCode::LongData))
+    HandBack(code);
+}
+
+void TMidiInputStream::Notify(TMidiInCode code, uint32_t message, TMidiBuffer* buffer,
+                              uint32_t timestamp) {
+  if (FCallback)
+    FCallback(TMidiInNotice{code, message, buffer, timestamp});
+}
+
+} // namespace pelrow

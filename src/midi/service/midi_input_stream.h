@@ -1,0 +1,108 @@
+// An input port over a raw MIDI byte stream. A backend feeds the bytes it receives,
+// in any split, from any thread; the stream's own thread parses them (running
+// status, real-time bytes inside SysEx, SysEx cut short by another status), fills
+// the caller's long buffers in order and makes the input callbacks. While no
+// buffer is free the bytes wait here, up to a bound; input beyond it is reported
+// as Overflow, and the rest of a cut message is skipped up to the next status byte.
+#pragma once
+
+#include "midi/service/midi_service.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <cstddef>
+#include <deque>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace pelrow {
+
+// Number of bytes in a short message that starts with status (0 for a data byte).
+int ShortMessageLength(uint8_t status);
+
+class TMidiInputStream : public TMidiInPort {
+public:
+  static constexpr size_t DefaultLimitBytes = size_t{64} << 20;
+
+  explicit TMidiInputStream(TMidiInCallback callback, size_t limitBytes = DefaultLimitBytes);
+  ~TMidiInputStream() override;
+  TMidiInputStream(const TMidiInputStream&) = delete;
+  TMidiInputStream& operator=(const TMidiInputStream&) = delete;
+
+  TMidiResult Start() override;
+  TMidiResult Stop() override;
+  TMidiResult Reset() override;
+  TMidiResult AddBuffer(TMidiBuffer& buffer) override;
+
+  // Bytes as the device sent them; nowMs on TimeGetTime's clock. Ignored unless
+  // started.
+  void Feed(const uint8_t* data, size_t size, uint32_t nowMs);
+  void Feed(const uint8_t* data, size_t size);
+
+protected:
+  // Derived ports whose Feed callers live in their own members stop the stream
+  // first in their destructor; calling it twice is harmless.
+  void Shutdown();
+
+private:
+  struct TMark {
+    size_t Offset;
+    uint32_t Timestamp;
+    bool Overflow;
+  };
+  enum class TRequest { None = 0, Stop = 1, Reset = 2 };
+
+  void Run();
+  void HandleRequest(std::unique_lock<std::mutex>& lock);
+  void ParseWork();
+  bool ParseSysExRun();
+  void ParseByte(uint8_t byte, uint32_t timestamp);
+  void ParseStatus(uint8_t status, uint32_t timestamp);
+  void ParseData(uint8_t byte, uint32_t timestamp);
+  bool AcquireBuffer(uint32_t timestamp);
+  void HandBack(TMidiInCode code);
+  void EndSysEx(TMidiInCode code);
+  void ClearParser();
+  uint32_t TimestampAt(size_t offset);
+  void Notify(TMidiInCode code, uint32_t message, TMidiBuffer* buffer, uint32_t timestamp);
+
+  const TMidiInCallback FCallback;
+  const size_t FLimit;
+
+  std::mutex FMutex;
+  std::condition_variable FWake;
+  std::condition_variable FDone;
+  // Guarded by FMutex.
+  std::vector<uint8_t> FIncoming;
+  std::vector<TMark> FIncomingMarks;
+  std::deque<TMidiBuffer*> FFree;
+  size_t FBacklog = 0;
+  bool FStarted = false;
+  bool FOverflowMarked = false;
+  bool FQuit = false;
+  uint32_t FStartMs = 0;
+  TRequest FRequest = TRequest::None;
+  uint64_t FRequestSerial = 0;
+  uint64_t FDoneSerial = 0;
+  std::atomic<bool> FRequestPending{false};
+
+  // Owned by the stream's thread.
+  std::vector<uint8_t> FWork;
+  std::vector<TMark> FWorkMarks;
+  size_t FPos = 0;
+  size_t FMarkIndex = 0;
+  bool FBlocked = false;
+  bool FInSysEx = false;
+  bool FSkipData = false;
+  uint8_t FStatus = 0;
+  uint8_t FMessage[3] = {};
+  int FCount = 0;
+  int FNeeded = 0;
+  TMidiBuffer* FCurrent = nullptr;
+  uint32_t FCurrentTimestamp = 0;
+
+  std::thread FThread;
+};
+
+} // namespace pelrow
