@@ -1,0 +1,83 @@
+// Several MIDI backends numbered as one.
+#include "midi/service/combined_service.h"
+
+namespace pelrow {
+
+TCombinedMidiService::TCombinedMidiService(std::vector<std::unique_ptr<TMidiService>> parts)
+    : FParts(std::move(parts)) {}
+
+std::string TCombinedMidiService::Name() const {
+  std::string name;
+  for (const auto& part : FParts)
+    name += (name.empty() ? "" : " + ") + part->Name();
+  return name;
+}
+
+int TCombinedMidiService::InputCount() {
+  int count = 0;
+  for (const auto& part : FParts)
+    count += part->InputCount();
+  return count;
+}
+
+int TCombinedMidiService::OutputCount() {
+  int count = 0;
+  for (const auto& part : FParts)
+    count += part->OutputCount();
+  return count;
+}
+
+TMidiService* TCombinedMidiService::Locate(TDirection direction, int& index) {
+  if (index < 0)
+    return nullptr;
+  for (const auto& part : FParts) {
+    const int count = direction == TDirection::Input ? part->InputCount() : part->OutputCount();
+    if (index < count)
+      return part.get();
+    index -= count;
+  }
+  return nullptr;
+}
+
+TMidiResult TCombinedMidiService::InputName(int index, std::string& name) {
+  TMidiService* part = Locate(TDirection::Input, index);
+  return part != nullptr ? part->InputName(index, name) : MidiErrBadDeviceId;
+}
+
+TMidiResult TCombinedMidiService::OutputName(int index, std::string& name) {
+  TMidiService* part = Locate(TDirection::Output, index);
+  return part != nullptr ? part->OutputName(index, name) : MidiErrBadDeviceId;
+}
+
+TMidiResult TCombinedMidiService::OpenInput(int index, TMidiInCallback callback,
+                                            std::unique_ptr<TMidiInPort>& port) {
+  TMidiService* part = Locate(TDirection::Input, index);
+  return part != nullptr ? part->OpenInput(index, std::move(callback), port) : MidiErrBadDeviceId;
+}
+
+TMidiResult TCombinedMidiService::OpenOutput(int index, TMidiOutCallback callback,
+                                             std::unique_ptr<TMidiOutPort>& port) {
+  TMidiService* part = Locate(TDirection::Output, index);
+  return part != nullptr ? part->OpenOutput(index, std::move(callback), port) : MidiErrBadDeviceId;
+}
+
+TMidiResult TCombinedMidiService::InErrorText(TMidiResult code, std::string& text) const {
+  for (const auto& part : FParts)
+    if (part->InErrorText(code, text) == MidiOk)
+      return MidiOk;
+  return MidiErrBadDeviceId;
+}
+
+TMidiResult TCombinedMidiService::OutErrorText(TMidiResult code, std::string& text) const {
+  for (const auto& part : FParts)
+    if (part->OutErrorText(code, text) == MidiOk)
+      return MidiOk;
+  return MidiErrBadDeviceId;
+}
+
+void TCombinedMidiService::SetOnDevicesChanged(std::function<void()> handler) {
+  for (const auto& part : FParts)
+    part->SetOnDevicesChanged(handler);
+}
+
+} // namespace pelrow

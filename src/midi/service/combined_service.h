@@ -1,0 +1,39 @@
+// Several MIDI backends shown as one: the devices of the first come first, then
+// those of the next, per direction. The program lists the loopback ports after the
+// chosen platform backend's devices this way.
+#pragma once
+
+#include "midi/service/midi_service.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace pelrow {
+
+class TCombinedMidiService final : public TMidiService {
+public:
+  explicit TCombinedMidiService(std::vector<std::unique_ptr<TMidiService>> parts);
+
+  std::string Name() const override;
+  int InputCount() override;
+  int OutputCount() override;
+  TMidiResult InputName(int index, std::string& name) override;
+  TMidiResult OutputName(int index, std::string& name) override;
+  TMidiResult OpenInput(int index, TMidiInCallback callback,
+                        std::unique_ptr<TMidiInPort>& port) override;
+  TMidiResult OpenOutput(int index, TMidiOutCallback callback,
+                         std::unique_ptr<TMidiOutPort>& port) override;
+  TMidiResult InErrorText(TMidiResult code, std::string& text) const override;
+  TMidiResult OutErrorText(TMidiResult code, std::string& text) const override;
+  void SetOnDevicesChanged(std::function<void()> handler) override;
+
+private:
+  enum class TDirection { Input, Output };
+  // The part that holds a combined index, and the index within that part.
+  TMidiService* Locate(TDirection direction, int& index);
+
+  std::vector<std::unique_ptr<TMidiService>> FParts;
+};
+
+} // namespace pelrow

@@ -1,0 +1,113 @@
+// The start-up choice of the MIDI backend.
+#include "midi/service/midi_backend_choice.h"
+
+#include "midi/service/combined_service.h"
+#include "midi/service/loopback/loopback_service.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <system_error>
+
+namespace pelrow {
+
+namespace {
+constexpr const char* ArgumentPrefix = "--midi=";
+constexpr const char* SequencerDevice = "/dev/snd/seq";
+constexpr const char* TextUnknownBackend =
+    "Unknown MIDI system \"%s\" (use --midi=alsa, --midi=jack or --midi=loopback)";
+constexpr const char* TextBackendFailed = "Cannot use %s: %s";
+constexpr const char* TextBackendMissing = "this build has no support for it";
+constexpr const char* TextNoPlatformMidi =
+    "No MIDI system found (neither the ALSA sequencer nor a JACK server): only the loopback "
+    "port is available";
+constexpr const char* TextUsing = "MIDI system: %s";
+
+std::string Format(const char* pattern, const std::string& a, const std::string& b = {}) {
+  const int size = std::snprintf(nullptr, 0, pattern, a.c_str(), b.c_str());
+  std::string text(static_cast<size_t>(size), '\0');
+  std::snprintf(text.data(), text.size() + 1, pattern, a.c_str(), b.c_str());
+  return text;
+}
+
+std::unique_ptr<TMidiService> TryBackend(const char* name, const TMidiServiceFactory& factory,
+                                         std::vector<std::string>& messages, bool reportFailure) {
+  std::string failure = TextBackendMissing;
+  std::unique_ptr<TMidiService> service = factory ? factory(failure) : nullptr;
+  if (service == nullptr && reportFailure)
+    messages.push_back(Format(TextBackendFailed, name, failure));
+  return service;
+}
+} // namespace
+
+void TakeMidiBackendArgument(std::vector<std::string>& args, TMidiBackendKind& kind,
+                             std::string& error) {
+  static const std::string prefix = ArgumentPrefix;
+  for (auto arg = args.begin(); arg != args.end();) {
+    if (arg->compare(0, prefix.size(), prefix) != 0) {
+      ++arg;
+      continue;
+    }
+    const std::string value = arg->substr(prefix.size());
+    arg = args.erase(arg);
+    error.clear();
+    if (value == "alsa")
+      kind = TMidiBackendKind::Alsa;
+    else if (value == "jack")
+      kind = TMidiBackendKind::Jack;
+    else if (value == "loopback")
+      kind = TMidiBackendKind::Loopback;
+    else {
+      kind = TMidiBackendKind::Auto;
+      error = Format(TextUnknownBackend, value);
+    }
+  }
+}
+
+TMidiBackendFactories PlatformMidiBackends() {
+  TMidiBackendFactories factories;
+  factories.SequencerPresent = [] {
+    std::error_code ignored;
+    return std::filesystem::exists(SequencerDevice, ignored);
+  };
+#ifdef PELROW_HAVE_ALSA
+  factories.Alsa = CreateAlsaMidiService;
+#endif
+#ifdef PELROW_HAVE_JACK
+  factories.Jack = CreateJackMidiService;
+#endif
+  return factories;
+}
+
+TMidiServiceSetup CreateMidiService(TMidiBackendKind kind, const TMidiBackendFactories& factories) {
+  TMidiServiceSetup setup;
+  std::unique_ptr<TMidiService> platform;
+  switch (kind) {
+  case TMidiBackendKind::Alsa:
+    platform = TryBackend("ALSA", factories.Alsa, setup.Messages, true);
+    break;
+  case TMidiBackendKind::Jack:
+    platform = TryBackend("JACK", factories.Jack, setup.Messages, true);
+    break;
+  case TMidiBackendKind::Auto:
+    if (factories.SequencerPresent && factories.SequencerPresent())
+      platform = TryBackend("ALSA", factories.Alsa, setup.Messages, true);
+    if (platform == nullptr)
+      platform = TryBackend("JACK", factories.Jack, setup.Messages, false);
+    if (platform == nullptr)
+      setup.Messages.push_back(TextNoPlatformMidi);
+    break;
+  case TMidiBackendKind::Loopback:
+    break;
+  }
+  auto loopback = std::make_unique<TLoopbackMidiService>();
+  setup.Loopback = loopback.get();
+  std::vector<std::unique_ptr<TMidiService>> parts;
+  if (platform != nullptr)
+    parts.push_back(std::move(platform));
+  parts.push_back(std::move(loopback));
+  setup.Service = std::make_unique<TCombinedMidiService>(std::move(parts));
+  setup.Messages.push_back(Format(TextUsing, setup.Service->Name()));
+  return setup;
+}
+
+} // namespace pelrow

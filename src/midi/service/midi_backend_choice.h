@@ -1,0 +1,43 @@
+// Which MIDI backend the program runs: "--midi=alsa|jack|loopback" on the command
+// line, else the ALSA sequencer when its device exists, else JACK when a server
+// answers. The loopback ports are listed in every case, after the platform's.
+#pragma once
+
+#include "midi/service/midi_service.h"
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace pelrow {
+
+class TLoopbackMidiService;
+
+enum class TMidiBackendKind { Auto, Alsa, Jack, Loopback };
+
+// Takes every "--midi=..." out of args (the last one counts). An unknown name
+// leaves kind at Auto and sets error.
+void TakeMidiBackendArgument(std::vector<std::string>& args, TMidiBackendKind& kind,
+                             std::string& error);
+
+using TMidiServiceFactory = std::function<std::unique_ptr<TMidiService>(std::string& failure)>;
+
+struct TMidiBackendFactories {
+  std::function<bool()> SequencerPresent;
+  TMidiServiceFactory Alsa; // empty where the backend is not built
+  TMidiServiceFactory Jack;
+};
+
+// The backends this build has, and the real sequencer device check.
+TMidiBackendFactories PlatformMidiBackends();
+
+struct TMidiServiceSetup {
+  std::unique_ptr<TMidiService> Service;
+  TLoopbackMidiService* Loopback = nullptr; // owned by Service
+  std::vector<std::string> Messages;        // what the user is told about the choice
+};
+
+TMidiServiceSetup CreateMidiService(TMidiBackendKind kind, const TMidiBackendFactories& factories);
+
+} // namespace pelrow
