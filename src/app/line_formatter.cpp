@@ -10,20 +10,19 @@ constexpr char HexDigits[16] = {'0', '1', '2', '3', '4', '5', '6', '7',
                                 '8', '9', 'A', 'B', 'C', 'D', 'E', 'F'};
 constexpr uint8_t EndOfExclusive = 0xF7;
 
-// Writes n bytes as "XX XX XX" into a text sized once.
+// Writes n bytes as "XX XX XX" into a text sized once: every byte is written with
+// its trailing blank, and the one after the last byte is dropped again.
 void WriteHexBytes(const uint8_t* bytes, int n, std::string& text) {
-  text.resize(static_cast<size_t>(n) * 3 - 1);
+  text.resize(static_cast<size_t>(n) * 3);
   char* out = text.data();
-  for (int k = 0; k < n; ++k) {
-    if (k > 0)
-      *out++ = ' ';
-    *out++ = HexDigits[bytes[k] >> 4];
-    *out++ = HexDigits[bytes[k] & 0x0F];
+  for (int k = 0; k < n; ++k, out += 3) {
+    out[0] = HexDigits[bytes[k] >> 4];
+    out[1] = HexDigits[bytes[k] & 0x0F];
+    out[2] = ' ';
   }
+  text.pop_back();
 }
 
-// Runs a formatting step; a failure (out of memory for a huge block, say) is
-// reported on the In side and turns into false instead of escaping.
 constexpr const char* UnknownFormattingError = "Unknown error while formatting received data";
 
 // Runs a formatting step; a failure (out of memory for a huge block, say) is
