@@ -123,6 +123,16 @@ void TMidiInputStream::Feed(const uint8_t* data, size_t size, uint32_t nowMs) {
   FWake.notify_one();
 }
 
+void TMidiInputStream::FeedLost(uint32_t nowMs) {
+  {
+    std::lock_guard<std::mutex> lock(FMutex);
+    if (!FStarted || FQuit)
+      return;
+    FIncomingMarks.push_back({FIncoming.size(), nowMs - FStartMs, true});
+  }
+  FWake.notify_one();
+}
+
 void TMidiInputStream::Run() {
   std::unique_lock<std::mutex> lock(FMutex);
   for (;;) {

@@ -39,6 +39,9 @@ public:
   // started.
   void Feed(const uint8_t* data, size_t size, uint32_t nowMs);
   void Feed(const uint8_t* data, size_t size);
+  // Input was lost before it reached the stream (a backend's own buffer ran full):
+  // reported as Overflow at this point of the stream, like input refused here.
+  void FeedLost(uint32_t nowMs);
 
 protected:
   // Derived ports whose Feed callers live in their own members stop the stream
