@@ -1,0 +1,601 @@
+// The main window: layout, menus, start-up, shutdown, status line and logs.
+#include "app/qt/pelrow_form.h"
+
+#include "app/main_menu.h"
+#include "app/qt/status_bar.h"
+#include "app/status_line.h"
+#include "editor/qt/veskmemo.h"
+#include "support/product_info.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QCloseEvent>
+#include <QFontDatabase>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QPushButton>
+#include <QSplitter>
+#include <QStatusTipEvent>
+#include <QTimer>
+#include <QVBoxLayout>
+
+namespace pelrow {
+
+namespace {
+
+constexpr const char* kOutCaption = " Midi Out";
+constexpr const char* kInCaption = " Midi In";
+constexpr const char* kSendCaption = "Send (F4)";
+constexpr const char* kClearOutCaption = "Clear Out";
+constexpr const char* kClearInCaption = "Clear In";
+constexpr const char* kBulkDumpHeading = "Receiving bulk dump";
+constexpr const char* kDefaultOutText = "// type here MIDI messages in hex\r\n"
+                                        "// notation, or use the File menu\r\n"
+                                        "// to open a .syx or .txt file.\r\n";
+
+// Sizes of the window as designed; the stored placement replaces the window size.
+constexpr int kClientWidth = 488;
+constexpr int kClientHeight = 263;
+constexpr int kBevelHeight = 4;
+constexpr int kOutPanelWidth = 241;
+constexpr int kSplitterWidth = 4;
+constexpr int kButtonRowHeight = 37;
+constexpr int kLogListsHeight = 27;
+constexpr int kLogPanelMinHeight = 5;
+constexpr int kBoxMinWidth = 30;
+constexpr int kBulkDumpWidth = 193;
+constexpr int kBulkDumpHeight = 74;
+// The status-bar split sits just inside the 4-pixel splitter between the boxes.
+constexpr int kStatusSplitOffset = 3;
+
+constexpr int kSendSpeedDefault = -500;
+constexpr int kSplitThresholdDefault = 32;
+
+// The boxes show bytes in a fixed-pitch font; the stored font name replaces it.
+constexpr const char* kBoxFontName = "Terminal";
+constexpr int kBoxFontSize = 8;
+
+QFont BoxFont() {
+  QFont font(kBoxFontName, kBoxFontSize);
+  font.setStyleHint(QFont::TypeWriter);
+  font.setFixedPitch(true);
+  // "Terminal" seldom exists here; fall back to the desktop's fixed-pitch family.
+  if (!QFontInfo(font).fixedPitch())
+    font.setFamily(QFontDatabase::systemFont(QFontDatabase::FixedFont).family());
+  return font;
+}
+
+QFrame* NewFrame(QWidget* parent, const char* name) {
+  auto* frame = new QFrame(parent);
+  frame->setObjectName(name);
+  return frame;
+}
+
+QPushButton* NewButton(QWidget* parent, const char* name, const char* caption) {
+  auto* button = new QPushButton(caption, parent);
+  button->setObjectName(name);
+  return button;
+}
+
+QLabel* NewCaptionStrip(QWidget* parent, const char* name, const char* caption) {
+  auto* label = new QLabel(caption, parent);
+  label->setObjectName(name);
+  label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  return label;
+}
+
+} // namespace
+
+TPelrowForm::TPelrowForm(TPelrowStartup startup, QWidget* parent)
+    : QMainWindow(parent), FStartup(std::move(startup)) {
+  setObjectName("PelrowForm");
+  FErrorBox = [this](const std::string& text) {
+    QMessageBox::critical(this, windowTitle(), QString::fromStdString(text), QMessageBox::Ok);
+  };
+  BuildControls();
+  BuildMainMenu();
+  BuildPopupMenu();
+  BindMenuHandlers();
+  resize(kClientWidth, kClientHeight + menuBar()->sizeHint().height());
+  FormCreate();
+}
+
+TPelrowForm::~TPelrowForm() = default;
+
+// ---- layout ---------------------------------------------------------------------------
+
+void TPelrowForm::BuildControls() {
+  auto* client = new QWidget(this);
+  auto* column = new QVBoxLayout(client);
+  column->setContentsMargins(0, 0, 0, 0);
+  column->setSpacing(0);
+
+  Bevel1 = NewFrame(client, "Bevel1");
+  Bevel1->setFrameStyle(QFrame::HLine | QFrame::Sunken);
+  Bevel1->setFixedHeight(kBevelHeight);
+  column->addWidget(Bevel1);
+
+  LogHSplitter = new QSplitter(Qt::Vertical, client);
+  LogHSplitter->setObjectName("LogHSplitter");
+  LogHSplitter->setHandleWidth(kSplitterWidth);
+  LogHSplitter->setChildrenCollapsible(false);
+  column->addWidget(LogHSplitter, 1);
+
+  PanelMain = new QWidget(LogHSplitter);
+  PanelMain->setObjectName("PanelMain");
+  auto* mainRow = new QHBoxLayout(PanelMain);
+  mainRow->setContentsMargins(0, 0, 0, 0);
+  Splitter = new QSplitter(Qt::Horizontal, PanelMain);
+  Splitter->setObjectName("Splitter");
+  Splitter->setHandleWidth(kSplitterWidth);
+  Splitter->setChildrenCollapsible(false);
+  mainRow->addWidget(Splitter);
+
+  Splitter->addWidget(BuildBoxSide(PanelOut, PanelOutTop, SXOutput, PanelOutBottom, "Out", kOutCaption));
+  BSend = NewButton(PanelOutBottom, "BSend", kSendCaption);
+  BClear = NewButton(PanelOutBottom, "BClear", kClearOutCaption);
+  PanelOutBottom->layout()->addWidget(BSend);
+  PanelOutBottom->layout()->addWidget(BClear);
+  static_cast<QHBoxLayout*>(PanelOutBottom->layout())->addStretch();
+
+  Splitter->addWidget(BuildBoxSide(PanelIn, PanelInTop, SXInput, PanelInBottom, "In", kInCaption));
+  BClearInput = NewButton(PanelInBottom, "BClearInput", kClearInCaption);
+  PanelInBottom->layout()->addWidget(BClearInput);
+  static_cast<QHBoxLayout*>(PanelInBottom->layout())->addStretch();
+
+  // Like a panel aligned left, the Out side keeps its width when the window resizes.
+  Splitter->setStretchFactor(0, 0);
+  Splitter->setStretchFactor(1, 1);
+  SetLeftWidth(Splitter, kOutPanelWidth);
+
+  SXOutput->SetAllowDragSelection(false);
+  connect(BSend, &QPushButton::clicked, this, &TPelrowForm::BSendClick);
+  connect(BClear, &QPushButton::clicked, this, &TPelrowForm::BClearClick);
+  connect(BClearInput, &QPushButton::clicked, this, &TPelrowForm::BClearInputClick);
+
+  BuildLogArea();
+  BuildBulkDumpPanel();
+
+  PStatusBar = new TStatusBar(client);
+  PStatusBar->setObjectName("PStatusBar");
+  column->addWidget(PStatusBar);
+
+  for (QWidget* watched : {static_cast<QWidget*>(PStatusBar), PanelIn, PanelOut,
+                           static_cast<QWidget*>(LogOut)})
+    watched->installEventFilter(this);
+
+  setCentralWidget(client);
+}
+
+QWidget* TPelrowForm::BuildBoxSide(QWidget*& panel, QLabel*& top, TVeskMemo*& box, QFrame*& bottom,
+                                   const char* sideName, const char* caption) {
+  const std::string side = sideName;
+  panel = new QWidget;
+  panel->setObjectName(QString::fromStdString("Panel" + side));
+  auto* column = new QVBoxLayout(panel);
+  column->setContentsMargins(0, 0, 0, 0);
+  column->setSpacing(0);
+
+  top = NewCaptionStrip(panel, ("Panel" + side + "Top").c_str(), caption);
+  column->addWidget(top);
+
+  box = NewBox(side == "Out" ? "SXOutput" : "SXInput", false);
+  box->setParent(panel);
+  box->setMinimumWidth(kBoxMinWidth);
+  column->addWidget(box, 1);
+
+  bottom = NewFrame(panel, ("Panel" + side + "Bottom").c_str());
+  bottom->setFrameStyle(QFrame::StyledPanel | QFrame::Raised);
+  bottom->setFixedHeight(kButtonRowHeight);
+  auto* row = new QHBoxLayout(bottom);
+  row->setContentsMargins(4, 4, 4, 4);
+  column->addWidget(bottom);
+  return panel;
+}
+
+void TPelrowForm::BuildLogArea() {
+  LogPanel = new QWidget(LogHSplitter);
+  LogPanel->setObjectName("LogPanel");
+  LogPanel->setMinimumHeight(kLogPanelMinHeight);
+  auto* row = new QHBoxLayout(LogPanel);
+  row->setContentsMargins(0, 0, 0, 0);
+  LogVSplitter = new QSplitter(Qt::Horizontal, LogPanel);
+  LogVSplitter->setObjectName("LogVSplitter");
+  LogVSplitter->setHandleWidth(kSplitterWidth);
+  LogVSplitter->setChildrenCollapsible(false);
+  row->addWidget(LogVSplitter);
+
+  LogOut = NewBox("LogOut", true);
+  LogIn = NewBox("LogIn", true);
+  LogVSplitter->addWidget(LogOut);
+  LogVSplitter->addWidget(LogIn);
+  LogVSplitter->setStretchFactor(0, 0);
+  LogVSplitter->setStretchFactor(1, 1);
+  SetLeftWidth(LogVSplitter, kOutPanelWidth);
+
+  LogHSplitter->setStretchFactor(0, 1);
+  LogHSplitter->setStretchFactor(1, 0);
+  SetLogListsHeight(kLogListsHeight);
+}
+
+void TPelrowForm::BuildBulkDumpPanel() {
+  PRcvBulkDump = NewFrame(PanelMain, "PRcvBulkDump");
+  PRcvBulkDump->setFrameStyle(QFrame::Panel | QFrame::Raised);
+  PRcvBulkDump->setAutoFillBackground(true);
+  PRcvBulkDump->setFixedSize(kBulkDumpWidth, kBulkDumpHeight);
+  auto* column = new QVBoxLayout(PRcvBulkDump);
+  auto* heading = new QLabel(kBulkDumpHeading, PRcvBulkDump);
+  QFont bold = heading->font();
+  bold.setBold(true);
+  heading->setFont(bold);
+  heading->setAlignment(Qt::AlignCenter);
+  LSysExRcvd = new QLabel(PRcvBulkDump);
+  LSysExRcvd->setObjectName("LSysExRcvd");
+  LReceivedSpeed = new QLabel(PRcvBulkDump);
+  LReceivedSpeed->setObjectName("LReceivedSpeed");
+  column->addWidget(heading);
+  column->addWidget(LSysExRcvd);
+  column->addWidget(LReceivedSpeed);
+  PRcvBulkDump->hide();
+}
+
+TVeskMemo* TPelrowForm::NewBox(const char* name, bool readOnly) {
+  auto* box = new TVeskMemo;
+  box->setObjectName(name);
+  box->SetFont(BoxFont());
+  box->GutterOptions().SetVisible(false);
+  box->SetWantTabs(false);
+  box->SetReadOnly(readOnly);
+  box->OnContextPopup = [this](TVKCustomMemo& sender, const QPoint& globalPos) {
+    ShowPopupFor(&sender, globalPos);
+  };
+  return box;
+}
+
+void TPelrowForm::SetLeftWidth(QSplitter* splitter, int width) {
+  const QList<int> sizes = splitter->sizes();
+  const int total = sizes.size() == 2 && sizes[0] + sizes[1] > 0 ? sizes[0] + sizes[1]
+                                                                   : kClientWidth - kSplitterWidth;
+  splitter->setSizes({width, std::max(0, total - width)});
+}
+
+// ---- menus ----------------------------------------------------------------------------
+
+void TPelrowForm::BuildMainMenu() {
+  QMenu* current = nullptr;
+  for (const TMenuItemSpec& item : MainMenuItems()) {
+    if (item.Kind == TMenuItemKind::Menu) {
+      current = menuBar()->addMenu(item.Caption);
+      current->setObjectName(item.Name);
+      FMenus[item.Name] = current;
+      continue;
+    }
+    QAction* action = item.Kind == TMenuItemKind::Separator ? current->addSeparator()
+                                                            : current->addAction(item.Caption);
+    action->setObjectName(item.Name);
+    action->setStatusTip(item.Hint);
+    action->setCheckable(item.Kind == TMenuItemKind::Check);
+    FMenuItems[item.Name] = action;
+  }
+}
+
+void TPelrowForm::BuildPopupMenu() {
+  Popup1 = new QMenu(this);
+  Popup1->setObjectName("Popup1");
+  for (const TMenuItemSpec& item : PopupMenuItems()) {
+    QAction* action = item.Kind == TMenuItemKind::Separator ? Popup1->addSeparator()
+                                                            : Popup1->addAction(item.Caption);
+    action->setObjectName(item.Name);
+    FMenuItems[item.Name] = action;
+  }
+}
+
+void TPelrowForm::BindMenuHandlers() {
+  // Context-menu commands act on the box the menu was opened on.
+  auto onBox = [this](void (TVKCustomMemo::*command)()) {
+    return [this, command] {
+      if (FPopupBox)
+        (FPopupBox->*command)();
+    };
+  };
+  const std::map<std::string, std::function<void()>> handlers{
+      {"Open1", [this] { Open1Click(); }},
+      {"SaveOutAs1", [this] { SaveOutAs1Click(); }},
+      {"SaveInAs1", [this] { SaveInAs1Click(); }},
+      {"Exit1", [this] { Exit1Click(); }},
+      {"Settings1", [this] { Settings1Click(); }},
+      {"MidiThru1", [this] { MidiThru1Click(); }},
+      {"EnableActiveSensing1", [this] { EnableActiveSensing1Click(); }},
+      {"EnableMidiTimeCode1", [this] { EnableMidiTimeCode1Click(); }},
+      {"ClearLogs1", [this] { ClearLogs1Click(); }},
+      {"PelrowHomepage1", [this] { PelrowHomepage1Click(); }},
+      {"About1", [this] { About1Click(); }},
+      {"Copy1", onBox(&TVKCustomMemo::CopyToClipboard)},
+      {"Paste1", onBox(&TVKCustomMemo::PasteFromClipboard)},
+      {"Cut1", onBox(&TVKCustomMemo::CutToClipboard)},
+      {"Delete1", onBox(&TVKCustomMemo::DeleteSelection)},
+      {"SelectAll1", onBox(&TVKCustomMemo::SelectAll)},
+      {"Clear1", onBox(&TVKCustomMemo::Clear)},
+      {"Send1", [this] { BSendClick(); }},
+  };
+  for (const auto& [name, handler] : handlers)
+    connect(FMenuItems.at(name), &QAction::triggered, this, handler);
+}
+
+QAction* TPelrowForm::MenuItem(const std::string& name) const {
+  const auto found = FMenuItems.find(name);
+  return found == FMenuItems.end() ? nullptr : found->second;
+}
+
+QMenu* TPelrowForm::Menu(const std::string& name) const {
+  const auto found = FMenus.find(name);
+  return found == FMenus.end() ? nullptr : found->second;
+}
+
+// ---- start-up and shutdown ------------------------------------------------------------
+
+void TPelrowForm::FormCreate() {
+  if (IsSecondInstance()) {
+    FSecondInstance = true;
+    return;
+  }
+  SetCaptionFromProductInfo();
+  PRcvBulkDump->hide();
+  for (TVeskMemo* box : {SXOutput, SXInput, LogIn, LogOut})
+    box->Lines().Clear();
+  FSplitLongMessagesThreshold = kSplitThresholdDefault;
+  FSendSpeed = kSendSpeedDefault;
+  ConnectDeviceMenus();
+  LoadSettings();
+  BSend->setText(kSendCaption);
+  for (TVeskMemo* log : {LogOut, LogIn})
+    log->SetScrollbars(TVKScrolls::sbVertical);
+}
+
+void TPelrowForm::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  // A window restored from the task bar is shown again by the desktop; the deferred
+  // start-up belongs to the program showing its window.
+  if (!event->spontaneous())
+    FormShow();
+}
+
+void TPelrowForm::FormShow() {
+  SetHomepageFromProductInfo();
+  // The rest runs from the event loop, so the window is on screen while devices open.
+  QMetaObject::invokeMethod(this, &TPelrowForm::WMAfterShow, Qt::QueuedConnection);
+}
+
+void TPelrowForm::WMAfterShow() {
+  repaint();
+  LoadStoredDevices();
+  if (!FStartup.FileNames.empty())
+    OpenFileList(FStartup.FileNames);
+  if (SXOutput->Lines().Count() == 0)
+    SXOutput->AppendText(kDefaultOutText);
+}
+
+void TPelrowForm::closeEvent(QCloseEvent* event) {
+  FormClose();
+  QMainWindow::closeEvent(event);
+}
+
+void TPelrowForm::FormClose() {
+  SaveSettings();
+  CloseDevices();
+}
+
+void TPelrowForm::OpenFileList(const std::vector<std::string>& fileNames) {
+  if (!fileNames.empty())
+    LoadFile(fileNames.back());
+}
+
+// ---- commands -------------------------------------------------------------------------
+
+void TPelrowForm::Exit1Click() { close(); }
+
+void TPelrowForm::BClearClick() { SXOutput->Clear(); }
+
+void TPelrowForm::BClearInputClick() { SXInput->Clear(); }
+
+void TPelrowForm::ClearLogs1Click() {
+  LogIn->Clear();
+  LogOut->Clear();
+}
+
+int TPelrowForm::SplitThreshold() const {
+  return MenuItem("Splitlongsysexmessages1")->isChecked() ? FSplitLongMessagesThreshold : -1;
+}
+
+void TPelrowForm::ShowPopupFor(TVKCustomMemo* box, const QPoint& globalPos) {
+  Popup1Popup(box);
+  Popup1->popup(globalPos);
+}
+
+void TPelrowForm::Popup1Popup(TVKCustomMemo* box) {
+  FPopupBox = box;
+  const QMimeData* clip = QApplication::clipboard()->mimeData();
+  const TPopupState state = PopupStateFor({box == SXOutput, box->SelAvail(), box->ReadOnly(),
+                                           clip != nullptr && clip->hasText()});
+  const std::pair<const char*, TPopupItemState> items[] = {
+      {"Copy1", state.Copy},           {"Paste1", state.Paste}, {"Cut1", state.Cut},
+      {"Delete1", state.Delete},       {"SelectAll1", state.SelectAll},
+      {"Clear1", state.Clear},         {"Send1", state.Send},
+  };
+  for (const auto& [name, itemState] : items) {
+    QAction* action = MenuItem(name);
+    action->setVisible(itemState.Visible);
+    action->setEnabled(itemState.Enabled);
+  }
+}
+
+// ---- status line and logs -------------------------------------------------------------
+
+void TPelrowForm::ShowStatus(const std::string& text, TStatusSide side, TStatusKind kind,
+                             bool immediate) {
+  const TStatusPlan plan = PlanStatus(text, kind);
+  const bool isOut = side == TStatusSide::Out;
+  PStatusBar->SetPanelText(isOut ? 0 : 1, QString::fromStdString(plan.Shown));
+  if (plan.AppendToLog) {
+    TVeskMemo* log = isOut ? LogOut : LogIn;
+    log->Lines().Add(plan.Shown);
+    log->ScrollToEnd();
+    if (immediate)
+      log->repaint();
+  }
+  if (immediate)
+    PStatusBar->repaint();
+  if (plan.ShowErrorBox && FErrorBox)
+    FErrorBox(text);
+}
+
+TShowStatus TPelrowForm::StatusReporter() {
+  return [this](const std::string& text, TStatusSide side, TStatusKind kind, bool immediate) {
+    ShowStatus(text, side, kind, immediate);
+  };
+}
+
+bool TPelrowForm::LogListsVisible() const { return !LogPanel->isHidden(); }
+
+int TPelrowForm::LogListsHeight() const {
+  return LogListsVisible() ? LogHSplitter->sizes().value(1) : FLogListsHeight;
+}
+
+void TPelrowForm::SetLogListsHeight(int height) {
+  FLogListsHeight = std::max(kLogPanelMinHeight, height);
+  if (LogListsVisible()) {
+    const QList<int> sizes = LogHSplitter->sizes();
+    const int total = sizes.value(0) + sizes.value(1);
+    LogHSplitter->setSizes({std::max(0, total - FLogListsHeight), FLogListsHeight});
+  }
+}
+
+void TPelrowForm::SetLogListsVisible(bool show) {
+  if (show == LogListsVisible())
+    return;
+  if (!show) {
+    FLogListsHeight = LogListsHeight();
+    LogPanel->hide(); // the splitter hides its handle with it
+    return;
+  }
+  LogPanel->show();
+  SetLogListsHeight(LogHeightWhenShown(SXOutput->height(), FLogListsHeight));
+  PanelOutResize();
+}
+
+bool TPelrowForm::event(QEvent* event) {
+  if (event->type() == QEvent::StatusTip) {
+    AppHint(static_cast<QStatusTipEvent*>(event)->tip());
+    return true;
+  }
+  return QMainWindow::event(event);
+}
+
+void TPelrowForm::AppHint(const QString& hint) {
+  PStatusBar->SetSimpleText(hint);
+  PStatusBar->SetSimplePanel(!hint.isEmpty());
+}
+
+// ---- coupled widths -------------------------------------------------------------------
+
+bool TPelrowForm::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::Resize) {
+    if (watched == PStatusBar)
+      PStatusBarResize();
+    else if (watched == PanelIn)
+      PanelInResize();
+    else if (watched == PanelOut)
+      PanelOutResize();
+    else if (watched == LogOut)
+      LogOutResize();
+  }
+  return QMainWindow::eventFilter(watched, event);
+}
+
+void TPelrowForm::PStatusBarResize() { UpdateStatusPanelWidths(); }
+
+void TPelrowForm::PanelInResize() { UpdateStatusPanelWidths(); }
+
+void TPelrowForm::PanelOutResize() {
+  UpdateStatusPanelWidths();
+  if (FSyncingWidths || !LogListsVisible())
+    return;
+  FSyncingWidths = true;
+  SetLeftWidth(LogVSplitter, PanelOut->width());
+  FSyncingWidths = false;
+}
+
+void TPelrowForm::LogOutResize() {
+  if (FSyncingWidths)
+    return;
+  FSyncingWidths = true;
+  SetLeftWidth(Splitter, LogOut->width());
+  FSyncingWidths = false;
+}
+
+void TPelrowForm::UpdateStatusPanelWidths() {
+  const int splitterLeft = PanelOut->mapTo(this, QPoint(PanelOut->width(), 0)).x();
+  const int statusLeft = PStatusBar->mapTo(this, QPoint(0, 0)).x();
+  PStatusBar->SetPanel0Width(splitterLeft - statusLeft + kStatusSplitOffset);
+}
+
+int TPelrowForm::SplitterPos() const { return Splitter->sizes().value(0); }
+
+void TPelrowForm::SetSplitterPos(int pos) { SetLeftWidth(Splitter, pos); }
+
+// ---- places that later components fill in ---------------------------------------------
+
+// The single-instance check answers here once it exists; until then every start is
+// the first one.
+bool TPelrowForm::IsSecondInstance() const { return false; }
+
+void TPelrowForm::SetCaptionFromProductInfo() {
+  const QString caption = QString::fromStdString(ProgramName() + " " + ShortVersion());
+  setWindowTitle(caption);
+  // The application title follows, so the desktop does not append it a second time.
+  QApplication::setApplicationDisplayName(caption);
+}
+
+// The device menus receive the receive handler, their error handlers and the
+// settings path here.
+void TPelrowForm::ConnectDeviceMenus() {}
+
+// Options, window placement and fonts are read from the settings store here.
+void TPelrowForm::LoadSettings() {}
+
+// Options, window placement and fonts are written here; a handing-over second
+// instance (FSecondInstance) never writes them.
+void TPelrowForm::SaveSettings() {}
+
+// The web link takes the homepage address here as well once it exists.
+void TPelrowForm::SetHomepageFromProductInfo() {
+  MenuItem("PelrowHomepage1")->setStatusTip(QString::fromStdString(HomepageURL()));
+}
+
+// The device menus restore the stored devices and open them here, and the stored
+// input filters are moved onto the Options menu and FSysExOnly.
+void TPelrowForm::LoadStoredDevices() {}
+
+// Both device menus close their devices here, input first.
+void TPelrowForm::CloseDevices() {}
+
+// Loading a file into the Out box.
+void TPelrowForm::LoadFile(const std::string&) {}
+
+void TPelrowForm::Open1Click() {}
+void TPelrowForm::SaveOutAs1Click() {}
+void TPelrowForm::SaveInAs1Click() {}
+void TPelrowForm::Settings1Click() {}
+void TPelrowForm::About1Click() {}
+void TPelrowForm::PelrowHomepage1Click() {}
+void TPelrowForm::BSendClick() {}
+void TPelrowForm::MidiThru1Click() {}
+void TPelrowForm::EnableActiveSensing1Click() {}
+void TPelrowForm::EnableMidiTimeCode1Click() {}
+
+} // namespace pelrow

@@ -1,0 +1,169 @@
+// The main window: the Out and In boxes side by side with their buttons, the two
+// action logs under them, the two-panel status bar, the menus and the context menu;
+// the order of start-up and shutdown; and ShowStatus, the one way the program
+// reports to the user.
+#pragma once
+
+#include "app/command_line.h"
+#include "app/status_report.h"
+
+#include <QMainWindow>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+class QAction;
+class QFrame;
+class QLabel;
+class QMenu;
+class QPushButton;
+class QSplitter;
+
+namespace pelrow {
+
+class TStatusBar;
+class TVKCustomMemo;
+class TVeskMemo;
+
+// Shows a modal error message with one OK button; tests put their own in its place.
+using TErrorBox = std::function<void(const std::string& text)>;
+
+struct TPelrowStartup {
+  std::vector<std::string> FileNames; // from the command line, in order
+  TMidiBackendChoice Backend = TMidiBackendChoice::Automatic;
+};
+
+class TPelrowForm : public QMainWindow {
+  Q_OBJECT
+public:
+  explicit TPelrowForm(TPelrowStartup startup = {}, QWidget* parent = nullptr);
+  ~TPelrowForm() override;
+
+  // Status line and action logs.
+  void ShowStatus(const std::string& text, TStatusSide side, TStatusKind kind, bool immediate);
+  TShowStatus StatusReporter();
+  void SetErrorBox(TErrorBox errorBox) { FErrorBox = std::move(errorBox); }
+  void SetLogListsVisible(bool show);
+  bool LogListsVisible() const;
+  int LogListsHeight() const;
+  void SetLogListsHeight(int height);
+  void AppHint(const QString& hint);
+
+  // Shows and enables the context menu's items for the box it opens on.
+  void Popup1Popup(TVKCustomMemo* box);
+
+  // Left edge of the splitter between the boxes, which is the Out side's width.
+  int SplitterPos() const;
+  void SetSplitterPos(int pos);
+
+  // Opens the last of the given files into the Out box.
+  void OpenFileList(const std::vector<std::string>& fileNames);
+  virtual void LoadFile(const std::string& fileName);
+
+  // Bytes per line when long messages are split, -1 when they are not.
+  int SplitThreshold() const;
+
+  QAction* MenuItem(const std::string& name) const;
+  QMenu* Menu(const std::string& name) const;
+
+  // Controls, named as the program names them.
+  QFrame* Bevel1;
+  QWidget* PanelMain;
+  QWidget* PanelOut;
+  QLabel* PanelOutTop;
+  TVeskMemo* SXOutput;
+  QFrame* PanelOutBottom;
+  QPushButton* BSend;
+  QPushButton* BClear;
+  QSplitter* Splitter;
+  QWidget* PanelIn;
+  QLabel* PanelInTop;
+  TVeskMemo* SXInput;
+  QFrame* PanelInBottom;
+  QPushButton* BClearInput;
+  QSplitter* LogHSplitter;
+  QWidget* LogPanel;
+  QSplitter* LogVSplitter;
+  TVeskMemo* LogOut;
+  TVeskMemo* LogIn;
+  TStatusBar* PStatusBar;
+  QFrame* PRcvBulkDump;
+  QLabel* LSysExRcvd;
+  QLabel* LReceivedSpeed;
+  QMenu* Popup1;
+
+  // Live options, read and written by the settings and the Settings dialog.
+  int FSendSpeed = 0;
+  int FSplitLongMessagesThreshold = 0;
+  bool FSysExOnly = false;
+
+protected:
+  bool event(QEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+
+private:
+  void BuildControls();
+  QWidget* BuildBoxSide(QWidget*& panel, QLabel*& top, TVeskMemo*& box, QFrame*& bottom,
+                        const char* sideName, const char* caption);
+  void BuildLogArea();
+  void BuildBulkDumpPanel();
+  void BuildMainMenu();
+  void BuildPopupMenu();
+  TVeskMemo* NewBox(const char* name, bool readOnly);
+  void BindMenuHandlers();
+
+  // Start-up and shutdown.
+  void FormCreate();
+  void FormShow();
+  void WMAfterShow();
+  void FormClose();
+
+  // Commands.
+  void Exit1Click();
+  void BClearClick();
+  void BClearInputClick();
+  void ClearLogs1Click();
+  void ShowPopupFor(TVKCustomMemo* box, const QPoint& globalPos);
+
+  // Coupled widths.
+  void PStatusBarResize();
+  void PanelInResize();
+  void PanelOutResize();
+  void LogOutResize();
+  void UpdateStatusPanelWidths();
+  static void SetLeftWidth(QSplitter* splitter, int width);
+
+  // Places that later components fill in.
+  bool IsSecondInstance() const;
+  void SetCaptionFromProductInfo();
+  void ConnectDeviceMenus();
+  void LoadSettings();
+  void SaveSettings();
+  void SetHomepageFromProductInfo();
+  void LoadStoredDevices();
+  void CloseDevices();
+  void Open1Click();
+  void SaveOutAs1Click();
+  void SaveInAs1Click();
+  void Settings1Click();
+  void About1Click();
+  void PelrowHomepage1Click();
+  void BSendClick();
+  void MidiThru1Click();
+  void EnableActiveSensing1Click();
+  void EnableMidiTimeCode1Click();
+
+  TPelrowStartup FStartup;
+  TErrorBox FErrorBox;
+  std::map<std::string, QAction*> FMenuItems;
+  std::map<std::string, QMenu*> FMenus;
+  TVKCustomMemo* FPopupBox = nullptr;
+  int FLogListsHeight = 0;
+  bool FSyncingWidths = false;
+  bool FSecondInstance = false;
+};
+
+} // namespace pelrow
