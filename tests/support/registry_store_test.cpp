@@ -1,0 +1,270 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "support/registry_store.h"
+#include "support/registry_printing.h"
+#include "support/scratch_folder.h"
+
+namespace pelrow {
+namespace {
+
+constexpr const char* kKey = "\\Software\\Narvell\\Vesk's Pelrow\\pelrow";
+
+std::vector<std::string> DamagedCopies(const TScratchFolder& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder.Path()))
+    if (entry.path().filename().string().rfind("registry.damaged-", 0) == 0)
+      names.push_back(entry.path().string());
+  return names;
+}
+
+TEST(RegistryStore, TypedValuesAndKeysSurviveSaveAndLoad) {
+  TScratchFolder folder;
+  const std::string file = folder.Path("config/pelrow/registry");
+  TRegistryStore writer(file);
+  ASSERT_TRUE(writer.Load());
+  writer.WriteValue(std::string(kKey) + "\\Current", "SendSpeed", TRegValue::FromInteger(-500));
+  writer.WriteValue(std::string(kKey) + "\\Current", "FontName", TRegValue::FromText("Terminal"));
+  writer.WriteValue(std::string(kKey) + "\\Current", "Count", TRegValue::FromText("12"));
+  ASSERT_TRUE(writer.CreateKey(std::string(kKey) + "\\MRUList"));
+  ASSERT_TRUE(writer.Save()) << writer.LastError();
+
+  TRegistryStore reader(file);
+  ASSERT_TRUE(reader.Load()) << reader.LastError();
+  const std::string current = std::string(kKey) + "\\Current";
+  EXPECT_EQ(reader.ReadValue(current, "SendSpeed"), TRegValue::FromInteger(-500));
+  EXPECT_EQ(reader.ReadValue(current, "FontName"), TRegValue::FromText("Terminal"));
+  EXPECT_EQ(reader.ReadValue(current, "Count"), TRegValue::FromText("12"));
+  EXPECT_EQ(reader.SubKeyNames(kKey), (std::vector<std::string>{"Current", "MRUList"}));
+  EXPECT_TRUE(reader.ValueNames(std::string(kKey) + "\\MRUList").empty());
+  EXPECT_TRUE(RegKeyExists(reader, std::string(kKey) + "\\MRUList"));
+  EXPECT_NE(ReadWholeFile(file).find("[Software\\Narvell\\Vesk's Pelrow\\pelrow\\Current]\n"),
+            std::string::npos);
+  EXPECT_EQ(std::filesystem::status(file).permissions() & std::filesystem::perms::all,
+            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+}
+
+TEST(RegistryStore, LookupIgnoresCaseAndKeepsTheFirstWrittenCase) {
+  TScratchFolder folder;
+  TRegistryStore store(folder.Path("registry"));
+  store.WriteValue("Software\\Narvell", "FontName", TRegValue::FromText("Terminal"));
+  store.WriteValue("SOFTWARE\\narvell", "FONTNAME", TRegValue::FromText("Courier"));
+  EXPECT_EQ(store.ReadValue("software\\NARVELL", "fontname"), TRegValue::FromText("Courier"));
+  EXPECT_EQ(store.SubKeyNames(""), std::vector<std::string>{"Software"});
+  EXPECT_EQ(store.SubKeyNames("software"), std::vector<std::string>{"Narvell"});
+  EXPECT_EQ(store.ValueNames("Software\\Narvell"), std::vector<std::string>{"FontName"});
+}
+
+TEST(RegistryStore, DeletionsReachTheFileAndMissingKeysAnswerFalse) {
+  TScratchFolder folder;
+  const std::string file = folder.Path("registry");
+  TRegistryStore store(file);
+  store.WriteValue("A\\Current\\Deep", "x", TRegValue::FromInteger(1));
+  store.WriteValue("A\\MidiDevices", "MidiIn", TRegValue::FromText("Synth"));
+  store.WriteValue("A\\MidiDevices", "MidiOut", TRegValue::FromText("Synth"));
+  ASSERT_TRUE(store.Save());
+
+  EXPECT_TRUE(RegDeleteKeyTree(store, "\\A\\current"));
+  EXPECT_TRUE(store.DeleteValue("A\\MidiDevices", "midiin"));
+  EXPECT_FALSE(RegDeleteKeyTree(store, "\\A\\Current"));
+  EXPECT_FALSE(RegDeleteKeyTree(store, "\\Nowhere\\At\\All"));
+  EXPECT_FALSE(RegDeleteKeyTree(store, "\\"));
+  EXPECT_FALSE(store.DeleteValue("A\\MidiDevices", "MidiIn"));
+  EXPECT_FALSE(store.OpenKey("A\\Current", false).has_value());
+  ASSERT_TRUE(store.Save());
+
+  TRegistryStore reader(file);
+  ASSERT_TRUE(reader.Load());
+  EXPECT_FALSE(RegKeyExists(reader, "\\A\\Current"));
+  EXPECT_EQ(reader.ValueNames("A\\MidiDevices"), std::vector<std::string>{"MidiOut"});
+  auto key = reader.OpenKey("\\A\\MidiDevices", false);
+  ASSERT_TRUE(key.has_value());
+  EXPECT_TRUE(key->ValueExists("MIDIOUT"));
+}
+
+TEST(RegistryStore, SavesMergeWithWhatAnotherCopyWrote) {
+  TScratchFolder folder;
+  const std::string file = folder.Path("registry");
+  TRegistryStore seed(file);
+  seed.WriteValue("Shared", "Old", TRegValue::FromText("kept until deleted"));
+  seed.WriteValue("Shared", "Both", TRegValue::FromInteger(0));
+  ASSERT_TRUE(seed.Save());
+
+  TRegistryStore first(file);
+  TRegistryStore second(file);
+  ASSERT_TRUE(first.Load());
+  ASSERT_TRUE(second.Load());
+  first.WriteValue("Software\\CopyOne\\Current", "SendSpeed", TRegValue::FromInteger(100));
+  first.DeleteValue("Shared", "Old");
+  first.WriteValue("Shared", "Both", TRegValue::FromInteger(1));
+  second.WriteValue("Software\\CopyTwo\\Current", "SendSpeed", TRegValue::FromInteger(200));
+  second.WriteValue("Shared", "Both", TRegValue::FromInteger(2));
+  ASSERT_TRUE(first.Save());
+  ASSERT_TRUE(second.Save());
+
+  TRegistryStore reader(file);
+  ASSERT_TRUE(reader.Load());
+  EXPECT_EQ(reader.ReadValue("Software\\CopyOne\\Current", "SendSpeed"),
+            TRegValue::FromInteger(100));
+  EXPECT_EQ(reader.ReadValue("Software\\CopyTwo\\Current", "SendSpeed"),
+            TRegValue::FromInteger(200));
+  // The second copy never touched "Old", so its save does not bring it back.
+  EXPECT_FALSE(reader.ReadValue("Shared", "Old").has_value());
+  // The later save wins where both wrote.
+  EXPECT_EQ(reader.ReadValue("Shared", "Both"), TRegValue::FromInteger(2));
+  EXPECT_EQ(second.ReadValue("Software\\CopyOne\\Current", "SendSpeed"),
+            TRegValue::FromInteger(100));
+}
+
+TEST(RegistryStore, ConcurrentSavesFromTwoProcessesLoseNothing) {
+  TScratchFolder folder;
+  const std::string file = folder.Path("registry");
+  constexpr int kRounds = 40;
+  std::vector<pid_t> children;
+  for (int child = 0; child < 2; ++child) {
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      for (int round = 0; round < kRounds; ++round) {
+        TRegistryStore store(file);
+        store.Load();
+        store.WriteValue("Software\\Copy" + std::to_string(child), "Round" + std::to_string(round),
+                         TRegValue::FromText(std::string(500, char('a' + round % 26))));
+        if (!store.LastError().empty() || !store.Save())
+          ::_exit(1);
+      }
+      ::_exit(0);
+    }
+    children.push_back(pid);
+  }
+  for (const pid_t pid : children) {
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  TRegistryStore reader(file);
+  ASSERT_TRUE(reader.Load()) << reader.LastError();
+  EXPECT_EQ(reader.ValueNames("Software\\Copy0").size(), std::size_t(kRounds));
+  EXPECT_EQ(reader.ValueNames("Software\\Copy1").size(), std::size_t(kRounds));
+  EXPECT_TRUE(DamagedCopies(folder).empty());
+}
+
+TEST(RegistryStore, DamagedFileIsSetAsideAndDefaultsAreUsed) {
+  TScratchFolder folder;
+  const std::string file = folder.Path("registry");
+  const std::string garbage = "[Software]\n\"ok\"=1\nthis is not a setting\n";
+  WriteWholeFile(file, garbage);
+
+  TRegistryStore store(file);
+  EXPECT_FALSE(store.Load());
+  EXPECT_NE(store.LastError().find("damaged (line 3:"), std::string::npos) << store.LastError();
+  EXPECT_FALSE(store.KeyExists("Software"));
+  const auto copies = DamagedCopies(folder);
+  ASSERT_EQ(copies.size(), 1u);
+  EXPECT_EQ(ReadWholeFile(copies[0]), garbage);
+  EXPECT_NE(store.LastError().find(copies[0]), std::string::npos);
+
+  store.WriteValue("Software", "fresh", TRegValue::FromInteger(1));
+  ASSERT_TRUE(store.Save());
+  TRegistryStore reader(file);
+  EXPECT_TRUE(reader.Load());
+  EXPECT_TRUE(reader.LastError().empty());
+  EXPECT_EQ(ReadWholeFile(copies[0]), garbage);
+}
+
+TEST(RegistryStore, FileDamagedByAnotherProgramBeforeSaveIsKeptAside) {
+  TScratchFolder folder;
+  const std::string file = folder.Path("registry");
+  TRegistryStore store(file);
+  ASSERT_TRUE(store.Load());
+  WriteWholeFile(file, std::string("\x00\x01\x02", 3));
+  store.WriteValue("Software", "mine", TRegValue::FromInteger(7));
+  EXPECT_TRUE(store.Save());
+  EXPECT_FALSE(store.LastError().empty());
+  EXPECT_EQ(DamagedCopies(folder).size(), 1u);
+  TRegistryStore reader(file);
+  ASSERT_TRUE(reader.Load());
+  EXPECT_EQ(reader.ReadValue("Software", "mine"), TRegValue::FromInteger(7));
+}
+
+// Checks that the store neither crashes on nor overwrites a file it cannot read.
+void ExpectUnreadableFileLeftAlone(const std::string& file) {
+  TRegistryStore store(file);
+  EXPECT_FALSE(store.Load());
+  EXPECT_FALSE(store.LastError().empty());
+  store.WriteValue("Software", "x", TRegValue::FromInteger(1));
+  store.ClearLastError();
+  EXPECT_FALSE(store.Save());
+  EXPECT_NE(store.LastError().find("could not be saved"), std::string::npos);
+  EXPECT_TRUE(store.HasUnsavedChanges());
+}
+
+TEST(RegistryStore, UnreadableFileIsNeitherFatalNorOverwritten) {
+  if (::geteuid() == 0)
+    GTEST_SKIP() << "file permissions do not bind the superuser";
+  TScratchFolder folder;
+  const std::string file = folder.Path("registry");
+  WriteWholeFile(file, "[Software]\n\"kept\"=1\n");
+  ::chmod(file.c_str(), 0);
+  ExpectUnreadableFileLeftAlone(file);
+  ::chmod(file.c_str(), 0600);
+  EXPECT_EQ(ReadWholeFile(file), "[Software]\n\"kept\"=1\n");
+}
+
+TEST(RegistryStore, FolderInPlaceOfTheFileIsNeitherFatalNorReplaced) {
+  TScratchFolder folder;
+  const std::string file = folder.Path("registry");
+  std::filesystem::create_directory(file);
+  WriteWholeFile(file + "/inside", "data");
+  ExpectUnreadableFileLeftAlone(file);
+  EXPECT_EQ(ReadWholeFile(file + "/inside"), "data");
+}
+
+TEST(RegistryStore, FailedSaveKeepsChangesForTheNextTry) {
+  TScratchFolder folder;
+  WriteWholeFile(folder.Path("blocker"), "a file where a folder should be");
+  TRegistryStore store(folder.Path("blocker/pelrow/registry"));
+  EXPECT_FALSE(store.Load());
+  EXPECT_NE(store.LastError().find("could not be read"), std::string::npos);
+  store.WriteValue("Software", "x", TRegValue::FromInteger(1));
+  EXPECT_FALSE(store.Save());
+  EXPECT_NE(store.LastError().find("could not be saved"), std::string::npos);
+  EXPECT_TRUE(store.HasUnsavedChanges());
+  EXPECT_EQ(store.ReadValue("Software", "x"), TRegValue::FromInteger(1));
+}
+
+TEST(RegistryStore, LinkedSettingsFileStaysALink) {
+  TScratchFolder folder;
+  const std::string target = folder.Path("dotfiles-registry");
+  const std::string link = folder.Path("registry");
+  WriteWholeFile(target, "");
+  std::filesystem::create_symlink(target, link);
+  TRegistryStore store(link);
+  ASSERT_TRUE(store.Load());
+  store.WriteValue("Software", "x", TRegValue::FromInteger(1));
+  ASSERT_TRUE(store.Save());
+  EXPECT_TRUE(std::filesystem::is_symlink(link));
+  EXPECT_NE(ReadWholeFile(target).find("\"x\"=1"), std::string::npos);
+}
+
+TEST(RegistryStore, DefaultLocationFollowsXdgConfigHome) {
+  const std::string savedXdg = std::getenv("XDG_CONFIG_HOME") ? std::getenv("XDG_CONFIG_HOME") : "";
+  const std::string savedHome = std::getenv("HOME") ? std::getenv("HOME") : "";
+  ::setenv("HOME", "/home/someone", 1);
+  ::setenv("XDG_CONFIG_HOME", "/tmp/xdg", 1);
+  EXPECT_EQ(DefaultRegistryFilePath(), "/tmp/xdg/pelrow/registry");
+  ::setenv("XDG_CONFIG_HOME", "relative/ignored", 1);
+  EXPECT_EQ(DefaultRegistryFilePath(), "/home/someone/.config/pelrow/registry");
+  ::unsetenv("XDG_CONFIG_HOME");
+  EXPECT_EQ(DefaultRegistryFilePath(), "/home/someone/.config/pelrow/registry");
+  ::setenv("HOME", savedHome.c_str(), 1);
+  if (!savedXdg.empty())
+    ::setenv("XDG_CONFIG_HOME", savedXdg.c_str(), 1);
+}
+
+} // namespace
+} // namespace pelrow
