@@ -1,0 +1,333 @@
+// The MIDI input device.
+#include "midi/midi_input.h"
+
+#include "support/trace.h"
+
+#include <cstdio>
+#include <new>
+#include <stdexcept>
+
+namespace pelrow {
+
+namespace {
+constexpr const char* TypeName = "MIDI In";
+constexpr const char* TextCannotOpen = "Cannot open MIDI input device \"%s\":";
+constexpr const char* TextOutOfMemory = "Out of memory.";
+constexpr uint32_t ActiveSensingMessage = 0xFE;
+constexpr uint32_t TimingClockMessage = 0xF8;
+
+std::string HexCode(uint32_t code) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%04X", code & 0xFFFFu);
+  return text;
+}
+} // namespace
+
+bool TMidiInHdr::Prepare(TMidiInPort* handle) {
+  if (!Prepared) {
+    Header.Flags = 0;
+    Prepared = true;
+  }
+  Header.BytesRecorded = 0;
+  return handle != nullptr && handle->AddBuffer(Header) == MidiOk;
+}
+
+void TMidiInHdr::Unprepare(TMidiInPort*) { Prepared = false; }
+
+TMidiInput::TMidiInput(TMidiService& service, TUiPoster& poster)
+    : TMidiInputBase(service, false), FPoster(poster) {}
+
+TMidiInput::~TMidiInput() { Close(); }
+
+std::string TMidiInput::GetDeviceName(int32_t index) {
+  std::string name;
+  return FService.InputName(index, name) == MidiOk ? name : std::string();
+}
+
+std::string TMidiInput::GetTypeName() const { return TypeName; }
+
+int TMidiInput::GetNumDevs() { return FService.InputCount(); }
+
+std::string TMidiInput::GetErrorText(TMidiResult code) const {
+  std::string text;
+  return FService.InErrorText(code, text) == MidiOk ? text : std::string();
+}
+
+void TMidiInput::SetShortFilter(TShortFilter filter) {
+  FShortFilter = filter ? std::make_shared<const TShortFilter>(std::move(filter)) : nullptr;
+}
+
+TMidiInput::TShortFilter TMidiInput::GetShortFilter() const {
+  const auto filter = FShortFilter.load();
+  return filter ? *filter : TShortFilter();
+}
+
+TMidiInput::TLongFilter TMidiInput::GetLongFilter() const {
+  const auto filter = FLongFilter.load();
+  return filter ? *filter : TLongFilter();
+}
+
+void TMidiInput::SetLongFilter(TLongFilter filter) {
+  FLongFilter = filter ? std::make_shared<const TLongFilter>(std::move(filter)) : nullptr;
+}
+
+void TMidiInput::Start() {
+  if (!IsOpen())
+    return;
+  if (const TMidiResult result = FHandle->Start(); result != MidiOk)
+    throw EMidiInputError(ErrorMessage("", result), result);
+  FStarted = true;
+}
+
+void TMidiInput::Stop() {
+  if (!IsOpen())
+    return;
+  FHandle->Stop();
+  FStarted = false;
+}
+
+void TMidiInput::DoOpen() {
+  try {
+    if (FBuffer == nullptr)
+      FBuffer = std::make_unique<TCircBuffer>(BufferCapacity);
+  } catch (const std::bad_alloc&) {
+    throw std::runtime_error(TextOutOfMemory);
+  }
+  if (FNotifyWindow == nullptr) {
+    FNotifyWindow = std::make_shared<TNotifyWindow>();
+    FNotifyWindow->Owner = this;
+  }
+  FClosing = false;
+  const TMidiResult result = FService.OpenInput(
+      DeviceID(), [this](const TMidiInNotice& notice) { InputCallback(notice); }, FHandle);
+  if (FHandle == nullptr)
+    throw EMidiInputError(ErrorMessage(FormatName(TextCannotOpen, DeviceName()), result), result);
+  FCallbackPort = FHandle.get();
+  QueueHeaders();
+}
+
+void TMidiInput::QueueHeaders() {
+  if (HeaderCount <= 0 || HeaderSize == 0 || FHandle == nullptr)
+    return;
+  ReleaseHeaders(FHandle.get());
+  for (int32_t i = 0; i < HeaderCount; ++i) {
+    auto header = std::make_unique<TMidiInHdr>(HeaderSize);
+    header->Prepare(FHandle.get());
+    FHeaderList.push_back(std::move(header));
+  }
+}
+
+void TMidiInput::ReleaseHeaders(TMidiInPort* handle) {
+  for (auto& header : FHeaderList)
+    header->Unprepare(handle);
+  FHeaderList.clear();
+}
+
+void TMidiInput::DoClose() { ShutDown(true); }
+
+void TMidiInput::DoDiscard() { ShutDown(false); }
+
+// Closing is raised first so that the buffers the service hands back on the way
+// out are not stored. Closing the port waits for a running callback, so nothing
+// touches the ring or the notice target once they are freed.
+void TMidiInput::ShutDown(bool resetFirst) {
+  FClosing = true;
+  FStarted = false;
+  if (resetFirst)
+    FHandle->Reset();
+  std::unique_ptr<TMidiInPort> handle = std::move(FHandle);
+  if (!resetFirst)
+    handle.reset();
+  ReleaseHeaders(handle.get());
+  handle.reset();
+  FCallbackPort = nullptr;
+  DrainBuffer();
+  FNotifyWindow.reset();
+  FBuffer.reset();
+}
+
+void TMidiInput::DrainBuffer() {
+  if (FBuffer == nullptr)
+    return;
+  while (FBuffer->Peek() != nullptr)
+    FBuffer->Drop();
+}
+
+void TMidiInput::InputCallback(const TMidiInNotice& notice) {
+  if (FClosing || FBuffer == nullptr)
+    return;
+  switch (notice.Code) {
+  case TMidiInCode::Open:
+  case TMidiInCode::Close:
+    return;
+  case TMidiInCode::MoreData:
+    Trace("MIM_MOREDATA");
+    StoreShort(notice);
+    return;
+  case TMidiInCode::Error:
+    Trace("MM_MIM_ERROR");
+    StoreShort(notice);
+    return;
+  case TMidiInCode::Data:
+    StoreShort(notice);
+    return;
+  case TMidiInCode::LongError:
+    Trace("MIM_LONGERROR len=" + std::to_string(notice.Buffer->BytesRecorded));
+    StoreLong(notice);
+    return;
+  case TMidiInCode::LongData:
+    StoreLong(notice);
+    return;
+  case TMidiInCode::Overflow:
+    Trace("MIDI service input overflow");
+    FOverflow = true;
+    PostData();
+    return;
+  }
+  Trace("unhandled MIDI INPUT msg: 0x" + HexCode(static_cast<uint32_t>(notice.Code)));
+}
+
+void TMidiInput::StoreShort(const TMidiInNotice& notice) {
+  const uint32_t message = notice.Message;
+  if ((message == ActiveSensingMessage && !FActiveSensing) ||
+      (message == TimingClockMessage && !FTimingClock) || FSysExOnly)
+    return;
+  if (notice.Code != TMidiInCode::MoreData) {
+    if (const auto filter = FShortFilter.load()) {
+      bool skip = false;
+      (*filter)(*this, message, skip);
+      if (skip)
+        return;
+    }
+  }
+  if (!FBuffer->PutShort(notice.Timestamp, message))
+    FOverflow = true;
+  PostData();
+}
+
+// A buffer whose entry is not kept goes straight back to the service; otherwise
+// sixteen such losses would stop SysEx input for good.
+void TMidiInput::StoreLong(const TMidiInNotice& notice) {
+  TMidiBuffer& header = *notice.Buffer;
+  if (header.BytesRecorded == 0) {
+    Requeue(header);
+    return;
+  }
+  if (const auto filter = FLongFilter.load()) {
+    bool skip = false;
+    (*filter)(*this, header.Data, header.BytesRecorded, skip);
+    if (skip) {
+      Requeue(header);
+      return;
+    }
+  }
+  if (!FBuffer->PutLong(notice.Timestamp, &header)) {
+    FOverflow = true;
+    Requeue(header);
+  }
+  PostData();
+}
+
+void TMidiInput::Requeue(TMidiBuffer& header) {
+  TMidiInHdr::FromHeader(header).Prepare(FCallbackPort.load());
+}
+
+void TMidiInput::PostData() {
+  TNotifyWindow& window = *FNotifyWindow;
+  // One notice covers everything stored until its dispatch begins.
+  if (window.Pending.exchange(true))
+    return;
+  FPoster.Post([target = std::weak_ptr<TNotifyWindow>(FNotifyWindow)] {
+    if (const auto window = target.lock()) {
+      window->Pending = false;
+      window->Owner->DispatchReceived();
+    }
+  });
+}
+
+int32_t TMidiInput::EventCount() const {
+  return IsOpen() && FBuffer != nullptr ? FBuffer->Count() : 0;
+}
+
+TMyMidiEvent* TMidiInput::TakeEvent(TCircEntry& entry) {
+  if (entry.Message == 0)
+    return nullptr;
+  if (entry.Event != nullptr)
+    return entry.Event.get();
+  if (entry.Header != nullptr) {
+    entry.Event = TMyMidiEvent::FromLong(entry.Header->Data, entry.Header->BytesRecorded,
+                                         entry.Timestamp);
+    Requeue(*entry.Header);
+  } else {
+    entry.Event = TMyMidiEvent::FromShort(entry.Message, entry.Timestamp);
+  }
+  return entry.Event.get();
+}
+
+std::unique_ptr<TMyMidiEvent> TMidiInput::GetEvent() {
+  if (!IsOpen() || FBuffer == nullptr)
+    return nullptr;
+  for (;;) {
+    TCircEntry* entry = FBuffer->Peek();
+    if (entry == nullptr)
+      return nullptr;
+    std::unique_ptr<TMyMidiEvent> event;
+    if (TakeEvent(*entry) != nullptr)
+      event = std::move(entry->Event);
+    FBuffer->Drop();
+    if (event != nullptr)
+      return event;
+  }
+}
+
+void TMidiInput::DispatchReceived() {
+  if (FOverflow.exchange(false) && OnOverflow && IsOpen())
+    OnOverflow(*this);
+  if (EventCount() <= 0)
+    return;
+  int32_t lastWrite;
+  do {
+    // A handler may close the input; nothing more to hand out then.
+    if (FBuffer == nullptr)
+      return;
+    lastWrite = FBuffer->WriteIndex();
+    if (!OnLongMessage && !OnMidiData) {
+      // Copy long data out so that the service never runs out of buffers while
+      // nobody reads.
+      FBuffer->ForEach([this](TCircEntry& entry) {
+        if (entry.Header != nullptr)
+          TakeEvent(entry);
+      });
+    }
+    if (OnShortMessage || OnLongMessage)
+      DispatchToHandlers();
+    if (OnMidiData && EventCount() > 0)
+      OnMidiData(*this);
+  } while (FBuffer != nullptr && FBuffer->WriteIndex() != lastWrite);
+}
+
+void TMidiInput::DispatchToHandlers() {
+  FBuffer->ForEach([this](TCircEntry& entry) {
+    if (entry.Message == 0)
+      return;
+    if (entry.Header != nullptr) {
+      if (!OnLongMessage)
+        return;
+      // A cached event already holds the data and gave its buffer back.
+      if (entry.Event != nullptr) {
+        OnLongMessage(*this, entry.Event->Data.get(), static_cast<uint32_t>(entry.Event->Length));
+        entry.Message = 0;
+      } else {
+        OnLongMessage(*this, entry.Header->Data, entry.Header->BytesRecorded);
+        entry.Message = 0;
+        Requeue(*entry.Header);
+      }
+    } else if (OnShortMessage) {
+      OnShortMessage(*this, entry.Message);
+      entry.Message = 0;
+    }
+  });
+  FBuffer->DropConsumed();
+}
+
+} // namespace pelrow

@@ -1,0 +1,142 @@
+// The MIDI output device.
+#include "midi/midi_output.h"
+
+#include <cstring>
+#include <thread>
+
+namespace pelrow {
+
+namespace {
+constexpr const char* TypeName = "MIDI Out";
+constexpr const char* TextCannotOpen = "Cannot open MIDI output device \"%s\":";
+constexpr const char* TextMidiMapper = "MIDI Mapper";
+constexpr int32_t ChunkBytes = 1000;
+constexpr int32_t MaxPendingBeforeChunk = 10;
+
+std::string HexBytes(const uint8_t* data, size_t count, bool spaced) {
+  static constexpr char Digits[] = "0123456789ABCDEF";
+  std::string text;
+  text.reserve(count * 3);
+  for (size_t i = 0; i < count; ++i) {
+    if (spaced && i > 0)
+      text.push_back(' ');
+    text.push_back(Digits[data[i] >> 4]);
+    text.push_back(Digits[data[i] & 0x0F]);
+  }
+  return text;
+}
+} // namespace
+
+bool TMidiOutHdr::Prepare(TMidiOutPort* handle) { return handle != nullptr; }
+
+void TMidiOutHdr::Unprepare(TMidiOutPort*) {}
+
+TMidiOutput::TMidiOutput(TMidiService& service) : TMidiOutputBase(service, true) {}
+
+TMidiOutput::~TMidiOutput() { Close(); }
+
+// The mapper stands for the first output device, as the system's default synth.
+std::string TMidiOutput::GetDeviceName(int32_t index) {
+  if (index == MidiMapper)
+    return TextMidiMapper;
+  std::string name;
+  return FService.OutputName(index, name) == MidiOk ? name : std::string();
+}
+
+std::string TMidiOutput::GetTypeName() const { return TypeName; }
+
+int TMidiOutput::GetNumDevs() { return FService.OutputCount(); }
+
+std::string TMidiOutput::GetErrorText(TMidiResult code) const {
+  std::string text;
+  return FService.OutErrorText(code, text) == MidiOk ? text : std::string();
+}
+
+void TMidiOutput::DoOpen() {
+  const int32_t index = DeviceID() == MidiMapper ? 0 : DeviceID();
+  const TMidiResult result =
+      FService.OpenOutput(index, [this](TMidiBuffer& header) { LongDone(header); }, FHandle);
+  if (FHandle == nullptr)
+    throw EMidiOutputError(ErrorMessage(FormatName(TextCannotOpen, DeviceName()), result), result);
+}
+
+// Resetting completes every queued buffer through LongDone before the port goes.
+void TMidiOutput::DoClose() {
+  FHandle->Reset();
+  FHandle.reset();
+}
+
+// Destroying the port completes what it still holds, so nothing leaks.
+void TMidiOutput::DoDiscard() { FHandle.reset(); }
+
+bool TMidiOutput::SendShort(uint8_t status, uint8_t data1, uint8_t data2) {
+  const bool sent = SendShortPacked(PackShortMessage(status, data1, data2));
+  if (OnSendText) {
+    const uint8_t bytes[3] = {status, data1, data2};
+    OnSendText(*this, HexBytes(bytes, 3, true));
+  }
+  return sent;
+}
+
+bool TMidiOutput::SendShortPacked(uint32_t message) {
+  return FHandle != nullptr && FHandle->ShortMsg(message) == MidiOk;
+}
+
+bool TMidiOutput::SendLong(const uint8_t* data, int32_t count) {
+  if (!IsOpen() || count <= 0)
+    return false;
+  auto header = std::make_unique<TMidiOutHdr>(static_cast<uint32_t>(count));
+  std::memcpy(header->Header.Data, data, static_cast<size_t>(count));
+  header->Prepare(FHandle.get());
+  // Counted before the service may complete it on its own thread.
+  FPendingCount.fetch_add(1);
+  const bool queued = FHandle->LongMsg(header->Header) == MidiOk;
+  if (queued) {
+    header.release(); // the service owns it until LongDone
+  } else {
+    // No completion will come for a refused buffer: take it back at once.
+    FPendingCount.fetch_sub(1);
+  }
+  if (OnSendText)
+    OnSendText(*this, HexBytes(data, static_cast<size_t>(count), false));
+  return queued;
+}
+
+void TMidiOutput::LongDone(TMidiBuffer& header) {
+  int32_t pending = FPendingCount.load();
+  while (!FPendingCount.compare_exchange_weak(pending, pending > 0 ? pending - 1 : 0)) {
+  }
+  std::unique_ptr<TMidiOutHdr> done(&TMidiOutHdr::FromHeader(header));
+  done->Unprepare(nullptr);
+}
+
+int32_t TMidiOutput::SendLongChunked(const uint8_t* data, int32_t count,
+                                     const TProgressEvent& progress) {
+  int32_t total = 0;
+  const auto proceed = [&] {
+    bool carryOn = true;
+    if (progress)
+      progress(*this, carryOn);
+    return carryOn;
+  };
+  while (count > 0) {
+    while (PendingCount() > MaxPendingBeforeChunk) {
+      if (!proceed())
+        return total;
+      if (!progress)
+        std::this_thread::yield();
+    }
+    const int32_t piece = count < ChunkBytes ? count : ChunkBytes;
+    // A refused piece is not handed over; the count must not claim it.
+    if (!SendLong(data, piece))
+      return total;
+    data += piece;
+    count -= piece;
+    total += piece;
+    if (count > 0 && !proceed())
+      return total;
+  }
+  return total;
+}
+
+} // namespace pelrow
