@@ -1,0 +1,109 @@
+// The JACK client under the JACK backend: opening it (never starting a server),
+// the process callback and the slots through which it trades MIDI events with the
+// rest of the program. The process callback allocates nothing, takes no lock and
+// prints nothing: ports are published to it through atomics and data moves through
+// jack_ringbuffers. A service thread drains the input rings into the ports' input streams.
+#pragma once
+
+#include <jack/jack.h>
+#include <jack/ringbuffer.h>
+
+#include <semaphore.h>
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+namespace pelrow {
+
+class TMidiInputStream;
+
+// One input port as the process callback sees it. Ring records are
+// [uint64 time in microseconds][uint32 size][bytes].
+struct TJackInSlot {
+  std::atomic<jack_port_t*> Port{nullptr};
+  jack_ringbuffer_t* Ring = nullptr;
+  std::atomic<bool> Lost{false};
+  TMidiInputStream* Stream = nullptr; // guarded by the client's slot lock
+  bool Used = false;            // guarded by the client's slot lock
+};
+
+// One output port as the process callback sees it. Ring records are
+// [uint32 size][uint32 tag][bytes]; the tag holds the generation (bits 1-31) and
+// whether the record ends a long buffer (bit 0). Records of an older generation
+// were cancelled by a reset and are skipped. The tags of written buffer ends go
+// back through Done.
+struct TJackOutSlot {
+  std::atomic<jack_port_t*> Port{nullptr};
+  jack_ringbuffer_t* Ring = nullptr;
+  jack_ringbuffer_t* Done = nullptr;
+  std::atomic<uint32_t> Generation{0};
+  bool Used = false; // guarded by the client's slot lock
+};
+
+constexpr uint32_t JackEndsBuffer = 1;
+inline uint32_t JackTag(uint32_t generation, bool endsBuffer) {
+  return generation << 1 | (endsBuffer ? JackEndsBuffer : 0);
+}
+
+class TJackClient {
+public:
+  static constexpr size_t MaxPorts = 16;
+  static constexpr size_t InRingBytes = size_t(1) << 20;
+  static constexpr size_t OutRingBytes = size_t(256) << 10;
+  static constexpr size_t DoneRingBytes = size_t(16) << 10;
+
+  // Opens and activates a client; null with a reason when no server answers.
+  // portsChanged runs on a JACK thread whenever ports come, go or are renamed.
+  static std::unique_ptr<TJackClient> Open(const std::string& name,
+                                           std::function<void()> portsChanged,
+                                           std::string& failure);
+  ~TJackClient();
+  TJackClient(const TJackClient&) = delete;
+  TJackClient& operator=(const TJackClient&) = delete;
+
+  jack_client_t* Handle() const { return FClient; }
+  bool Alive() const { return FAlive.load(); }
+  std::string OwnName() const;
+
+  // Registers a port of ours with a unique name; null when JACK refuses.
+  jack_port_t* RegisterPort(bool input);
+  TJackInSlot* ClaimInSlot();
+  TJackOutSlot* ClaimOutSlot();
+  void PublishIn(TJackInSlot& slot, jack_port_t* port, TMidiInputStream* stream);
+  void PublishOut(TJackOutSlot& slot, jack_port_t* port);
+  // Takes the port away from the process callback, waits until a running cycle is
+  // over, unregisters the port (which also disconnects it) and frees the slot.
+  void ReleaseIn(TJackInSlot& slot);
+  void ReleaseOut(TJackOutSlot& slot);
+
+private:
+  TJackClient() = default;
+  int Process(jack_nframes_t frames);
+  void ReadInput(TJackInSlot& slot, jack_nframes_t frames, jack_nframes_t cycleStart);
+  void WriteOutput(TJackOutSlot& slot, jack_nframes_t frames);
+  void WaitForCycleEnd();
+  void Unregister(std::atomic<jack_port_t*>& port);
+  void ServiceLoop();
+
+  jack_client_t* FClient = nullptr;
+  std::function<void()> FPortsChanged;
+  std::atomic<bool> FAlive{true};
+  std::atomic<bool> FInCycle{false};
+  std::atomic<uint64_t> FCycles{0};
+  std::atomic<bool> FQuit{false};
+  bool FSemaphoreReady = false;
+  sem_t FInputArrived;
+  std::mutex FSlotLock;
+  std::array<TJackInSlot, MaxPorts> FIn;
+  std::array<TJackOutSlot, MaxPorts> FOut;
+  uint32_t FPortSerial = 0;
+  std::thread FService;
+};
+
+} // namespace pelrow

@@ -1,0 +1,41 @@
+// Opening and closing a JACK MIDI input.
+#include "midi/service/jack/jack_input.h"
+
+#include <cerrno>
+
+namespace pelrow {
+
+TJackInPort::TJackInPort(TJackClient& client, TJackInSlot& slot, TMidiInCallback callback)
+    : TMidiInputStream(std::move(callback)), FClient(client), FSlot(slot) {}
+
+std::unique_ptr<TJackInPort> TJackInPort::Open(TJackClient& client, const std::string& source,
+                                               TMidiInCallback callback, TMidiResult& result) {
+  TJackInSlot* slot = client.ClaimInSlot();
+  if (slot == nullptr) {
+    result = MidiErrAllocated;
+    return nullptr;
+  }
+  std::unique_ptr<TJackInPort> port(new TJackInPort(client, *slot, std::move(callback)));
+  jack_port_t* own = client.RegisterPort(true);
+  if (own == nullptr) {
+    result = MidiErrNoMemory;
+    return nullptr; // the destructor gives the slot back
+  }
+  client.PublishIn(*slot, own, port.get());
+  const int connected = jack_connect(client.Handle(), source.c_str(), jack_port_name(own));
+  if (connected != 0 && connected != EEXIST) {
+    result = MidiErrNoDevice;
+    return nullptr;
+  }
+  result = MidiOk;
+  return port;
+}
+
+// The port leaves the process callback and the service thread before the stream
+// hands back its buffers.
+TJackInPort::~TJackInPort() {
+  FClient.ReleaseIn(FSlot);
+  Shutdown();
+}
+
+} // namespace pelrow

@@ -1,0 +1,28 @@
+// An open JACK MIDI input: a port of ours connected from the chosen source port.
+#pragma once
+
+#include "midi/service/midi_input_stream.h"
+#include "midi/service/jack/jack_helpers.h"
+#include "midi/service/midi_service.h"
+
+#include <memory>
+#include <string>
+
+namespace pelrow {
+
+class TJackInPort final : public TMidiInputStream {
+public:
+  // Registers and connects the port; on failure result is set and port stays null.
+  static std::unique_ptr<TJackInPort> Open(TJackClient& client, const std::string& source,
+                                           TMidiInCallback callback, TMidiResult& result);
+  ~TJackInPort() override;
+
+
+private:
+  TJackInPort(TJackClient& client, TJackInSlot& slot, TMidiInCallback callback);
+
+  TJackClient& FClient;
+  TJackInSlot& FSlot;
+};
+
+} // namespace pelrow

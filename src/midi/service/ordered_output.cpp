@@ -1,0 +1,170 @@
+// Ordered output pieces and completions on the writer thread.
+#include "midi/service/ordered_output.h"
+
+#include <algorithm>
+
+namespace pelrow {
+
+namespace {
+// Bytes a short message puts on the wire, from its status byte.
+uint32_t ShortLength(uint8_t status) {
+  if (status < 0x80)
+    return 0;
+  if (status < 0xF0) {
+    const uint8_t kind = status & 0xF0;
+    return (kind == 0xC0 || kind == 0xD0) ? 2 : 3;
+  }
+  switch (status) {
+  case 0xF1:
+  case 0xF3: return 2;
+  case 0xF2: return 3;
+  default: return 1;
+  }
+}
+} // namespace
+
+TOrderedOutput::TOrderedOutput(TMidiOutCallback completion) : FCompletion(std::move(completion)) {}
+
+TMidiResult TOrderedOutput::PushShort(uint32_t packed) {
+  TItem item;
+  item.Short = {uint8_t(packed), uint8_t(packed >> 8), uint8_t(packed >> 16)};
+  item.Count = ShortLength(item.Short[0]);
+  if (item.Count == 0 || item.Short[0] == 0xF0 || item.Short[0] == 0xF7)
+    return MidiErrInvalidParam;
+  {
+    std::lock_guard lock(FMutex);
+    FQueue.push_back(item);
+  }
+  FWake.notify_one();
+  return MidiOk;
+}
+
+TMidiResult TOrderedOutput::PushLong(TMidiBuffer& buffer) {
+  if (buffer.Data == nullptr || buffer.BufferLength == 0)
+    return MidiErrInvalidParam;
+  {
+    std::lock_guard lock(FMutex);
+    if (buffer.Flags & MidiBufferInQueue)
+      return MidiErrInvalidParam;
+    buffer.Flags = (buffer.Flags & ~MidiBufferDone) | MidiBufferInQueue;
+    TItem item;
+    item.Buffer = &buffer;
+    item.Count = buffer.BufferLength;
+    FQueue.push_back(item);
+  }
+  FWake.notify_one();
+  return MidiOk;
+}
+
+void TOrderedOutput::Reset() {
+  std::unique_lock lock(FMutex);
+  if (FQuit) {
+    CompleteAllLocked(lock);
+    return;
+  }
+  FResetAsked = true;
+  const uint64_t served = FResetsServed;
+  FWake.notify_all();
+  FResetDone.wait(lock, [&] { return FResetsServed != served || FQuit; });
+}
+
+void TOrderedOutput::Quit() {
+  {
+    std::lock_guard lock(FMutex);
+    FQuit = true;
+  }
+  FWake.notify_all();
+  FResetDone.notify_all();
+}
+
+void TOrderedOutput::CompleteRemaining() {
+  std::unique_lock lock(FMutex);
+  CompleteAllLocked(lock);
+}
+
+bool TOrderedOutput::Quitting() const {
+  std::lock_guard lock(FMutex);
+  return FQuit;
+}
+
+void TOrderedOutput::Wait(std::chrono::microseconds maxWait, bool wakeOnWork) {
+  std::unique_lock lock(FMutex);
+  FWake.wait_for(lock, maxWait,
+                 [&] { return (wakeOnWork && !FQueue.empty()) || FResetAsked || FQuit; });
+}
+
+bool TOrderedOutput::NextPiece(uint32_t maxBytes, TPiece& piece) {
+  std::lock_guard lock(FMutex);
+  if (FQueue.empty() || FResetAsked)
+    return false;
+  const TItem& item = FQueue.front();
+  if (item.Buffer == nullptr) {
+    piece = {item.Short.data(), item.Count, false};
+    return true;
+  }
+  const uint32_t count = std::min(maxBytes, item.Count - item.Offset);
+  piece = {item.Buffer->Data + item.Offset, count, item.Offset + count == item.Count};
+  return true;
+}
+
+void TOrderedOutput::PieceSent(const TPiece& piece) {
+  std::lock_guard lock(FMutex);
+  if (FQueue.empty())
+    return;
+  TItem& item = FQueue.front();
+  item.Offset += piece.Count;
+  if (item.Offset < item.Count)
+    return;
+  if (item.Buffer != nullptr)
+    FWritten.push_back(item.Buffer);
+  FQueue.pop_front();
+}
+
+void TOrderedOutput::Complete(TMidiBuffer* buffer) {
+  buffer->Flags = (buffer->Flags & ~MidiBufferInQueue) | MidiBufferDone;
+  FCompletion(*buffer);
+}
+
+void TOrderedOutput::CompleteOldest() {
+  TMidiBuffer* buffer = nullptr;
+  {
+    std::lock_guard lock(FMutex);
+    if (FWritten.empty())
+      return;
+    buffer = FWritten.front();
+    FWritten.pop_front();
+  }
+  Complete(buffer);
+}
+
+size_t TOrderedOutput::WrittenCount() const {
+  std::lock_guard lock(FMutex);
+  return FWritten.size();
+}
+
+// Completions run without the lock, so a completion handler may send again.
+void TOrderedOutput::CompleteAllLocked(std::unique_lock<std::mutex>& lock) {
+  std::deque<TMidiBuffer*> done;
+  done.swap(FWritten);
+  for (const TItem& item : FQueue)
+    if (item.Buffer != nullptr)
+      done.push_back(item.Buffer);
+  FQueue.clear();
+  lock.unlock();
+  for (TMidiBuffer* buffer : done)
+    Complete(buffer);
+  lock.lock();
+}
+
+bool TOrderedOutput::ServeReset() {
+  std::unique_lock lock(FMutex);
+  if (!FResetAsked)
+    return false;
+  CompleteAllLocked(lock);
+  FResetAsked = false;
+  ++FResetsServed;
+  FResetDone.notify_all();
+  return true;
+}
+
+} // namespace pelrow

@@ -1,0 +1,78 @@
+// An output's short and long messages in the order they were sent, handed to a
+// backend's writer thread piece by piece. Unlike TMidiOutputQueue (whole buffers,
+// completed by the queue itself) a short message keeps its place behind long data
+// that is still on its way, so it never lands inside a SysEx split into pieces, and
+// the backend says when a long buffer has really left (JACK: once its last piece is
+// written into a period). Reset is carried out by the writer thread between two
+// pieces, so a buffer is never completed (and freed by its owner) while it is
+// being written.
+#pragma once
+
+#include "midi/service/midi_service.h"
+
+#include <array>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+
+namespace pelrow {
+
+class TOrderedOutput {
+public:
+  // A run of bytes to write as one event. Valid until PieceSent.
+  struct TPiece {
+    const uint8_t* Data = nullptr;
+    uint32_t Count = 0;
+    bool EndsBuffer = false; // the last piece of a long buffer
+  };
+
+  explicit TOrderedOutput(TMidiOutCallback completion);
+
+  // Caller side.
+  TMidiResult PushShort(uint32_t packed);
+  TMidiResult PushLong(TMidiBuffer& buffer);
+  // Waits until the writer has completed every queued and written buffer.
+  void Reset();
+  // Asks the writer to end; with no writer left the caller completes what remains.
+  void Quit();
+  void CompleteRemaining();
+
+  // Writer side.
+  bool Quitting() const;
+  // Sleeps until a reset or quit is asked for or maxWait passed; with wakeOnWork
+  // also when something is queued.
+  void Wait(std::chrono::microseconds maxWait, bool wakeOnWork);
+  bool NextPiece(uint32_t maxBytes, TPiece& piece);
+  void PieceSent(const TPiece& piece);
+  // The oldest written buffer has left the program: its completion runs now.
+  void CompleteOldest();
+  size_t WrittenCount() const;
+  // Carries out a pending reset; true when there was one (the writer then drops
+  // whatever the transport still holds of the old data).
+  bool ServeReset();
+
+private:
+  struct TItem {
+    TMidiBuffer* Buffer = nullptr;    // a long message, or null for a short one
+    std::array<uint8_t, 3> Short{};
+    uint32_t Count = 0;
+    uint32_t Offset = 0;              // bytes already handed to the transport
+  };
+
+  void Complete(TMidiBuffer* buffer);
+  void CompleteAllLocked(std::unique_lock<std::mutex>& lock);
+
+  TMidiOutCallback FCompletion;
+  mutable std::mutex FMutex;
+  std::condition_variable FWake;
+  std::condition_variable FResetDone;
+  std::deque<TItem> FQueue;
+  std::deque<TMidiBuffer*> FWritten; // fully written, completion outstanding
+  bool FResetAsked = false;
+  uint64_t FResetsServed = 0;
+  bool FQuit = false;
+};
+
+} // namespace pelrow
