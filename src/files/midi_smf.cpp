@@ -166,6 +166,9 @@ TMidiTrack::TMidiTrack() {
 
 TMidiTrack::TMidiTrack(std::span<const uint8_t> bytes) : TMidiTrack() {
   TCursor cursor{{bytes.data(), bytes.data() + bytes.size()}};
+  // Typical tracks hold an event per few bytes; a guess from the track's own size
+  // saves most regrowth and stays in proportion to what the file holds.
+  FEvents.reserve(bytes.size() / 8 + 1);
   // Fewer than four bytes after the last event are padding, not an event.
   while (cursor.Left() >= 4) {
     TMidiEvent event;
@@ -251,7 +254,8 @@ bool TMidiTrack::AddEvent(TMidiEvent&& event) {
   // An end-of-track event that carried data still ends the track.
   if (event.IsEndOfTrack())
     return false;
-  FEvents.insert(FEvents.end() - 1, std::move(event));
+  FEvents.push_back(std::move(event));
+  std::swap(FEvents[FEvents.size() - 2], FEvents.back());
   return true;
 }
 
