@@ -1,0 +1,29 @@
+// Qt services for the editor: timers behind the TTimer interface, the desktop
+// clipboard behind TVKClipboard, and the editor's three mouse cursors, drawn in code.
+#pragma once
+
+#include "editor/vkclipboard.h"
+#include "support/clock.h"
+
+#include <QCursor>
+
+#include <memory>
+
+namespace pelrow {
+
+std::unique_ptr<TTimer> MakeQtTimer();
+
+// The desktop clipboard; text travels as Latin-1 with LF line breaks, the desktop's
+// convention, and comes back with whatever breaks it holds.
+class TVKQtClipboard final : public TVKClipboard {
+public:
+  bool HasText() const override;
+  std::string Text() const override;
+  void SetText(const std::string& text) override;
+};
+
+enum class TVKCursorKind { SelDrag, SelDragCopy, LineSel };
+// The cursors are made once, on first use.
+const QCursor& EditorCursor(TVKCursorKind kind);
+
+} // namespace pelrow

@@ -1,0 +1,616 @@
+#include "editor/vkeditmodel.h"
+
+#include "editor/vktextlayout.h"
+
+#include <algorithm>
+
+namespace pelrow {
+
+namespace {
+constexpr const char* LineBreak = "\r\n";
+}
+
+std::vector<std::string> SplitInsertedText(std::string_view text) {
+  std::vector<std::string> pieces(1);
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c != '\r' && c != '\n') {
+      pieces.back() += c;
+      continue;
+    }
+    // CR LF and LF CR are one break each.
+    const char partner = c == '\r' ? '\n' : '\r';
+    if (i + 1 < text.size() && text[i + 1] == partner)
+      ++i;
+    pieces.emplace_back();
+  }
+  return pieces;
+}
+
+TVKEditModel::TVKEditModel(TVKEditView* view)
+    : FView(view ? view : &FNoView), FClipboard(std::make_shared<TVKMemoryClipboard>()) {
+  FLines.SetOwner(this);
+}
+
+TVKEditModel::~TVKEditModel() { FLines.SetOwner(nullptr); }
+
+void TVKEditModel::SetClipboard(std::shared_ptr<TVKClipboard> clipboard) {
+  if (clipboard)
+    FClipboard = std::move(clipboard);
+}
+
+// --- Line store notifications ---------------------------------------------------------
+
+void TVKEditModel::LinesChanging(TVKStrings&) { FView->ViewLinesChanging(); }
+
+void TVKEditModel::LinesChangeEnded(TVKStrings&) { FView->ViewLinesChangeEnded(); }
+
+void TVKEditModel::LinesChanged(TVKStrings&, int first, int last) {
+  if (first < 0) {
+    FCaret = {};
+    EndSelection();
+    FUndo.Clear();
+    FView->ViewReset();
+    FView->ViewRepaintAll();
+    return;
+  }
+  // The program may shorten the text under the caret; keep every position inside it.
+  ClampState();
+  FView->ViewLinesChanged(first, last);
+}
+
+void TVKEditModel::MaxLineLengthChanged(TVKStrings&, int maxLineLength) {
+  FView->ViewMaxLineLengthChanged(maxLineLength);
+}
+
+// --- Positions, caret and selection ---------------------------------------------------
+
+TVKPos TVKEditModel::Clamp(TVKPos pos, bool keepColumn) const {
+  if (FLines.Empty() || pos.Line < 0)
+    return {};
+  if (pos.Line >= FLines.Count()) {
+    pos.Line = FLines.Count() - 1;
+    if (!keepColumn)
+      pos.Col = LineLength(pos.Line);
+  }
+  pos.Col = std::max(0, pos.Col);
+  if (!keepColumn)
+    pos.Col = std::min(pos.Col, LineLength(pos.Line));
+  return pos;
+}
+
+TVKEditState TVKEditModel::State() const {
+  return {FSelAvail ? 1 : 0, FAnchor.Col,   FAnchor.Line, FSelStart.Col, FSelStart.Line,
+          FSelEnd.Col,       FSelEnd.Line, FCaret.Col,   FCaret.Line};
+}
+
+bool TVKEditModel::InSelection(TVKPos pos) const {
+  return FSelAvail && !(pos < FSelStart) && pos < FSelEnd;
+}
+
+int TVKEditModel::CaretDisplayCol() const {
+  if (FCaret.Line >= FLines.Count())
+    return FCaret.Col;
+  return DisplayColumn(FLines[FCaret.Line], FCaret.Col, FTabWidth);
+}
+
+void TVKEditModel::PlaceCaret(TVKPos pos) {
+  const TVKPos old = FCaret;
+  pos.Col = std::max(0, pos.Col);
+  pos.Line = std::clamp(pos.Line, 0, std::max(0, FLines.Count() - 1));
+  if (!FAllowCaretInWhiteSpace)
+    pos.Col = FLines.Empty() ? 0 : std::min(pos.Col, LineLength(pos.Line));
+  FCaret = pos;
+  if (!FSelAvail)
+    FSelStart = FCaret;
+  FView->ViewRepaintLines(old.Line, old.Line);
+  FView->ViewRepaintLines(FCaret.Line, FCaret.Line);
+  FView->ViewCaretMoved();
+}
+
+void TVKEditModel::EndSelection() {
+  if (FSelAvail)
+    FView->ViewRepaintLines(FSelStart.Line, FSelEnd.Line);
+  FSelAvail = false;
+  FSelStart = FCaret;
+  FSelEnd = {};
+  FAnchor = {-1, -1};
+}
+
+void TVKEditModel::ClampState() {
+  if (FLines.Empty()) {
+    FCaret = {};
+    EndSelection();
+    return;
+  }
+  FCaret = Clamp(FCaret, FAllowCaretInWhiteSpace);
+  if (AnchorSet())
+    FAnchor = Clamp(FAnchor);
+  if (!FSelAvail) {
+    FSelStart = FCaret;
+    return;
+  }
+  FSelStart = Clamp(FSelStart);
+  FSelEnd = Clamp(FSelEnd);
+  if (!(FSelStart < FSelEnd))
+    EndSelection();
+}
+
+void TVKEditModel::SetSelection(int col1, int line1, int col2, int line2) {
+  TVKPos a = Clamp({col1, line1});
+  TVKPos b = Clamp({col2, line2});
+  if (a == b) {
+    PlaceCaret(a);
+    EndSelection();
+    return;
+  }
+  if (b < a)
+    std::swap(a, b);
+  if (FSelAvail)
+    FView->ViewRepaintLines(FSelStart.Line, FSelEnd.Line);
+  FSelStart = a;
+  FSelEnd = b;
+  FSelAvail = true;
+  FView->ViewRepaintLines(a.Line, b.Line);
+}
+
+void TVKEditModel::MoveCaret(int col, int line, bool makeVisible, bool shift) {
+  const TVKPos pos = Clamp({col, line}, FAllowCaretInWhiteSpace);
+  const int oldFirst = std::min(FCaret.Line, FSelAvail ? FSelStart.Line : FCaret.Line);
+  const int oldLast = std::max(FCaret.Line, FSelAvail ? FSelEnd.Line : FCaret.Line);
+  if (shift) {
+    if (!(FSelAvail && AnchorSet()))
+      FAnchor = FCaret;
+    const TVKPos anchor = FAnchor;
+    SetSelection(anchor.Col, anchor.Line, pos.Col, pos.Line);
+    if (FSelAvail)
+      FAnchor = anchor;
+  } else if (FSelAvail) {
+    EndSelection();
+  }
+  PlaceCaret(pos);
+  FView->ViewRepaintLines(std::min(oldFirst, pos.Line), std::max(oldLast, pos.Line));
+  if (makeVisible) {
+    FView->ViewScrollCaretIntoView();
+    FView->ViewShowCaret();
+  }
+}
+
+void TVKEditModel::SelectAll() {
+  if (FLines.Empty())
+    return;
+  const TVKPos end = LineEnd(FLines.Count() - 1);
+  SetSelection(0, 0, end.Col, end.Line);
+  if (!FSelAvail)
+    return;
+  FAnchor = {0, 0};
+  PlaceCaret(end);
+}
+
+void TVKEditModel::SelectLines(int first, int last) {
+  if (FLines.Empty())
+    return;
+  if (last < first)
+    std::swap(first, last);
+  const TVKPos start = Clamp({0, first});
+  const TVKPos end = last + 1 < FLines.Count() ? TVKPos{0, last + 1} : LineEnd(FLines.Count() - 1);
+  SetSelection(start.Col, start.Line, end.Col, end.Line);
+  PlaceCaret(end);
+  if (FSelAvail)
+    FAnchor = start;
+}
+
+bool TVKEditModel::SelectWordAt(TVKPos pos) {
+  pos = Clamp(pos);
+  if (FLines.Empty())
+    return false;
+  const auto word = WordAt(FLines[pos.Line], pos.Col);
+  if (!word)
+    return false;
+  SetSelection(word->Start, pos.Line, word->End, pos.Line);
+  PlaceCaret({word->End, pos.Line});
+  FAnchor = {word->Start, pos.Line};
+  return true;
+}
+
+std::string TVKEditModel::SelText() const {
+  if (!FSelAvail || FSelStart.Line >= FLines.Count())
+    return {};
+  const TVKPos end = FSelEnd.Line >= FLines.Count() ? LineEnd(FLines.Count() - 1) : FSelEnd;
+  const std::string& first = FLines[FSelStart.Line];
+  const size_t startCol = std::min(static_cast<size_t>(FSelStart.Col), first.size());
+  if (end.Line == FSelStart.Line)
+    return first.substr(startCol, std::max(0, end.Col - static_cast<int>(startCol)));
+  std::string text = first.substr(startCol);
+  for (int line = FSelStart.Line + 1; line < end.Line; ++line) {
+    text += LineBreak;
+    text += FLines[line];
+  }
+  text += LineBreak;
+  text += FLines[end.Line].substr(0, static_cast<size_t>(end.Col));
+  return text;
+}
+
+// --- Editing ---------------------------------------------------------------------------
+
+void TVKEditModel::RecordUndo(TVKUndoKind kind, const std::string& text) {
+  if (FReadOnly || text.empty())
+    return;
+  FUndo.Record(kind, text, State());
+}
+
+void TVKEditModel::EnsureLine() {
+  if (FLines.Empty())
+    FLines.Add(std::string());
+}
+
+void TVKEditModel::PadLineTo(int line, int col) {
+  if (col > LineLength(line))
+    FLines.Put(line, FLines[line] + std::string(static_cast<size_t>(col - LineLength(line)), ' '));
+}
+
+TVKPos TVKEditModel::EndOfText(TVKPos from, std::string_view text) {
+  const std::vector<std::string> pieces = SplitInsertedText(text);
+  const int lastLength = static_cast<int>(pieces.back().size());
+  if (pieces.size() == 1)
+    return {from.Col + lastLength, from.Line};
+  return {lastLength, from.Line + static_cast<int>(pieces.size()) - 1};
+}
+
+void TVKEditModel::RemoveRange(TVKPos from, TVKPos to) {
+  if (FLines.Empty())
+    return;
+  from = Clamp(from);
+  to = Clamp(to);
+  if (to < from)
+    std::swap(from, to);
+  FLines.BeginUpdate();
+  const std::string& first = FLines[from.Line];
+  std::string joined = first.substr(0, static_cast<size_t>(from.Col)) +
+                       FLines[to.Line].substr(static_cast<size_t>(to.Col));
+  FLines.Put(from.Line, std::move(joined));
+  FLines.DeleteLines(from.Line + 1, to.Line - from.Line);
+  FLines.EndUpdate();
+}
+
+void TVKEditModel::DeleteSelectedText(bool record) {
+  if (!FSelAvail)
+    return;
+  if (record)
+    BeginUndoStep();
+  const std::string removed = SelText();
+  const TVKPos start = FSelStart;
+  const TVKPos end = FSelEnd;
+  FLines.BeginUpdate();
+  RemoveRange(start, end);
+  FSelAvail = false;
+  PlaceCaret(start);
+  EndSelection();
+  FLines.EndUpdate();
+  if (record)
+    RecordUndo(TVKUndoKind::ukDeleted, removed);
+  FView->ViewRepaintAll();
+}
+
+void TVKEditModel::InsertText(std::string_view text, int col, int line, bool record, bool select) {
+  if (text.empty())
+    return;
+  FLines.BeginUpdate();
+  EnsureLine();
+  line = std::max(0, line);
+  if (line >= FLines.Count()) {
+    line = FLines.Count() - 1;
+    col = LineLength(line);
+  }
+  col = std::max(0, col);
+  if (col > LineLength(line)) {
+    if (FAllowCaretInWhiteSpace)
+      PadLineTo(line, col);
+    else
+      col = LineLength(line);
+  }
+  PlaceCaret({col, line});
+  if (record)
+    BeginUndoStep();
+
+  std::vector<std::string> pieces = SplitInsertedText(text);
+  const std::string& current = FLines[line];
+  const std::string head = current.substr(0, static_cast<size_t>(col));
+  const std::string tail = current.substr(static_cast<size_t>(col));
+  const TVKPos start{col, line};
+  TVKPos end;
+  if (pieces.size() == 1) {
+    FLines.Put(line, head + pieces.front() + tail);
+    end = {col + static_cast<int>(pieces.front().size()), line};
+  } else {
+    end = {static_cast<int>(pieces.back().size()), line + static_cast<int>(pieces.size()) - 1};
+    FLines.Put(line, head + pieces.front());
+    pieces.back() += tail;
+    pieces.erase(pieces.begin());
+    FLines.InsertLines(line + 1, std::move(pieces));
+  }
+  if (select) {
+    SetSelection(start.Col, start.Line, end.Col, end.Line);
+    FAnchor = start;
+    PlaceCaret(end);
+  } else {
+    PlaceCaret(end);
+  }
+  FLines.EndUpdate();
+  if (record)
+    RecordUndo(TVKUndoKind::ukInserted, std::string(text));
+  FView->ViewScrollCaretIntoView();
+  FView->ViewRepaintAll();
+}
+
+void TVKEditModel::AppendText(std::string_view text) {
+  FLines.BeginUpdate();
+  EnsureLine();
+  const int last = FLines.Count() - 1;
+  InsertText(text, LineLength(last), last, false, false);
+  FLines.EndUpdate();
+  ClearUndo();
+}
+
+void TVKEditModel::CopyToClipboard() {
+  if (FSelAvail)
+    FClipboard->SetText(SelText());
+}
+
+void TVKEditModel::CutToClipboard() {
+  if (!FSelAvail || FReadOnly)
+    return;
+  const std::string text = SelText();
+  DeleteSelectedText(true);
+  FClipboard->SetText(text);
+}
+
+void TVKEditModel::PasteFromClipboard() {
+  if (FReadOnly)
+    return;
+  const std::string text = FClipboard->Text();
+  if (text.empty())
+    return;
+  DeleteSelectedText(true);
+  InsertText(text, FCaret.Col, FCaret.Line, true, false);
+}
+
+void TVKEditModel::TypeChar(char c) {
+  const auto code = static_cast<unsigned char>(c);
+  if (FReadOnly || ((code < 32 || code == 127) && c != '\t'))
+    return;
+  DeleteSelectedText(true);
+  FLines.BeginUpdate();
+  EnsureLine();
+  FCaret = Clamp(FCaret, FAllowCaretInWhiteSpace);
+  BeginUndoStep();
+  if (FCaret.Col > LineLength(FCaret.Line)) {
+    if (FAllowCaretInWhiteSpace)
+      PadLineTo(FCaret.Line, FCaret.Col);
+    else
+      PlaceCaret(LineEnd(FCaret.Line));
+  }
+  std::string line = FLines[FCaret.Line];
+  line.insert(static_cast<size_t>(FCaret.Col), 1, c);
+  FLines.Put(FCaret.Line, std::move(line));
+  PlaceCaret({FCaret.Col + 1, FCaret.Line});
+  FLines.EndUpdate();
+  RecordUndo(TVKUndoKind::ukTyped, std::string(1, c));
+}
+
+void TVKEditModel::KeyEnter() {
+  if (FReadOnly)
+    return;
+  DeleteSelectedText(true);
+  FLines.BeginUpdate();
+  EnsureLine();
+  FCaret = Clamp(FCaret, FAllowCaretInWhiteSpace);
+  BeginUndoStep();
+  const std::string& current = FLines[FCaret.Line];
+  const size_t cut = std::min(static_cast<size_t>(FCaret.Col), current.size());
+  std::string tail = current.substr(cut);
+  FLines.Put(FCaret.Line, current.substr(0, cut));
+  FLines.Insert(FCaret.Line + 1, std::move(tail));
+  PlaceCaret({0, FCaret.Line + 1});
+  FLines.EndUpdate();
+  RecordUndo(TVKUndoKind::ukTyped, LineBreak);
+}
+
+void TVKEditModel::KeyDelete(bool shift) {
+  if (FReadOnly)
+    return;
+  if (FSelAvail) {
+    if (shift)
+      CutToClipboard();
+    else
+      DeleteSelection();
+    return;
+  }
+  if (FLines.Empty() || FCaret.Line >= FLines.Count())
+    return;
+  const int line = FCaret.Line;
+  const int length = LineLength(line);
+  if (FCaret.Col >= length) {
+    if (line + 1 >= FLines.Count())
+      return;
+    // Joining at the line's end keeps the undo record exact (no blanks are invented).
+    PlaceCaret({length, line});
+    BeginUndoStep();
+    RecordUndo(TVKUndoKind::ukDeleted, LineBreak);
+    FLines.BeginUpdate();
+    FLines.Put(line, FLines[line] + FLines[line + 1]);
+    FLines.Delete(line + 1);
+    FLines.EndUpdate();
+  } else {
+    BeginUndoStep();
+    std::string text = FLines[line];
+    RecordUndo(TVKUndoKind::ukDeleted, text.substr(static_cast<size_t>(FCaret.Col), 1));
+    text.erase(static_cast<size_t>(FCaret.Col), 1);
+    FLines.Put(line, std::move(text));
+  }
+}
+
+void TVKEditModel::KeyBackspace() {
+  if (FReadOnly || FLines.Empty())
+    return;
+  // A selection is removed wherever the caret stands within it.
+  if (FSelAvail) {
+    DeleteSelection();
+    return;
+  }
+  if (FCaret == TVKPos{} || FCaret.Line >= FLines.Count())
+    return;
+  if (FCaret.Col > LineLength(FCaret.Line))
+    PlaceCaret(LineEnd(FCaret.Line));
+  BeginUndoStep();
+  const int line = FCaret.Line;
+  if (FCaret.Col > 0) {
+    const int col = FCaret.Col - 1;
+    std::string text = FLines[line];
+    PlaceCaret({col, line});
+    RecordUndo(TVKUndoKind::ukDeleted, text.substr(static_cast<size_t>(col), 1));
+    text.erase(static_cast<size_t>(col), 1);
+    FLines.Put(line, std::move(text));
+  } else {
+    FLines.BeginUpdate();
+    const std::string removed = FLines[line];
+    FLines.Delete(line);
+    PlaceCaret(LineEnd(line - 1));
+    FLines.Put(line - 1, FLines[line - 1] + removed);
+    FLines.EndUpdate();
+    RecordUndo(TVKUndoKind::ukDeleted, LineBreak);
+  }
+}
+
+// --- Navigation ------------------------------------------------------------------------
+
+void TVKEditModel::KeyLeft(bool ctrl, bool shift) {
+  if (FLines.Empty())
+    return;
+  const TVKPos caret = Clamp(FCaret, true);
+  if (ctrl) {
+    if (const auto start = WordStartBefore(FLines[caret.Line], caret.Col))
+      MoveTo({*start, caret.Line}, shift);
+    else if (caret.Line > 0)
+      MoveTo(LineEnd(caret.Line - 1), shift);
+    return;
+  }
+  if (caret.Col > 0)
+    MoveTo({caret.Col - 1, caret.Line}, shift);
+  else if (caret.Line > 0)
+    MoveTo(LineEnd(caret.Line - 1), shift);
+}
+
+void TVKEditModel::KeyRight(bool ctrl, bool shift) {
+  if (FLines.Empty())
+    return;
+  const TVKPos caret = Clamp(FCaret, true);
+  const int length = LineLength(caret.Line);
+  const bool wrap = caret.Col >= length && (ctrl || !FAllowCaretInWhiteSpace);
+  if (wrap) {
+    if (caret.Line + 1 < FLines.Count())
+      MoveTo({0, caret.Line + 1}, shift);
+    else
+      MoveTo({length, caret.Line}, shift);
+  } else if (ctrl) {
+    MoveTo({NextWordStart(FLines[caret.Line], caret.Col), caret.Line}, shift);
+  } else {
+    MoveTo({caret.Col + 1, caret.Line}, shift);
+  }
+}
+
+void TVKEditModel::KeyHome(bool ctrl, bool shift) {
+  if (!FLines.Empty())
+    MoveTo({0, ctrl ? 0 : FCaret.Line}, shift);
+}
+
+void TVKEditModel::KeyEnd(bool ctrl, bool shift) {
+  if (!FLines.Empty())
+    MoveTo(LineEnd(ctrl ? FLines.Count() - 1 : std::min(FCaret.Line, FLines.Count() - 1)), shift);
+}
+
+void TVKEditModel::KeyVertical(int delta, bool shift) {
+  if (FLines.Empty())
+    return;
+  const int line = std::clamp(FCaret.Line + delta, 0, FLines.Count() - 1);
+  const int col = ColumnAtDisplay(FLines[line], CaretDisplayCol(), FTabWidth);
+  MoveCaret(col, line, true, shift);
+}
+
+// --- Drag and drop ---------------------------------------------------------------------
+
+bool TVKEditModel::DropSelection(TVKPos pos, bool copy) {
+  if (!FSelAvail || FReadOnly)
+    return false;
+  pos = Clamp(pos);
+  if (InSelection(pos))
+    return false;
+  const std::string text = SelText();
+  if (!copy) {
+    // Where the drop point lies once the selection is gone.
+    const TVKPos start = FSelStart;
+    const TVKPos end = FSelEnd;
+    if (end < pos || end == pos) {
+      if (pos.Line == end.Line)
+        pos = {start.Col + (pos.Col - end.Col), start.Line};
+      else
+        pos.Line -= end.Line - start.Line;
+    }
+    DeleteSelectedText(true);
+  }
+  InsertText(text, pos.Col, pos.Line, true, true);
+  return true;
+}
+
+// --- Undo ------------------------------------------------------------------------------
+
+void TVKEditModel::RestoreState(const TVKEditState& state) {
+  FSelAvail = false;
+  FCaret = Clamp({state.CaretCol, state.CaretLine}, FAllowCaretInWhiteSpace);
+  EndSelection();
+  if (state.SelAvail) {
+    SetSelection(state.StartCol, state.StartLine, state.EndCol, state.EndLine);
+    if (FSelAvail && state.AnchorLine >= 0)
+      FAnchor = Clamp({state.AnchorCol, state.AnchorLine});
+  }
+  PlaceCaret({state.CaretCol, state.CaretLine});
+  FView->ViewScrollCaretIntoView();
+  FView->ViewRepaintAll();
+}
+
+void TVKEditModel::Undo() {
+  if (FReadOnly)
+    return;
+  const TVKUndoBlock* block = FUndo.StepBack();
+  if (!block)
+    return;
+  const TVKUndoBlock undone = *block;
+  if (undone.Kind == TVKUndoKind::ukDeleted) {
+    InsertText(undone.Text, undone.After.CaretCol, undone.After.CaretLine, false, false);
+  } else {
+    // The text went in at the caret of the before state (a drop keeps the dragged
+    // selection elsewhere, so the selection start does not mark the insertion).
+    const TVKPos from{undone.Before.CaretCol, undone.Before.CaretLine};
+    RemoveRange(from, EndOfText(from, undone.Text));
+  }
+  RestoreState(undone.Before);
+}
+
+void TVKEditModel::Redo() {
+  if (FReadOnly)
+    return;
+  const TVKUndoBlock* block = FUndo.StepForward();
+  if (!block)
+    return;
+  const TVKUndoBlock redone = *block;
+  if (redone.Kind == TVKUndoKind::ukDeleted) {
+    // A deletion leaves the caret where the removed text began (Backspace included).
+    const TVKPos from{redone.After.CaretCol, redone.After.CaretLine};
+    RemoveRange(from, EndOfText(from, redone.Text));
+  } else {
+    InsertText(redone.Text, redone.Before.CaretCol, redone.Before.CaretLine, false, false);
+  }
+  RestoreState(redone.After);
+}
+
+} // namespace pelrow

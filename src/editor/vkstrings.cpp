@@ -1,0 +1,228 @@
+#include "editor/vkstrings.h"
+
+#include <algorithm>
+#include <numeric>
+
+namespace pelrow {
+
+namespace {
+constexpr const char* ListIndexErrorText = "List index out of bounds (%d)";
+
+std::string IndexErrorMessage(int index) {
+  std::string text = ListIndexErrorText;
+  text.replace(text.find("%d"), 2, std::to_string(index));
+  return text;
+}
+} // namespace
+
+// Opens an update bracket for the lifetime of one operation, so that an exception
+// thrown inside it still closes the bracket.
+class TVKStrings::TBracket {
+public:
+  explicit TBracket(TVKStrings& list) : FList(list) { FList.BeginUpdate(); }
+  ~TBracket() { FList.EndUpdate(); }
+  TBracket(const TBracket&) = delete;
+  TBracket& operator=(const TBracket&) = delete;
+
+private:
+  TVKStrings& FList;
+};
+
+TVKStrings& TVKStrings::operator=(const TVKStrings& other) {
+  Assign(other);
+  return *this;
+}
+
+void TVKStrings::CheckIndex(int index, int limit) const {
+  if (index < 0 || index >= limit)
+    throw EStringListError(IndexErrorMessage(index));
+}
+
+const std::string& TVKStrings::Get(int index) const {
+  CheckIndex(index, Count());
+  return FLines[static_cast<size_t>(index)];
+}
+
+void TVKStrings::RecordChange(int first, int last) {
+  if (FFirstChanged == NothingChanged) {
+    FFirstChanged = first;
+    FLastChanged = last;
+  } else if (FFirstChanged < 0 || first < 0) {
+    FFirstChanged = WholeList;
+    FLastChanged = ToEnd;
+  } else {
+    FFirstChanged = std::min(FFirstChanged, first);
+    FLastChanged = (FLastChanged == ToEnd || last == ToEnd) ? ToEnd : std::max(FLastChanged, last);
+  }
+}
+
+void TVKStrings::NoteLength(size_t length) {
+  FMaxLineLength = std::max(FMaxLineLength, static_cast<int>(length));
+}
+
+void TVKStrings::Put(int index, std::string line) {
+  CheckIndex(index, Count());
+  TBracket bracket(*this);
+  NoteLength(line.size());
+  FLines[static_cast<size_t>(index)] = std::move(line);
+  RecordChange(index, index);
+}
+
+int TVKStrings::Add(std::string line) {
+  const int index = Count();
+  Insert(index, std::move(line));
+  return index;
+}
+
+void TVKStrings::Insert(int index, std::string line) {
+  CheckIndex(index, Count() + 1);
+  TBracket bracket(*this);
+  NoteLength(line.size());
+  FLines.insert(FLines.begin() + index, std::move(line));
+  RecordChange(index, ToEnd);
+}
+
+void TVKStrings::InsertLines(int index, std::vector<std::string> lines) {
+  CheckIndex(index, Count() + 1);
+  if (lines.empty())
+    return;
+  TBracket bracket(*this);
+  for (const std::string& line : lines)
+    NoteLength(line.size());
+  FLines.insert(FLines.begin() + index, std::make_move_iterator(lines.begin()),
+                std::make_move_iterator(lines.end()));
+  RecordChange(index, ToEnd);
+}
+
+void TVKStrings::Delete(int index) { DeleteLines(index, 1); }
+
+void TVKStrings::DeleteLines(int index, int count) {
+  if (count <= 0)
+    return;
+  CheckIndex(index, Count());
+  CheckIndex(index + count - 1, Count());
+  TBracket bracket(*this);
+  FLines.erase(FLines.begin() + index, FLines.begin() + index + count);
+  RecordChange(index, ToEnd);
+}
+
+void TVKStrings::Clear() {
+  TBracket bracket(*this);
+  FLines.clear();
+  FLines.shrink_to_fit();
+  FMaxLineLength = 0;
+  RecordChange(WholeList, ToEnd);
+}
+
+void TVKStrings::Exchange(int index1, int index2) {
+  CheckIndex(index1, Count());
+  CheckIndex(index2, Count());
+  TBracket bracket(*this);
+  std::swap(FLines[static_cast<size_t>(index1)], FLines[static_cast<size_t>(index2)]);
+  RecordChange(index1, index1);
+  RecordChange(index2, index2);
+}
+
+void TVKStrings::CustomSort(const std::function<int(const TVKStrings&, int, int)>& compare) {
+  TBracket bracket(*this);
+  std::vector<int> order(FLines.size());
+  std::iota(order.begin(), order.end(), 0);
+  std::stable_sort(order.begin(), order.end(),
+                   [&](int a, int b) { return compare(*this, a, b) < 0; });
+  std::vector<std::string> sorted;
+  sorted.reserve(FLines.size());
+  for (int index : order)
+    sorted.push_back(std::move(FLines[static_cast<size_t>(index)]));
+  FLines = std::move(sorted);
+  RecordChange(WholeList, ToEnd);
+}
+
+void TVKStrings::AddStrings(const TVKStrings& other) { AddStrings(other.FLines); }
+
+void TVKStrings::AddStrings(const std::vector<std::string>& lines) {
+  InsertLines(Count(), lines);
+}
+
+void TVKStrings::Assign(const TVKStrings& other) {
+  if (&other == this)
+    return;
+  TBracket bracket(*this);
+  Clear();
+  AddStrings(other);
+}
+
+std::string TVKStrings::Text() const {
+  size_t size = 0;
+  for (const std::string& line : FLines)
+    size += line.size() + 2;
+  std::string text;
+  text.reserve(size);
+  for (size_t i = 0; i < FLines.size(); ++i) {
+    if (i > 0)
+      text += "\r\n";
+    text += FLines[i];
+  }
+  return text;
+}
+
+void TVKStrings::SetText(std::string_view text) {
+  TBracket bracket(*this);
+  Clear();
+  const size_t breaks = static_cast<size_t>(std::count(text.begin(), text.end(), '\n') +
+                                            std::count(text.begin(), text.end(), '\r'));
+  FLines.reserve(breaks + 1);
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find_first_of("\r\n", start);
+    if (end == std::string_view::npos)
+      end = text.size();
+    NoteLength(end - start);
+    FLines.emplace_back(text.substr(start, end - start));
+    start = end;
+    if (start < text.size() && text[start] == '\r')
+      ++start;
+    else if (start < text.size())
+      ++start; // a lone LF
+    else
+      break;
+    if (text[start - 1] == '\r' && start < text.size() && text[start] == '\n')
+      ++start;
+  }
+  RecordChange(WholeList, ToEnd);
+}
+
+void TVKStrings::BeginUpdate() {
+  if (FUpdateCount++ == 0 && FOwner)
+    FOwner->LinesChanging(*this);
+}
+
+void TVKStrings::EndUpdate() {
+  if (FUpdateCount == 0 || --FUpdateCount > 0)
+    return;
+  if (FOwner)
+    FOwner->LinesChangeEnded(*this);
+  if (FFirstChanged != NothingChanged) {
+    const int first = FFirstChanged;
+    const int last = FLastChanged;
+    FFirstChanged = NothingChanged;
+    FLastChanged = ToEnd;
+    if (FOwner)
+      FOwner->LinesChanged(*this, first, last);
+  }
+  if (FMaxLineLength != FReportedMaxLineLength) {
+    FReportedMaxLineLength = FMaxLineLength;
+    if (FOwner)
+      FOwner->MaxLineLengthChanged(*this, FMaxLineLength);
+  }
+}
+
+size_t TVKStrings::MemoryUsed() const {
+  constexpr size_t inlineCapacity = 15;
+  size_t bytes = FLines.capacity() * sizeof(std::string);
+  for (const std::string& line : FLines)
+    if (line.capacity() > inlineCapacity)
+      bytes += line.capacity() + 1;
+  return bytes;
+}
+
+} // namespace pelrow
