@@ -5,14 +5,11 @@
 #include "midi/service/loopback/loopback_service.h"
 
 #include <cstdio>
-#include <filesystem>
-#include <system_error>
 
 namespace pelrow {
 
 namespace {
 constexpr const char* ArgumentPrefix = "--midi=";
-constexpr const char* SequencerDevice = "/dev/snd/seq";
 constexpr const char* TextUnknownBackend =
     "Unknown MIDI system \"%s\" (use --midi=alsa, --midi=jack or --midi=loopback)";
 constexpr const char* TextBackendFailed = "Cannot use %s: %s";
@@ -61,21 +58,6 @@ void TakeMidiBackendArgument(std::vector<std::string>& args, TMidiBackendKind& k
       error = Format(TextUnknownBackend, value);
     }
   }
-}
-
-TMidiBackendFactories PlatformMidiBackends() {
-  TMidiBackendFactories factories;
-  factories.SequencerPresent = [] {
-    std::error_code ignored;
-    return std::filesystem::exists(SequencerDevice, ignored);
-  };
-#ifdef PELROW_HAVE_ALSA
-  factories.Alsa = CreateAlsaMidiService;
-#endif
-#ifdef PELROW_HAVE_JACK
-  factories.Jack = CreateJackMidiService;
-#endif
-  return factories;
 }
 
 TMidiServiceSetup CreateMidiService(TMidiBackendKind kind, const TMidiBackendFactories& factories) {

@@ -4,6 +4,7 @@
 #include "midi/service/midi_input_stream.h"
 
 #include <algorithm>
+#include <chrono>
 
 namespace pelrow {
 
@@ -84,6 +85,25 @@ TMidiResult TLoopbackHub::SendState(const std::string& name) {
     return MidiErrNoDevice;
   const auto found = FSendFailures.find(name);
   return found == FSendFailures.end() ? MidiOk : found->second;
+}
+
+void TLoopbackHub::SetStalled(const std::string& name, bool stalled) {
+  {
+    std::lock_guard<std::mutex> lock(FMutex);
+    if (stalled)
+      FStalled.insert(name);
+    else
+      FStalled.erase(name);
+  }
+  FStallChanged.notify_all();
+}
+
+void TLoopbackHub::WaitWhileStalled(const std::string& name, const std::atomic<bool>& abort) {
+  // The abort flag is raised without a notice to this hub, so look again now and then.
+  constexpr auto AbortCheckInterval = std::chrono::milliseconds(2);
+  std::unique_lock<std::mutex> lock(FMutex);
+  while (FStalled.count(name) != 0 && !abort)
+    FStallChanged.wait_for(lock, AbortCheckInterval);
 }
 
 TMidiResult TLoopbackHub::Attach(const std::string& name, TMidiInputStream& input) {

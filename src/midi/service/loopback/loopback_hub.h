@@ -6,10 +6,13 @@
 
 #include "midi/service/midi_service.h"
 
+#include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -37,6 +40,10 @@ public:
   void SetSendFailure(const std::string& name, TMidiResult code);
   // MidiOk when the output may send now: it is present and not told to refuse.
   TMidiResult SendState(const std::string& name);
+  // A stalled output takes long buffers but writes none until it is released, as a
+  // slow device would; abort (a reset) ends the wait.
+  void SetStalled(const std::string& name, bool stalled);
+  void WaitWhileStalled(const std::string& name, const std::atomic<bool>& abort);
 
   // An input is open at most once, as a hardware input is.
   TMidiResult Attach(const std::string& name, TMidiInputStream& input);
@@ -55,6 +62,8 @@ private:
   std::map<std::string, TMidiInputStream*> FOpenInputs;
   std::map<std::string, TMidiResult> FOpenFailures[2];
   std::map<std::string, TMidiResult> FSendFailures;
+  std::set<std::string> FStalled;
+  std::condition_variable FStallChanged;
   std::function<void()> FOnDevicesChanged;
 };
 

@@ -9,8 +9,9 @@ TLoopbackOutPort::TLoopbackOutPort(std::shared_ptr<TLoopbackHub> hub, std::strin
                                    TMidiOutCallback completion)
     : FHub(std::move(hub)), FName(std::move(name)),
       FQueue(
-          [this](const TMidiBuffer& buffer, const std::atomic<bool>&) {
-            if (FHub->SendState(FName) == MidiOk)
+          [this](const TMidiBuffer& buffer, const std::atomic<bool>& abort) {
+            FHub->WaitWhileStalled(FName, abort);
+            if (!abort && FHub->SendState(FName) == MidiOk)
               FHub->Deliver(FName, buffer.Data, buffer.BufferLength);
           },
           std::move(completion)) {}

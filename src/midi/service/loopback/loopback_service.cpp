@@ -97,6 +97,10 @@ void TLoopbackMidiService::FailOpen(TLoopbackDirection direction, const std::str
   FHub->SetOpenFailure(direction, name, code);
 }
 
+void TLoopbackMidiService::StallOutput(const std::string& name, bool stalled) {
+  FHub->SetStalled(name, stalled);
+}
+
 void TLoopbackMidiService::RefuseSends(const std::string& name, TMidiResult code) {
   FHub->SetSendFailure(name, code);
 }

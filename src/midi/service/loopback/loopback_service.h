@@ -45,6 +45,8 @@ public:
   void FailOpen(TLoopbackDirection direction, const std::string& name, TMidiResult code);
   // Sends on that output are refused with code until it is set back to MidiOk.
   void RefuseSends(const std::string& name, TMidiResult code);
+  // While stalled, that output queues long buffers but completes none.
+  void StallOutput(const std::string& name, bool stalled);
 
 private:
   const std::shared_ptr<TLoopbackHub> FHub;

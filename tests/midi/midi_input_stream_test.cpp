@@ -1,0 +1,158 @@
+// The byte-stream input port that the backends share: message parsing, SysEx into
+// the caller's buffers, buffering while no buffer is free, overflow, stop and reset.
+#include "midi/service/midi_input_stream.h"
+
+#include "midi_test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <mutex>
+#include <vector>
+
+namespace pelrow {
+namespace {
+
+using test::WaitFor;
+
+struct TReceived {
+  TMidiInCode Code;
+  uint32_t Message;
+  std::vector<uint8_t> Bytes;
+};
+
+class InputStream : public ::testing::Test {
+protected:
+  void SetUp() override { Open(TMidiInputStream::DefaultLimitBytes); }
+
+  void Open(size_t limit) {
+    FStream.reset();
+    FStream = std::make_unique<TMidiInputStream>(
+        [this](const TMidiInNotice& notice) {
+          std::lock_guard<std::mutex> lock(FMutex);
+          TReceived received{notice.Code, notice.Message, {}};
+          if (notice.Buffer != nullptr)
+            received.Bytes.assign(notice.Buffer->Data,
+                                  notice.Buffer->Data + notice.Buffer->BytesRecorded);
+          FReceived.push_back(std::move(received));
+        },
+        limit);
+    FStream->Start();
+  }
+
+  void AddBuffers(size_t count, uint32_t size) {
+    for (size_t i = 0; i < count; ++i) {
+      FMemory.push_back(std::make_unique<uint8_t[]>(size));
+      auto buffer = std::make_unique<TMidiBuffer>();
+      buffer->Data = FMemory.back().get();
+      buffer->BufferLength = size;
+      ASSERT_EQ(FStream->AddBuffer(*buffer), MidiOk);
+      FBuffers.push_back(std::move(buffer));
+    }
+  }
+
+  void Feed(const std::vector<uint8_t>& bytes) { FStream->Feed(bytes.data(), bytes.size()); }
+
+  std::vector<TReceived> WaitForCount(size_t count) {
+    EXPECT_TRUE(WaitFor([&] {
+      std::lock_guard<std::mutex> lock(FMutex);
+      return FReceived.size() >= count;
+    }));
+    std::lock_guard<std::mutex> lock(FMutex);
+    return FReceived;
+  }
+
+  std::mutex FMutex;
+  std::vector<TReceived> FReceived;
+  std::vector<std::unique_ptr<uint8_t[]>> FMemory;
+  std::vector<std::unique_ptr<TMidiBuffer>> FBuffers;
+  std::unique_ptr<TMidiInputStream> FStream;
+};
+
+TEST_F(InputStream, ParsesRunningStatusSystemCommonAndRealTimeInsideMessages) {
+  // Note on with running status, a clock byte in the middle of a message, song
+  // position, tune request, and a stray data byte after the system message.
+  Feed({0x90, 0x3C, 0x40, 0x3E, 0xF8, 0x41, 0xF2, 0x01, 0x02, 0xF6, 0x33});
+  const auto received = WaitForCount(6);
+  ASSERT_EQ(received.size(), 6u);
+  EXPECT_EQ(received[0].Message, 0x403C90u);
+  EXPECT_EQ(received[1].Message, 0xF8u);
+  EXPECT_EQ(received[2].Message, 0x413E90u);
+  EXPECT_EQ(received[3].Message, 0x0201F2u);
+  EXPECT_EQ(received[4].Message, 0xF6u);
+  EXPECT_EQ(received[5].Code, TMidiInCode::Error);
+  EXPECT_EQ(received[5].Message, 0x33u);
+}
+
+TEST_F(InputStream, SplitsSysExOverFullBuffersAndEndsABufferAtF7) {
+  AddBuffers(4, 8);
+  // 12-byte SysEx with a clock byte inside, then a 3-byte one, fed in odd pieces.
+  const std::vector<uint8_t> bytes = {0xF0, 1, 2, 3, 0xF8, 4, 5, 6, 7, 8, 9, 10, 0xF7,
+                                      0xF0, 0x11, 0xF7};
+  for (size_t i = 0; i < bytes.size(); i += 3)
+    FStream->Feed(bytes.data() + i, std::min<size_t>(3, bytes.size() - i));
+  const auto received = WaitForCount(4);
+  ASSERT_EQ(received.size(), 4u);
+  EXPECT_EQ(received[0].Message, 0xF8u);
+  EXPECT_EQ(received[1].Bytes, (std::vector<uint8_t>{0xF0, 1, 2, 3, 4, 5, 6, 7}));
+  EXPECT_EQ(received[2].Bytes, (std::vector<uint8_t>{8, 9, 10, 0xF7}));
+  EXPECT_EQ(received[3].Bytes, (std::vector<uint8_t>{0xF0, 0x11, 0xF7}));
+  EXPECT_EQ(received[3].Code, TMidiInCode::LongData);
+}
+
+TEST_F(InputStream, ASysExCutShortByAStatusByteComesBackAsLongError) {
+  AddBuffers(2, 64);
+  Feed({0xF0, 0x43, 0x12, 0x90, 0x3C, 0x40});
+  const auto received = WaitForCount(2);
+  EXPECT_EQ(received[0].Code, TMidiInCode::LongError);
+  EXPECT_EQ(received[0].Bytes, (std::vector<uint8_t>{0xF0, 0x43, 0x12}));
+  EXPECT_EQ(received[1].Message, 0x403C90u);
+}
+
+TEST_F(InputStream, KeepsInputInOrderUntilABufferIsAdded) {
+  Feed({0xF0, 1, 2, 3, 0xF7, 0xC0, 0x05});
+  Feed({0xB0, 0x07, 0x64});
+  AddBuffers(1, 16);
+  const auto received = WaitForCount(3);
+  ASSERT_EQ(received.size(), 3u);
+  EXPECT_EQ(received[0].Bytes, (std::vector<uint8_t>{0xF0, 1, 2, 3, 0xF7}));
+  EXPECT_EQ(received[1].Message, 0x05C0u);
+  EXPECT_EQ(received[2].Message, 0x6407B0u);
+}
+
+TEST_F(InputStream, ReportsOverflowBeyondItsBoundAndSkipsToTheNextStatus) {
+  Open(16);
+  const std::vector<uint8_t> start = {0xF0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
+  Feed(start);                                      // waits: no buffer yet
+  Feed({0x10, 0x11, 0x12, 0x13, 0x14, 0x15, 0xF7}); // beyond the bound: lost
+  Feed({0x90, 0x3C, 0x40});
+  AddBuffers(2, 64);
+  const auto received = WaitForCount(3);
+  ASSERT_EQ(received.size(), 3u);
+  EXPECT_EQ(received[0].Code, TMidiInCode::LongError);
+  EXPECT_EQ(received[0].Bytes, start);
+  EXPECT_EQ(received[1].Code, TMidiInCode::Overflow);
+  EXPECT_EQ(received[2].Message, 0x403C90u);
+}
+
+TEST_F(InputStream, StopHandsBackAPartFilledBufferAndResetHandsBackAll) {
+  AddBuffers(3, 64);
+  // The clock byte comes out once the SysEx bytes before it are in the buffer.
+  Feed({0xF0, 0x01, 0x02, 0xF8});
+  WaitForCount(1);
+  EXPECT_EQ(FStream->Stop(), MidiOk);
+  auto received = WaitForCount(2);
+  ASSERT_EQ(received.size(), 2u);
+  EXPECT_EQ(received[1].Bytes, (std::vector<uint8_t>{0xF0, 0x01, 0x02}));
+  // Input after Stop is ignored; Reset hands back the two empty buffers.
+  Feed({0x90, 0x3C, 0x40});
+  EXPECT_EQ(FStream->Reset(), MidiOk);
+  received = WaitForCount(4);
+  ASSERT_EQ(received.size(), 4u);
+  EXPECT_TRUE(received[3].Bytes.empty());
+  for (const auto& buffer : FBuffers)
+    EXPECT_TRUE(buffer->Flags & MidiBufferDone);
+}
+
+} // namespace
+} // namespace pelrow
