@@ -137,6 +137,7 @@ void TVKEditModel::ClampState() {
 }
 
 void TVKEditModel::SetSelection(int col1, int line1, int col2, int line2) {
+  FUndo.BreakTyping();
   TVKPos a = Clamp({col1, line1});
   TVKPos b = Clamp({col2, line2});
   if (a == b) {
@@ -155,6 +156,7 @@ void TVKEditModel::SetSelection(int col1, int line1, int col2, int line2) {
 }
 
 void TVKEditModel::MoveCaret(int col, int line, bool makeVisible, bool shift) {
+  FUndo.BreakTyping();
   const TVKPos pos = Clamp({col, line}, FAllowCaretInWhiteSpace);
   const int oldFirst = std::min(FCaret.Line, FSelAvail ? FSelStart.Line : FCaret.Line);
   const int oldLast = std::max(FCaret.Line, FSelAvail ? FSelEnd.Line : FCaret.Line);

@@ -11,6 +11,7 @@ void TVKUndoRing::Resize(int size) {
     return;
   FBlocks.assign(static_cast<size_t>(size), TVKUndoBlock{});
   FIndex = FUndoCount = FRedoCount = 0;
+  FTypingBroken = false;
 }
 
 void TVKUndoRing::Clear() {
@@ -21,7 +22,7 @@ void TVKUndoRing::Clear() {
 
 bool TVKUndoRing::MergesIntoPrevious(const TVKUndoBlock& previous,
                                      const TVKUndoBlock& next) const {
-  return next.Kind == TVKUndoKind::ukTyped && FUndoCount > 0 &&
+  return next.Kind == TVKUndoKind::ukTyped && !FTypingBroken && FUndoCount > 0 &&
          previous.Kind == TVKUndoKind::ukTyped && !next.EndsWithBreak &&
          !previous.EndsWithBreak && !(!previous.Whitespace && next.Whitespace) &&
          next.Before == previous.After;
@@ -37,8 +38,10 @@ void TVKUndoRing::Record(TVKUndoKind kind, const std::string& text, const TVKEdi
     next.Whitespace = static_cast<unsigned char>(last) <= 32 && !next.EndsWithBreak;
   }
   FRedoCount = 0;
+  const bool merges = MergesIntoPrevious(FBlocks[static_cast<size_t>(Wrap(FIndex - 1))], next);
+  FTypingBroken = false;
   TVKUndoBlock& previous = FBlocks[static_cast<size_t>(Wrap(FIndex - 1))];
-  if (MergesIntoPrevious(previous, next)) {
+  if (merges) {
     previous.Text += next.Text;
     previous.After = next.After;
     previous.Whitespace = next.Whitespace;

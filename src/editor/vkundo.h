@@ -52,6 +52,9 @@ public:
 
   // Caret and selection just before an edit.
   void BeginStep(const TVKEditState& before) { FPendingBefore = before; }
+  // The caret was moved by the user: the next typed text starts a step of its own
+  // even when the caret came back to where typing stopped.
+  void BreakTyping() { FTypingBroken = true; }
   // Completes the edit begun last, merging typed text into the previous block when
   // the user simply kept typing. With no slots nothing is kept.
   void Record(TVKUndoKind kind, const std::string& text, const TVKEditState& after);
@@ -67,6 +70,7 @@ private:
 
   std::vector<TVKUndoBlock> FBlocks;
   TVKEditState FPendingBefore;
+  bool FTypingBroken = false;
   int FIndex = 0;
   int FUndoCount = 0;
   int FRedoCount = 0;
