@@ -1,0 +1,169 @@
+// The input device over the loopback backend: filters, long data in pieces, the
+// receive ring's overflow and recovery, handler dispatch, close, and no loss when
+// the UI thread keeps up.
+#include "device_fixture.h"
+
+#include <atomic>
+
+namespace pelrow {
+namespace {
+
+using Input = test::DeviceFixture;
+using test::WaitFor;
+
+TEST_F(Input, RealTimeFiltersDropOnlyTheBareByteTheyGovern) {
+  CollectEvents();
+  OpenInput();
+  // Defaults: Active Sensing dropped, Timing Clock kept. The note is a sentinel.
+  Inject({0xFE, 0xF8, 0x90, 0x3C, 0x40});
+  ASSERT_TRUE(RunUntilEvents(2));
+  FInput.SetActiveSensing(true);
+  FInput.SetTimingClock(false);
+  Inject({0xFE, 0xF8, 0x80, 0x3C, 0x00});
+  ASSERT_TRUE(RunUntilEvents(4));
+  std::vector<uint8_t> statuses;
+  for (const auto& event : FEvents)
+    statuses.push_back(event->Status);
+  EXPECT_EQ(statuses, (std::vector<uint8_t>{0xF8, 0x90, 0xFE, 0x80}));
+}
+
+TEST_F(Input, SysExOnlyDropsShortMessagesButKeepsSysEx) {
+  CollectEvents();
+  OpenInput();
+  FInput.SetSysExOnly(true);
+  Inject({0x90, 0x3C, 0x40, 0xF8, 0xF0, 0x43, 0xF7, 0xC0, 0x01});
+  ASSERT_TRUE(RunUntilEvents(1));
+  FInput.SetSysExOnly(false);
+  Inject({0xC0, 0x02});
+  ASSERT_TRUE(RunUntilEvents(2));
+  EXPECT_EQ(FEvents[0]->Length, 3);
+  EXPECT_EQ(FEvents[1]->Status, 0xC0);
+  EXPECT_EQ(FEvents[1]->Data1, 0x02);
+}
+
+TEST_F(Input, ASysExLongerThanABufferArrivesInPiecesMarkedAsContinuations) {
+  CollectEvents();
+  OpenInput();
+  const std::vector<uint8_t> sysex = test::SysEx(2500);
+  Inject(sysex);
+  ASSERT_TRUE(RunUntilEvents(3));
+  ASSERT_EQ(FEvents.size(), 3u);
+  EXPECT_EQ(FEvents[0]->Status, 0xF0);
+  EXPECT_EQ(FEvents[1]->Status, 0xF7);
+  EXPECT_EQ(FEvents[2]->Status, 0xF7);
+  EXPECT_EQ(FEvents[0]->Length, 1024);
+  EXPECT_EQ(FEvents[2]->Length, 2500 - 2048);
+  EXPECT_EQ(LongBytes(), sysex);
+}
+
+TEST_F(Input, AFullRingDropsTheNextMessageReportsItOnceAndThenRecovers) {
+  int overflows = 0;
+  FInput.OnOverflow = [&](TMidiInput&) { ++overflows; };
+  OpenInput();
+  std::vector<uint8_t> notes;
+  for (int i = 0; i < 1025; ++i)
+    notes.insert(notes.end(), {0x90, static_cast<uint8_t>(i & 0x7F), 0x40});
+  Inject(notes);
+  ASSERT_TRUE(FPoster.RunUntil([&] { return overflows == 1; }));
+  EXPECT_EQ(FInput.EventCount(), 1024);
+
+  // Draining makes room again.
+  CollectEvents();
+  FInput.DispatchReceived();
+  EXPECT_EQ(FEvents.size(), 1024u);
+  Inject({0xB0, 0x07, 0x64});
+  ASSERT_TRUE(RunUntilEvents(1025));
+  EXPECT_EQ(FEvents[1023]->Data1, 1023 & 0x7F);
+  EXPECT_EQ(FEvents[1024]->Status, 0xB0);
+  EXPECT_EQ(overflows, 1);
+}
+
+// Every long buffer whose entry is not kept must go back to the service, or SysEx
+// input stops after sixteen such losses.
+TEST_F(Input, LongBuffersOfDroppedEntriesGoBackIntoCirculation) {
+  std::atomic<int> longSeen{0};
+  std::atomic<bool> skipLong{true};
+  FInput.SetLongFilter([&](TMidiInput&, const uint8_t*, uint32_t, bool& skip) {
+    ++longSeen;
+    skip = skipLong;
+  });
+  OpenInput();
+  for (int i = 0; i < 20; ++i)
+    Inject(test::SysEx(10));
+  ASSERT_TRUE(WaitFor([&] { return longSeen == 20; }));
+
+  // Now the ring is full of short messages while SysEx keeps coming.
+  skipLong = false;
+  std::vector<uint8_t> notes;
+  for (int i = 0; i < 1024; ++i)
+    notes.insert(notes.end(), {0x90, 0x3C, 0x40});
+  Inject(notes);
+  ASSERT_TRUE(WaitFor([&] { return FInput.EventCount() == 1024; }));
+  for (int i = 0; i < 20; ++i)
+    Inject(test::SysEx(10));
+  ASSERT_TRUE(WaitFor([&] { return longSeen == 40; }));
+
+  CollectEvents();
+  const std::vector<uint8_t> last = test::SysEx(3000);
+  Inject(last);
+  ASSERT_TRUE(FPoster.RunUntil([&] { return FEvents.size() >= 1024 && LongBytes() == last; }));
+}
+
+TEST_F(Input, HandlersConsumeEntriesAndGetEventSkipsConsumedOnes) {
+  std::vector<uint32_t> shorts;
+  FInput.OnShortMessage = [&](TMidiInput&, uint32_t message) { shorts.push_back(message); };
+  OpenInput();
+  Inject({0xF0, 0x01, 0xF7, 0x90, 0x3C, 0x40});
+  ASSERT_TRUE(FPoster.RunUntil([&] { return shorts.size() == 1; }));
+  EXPECT_EQ(shorts[0], 0x403C90u);
+  // The SysEx waits at the head, unhandled; the consumed note behind it stays.
+  EXPECT_EQ(FInput.EventCount(), 2);
+  const auto sysex = FInput.GetEvent();
+  ASSERT_NE(sysex, nullptr);
+  EXPECT_EQ(sysex->Length, 3);
+  EXPECT_EQ(FInput.GetEvent(), nullptr);
+  EXPECT_EQ(FInput.EventCount(), 0);
+
+  std::vector<uint8_t> longData;
+  FInput.OnLongMessage = [&](TMidiInput&, const uint8_t* data, uint32_t length) {
+    longData.assign(data, data + length);
+  };
+  Inject({0xF0, 0x02, 0xF7});
+  ASSERT_TRUE(FPoster.RunUntil([&] { return !longData.empty(); }));
+  EXPECT_EQ(longData, (std::vector<uint8_t>{0xF0, 0x02, 0xF7}));
+  EXPECT_EQ(FInput.EventCount(), 0);
+}
+
+TEST_F(Input, EventsTakenOutliveTheCloseAndWaitingOnesAreFreedByIt) {
+  OpenInput();
+  Inject(test::SysEx(100));
+  Inject({0x90, 0x3C, 0x40, 0xF0, 0x05, 0xF7});
+  ASSERT_TRUE(WaitFor([&] { return FInput.EventCount() == 3; }));
+  // A dispatch without handlers copies the waiting long data out.
+  FPoster.RunUntil([&] { return FPoster.Waiting() == 0; });
+  auto taken = FInput.GetEvent();
+  ASSERT_NE(taken, nullptr);
+  FInput.Stop();
+  FInput.Close();
+  EXPECT_EQ(FInput.EventCount(), 0);
+  EXPECT_EQ(FInput.GetEvent(), nullptr);
+  EXPECT_FALSE(FInput.IsStarted());
+  EXPECT_EQ(std::vector<uint8_t>(taken->Data.get(), taken->Data.get() + taken->Length),
+            test::SysEx(100));
+  // A notice still queued from before the close does nothing.
+  FPoster.RunUntil([&] { return FPoster.Waiting() == 0; });
+}
+
+TEST_F(Input, A2MBSysExBurstArrivesCompleteWhileTheUiThreadDrains) {
+  CollectEvents();
+  OpenInput();
+  OpenOutput();
+  const std::vector<uint8_t> sysex = test::SysEx(2 << 20);
+  ASSERT_TRUE(FOutput.SendLong(sysex.data(), static_cast<int32_t>(sysex.size())));
+  ASSERT_TRUE(FPoster.RunUntil([&] { return FLongTotal >= sysex.size(); }));
+  EXPECT_EQ(LongBytes(), sysex);
+  EXPECT_EQ(FEvents.size(), sysex.size() / 1024);
+}
+
+} // namespace
+} // namespace pelrow
