@@ -86,4 +86,10 @@ bool AddShortMessageLine(uint8_t status, uint8_t data1, uint8_t data2, int lengt
   });
 }
 
+bool AddShortMessageLine(const TMyMidiEvent& event, const TAddLine& addLine,
+                         const TShowStatus& showStatus) {
+  return AddShortMessageLine(event.Status, event.Data1, event.Data2, MessageLength(event), addLine,
+                             showStatus);
+}
+
 } // namespace pelrow

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "app/status_report.h"
+#include "midi/midi_records.h"
 
 namespace pelrow {
 
@@ -30,5 +31,9 @@ bool AddLongMessageLines(const uint8_t* data, int length, int limit, const TAddL
 // One line for a short message of `length` bytes (1..3); other lengths add nothing.
 bool AddShortMessageLine(uint8_t status, uint8_t data1, uint8_t data2, int length,
                          const TAddLine& addLine, const TShowStatus& showStatus);
+
+// The line of a received short message: as many bytes as its MessageLength says.
+bool AddShortMessageLine(const TMyMidiEvent& event, const TAddLine& addLine,
+                         const TShowStatus& showStatus);
 
 } // namespace pelrow

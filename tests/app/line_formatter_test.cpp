@@ -54,6 +54,16 @@ TEST(LineFormatter, ShortMessagesGiveOneUpperCaseLine) {
   EXPECT_TRUE(ShortLine(0x45, 0, 0, 0).empty());
 }
 
+TEST(LineFormatter, ReceivedShortEventUsesItsMessageLength) {
+  Lines lines;
+  const TAddLine add = [&](std::string&& line) { lines.push_back(std::move(line)); };
+  // Packed as it arrives: status in bits 0-7, data bytes above.
+  EXPECT_TRUE(AddShortMessageLine(*TMyMidiEvent::FromShort(0x7F3C90, 0), add, {}));
+  EXPECT_TRUE(AddShortMessageLine(*TMyMidiEvent::FromShort(0x0005C0, 0), add, {}));
+  EXPECT_TRUE(AddShortMessageLine(*TMyMidiEvent::FromShort(0x000045, 0), add, {}));
+  EXPECT_EQ(lines, (Lines{"90 3C 7F", "C0 05"}));
+}
+
 TEST(LineFormatter, StatusBytesOtherThanF7StartNewLines) {
   EXPECT_EQ(Format({0xF0, 0x41, 0x10, 0xF7, 0xF0, 0x43, 0x10, 0xF7}, -1),
             (Lines{"F0 41 10 F7", "F0 43 10 F7"}));
