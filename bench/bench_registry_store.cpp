@@ -19,15 +19,18 @@ namespace {
 void FillSettings(TRegKeyNode& root, int copies) {
   for (int copy = 0; copy < copies; ++copy) {
     const std::string name = "pelrow" + std::to_string(copy);
-    TRegKeyNode& current = root.CreatePath({"Software", "Narvell", "Vesk's Pelrow", name, "Current"});
+    TRegKeyNode& current =
+        root.CreatePath({"Software", "Narvell", "Vesk's Pelrow", name, "Current"});
     for (int i = 0; i < 16; ++i)
       current.SetValue("Integer" + std::to_string(i), TRegValue::FromInteger(i * 1000 - 500));
     for (int i = 0; i < 8; ++i)
       current.SetValue("Flag" + std::to_string(i), TRegValue::FromText(i % 2 ? "1" : "0"));
-    TRegKeyNode& recent = root.CreatePath({"Software", "Narvell", "Vesk's Pelrow", name, "MRUList"});
+    TRegKeyNode& recent =
+        root.CreatePath({"Software", "Narvell", "Vesk's Pelrow", name, "MRUList"});
     for (int i = 0; i < 6; ++i)
-      recent.SetValue("File" + std::to_string(i),
-                      TRegValue::FromText("/home/user/dumps/bank \"" + std::to_string(i) + "\".syx"));
+      recent.SetValue(
+          "File" + std::to_string(i),
+          TRegValue::FromText("/home/user/dumps/bank \"" + std::to_string(i) + "\".syx"));
   }
 }
 

@@ -26,12 +26,14 @@ bool DirExists(const std::string& path) {
   return !path.empty() && ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
-int MaxInt2(int a, int b) { return a > b ? a : b; }
+int MaxInt2(int a, int b) {
+  return a > b ? a : b;
+}
 
 std::string LongPathName(const std::string& path) {
   char resolved[PATH_MAX];
   return !path.empty() && ::realpath(path.c_str(), resolved) != nullptr ? std::string(resolved)
-                                                                         : path;
+                                                                        : path;
 }
 
 std::string FileNameOf(const std::string& path) {

@@ -63,14 +63,18 @@ std::string ShortVersionOf(const std::string& version) {
   return shortVersion;
 }
 
-std::string ShortVersion() { return ShortVersionOf(ProgramVersion()); }
+std::string ShortVersion() {
+  return ShortVersionOf(ProgramVersion());
+}
 
 std::string BuildNumberOf(const std::string& version) {
   const std::size_t lastDot = LastCharPos('.', version);
   return lastDot == 0 ? std::string() : version.substr(lastDot);
 }
 
-std::string BuildNumber() { return BuildNumberOf(ProgramVersion()); }
+std::string BuildNumber() {
+  return BuildNumberOf(ProgramVersion());
+}
 
 std::string AppRegPathFor(const std::string& programPath) {
   std::string baseName = RemoveExtension(FileNameOf(programPath));
@@ -79,10 +83,16 @@ std::string AppRegPathFor(const std::string& programPath) {
   return CompanyName() + "\\" + ProgramName() + "\\" + baseName;
 }
 
-std::string AppRegPath() { return AppRegPathFor(ProgramPath()); }
+std::string AppRegPath() {
+  return AppRegPathFor(ProgramPath());
+}
 
-std::string AppRegKey() { return kSoftwareKey + AppRegPath(); }
+std::string AppRegKey() {
+  return kSoftwareKey + AppRegPath();
+}
 
-std::string LegacyRegKey() { return kSoftwareKey + CompanyName() + "\\" + ProgramName() + "\\"; }
+std::string LegacyRegKey() {
+  return kSoftwareKey + CompanyName() + "\\" + ProgramName() + "\\";
+}
 
 } // namespace pelrow

@@ -11,8 +11,7 @@ std::string TRegIniFile::SectionPath(std::string_view section) const {
   return FBasePath + "\\" + std::string(section);
 }
 
-std::optional<TRegValue> TRegIniFile::Find(std::string_view section,
-                                           std::string_view ident) const {
+std::optional<TRegValue> TRegIniFile::Find(std::string_view section, std::string_view ident) const {
   return FStore.ReadValue(SectionPath(section), ident);
 }
 
@@ -65,13 +64,17 @@ bool TRegIniFile::ValueExists(std::string_view section, std::string_view ident) 
   return Find(section, ident).has_value();
 }
 
-std::vector<std::string> TRegIniFile::ReadSections() const { return FStore.SubKeyNames(FBasePath); }
+std::vector<std::string> TRegIniFile::ReadSections() const {
+  return FStore.SubKeyNames(FBasePath);
+}
 
 std::vector<std::string> TRegIniFile::ReadSection(std::string_view section) const {
   return FStore.ValueNames(SectionPath(section));
 }
 
-void TRegIniFile::EraseSection(std::string_view section) { FStore.DeleteKey(SectionPath(section)); }
+void TRegIniFile::EraseSection(std::string_view section) {
+  FStore.DeleteKey(SectionPath(section));
+}
 
 void TRegIniFile::DeleteKey(std::string_view section, std::string_view ident) {
   FStore.DeleteValue(SectionPath(section), ident);

@@ -73,9 +73,15 @@ std::optional<TRegValue> TRegKey::ReadValue(std::string_view name) const {
 void TRegKey::WriteValue(std::string_view name, const TRegValue& value) {
   FStore->WriteValue(FPath, name, value);
 }
-bool TRegKey::DeleteValue(std::string_view name) { return FStore->DeleteValue(FPath, name); }
-std::vector<std::string> TRegKey::ValueNames() const { return FStore->ValueNames(FPath); }
-std::vector<std::string> TRegKey::SubKeyNames() const { return FStore->SubKeyNames(FPath); }
+bool TRegKey::DeleteValue(std::string_view name) {
+  return FStore->DeleteValue(FPath, name);
+}
+std::vector<std::string> TRegKey::ValueNames() const {
+  return FStore->ValueNames(FPath);
+}
+std::vector<std::string> TRegKey::SubKeyNames() const {
+  return FStore->SubKeyNames(FPath);
+}
 
 TRegistryStore::TRegistryStore(std::string filePath) : FFilePath(std::move(filePath)) {}
 
@@ -256,6 +262,8 @@ bool RegKeyExists(const TRegistryStore& root, std::string_view path) {
   return root.KeyExists(path);
 }
 
-bool RegDeleteKeyTree(TRegistryStore& root, std::string_view path) { return root.DeleteKey(path); }
+bool RegDeleteKeyTree(TRegistryStore& root, std::string_view path) {
+  return root.DeleteKey(path);
+}
 
 } // namespace pelrow

@@ -18,7 +18,9 @@ constexpr const char* kMissingEquals = "\"=\" is missing after the value name";
 constexpr const char* kBadValue = "the value is neither a quoted text nor a 32-bit number";
 constexpr const char* kUnknownLine = "the line is neither a key, a value nor a comment";
 
-bool IsControl(unsigned char c) { return c < 0x20 || c == 0x7F; }
+bool IsControl(unsigned char c) {
+  return c < 0x20 || c == 0x7F;
+}
 
 void AppendHex(unsigned char c, std::string& out) {
   static constexpr char kDigits[] = "0123456789ABCDEF";
@@ -50,11 +52,21 @@ void AppendQuoted(std::string_view text, std::string& out) {
   for (const char ch : text) {
     const auto c = static_cast<unsigned char>(ch);
     switch (ch) {
-    case '\\': out += "\\\\"; break;
-    case '"': out += "\\\""; break;
-    case '\n': out += "\\n"; break;
-    case '\r': out += "\\r"; break;
-    case '\t': out += "\\t"; break;
+    case '\\':
+      out += "\\\\";
+      break;
+    case '"':
+      out += "\\\"";
+      break;
+    case '\n':
+      out += "\\n";
+      break;
+    case '\r':
+      out += "\\r";
+      break;
+    case '\t':
+      out += "\\t";
+      break;
     default:
       if (IsControl(c)) {
         out += "\\x";
@@ -100,7 +112,9 @@ void AppendKey(const TRegKeyNode& key, const std::string& path, bool isRoot, std
   }
 }
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t';
+}
 
 std::string_view Trimmed(std::string_view line) {
   while (!line.empty() && IsBlank(line.front()))
@@ -127,11 +141,21 @@ bool ReadQuoted(std::string_view line, std::size_t& at, std::string& text) {
     if (++at >= line.size())
       return false;
     switch (line[at]) {
-    case '\\': text += '\\'; break;
-    case '"': text += '"'; break;
-    case 'n': text += '\n'; break;
-    case 'r': text += '\r'; break;
-    case 't': text += '\t'; break;
+    case '\\':
+      text += '\\';
+      break;
+    case '"':
+      text += '"';
+      break;
+    case 'n':
+      text += '\n';
+      break;
+    case 'r':
+      text += '\r';
+      break;
+    case 't':
+      text += '\t';
+      break;
     case 'x': {
       const int byte = HexByte(line, at + 1);
       if (byte < 0)

@@ -34,7 +34,9 @@ void TRegKeyNode::SetValue(std::string_view name, TRegValue value) {
   entry->second.Value = std::move(value);
 }
 
-bool TRegKeyNode::RemoveValue(std::string_view name) { return FValues.erase(FoldedName(name)) > 0; }
+bool TRegKeyNode::RemoveValue(std::string_view name) {
+  return FValues.erase(FoldedName(name)) > 0;
+}
 
 TRegKeyNode* TRegKeyNode::FindSubKey(std::string_view name) const {
   const auto found = FSubKeys.find(FoldedName(name));

@@ -25,7 +25,9 @@ struct TRegValue {
   std::string Text;
 
   static TRegValue FromInteger(int32_t value) { return {TRegValueType::Integer, value, {}}; }
-  static TRegValue FromText(std::string value) { return {TRegValueType::Text, 0, std::move(value)}; }
+  static TRegValue FromText(std::string value) {
+    return {TRegValueType::Text, 0, std::move(value)};
+  }
   bool operator==(const TRegValue&) const = default;
 };
 

@@ -14,7 +14,9 @@ namespace pelrow {
 
 namespace {
 
-std::string SystemError() { return std::strerror(errno); }
+std::string SystemError() {
+  return std::strerror(errno);
+}
 
 // Closes a descriptor on every way out of a function.
 class TDescriptor {

@@ -30,8 +30,7 @@ TEST(ProductInfo, BuildNumberIsTextAfterLastDot) {
 TEST(ProductInfo, CompiledVersionGivesCaptionParts) {
   EXPECT_EQ(ShortVersion(), ShortVersionOf(ProgramVersion()));
   EXPECT_FALSE(BuildNumber().empty());
-  EXPECT_EQ(ProgramVersion().substr(ProgramVersion().size() - BuildNumber().size()),
-            BuildNumber());
+  EXPECT_EQ(ProgramVersion().substr(ProgramVersion().size() - BuildNumber().size()), BuildNumber());
 }
 
 TEST(ProductInfo, RegistryPathsNameCompanyProductAndExecutable) {

@@ -5,8 +5,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "support/registry_store.h"
 #include "support/registry_printing.h"
+#include "support/registry_store.h"
 #include "support/scratch_folder.h"
 
 namespace pelrow {
