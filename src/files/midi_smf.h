@@ -51,9 +51,7 @@ struct TMidiEvent {
   // Copies count bytes into a block of the event's own; no source or no bytes
   // leaves the event without data.
   void SetData(const uint8_t* source, int32_t count);
-  std::span<const uint8_t> Bytes() const {
-    return {Data.get(), static_cast<std::size_t>(Size)};
-  }
+  std::span<const uint8_t> Bytes() const { return {Data.get(), static_cast<std::size_t>(Size)}; }
   bool IsEndOfTrack() const { return Status == 0xFF && Data1 == 0x2F; }
 };
 
