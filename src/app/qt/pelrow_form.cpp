@@ -177,6 +177,9 @@ QWidget* TPelrowForm::BuildBoxSide(QWidget*& panel, QLabel*& top, TVeskMemo*& bo
   const std::string side = sideName;
   panel = new QWidget;
   panel->setObjectName(QString::fromStdString("Panel" + side));
+  // Only the box limits how narrow a side gets; buttons and caption are cut off, so
+  // a side and the log under it can always take the same width.
+  panel->setMinimumWidth(kBoxMinWidth);
   auto* column = new QVBoxLayout(panel);
   column->setContentsMargins(0, 0, 0, 0);
   column->setSpacing(0);
@@ -186,7 +189,6 @@ QWidget* TPelrowForm::BuildBoxSide(QWidget*& panel, QLabel*& top, TVeskMemo*& bo
 
   box = NewBox(side == "Out" ? "SXOutput" : "SXInput", false);
   box->setParent(panel);
-  box->setMinimumWidth(kBoxMinWidth);
   column->addWidget(box, 1);
 
   bottom = NewFrame(panel, ("Panel" + side + "Bottom").c_str());
@@ -247,6 +249,7 @@ void TPelrowForm::BuildBulkDumpPanel() {
 TVeskMemo* TPelrowForm::NewBox(const char* name, bool readOnly) {
   auto* box = new TVeskMemo;
   box->setObjectName(name);
+  box->setMinimumWidth(kBoxMinWidth);
   box->SetFont(BoxFont());
   box->GutterOptions().SetVisible(false);
   box->SetWantTabs(false);
