@@ -100,6 +100,11 @@ void TVKCustomMemo::SetFont(const QFont& value) {
   UpdateMetrics();
 }
 
+void TVKCustomMemo::SetColor(TVKColor value) {
+  FColor = value;
+  FGutter->update();
+}
+
 void TVKCustomMemo::SetBorderStyle(TVKBorderStyle value) {
   FBorderStyle = value;
   setFrameStyle(value == TVKBorderStyle::bsNone ? QFrame::NoFrame
@@ -327,6 +332,10 @@ void TVKCustomMemo::ViewLinesChanging() {
 
 void TVKCustomMemo::ViewLinesChangeEnded() {
   FUpdating = false;
+  if (FPaintSkipped) {
+    FPaintSkipped = false;
+    viewport()->update();
+  }
   if (!FRefreshPending)
     viewport()->setCursor(Qt::IBeamCursor);
   if (OnChange)
@@ -413,6 +422,12 @@ TVKPos TVKCustomMemo::PositionAt(const QPoint& point) const {
 }
 
 void TVKCustomMemo::paintEvent(QPaintEvent* event) {
+  // Mid-update the lines may not match caret and selection yet; the change's end
+  // repaints.
+  if (FUpdating) {
+    FPaintSkipped = true;
+    return;
+  }
   QPainter painter(viewport());
   painter.setFont(font());
   const QRect clip = event->rect();

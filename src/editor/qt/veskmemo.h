@@ -89,8 +89,9 @@ public:
   QFont Font() const { return font(); }
   // Any font is made fixed pitch.
   void SetFont(const QFont& value);
-  TVKColor Color() const { return FEnvironment.TextBackground(); }
-  void SetColor(TVKColor value) { FEnvironment.SetTextBackground(value); }
+  // The control's own colour; the text is painted on EnvironmentOptions' colours.
+  TVKColor Color() const { return FColor; }
+  void SetColor(TVKColor value);
   TVKBorderStyle BorderStyle() const { return FBorderStyle; }
   void SetBorderStyle(TVKBorderStyle value);
   TVKScrolls Scrollbars() const { return FScrollbars; }
@@ -244,6 +245,7 @@ private:
   bool FAllowDragSelection = true;
   bool FWantTabs = true;
   bool FStripTrailingBlanksOnSave = false;
+  TVKColor FColor = clWindow;
   TVKBorderStyle FBorderStyle = TVKBorderStyle::bsSingle;
   TVKScrolls FScrollbars = TVKScrolls::sbNone;
   bool FRightEdge = false;
@@ -271,6 +273,7 @@ private:
   bool FSkipBlink = false;
   bool FRefreshPending = false;
   bool FUpdating = false;
+  bool FPaintSkipped = false;
   bool FSettingScrollBars = false;
 
   // Mouse state

@@ -41,7 +41,7 @@ void TVKGutter::paintEvent(QPaintEvent*) {
   QPainter painter(this);
   const int w = width();
   painter.fillRect(rect(), ColorToQColor(options.Color(), palette));
-  painter.setPen(ColorToQColor(FMemo.EnvironmentOptions().TextBackground(), palette));
+  painter.setPen(ColorToQColor(FMemo.Color(), palette));
   painter.drawLine(w - 1, 0, w - 1, height());
   if (options.Bevel()) {
     painter.setPen(ColorToQColor(clBtnHighlight, palette));
@@ -97,7 +97,7 @@ void TVKGutter::mouseDoubleClickEvent(QMouseEvent* event) { mousePressEvent(even
 
 // --- Options ---------------------------------------------------------------------------
 
-void TVKGutterOptions::Changed() { FMemo.UpdateGutter(); }
+void TVKGutterOptions::Changed() { FMemo.UpdateMetrics(); }
 
 void TVKGutterOptions::SetVisible(bool value) {
   FVisible = value;

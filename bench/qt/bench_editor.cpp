@@ -1,0 +1,170 @@
+// The editor control against Qt's own QPlainTextEdit holding the same text: filling
+// a million lines of 32 hex bytes, the memory they take, painting the last screen and
+// typing one character at the end.
+#include "editor/qt/veskmemo.h"
+
+#include <QApplication>
+#include <QImage>
+#include <QKeyEvent>
+#include <QPainter>
+#include <QPlainTextEdit>
+
+#include <benchmark/benchmark.h>
+#include <malloc.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace pelrow {
+namespace {
+
+constexpr int MillionLines = 1'000'000;
+constexpr int ScreenLines = 60;
+
+QApplication& BenchApplication() {
+  static int argc = 1;
+  static char name[] = "pelrow_bench";
+  static char* argv[] = {name, nullptr};
+  static QApplication* application = [] {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    return new QApplication(argc, argv);
+  }();
+  return *application;
+}
+
+// 32 hex bytes separated by blanks: 95 characters, as the In box writes them.
+std::string HexLine(int number) {
+  static const char digits[] = "0123456789ABCDEF";
+  std::string line;
+  line.reserve(95);
+  for (int i = 0; i < 32; ++i) {
+    const int byte = (number + i * 7) & 0x7F;
+    if (i > 0)
+      line += ' ';
+    line += digits[byte >> 4];
+    line += digits[byte & 15];
+  }
+  return line;
+}
+
+const std::vector<std::string>& MillionHexLines() {
+  static const std::vector<std::string> lines = [] {
+    std::vector<std::string> made;
+    made.reserve(MillionLines);
+    for (int i = 0; i < MillionLines; ++i)
+      made.push_back(HexLine(i));
+    return made;
+  }();
+  return lines;
+}
+
+size_t TextBytes() { return static_cast<size_t>(MillionLines) * 95; }
+
+void Fill(TVKCustomMemo& memo) {
+  TVKStrings& lines = memo.Lines();
+  lines.BeginUpdate();
+  for (const std::string& line : MillionHexLines())
+    lines.Add(line);
+  lines.EndUpdate();
+}
+
+void BM_EditorFillMillionLines(benchmark::State& state) {
+  BenchApplication();
+  MillionHexLines();
+  TVeskMemo memo;
+  double bytesPerTextByte = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    memo.Clear();
+    malloc_trim(0);
+    const size_t before = mallinfo2().uordblks;
+    state.ResumeTiming();
+    Fill(memo);
+    state.PauseTiming();
+    bytesPerTextByte = static_cast<double>(mallinfo2().uordblks - before) / TextBytes();
+    state.ResumeTiming();
+  }
+  state.counters["heap_per_text_byte"] = bytesPerTextByte;
+  state.counters["lines"] = memo.Lines().Count();
+}
+BENCHMARK(BM_EditorFillMillionLines)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+void BM_QPlainTextEditSetPlainText(benchmark::State& state) {
+  BenchApplication();
+  std::string joined;
+  joined.reserve(TextBytes() + MillionLines);
+  for (const std::string& line : MillionHexLines()) {
+    joined += line;
+    joined += '\n';
+  }
+  const QString text = QString::fromLatin1(joined.data(), static_cast<qsizetype>(joined.size()));
+  joined = std::string();
+  QPlainTextEdit edit;
+  for (auto _ : state) {
+    state.PauseTiming();
+    edit.clear();
+    state.ResumeTiming();
+    edit.setPlainText(text);
+  }
+  state.counters["lines"] = edit.blockCount();
+}
+BENCHMARK(BM_QPlainTextEditSetPlainText)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+// A box of a million lines showing its last 60.
+TVeskMemo& FullMemo() {
+  static TVeskMemo* memo = [] {
+    BenchApplication();
+    auto* made = new TVeskMemo;
+    made->resize(800, ScreenLines * made->LineHeight() + 2 * made->frameWidth());
+    Fill(*made);
+    made->ScrollToEnd();
+    made->MoveCaret(95, made->Lines().Count() - 1, true, false);
+    return made;
+  }();
+  return *memo;
+}
+
+void BM_EditorPaintScreen(benchmark::State& state) {
+  TVeskMemo& memo = FullMemo();
+  QWidget* view = memo.viewport();
+  QImage image(view->size(), QImage::Format_ARGB32_Premultiplied);
+  for (auto _ : state) {
+    QPainter painter(&image);
+    view->render(&painter);
+  }
+  state.counters["visible_lines"] = memo.VisibleLines();
+}
+BENCHMARK(BM_EditorPaintScreen)->Unit(benchmark::kMillisecond);
+
+void BM_QPlainTextEditPaintScreen(benchmark::State& state) {
+  BenchApplication();
+  QPlainTextEdit edit;
+  std::string joined;
+  for (const std::string& line : MillionHexLines()) {
+    joined += line;
+    joined += '\n';
+  }
+  edit.setPlainText(QString::fromLatin1(joined.data(), static_cast<qsizetype>(joined.size())));
+  joined = std::string();
+  edit.resize(800, ScreenLines * edit.fontMetrics().height() + 2 * edit.frameWidth());
+  edit.moveCursor(QTextCursor::End);
+  QImage image(edit.viewport()->size(), QImage::Format_ARGB32_Premultiplied);
+  for (auto _ : state) {
+    QPainter painter(&image);
+    edit.viewport()->render(&painter);
+  }
+}
+BENCHMARK(BM_QPlainTextEditPaintScreen)->Unit(benchmark::kMillisecond)->Iterations(20);
+
+void BM_EditorTypeAtEnd(benchmark::State& state) {
+  TVeskMemo& memo = FullMemo();
+  QKeyEvent press(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, QStringLiteral("a"));
+  for (auto _ : state)
+    QApplication::sendEvent(&memo, &press);
+  state.counters["last_line_length"] = memo.Lines().LineLength(memo.Lines().Count() - 1);
+}
+BENCHMARK(BM_EditorTypeAtEnd)->Unit(benchmark::kMicrosecond);
+
+} // namespace
+} // namespace pelrow
