@@ -169,6 +169,12 @@ void TVKCustomMemo::UpdateMetrics() {
 int TVKCustomMemo::MaxTopLine() const { return std::max(0, Lines().Count() - FVisibleLines); }
 
 void TVKCustomMemo::UpdateScrollBars() {
+  // Lines removed by the program must not leave the view below the text.
+  if (FTopLine > MaxTopLine()) {
+    FTopLine = MaxTopLine();
+    viewport()->update();
+    FGutter->update();
+  }
   FSettingScrollBars = true;
   QScrollBar* vertical = verticalScrollBar();
   vertical->setRange(0, MaxTopLine());

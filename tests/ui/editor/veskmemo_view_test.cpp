@@ -77,7 +77,7 @@ TEST_F(Display, ScreenshotShowsSelectionGutterNumbersAndRightEdge) {
   Memo->SetRightEdgeCol(20);
   Memo->Lines().SetText("F0 43 10 4C 00 00 7E 00 F7\r\nline two\r\nline three");
   Memo->SetSelection(3, 0, 5, 0); // "43"
-  const QImage shot = Render(Memo.get());
+  QImage shot = Render(Memo.get());
   const QPoint origin = Memo->viewport()->geometry().topLeft();
   const int cw = Memo->CharWidth();
   const int lh = Memo->LineHeight();
@@ -104,6 +104,22 @@ TEST_F(Display, ScreenshotShowsSelectionGutterNumbersAndRightEdge) {
   EXPECT_GT(redPixels(0), 0) << "number 1";
   EXPECT_GT(redPixels(2), 0) << "number 3";
   EXPECT_EQ(redPixels(3), 0) << "no number past the last line";
+  Memo->GutterOptions().SetZeroStart(true);
+  shot = Render(Memo.get());
+  EXPECT_GT(redPixels(2), 0) << "number 2";
+  EXPECT_EQ(redPixels(3), 0) << "numbering from 0 adds no number past the last line";
+}
+
+TEST_F(Display, RemovingLinesBelowTheViewBringsTheTextBack) {
+  SetLines(200);
+  Memo->SetTopLine(150);
+  Memo->MoveCaret(0, 180, false, false);
+  Memo->Lines().BeginUpdate();
+  while (Memo->Lines().Count() > 5)
+    Memo->Lines().Delete(Memo->Lines().Count() - 1);
+  Memo->Lines().EndUpdate();
+  EXPECT_EQ(Memo->TopLine(), 0);
+  EXPECT_EQ(Memo->Caret().Line, 4);
 }
 
 } // namespace
