@@ -5,9 +5,9 @@ answers each command with one line on stdout:
   open_out NAME          register an output port (a new client "pelrow-peer-NAME")
   open_in NAME           register an input port that records every byte it receives
   close NAME             remove that port again
-  send NAME HEX          send one message ("90 3C 40") from output NAME
-  send_file NAME PATH N  send a file's bytes from output NAME in pieces of N bytes,
-                         waiting whenever the client's queue is full (nothing is lost)
+  send NAME HEX          send one event ("90 3C 40") from output NAME at once
+  send_file NAME PATH    send a file's MIDI byte stream from output NAME, as fast as
+                         JACK takes it without losing anything
   count NAME             number of bytes recorded on input NAME so far
   save NAME PATH         write the recorded bytes to PATH and forget them
   quit
@@ -21,34 +21,93 @@ import time
 import rtmidi
 
 CLIENT_PREFIX = "pelrow-peer-"
-QUEUE_FULL_PAUSE_S = 0.0005
+# rtmidi passes about 15 KB a period to JACK and writes everything
+# it holds into the next period, dropping what does not fit. So the peer sends in
+# bursts that fit one period and waits until a monitor port of its own has seen a
+# burst before it sends the next one. An event costs its bytes plus JACK's header.
+EVENT_COST = 12
+BURST_COST = 12 * 1024
+# rtmidi accepts messages above 3 bytes only when they start with F0, so a SysEx
+# too large for one burst goes out as one head piece and 3-byte continuation pieces,
+# paced by time because the monitor sees the message only once it is complete.
+HEAD_BYTES = 4096
+CONTINUATION_BYTES = 3
+PACED_COST = 4 * 1024
+PACED_PAUSE_S = 0.01
+MONITOR_TIMEOUT_S = 30.0
+
+
+def messages(data):
+    """Splits a MIDI byte stream at its status bytes (F7 ends the SysEx it is in)."""
+    start = 0
+    for index in range(1, len(data)):
+        if data[index] >= 0x80 and data[index] != 0xF7:
+            yield data[start:index]
+            start = index
+    if data:
+        yield data[start:]
 
 
 class Output:
     def __init__(self, name):
-        self.full = False
-        self.port = rtmidi.MidiOut(rtmidi.API_UNIX_JACK, CLIENT_PREFIX + name)
-        self.port.set_error_callback(self._on_error)
+        self.client = CLIENT_PREFIX + name
+        self.port = rtmidi.MidiOut(rtmidi.API_UNIX_JACK, self.client)
         self.port.open_virtual_port(name)
+        self.sent = 0
+        self.seen = 0
+        self.seen_changed = threading.Condition()
+        self.monitor = rtmidi.MidiIn(rtmidi.API_UNIX_JACK, self.client + "-monitor")
+        self.monitor.ignore_types(sysex=False, timing=False, active_sense=False)
+        self.monitor.set_callback(self._on_monitor)
+        own = self.client + ":" + name
+        self.monitor.open_port(self.monitor.get_ports().index(own))
 
-    def _on_error(self, kind, text, data=None):
-        if "full" in text:
-            self.full = True
-        else:
-            print("peer warning: " + text, file=sys.stderr)
+    def _on_monitor(self, event, data=None):
+        with self.seen_changed:
+            self.seen += len(event[0])
+            self.seen_changed.notify_all()
 
-    def send(self, message):
-        # The client's queue refuses a message that does not fit; wait and retry.
-        while True:
-            self.full = False
-            self.port.send_message(message)
-            if not self.full:
-                return
-            time.sleep(QUEUE_FULL_PAUSE_S)
+    def wait_until_seen(self):
+        with self.seen_changed:
+            if not self.seen_changed.wait_for(lambda: self.seen >= self.sent, MONITOR_TIMEOUT_S):
+                raise TimeoutError("the monitor saw %d of %d bytes" % (self.seen, self.sent))
+
+    def _put(self, piece):
+        self.port.send_message(piece)
+        self.sent += len(piece)
+
+    def send_stream(self, data):
+        burst = 0
+        for message in messages(data):
+            cost = len(message) + EVENT_COST
+            if cost > BURST_COST:
+                self.wait_until_seen()
+                self._send_large(message)
+                burst = 0
+                continue
+            if burst + cost > BURST_COST:
+                self.wait_until_seen()
+                burst = 0
+            self._put(list(message))
+            burst += cost
+        self.wait_until_seen()
+
+    def _send_large(self, message):
+        self._put(list(message[:HEAD_BYTES]))
+        paced = HEAD_BYTES + EVENT_COST
+        for start in range(HEAD_BYTES, len(message), CONTINUATION_BYTES):
+            if paced >= PACED_COST:
+                time.sleep(PACED_PAUSE_S)
+                paced = 0
+            piece = message[start:start + CONTINUATION_BYTES]
+            self._put(list(piece))
+            paced += len(piece) + EVENT_COST
+        self.wait_until_seen()
 
     def close(self):
+        self.monitor.cancel_callback()
+        self.monitor.close_port()
         self.port.close_port()
-        del self.port
 
 
 class Input:
@@ -81,11 +140,6 @@ class Input:
         del self.port
 
 
-def pieces(data, size):
-    for start in range(0, len(data), size):
-        yield list(data[start:start + size])
-
-
 def run():
     ports = {}
     for line in sys.stdin:
@@ -107,13 +161,12 @@ def run():
                 ports.pop(args[0]).close()
                 reply = "ok"
             elif command == "send":
-                ports[args[0]].send([int(b, 16) for b in args[1:]])
+                ports[args[0]].port.send_message([int(b, 16) for b in args[1:]])
                 reply = "ok"
             elif command == "send_file":
                 with open(args[1], "rb") as f:
                     data = f.read()
-                for piece in pieces(data, int(args[2])):
-                    ports[args[0]].send(piece)
+                ports[args[0]].send_stream(data)
                 reply = "ok %d" % len(data)
             elif command == "count":
                 reply = "ok %d" % ports[args[0]].count()

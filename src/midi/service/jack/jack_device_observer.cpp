@@ -50,14 +50,4 @@ void TJackDeviceObserver::RefreshIfChanged(jack_client_t* client) {
   Merge(FDestinations, OtherClientsPorts(client, JackPortIsInput));
 }
 
-const std::vector<std::string>& TJackDeviceObserver::Sources(jack_client_t* client) {
-  RefreshIfChanged(client);
-  return FSources;
-}
-
-const std::vector<std::string>& TJackDeviceObserver::Destinations(jack_client_t* client) {
-  RefreshIfChanged(client);
-  return FDestinations;
-}
-
 } // namespace pelrow

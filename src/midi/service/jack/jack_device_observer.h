@@ -1,6 +1,8 @@
 // Which MIDI ports the JACK graph offers, and the hot-plug notices about them.
 // The JACK notification thread only raises a flag and passes the notice on; the
-// port lists are read again on the UI thread, once, at the next question after it.
+// port lists are read again on the UI thread, once, when the devices are next
+// counted. Names and open calls use the list as last counted, so an index keeps
+// meaning the same port between a count and the calls that follow it.
 #pragma once
 
 #include <jack/jack.h>
@@ -22,12 +24,11 @@ public:
   // UI thread. Inputs are the other clients' MIDI output ports, outputs their MIDI
   // input ports, by full port name. A port keeps its place while it exists; new
   // ports are added at the end.
-  const std::vector<std::string>& Sources(jack_client_t* client);
-  const std::vector<std::string>& Destinations(jack_client_t* client);
+  void RefreshIfChanged(jack_client_t* client);
+  const std::vector<std::string>& Sources() const { return FSources; }
+  const std::vector<std::string>& Destinations() const { return FDestinations; }
 
 private:
-  void RefreshIfChanged(jack_client_t* client);
-
   std::atomic<bool> FChanged{true};
   std::mutex FHandlerLock;
   std::function<void()> FHandler;

@@ -156,6 +156,13 @@ void TJackClient::WaitForCycleEnd() {
     std::this_thread::sleep_for(std::chrono::microseconds(100));
 }
 
+void TJackClient::WaitUntilConnected() {
+  const uint64_t cycle = FCycles.load();
+  const auto limit = std::chrono::steady_clock::now() + CycleWaitLimit;
+  while (FCycles.load() < cycle + 2 && FAlive.load() && std::chrono::steady_clock::now() < limit)
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+}
+
 void TJackClient::Unregister(std::atomic<jack_port_t*>& port) {
   jack_port_t* old = port.exchange(nullptr);
   WaitForCycleEnd();

@@ -81,6 +81,9 @@ public:
   // over, unregisters the port (which also disconnects it) and frees the slot.
   void ReleaseIn(TJackInSlot& slot);
   void ReleaseOut(TJackOutSlot& slot);
+  // A new connection carries data only from the graph's next cycle on; waiting for
+  // two complete cycles makes sure that what is sent after opening arrives.
+  void WaitUntilConnected();
 
 private:
   TJackClient() = default;

@@ -27,6 +27,7 @@ std::unique_ptr<TJackInPort> TJackInPort::Open(TJackClient& client, const std::s
     result = MidiErrNoDevice;
     return nullptr;
   }
+  client.WaitUntilConnected();
   result = MidiOk;
   return port;
 }

@@ -19,16 +19,24 @@ std::unique_ptr<TJackMidiService> TJackMidiService::Create(std::string& failure)
 // The client goes first, so that no JACK callback reaches the observer afterwards.
 TJackMidiService::~TJackMidiService() { FClient.reset(); }
 
-const std::vector<std::string>& TJackMidiService::Names(bool inputs) {
+const std::vector<std::string>& TJackMidiService::Names(bool inputs) const {
   static const std::vector<std::string> none;
   if (!FClient->Alive())
     return none;
-  return inputs ? FObserver.Sources(FClient->Handle())
-                : FObserver.Destinations(FClient->Handle());
+  return inputs ? FObserver.Sources() : FObserver.Destinations();
 }
 
-int TJackMidiService::InputCount() { return int(Names(true).size()); }
-int TJackMidiService::OutputCount() { return int(Names(false).size()); }
+int TJackMidiService::InputCount() {
+  if (FClient->Alive())
+    FObserver.RefreshIfChanged(FClient->Handle());
+  return int(Names(true).size());
+}
+
+int TJackMidiService::OutputCount() {
+  if (FClient->Alive())
+    FObserver.RefreshIfChanged(FClient->Handle());
+  return int(Names(false).size());
+}
 
 namespace {
 TMidiResult NameAt(const std::vector<std::string>& names, int index, std::string& name) {

@@ -32,7 +32,7 @@ public:
 
 private:
   TJackMidiService() = default;
-  const std::vector<std::string>& Names(bool inputs);
+  const std::vector<std::string>& Names(bool inputs) const;
 
   TJackDeviceObserver FObserver;
   std::unique_ptr<TJackClient> FClient;

@@ -37,6 +37,7 @@ std::unique_ptr<TJackOutPort> TJackOutPort::Open(TJackClient& client,
     result = MidiErrNoDevice;
     return nullptr;
   }
+  client.WaitUntilConnected();
   port->FWriter = std::thread([p = port.get()] { p->Run(); });
   result = MidiOk;
   return port;

@@ -1,0 +1,73 @@
+// What a caller of the MIDI service sees, gathered for comparison: an input
+// collector that keeps buffers queued as the device layer does and rebuilds the
+// byte stream, and an output sender that keeps long buffers alive until completed.
+#pragma once
+
+#include "midi/service/midi_service.h"
+
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace pelrow::testing {
+
+// Deterministic MIDI data: SysEx messages of the given total length.
+std::vector<uint8_t> SysEx(size_t length, uint8_t seed);
+std::vector<uint8_t> SysExBurst(size_t messages, size_t lengthEach);
+// Empty when equal, else the sizes and the first position where they differ.
+std::string Difference(const std::vector<uint8_t>& got, const std::vector<uint8_t>& want);
+
+class TInputCollector {
+public:
+  static constexpr size_t BufferCount = 16;
+  static constexpr size_t BufferBytes = 1024;
+
+  TInputCollector();
+  TMidiInCallback Callback();
+  // Queues the buffers with the port; they are re-queued after each hand-back.
+  void Attach(TMidiInPort& port);
+  // Stop re-queueing (before Reset or closing the port).
+  void Detach();
+  // Waits until count bytes arrived or timeoutMs passed; returns them all.
+  std::vector<uint8_t> WaitFor(size_t count, int timeoutMs);
+  int Overflows();
+  int LongErrors();
+
+private:
+  void OnNotice(const TMidiInNotice& notice);
+
+  std::mutex FLock;
+  std::condition_variable FArrived;
+  std::vector<uint8_t> FBytes;
+  int FOverflows = 0;
+  int FLongErrors = 0;
+  TMidiInPort* FPort = nullptr;
+  std::vector<std::vector<uint8_t>> FMemory;
+  std::vector<TMidiBuffer> FBuffers;
+};
+
+class TOutputSender {
+public:
+  TMidiOutCallback Callback();
+  // Queues a copy of bytes as one long buffer.
+  TMidiResult SendLong(TMidiOutPort& port, const std::vector<uint8_t>& bytes);
+  // Waits until every long buffer sent so far has completed.
+  bool WaitForCompletions(int timeoutMs);
+  size_t Completed();
+  size_t Sent();
+
+private:
+  struct TOwned {
+    std::vector<uint8_t> Bytes;
+    TMidiBuffer Buffer;
+  };
+  std::mutex FLock;
+  std::condition_variable FDone;
+  std::vector<std::unique_ptr<TOwned>> FOwned;
+  size_t FCompleted = 0;
+};
+
+} // namespace pelrow::testing

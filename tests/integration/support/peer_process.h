@@ -1,0 +1,43 @@
+// The far side of the MIDI cable in integration tests and benchmarks: the
+// python3-rtmidi peer script, a separate process with JACK ports of its own,
+// driven one command line at a time.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace pelrow::testing {
+
+class TPeerProcess {
+public:
+  TPeerProcess();
+  ~TPeerProcess();
+  TPeerProcess(const TPeerProcess&) = delete;
+  TPeerProcess& operator=(const TPeerProcess&) = delete;
+
+  bool Running() const { return FPid > 0; }
+  // Sends one command and returns the peer's one-line answer ("ok ...", "error ...").
+  std::string Command(const std::string& line);
+  bool Ok(const std::string& line) { return Command(line).rfind("ok", 0) == 0; }
+
+  // Full JACK name of a port the peer opened as NAME.
+  static std::string PortName(const std::string& name);
+
+  // Sends bytes from output NAME through a temporary file; true when all went out.
+  bool SendBytes(const std::string& name, const std::vector<uint8_t>& bytes);
+  // Waits until input NAME has recorded count bytes (or timeoutMs passed), then
+  // returns what it recorded and forgets it.
+  std::vector<uint8_t> Receive(const std::string& name, size_t count, int timeoutMs);
+
+private:
+  pid_t FPid = -1;
+  int FToPeer = -1;
+  int FFromPeer = -1;
+  std::string FPending;
+  std::string FScratch;
+};
+
+} // namespace pelrow::testing
