@@ -106,8 +106,11 @@ class Output:
 
     def close(self):
         self.monitor.cancel_callback()
-        self.monitor.close_port()
-        self.port.close_port()
+        for client in (self.monitor, self.port):
+            client.close_port()
+            # Closes the JACK client now: one that simply vanishes with the process
+            # stalls a synchronous server for its client timeout.
+            client.delete()
 
 
 class Input:
@@ -137,7 +140,7 @@ class Input:
     def close(self):
         self.port.cancel_callback()
         self.port.close_port()
-        del self.port
+        self.port.delete()
 
 
 def run():
