@@ -59,7 +59,9 @@ const std::vector<std::string>& MillionHexLines() {
   return lines;
 }
 
-size_t TextBytes() { return static_cast<size_t>(MillionLines) * 95; }
+size_t TextBytes() {
+  return static_cast<size_t>(MillionLines) * 95;
+}
 
 void Fill(TVKCustomMemo& memo) {
   TVKStrings& lines = memo.Lines();

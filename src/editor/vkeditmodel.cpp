@@ -32,7 +32,9 @@ TVKEditModel::TVKEditModel(TVKEditView* view)
   FLines.SetOwner(this);
 }
 
-TVKEditModel::~TVKEditModel() { FLines.SetOwner(nullptr); }
+TVKEditModel::~TVKEditModel() {
+  FLines.SetOwner(nullptr);
+}
 
 void TVKEditModel::SetClipboard(std::shared_ptr<TVKClipboard> clipboard) {
   if (clipboard)
@@ -41,9 +43,13 @@ void TVKEditModel::SetClipboard(std::shared_ptr<TVKClipboard> clipboard) {
 
 // --- Line store notifications ---------------------------------------------------------
 
-void TVKEditModel::LinesChanging(TVKStrings&) { FView->ViewLinesChanging(); }
+void TVKEditModel::LinesChanging(TVKStrings&) {
+  FView->ViewLinesChanging();
+}
 
-void TVKEditModel::LinesChangeEnded(TVKStrings&) { FView->ViewLinesChangeEnded(); }
+void TVKEditModel::LinesChangeEnded(TVKStrings&) {
+  FView->ViewLinesChangeEnded();
+}
 
 void TVKEditModel::LinesChanged(TVKStrings&, int first, int last) {
   if (first < 0) {
@@ -80,7 +86,7 @@ TVKPos TVKEditModel::Clamp(TVKPos pos, bool keepColumn) const {
 }
 
 TVKEditState TVKEditModel::State() const {
-  return {FSelAvail ? 1 : 0, FAnchor.Col,   FAnchor.Line, FSelStart.Col, FSelStart.Line,
+  return {FSelAvail ? 1 : 0, FAnchor.Col,  FAnchor.Line, FSelStart.Col, FSelStart.Line,
           FSelEnd.Col,       FSelEnd.Line, FCaret.Col,   FCaret.Line};
 }
 

@@ -94,7 +94,9 @@ void TVKStrings::InsertLines(int index, std::vector<std::string> lines) {
   RecordChange(index, ToEnd);
 }
 
-void TVKStrings::Delete(int index) { DeleteLines(index, 1); }
+void TVKStrings::Delete(int index) {
+  DeleteLines(index, 1);
+}
 
 void TVKStrings::DeleteLines(int index, int count) {
   if (count <= 0)
@@ -137,7 +139,9 @@ void TVKStrings::CustomSort(const std::function<int(const TVKStrings&, int, int)
   RecordChange(WholeList, ToEnd);
 }
 
-void TVKStrings::AddStrings(const TVKStrings& other) { AddStrings(other.FLines); }
+void TVKStrings::AddStrings(const TVKStrings& other) {
+  AddStrings(other.FLines);
+}
 
 void TVKStrings::AddStrings(const std::vector<std::string>& lines) {
   InsertLines(Count(), lines);

@@ -8,7 +8,9 @@ namespace {
 int Advance(unsigned char c, int displayCol, int tabWidth) {
   return c == '\t' ? (displayCol / tabWidth + 1) * tabWidth : displayCol + 1;
 }
-int SaneTab(int tabWidth) { return std::max(1, tabWidth); }
+int SaneTab(int tabWidth) {
+  return std::max(1, tabWidth);
+}
 } // namespace
 
 int DisplayColumn(std::string_view line, int col, int tabWidth) {

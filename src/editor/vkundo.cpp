@@ -3,7 +3,9 @@
 namespace pelrow {
 
 namespace {
-bool IsBreak(char c) { return c == '\r' || c == '\n'; }
+bool IsBreak(char c) {
+  return c == '\r' || c == '\n';
+}
 } // namespace
 
 void TVKUndoRing::Resize(int size) {
@@ -20,12 +22,10 @@ void TVKUndoRing::Clear() {
   FIndex = FUndoCount = FRedoCount = 0;
 }
 
-bool TVKUndoRing::MergesIntoPrevious(const TVKUndoBlock& previous,
-                                     const TVKUndoBlock& next) const {
+bool TVKUndoRing::MergesIntoPrevious(const TVKUndoBlock& previous, const TVKUndoBlock& next) const {
   return next.Kind == TVKUndoKind::ukTyped && !FTypingBroken && FUndoCount > 0 &&
-         previous.Kind == TVKUndoKind::ukTyped && !next.EndsWithBreak &&
-         !previous.EndsWithBreak && !(!previous.Whitespace && next.Whitespace) &&
-         next.Before == previous.After;
+         previous.Kind == TVKUndoKind::ukTyped && !next.EndsWithBreak && !previous.EndsWithBreak &&
+         !(!previous.Whitespace && next.Whitespace) && next.Before == previous.After;
 }
 
 void TVKUndoRing::Record(TVKUndoKind kind, const std::string& text, const TVKEditState& after) {

@@ -70,8 +70,7 @@ TEST(LineStore, OutermostBracketReportsMergedRangeThenMaximum) {
   list.Put(2, "3");
   list.Put(1, "a much longer line");
   list.EndUpdate();
-  EXPECT_EQ(owner.Events,
-            (std::vector<std::string>{"changing", "changed", "lines 1 2", "max 18"}));
+  EXPECT_EQ(owner.Events, (std::vector<std::string>{"changing", "changed", "lines 1 2", "max 18"}));
 
   owner.Events.clear();
   list.Insert(1, "x");
@@ -83,8 +82,8 @@ TEST(LineStore, OutermostBracketReportsMergedRangeThenMaximum) {
 
   owner.Events.clear();
   list.Clear();
-  EXPECT_EQ(owner.Events, (std::vector<std::string>{"changing", "changed", "lines -1 -1",
-                                                    "max 0"}));
+  EXPECT_EQ(owner.Events,
+            (std::vector<std::string>{"changing", "changed", "lines -1 -1", "max 0"}));
 }
 
 TEST(LineStore, MaxLineLengthGrowsOnlyUntilResetByClearOrSetText) {

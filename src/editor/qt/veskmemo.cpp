@@ -45,7 +45,9 @@ int FloorDiv(int value, int divisor) {
   return value >= 0 ? value / divisor : -((-value + divisor - 1) / divisor);
 }
 
-char ToByte(QChar c) { return c.unicode() <= 0xFF ? static_cast<char>(c.unicode()) : '?'; }
+char ToByte(QChar c) {
+  return c.unicode() <= 0xFF ? static_cast<char>(c.unicode()) : '?';
+}
 } // namespace
 
 TVKCustomMemo::TVKCustomMemo(QWidget* parent, TTimerFactory timers,
@@ -143,7 +145,9 @@ void TVKCustomMemo::SetDropListTimeDelay(int seconds) {
   FDropListTimeDelay = std::clamp(seconds, 0, MaxDropListDelay);
 }
 
-bool TVKCustomMemo::DropListVisible() const { return FDropList->isVisible(); }
+bool TVKCustomMemo::DropListVisible() const {
+  return FDropList->isVisible();
+}
 
 // --- Metrics and scroll bars -----------------------------------------------------------
 
@@ -166,7 +170,9 @@ void TVKCustomMemo::UpdateMetrics() {
   viewport()->update();
 }
 
-int TVKCustomMemo::MaxTopLine() const { return std::max(0, Lines().Count() - FVisibleLines); }
+int TVKCustomMemo::MaxTopLine() const {
+  return std::max(0, Lines().Count() - FVisibleLines);
+}
 
 void TVKCustomMemo::UpdateScrollBars() {
   // Lines removed by the program must not leave the view below the text.
@@ -394,7 +400,9 @@ void TVKCustomMemo::ViewRepaintLines(int first, int last) {
     viewport()->update(area);
 }
 
-void TVKCustomMemo::ViewRepaintAll() { viewport()->update(); }
+void TVKCustomMemo::ViewRepaintAll() {
+  viewport()->update();
+}
 
 void TVKCustomMemo::ViewShowCaret() {
   FCaretShown = hasFocus();
@@ -413,9 +421,8 @@ void TVKCustomMemo::ViewCaretMoved() {
 // --- Painting --------------------------------------------------------------------------
 
 QPoint TVKCustomMemo::CellPosition(int col, int line) const {
-  const int column = line >= 0 && line < Lines().Count()
-                         ? DisplayColumn(Lines()[line], col, TabWidth())
-                         : col;
+  const int column =
+      line >= 0 && line < Lines().Count() ? DisplayColumn(Lines()[line], col, TabWidth()) : col;
   return {(column - FLeftCol) * FCharWidth, (line - FTopLine) * FLineHeight};
 }
 
@@ -478,8 +485,8 @@ void TVKCustomMemo::PaintLine(QPainter& painter, int line, int y) {
     const int from =
         line == model.SelStart().Line ? DisplayColumn(text, model.SelStart().Col, tab) : 0;
     const bool lastLine = line == model.SelEnd().Line;
-    const int to = lastLine ? std::min(DisplayColumn(text, model.SelEnd().Col, tab), lineWidth)
-                            : lineWidth;
+    const int to =
+        lastLine ? std::min(DisplayColumn(text, model.SelEnd().Col, tab), lineWidth) : lineWidth;
     const int first = std::max(from, FLeftCol) - FLeftCol;
     const int last = std::max(to, FLeftCol) - FLeftCol;
     const int right = lastLine ? last * FCharWidth : width;
@@ -500,8 +507,7 @@ void TVKCustomMemo::PaintLine(QPainter& painter, int line, int y) {
 
 void TVKCustomMemo::PaintCaret(QPainter& painter) {
   const TVKPos caret = FModel.Caret();
-  if (!FCaretShown || ReadOnly() || caret.Line < FTopLine ||
-      caret.Line > FTopLine + FVisibleLines)
+  if (!FCaretShown || ReadOnly() || caret.Line < FTopLine || caret.Line > FTopLine + FVisibleLines)
     return;
   const QPoint cell = CellPosition(caret.Col, caret.Line);
   if (cell.x() < 0 || cell.x() > viewport()->width())
@@ -663,9 +669,9 @@ void TVKCustomMemo::keyPressEvent(QKeyEvent* event) {
     return;
   }
   const bool tab = event->key() == Qt::Key_Tab;
-  const bool typing = !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier |
-                                              Qt::MetaModifier)) &&
-                      !event->text().isEmpty() && (!tab || (FWantTabs && !ReadOnly()));
+  const bool typing =
+      !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)) &&
+      !event->text().isEmpty() && (!tab || (FWantTabs && !ReadOnly()));
   if (!typing) {
     event->ignore();
     return;
@@ -680,15 +686,13 @@ void TVKCustomMemo::keyPressEvent(QKeyEvent* event) {
 
 void TVKCustomMemo::UpdateCursorShape(Qt::KeyboardModifiers modifiers) {
   if (FDraggingSelection)
-    viewport()->setCursor(EditorCursor((modifiers & Qt::ControlModifier)
-                                           ? TVKCursorKind::SelDragCopy
-                                           : TVKCursorKind::SelDrag));
+    viewport()->setCursor(EditorCursor(
+        (modifiers & Qt::ControlModifier) ? TVKCursorKind::SelDragCopy : TVKCursorKind::SelDrag));
   else
     viewport()->setCursor(FUpdating ? Qt::WaitCursor : Qt::IBeamCursor);
 }
 
-void TVKCustomMemo::MouseDown(const QPoint& point, Qt::KeyboardModifiers modifiers,
-                              bool inGutter) {
+void TVKCustomMemo::MouseDown(const QPoint& point, Qt::KeyboardModifiers modifiers, bool inGutter) {
   if (!hasFocus())
     setFocus(Qt::MouseFocusReason);
   CloseDropList();
@@ -831,8 +835,8 @@ void TVKCustomMemo::contextMenuEvent(QContextMenuEvent* event) {
 
 void TVKCustomMemo::MaybeOpenDropList() {
   const TVKPos caret = FModel.Caret();
-  if (FDropListTimeDelay == 0 || FIdleMs < FDropListTimeDelay * 1000 || !hasFocus() ||
-      ReadOnly() || FDropListItems.empty() || SelAvail() || DropListVisible() ||
+  if (FDropListTimeDelay == 0 || FIdleMs < FDropListTimeDelay * 1000 || !hasFocus() || ReadOnly() ||
+      FDropListItems.empty() || SelAvail() || DropListVisible() ||
       (caret.Line < Lines().Count() && caret.Col > Lines().LineLength(caret.Line)))
     return;
   ResetIdle();

@@ -159,8 +159,7 @@ public:
   std::function<void(TVKCustomMemo& sender)> OnDropListDown;
   std::function<void(TVKCustomMemo& sender, const std::string& hyperlink)> OnHyperlinkClick;
   // Every key press, before the editor handles it (Qt key code and modifiers).
-  std::function<void(TVKCustomMemo& sender, int key, Qt::KeyboardModifiers modifiers)>
-      OnKeyDown;
+  std::function<void(TVKCustomMemo& sender, int key, Qt::KeyboardModifiers modifiers)> OnKeyDown;
   // The context menu was asked for at globalPos.
   std::function<void(TVKCustomMemo& sender, const QPoint& globalPos)> OnContextPopup;
 

@@ -72,7 +72,9 @@ void TVKGutter::paintEvent(QPaintEvent*) {
 
 namespace {
 // The editor's text area starts right of the gutter; the column there is 0.
-QPoint AtGutterEdge(const QPoint& point) { return {0, point.y()}; }
+QPoint AtGutterEdge(const QPoint& point) {
+  return {0, point.y()};
+}
 } // namespace
 
 void TVKGutter::mousePressEvent(QMouseEvent* event) {
@@ -93,11 +95,15 @@ void TVKGutter::mouseReleaseEvent(QMouseEvent* event) {
     FMemo.MouseUp(AtGutterEdge(event->position().toPoint()), event->modifiers());
 }
 
-void TVKGutter::mouseDoubleClickEvent(QMouseEvent* event) { mousePressEvent(event); }
+void TVKGutter::mouseDoubleClickEvent(QMouseEvent* event) {
+  mousePressEvent(event);
+}
 
 // --- Options ---------------------------------------------------------------------------
 
-void TVKGutterOptions::Changed() { FMemo.UpdateMetrics(); }
+void TVKGutterOptions::Changed() {
+  FMemo.UpdateMetrics();
+}
 
 void TVKGutterOptions::SetVisible(bool value) {
   FVisible = value;
@@ -150,6 +156,8 @@ void TVKGutterOptions::SetZeroStart(bool value) {
   Changed();
 }
 
-int TVKGutterOptions::PaintWidth() const { return std::max(FWidth, MinPaintWidth); }
+int TVKGutterOptions::PaintWidth() const {
+  return std::max(FWidth, MinPaintWidth);
+}
 
 } // namespace pelrow

@@ -46,14 +46,14 @@ public:
   bool ZeroStart() const { return FZeroStart; }
 
   void SetVisible(bool value);
-  void SetWidth(int value);              // 12 .. 48 pixels
+  void SetWidth(int value); // 12 .. 48 pixels
   void SetColor(TVKColor value);
   void SetFontColor(TVKColor value);
   void SetShowLineNum(bool value);
   void SetAlignment(TVKGutterAlignment value);
   void SetBevel(bool value);
-  void SetSpace(int value);              // 1 .. a third of the width
-  void SetLedingDigits(int value);       // 0 .. 8
+  void SetSpace(int value);        // 1 .. a third of the width
+  void SetLedingDigits(int value); // 0 .. 8
   void SetZeroStart(bool value);
 
   // Width that painting uses (at least 14 pixels).

@@ -60,7 +60,9 @@ QCursor DrawLineSelCursor() {
 }
 } // namespace
 
-std::unique_ptr<TTimer> MakeQtTimer() { return std::make_unique<TQtTimer>(); }
+std::unique_ptr<TTimer> MakeQtTimer() {
+  return std::make_unique<TQtTimer>();
+}
 
 bool TVKQtClipboard::HasText() const {
   const QMimeData* data = QGuiApplication::clipboard()->mimeData();

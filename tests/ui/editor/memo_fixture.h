@@ -69,8 +69,7 @@ protected:
   QWidget* View() { return Memo->viewport(); }
   // Centre of a character cell in viewport coordinates.
   QPoint Cell(int col, int line) {
-    return Memo->CellPosition(col, line) +
-           QPoint(Memo->CharWidth() / 2, Memo->LineHeight() / 2);
+    return Memo->CellPosition(col, line) + QPoint(Memo->CharWidth() / 2, Memo->LineHeight() / 2);
   }
   std::string Text() { return Memo->Lines().Text(); }
   void SetLines(int count) {

@@ -10,7 +10,9 @@ namespace {
 
 using Display = MemoTest;
 
-QImage Render(QWidget* widget) { return widget->grab().toImage(); }
+QImage Render(QWidget* widget) {
+  return widget->grab().toImage();
+}
 
 TEST_F(Display, ScrollToEndWithFewLinesKeepsTheFirstLineOnTop) {
   SetLines(3);
