@@ -172,9 +172,10 @@ std::string TVKStrings::Text() const {
 void TVKStrings::SetText(std::string_view text) {
   TBracket bracket(*this);
   Clear();
-  const size_t breaks = static_cast<size_t>(std::count(text.begin(), text.end(), '\n') +
-                                            std::count(text.begin(), text.end(), '\r'));
-  FLines.reserve(breaks + 1);
+  // CR LF text has as many CRs as LFs, so the larger count is close to the line count.
+  const auto breaks = std::max(std::count(text.begin(), text.end(), '\n'),
+                               std::count(text.begin(), text.end(), '\r'));
+  FLines.reserve(static_cast<size_t>(breaks) + 1);
   size_t start = 0;
   while (start < text.size()) {
     size_t end = text.find_first_of("\r\n", start);
@@ -182,14 +183,9 @@ void TVKStrings::SetText(std::string_view text) {
       end = text.size();
     NoteLength(end - start);
     FLines.emplace_back(text.substr(start, end - start));
-    start = end;
-    if (start < text.size() && text[start] == '\r')
-      ++start;
-    else if (start < text.size())
-      ++start; // a lone LF
-    else
-      break;
-    if (text[start - 1] == '\r' && start < text.size() && text[start] == '\n')
+    // Step over the break: CR LF counts once, a lone CR or LF once each.
+    start = end + 1;
+    if (end + 1 < text.size() && text[end] == '\r' && text[end + 1] == '\n')
       ++start;
   }
   RecordChange(WholeList, ToEnd);
