@@ -272,62 +272,63 @@ void TPelrowForm::SetLeftWidth(QSplitter* splitter, int width) {
 void TPelrowForm::BuildMainMenu() {
   QMenu* current = nullptr;
   for (const TMenuItemSpec& item : MainMenuItems()) {
-    if (item.Kind == TMenuItemKind::Menu) {
-      current = menuBar()->addMenu(item.Caption);
-      current->setObjectName(item.Name);
-      FMenus[item.Name] = current;
+    if (item.Kind != TMenuItemKind::Menu) {
+      AddMenuItem(current, item);
       continue;
     }
-    QAction* action = item.Kind == TMenuItemKind::Separator ? current->addSeparator()
-                                                            : current->addAction(item.Caption);
-    action->setObjectName(item.Name);
-    action->setStatusTip(item.Hint);
-    action->setCheckable(item.Kind == TMenuItemKind::Check);
-    FMenuItems[item.Name] = action;
+    current = menuBar()->addMenu(item.Caption);
+    current->setObjectName(item.Name);
+    FMenus[item.Name] = current;
   }
 }
 
 void TPelrowForm::BuildPopupMenu() {
   Popup1 = new QMenu(this);
   Popup1->setObjectName("Popup1");
-  for (const TMenuItemSpec& item : PopupMenuItems()) {
-    QAction* action = item.Kind == TMenuItemKind::Separator ? Popup1->addSeparator()
-                                                            : Popup1->addAction(item.Caption);
-    action->setObjectName(item.Name);
-    FMenuItems[item.Name] = action;
-  }
+  for (const TMenuItemSpec& item : PopupMenuItems())
+    AddMenuItem(Popup1, item);
+}
+
+void TPelrowForm::AddMenuItem(QMenu* menu, const TMenuItemSpec& item) {
+  QAction* action = item.Kind == TMenuItemKind::Separator ? menu->addSeparator()
+                                                          : menu->addAction(item.Caption);
+  action->setObjectName(item.Name);
+  action->setStatusTip(item.Hint);
+  action->setCheckable(item.Kind == TMenuItemKind::Check);
+  FMenuItems[item.Name] = action;
 }
 
 void TPelrowForm::BindMenuHandlers() {
-  // Context-menu commands act on the box the menu was opened on.
-  auto onBox = [this](void (TVKCustomMemo::*command)()) {
-    return [this, command] {
-      if (FPopupBox)
-        (FPopupBox->*command)();
-    };
-  };
-  const std::map<std::string, std::function<void()>> handlers{
-      {"Open1", [this] { Open1Click(); }},
-      {"SaveOutAs1", [this] { SaveOutAs1Click(); }},
-      {"SaveInAs1", [this] { SaveInAs1Click(); }},
-      {"Exit1", [this] { Exit1Click(); }},
-      {"Settings1", [this] { Settings1Click(); }},
-      {"MidiThru1", [this] { MidiThru1Click(); }},
-      {"EnableActiveSensing1", [this] { EnableActiveSensing1Click(); }},
-      {"EnableMidiTimeCode1", [this] { EnableMidiTimeCode1Click(); }},
-      {"ClearLogs1", [this] { ClearLogs1Click(); }},
-      {"PelrowHomepage1", [this] { PelrowHomepage1Click(); }},
-      {"About1", [this] { About1Click(); }},
-      {"Copy1", onBox(&TVKCustomMemo::CopyToClipboard)},
-      {"Paste1", onBox(&TVKCustomMemo::PasteFromClipboard)},
-      {"Cut1", onBox(&TVKCustomMemo::CutToClipboard)},
-      {"Delete1", onBox(&TVKCustomMemo::DeleteSelection)},
-      {"SelectAll1", onBox(&TVKCustomMemo::SelectAll)},
-      {"Clear1", onBox(&TVKCustomMemo::Clear)},
-      {"Send1", [this] { BSendClick(); }},
+  using THandler = void (TPelrowForm::*)();
+  const std::pair<const char*, THandler> handlers[] = {
+      {"Open1", &TPelrowForm::Open1Click},
+      {"SaveOutAs1", &TPelrowForm::SaveOutAs1Click},
+      {"SaveInAs1", &TPelrowForm::SaveInAs1Click},
+      {"Exit1", &TPelrowForm::Exit1Click},
+      {"Settings1", &TPelrowForm::Settings1Click},
+      {"MidiThru1", &TPelrowForm::MidiThru1Click},
+      {"EnableActiveSensing1", &TPelrowForm::EnableActiveSensing1Click},
+      {"EnableMidiTimeCode1", &TPelrowForm::EnableMidiTimeCode1Click},
+      {"ClearLogs1", &TPelrowForm::ClearLogs1Click},
+      {"PelrowHomepage1", &TPelrowForm::PelrowHomepage1Click},
+      {"About1", &TPelrowForm::About1Click},
+      {"Send1", &TPelrowForm::BSendClick},
   };
   for (const auto& [name, handler] : handlers)
-    connect(FMenuItems.at(name), &QAction::triggered, this, handler);
+    connect(MenuItem(name), &QAction::triggered, this, handler);
+
+  // The context menu's editing commands act on the box it was opened on.
+  using TBoxCommand = void (TVKCustomMemo::*)();
+  const std::pair<const char*, TBoxCommand> boxCommands[] = {
+      {"Copy1", &TVKCustomMemo::CopyToClipboard},   {"Paste1", &TVKCustomMemo::PasteFromClipboard},
+      {"Cut1", &TVKCustomMemo::CutToClipboard},     {"Delete1", &TVKCustomMemo::DeleteSelection},
+      {"SelectAll1", &TVKCustomMemo::SelectAll},    {"Clear1", &TVKCustomMemo::Clear},
+  };
+  for (const auto& [name, command] : boxCommands)
+    connect(MenuItem(name), &QAction::triggered, this, [this, command = command] {
+      if (FPopupBox)
+        (FPopupBox->*command)();
+    });
 }
 
 QAction* TPelrowForm::MenuItem(const std::string& name) const {
@@ -356,6 +357,7 @@ void TPelrowForm::FormCreate() {
   ConnectDeviceMenus();
   LoadSettings();
   BSend->setText(kSendCaption);
+  ConnectRecentFiles();
   for (TVeskMemo* log : {LogOut, LogIn})
     log->SetScrollbars(TVKScrolls::sbVertical);
 }
@@ -370,6 +372,7 @@ void TPelrowForm::showEvent(QShowEvent* event) {
 
 void TPelrowForm::FormShow() {
   SetHomepageFromProductInfo();
+  DisableLoopDetection();
   // The rest runs from the event loop, so the window is on screen while devices open.
   QMetaObject::invokeMethod(this, &TPelrowForm::WMAfterShow, Qt::QueuedConnection);
 }
@@ -567,6 +570,13 @@ void TPelrowForm::SetCaptionFromProductInfo() {
 // The device menus receive the receive handler, their error handlers and the
 // settings path here.
 void TPelrowForm::ConnectDeviceMenus() {}
+
+// The recent-files list gets its settings path here.
+void TPelrowForm::ConnectRecentFiles() {}
+
+// Loop detection starts off on both devices; the stored device settings, read after
+// the window is shown, may switch it on again.
+void TPelrowForm::DisableLoopDetection() {}
 
 // Options, window placement and fonts are read from the settings store here.
 void TPelrowForm::LoadSettings() {}

@@ -23,6 +23,7 @@ class QSplitter;
 namespace pelrow {
 
 class TStatusBar;
+struct TMenuItemSpec;
 class TVKCustomMemo;
 class TVeskMemo;
 
@@ -112,6 +113,7 @@ private:
   void BuildBulkDumpPanel();
   void BuildMainMenu();
   void BuildPopupMenu();
+  void AddMenuItem(QMenu* menu, const TMenuItemSpec& item);
   TVeskMemo* NewBox(const char* name, bool readOnly);
   void BindMenuHandlers();
 
@@ -140,6 +142,8 @@ private:
   bool IsSecondInstance() const;
   void SetCaptionFromProductInfo();
   void ConnectDeviceMenus();
+  void ConnectRecentFiles();
+  void DisableLoopDetection();
   void LoadSettings();
   void SaveSettings();
   void SetHomepageFromProductInfo();
