@@ -11,75 +11,60 @@ using K = TMenuItemKind;
 
 // Captions and hints are the program's own texts, spelling included.
 constexpr std::array kMainMenu{
-    TMenuItemSpec{"File1", "", "&File", "", K::Menu},
-    TMenuItemSpec{"Open1", "File1", "&Open", "Open a .syx file into the Midi Oout box", K::Command},
-    TMenuItemSpec{"SaveOutAs1", "File1", "&Save Midi Out As...",
+    TMenuItemSpec{"File1", "&File", "", K::Menu},
+    TMenuItemSpec{"Open1", "&Open", "Open a .syx file into the Midi Oout box", K::Command},
+    TMenuItemSpec{"SaveOutAs1", "&Save Midi Out As...",
                   "Save the contents of the Midi Out area as .syx file", K::Command},
-    TMenuItemSpec{"SaveInAs1", "File1", "Save Midi &In As...",
+    TMenuItemSpec{"SaveInAs1", "Save Midi &In As...",
                   "Save the contents of the Midi In area as .syx file", K::Command},
-    TMenuItemSpec{"Exit1", "File1", "E&xit", "Exit the program", K::Command},
+    TMenuItemSpec{"Exit1", "E&xit", "Exit the program", K::Command},
 
     // The device menus fill these with their devices at run time.
-    TMenuItemSpec{"MidiOut1", "", "Midi &Out", "", K::Menu},
-    TMenuItemSpec{"MidiIn1", "", "Midi &In", "", K::Menu},
+    TMenuItemSpec{"MidiOut1", "Midi &Out", "", K::Menu},
+    TMenuItemSpec{"MidiIn1", "Midi &In", "", K::Menu},
 
-    TMenuItemSpec{"Options1", "", "&Options", "", K::Menu},
-    TMenuItemSpec{"Settings1", "Options1", "Settings...", "", K::Command},
-    TMenuItemSpec{"N1", "Options1", "", "", K::Separator},
-    TMenuItemSpec{"MidiThru1", "Options1", "MIDI &Thru", "Echos MIDI in to MIDI out", K::Check},
-    TMenuItemSpec{"EnableActiveSensing1", "Options1", "Enable &Active Sensing",
+    TMenuItemSpec{"Options1", "&Options", "", K::Menu},
+    TMenuItemSpec{"Settings1", "Settings...", "", K::Command},
+    TMenuItemSpec{"N1", "", "", K::Separator},
+    TMenuItemSpec{"MidiThru1", "MIDI &Thru", "Echos MIDI in to MIDI out", K::Check},
+    TMenuItemSpec{"EnableActiveSensing1", "Enable &Active Sensing",
                   "When this option is checked, Active Sensing messages are received from "
                   "MIDI. (off by default)",
                   K::Check},
-    TMenuItemSpec{"EnableMidiTimeCode1", "Options1", "Enable MIDI Time &Clock",
+    TMenuItemSpec{"EnableMidiTimeCode1", "Enable MIDI Time &Clock",
                   "When this option is checked, Midi Time Code messages received from MIDI "
                   "In . (off by default)",
                   K::Check},
-    TMenuItemSpec{"Splitlongsysexmessages1", "Options1", "Split long sys ex messages",
+    TMenuItemSpec{"Splitlongsysexmessages1", "Split long sys ex messages",
                   "Split long sys ex messages when receiving or when loading a file", K::Check},
-    TMenuItemSpec{"N2", "Options1", "", "", K::Separator},
-    TMenuItemSpec{"ClearLogs1", "Options1", "Clear Logs", "", K::Command},
+    TMenuItemSpec{"N2", "", "", K::Separator},
+    TMenuItemSpec{"ClearLogs1", "Clear Logs", "", K::Command},
 
-    TMenuItemSpec{"Help1", "", "&Help", "", K::Menu},
+    TMenuItemSpec{"Help1", "&Help", "", K::Menu},
     // The hint becomes the homepage address when the window is shown.
-    TMenuItemSpec{"PelrowHomepage1", "Help1", "&Homepage of Pelrow ", "", K::Command},
-    TMenuItemSpec{"About1", "Help1", "&About", "", K::Command},
+    TMenuItemSpec{"PelrowHomepage1", "&Homepage of Pelrow ", "", K::Command},
+    TMenuItemSpec{"About1", "&About", "", K::Command},
 };
 
 constexpr std::array kPopupMenu{
-    TMenuItemSpec{"Copy1", "", "Copy", "", K::Command},
-    TMenuItemSpec{"Paste1", "", "Paste", "", K::Command},
-    TMenuItemSpec{"Cut1", "", "Cut", "", K::Command},
-    TMenuItemSpec{"Delete1", "", "Delete", "", K::Command},
-    TMenuItemSpec{"SelectAll1", "", "Select All", "", K::Command},
-    TMenuItemSpec{"Clear1", "", "Clear", "", K::Command},
-    TMenuItemSpec{"N3", "", "", "", K::Separator},
-    TMenuItemSpec{"Send1", "", "Send", "", K::Command},
+    TMenuItemSpec{"Copy1", "Copy", "", K::Command},
+    TMenuItemSpec{"Paste1", "Paste", "", K::Command},
+    TMenuItemSpec{"Cut1", "Cut", "", K::Command},
+    TMenuItemSpec{"Delete1", "Delete", "", K::Command},
+    TMenuItemSpec{"SelectAll1", "Select All", "", K::Command},
+    TMenuItemSpec{"Clear1", "Clear", "", K::Command},
+    TMenuItemSpec{"N3", "", "", K::Separator},
+    TMenuItemSpec{"Send1", "Send", "", K::Command},
 };
 
 } // namespace
 
-std::span<const TMenuItemSpec> MainMenuItems() { return kMainMenu; }
-
-std::span<const TMenuItemSpec> PopupMenuItems() { return kPopupMenu; }
-
-const TMenuItemSpec* FindMenuItem(const std::string& name) {
-  for (auto table : {MainMenuItems(), PopupMenuItems()})
-    for (const TMenuItemSpec& item : table)
-      if (name == item.Name)
-        return &item;
-  return nullptr;
+std::span<const TMenuItemSpec> MainMenuItems() {
+  return kMainMenu;
 }
 
-char AccessKey(const std::string& caption) {
-  for (size_t i = 0; i + 1 < caption.size(); ++i) {
-    if (caption[i] != '&')
-      continue;
-    if (caption[i + 1] != '&')
-      return caption[i + 1];
-    ++i; // skip the escaped ampersand
-  }
-  return '\0';
+std::span<const TMenuItemSpec> PopupMenuItems() {
+  return kPopupMenu;
 }
 
 TPopupState PopupStateFor(const TPopupContext& c) {

@@ -5,7 +5,6 @@
 #pragma once
 
 #include <span>
-#include <string>
 
 namespace pelrow {
 
@@ -17,8 +16,7 @@ enum class TMenuItemKind {
 };
 
 struct TMenuItemSpec {
-  const char* Name;   // component name, also the widget's object name
-  const char* Parent; // name of the top-level menu; empty for a top-level menu
+  const char* Name; // component name, also the widget's object name
   const char* Caption;
   const char* Hint; // shown in the status bar while the item is highlighted
   TMenuItemKind Kind;
@@ -30,16 +28,9 @@ std::span<const TMenuItemSpec> MainMenuItems();
 // The context menu shared by the two boxes and the two logs, in display order.
 std::span<const TMenuItemSpec> PopupMenuItems();
 
-// The item of either table with this name, or nullptr.
-const TMenuItemSpec* FindMenuItem(const std::string& name);
-
-// The character after the single "&" of a caption, or '\0' when it has none
-// ("&&" stands for a literal ampersand).
-char AccessKey(const std::string& caption);
-
 // Which context-menu items show and which are enabled, for the box it was opened on.
 struct TPopupContext {
-  bool IsOutBox;  // opened on the Out box, the only one that can be sent
+  bool IsOutBox; // opened on the Out box, the only one that can be sent
   bool HasSelection;
   bool ReadOnly;
   bool ClipboardHasText;

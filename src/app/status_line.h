@@ -9,9 +9,9 @@
 namespace pelrow {
 
 struct TStatusPlan {
-  std::string Shown;   // text for the side's status panel; empty clears it
-  bool AppendToLog;    // add Shown as the side's newest log line
-  bool ShowErrorBox;   // raise a modal error box with the report's own text
+  std::string Shown; // text for the side's status panel; empty clears it
+  bool AppendToLog;  // add Shown as the side's newest log line
+  bool ShowErrorBox; // raise a modal error box with the report's own text
 };
 
 TStatusPlan PlanStatus(const std::string& text, TStatusKind kind);

@@ -1,5 +1,4 @@
-// The status line's rules and the context menu's item states.
-#include "app/main_menu.h"
+// The status line's rules.
 #include "app/status_line.h"
 
 #include <gtest/gtest.h>
@@ -43,44 +42,6 @@ TEST(StatusLine, ShownLogAreaIsLimitedToTwoThirdsOfTheOutBox) {
   EXPECT_EQ(LogHeightWhenShown(301, 250), 200); // integer arithmetic, rounded down
   EXPECT_EQ(LogHeightWhenShown(300, 120), 120);
   EXPECT_EQ(LogHeightWhenShown(0, 27), 0);
-}
-
-TEST(MainMenu, AccessKeyIsTheCharacterAfterTheSingleAmpersand) {
-  EXPECT_EQ(AccessKey("E&xit"), 'x');
-  EXPECT_EQ(AccessKey("Settings..."), '\0');
-  EXPECT_EQ(AccessKey("A&&B &C"), 'C');
-  EXPECT_EQ(AccessKey("trailing&"), '\0');
-}
-
-TEST(MainMenu, PopupOnReadOnlyLogKeepsOnlyCopySelectAllAndClear) {
-  const TPopupState s = PopupStateFor({false, true, true, true});
-  EXPECT_TRUE(s.Copy.Visible && s.SelectAll.Visible && s.Clear.Visible);
-  EXPECT_FALSE(s.Cut.Visible || s.Delete.Visible || s.Paste.Visible || s.Send.Visible);
-  EXPECT_FALSE(s.Paste.Enabled);
-}
-
-TEST(MainMenu, PopupEnablesSelectionCommandsOnlyWithASelectionAndPasteOnlyWithText) {
-  const TPopupState none = PopupStateFor({true, false, false, false});
-  EXPECT_TRUE(none.Send.Visible);
-  EXPECT_FALSE(none.Copy.Enabled || none.Cut.Enabled || none.Delete.Enabled || none.Paste.Enabled);
-  EXPECT_TRUE(none.Paste.Visible);
-
-  const TPopupState some = PopupStateFor({false, true, false, true});
-  EXPECT_FALSE(some.Send.Visible);
-  EXPECT_TRUE(some.Copy.Enabled && some.Cut.Enabled && some.Delete.Enabled && some.Paste.Enabled);
-}
-
-TEST(MainMenu, EveryItemNamesAnExistingTopLevelMenuAndNamesAreUnique) {
-  for (const TMenuItemSpec& item : MainMenuItems()) {
-    EXPECT_EQ(FindMenuItem(item.Name), &item) << item.Name;
-    if (item.Kind != TMenuItemKind::Menu) {
-      const TMenuItemSpec* parent = FindMenuItem(item.Parent);
-      ASSERT_NE(parent, nullptr) << item.Name;
-      EXPECT_EQ(parent->Kind, TMenuItemKind::Menu) << item.Name;
-    }
-  }
-  for (const TMenuItemSpec& item : PopupMenuItems())
-    EXPECT_EQ(FindMenuItem(item.Name), &item) << item.Name;
 }
 
 } // namespace

@@ -136,7 +136,8 @@ void TPelrowForm::BuildControls() {
   Splitter->setChildrenCollapsible(false);
   mainRow->addWidget(Splitter);
 
-  Splitter->addWidget(BuildBoxSide(PanelOut, PanelOutTop, SXOutput, PanelOutBottom, "Out", kOutCaption));
+  Splitter->addWidget(
+      BuildBoxSide(PanelOut, PanelOutTop, SXOutput, PanelOutBottom, "Out", kOutCaption));
   BSend = NewButton(PanelOutBottom, "BSend", kSendCaption);
   BClear = NewButton(PanelOutBottom, "BClear", kClearOutCaption);
   PanelOutBottom->layout()->addWidget(BSend);
@@ -165,8 +166,8 @@ void TPelrowForm::BuildControls() {
   PStatusBar->setObjectName("PStatusBar");
   column->addWidget(PStatusBar);
 
-  for (QWidget* watched : {static_cast<QWidget*>(PStatusBar), PanelIn, PanelOut,
-                           static_cast<QWidget*>(LogOut)})
+  for (QWidget* watched :
+       {static_cast<QWidget*>(PStatusBar), PanelIn, PanelOut, static_cast<QWidget*>(LogOut)})
     watched->installEventFilter(this);
 
   setCentralWidget(client);
@@ -263,7 +264,7 @@ TVeskMemo* TPelrowForm::NewBox(const char* name, bool readOnly) {
 void TPelrowForm::SetLeftWidth(QSplitter* splitter, int width) {
   const QList<int> sizes = splitter->sizes();
   const int total = sizes.size() == 2 && sizes[0] + sizes[1] > 0 ? sizes[0] + sizes[1]
-                                                                   : kClientWidth - kSplitterWidth;
+                                                                 : kClientWidth - kSplitterWidth;
   splitter->setSizes({width, std::max(0, total - width)});
 }
 
@@ -290,8 +291,8 @@ void TPelrowForm::BuildPopupMenu() {
 }
 
 void TPelrowForm::AddMenuItem(QMenu* menu, const TMenuItemSpec& item) {
-  QAction* action = item.Kind == TMenuItemKind::Separator ? menu->addSeparator()
-                                                          : menu->addAction(item.Caption);
+  QAction* action =
+      item.Kind == TMenuItemKind::Separator ? menu->addSeparator() : menu->addAction(item.Caption);
   action->setObjectName(item.Name);
   action->setStatusTip(item.Hint);
   action->setCheckable(item.Kind == TMenuItemKind::Check);
@@ -320,9 +321,9 @@ void TPelrowForm::BindMenuHandlers() {
   // The context menu's editing commands act on the box it was opened on.
   using TBoxCommand = void (TVKCustomMemo::*)();
   const std::pair<const char*, TBoxCommand> boxCommands[] = {
-      {"Copy1", &TVKCustomMemo::CopyToClipboard},   {"Paste1", &TVKCustomMemo::PasteFromClipboard},
-      {"Cut1", &TVKCustomMemo::CutToClipboard},     {"Delete1", &TVKCustomMemo::DeleteSelection},
-      {"SelectAll1", &TVKCustomMemo::SelectAll},    {"Clear1", &TVKCustomMemo::Clear},
+      {"Copy1", &TVKCustomMemo::CopyToClipboard}, {"Paste1", &TVKCustomMemo::PasteFromClipboard},
+      {"Cut1", &TVKCustomMemo::CutToClipboard},   {"Delete1", &TVKCustomMemo::DeleteSelection},
+      {"SelectAll1", &TVKCustomMemo::SelectAll},  {"Clear1", &TVKCustomMemo::Clear},
   };
   for (const auto& [name, command] : boxCommands)
     connect(MenuItem(name), &QAction::triggered, this, [this, command = command] {
@@ -403,11 +404,17 @@ void TPelrowForm::OpenFileList(const std::vector<std::string>& fileNames) {
 
 // ---- commands -------------------------------------------------------------------------
 
-void TPelrowForm::Exit1Click() { close(); }
+void TPelrowForm::Exit1Click() {
+  close();
+}
 
-void TPelrowForm::BClearClick() { SXOutput->Clear(); }
+void TPelrowForm::BClearClick() {
+  SXOutput->Clear();
+}
 
-void TPelrowForm::BClearInputClick() { SXInput->Clear(); }
+void TPelrowForm::BClearInputClick() {
+  SXInput->Clear();
+}
 
 void TPelrowForm::ClearLogs1Click() {
   LogIn->Clear();
@@ -426,12 +433,12 @@ void TPelrowForm::ShowPopupFor(TVKCustomMemo* box, const QPoint& globalPos) {
 void TPelrowForm::Popup1Popup(TVKCustomMemo* box) {
   FPopupBox = box;
   const QMimeData* clip = QApplication::clipboard()->mimeData();
-  const TPopupState state = PopupStateFor({box == SXOutput, box->SelAvail(), box->ReadOnly(),
-                                           clip != nullptr && clip->hasText()});
+  const TPopupState state = PopupStateFor(
+      {box == SXOutput, box->SelAvail(), box->ReadOnly(), clip != nullptr && clip->hasText()});
   const std::pair<const char*, TPopupItemState> items[] = {
-      {"Copy1", state.Copy},           {"Paste1", state.Paste}, {"Cut1", state.Cut},
-      {"Delete1", state.Delete},       {"SelectAll1", state.SelectAll},
-      {"Clear1", state.Clear},         {"Send1", state.Send},
+      {"Copy1", state.Copy},     {"Paste1", state.Paste},         {"Cut1", state.Cut},
+      {"Delete1", state.Delete}, {"SelectAll1", state.SelectAll}, {"Clear1", state.Clear},
+      {"Send1", state.Send},
   };
   for (const auto& [name, itemState] : items) {
     QAction* action = MenuItem(name);
@@ -466,7 +473,9 @@ TShowStatus TPelrowForm::StatusReporter() {
   };
 }
 
-bool TPelrowForm::LogListsVisible() const { return !LogPanel->isHidden(); }
+bool TPelrowForm::LogListsVisible() const {
+  return !LogPanel->isHidden();
+}
 
 int TPelrowForm::LogListsHeight() const {
   return LogListsVisible() ? LogHSplitter->sizes().value(1) : FLogListsHeight;
@@ -523,9 +532,13 @@ bool TPelrowForm::eventFilter(QObject* watched, QEvent* event) {
   return QMainWindow::eventFilter(watched, event);
 }
 
-void TPelrowForm::PStatusBarResize() { UpdateStatusPanelWidths(); }
+void TPelrowForm::PStatusBarResize() {
+  UpdateStatusPanelWidths();
+}
 
-void TPelrowForm::PanelInResize() { UpdateStatusPanelWidths(); }
+void TPelrowForm::PanelInResize() {
+  UpdateStatusPanelWidths();
+}
 
 void TPelrowForm::PanelOutResize() {
   UpdateStatusPanelWidths();
@@ -550,15 +563,21 @@ void TPelrowForm::UpdateStatusPanelWidths() {
   PStatusBar->SetPanel0Width(splitterLeft - statusLeft + kStatusSplitOffset);
 }
 
-int TPelrowForm::SplitterPos() const { return Splitter->sizes().value(0); }
+int TPelrowForm::SplitterPos() const {
+  return Splitter->sizes().value(0);
+}
 
-void TPelrowForm::SetSplitterPos(int pos) { SetLeftWidth(Splitter, pos); }
+void TPelrowForm::SetSplitterPos(int pos) {
+  SetLeftWidth(Splitter, pos);
+}
 
 // ---- places that later components fill in ---------------------------------------------
 
 // The single-instance check answers here once it exists; until then every start is
 // the first one.
-bool TPelrowForm::IsSecondInstance() const { return false; }
+bool TPelrowForm::IsSecondInstance() const {
+  return false;
+}
 
 void TPelrowForm::SetCaptionFromProductInfo() {
   const QString caption = QString::fromStdString(ProgramName() + " " + ShortVersion());

@@ -24,16 +24,22 @@ QLabel* TStatusBar::NewPanel() {
   return label;
 }
 
-QString TStatusBar::PanelText(int index) const { return FPanels[index]->text(); }
+QString TStatusBar::PanelText(int index) const {
+  return FPanels[index]->text();
+}
 
-void TStatusBar::SetPanelText(int index, const QString& text) { FPanels[index]->setText(text); }
+void TStatusBar::SetPanelText(int index, const QString& text) {
+  FPanels[index]->setText(text);
+}
 
 void TStatusBar::SetPanel0Width(int width) {
   FPanel0Width = std::max(0, width);
   LayOut();
 }
 
-int TStatusBar::PanelWidth(int index) const { return FPanels[index]->width(); }
+int TStatusBar::PanelWidth(int index) const {
+  return FPanels[index]->width();
+}
 
 void TStatusBar::SetSimplePanel(bool simple) {
   FSimplePanel = simple;
@@ -42,11 +48,17 @@ void TStatusBar::SetSimplePanel(bool simple) {
   FPanels[1]->setVisible(!simple);
 }
 
-QString TStatusBar::SimpleText() const { return FSimple->text(); }
+QString TStatusBar::SimpleText() const {
+  return FSimple->text();
+}
 
-void TStatusBar::SetSimpleText(const QString& text) { FSimple->setText(text); }
+void TStatusBar::SetSimpleText(const QString& text) {
+  FSimple->setText(text);
+}
 
-QSize TStatusBar::sizeHint() const { return {0, fontMetrics().height() + 6}; }
+QSize TStatusBar::sizeHint() const {
+  return {0, fontMetrics().height() + 6};
+}
 
 void TStatusBar::resizeEvent(QResizeEvent* event) {
   QFrame::resizeEvent(event);

@@ -116,8 +116,8 @@ TEST_F(PelrowForm, MenuItemsCarryTheirCaptionsAndHints) {
     EXPECT_EQ(action->text().toStdString(), item.Caption) << item.Name;
     EXPECT_EQ(action->statusTip().toStdString(), item.Hint) << item.Name;
   }
-  for (const char* check : {"MidiThru1", "EnableActiveSensing1", "EnableMidiTimeCode1",
-                            "Splitlongsysexmessages1"}) {
+  for (const char* check :
+       {"MidiThru1", "EnableActiveSensing1", "EnableMidiTimeCode1", "Splitlongsysexmessages1"}) {
     EXPECT_TRUE(form->MenuItem(check)->isCheckable()) << check;
     EXPECT_FALSE(form->MenuItem(check)->isChecked()) << check;
   }
