@@ -87,6 +87,11 @@ bool TOrderedOutput::Quitting() const {
   return FQuit;
 }
 
+bool TOrderedOutput::Interrupted() const {
+  std::lock_guard lock(FMutex);
+  return FResetAsked || FQuit;
+}
+
 void TOrderedOutput::Wait(std::chrono::microseconds maxWait, bool wakeOnWork) {
   std::unique_lock lock(FMutex);
   FWake.wait_for(lock, maxWait,

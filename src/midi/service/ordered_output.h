@@ -41,6 +41,8 @@ public:
 
   // Writer side.
   bool Quitting() const;
+  // A reset or quit is waiting: a writer stuck on a full transport gives up.
+  bool Interrupted() const;
   // Sleeps until a reset or quit is asked for or maxWait passed; with wakeOnWork
   // also when something is queued.
   void Wait(std::chrono::microseconds maxWait, bool wakeOnWork);

@@ -1,0 +1,79 @@
+// The ALSA sequencer under the ALSA backend: two sequencer handles of ours (one
+// read by the reader thread, one written by the output writers, each behind its
+// own lock, since alsa-lib does not share a handle between threads), their buffer
+// and pool sizes, and the reader thread that routes incoming events to the open
+// inputs and System Announce events to the device observer.
+#pragma once
+
+#include <alsa/asoundlib.h>
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+namespace pelrow {
+
+class TMidiInputStream;
+
+// A sequencer port address.
+struct TAlsaAddress {
+  int Client = -1;
+  int Port = -1;
+};
+
+class TAlsaSequencer {
+public:
+  static constexpr const char* ClientName = "Pelrow";
+
+  // Null with a reason when there is no sequencer. announce runs on the reader
+  // thread for every client or port that starts, ends or changes.
+  static std::unique_ptr<TAlsaSequencer> Open(std::function<void()> announce,
+                                              std::string& failure);
+  ~TAlsaSequencer();
+  TAlsaSequencer(const TAlsaSequencer&) = delete;
+  TAlsaSequencer& operator=(const TAlsaSequencer&) = delete;
+
+  bool IsOwnClient(int client) const;
+
+  // Input side: a port of ours subscribed to source, its events fed to stream.
+  // Returns our port number, or a negative ALSA error.
+  int OpenInput(const TAlsaAddress& source, TMidiInputStream& stream);
+  void CloseInput(int port);
+
+  // Output side: a port of ours subscribed to destination.
+  int OpenOutput(const TAlsaAddress& destination);
+  void CloseOutput(int port);
+  // Sends one event at once; false when the sequencer is full for now (EAGAIN,
+  // ENOMEM: try again later). Other failures are traced and the event dropped.
+  bool SendDirect(snd_seq_event_t& event);
+
+  // Runs f with the output handle (the one used for enumeration) locked.
+  template <typename F> auto WithOutputHandle(F f) {
+    std::lock_guard lock(FOutLock);
+    return f(FOut);
+  }
+
+private:
+  TAlsaSequencer() = default;
+  void ReaderLoop();
+  void Dispatch(const snd_seq_event_t& event);
+  void ReportLost();
+
+  snd_seq_t* FIn = nullptr;
+  snd_seq_t* FOut = nullptr;
+  int FInClient = -1;
+  int FOutClient = -1;
+  int FAnnouncePort = -1;
+  std::function<void()> FAnnounce;
+  int FStopFd = -1;
+  std::mutex FInLock;   // FIn, FInputs, FDecoder
+  std::mutex FOutLock;  // FOut
+  std::map<int, TMidiInputStream*> FInputs;
+  snd_midi_event_t* FDecoder = nullptr;
+  std::thread FReader;
+};
+
+} // namespace pelrow

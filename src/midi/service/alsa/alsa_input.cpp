@@ -1,0 +1,29 @@
+// Opening and closing an ALSA sequencer input.
+#include "midi/service/alsa/alsa_input.h"
+
+namespace pelrow {
+
+TAlsaInPort::TAlsaInPort(TAlsaSequencer& sequencer, TMidiInCallback callback)
+    : TMidiInputStream(std::move(callback)), FSequencer(sequencer) {}
+
+std::unique_ptr<TAlsaInPort> TAlsaInPort::Open(TAlsaSequencer& sequencer,
+                                               const TAlsaAddress& source,
+                                               TMidiInCallback callback, TMidiResult& result) {
+  std::unique_ptr<TAlsaInPort> port(new TAlsaInPort(sequencer, std::move(callback)));
+  port->FPort = sequencer.OpenInput(source, *port);
+  if (port->FPort < 0) {
+    result = port->FPort == -ENOMEM ? MidiErrNoMemory : MidiErrNoDevice;
+    return nullptr;
+  }
+  result = MidiOk;
+  return port;
+}
+
+// The reader stops feeding this port before the stream hands back its buffers.
+TAlsaInPort::~TAlsaInPort() {
+  if (FPort >= 0)
+    FSequencer.CloseInput(FPort);
+  Shutdown();
+}
+
+} // namespace pelrow

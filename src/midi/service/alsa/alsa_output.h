@@ -1,0 +1,46 @@
+// An open ALSA sequencer output: a port of ours subscribed to the chosen port and
+// a writer thread that turns the output's bytes into sequencer events. To a
+// hardware port the kernel copies into a 4 KB raw MIDI buffer and drops what
+// overflows it, so there long data goes in pieces of at most 256 bytes, paced at
+// the wire rate, and completes once its last piece has had time to drain.
+#pragma once
+
+#include "midi/service/alsa/alsa_device_observer.h"
+#include "midi/service/alsa/alsa_helpers.h"
+#include "midi/service/midi_service.h"
+#include "midi/service/ordered_output.h"
+
+#include <memory>
+#include <thread>
+
+namespace pelrow {
+
+class TAlsaOutPort final : public TMidiOutPort {
+public:
+  static constexpr uint32_t PieceBytes = 256;
+  static constexpr uint32_t WireMicrosecondsPerByte = 320;
+
+  static std::unique_ptr<TAlsaOutPort> Open(TAlsaSequencer& sequencer,
+                                            const TAlsaPort& destination,
+                                            TMidiOutCallback callback, TMidiResult& result);
+  ~TAlsaOutPort() override;
+
+  TMidiResult ShortMsg(uint32_t packed) override { return FQueue.PushShort(packed); }
+  TMidiResult LongMsg(TMidiBuffer& buffer) override { return FQueue.PushLong(buffer); }
+  TMidiResult Reset() override;
+
+private:
+  TAlsaOutPort(TAlsaSequencer& sequencer, bool hardware, TMidiOutCallback callback);
+  void Run();
+  void Write(const TOrderedOutput::TPiece& piece);
+  void Send(snd_seq_event_t& event);
+
+  TAlsaSequencer& FSequencer;
+  const bool FHardware;
+  int FPort = -1;
+  snd_midi_event_t* FEncoder = nullptr;
+  TOrderedOutput FQueue;
+  std::thread FWriter;
+};
+
+} // namespace pelrow
