@@ -35,12 +35,31 @@ private:
   bool FActive = false;
 };
 
+// The application lives from the first test to the end of the run and is destroyed
+// before Qt's own globals are.
+class TQtEnvironment final : public ::testing::Environment {
+public:
+  void TearDown() override {
+    delete FApplication;
+    FApplication = nullptr;
+  }
+  QApplication& Application() {
+    static int argc = 1;
+    static char name[] = "test_ui_editor";
+    static char* argv[] = {name, nullptr};
+    if (!FApplication)
+      FApplication = new QApplication(argc, argv);
+    return *FApplication;
+  }
+
+private:
+  QApplication* FApplication = nullptr;
+};
+
 inline QApplication& TestApplication() {
-  static int argc = 1;
-  static char name[] = "test_ui_editor";
-  static char* argv[] = {name, nullptr};
-  static QApplication application(argc, argv);
-  return application;
+  static auto* environment =
+      static_cast<TQtEnvironment*>(::testing::AddGlobalTestEnvironment(new TQtEnvironment));
+  return environment->Application();
 }
 
 class MemoTest : public ::testing::Test {
