@@ -40,12 +40,6 @@ std::unique_ptr<TJackClient> TJackClient::Open(const std::string& name,
   }
   sem_init(&client->FInputArrived, 0, 0);
   client->FSemaphoreReady = true;
-  for (auto& slot : client->FIn)
-    slot.Ring = jack_ringbuffer_create(InRingBytes);
-  for (auto& slot : client->FOut) {
-    slot.Ring = jack_ringbuffer_create(OutRingBytes);
-    slot.Done = jack_ringbuffer_create(DoneRingBytes);
-  }
   TJackClient* self = client.get();
   jack_set_process_callback(
       self->FClient, [](jack_nframes_t n, void* arg) { return static_cast<TJackClient*>(arg)->Process(n); },
@@ -120,6 +114,11 @@ TJackInSlot* TJackClient::ClaimInSlot() {
   std::lock_guard lock(FSlotLock);
   for (auto& slot : FIn)
     if (!slot.Used) {
+      // Rings are made on first use and kept for the next port in the slot.
+      if (slot.Ring == nullptr)
+        slot.Ring = jack_ringbuffer_create(InRingBytes);
+      if (slot.Ring == nullptr)
+        return nullptr;
       slot.Used = true;
       return &slot;
     }
@@ -130,6 +129,12 @@ TJackOutSlot* TJackClient::ClaimOutSlot() {
   std::lock_guard lock(FSlotLock);
   for (auto& slot : FOut)
     if (!slot.Used) {
+      if (slot.Ring == nullptr)
+        slot.Ring = jack_ringbuffer_create(OutRingBytes);
+      if (slot.Done == nullptr)
+        slot.Done = jack_ringbuffer_create(DoneRingBytes);
+      if (slot.Ring == nullptr || slot.Done == nullptr)
+        return nullptr;
       slot.Used = true;
       return &slot;
     }
