@@ -481,12 +481,14 @@ void TVKCustomMemo::PaintLine(QPainter& painter, int line, int y) {
 
   const TVKEditModel& model = FModel;
   if (model.SelAvail() && line >= model.SelStart().Line && line <= model.SelEnd().Line) {
-    const int lineWidth = DisplayWidth(text, tab);
     const int from =
         line == model.SelStart().Line ? DisplayColumn(text, model.SelStart().Col, tab) : 0;
     const bool lastLine = line == model.SelEnd().Line;
+    // Only the visible part is laid out: on a middle line the selection simply runs
+    // to the right edge, however long the line is.
+    const int shownEnd = FLeftCol + static_cast<int>(shown.size());
     const int to =
-        lastLine ? std::min(DisplayColumn(text, model.SelEnd().Col, tab), lineWidth) : lineWidth;
+        lastLine ? std::min(DisplayColumn(text, model.SelEnd().Col, tab), shownEnd) : shownEnd;
     const int first = std::max(from, FLeftCol) - FLeftCol;
     const int last = std::max(to, FLeftCol) - FLeftCol;
     const int right = lastLine ? last * FCharWidth : width;
