@@ -54,6 +54,7 @@ std::string TMidiInput::GetErrorText(TMidiResult code) const {
 }
 
 void TMidiInput::SetShortFilter(TShortFilter filter) {
+  FHasShortFilter = static_cast<bool>(filter);
   FShortFilter = filter ? std::make_shared<const TShortFilter>(std::move(filter)) : nullptr;
 }
 
@@ -68,6 +69,7 @@ TMidiInput::TLongFilter TMidiInput::GetLongFilter() const {
 }
 
 void TMidiInput::SetLongFilter(TLongFilter filter) {
+  FHasLongFilter = static_cast<bool>(filter);
   FLongFilter = filter ? std::make_shared<const TLongFilter>(std::move(filter)) : nullptr;
 }
 
@@ -192,7 +194,7 @@ void TMidiInput::StoreShort(const TMidiInNotice& notice) {
   if ((message == ActiveSensingMessage && !FActiveSensing) ||
       (message == TimingClockMessage && !FTimingClock) || FSysExOnly)
     return;
-  if (notice.Code != TMidiInCode::MoreData) {
+  if (notice.Code != TMidiInCode::MoreData && FHasShortFilter.load(std::memory_order_relaxed)) {
     if (const auto filter = FShortFilter.load()) {
       bool skip = false;
       (*filter)(*this, message, skip);
@@ -213,7 +215,8 @@ void TMidiInput::StoreLong(const TMidiInNotice& notice) {
     Requeue(header);
     return;
   }
-  if (const auto filter = FLongFilter.load()) {
+  if (const auto filter = FHasLongFilter.load(std::memory_order_relaxed) ? FLongFilter.load()
+                                                                         : nullptr) {
     bool skip = false;
     (*filter)(*this, header.Data, header.BytesRecorded, skip);
     if (skip) {

@@ -143,6 +143,10 @@ private:
   std::atomic<bool> FTimingClock{true};
   std::atomic<bool> FClosing{false};
   std::atomic<bool> FOverflow{false};
+  // The flags spare the service thread the shared pointer's own lock when no filter
+  // is installed, which is the usual case.
+  std::atomic<bool> FHasShortFilter{false};
+  std::atomic<bool> FHasLongFilter{false};
   std::atomic<std::shared_ptr<const TShortFilter>> FShortFilter;
   std::atomic<std::shared_ptr<const TLongFilter>> FLongFilter;
   std::vector<std::unique_ptr<TMidiInHdr>> FHeaderList;
