@@ -3,6 +3,7 @@
 #include "midi/service/midi_input_stream.h"
 
 #include "midi_test_support.h"
+#include "support/clock.h"
 
 #include <gtest/gtest.h>
 
@@ -19,6 +20,7 @@ struct TReceived {
   TMidiInCode Code;
   uint32_t Message;
   std::vector<uint8_t> Bytes;
+  uint32_t Timestamp;
 };
 
 class InputStream : public ::testing::Test {
@@ -30,7 +32,7 @@ protected:
     FStream = std::make_unique<TMidiInputStream>(
         [this](const TMidiInNotice& notice) {
           std::lock_guard<std::mutex> lock(FMutex);
-          TReceived received{notice.Code, notice.Message, {}};
+          TReceived received{notice.Code, notice.Message, {}, notice.Timestamp};
           if (notice.Buffer != nullptr)
             received.Bytes.assign(notice.Buffer->Data,
                                   notice.Buffer->Data + notice.Buffer->BytesRecorded);
@@ -133,6 +135,20 @@ TEST_F(InputStream, ReportsOverflowBeyondItsBoundAndSkipsToTheNextStatus) {
   EXPECT_EQ(received[0].Bytes, start);
   EXPECT_EQ(received[1].Code, TMidiInCode::Overflow);
   EXPECT_EQ(received[2].Message, 0x403C90u);
+}
+
+TEST_F(InputStream, TimeStampsCountFromStartAndALongBufferTakesItsFirstBytesTime) {
+  AddBuffers(1, 64);
+  const uint32_t now = TimeGetTime();
+  FStream->Feed(std::vector<uint8_t>{0xF0, 0x01}.data(), 2, now + 5000);
+  FStream->Feed(std::vector<uint8_t>{0x02, 0xF7}.data(), 2, now + 9000);
+  FStream->Feed(std::vector<uint8_t>{0xFE}.data(), 1, now + 9500);
+  const auto received = WaitForCount(2);
+  // Start came a moment before now, so each stamp is at least the offset given.
+  ASSERT_EQ(received.size(), 2u);
+  EXPECT_GE(received[0].Timestamp, 5000u);
+  EXPECT_LT(received[0].Timestamp, 9000u);
+  EXPECT_GE(received[1].Timestamp, 9500u);
 }
 
 TEST_F(InputStream, StopHandsBackAPartFilledBufferAndResetHandsBackAll) {
