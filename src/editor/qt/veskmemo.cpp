@@ -163,6 +163,9 @@ void TVKCustomMemo::UpdateMetrics() {
   const QFontMetrics metrics(font());
   FCharWidth = std::max(1, metrics.horizontalAdvance(QLatin1Char('W')));
   FLineHeight = std::max(1, metrics.height());
+  FAscent = metrics.ascent();
+  // A font without a fixed pitch is drawn character by character on the grid.
+  FFixedGrid = QFontInfo(font()).fixedPitch();
   UpdateGutter();
   FVisibleLines = viewport()->height() / FLineHeight;
   FVisibleCols = viewport()->width() / FCharWidth;
@@ -464,10 +467,9 @@ void TVKCustomMemo::PaintLine(QPainter& painter, int line, int y) {
   const int width = viewport()->width();
   const int tab = TabWidth();
   const QString shown = Latin1(VisibleText(text, FLeftCol, FVisibleCols + 1, tab));
-  const int baseline = y + QFontMetrics(font()).ascent();
-  const bool fixedGrid = QFontInfo(font()).fixedPitch();
+  const int baseline = y + FAscent;
   auto drawText = [&](int firstChar, int count) {
-    if (fixedGrid) {
+    if (FFixedGrid) {
       painter.drawText(firstChar * FCharWidth, baseline, shown.mid(firstChar, count));
       return;
     }

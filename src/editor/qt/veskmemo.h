@@ -263,6 +263,8 @@ private:
 
   int FCharWidth = 8;
   int FLineHeight = 16;
+  int FAscent = 12;
+  bool FFixedGrid = true;
   int FVisibleLines = 0;
   int FVisibleCols = 0;
   int FTopLine = 0;
