@@ -45,7 +45,7 @@ void TMidiDeviceBase::Open() {
   if (FDeviceID == NoDevice || IsOpen())
     return;
   if (FDetectMidiLoop && WouldCreateFeedbackLoop(GetDirection(), FDeviceName))
-    throw EVirtualMIDIFeedback(FormatName(TextFeedbackLoop, FDeviceName));
+    throw EVirtualMIDIFeedback(FormatText(TextFeedbackLoop, FDeviceName));
   Trace("Opening " + GetTypeName() + " device " + FDeviceName);
   DoOpen();
   OpenDeviceListAdd(GetDirection(), FDeviceName);

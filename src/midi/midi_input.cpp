@@ -103,7 +103,7 @@ void TMidiInput::DoOpen() {
   const TMidiResult result = FService.OpenInput(
       DeviceID(), [this](const TMidiInNotice& notice) { InputCallback(notice); }, FHandle);
   if (FHandle == nullptr)
-    throw EMidiInputError(ErrorMessage(FormatName(TextCannotOpen, DeviceName()), result), result);
+    throw EMidiInputError(ErrorMessage(FormatText(TextCannotOpen, DeviceName()), result), result);
   FCallbackPort = FHandle.get();
   QueueHeaders();
 }

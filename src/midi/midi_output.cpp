@@ -57,7 +57,7 @@ void TMidiOutput::DoOpen() {
   const TMidiResult result =
       FService.OpenOutput(index, [this](TMidiBuffer& header) { LongDone(header); }, FHandle);
   if (FHandle == nullptr)
-    throw EMidiOutputError(ErrorMessage(FormatName(TextCannotOpen, DeviceName()), result), result);
+    throw EMidiOutputError(ErrorMessage(FormatText(TextCannotOpen, DeviceName()), result), result);
 }
 
 // Resetting completes every queued buffer through LongDone before the port goes.

@@ -4,7 +4,6 @@
 #include "midi/service/midi_input_stream.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 #include <locale>
 #include <vector>
@@ -112,13 +111,6 @@ bool OpenDeviceListContains(int direction, const std::string& name) {
 std::string MidiErrorMessage(const std::string& context, const std::string& errorText) {
   const std::string text = errorText.empty() ? TextUnspecifiedError : errorText;
   return context.empty() ? text : context + LineBreak + text;
-}
-
-std::string FormatName(const char* pattern, const std::string& name) {
-  const int size = std::snprintf(nullptr, 0, pattern, name.c_str());
-  std::string text(static_cast<size_t>(size), '\0');
-  std::snprintf(text.data(), text.size() + 1, pattern, name.c_str());
-  return text;
 }
 
 } // namespace pelrow

@@ -111,7 +111,4 @@ public:
 // platform had none) reads "Unspecified error".
 std::string MidiErrorMessage(const std::string& context, const std::string& errorText);
 
-// printf-style "%s" formatting of one name into a message pattern.
-std::string FormatName(const char* pattern, const std::string& name);
-
 } // namespace pelrow

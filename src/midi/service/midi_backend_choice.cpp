@@ -4,7 +4,6 @@
 #include "midi/service/combined_service.h"
 #include "midi/service/loopback/loopback_service.h"
 
-#include <cstdio>
 
 namespace pelrow {
 
@@ -19,19 +18,12 @@ constexpr const char* TextNoPlatformMidi =
     "port is available";
 constexpr const char* TextUsing = "MIDI system: %s";
 
-std::string Format(const char* pattern, const std::string& a, const std::string& b = {}) {
-  const int size = std::snprintf(nullptr, 0, pattern, a.c_str(), b.c_str());
-  std::string text(static_cast<size_t>(size), '\0');
-  std::snprintf(text.data(), text.size() + 1, pattern, a.c_str(), b.c_str());
-  return text;
-}
-
 std::unique_ptr<TMidiService> TryBackend(const char* name, const TMidiServiceFactory& factory,
                                          std::vector<std::string>& messages, bool reportFailure) {
   std::string failure = TextBackendMissing;
   std::unique_ptr<TMidiService> service = factory ? factory(failure) : nullptr;
   if (service == nullptr && reportFailure)
-    messages.push_back(Format(TextBackendFailed, name, failure));
+    messages.push_back(FormatText(TextBackendFailed, name, failure));
   return service;
 }
 } // namespace
@@ -55,7 +47,7 @@ void TakeMidiBackendArgument(std::vector<std::string>& args, TMidiBackendKind& k
       kind = TMidiBackendKind::Loopback;
     else {
       kind = TMidiBackendKind::Auto;
-      error = Format(TextUnknownBackend, value);
+      error = FormatText(TextUnknownBackend, value);
     }
   }
 }
@@ -88,7 +80,7 @@ TMidiServiceSetup CreateMidiService(TMidiBackendKind kind, const TMidiBackendFac
     parts.push_back(std::move(platform));
   parts.push_back(std::move(loopback));
   setup.Service = std::make_unique<TCombinedMidiService>(std::move(parts));
-  setup.Messages.push_back(Format(TextUsing, setup.Service->Name()));
+  setup.Messages.push_back(FormatText(TextUsing, setup.Service->Name()));
   return setup;
 }
 
