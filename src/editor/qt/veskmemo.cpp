@@ -151,6 +151,8 @@ bool TVKCustomMemo::DropListVisible() const {
 
 // --- Metrics and scroll bars -----------------------------------------------------------
 
+// A bar that Scrollbars leaves out stays hidden whatever its range; an included bar
+// is always shown, disabled when there is nothing to scroll.
 void TVKCustomMemo::ApplyScrollbarPolicy() {
   const bool vertical = FScrollbars == TVKScrolls::sbBoth || FScrollbars == TVKScrolls::sbVertical;
   const bool horizontal =
@@ -198,8 +200,6 @@ void TVKCustomMemo::UpdateScrollBars() {
   horizontal->setValue(FLeftCol);
   horizontal->setEnabled(horizontal->maximum() > 0);
   FSettingScrollBars = false;
-  // The bars Scrollbars leaves out stay hidden whatever their range.
-  ApplyScrollbarPolicy();
 }
 
 void TVKCustomMemo::UpdateGutter() {
