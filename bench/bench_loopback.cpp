@@ -56,9 +56,7 @@ struct TReceiveBench {
     Input.Open();
     Input.Start();
   }
-  void Feed(const std::vector<uint8_t>& bytes) {
-    Service.InjectInput(LoopbackPortName, bytes);
-  }
+  void Feed(const std::vector<uint8_t>& bytes) { Service.InjectInput(LoopbackPortName, bytes); }
 
   TLoopbackMidiService Service;
   TWaitingPoster Poster;

@@ -19,7 +19,9 @@ TFeedbackLoopTest& FeedbackLoopTest() {
 }
 } // namespace
 
-void SetFeedbackLoopTest(TFeedbackLoopTest test) { FeedbackLoopTest() = std::move(test); }
+void SetFeedbackLoopTest(TFeedbackLoopTest test) {
+  FeedbackLoopTest() = std::move(test);
+}
 
 bool WouldCreateFeedbackLoop(int direction, const std::string& name) {
   const TFeedbackLoopTest& test = FeedbackLoopTest();

@@ -32,21 +32,29 @@ bool TMidiInHdr::Prepare(TMidiInPort* handle) {
   return handle != nullptr && handle->AddBuffer(Header) == MidiOk;
 }
 
-void TMidiInHdr::Unprepare(TMidiInPort*) { Prepared = false; }
+void TMidiInHdr::Unprepare(TMidiInPort*) {
+  Prepared = false;
+}
 
 TMidiInput::TMidiInput(TMidiService& service, TUiPoster& poster)
     : TMidiInputBase(service, false), FPoster(poster) {}
 
-TMidiInput::~TMidiInput() { Close(); }
+TMidiInput::~TMidiInput() {
+  Close();
+}
 
 std::string TMidiInput::GetDeviceName(int32_t index) {
   std::string name;
   return FService.InputName(index, name) == MidiOk ? name : std::string();
 }
 
-std::string TMidiInput::GetTypeName() const { return TypeName; }
+std::string TMidiInput::GetTypeName() const {
+  return TypeName;
+}
 
-int TMidiInput::GetNumDevs() { return FService.InputCount(); }
+int TMidiInput::GetNumDevs() {
+  return FService.InputCount();
+}
 
 std::string TMidiInput::GetErrorText(TMidiResult code) const {
   std::string text;
@@ -125,9 +133,13 @@ void TMidiInput::ReleaseHeaders(TMidiInPort* handle) {
   FHeaderList.clear();
 }
 
-void TMidiInput::DoClose() { ShutDown(true); }
+void TMidiInput::DoClose() {
+  ShutDown(true);
+}
 
-void TMidiInput::DoDiscard() { ShutDown(false); }
+void TMidiInput::DoDiscard() {
+  ShutDown(false);
+}
 
 // Closing is raised first so that the buffers the service hands back on the way
 // out are not stored. Closing the port waits for a running callback, so nothing
@@ -215,8 +227,8 @@ void TMidiInput::StoreLong(const TMidiInNotice& notice) {
     Requeue(header);
     return;
   }
-  if (const auto filter = FHasLongFilter.load(std::memory_order_relaxed) ? FLongFilter.load()
-                                                                         : nullptr) {
+  if (const auto filter =
+          FHasLongFilter.load(std::memory_order_relaxed) ? FLongFilter.load() : nullptr) {
     bool skip = false;
     (*filter)(*this, header.Data, header.BytesRecorded, skip);
     if (skip) {
@@ -258,8 +270,8 @@ TMyMidiEvent* TMidiInput::TakeEvent(TCircEntry& entry) {
   if (entry.Event != nullptr)
     return entry.Event.get();
   if (entry.Header != nullptr) {
-    entry.Event = TMyMidiEvent::FromLong(entry.Header->Data, entry.Header->BytesRecorded,
-                                         entry.Timestamp);
+    entry.Event =
+        TMyMidiEvent::FromLong(entry.Header->Data, entry.Header->BytesRecorded, entry.Timestamp);
     Requeue(*entry.Header);
   } else {
     entry.Event = TMyMidiEvent::FromShort(entry.Message, entry.Timestamp);

@@ -27,13 +27,17 @@ std::string HexBytes(const uint8_t* data, size_t count, bool spaced) {
 }
 } // namespace
 
-bool TMidiOutHdr::Prepare(TMidiOutPort* handle) { return handle != nullptr; }
+bool TMidiOutHdr::Prepare(TMidiOutPort* handle) {
+  return handle != nullptr;
+}
 
 void TMidiOutHdr::Unprepare(TMidiOutPort*) {}
 
 TMidiOutput::TMidiOutput(TMidiService& service) : TMidiOutputBase(service, true) {}
 
-TMidiOutput::~TMidiOutput() { Close(); }
+TMidiOutput::~TMidiOutput() {
+  Close();
+}
 
 // The mapper stands for the first output device, as the system's default synth.
 std::string TMidiOutput::GetDeviceName(int32_t index) {
@@ -43,9 +47,13 @@ std::string TMidiOutput::GetDeviceName(int32_t index) {
   return FService.OutputName(index, name) == MidiOk ? name : std::string();
 }
 
-std::string TMidiOutput::GetTypeName() const { return TypeName; }
+std::string TMidiOutput::GetTypeName() const {
+  return TypeName;
+}
 
-int TMidiOutput::GetNumDevs() { return FService.OutputCount(); }
+int TMidiOutput::GetNumDevs() {
+  return FService.OutputCount();
+}
 
 std::string TMidiOutput::GetErrorText(TMidiResult code) const {
   std::string text;
@@ -54,8 +62,8 @@ std::string TMidiOutput::GetErrorText(TMidiResult code) const {
 
 void TMidiOutput::DoOpen() {
   const int32_t index = DeviceID() == MidiMapper ? 0 : DeviceID();
-  const TMidiResult result =
-      FService.OpenOutput(index, [this](TMidiBuffer& header) { LongDone(header); }, FHandle);
+  const TMidiResult result = FService.OpenOutput(
+      index, [this](TMidiBuffer& header) { LongDone(header); }, FHandle);
   if (FHandle == nullptr)
     throw EMidiOutputError(ErrorMessage(FormatText(TextCannotOpen, DeviceName()), result), result);
 }
@@ -67,7 +75,9 @@ void TMidiOutput::DoClose() {
 }
 
 // Destroying the port completes what it still holds, so nothing leaks.
-void TMidiOutput::DoDiscard() { FHandle.reset(); }
+void TMidiOutput::DoDiscard() {
+  FHandle.reset();
+}
 
 bool TMidiOutput::SendShort(uint8_t status, uint8_t data1, uint8_t data2) {
   const bool sent = SendShortPacked(PackShortMessage(status, data1, data2));

@@ -61,7 +61,9 @@ std::string FoldedDeviceName(const std::string& name) {
 }
 } // namespace
 
-int StatusLength(uint8_t status) { return ShortMessageLength(status); }
+int StatusLength(uint8_t status) {
+  return ShortMessageLength(status);
+}
 
 std::unique_ptr<TMyMidiEvent> TMyMidiEvent::FromShort(uint32_t message, uint32_t timestamp) {
   auto event = std::make_unique<TMyMidiEvent>();

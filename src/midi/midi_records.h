@@ -27,9 +27,15 @@ int StatusLength(uint8_t status);
 constexpr uint32_t PackShortMessage(uint8_t status, uint8_t data1, uint8_t data2) {
   return uint32_t{status} | uint32_t{data1} << 8 | uint32_t{data2} << 16;
 }
-constexpr uint8_t PackedStatus(uint32_t message) { return static_cast<uint8_t>(message); }
-constexpr uint8_t PackedData1(uint32_t message) { return static_cast<uint8_t>(message >> 8); }
-constexpr uint8_t PackedData2(uint32_t message) { return static_cast<uint8_t>(message >> 16); }
+constexpr uint8_t PackedStatus(uint32_t message) {
+  return static_cast<uint8_t>(message);
+}
+constexpr uint8_t PackedData1(uint32_t message) {
+  return static_cast<uint8_t>(message >> 8);
+}
+constexpr uint8_t PackedData2(uint32_t message) {
+  return static_cast<uint8_t>(message >> 16);
+}
 
 // One received MIDI message, owned by whoever took it from the input.
 class TMyMidiEvent {

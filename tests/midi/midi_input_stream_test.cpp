@@ -89,8 +89,8 @@ TEST_F(InputStream, ParsesRunningStatusSystemCommonAndRealTimeInsideMessages) {
 TEST_F(InputStream, SplitsSysExOverFullBuffersAndEndsABufferAtF7) {
   AddBuffers(4, 8);
   // 12-byte SysEx with a clock byte inside, then a 3-byte one, fed in odd pieces.
-  const std::vector<uint8_t> bytes = {0xF0, 1, 2, 3, 0xF8, 4, 5, 6, 7, 8, 9, 10, 0xF7,
-                                      0xF0, 0x11, 0xF7};
+  const std::vector<uint8_t> bytes = {0xF0, 1, 2, 3,  0xF8, 4,    5,    6,
+                                      7,    8, 9, 10, 0xF7, 0xF0, 0x11, 0xF7};
   for (size_t i = 0; i < bytes.size(); i += 3)
     FStream->Feed(bytes.data() + i, std::min<size_t>(3, bytes.size() - i));
   const auto received = WaitForCount(4);

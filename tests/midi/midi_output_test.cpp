@@ -88,12 +88,11 @@ TEST_F(Output, ChunkedSendsWaitWhileMoreThanTenBuffersArePending) {
 
   // Released by the device after a while, it goes on with the whole message.
   int waits = 0;
-  const int32_t sent =
-      FOutput.SendLongChunked(sysex.data(), 2500, [&](TMidiOutput& output, bool&) {
-        if (++waits == 3)
-          FService.StallOutput(LoopbackPortName, false);
-        EXPECT_TRUE(output.PendingCount() <= 11);
-      });
+  const int32_t sent = FOutput.SendLongChunked(sysex.data(), 2500, [&](TMidiOutput& output, bool&) {
+    if (++waits == 3)
+      FService.StallOutput(LoopbackPortName, false);
+    EXPECT_TRUE(output.PendingCount() <= 11);
+  });
   EXPECT_EQ(sent, 2500);
   EXPECT_GE(waits, 3);
 }

@@ -4,7 +4,6 @@
 #include "midi/service/combined_service.h"
 #include "midi/service/loopback/loopback_service.h"
 
-
 namespace pelrow {
 
 namespace {

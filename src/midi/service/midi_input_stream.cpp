@@ -13,7 +13,9 @@ constexpr uint8_t SysExStart = 0xF0;
 constexpr uint8_t SysExEnd = 0xF7;
 constexpr uint8_t FirstRealTime = 0xF8;
 
-bool IsStatus(uint8_t byte) { return byte >= 0x80; }
+bool IsStatus(uint8_t byte) {
+  return byte >= 0x80;
+}
 } // namespace
 
 int ShortMessageLength(uint8_t status) {
@@ -31,7 +33,9 @@ TMidiInputStream::TMidiInputStream(TMidiInCallback callback, size_t limitBytes)
   FThread = std::thread([this] { Run(); });
 }
 
-TMidiInputStream::~TMidiInputStream() { Shutdown(); }
+TMidiInputStream::~TMidiInputStream() {
+  Shutdown();
+}
 
 void TMidiInputStream::Shutdown() {
   if (!FThread.joinable())
@@ -96,7 +100,9 @@ TMidiResult TMidiInputStream::AddBuffer(TMidiBuffer& buffer) {
   return MidiOk;
 }
 
-void TMidiInputStream::Feed(const uint8_t* data, size_t size) { Feed(data, size, TimeGetTime()); }
+void TMidiInputStream::Feed(const uint8_t* data, size_t size) {
+  Feed(data, size, TimeGetTime());
+}
 
 void TMidiInputStream::Feed(const uint8_t* data, size_t size, uint32_t nowMs) {
   if (size == 0)

@@ -19,16 +19,35 @@ constexpr const char* TextNoDevice = "The device is no longer connected.";
 
 bool CommonMidiErrorText(TMidiResult code, std::string& text) {
   switch (code) {
-  case MidiErrUnspecified: text = TextUnspecified; return true;
-  case MidiErrBadDeviceId: text = TextBadDeviceId; return true;
-  case MidiErrAllocated: text = TextAllocated; return true;
-  case MidiErrInvalidHandle: text = TextInvalidHandle; return true;
-  case MidiErrNoDriver: text = TextNoDriver; return true;
-  case MidiErrNoMemory: text = TextNoMemory; return true;
-  case MidiErrInvalidParam: text = TextInvalidParam; return true;
-  case MidiErrNotReady: text = TextNotReady; return true;
-  case MidiErrNoDevice: text = TextNoDevice; return true;
-  default: return false;
+  case MidiErrUnspecified:
+    text = TextUnspecified;
+    return true;
+  case MidiErrBadDeviceId:
+    text = TextBadDeviceId;
+    return true;
+  case MidiErrAllocated:
+    text = TextAllocated;
+    return true;
+  case MidiErrInvalidHandle:
+    text = TextInvalidHandle;
+    return true;
+  case MidiErrNoDriver:
+    text = TextNoDriver;
+    return true;
+  case MidiErrNoMemory:
+    text = TextNoMemory;
+    return true;
+  case MidiErrInvalidParam:
+    text = TextInvalidParam;
+    return true;
+  case MidiErrNotReady:
+    text = TextNotReady;
+    return true;
+  case MidiErrNoDevice:
+    text = TextNoDevice;
+    return true;
+  default:
+    return false;
   }
 }
 

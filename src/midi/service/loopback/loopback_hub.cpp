@@ -9,7 +9,9 @@
 namespace pelrow {
 
 namespace {
-size_t Slot(TLoopbackDirection direction) { return static_cast<size_t>(direction); }
+size_t Slot(TLoopbackDirection direction) {
+  return static_cast<size_t>(direction);
+}
 } // namespace
 
 TLoopbackHub::TLoopbackHub() {

@@ -34,6 +34,8 @@ TMidiResult TLoopbackOutPort::LongMsg(TMidiBuffer& buffer) {
   return FQueue.Queue(buffer);
 }
 
-TMidiResult TLoopbackOutPort::Reset() { return FQueue.Reset(); }
+TMidiResult TLoopbackOutPort::Reset() {
+  return FQueue.Reset();
+}
 
 } // namespace pelrow

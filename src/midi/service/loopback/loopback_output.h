@@ -12,7 +12,8 @@ namespace pelrow {
 
 class TLoopbackOutPort final : public TMidiOutPort {
 public:
-  TLoopbackOutPort(std::shared_ptr<TLoopbackHub> hub, std::string name, TMidiOutCallback completion);
+  TLoopbackOutPort(std::shared_ptr<TLoopbackHub> hub, std::string name,
+                   TMidiOutCallback completion);
 
   TMidiResult ShortMsg(uint32_t packed) override;
   TMidiResult LongMsg(TMidiBuffer& buffer) override;

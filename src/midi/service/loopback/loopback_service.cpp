@@ -17,11 +17,17 @@ constexpr size_t InjectPieceBytes = 256;
 
 TLoopbackMidiService::TLoopbackMidiService() : FHub(std::make_shared<TLoopbackHub>()) {}
 
-std::string TLoopbackMidiService::Name() const { return BackendName; }
+std::string TLoopbackMidiService::Name() const {
+  return BackendName;
+}
 
-int TLoopbackMidiService::InputCount() { return FHub->Count(TLoopbackDirection::Input); }
+int TLoopbackMidiService::InputCount() {
+  return FHub->Count(TLoopbackDirection::Input);
+}
 
-int TLoopbackMidiService::OutputCount() { return FHub->Count(TLoopbackDirection::Output); }
+int TLoopbackMidiService::OutputCount() {
+  return FHub->Count(TLoopbackDirection::Output);
+}
 
 TMidiResult TLoopbackMidiService::InputName(int index, std::string& name) {
   return FHub->Name(TLoopbackDirection::Input, index, name);
