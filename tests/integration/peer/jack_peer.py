@@ -16,7 +16,6 @@ Replies are "ok ..." or "error ...". The server is chosen by JACK_DEFAULT_SERVER
 """
 import sys
 import threading
-import time
 
 import rtmidi
 
@@ -28,12 +27,17 @@ CLIENT_PREFIX = "pelrow-peer-"
 EVENT_COST = 12
 BURST_COST = 12 * 1024
 # rtmidi accepts messages above 3 bytes only when they start with F0, so a SysEx
-# too large for one burst goes out as one head piece and 3-byte continuation pieces,
-# paced by time because the monitor sees the message only once it is complete.
+# too large for one burst goes out as one head piece and 3-byte continuation pieces.
+# The monitor sees such a message only once it is complete, so between its bursts
+# the peer waits for a clock tick instead: a byte sent through a second client of
+# its own comes back only after a period has taken everything queued before it.
+# The clock's client runs beside the sending one, not after it, so a tick proves
+# only that the period before it is over: two ticks, and small bursts, keep even an
+# unlucky period well below what rtmidi passes on.
 HEAD_BYTES = 4096
 CONTINUATION_BYTES = 3
-PACED_COST = 4 * 1024
-PACED_PAUSE_S = 0.01
+LARGE_BURST_COST = 4 * 1024
+TICK = [0xFE]
 MONITOR_TIMEOUT_S = 30.0
 
 
@@ -61,6 +65,27 @@ class Output:
         self.monitor.set_callback(self._on_monitor)
         own = self.client + ":" + name
         self.monitor.open_port(self.monitor.get_ports().index(own))
+        self.ticks = 0
+        self.clock = rtmidi.MidiOut(rtmidi.API_UNIX_JACK, self.client + "-clock")
+        self.clock.open_virtual_port("clock")
+        self.clock_monitor = rtmidi.MidiIn(rtmidi.API_UNIX_JACK, self.client + "-clock-monitor")
+        self.clock_monitor.ignore_types(sysex=False, timing=False, active_sense=False)
+        self.clock_monitor.set_callback(self._on_tick)
+        clock = self.client + "-clock:clock"
+        self.clock_monitor.open_port(self.clock_monitor.get_ports().index(clock))
+
+    def _on_tick(self, event, data=None):
+        with self.seen_changed:
+            self.ticks += 1
+            self.seen_changed.notify_all()
+
+    def wait_for_tick(self):
+        with self.seen_changed:
+            expected = self.ticks + 1
+        self.clock.send_message(TICK)
+        with self.seen_changed:
+            if not self.seen_changed.wait_for(lambda: self.ticks >= expected, MONITOR_TIMEOUT_S):
+                raise TimeoutError("the clock did not tick")
 
     def _on_monitor(self, event, data=None):
         with self.seen_changed:
@@ -94,19 +119,21 @@ class Output:
 
     def _send_large(self, message):
         self._put(list(message[:HEAD_BYTES]))
-        paced = HEAD_BYTES + EVENT_COST
+        burst = LARGE_BURST_COST
         for start in range(HEAD_BYTES, len(message), CONTINUATION_BYTES):
-            if paced >= PACED_COST:
-                time.sleep(PACED_PAUSE_S)
-                paced = 0
             piece = message[start:start + CONTINUATION_BYTES]
+            if burst + len(piece) + EVENT_COST > LARGE_BURST_COST:
+                self.wait_for_tick()
+                self.wait_for_tick()
+                burst = 0
             self._put(list(piece))
-            paced += len(piece) + EVENT_COST
+            burst += len(piece) + EVENT_COST
         self.wait_until_seen()
 
     def close(self):
         self.monitor.cancel_callback()
-        for client in (self.monitor, self.port):
+        self.clock_monitor.cancel_callback()
+        for client in (self.monitor, self.port, self.clock_monitor, self.clock):
             client.close_port()
             # Closes the JACK client now: one that simply vanishes with the process
             # stalls a synchronous server for its client timeout.

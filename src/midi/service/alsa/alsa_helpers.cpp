@@ -161,7 +161,8 @@ void TAlsaSequencer::Dispatch(const snd_seq_event_t& event) {
   case SND_SEQ_EVENT_PORT_START:
   case SND_SEQ_EVENT_PORT_EXIT:
   case SND_SEQ_EVENT_PORT_CHANGE:
-    if (FAnnounce)
+    // Our own ports are never devices; opening one is no device change.
+    if (FAnnounce && !IsOwnClient(event.data.addr.client))
       FAnnounce();
     return;
   default: break;

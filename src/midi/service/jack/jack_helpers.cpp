@@ -46,8 +46,12 @@ std::unique_ptr<TJackClient> TJackClient::Open(const std::string& name,
       self);
   jack_set_port_registration_callback(
       self->FClient,
-      [](jack_port_id_t, int, void* arg) {
+      [](jack_port_id_t id, int, void* arg) {
         auto* me = static_cast<TJackClient*>(arg);
+        // Our own ports are never devices; opening one is no device change.
+        jack_port_t* port = jack_port_by_id(me->FClient, id);
+        if (port != nullptr && jack_port_is_mine(me->FClient, port))
+          return;
         if (me->FPortsChanged)
           me->FPortsChanged();
       },
