@@ -31,7 +31,8 @@ TEST_F(Input, SysExOnlyDropsShortMessagesButKeepsSysEx) {
   CollectEvents();
   OpenInput();
   FInput.SetSysExOnly(true);
-  Inject({0x90, 0x3C, 0x40, 0xF8, 0xF0, 0x43, 0xF7, 0xC0, 0x01});
+  // The SysEx comes last: once it is in, the short messages before it were seen.
+  Inject({0x90, 0x3C, 0x40, 0xF8, 0xC0, 0x01, 0xF0, 0x43, 0xF7});
   ASSERT_TRUE(RunUntilEvents(1));
   FInput.SetSysExOnly(false);
   Inject({0xC0, 0x02});

@@ -16,9 +16,9 @@ TEST_F(Output, ShortMessagesArePackedAndReportedAsThreeHexBytes) {
   FOutput.OnSendText = [&](TMidiOutput&, const std::string& text) { texts.push_back(text); };
   EXPECT_TRUE(FOutput.SendShort(0x90, 0x3C, 0x40));
   EXPECT_TRUE(FOutput.SendShort(0xC0, 0x05, 0x00));
-  EXPECT_TRUE(FOutput.SendShortPacked(0xFE));
-  FInput.SetActiveSensing(true);
-  ASSERT_TRUE(RunUntilEvents(2));
+  EXPECT_TRUE(FOutput.SendShortPacked(0xF8));
+  ASSERT_TRUE(RunUntilEvents(3));
+  EXPECT_EQ(FEvents[2]->Status, 0xF8);
   EXPECT_EQ(PackShortMessage(FEvents[0]->Status, FEvents[0]->Data1, FEvents[0]->Data2), 0x403C90u);
   EXPECT_EQ(PackShortMessage(FEvents[1]->Status, FEvents[1]->Data1, FEvents[1]->Data2), 0x05C0u);
   EXPECT_EQ(texts, (std::vector<std::string>{"90 3C 40", "C0 05 00"}));
