@@ -136,6 +136,7 @@ void BM_EditorPaintScreen(benchmark::State& state) {
     view->render(&painter);
   }
   state.counters["visible_lines"] = memo.VisibleLines();
+  state.counters["top_line"] = memo.TopLine();
 }
 BENCHMARK(BM_EditorPaintScreen)->Unit(benchmark::kMillisecond);
 
