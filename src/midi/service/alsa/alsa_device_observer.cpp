@@ -9,15 +9,6 @@ namespace {
 constexpr unsigned ReadCaps = SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS_READ;
 constexpr unsigned WriteCaps = SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE;
 
-void AddNamed(std::vector<TAlsaPort>& ports, TAlsaPort port) {
-  const std::string base = port.Name;
-  for (int copy = 2; std::any_of(ports.begin(), ports.end(),
-                                 [&](const TAlsaPort& p) { return p.Name == port.Name; });
-       ++copy)
-    port.Name = base + " (" + std::to_string(copy) + ")";
-  ports.push_back(std::move(port));
-}
-
 void Enumerate(TAlsaSequencer& sequencer, std::vector<TAlsaPort>& sources,
                std::vector<TAlsaPort>& destinations) {
   sequencer.WithOutputHandle([&](snd_seq_t* seq) {
@@ -44,31 +35,39 @@ void Enumerate(TAlsaSequencer& sequencer, std::vector<TAlsaPort>& sources,
         entry.Hardware =
             kernel && (snd_seq_port_info_get_type(port) & SND_SEQ_PORT_TYPE_HARDWARE);
         if ((caps & ReadCaps) == ReadCaps)
-          AddNamed(sources, entry);
+          AddUniquelyNamed(sources, entry);
         if ((caps & WriteCaps) == WriteCaps)
-          AddNamed(destinations, entry);
+          AddUniquelyNamed(destinations, entry);
       }
     }
   });
 }
 
-// Known names keep their place (with their current address); gone ones leave,
-// new ones join at the end.
-void Merge(std::vector<TAlsaPort>& known, const std::vector<TAlsaPort>& now) {
+} // namespace
+
+void AddUniquelyNamed(std::vector<TAlsaPort>& ports, TAlsaPort port) {
+  const std::string base = port.Name;
+  const auto taken = [&](const std::string& name) {
+    return std::any_of(ports.begin(), ports.end(), [&](const TAlsaPort& p) { return p.Name == name; });
+  };
+  for (int copy = 2; taken(port.Name); ++copy)
+    port.Name = base + " (" + std::to_string(copy) + ")";
+  ports.push_back(std::move(port));
+}
+
+void MergePorts(std::vector<TAlsaPort>& known, const std::vector<TAlsaPort>& now) {
+  const auto named = [](const std::string& name) {
+    return [&name](const TAlsaPort& p) { return p.Name == name; };
+  };
   std::vector<TAlsaPort> merged;
-  for (const TAlsaPort& old : known) {
-    const auto found = std::find_if(now.begin(), now.end(),
-                                    [&](const TAlsaPort& p) { return p.Name == old.Name; });
-    if (found != now.end())
+  for (const TAlsaPort& old : known)
+    if (const auto found = std::find_if(now.begin(), now.end(), named(old.Name)); found != now.end())
       merged.push_back(*found);
-  }
   for (const TAlsaPort& port : now)
-    if (std::none_of(merged.begin(), merged.end(),
-                     [&](const TAlsaPort& p) { return p.Name == port.Name; }))
+    if (std::none_of(merged.begin(), merged.end(), named(port.Name)))
       merged.push_back(port);
   known.swap(merged);
 }
-} // namespace
 
 void TAlsaDeviceObserver::SetHandler(std::function<void()> handler) {
   std::lock_guard lock(FHandlerLock);
@@ -87,8 +86,8 @@ void TAlsaDeviceObserver::RefreshIfChanged(TAlsaSequencer& sequencer) {
     return;
   std::vector<TAlsaPort> sources, destinations;
   Enumerate(sequencer, sources, destinations);
-  Merge(FSources, sources);
-  Merge(FDestinations, destinations);
+  MergePorts(FSources, sources);
+  MergePorts(FDestinations, destinations);
 }
 
 } // namespace pelrow

@@ -21,6 +21,12 @@ struct TAlsaPort {
   bool Hardware = false; // behind it is a MIDI cable, which takes 3125 bytes a second
 };
 
+// Adds port under its name, or as "name (2)", "name (3)"... when the name is taken.
+void AddUniquelyNamed(std::vector<TAlsaPort>& ports, TAlsaPort port);
+// Known names keep their place (with the address they have now, which changes on
+// replug); vanished ones leave, new ones join at the end.
+void MergePorts(std::vector<TAlsaPort>& known, const std::vector<TAlsaPort>& now);
+
 class TAlsaDeviceObserver {
 public:
   void SetHandler(std::function<void()> handler);
