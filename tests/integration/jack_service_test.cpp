@@ -121,6 +121,17 @@ TEST_F(JackInputTest, StopHandsBackAPartlyFilledBufferAndDropsLaterInput) {
   EXPECT_EQ(FCollector.WaitFor(4, 0).size(), 3u);
 }
 
+TEST_F(JackInputTest, ClosingHandsBackEveryQueuedBufferAndStopsCallbacks) {
+  ASSERT_TRUE(FPeer->Ok("send src F0 01 02"));
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  FCollector.Detach();
+  FPort.reset();
+  EXPECT_TRUE(FCollector.AllHandedBack());
+  ASSERT_TRUE(FPeer->Ok("send src 90 3C 40"));
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_EQ(FCollector.WaitFor(4, 0), (Bytes{0xF0, 0x01, 0x02}));
+}
+
 class JackOutputTest : public JackTest {
 protected:
   void SetUp() override {
@@ -179,6 +190,13 @@ TEST_F(JackOutputTest, ResetCompletesEveryQueuedBufferAtOnce) {
   ASSERT_GE(received.size(), after.size());
   EXPECT_EQ(Bytes(received.end() - after.size(), received.end()), after);
   EXPECT_TRUE(FSender.WaitForCompletions(WaitMs));
+}
+
+TEST_F(JackOutputTest, ClosingCompletesEveryQueuedBuffer) {
+  for (int i = 0; i < 32; ++i)
+    ASSERT_EQ(FSender.SendLong(*FPort, SysEx(32 * 1024, uint8_t(i))), MidiOk);
+  FPort.reset();
+  EXPECT_EQ(FSender.Completed(), FSender.Sent());
 }
 
 } // namespace

@@ -94,6 +94,14 @@ std::vector<uint8_t> TInputCollector::WaitFor(size_t count, int timeoutMs) {
   return FBytes;
 }
 
+bool TInputCollector::AllHandedBack() {
+  std::lock_guard lock(FLock);
+  for (const TMidiBuffer& buffer : FBuffers)
+    if (buffer.Flags & MidiBufferInQueue)
+      return false;
+  return true;
+}
+
 int TInputCollector::Overflows() {
   std::lock_guard lock(FLock);
   return FOverflows;

@@ -33,6 +33,8 @@ public:
   void Detach();
   // Waits until count bytes arrived or timeoutMs passed; returns them all.
   std::vector<uint8_t> WaitFor(size_t count, int timeoutMs);
+  // No buffer is still queued with the service.
+  bool AllHandedBack();
   int Overflows();
   int LongErrors();
 
