@@ -14,8 +14,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);
   int count = 0;
   const bool found = parser.ParseLine(static_cast<int>(size % 50), text, count);
-  if (found != (count > 0) || count > static_cast<int>(size / 2) ||
-      parser.MsgBufSize() < static_cast<int>(size / 2) + 5)
+  const bool bufferTooSmall = size > 0 && parser.MsgBufSize() < static_cast<int>(size / 2) + 5;
+  if (found != (count > 0) || count > static_cast<int>(size / 2) || bufferTooSmall)
     std::abort();
   if (count == 0)
     return 0;
