@@ -102,6 +102,8 @@ void TMidiInput::DoOpen() {
       FBuffer = std::make_unique<TCircBuffer>(BufferCapacity);
   } catch (const std::bad_alloc&) {
     throw std::runtime_error(TextOutOfMemory);
+  } catch (const std::length_error&) {
+    throw std::runtime_error(TextOutOfMemory);
   }
   if (FNotifyWindow == nullptr) {
     FNotifyWindow = std::make_shared<TNotifyWindow>();

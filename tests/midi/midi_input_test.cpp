@@ -110,6 +110,21 @@ TEST_F(Input, LongBuffersOfDroppedEntriesGoBackIntoCirculation) {
   ASSERT_TRUE(FPoster.RunUntil([&] { return FEvents.size() >= 1024 && LongBytes() == last; }));
 }
 
+TEST_F(Input, AReceiveRingThatCannotBeAllocatedIsReportedAsOutOfMemory) {
+  FInput.BufferCapacity = -1;
+  FInput.SetDeviceID(0);
+  try {
+    FInput.Open();
+    FAIL() << "no exception";
+  } catch (const std::runtime_error& error) {
+    EXPECT_STREQ(error.what(), "Out of memory.");
+  }
+  EXPECT_TRUE(FInput.IsClosed());
+  FInput.BufferCapacity = 1024;
+  OpenInput();
+  EXPECT_TRUE(FInput.IsOpen());
+}
+
 TEST_F(Input, HandlersConsumeEntriesAndGetEventSkipsConsumedOnes) {
   std::vector<uint32_t> shorts;
   FInput.OnShortMessage = [&](TMidiInput&, uint32_t message) { shorts.push_back(message); };
