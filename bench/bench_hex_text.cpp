@@ -84,15 +84,36 @@ void BM_FormatHexLine(benchmark::State& state) {
 }
 BENCHMARK(BM_FormatHexLine)->Arg(-1)->Arg(32)->Unit(benchmark::kMillisecond);
 
-// The whole path into a line list, one new string per line. Freeing the list
-// afterwards is not part of receiving, so it happens outside the timed region.
+// The whole path into one text with a line break after every line: the same
+// output that `xxd -p` writes, for comparing the two side by side.
 void BM_AddLongMessageLines(benchmark::State& state) {
+  const auto dump = MakeBulkDump();
+  const int limit = static_cast<int>(state.range(0));
+  std::string text;
+  for (auto _ : state) {
+    text.clear();
+    AddLongMessageLines(dump.data(), static_cast<int>(dump.size()), limit,
+                        [&](std::string_view line) {
+                          text.append(line);
+                          text += '\n';
+                        },
+                        {});
+    benchmark::DoNotOptimize(text.data());
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * dump.size()));
+}
+BENCHMARK(BM_AddLongMessageLines)->Arg(-1)->Arg(32)->Unit(benchmark::kMillisecond);
+
+// Into a list that keeps every line as a string of its own, as the In box's line
+// store does: one allocation per line. Freeing the list afterwards is not part of
+// receiving, so it happens outside the timed region.
+void BM_AddLongMessageLinesToStringList(benchmark::State& state) {
   const auto dump = MakeBulkDump();
   const int limit = static_cast<int>(state.range(0));
   for (auto _ : state) {
     std::vector<std::string> lines;
     AddLongMessageLines(dump.data(), static_cast<int>(dump.size()), limit,
-                        [&](std::string&& line) { lines.push_back(std::move(line)); }, {});
+                        [&](std::string_view line) { lines.emplace_back(line); }, {});
     benchmark::DoNotOptimize(lines.data());
     state.PauseTiming();
     lines = {};
@@ -100,6 +121,6 @@ void BM_AddLongMessageLines(benchmark::State& state) {
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * dump.size()));
 }
-BENCHMARK(BM_AddLongMessageLines)->Arg(-1)->Arg(32)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_AddLongMessageLinesToStringList)->Arg(-1)->Arg(32)->Unit(benchmark::kMillisecond);
 
 } // namespace

@@ -22,7 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::vector<uint8_t> bytes(parser.MsgBuf(), parser.MsgBuf() + count);
   std::vector<uint8_t> again;
   AddLongMessageLines(bytes.data(), count, static_cast<int>(size % 7) - 1,
-                      [&](std::string&& line) {
+                      [&](std::string_view line) {
                         int n = 0;
                         if (!parser.ParseLine(0, line, n))
                           std::abort();

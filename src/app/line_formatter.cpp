@@ -66,10 +66,10 @@ bool AddLongMessageLines(const uint8_t* data, int length, int limit, const TAddL
                          const TShowStatus& showStatus) {
   return Guarded(showStatus, [&] {
     int remaining = length;
+    std::string text;
     while (remaining > 0) {
-      std::string text;
       FormatHexLine(data, remaining, limit, text);
-      addLine(std::move(text));
+      addLine(text);
     }
   });
 }
@@ -82,7 +82,7 @@ bool AddShortMessageLine(uint8_t status, uint8_t data1, uint8_t data2, int lengt
     const uint8_t bytes[3] = {status, data1, data2};
     std::string text;
     WriteHexBytes(bytes, length, text);
-    addLine(std::move(text));
+    addLine(text);
   });
 }
 

@@ -7,14 +7,17 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 
 #include "app/status_report.h"
 #include "midi/midi_records.h"
 
 namespace pelrow {
 
-// Receives each finished line (the In box's line list, or any other list).
-using TAddLine = std::function<void(std::string&& line)>;
+// Receives each finished line (the In box's line list, or any other list). The
+// view is valid only during the call: the formatter reuses one text buffer, so a
+// list that keeps lines copies them into storage of its own.
+using TAddLine = std::function<void(std::string_view line)>;
 
 // Bytes per line for long data: the threshold when splitting is on, else -1.
 int SplitThreshold(bool splitLongMessages, int splitLongMessagesThreshold);

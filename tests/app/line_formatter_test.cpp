@@ -17,7 +17,7 @@ using Lines = std::vector<std::string>;
 Lines Format(const std::vector<uint8_t>& bytes, int limit) {
   Lines lines;
   EXPECT_TRUE(AddLongMessageLines(bytes.data(), static_cast<int>(bytes.size()), limit,
-                                  [&](std::string&& line) { lines.push_back(std::move(line)); },
+                                  [&](std::string_view line) { lines.emplace_back(line); },
                                   {}));
   return lines;
 }
@@ -39,7 +39,7 @@ std::vector<size_t> LineByteCounts(const Lines& lines) {
 Lines ShortLine(uint8_t status, uint8_t data1, uint8_t data2, int length) {
   Lines lines;
   EXPECT_TRUE(AddShortMessageLine(status, data1, data2, length,
-                                  [&](std::string&& line) { lines.push_back(std::move(line)); },
+                                  [&](std::string_view line) { lines.emplace_back(line); },
                                   {}));
   return lines;
 }
@@ -56,7 +56,7 @@ TEST(LineFormatter, ShortMessagesGiveOneUpperCaseLine) {
 
 TEST(LineFormatter, ReceivedShortEventUsesItsMessageLength) {
   Lines lines;
-  const TAddLine add = [&](std::string&& line) { lines.push_back(std::move(line)); };
+  const TAddLine add = [&](std::string_view line) { lines.emplace_back(line); };
   // Packed as it arrives: status in bits 0-7, data bytes above.
   EXPECT_TRUE(AddShortMessageLine(*TMyMidiEvent::FromShort(0x7F3C90, 0), add, {}));
   EXPECT_TRUE(AddShortMessageLine(*TMyMidiEvent::FromShort(0x0005C0, 0), add, {}));
@@ -97,10 +97,10 @@ TEST(LineFormatter, FailureIsReportedAndEarlierLinesStay) {
   const auto bytes = SysEx(100);
   const bool ok = AddLongMessageLines(
       bytes.data(), 100, 32,
-      [&](std::string&& line) {
+      [&](std::string_view line) {
         if (lines.size() == 2)
           throw std::runtime_error("Out of memory");
-        lines.push_back(std::move(line));
+        lines.emplace_back(line);
       },
       [&](const std::string& text, TStatusSide side, TStatusKind kind, bool immediate) {
         EXPECT_EQ(side, TStatusSide::In);
