@@ -22,10 +22,15 @@ constexpr size_t InputBufferBytes = size_t(256) << 10;
 constexpr size_t OutputBufferBytes = size_t(64) << 10;
 constexpr size_t DecodeBytes = 256;
 
+constexpr const char* TextNoDevice = "there is no ALSA sequencer device (/dev/snd/seq)";
+constexpr const char* TextCannotOpen = "the ALSA sequencer cannot be opened: ";
+constexpr const char* TextNoDecoder = "the ALSA event decoder cannot be made";
+constexpr const char* TextNoReader = "the ALSA reader cannot be started";
+
 snd_seq_t* OpenHandle(int streams, int& client, std::string& failure) {
   snd_seq_t* handle = nullptr;
   if (const int error = snd_seq_open(&handle, "default", streams, SND_SEQ_NONBLOCK); error < 0) {
-    failure = std::string("the ALSA sequencer cannot be opened: ") + snd_strerror(error);
+    failure = TextCannotOpen + std::string(snd_strerror(error));
     return nullptr;
   }
   snd_seq_set_client_name(handle, TAlsaSequencer::ClientName);
@@ -37,7 +42,7 @@ snd_seq_t* OpenHandle(int streams, int& client, std::string& failure) {
 std::unique_ptr<TAlsaSequencer> TAlsaSequencer::Open(std::function<void()> announce,
                                                      std::string& failure) {
   if (access("/dev/snd/seq", R_OK | W_OK) != 0) {
-    failure = "there is no ALSA sequencer device (/dev/snd/seq)";
+    failure = TextNoDevice;
     return nullptr;
   }
   std::unique_ptr<TAlsaSequencer> seq(new TAlsaSequencer());
@@ -61,13 +66,13 @@ std::unique_ptr<TAlsaSequencer> TAlsaSequencer::Open(std::function<void()> annou
                            SND_SEQ_PORT_SYSTEM_ANNOUNCE) < 0)
     Trace("ALSA: no hot-plug notices (System Announce cannot be subscribed)");
   if (snd_midi_event_new(DecodeBytes, &seq->FDecoder) < 0) {
-    failure = "the ALSA event decoder cannot be made";
+    failure = TextNoDecoder;
     return nullptr;
   }
   snd_midi_event_no_status(seq->FDecoder, 1);
   seq->FStopFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   if (seq->FStopFd < 0) {
-    failure = "the ALSA reader cannot be started";
+    failure = TextNoReader;
     return nullptr;
   }
   TAlsaSequencer* self = seq.get();

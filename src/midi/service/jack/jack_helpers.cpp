@@ -7,8 +7,8 @@
 
 #include <jack/midiport.h>
 
-#include <cstring>
 #include <chrono>
+#include <cstring>
 #include <ctime>
 #include <vector>
 
@@ -21,8 +21,17 @@ constexpr size_t OutHeaderBytes = 2 * sizeof(uint32_t);
 // server that stopped calling us must not hang the program.
 constexpr auto CycleWaitLimit = std::chrono::milliseconds(500);
 
+constexpr const char* TextNoServer = "no JACK server is running";
+constexpr const char* TextRefused = "the JACK server refused the client";
+constexpr const char* TextNotActivated = "the JACK client could not be activated";
+
 void TraceJack(const char* text) { Trace(std::string("JACK: ") + text); }
 } // namespace
+
+void TJackClient::NotifyPortsChanged() {
+  if (FPortsChanged)
+    FPortsChanged();
+}
 
 std::unique_ptr<TJackClient> TJackClient::Open(const std::string& name,
                                                std::function<void()> portsChanged,
@@ -34,8 +43,7 @@ std::unique_ptr<TJackClient> TJackClient::Open(const std::string& name,
   jack_status_t status{};
   client->FClient = jack_client_open(name.c_str(), JackNoStartServer, &status);
   if (client->FClient == nullptr) {
-    failure = (status & JackServerFailed) ? "no JACK server is running"
-                                          : "the JACK server refused the client";
+    failure = (status & JackServerFailed) ? TextNoServer : TextRefused;
     return nullptr;
   }
   sem_init(&client->FInputArrived, 0, 0);
@@ -50,18 +58,14 @@ std::unique_ptr<TJackClient> TJackClient::Open(const std::string& name,
         auto* me = static_cast<TJackClient*>(arg);
         // Our own ports are never devices; opening one is no device change.
         jack_port_t* port = jack_port_by_id(me->FClient, id);
-        if (port != nullptr && jack_port_is_mine(me->FClient, port))
-          return;
-        if (me->FPortsChanged)
-          me->FPortsChanged();
+        if (port == nullptr || !jack_port_is_mine(me->FClient, port))
+          me->NotifyPortsChanged();
       },
       self);
   jack_set_port_rename_callback(
       self->FClient,
       [](jack_port_id_t, const char*, const char*, void* arg) {
-        auto* me = static_cast<TJackClient*>(arg);
-        if (me->FPortsChanged)
-          me->FPortsChanged();
+        static_cast<TJackClient*>(arg)->NotifyPortsChanged();
       },
       self);
   jack_on_info_shutdown(
@@ -70,12 +74,11 @@ std::unique_ptr<TJackClient> TJackClient::Open(const std::string& name,
         auto* me = static_cast<TJackClient*>(arg);
         me->FAlive = false;
         Trace(std::string("JACK: the server shut us down: ") + (reason ? reason : ""));
-        if (me->FPortsChanged)
-          me->FPortsChanged();
+        me->NotifyPortsChanged();
       },
       self);
   if (jack_activate(self->FClient) != 0) {
-    failure = "the JACK client could not be activated";
+    failure = TextNotActivated;
     return nullptr;
   }
   self->FService = std::thread([self] { self->ServiceLoop(); });

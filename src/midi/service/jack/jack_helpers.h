@@ -87,6 +87,7 @@ public:
 
 private:
   TJackClient() = default;
+  void NotifyPortsChanged();
   int Process(jack_nframes_t frames);
   void ReadInput(TJackInSlot& slot, jack_nframes_t frames, jack_nframes_t cycleStart);
   void WriteOutput(TJackOutSlot& slot, jack_nframes_t frames);
