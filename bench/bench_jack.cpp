@@ -3,6 +3,7 @@
 // that every byte arrived; the benchmark starts a dummy server when none runs.
 #ifdef PELROW_HAVE_JACK_TESTING
 
+#include "support/queued_poster.h"
 #include "midi/midi_input.h"
 #include "midi/midi_output.h"
 #include "midi/service/midi_service.h"
@@ -26,27 +27,6 @@ using Bytes = std::vector<uint8_t>;
 constexpr size_t BurstMessages = 1024; // 1 MB of 1 KB SysEx messages per iteration
 constexpr size_t MessageBytes = 1024;
 constexpr auto BurstLimit = std::chrono::seconds(60);
-
-class TBenchPoster final : public TUiPoster {
-public:
-  void Post(std::function<void()> work) override {
-    std::lock_guard lock(FLock);
-    FWork.push_back(std::move(work));
-  }
-  void RunPending() {
-    std::deque<std::function<void()>> work;
-    {
-      std::lock_guard lock(FLock);
-      work.swap(FWork);
-    }
-    for (auto& item : work)
-      item();
-  }
-
-private:
-  std::mutex FLock;
-  std::deque<std::function<void()>> FWork;
-};
 
 // Server, peer and service, or the reason why there are none.
 struct TJackBench {
@@ -82,7 +62,7 @@ void BM_JackSysExIn(benchmark::State& state) {
     state.SkipWithError(("no JACK: " + bench.Failure).c_str());
     return;
   }
-  TBenchPoster poster;
+  TQueuedPoster poster;
   TMidiInput input(*bench.Service, poster);
   input.SetDeviceID(bench.Find(testing::TPeerProcess::PortName("bench"), true));
   input.Open();

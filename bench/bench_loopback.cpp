@@ -2,6 +2,7 @@
 // service thread through the input's ring to GetEvent on the benchmark's thread,
 // which plays the UI thread (it sleeps until a data notice is posted, then drains
 // as the main window's data handler does) and also feeds the loopback input.
+#include "support/queued_poster.h"
 #include "midi/midi_input.h"
 #include "midi/service/loopback/loopback_service.h"
 
@@ -14,33 +15,6 @@
 
 namespace pelrow {
 namespace {
-
-// Posted work, run when the benchmark's thread waits for it.
-class TWaitingPoster final : public TUiPoster {
-public:
-  void Post(std::function<void()> work) override {
-    {
-      std::lock_guard<std::mutex> lock(FMutex);
-      FQueue.push_back(std::move(work));
-    }
-    FPosted.notify_one();
-  }
-  void WaitAndRun() {
-    std::vector<std::function<void()>> work;
-    {
-      std::unique_lock<std::mutex> lock(FMutex);
-      FPosted.wait(lock, [&] { return !FQueue.empty(); });
-      work.swap(FQueue);
-    }
-    for (auto& item : work)
-      item();
-  }
-
-private:
-  std::mutex FMutex;
-  std::condition_variable FPosted;
-  std::vector<std::function<void()>> FQueue;
-};
 
 struct TReceiveBench {
   TReceiveBench() {
@@ -59,7 +33,7 @@ struct TReceiveBench {
   void Feed(const std::vector<uint8_t>& bytes) { Service.InjectInput(LoopbackPortName, bytes); }
 
   TLoopbackMidiService Service;
-  TWaitingPoster Poster;
+  TQueuedPoster Poster;
   TMidiInput Input{Service, Poster};
   // Touched on the benchmark's thread only.
   size_t Messages = 0;
@@ -86,7 +60,7 @@ void BM_LoopbackShortMessages(benchmark::State& state) {
         bench.Feed(notes);
         sent += Batch;
       }
-      bench.Poster.WaitAndRun();
+      bench.Poster.WaitAndRunPending();
     }
     if (bench.Lost) {
       state.SkipWithError("messages were lost");
@@ -108,7 +82,7 @@ void BM_LoopbackSysEx(benchmark::State& state) {
     target += DumpBytes;
     bench.Feed(dump);
     while (bench.Bytes < target && !bench.Lost)
-      bench.Poster.WaitAndRun();
+      bench.Poster.WaitAndRunPending();
     if (bench.Lost) {
       state.SkipWithError("SysEx data was lost");
       break;

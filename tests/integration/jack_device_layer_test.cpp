@@ -1,6 +1,7 @@
 // The device layer over JACK under load: a UI thread that drains in a loop gets
 // every byte of a burst, because the backend keeps what the device layer has no
 // buffer for instead of dropping it.
+#include "support/queued_poster.h"
 #include "jack_fixture.h"
 #include "midi/midi_input.h"
 #include "midi/midi_output.h"
@@ -18,28 +19,6 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-// The UI thread's queue of posted work, run by the test's own loop.
-class TLoopPoster final : public TUiPoster {
-public:
-  void Post(std::function<void()> work) override {
-    std::lock_guard lock(FLock);
-    FWork.push_back(std::move(work));
-  }
-  void RunPending() {
-    std::deque<std::function<void()>> work;
-    {
-      std::lock_guard lock(FLock);
-      work.swap(FWork);
-    }
-    for (auto& item : work)
-      item();
-  }
-
-private:
-  std::mutex FLock;
-  std::deque<std::function<void()>> FWork;
-};
-
 void AppendEvent(const TMyMidiEvent& event, Bytes& bytes) {
   if (event.Length > 0) {
     bytes.insert(bytes.end(), event.Data.get(), event.Data.get() + event.Length);
@@ -53,7 +32,7 @@ TEST_F(JackTest, DeviceLayerReceivesATwoMegabyteBurstWithoutLoss) {
   ASSERT_TRUE(FPeer->Ok("open_out src"));
   const int index = WaitForInput(TPeerProcess::PortName("src"));
   ASSERT_GE(index, 0);
-  TLoopPoster poster;
+  TQueuedPoster poster;
   TMidiInput input(*FService, poster);
   int overflows = 0;
   input.OnOverflow = [&](TMidiInput&) { ++overflows; };

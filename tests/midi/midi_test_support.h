@@ -1,8 +1,8 @@
-// Test helpers for the MIDI tests: a UI thread stand-in that runs posted work when
-// the test asks, and byte patterns for SysEx.
+// Test helpers for the MIDI tests: waiting for other threads, and byte patterns
+// for SysEx.
 #pragma once
 
-#include "support/clock.h"
+#include "support/queued_poster.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -15,46 +15,7 @@
 
 namespace pelrow::test {
 
-// Collects posted work; the test's own thread plays the UI thread and runs it.
-class TQueuedPoster final : public TUiPoster {
-public:
-  void Post(std::function<void()> work) override {
-    {
-      std::lock_guard<std::mutex> lock(FMutex);
-      FQueue.push_back(std::move(work));
-    }
-    FPosted.notify_one();
-  }
-
-  // Runs posted work until done() holds. The limit only keeps a broken test from
-  // hanging; no test depends on how long the wait takes.
-  bool RunUntil(const std::function<bool()>& done,
-                std::chrono::milliseconds limit = std::chrono::seconds(20)) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-      std::function<void()> work;
-      {
-        std::unique_lock<std::mutex> lock(FMutex);
-        if (!FPosted.wait_until(lock, deadline, [&] { return !FQueue.empty(); }))
-          return done();
-        work = std::move(FQueue.front());
-        FQueue.pop_front();
-      }
-      work();
-    }
-    return true;
-  }
-
-  size_t Waiting() {
-    std::lock_guard<std::mutex> lock(FMutex);
-    return FQueue.size();
-  }
-
-private:
-  std::mutex FMutex;
-  std::condition_variable FPosted;
-  std::deque<std::function<void()>> FQueue;
-};
+using pelrow::TQueuedPoster;
 
 // Waits for a condition that another thread brings about (same limit rule).
 inline bool WaitFor(const std::function<bool()>& done,
