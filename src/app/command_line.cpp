@@ -32,18 +32,6 @@ std::string ReplacePlaceholder(std::string pattern, const std::string& text) {
   return pattern;
 }
 
-bool ParseBackend(std::string_view value, TMidiBackendChoice& backend) {
-  if (value == "alsa")
-    backend = TMidiBackendChoice::Alsa;
-  else if (value == "jack")
-    backend = TMidiBackendChoice::Jack;
-  else if (value == "loopback")
-    backend = TMidiBackendChoice::Loopback;
-  else
-    return false;
-  return true;
-}
-
 } // namespace
 
 TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
@@ -61,7 +49,7 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
       result.ShowVersion = true;
     } else if (a.starts_with(kMidiOption) || a == kMidiOption.substr(0, kMidiOption.size() - 1)) {
       const std::string value(a.substr(std::min(a.size(), kMidiOption.size())));
-      if (!ParseBackend(value, result.Backend) && result.Error.empty())
+      if (!MidiBackendFromName(value, result.Backend) && result.Error.empty())
         result.Error = ReplacePlaceholder(kBadMidiChoice, value);
     } else {
       result.FileNames.push_back(arg);

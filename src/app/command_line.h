@@ -3,15 +3,15 @@
 // into the Out box.
 #pragma once
 
+#include "midi/service/midi_backend_choice.h"
+
 #include <string>
 #include <vector>
 
 namespace pelrow {
 
-enum class TMidiBackendChoice { Automatic, Alsa, Jack, Loopback };
-
 struct TCommandLine {
-  TMidiBackendChoice Backend = TMidiBackendChoice::Automatic;
+  TMidiBackendKind Backend = TMidiBackendKind::Auto;
   bool ShowHelp = false;
   bool ShowVersion = false;
   std::vector<std::string> FileNames;

@@ -11,7 +11,7 @@ using Args = std::vector<std::string>;
 TEST(CommandLine, OptionsAreTakenOutAndTheRestAreFileNamesInOrder) {
   const TCommandLine c =
       ParseCommandLine({"a.syx", "--midi=jack", "b c.txt", "--version", "-x", "--help", "d.mid"});
-  EXPECT_EQ(c.Backend, TMidiBackendChoice::Jack);
+  EXPECT_EQ(c.Backend, TMidiBackendKind::Jack);
   EXPECT_TRUE(c.ShowHelp);
   EXPECT_TRUE(c.ShowVersion);
   EXPECT_EQ(c.FileNames, (Args{"a.syx", "b c.txt", "-x", "d.mid"}));
@@ -19,17 +19,17 @@ TEST(CommandLine, OptionsAreTakenOutAndTheRestAreFileNamesInOrder) {
 }
 
 TEST(CommandLine, EachBackendChoiceIsRecognisedAndTheLastOneWins) {
-  EXPECT_EQ(ParseCommandLine({}).Backend, TMidiBackendChoice::Automatic);
-  EXPECT_EQ(ParseCommandLine({"--midi=alsa"}).Backend, TMidiBackendChoice::Alsa);
-  EXPECT_EQ(ParseCommandLine({"--midi=loopback"}).Backend, TMidiBackendChoice::Loopback);
-  EXPECT_EQ(ParseCommandLine({"--midi=alsa", "--midi=jack"}).Backend, TMidiBackendChoice::Jack);
+  EXPECT_EQ(ParseCommandLine({}).Backend, TMidiBackendKind::Auto);
+  EXPECT_EQ(ParseCommandLine({"--midi=alsa"}).Backend, TMidiBackendKind::Alsa);
+  EXPECT_EQ(ParseCommandLine({"--midi=loopback"}).Backend, TMidiBackendKind::Loopback);
+  EXPECT_EQ(ParseCommandLine({"--midi=alsa", "--midi=jack"}).Backend, TMidiBackendKind::Jack);
 }
 
 TEST(CommandLine, MalformedBackendChoiceIsReportedNotTakenAsAFile) {
   for (const std::string arg : {"--midi=ALSA", "--midi=", "--midi", "--midi=coremidi"}) {
     const TCommandLine c = ParseCommandLine({arg, "x.syx"});
     EXPECT_NE(c.Error, "") << arg;
-    EXPECT_EQ(c.Backend, TMidiBackendChoice::Automatic) << arg;
+    EXPECT_EQ(c.Backend, TMidiBackendKind::Auto) << arg;
     EXPECT_EQ(c.FileNames, Args{"x.syx"}) << arg;
   }
   EXPECT_NE(ParseCommandLine({"--midi=coremidi"}).Error.find("\"coremidi\""), std::string::npos);
@@ -38,7 +38,7 @@ TEST(CommandLine, MalformedBackendChoiceIsReportedNotTakenAsAFile) {
 TEST(CommandLine, DoubleDashMakesLaterOptionsFileNames) {
   const TCommandLine c = ParseCommandLine({"--", "--help", "--midi=jack", "--"});
   EXPECT_FALSE(c.ShowHelp);
-  EXPECT_EQ(c.Backend, TMidiBackendChoice::Automatic);
+  EXPECT_EQ(c.Backend, TMidiBackendKind::Auto);
   EXPECT_EQ(c.FileNames, (Args{"--help", "--midi=jack", "--"}));
 }
 

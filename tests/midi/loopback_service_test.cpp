@@ -180,19 +180,6 @@ struct TFakePlatform {
   }
 };
 
-TEST(MidiBackendChoice, TheLastMidiArgumentCountsAndIsTakenOutOfTheArguments) {
-  std::vector<std::string> args = {"--midi=jack", "song.syx", "--midi=loopback"};
-  TMidiBackendKind kind = TMidiBackendKind::Auto;
-  std::string error;
-  TakeMidiBackendArgument(args, kind, error);
-  EXPECT_EQ(kind, TMidiBackendKind::Loopback);
-  EXPECT_EQ(args, std::vector<std::string>{"song.syx"});
-  args = {"--midi=oss"};
-  TakeMidiBackendArgument(args, kind, error);
-  EXPECT_EQ(kind, TMidiBackendKind::Auto);
-  EXPECT_EQ(error, "Unknown MIDI system \"oss\" (use --midi=alsa, --midi=jack or --midi=loopback)");
-}
-
 TEST(MidiBackendChoice, AutoPrefersTheSequencerThenJackAndAlwaysListsLoopbackLast) {
   TFakePlatform platform;
   platform.Sequencer = true;

@@ -63,7 +63,9 @@ int main(int argc, char* argv[]) {
   QApplication app(argc, argv); // takes Qt's own options out of argv
   QApplication::setApplicationDisplayName(QString::fromStdString(ProgramName()));
   // Qt's options are gone now, so every remaining non-option is a file name.
-  TPelrowStartup startup{ParseCommandLine({argv + 1, argv + argc}).FileNames, commandLine.Backend};
+  TMidiServiceSetup midi = CreateMidiService(commandLine.Backend, PlatformMidiBackends());
+  TPelrowStartup startup{ParseCommandLine({argv + 1, argv + argc}).FileNames,
+                         std::move(midi.Service), std::move(midi.Messages)};
   TPelrowForm form(std::move(startup));
   form.show();
   if (Set(kScreenshotVariable))

@@ -1,6 +1,7 @@
 // The main window: layout, menus, start-up, shutdown, status line and logs.
 #include "app/qt/pelrow_form.h"
 
+#include "app/hex_notation.h"
 #include "app/main_menu.h"
 #include "app/qt/status_bar.h"
 #include "app/status_line.h"
@@ -34,10 +35,6 @@ constexpr const char* kSendCaption = "Send (F4)";
 constexpr const char* kClearOutCaption = "Clear Out";
 constexpr const char* kClearInCaption = "Clear In";
 constexpr const char* kBulkDumpHeading = "Receiving bulk dump";
-constexpr const char* kDefaultOutText = "// type here MIDI messages in hex\r\n"
-                                        "// notation, or use the File menu\r\n"
-                                        "// to open a .syx or .txt file.\r\n";
-
 // Sizes of the window as designed; the stored placement replaces the window size.
 constexpr int kClientWidth = 488;
 constexpr int kClientHeight = 263;
@@ -380,11 +377,13 @@ void TPelrowForm::FormShow() {
 
 void TPelrowForm::WMAfterShow() {
   repaint();
+  for (const std::string& message : FStartup.MidiMessages)
+    ShowStatus(message, TStatusSide::Out, TStatusKind::Plain, false);
   LoadStoredDevices();
   if (!FStartup.FileNames.empty())
     OpenFileList(FStartup.FileNames);
   if (SXOutput->Lines().Count() == 0)
-    SXOutput->AppendText(kDefaultOutText);
+    SXOutput->AppendText(DefaultOutBoxText);
 }
 
 void TPelrowForm::closeEvent(QCloseEvent* event) {

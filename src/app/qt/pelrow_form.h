@@ -10,6 +10,7 @@
 #include <QMainWindow>
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -32,7 +33,10 @@ using TErrorBox = std::function<void(const std::string& text)>;
 
 struct TPelrowStartup {
   std::vector<std::string> FileNames; // from the command line, in order
-  TMidiBackendChoice Backend = TMidiBackendChoice::Automatic;
+  // The MIDI system chosen at start-up, for the device menus; none where a window
+  // is made without MIDI (tests).
+  std::shared_ptr<TMidiService> MidiService;
+  std::vector<std::string> MidiMessages; // what the user is told about that choice
 };
 
 class TPelrowForm : public QMainWindow {

@@ -7,9 +7,6 @@
 namespace pelrow {
 
 namespace {
-constexpr const char* ArgumentPrefix = "--midi=";
-constexpr const char* TextUnknownBackend =
-    "Unknown MIDI system \"%s\" (use --midi=alsa, --midi=jack or --midi=loopback)";
 constexpr const char* TextBackendFailed = "Cannot use %s: %s";
 constexpr const char* TextBackendMissing = "this build has no support for it";
 constexpr const char* TextNoPlatformMidi =
@@ -27,28 +24,16 @@ std::unique_ptr<TMidiService> TryBackend(const char* name, const TMidiServiceFac
 }
 } // namespace
 
-void TakeMidiBackendArgument(std::vector<std::string>& args, TMidiBackendKind& kind,
-                             std::string& error) {
-  static const std::string prefix = ArgumentPrefix;
-  for (auto arg = args.begin(); arg != args.end();) {
-    if (arg->compare(0, prefix.size(), prefix) != 0) {
-      ++arg;
-      continue;
-    }
-    const std::string value = arg->substr(prefix.size());
-    arg = args.erase(arg);
-    error.clear();
-    if (value == "alsa")
-      kind = TMidiBackendKind::Alsa;
-    else if (value == "jack")
-      kind = TMidiBackendKind::Jack;
-    else if (value == "loopback")
-      kind = TMidiBackendKind::Loopback;
-    else {
-      kind = TMidiBackendKind::Auto;
-      error = FormatText(TextUnknownBackend, value);
-    }
-  }
+bool MidiBackendFromName(std::string_view name, TMidiBackendKind& kind) {
+  if (name == "alsa")
+    kind = TMidiBackendKind::Alsa;
+  else if (name == "jack")
+    kind = TMidiBackendKind::Jack;
+  else if (name == "loopback")
+    kind = TMidiBackendKind::Loopback;
+  else
+    return false;
+  return true;
 }
 
 TMidiServiceSetup CreateMidiService(TMidiBackendKind kind, const TMidiBackendFactories& factories) {

@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace pelrow {
@@ -16,10 +17,9 @@ class TLoopbackMidiService;
 
 enum class TMidiBackendKind { Auto, Alsa, Jack, Loopback };
 
-// Takes every "--midi=..." out of args (the last one counts). An unknown name
-// leaves kind at Auto and sets error.
-void TakeMidiBackendArgument(std::vector<std::string>& args, TMidiBackendKind& kind,
-                             std::string& error);
+// The backend named on the command line ("alsa", "jack" or "loopback"); false
+// for any other name, leaving kind alone.
+bool MidiBackendFromName(std::string_view name, TMidiBackendKind& kind);
 
 using TMidiServiceFactory = std::function<std::unique_ptr<TMidiService>(std::string& failure)>;
 

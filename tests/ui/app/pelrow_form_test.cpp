@@ -42,8 +42,10 @@ protected:
   void SetUp() override { App(); }
 
   // A shown window whose deferred start-up has run.
-  std::unique_ptr<TRecordingForm> Start(std::vector<std::string> files = {}) {
-    auto form = std::make_unique<TRecordingForm>(TPelrowStartup{std::move(files)});
+  std::unique_ptr<TRecordingForm> Start(std::vector<std::string> files = {},
+                                        std::vector<std::string> midiMessages = {}) {
+    auto form = std::make_unique<TRecordingForm>(
+        TPelrowStartup{std::move(files), nullptr, std::move(midiMessages)});
     form->SetErrorBox([this](const std::string& text) { ErrorBoxes.push_back(text); });
     form->resize(800, 600);
     form->show();
@@ -173,6 +175,11 @@ TEST_F(PelrowForm, OnlyTheLastCommandLineFileIsOpened) {
   EXPECT_EQ(form->Loaded, std::vector<std::string>{"last file.mid"});
   auto plain = Start();
   EXPECT_TRUE(plain->Loaded.empty());
+}
+
+TEST_F(PelrowForm, TheMidiSystemChosenAtStartIsReportedInTheOutLog) {
+  auto form = Start({}, {"MIDI system: JACK"});
+  EXPECT_EQ(LinesOf(form->LogOut), std::vector<std::string>{"MIDI system: JACK"});
 }
 
 // Opens the context menu on box as a right click would and returns the state of
