@@ -175,5 +175,37 @@ void BM_EditorTypeAtEnd(benchmark::State& state) {
 }
 BENCHMARK(BM_EditorTypeAtEnd)->Unit(benchmark::kMicrosecond);
 
+// Typing at the end of one 10 MB line, the size a received bulk dump reaches when
+// long messages are not split: each character must cost the same as in a short line.
+void BM_EditorTypeInLongLine(benchmark::State& state) {
+  constexpr size_t LongLineBytes = 10u << 20;
+  BenchApplication();
+  static TVeskMemo* memo = [] {
+    auto* made = new TVeskMemo;
+    made->resize(800, ScreenLines * made->LineHeight() + 2 * made->frameWidth());
+    std::string line;
+    line.reserve(LongLineBytes + 96);
+    for (int number = 0; line.size() < LongLineBytes; ++number) {
+      if (!line.empty())
+        line += ' ';
+      line += HexLine(number);
+    }
+    made->Lines().Add(std::move(line));
+    made->MoveCaret(made->Lines().LineLength(0), 0, true, false);
+    return made;
+  }();
+  QKeyEvent press(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, QStringLiteral("a"));
+  QKeyEvent backspace(QEvent::KeyPress, Qt::Key_Backspace, Qt::NoModifier);
+  for (auto _ : state) {
+    QApplication::sendEvent(memo, &press);
+    // Keep the line at its length from one iteration to the next.
+    state.PauseTiming();
+    QApplication::sendEvent(memo, &backspace);
+    state.ResumeTiming();
+  }
+  state.counters["line_length"] = memo->Lines().LineLength(0);
+}
+BENCHMARK(BM_EditorTypeInLongLine)->Unit(benchmark::kMillisecond);
+
 } // namespace
 } // namespace pelrow

@@ -41,28 +41,40 @@ void TVKEditModel::SetClipboard(std::shared_ptr<TVKClipboard> clipboard) {
     FClipboard = std::move(clipboard);
 }
 
+void TVKEditModel::SetTabWidth(int width) {
+  FTabWidth = width < 1 ? 1 : width;
+  FColumnMark = {};
+}
+
 // --- Line store notifications ---------------------------------------------------------
 
 void TVKEditModel::LinesChanging(TVKStrings&) {
   FView->ViewLinesChanging();
 }
 
-void TVKEditModel::LinesChangeEnded(TVKStrings&) {
+void TVKEditModel::LinesChangeEnded(TVKStrings& sender) {
+  // Whoever hears of the change may read the caret's line, so the caret and selection
+  // are brought inside the changed text before the view is told.
+  const int first = sender.FirstChanged();
+  if (first < 0 && first != TVKStrings::NothingChanged)
+    ResetState();
+  else if (first != TVKStrings::NothingChanged)
+    FitStateToText();
   FView->ViewLinesChangeEnded();
 }
 
 void TVKEditModel::LinesChanged(TVKStrings&, int first, int last) {
   if (first < 0) {
-    FCaret = {};
-    EndSelection();
-    FUndo.Clear();
     FView->ViewReset();
     FView->ViewRepaintAll();
     return;
   }
-  // The program may shorten the text under the caret; keep every position inside it.
-  ClampState();
   FView->ViewLinesChanged(first, last);
+}
+
+void TVKEditModel::TextChanging(TVKStrings&, int line, int col) {
+  if (FColumnMark.Line > line || (FColumnMark.Line == line && FColumnMark.Col > col))
+    FColumnMark = {};
 }
 
 void TVKEditModel::MaxLineLengthChanged(TVKStrings&, int maxLineLength) {
@@ -95,17 +107,34 @@ bool TVKEditModel::InSelection(TVKPos pos) const {
 }
 
 int TVKEditModel::CaretDisplayCol() const {
-  if (FCaret.Line >= FLines.Count())
+  if (FCaret.Line < 0 || FCaret.Line >= FLines.Count())
     return FCaret.Col;
-  return DisplayColumn(FLines[FCaret.Line], FCaret.Col, FTabWidth);
+  const std::string_view text = FLines[FCaret.Line];
+  const int col = std::min(FCaret.Col, static_cast<int>(text.size()));
+  const TColumnMark mark = FColumnMark;
+  int display = 0;
+  if (mark.Line == FCaret.Line && col >= mark.Col) {
+    display = DisplayColumnFrom(text, mark.Col, mark.Display, col, FTabWidth);
+  } else if (mark.Line == FCaret.Line && mark.Col - col < col &&
+             text.substr(static_cast<size_t>(col), static_cast<size_t>(mark.Col - col))
+                     .find('\t') == std::string_view::npos) {
+    // Back over characters one column wide each.
+    display = mark.Display - (mark.Col - col);
+  } else {
+    display = DisplayColumn(text, col, FTabWidth);
+  }
+  FColumnMark = {FCaret.Line, col, display};
+  return display + (FCaret.Col - col);
 }
 
 void TVKEditModel::PlaceCaret(TVKPos pos) {
   const TVKPos old = FCaret;
   pos.Col = std::max(0, pos.Col);
   pos.Line = std::clamp(pos.Line, 0, std::max(0, FLines.Count() - 1));
-  if (!FAllowCaretInWhiteSpace)
-    pos.Col = FLines.Empty() ? 0 : std::min(pos.Col, LineLength(pos.Line));
+  if (FLines.Empty())
+    pos.Col = 0;
+  else if (!FAllowCaretInWhiteSpace)
+    pos.Col = std::min(pos.Col, LineLength(pos.Line));
   FCaret = pos;
   if (!FSelAvail)
     FSelStart = FCaret;
@@ -123,8 +152,16 @@ void TVKEditModel::EndSelection() {
   FAnchor = {-1, -1};
 }
 
-void TVKEditModel::ClampState() {
-  if (FLines.Empty()) {
+void TVKEditModel::ResetState() {
+  FCaret = {};
+  EndSelection();
+  FUndo.Clear();
+}
+
+void TVKEditModel::FitStateToText() {
+  // The program may shorten the text under the caret. An emptied text has no blanks
+  // for the caret to stand in, even where it may stand beyond a line's end.
+  if (TextEmpty()) {
     FCaret = {};
     EndSelection();
     return;
@@ -247,17 +284,12 @@ void TVKEditModel::RecordUndo(TVKUndoKind kind, const std::string& text) {
   FUndo.Record(kind, text, State());
 }
 
-void TVKEditModel::EnsureLine() {
+void TVKEditModel::AddLineIfEmpty() {
   if (FLines.Empty())
     FLines.Add(std::string());
 }
 
-void TVKEditModel::PadLineTo(int line, int col) {
-  if (col > LineLength(line))
-    FLines.Put(line, FLines[line] + std::string(static_cast<size_t>(col - LineLength(line)), ' '));
-}
-
-TVKPos TVKEditModel::EndOfText(TVKPos from, std::string_view text) {
+TVKPos TVKEditModel::EndOfInsertedText(TVKPos from, std::string_view text) {
   const std::vector<std::string> pieces = SplitInsertedText(text);
   const int lastLength = static_cast<int>(pieces.back().size());
   if (pieces.size() == 1)
@@ -265,6 +297,8 @@ TVKPos TVKEditModel::EndOfText(TVKPos from, std::string_view text) {
   return {lastLength, from.Line + static_cast<int>(pieces.size()) - 1};
 }
 
+// Lines are changed in place: an edit in a line of many megabytes moves only what
+// follows the edit within that line, never a copy of the whole line.
 void TVKEditModel::RemoveRange(TVKPos from, TVKPos to) {
   if (FLines.Empty())
     return;
@@ -272,13 +306,33 @@ void TVKEditModel::RemoveRange(TVKPos from, TVKPos to) {
   to = Clamp(to);
   if (to < from)
     std::swap(from, to);
-  FLines.BeginUpdate();
-  const std::string& first = FLines[from.Line];
-  std::string joined = first.substr(0, static_cast<size_t>(from.Col)) +
-                       FLines[to.Line].substr(static_cast<size_t>(to.Col));
-  FLines.Put(from.Line, std::move(joined));
+  const TVKUpdateBracket bracket(FLines);
+  if (from.Line == to.Line) {
+    FLines.EraseInLine(from.Line, from.Col, to.Col - from.Col);
+    return;
+  }
+  FLines.EraseInLine(from.Line, from.Col, LineLength(from.Line) - from.Col);
+  FLines.InsertInLine(from.Line, from.Col,
+                      std::string_view(FLines[to.Line]).substr(static_cast<size_t>(to.Col)));
   FLines.DeleteLines(from.Line + 1, to.Line - from.Line);
-  FLines.EndUpdate();
+}
+
+TVKPos TVKEditModel::InsertAt(TVKPos at, std::string_view text) {
+  std::vector<std::string> pieces = SplitInsertedText(text);
+  const TVKUpdateBracket bracket(FLines);
+  if (pieces.size() == 1) {
+    FLines.InsertInLine(at.Line, at.Col, pieces.front());
+    return {at.Col + static_cast<int>(pieces.front().size()), at.Line};
+  }
+  const TVKPos end{static_cast<int>(pieces.back().size()),
+                   at.Line + static_cast<int>(pieces.size()) - 1};
+  // The line's former tail follows the last piece.
+  pieces.back() += std::string_view(FLines[at.Line]).substr(static_cast<size_t>(at.Col));
+  FLines.EraseInLine(at.Line, at.Col, LineLength(at.Line) - at.Col);
+  FLines.InsertInLine(at.Line, at.Col, pieces.front());
+  pieces.erase(pieces.begin());
+  FLines.InsertLines(at.Line + 1, std::move(pieces));
+  return end;
 }
 
 void TVKEditModel::DeleteSelectedText(bool record) {
@@ -289,12 +343,13 @@ void TVKEditModel::DeleteSelectedText(bool record) {
   const std::string removed = SelText();
   const TVKPos start = FSelStart;
   const TVKPos end = FSelEnd;
-  FLines.BeginUpdate();
-  RemoveRange(start, end);
-  FSelAvail = false;
-  PlaceCaret(start);
-  EndSelection();
-  FLines.EndUpdate();
+  {
+    const TVKUpdateBracket bracket(FLines);
+    RemoveRange(start, end);
+    FSelAvail = false;
+    PlaceCaret(start);
+    EndSelection();
+  }
   if (record)
     RecordUndo(TVKUndoKind::ukDeleted, removed);
   FView->ViewRepaintAll();
@@ -303,48 +358,37 @@ void TVKEditModel::DeleteSelectedText(bool record) {
 void TVKEditModel::InsertText(std::string_view text, int col, int line, bool record, bool select) {
   if (text.empty())
     return;
-  FLines.BeginUpdate();
-  EnsureLine();
-  line = std::max(0, line);
-  if (line >= FLines.Count()) {
-    line = FLines.Count() - 1;
-    col = LineLength(line);
-  }
-  col = std::max(0, col);
-  if (col > LineLength(line)) {
-    if (FAllowCaretInWhiteSpace)
-      PadLineTo(line, col);
-    else
+  std::string padded;
+  {
+    const TVKUpdateBracket bracket(FLines);
+    AddLineIfEmpty();
+    line = std::max(0, line);
+    if (line >= FLines.Count()) {
+      line = FLines.Count() - 1;
       col = LineLength(line);
-  }
-  PlaceCaret({col, line});
-  if (record)
-    BeginUndoStep();
-
-  std::vector<std::string> pieces = SplitInsertedText(text);
-  const std::string& current = FLines[line];
-  const std::string head = current.substr(0, static_cast<size_t>(col));
-  const std::string tail = current.substr(static_cast<size_t>(col));
-  const TVKPos start{col, line};
-  TVKPos end;
-  if (pieces.size() == 1) {
-    FLines.Put(line, head + pieces.front() + tail);
-    end = {col + static_cast<int>(pieces.front().size()), line};
-  } else {
-    end = {static_cast<int>(pieces.back().size()), line + static_cast<int>(pieces.size()) - 1};
-    FLines.Put(line, head + pieces.front());
-    pieces.back() += tail;
-    pieces.erase(pieces.begin());
-    FLines.InsertLines(line + 1, std::move(pieces));
-  }
-  if (select) {
-    SetSelection(start.Col, start.Line, end.Col, end.Line);
-    FAnchor = start;
-    PlaceCaret(end);
-  } else {
+    }
+    col = std::max(0, col);
+    const int length = LineLength(line);
+    if (col > length) {
+      // The blanks up to the column go in with the text, so that undo takes them too.
+      if (FAllowCaretInWhiteSpace) {
+        padded.assign(static_cast<size_t>(col - length), ' ');
+        padded += text;
+        text = padded;
+      }
+      col = length;
+    }
+    PlaceCaret({col, line});
+    if (record)
+      BeginUndoStep();
+    const TVKPos start{col, line};
+    const TVKPos end = InsertAt(start, text);
+    if (select) {
+      SetSelection(start.Col, start.Line, end.Col, end.Line);
+      FAnchor = start;
+    }
     PlaceCaret(end);
   }
-  FLines.EndUpdate();
   if (record)
     RecordUndo(TVKUndoKind::ukInserted, std::string(text));
   FView->ViewScrollCaretIntoView();
@@ -352,11 +396,12 @@ void TVKEditModel::InsertText(std::string_view text, int col, int line, bool rec
 }
 
 void TVKEditModel::AppendText(std::string_view text) {
-  FLines.BeginUpdate();
-  EnsureLine();
-  const int last = FLines.Count() - 1;
-  InsertText(text, LineLength(last), last, false, false);
-  FLines.EndUpdate();
+  {
+    const TVKUpdateBracket bracket(FLines);
+    AddLineIfEmpty();
+    const int last = FLines.Count() - 1;
+    InsertText(text, LineLength(last), last, false, false);
+  }
   ClearUndo();
 }
 
@@ -388,39 +433,45 @@ void TVKEditModel::TypeChar(char c) {
   if (FReadOnly || ((code < 32 || code == 127) && c != '\t'))
     return;
   DeleteSelectedText(true);
-  FLines.BeginUpdate();
-  EnsureLine();
-  FCaret = Clamp(FCaret, FAllowCaretInWhiteSpace);
-  BeginUndoStep();
-  if (FCaret.Col > LineLength(FCaret.Line)) {
-    if (FAllowCaretInWhiteSpace)
-      PadLineTo(FCaret.Line, FCaret.Col);
-    else
+  std::string typed(1, c);
+  {
+    const TVKUpdateBracket bracket(FLines);
+    AddLineIfEmpty();
+    FCaret = Clamp(FCaret, FAllowCaretInWhiteSpace);
+    const int length = LineLength(FCaret.Line);
+    if (FCaret.Col > length) {
+      // The blanks up to the caret are typed with the character, so undo takes them too.
+      if (FAllowCaretInWhiteSpace)
+        typed.insert(0, static_cast<size_t>(FCaret.Col - length), ' ');
       PlaceCaret(LineEnd(FCaret.Line));
+    }
+    BeginUndoStep();
+    FLines.InsertInLine(FCaret.Line, FCaret.Col, typed);
+    PlaceCaret({FCaret.Col + static_cast<int>(typed.size()), FCaret.Line});
   }
-  std::string line = FLines[FCaret.Line];
-  line.insert(static_cast<size_t>(FCaret.Col), 1, c);
-  FLines.Put(FCaret.Line, std::move(line));
-  PlaceCaret({FCaret.Col + 1, FCaret.Line});
-  FLines.EndUpdate();
-  RecordUndo(TVKUndoKind::ukTyped, std::string(1, c));
+  RecordUndo(TVKUndoKind::ukTyped, typed);
 }
 
 void TVKEditModel::KeyEnter() {
   if (FReadOnly)
     return;
   DeleteSelectedText(true);
-  FLines.BeginUpdate();
-  EnsureLine();
-  FCaret = Clamp(FCaret, FAllowCaretInWhiteSpace);
-  BeginUndoStep();
-  const std::string& current = FLines[FCaret.Line];
-  const size_t cut = std::min(static_cast<size_t>(FCaret.Col), current.size());
-  std::string tail = current.substr(cut);
-  FLines.Put(FCaret.Line, current.substr(0, cut));
-  FLines.Insert(FCaret.Line + 1, std::move(tail));
-  PlaceCaret({0, FCaret.Line + 1});
-  FLines.EndUpdate();
+  {
+    const TVKUpdateBracket bracket(FLines);
+    AddLineIfEmpty();
+    FCaret = Clamp(FCaret, FAllowCaretInWhiteSpace);
+    // Beyond the line's end the break goes at the end: no blanks are invented, so
+    // redoing it gives the same text.
+    if (FCaret.Col > LineLength(FCaret.Line))
+      PlaceCaret(LineEnd(FCaret.Line));
+    BeginUndoStep();
+    const int line = FCaret.Line;
+    const int cut = FCaret.Col;
+    std::string tail = FLines[line].substr(static_cast<size_t>(cut));
+    FLines.EraseInLine(line, cut, static_cast<int>(tail.size()));
+    FLines.Insert(line + 1, std::move(tail));
+    PlaceCaret({0, line + 1});
+  }
   RecordUndo(TVKUndoKind::ukTyped, LineBreak);
 }
 
@@ -445,16 +496,13 @@ void TVKEditModel::KeyDelete(bool shift) {
     PlaceCaret({length, line});
     BeginUndoStep();
     RecordUndo(TVKUndoKind::ukDeleted, LineBreak);
-    FLines.BeginUpdate();
-    FLines.Put(line, FLines[line] + FLines[line + 1]);
+    const TVKUpdateBracket bracket(FLines);
+    FLines.InsertInLine(line, length, FLines[line + 1]);
     FLines.Delete(line + 1);
-    FLines.EndUpdate();
   } else {
     BeginUndoStep();
-    std::string text = FLines[line];
-    RecordUndo(TVKUndoKind::ukDeleted, text.substr(static_cast<size_t>(FCaret.Col), 1));
-    text.erase(static_cast<size_t>(FCaret.Col), 1);
-    FLines.Put(line, std::move(text));
+    RecordUndo(TVKUndoKind::ukDeleted, std::string(1, FLines[line][FCaret.Col]));
+    FLines.EraseInLine(line, FCaret.Col, 1);
   }
 }
 
@@ -470,22 +518,26 @@ void TVKEditModel::KeyBackspace() {
     return;
   if (FCaret.Col > LineLength(FCaret.Line))
     PlaceCaret(LineEnd(FCaret.Line));
-  BeginUndoStep();
+  // From blanks beyond an empty first line the caret comes to 0,0: nothing to remove.
   const int line = FCaret.Line;
   if (FCaret.Col > 0) {
+    BeginUndoStep();
     const int col = FCaret.Col - 1;
-    std::string text = FLines[line];
-    PlaceCaret({col, line});
-    RecordUndo(TVKUndoKind::ukDeleted, text.substr(static_cast<size_t>(col), 1));
-    text.erase(static_cast<size_t>(col), 1);
-    FLines.Put(line, std::move(text));
-  } else {
-    FLines.BeginUpdate();
-    const std::string removed = FLines[line];
-    FLines.Delete(line);
-    PlaceCaret(LineEnd(line - 1));
-    FLines.Put(line - 1, FLines[line - 1] + removed);
-    FLines.EndUpdate();
+    const std::string removed(1, FLines[line][col]);
+    {
+      const TVKUpdateBracket bracket(FLines);
+      PlaceCaret({col, line});
+      FLines.EraseInLine(line, col, 1);
+    }
+    RecordUndo(TVKUndoKind::ukDeleted, removed);
+  } else if (line > 0) {
+    BeginUndoStep();
+    {
+      const TVKUpdateBracket bracket(FLines);
+      PlaceCaret(LineEnd(line - 1));
+      FLines.InsertInLine(line - 1, LineLength(line - 1), FLines[line]);
+      FLines.Delete(line);
+    }
     RecordUndo(TVKUndoKind::ukDeleted, LineBreak);
   }
 }
@@ -599,7 +651,7 @@ void TVKEditModel::Undo() {
     // The text went in at the caret of the before state (a drop keeps the dragged
     // selection elsewhere, so the selection start does not mark the insertion).
     const TVKPos from{undone.Before.CaretCol, undone.Before.CaretLine};
-    RemoveRange(from, EndOfText(from, undone.Text));
+    RemoveRange(from, EndOfInsertedText(from, undone.Text));
   }
   RestoreState(undone.Before);
 }
@@ -614,7 +666,7 @@ void TVKEditModel::Redo() {
   if (redone.Kind == TVKUndoKind::ukDeleted) {
     // A deletion leaves the caret where the removed text began (Backspace included).
     const TVKPos from{redone.After.CaretCol, redone.After.CaretLine};
-    RemoveRange(from, EndOfText(from, redone.Text));
+    RemoveRange(from, EndOfInsertedText(from, redone.Text));
   } else {
     InsertText(redone.Text, redone.Before.CaretCol, redone.Before.CaretLine, false, false);
   }

@@ -64,7 +64,7 @@ public:
   int UndoSize() const { return FUndo.Size(); }
   void SetUndoSize(int size) { FUndo.Resize(size); }
   int TabWidth() const { return FTabWidth; }
-  void SetTabWidth(int width) { FTabWidth = width < 1 ? 1 : width; }
+  void SetTabWidth(int width);
 
   // Caret, selection and anchor.
   TVKPos Caret() const { return FCaret; }
@@ -77,7 +77,8 @@ public:
   std::string SelText() const;
   TVKEditState State() const;
   bool InSelection(TVKPos pos) const;
-  // Display column of the caret.
+  // Display column of the caret. Only the characters between the caret and where it
+  // stood when last asked are laid out, so typing in a long line stays cheap.
   int CaretDisplayCol() const;
 
   // Positions outside the text are brought inside it.
@@ -125,22 +126,28 @@ private:
   void LinesChangeEnded(TVKStrings& sender) override;
   void LinesChanged(TVKStrings& sender, int first, int last) override;
   void MaxLineLengthChanged(TVKStrings& sender, int maxLineLength) override;
+  void TextChanging(TVKStrings& sender, int line, int col) override;
 
   void PlaceCaret(TVKPos pos);
   void EndSelection();
-  void ClampState();
+  // After the whole text was replaced: caret to the start, no selection, no history.
+  void ResetState();
+  // After lines changed: caret, selection and anchor brought back inside the text.
+  void FitStateToText();
+  bool TextEmpty() const { return FLines.Empty() || (FLines.Count() == 1 && LineLength(0) == 0); }
   void RestoreState(const TVKEditState& state);
   void BeginUndoStep() { FUndo.BeginStep(State()); }
   void RecordUndo(TVKUndoKind kind, const std::string& text);
   void DeleteSelectedText(bool record);
   // Removes the text between two positions of the text without recording.
   void RemoveRange(TVKPos from, TVKPos to);
+  // Puts text in at a position inside the text without recording; returns its end.
+  TVKPos InsertAt(TVKPos at, std::string_view text);
   // End position of text inserted at from.
-  static TVKPos EndOfText(TVKPos from, std::string_view text);
-  void EnsureLine();
+  static TVKPos EndOfInsertedText(TVKPos from, std::string_view text);
+  void AddLineIfEmpty();
   int LineLength(int line) const { return FLines.LineLength(line); }
   TVKPos LineEnd(int line) const { return {LineLength(line), line}; }
-  void PadLineTo(int line, int col);
   void MoveTo(TVKPos pos, bool shift) { MoveCaret(pos.Col, pos.Line, true, shift); }
 
   TVKStrings FLines;
@@ -156,6 +163,15 @@ private:
   TVKPos FSelStart;
   TVKPos FSelEnd;
   TVKPos FAnchor{-1, -1};
+
+  // A stored column whose display column is known, valid while the text before it in
+  // its line stays as it was.
+  struct TColumnMark {
+    int Line = -1;
+    int Col = 0;
+    int Display = 0;
+  };
+  mutable TColumnMark FColumnMark;
 };
 
 // Splits text at CR LF, LF CR, lone CR or lone LF; a break at the end leaves an

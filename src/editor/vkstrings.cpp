@@ -1,32 +1,38 @@
 #include "editor/vkstrings.h"
 
 #include <algorithm>
+#include <exception>
 #include <numeric>
 
 namespace pelrow {
 
 namespace {
 constexpr const char* ListIndexErrorText = "List index out of bounds (%d)";
+constexpr const char* ColumnIndexErrorText = "Column index out of bounds (%d)";
 
-std::string IndexErrorMessage(int index) {
-  std::string text = ListIndexErrorText;
+std::string IndexErrorMessage(const char* format, int index) {
+  std::string text = format;
   text.replace(text.find("%d"), 2, std::to_string(index));
   return text;
 }
 } // namespace
 
-// Opens an update bracket for the lifetime of one operation, so that an exception
-// thrown inside it still closes the bracket.
-class TVKStrings::TBracket {
-public:
-  explicit TBracket(TVKStrings& list) : FList(list) { FList.BeginUpdate(); }
-  ~TBracket() { FList.EndUpdate(); }
-  TBracket(const TBracket&) = delete;
-  TBracket& operator=(const TBracket&) = delete;
+TVKUpdateBracket::TVKUpdateBracket(TVKStrings& lines)
+    : FLines(lines), FExceptionsAtStart(std::uncaught_exceptions()) {
+  FLines.BeginUpdate();
+}
 
-private:
-  TVKStrings& FList;
-};
+TVKUpdateBracket::~TVKUpdateBracket() noexcept(false) {
+  if (std::uncaught_exceptions() == FExceptionsAtStart) {
+    FLines.EndUpdate();
+    return;
+  }
+  try {
+    FLines.EndUpdate();
+  } catch (...) {
+    // Unwinding already: a second exception would end the program.
+  }
+}
 
 TVKStrings& TVKStrings::operator=(const TVKStrings& other) {
   Assign(other);
@@ -35,7 +41,17 @@ TVKStrings& TVKStrings::operator=(const TVKStrings& other) {
 
 void TVKStrings::CheckIndex(int index, int limit) const {
   if (index < 0 || index >= limit)
-    throw EStringListError(IndexErrorMessage(index));
+    throw EStringListError(IndexErrorMessage(ListIndexErrorText, index));
+}
+
+void TVKStrings::CheckColumn(int col, int limit) const {
+  if (col < 0 || col >= limit)
+    throw EStringListError(IndexErrorMessage(ColumnIndexErrorText, col));
+}
+
+void TVKStrings::NoteTextChanging(int line, int col) {
+  if (FOwner)
+    FOwner->TextChanging(*this, line, col);
 }
 
 const std::string& TVKStrings::Get(int index) const {
@@ -62,9 +78,35 @@ void TVKStrings::NoteLength(size_t length) {
 
 void TVKStrings::Put(int index, std::string line) {
   CheckIndex(index, Count());
-  TBracket bracket(*this);
+  const TVKUpdateBracket bracket(*this);
+  NoteTextChanging(index, 0);
   NoteLength(line.size());
   FLines[static_cast<size_t>(index)] = std::move(line);
+  RecordChange(index, index);
+}
+
+void TVKStrings::InsertInLine(int index, int col, std::string_view text) {
+  CheckIndex(index, Count());
+  std::string& line = FLines[static_cast<size_t>(index)];
+  CheckColumn(col, static_cast<int>(line.size()) + 1);
+  if (text.empty())
+    return;
+  const TVKUpdateBracket bracket(*this);
+  NoteTextChanging(index, col);
+  line.insert(static_cast<size_t>(col), text);
+  NoteLength(line.size());
+  RecordChange(index, index);
+}
+
+void TVKStrings::EraseInLine(int index, int col, int count) {
+  CheckIndex(index, Count());
+  std::string& line = FLines[static_cast<size_t>(index)];
+  CheckColumn(col, static_cast<int>(line.size()) + 1);
+  if (count <= 0 || col == static_cast<int>(line.size()))
+    return;
+  const TVKUpdateBracket bracket(*this);
+  NoteTextChanging(index, col);
+  line.erase(static_cast<size_t>(col), static_cast<size_t>(count));
   RecordChange(index, index);
 }
 
@@ -76,7 +118,8 @@ int TVKStrings::Add(std::string line) {
 
 void TVKStrings::Insert(int index, std::string line) {
   CheckIndex(index, Count() + 1);
-  TBracket bracket(*this);
+  const TVKUpdateBracket bracket(*this);
+  NoteTextChanging(index, 0);
   NoteLength(line.size());
   FLines.insert(FLines.begin() + index, std::move(line));
   RecordChange(index, ToEnd);
@@ -86,7 +129,8 @@ void TVKStrings::InsertLines(int index, std::vector<std::string> lines) {
   CheckIndex(index, Count() + 1);
   if (lines.empty())
     return;
-  TBracket bracket(*this);
+  const TVKUpdateBracket bracket(*this);
+  NoteTextChanging(index, 0);
   for (const std::string& line : lines)
     NoteLength(line.size());
   FLines.insert(FLines.begin() + index, std::make_move_iterator(lines.begin()),
@@ -103,13 +147,15 @@ void TVKStrings::DeleteLines(int index, int count) {
     return;
   CheckIndex(index, Count());
   CheckIndex(index + count - 1, Count());
-  TBracket bracket(*this);
+  const TVKUpdateBracket bracket(*this);
+  NoteTextChanging(index, 0);
   FLines.erase(FLines.begin() + index, FLines.begin() + index + count);
   RecordChange(index, ToEnd);
 }
 
 void TVKStrings::Clear() {
-  TBracket bracket(*this);
+  const TVKUpdateBracket bracket(*this);
+  NoteTextChanging(0, 0);
   FLines.clear();
   FLines.shrink_to_fit();
   FMaxLineLength = 0;
@@ -119,14 +165,16 @@ void TVKStrings::Clear() {
 void TVKStrings::Exchange(int index1, int index2) {
   CheckIndex(index1, Count());
   CheckIndex(index2, Count());
-  TBracket bracket(*this);
+  const TVKUpdateBracket bracket(*this);
+  NoteTextChanging(std::min(index1, index2), 0);
   std::swap(FLines[static_cast<size_t>(index1)], FLines[static_cast<size_t>(index2)]);
   RecordChange(index1, index1);
   RecordChange(index2, index2);
 }
 
 void TVKStrings::CustomSort(const std::function<int(const TVKStrings&, int, int)>& compare) {
-  TBracket bracket(*this);
+  const TVKUpdateBracket bracket(*this);
+  NoteTextChanging(0, 0);
   std::vector<int> order(FLines.size());
   std::iota(order.begin(), order.end(), 0);
   std::stable_sort(order.begin(), order.end(),
@@ -150,7 +198,7 @@ void TVKStrings::AddStrings(const std::vector<std::string>& lines) {
 void TVKStrings::Assign(const TVKStrings& other) {
   if (&other == this)
     return;
-  TBracket bracket(*this);
+  const TVKUpdateBracket bracket(*this);
   Clear();
   AddStrings(other);
 }
@@ -170,7 +218,7 @@ std::string TVKStrings::Text() const {
 }
 
 void TVKStrings::SetText(std::string_view text) {
-  TBracket bracket(*this);
+  const TVKUpdateBracket bracket(*this);
   Clear();
   // CR LF text has as many CRs as LFs, so the larger count is close to the line count.
   const auto breaks = std::max(std::count(text.begin(), text.end(), '\n'),

@@ -2,6 +2,8 @@
 // characters. Every change runs inside an update bracket and widens a recorded range
 // of touched lines; when the outermost bracket ends the owning control is told which
 // lines changed and whether the longest line grew, so it repaints only what it must.
+// Characters are inserted and erased inside a line in place, so an edit in a line of
+// many megabytes costs what the edit itself moves, not a copy of the line.
 #pragma once
 
 #include <functional>
@@ -32,6 +34,10 @@ public:
   // to the end of the list.
   virtual void LinesChanged(TVKStrings& sender, int first, int last) = 0;
   virtual void MaxLineLengthChanged(TVKStrings& sender, int maxLineLength) = 0;
+  // The text from column col of line on is about to change; the lines after it may
+  // move. Told at once, inside the bracket, so that whatever the owner derived from
+  // the text before that point can be kept and the rest dropped.
+  virtual void TextChanging(TVKStrings& /*sender*/, int /*line*/, int /*col*/) {}
 };
 
 class TVKStrings {
@@ -53,6 +59,10 @@ public:
   int LineLength(int index) const { return static_cast<int>(Get(index).size()); }
 
   void Put(int index, std::string line);
+  // Inserts text before column col of a line (col up to the line's length).
+  void InsertInLine(int index, int col, std::string_view text);
+  // Erases count characters from column col of a line on (at most to its end).
+  void EraseInLine(int index, int col, int count);
   int Add(std::string line);
   void Insert(int index, std::string line);
   // Inserts several lines before index in one step.
@@ -87,9 +97,9 @@ public:
   size_t MemoryUsed() const;
 
 private:
-  class TBracket;
-
   void CheckIndex(int index, int limit) const;
+  void CheckColumn(int col, int limit) const;
+  void NoteTextChanging(int line, int col);
   void RecordChange(int first, int last);
   void NoteLength(size_t length);
 
@@ -100,6 +110,22 @@ private:
   int FLastChanged = ToEnd;
   int FMaxLineLength = 0;
   int FReportedMaxLineLength = 0;
+};
+
+// Keeps a line store's update bracket open for one scope, so that the bracket closes
+// and the owner hears of the change however the scope is left. When the scope is left
+// by an exception, a second one raised while closing is dropped, so the caller hears
+// of the first.
+class TVKUpdateBracket {
+public:
+  explicit TVKUpdateBracket(TVKStrings& lines);
+  ~TVKUpdateBracket() noexcept(false);
+  TVKUpdateBracket(const TVKUpdateBracket&) = delete;
+  TVKUpdateBracket& operator=(const TVKUpdateBracket&) = delete;
+
+private:
+  TVKStrings& FLines;
+  int FExceptionsAtStart;
 };
 
 } // namespace pelrow

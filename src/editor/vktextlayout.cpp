@@ -14,12 +14,26 @@ int SaneTab(int tabWidth) {
 } // namespace
 
 int DisplayColumn(std::string_view line, int col, int tabWidth) {
+  return DisplayColumnFrom(line, 0, 0, col, tabWidth);
+}
+
+int DisplayColumnFrom(std::string_view line, int from, int fromDisplay, int col, int tabWidth) {
   tabWidth = SaneTab(tabWidth);
   const int len = static_cast<int>(line.size());
-  const int inLine = std::clamp(col, 0, len);
-  int display = 0;
-  for (int i = 0; i < inLine; ++i)
-    display = Advance(static_cast<unsigned char>(line[static_cast<size_t>(i)]), display, tabWidth);
+  from = std::max(0, from);
+  if (from >= len)
+    return fromDisplay + std::max(0, col - from);
+  const int inLine = std::clamp(col, from, len);
+  // Only tabs are wider than one column; a long run without one is counted at once.
+  const std::string_view part =
+      line.substr(static_cast<size_t>(from), static_cast<size_t>(inLine - from));
+  int display = fromDisplay;
+  if (part.find('\t') == std::string_view::npos) {
+    display += inLine - from;
+  } else {
+    for (const char c : part)
+      display = Advance(static_cast<unsigned char>(c), display, tabWidth);
+  }
   return display + std::max(0, col - len);
 }
 

@@ -11,6 +11,9 @@ namespace pelrow {
 
 // Display column of stored column col; columns beyond the line's end count one each.
 int DisplayColumn(std::string_view line, int col, int tabWidth);
+// The same, continuing from stored column from (at most col) shown at fromDisplay, so
+// that only the characters between the two are laid out.
+int DisplayColumnFrom(std::string_view line, int from, int fromDisplay, int col, int tabWidth);
 // Stored column shown at displayCol (the nearer edge of a tab); beyond the line's end
 // the columns continue one per display column.
 int ColumnAtDisplay(std::string_view line, int displayCol, int tabWidth);

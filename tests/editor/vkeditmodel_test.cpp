@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace pelrow {
 namespace {
@@ -274,6 +277,138 @@ TEST_F(EditModel, ShorteningTheTextFromOutsideKeepsPositionsInside) {
   EXPECT_EQ(Model.Lines().Count(), 2);
 }
 
+TEST_F(EditModel, BackspaceFromBlanksBeyondAnEmptyFirstLineRemovesNothing) {
+  Model.SetAllowCaretInWhiteSpace(true);
+  SetText("\r\nxyz");
+  Model.MoveCaret(3, 0, false, false);
+  ASSERT_EQ(Caret(), (TVKPos{3, 0}));
+  EXPECT_NO_THROW(Model.KeyBackspace());
+  EXPECT_EQ(Text(), "\r\nxyz");
+  EXPECT_EQ(Caret(), (TVKPos{0, 0}));
+  EXPECT_FALSE(Model.Lines().Updating());
+  EXPECT_FALSE(Model.CanUndo());
+}
+
+TEST_F(EditModel, TypingOrPastingBeyondTheLineEndUndoesTheBlanksToo) {
+  Model.SetAllowCaretInWhiteSpace(true);
+  SetText("ab\r\ncd");
+  Model.MoveCaret(4, 0, false, false);
+  Type("x");
+  EXPECT_EQ(Model.Lines()[0], "ab  x");
+  Model.MoveCaret(7, 1, false, false);
+  Model.Clipboard().SetText("y");
+  Model.PasteFromClipboard();
+  EXPECT_EQ(Model.Lines()[1], "cd     y");
+  Model.MoveCaret(9, 1, false, false);
+  Model.KeyEnter(); // breaks at the line's end: no blanks are added
+  EXPECT_EQ(Text(), "ab  x\r\ncd     y\r\n");
+  Model.Undo();
+  Model.Redo();
+  EXPECT_EQ(Text(), "ab  x\r\ncd     y\r\n");
+  Model.Undo();
+  Model.Undo();
+  Model.Undo();
+  EXPECT_EQ(Text(), "ab\r\ncd");
+}
+
+TEST_F(EditModel, AnEmptiedTextHoldsTheCaretAtItsStartEvenInWhiteSpaceMode) {
+  Model.SetAllowCaretInWhiteSpace(true);
+  SetText("abc");
+  Model.MoveCaret(6, 0, false, false);
+  ASSERT_EQ(Caret(), (TVKPos{6, 0}));
+  Model.Lines().Put(0, "");
+  EXPECT_EQ(Caret(), (TVKPos{0, 0}));
+  // A step recorded before the program removed every line cannot put it back there.
+  Type("ab");
+  Model.KeyLeft(false, false);
+  Model.KeyRight(false, false);
+  Type("c");
+  Model.Lines().Delete(0);
+  Model.Undo();
+  EXPECT_EQ(Caret(), (TVKPos{0, 0}));
+}
+
+// Checks, whenever the model says the lines changed, what a change handler relies on:
+// the caret and the selection lie inside the text.
+class TCheckingView : public TVKEditView {
+public:
+  TVKEditModel* Model = nullptr;
+  std::vector<std::string> Faults;
+
+  void ViewLinesChangeEnded() override {
+    const TVKStrings& lines = Model->Lines();
+    const TVKPos caret = Model->Caret();
+    const std::string where =
+        "caret " + std::to_string(caret.Col) + "," + std::to_string(caret.Line);
+    if (lines.Text().empty() && !(caret == TVKPos{}))
+      Faults.push_back(where + " in an empty text");
+    else if (!lines.Empty() && caret.Line >= lines.Count())
+      Faults.push_back(where + " below the last line");
+    else if (!lines.Empty() && !Model->AllowCaretInWhiteSpace() &&
+             caret.Col > lines.LineLength(caret.Line))
+      Faults.push_back(where + " beyond its line");
+    if (Model->SelAvail() && !(Model->SelEnd() == Model->Clamp(Model->SelEnd())))
+      Faults.push_back("selection beyond the text");
+  }
+};
+
+TEST(EditModelChanges, HandlersSeeCaretAndSelectionAlreadyInsideAShortenedText) {
+  TCheckingView view;
+  TVKEditModel model(&view);
+  view.Model = &model;
+  model.Lines().SetText("aaaa\r\nbbbb\r\ncccc");
+  model.MoveCaret(1, 1, false, false);
+  model.MoveCaret(3, 2, false, true);
+  model.Lines().Delete(2);
+  model.Lines().Put(1, "b");
+  model.MoveCaret(1, 1, false, false);
+  model.Lines().SetText("x"); // replaced: caret back to the start before anyone hears
+  model.SetAllowCaretInWhiteSpace(true);
+  model.MoveCaret(5, 0, false, false);
+  model.Lines().Put(0, "");
+  EXPECT_EQ(view.Faults, std::vector<std::string>{});
+}
+
+TEST(EditModelChanges, AnEditInterruptedByAnExceptionStillEndsItsUpdate) {
+  struct TFailingView : TVKEditView {
+    bool FailNextCaretMove = false;
+    int ChangesEnded = 0;
+    void ViewCaretMoved() override {
+      if (FailNextCaretMove) {
+        FailNextCaretMove = false;
+        throw std::runtime_error("view failed");
+      }
+    }
+    void ViewLinesChangeEnded() override { ++ChangesEnded; }
+  };
+  const std::vector<std::pair<const char*, std::function<void(TVKEditModel&)>>> edits = {
+      {"type", [](TVKEditModel& m) { m.TypeChar('x'); }},
+      {"enter", [](TVKEditModel& m) { m.KeyEnter(); }},
+      {"backspace join", [](TVKEditModel& m) { m.KeyBackspace(); }},
+      {"insert", [](TVKEditModel& m) { m.InsertText("p\r\nq", 1, 0, true, false); }},
+      {"append", [](TVKEditModel& m) { m.AppendText("tail"); }},
+      {"delete selection",
+       [](TVKEditModel& m) {
+         m.SetSelection(1, 0, 1, 1);
+         m.DeleteSelection();
+       }},
+  };
+  for (const auto& [name, edit] : edits) {
+    SCOPED_TRACE(name);
+    TFailingView view;
+    TVKEditModel model(&view);
+    model.Lines().SetText("ab\r\ncd");
+    model.MoveCaret(0, 1, false, false);
+    view.FailNextCaretMove = true;
+    const int endedBefore = view.ChangesEnded;
+    EXPECT_THROW(edit(model), std::runtime_error);
+    EXPECT_FALSE(model.Lines().Updating());
+    EXPECT_GT(view.ChangesEnded, endedBefore);
+    model.TypeChar('z'); // the box keeps working
+    EXPECT_NE(model.Lines().Text().find('z'), std::string::npos);
+  }
+}
+
 TEST_F(EditModel, CtrlLeftAndRightFollowTheWordRules) {
   SetText("F0 43  10\r\nnext");
   Model.MoveCaret(4, 0, false, false); // inside "43"
@@ -320,6 +455,19 @@ TEST_F(EditModel, ShiftNavigationExtendsFromTheAnchor) {
   Model.KeyEnd(true, false);
   EXPECT_FALSE(Model.SelAvail());
   EXPECT_EQ(Caret(), (TVKPos{5, 1}));
+}
+
+TEST_F(EditModel, CaretDisplayColumnFollowsChangesBeforeTheCaret) {
+  Model.SetTabWidth(4);
+  SetText("ab\tcd");
+  Model.MoveCaret(5, 0, false, false);
+  EXPECT_EQ(Model.CaretDisplayCol(), 6);
+  Model.Lines().Put(0, "\tab\tcd"); // the program changes the line before the caret
+  EXPECT_EQ(Model.CaretDisplayCol(), 9);
+  Model.MoveCaret(2, 0, false, false); // back across the tab
+  EXPECT_EQ(Model.CaretDisplayCol(), 5);
+  Model.SetTabWidth(2);
+  EXPECT_EQ(Model.CaretDisplayCol(), 3);
 }
 
 TEST_F(EditModel, VerticalMovesKeepTheDisplayColumnAcrossTabs) {

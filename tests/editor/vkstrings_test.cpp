@@ -81,6 +81,13 @@ TEST(LineStore, OutermostBracketReportsMergedRangeThenMaximum) {
   EXPECT_EQ(owner.Events.at(2), "lines 0 3");
 
   owner.Events.clear();
+  list.InsertInLine(1, 1, "-inserted-"); // the line "x"
+  list.EraseInLine(1, 0, 1);
+  EXPECT_EQ(list[1], "-inserted-");
+  EXPECT_EQ(owner.Events, (std::vector<std::string>{"changing", "changed", "lines 1 1", "changing",
+                                                    "changed", "lines 1 1"}));
+
+  owner.Events.clear();
   list.Clear();
   EXPECT_EQ(owner.Events,
             (std::vector<std::string>{"changing", "changed", "lines -1 -1", "max 0"}));
@@ -94,6 +101,8 @@ TEST(LineStore, MaxLineLengthGrowsOnlyUntilResetByClearOrSetText) {
   EXPECT_EQ(list.MaxLineLength(), 5);
   list.SetText("abc");
   EXPECT_EQ(list.MaxLineLength(), 3);
+  list.InsertInLine(0, 3, "de");
+  EXPECT_EQ(list.MaxLineLength(), 5);
   list.Clear();
   EXPECT_EQ(list.MaxLineLength(), 0);
 }
@@ -106,6 +115,8 @@ TEST(LineStore, BadIndexThrowsAndStillClosesTheBracket) {
   EXPECT_THROW(list.Put(5, "x"), EStringListError);
   EXPECT_THROW(list.Delete(-1), EStringListError);
   EXPECT_THROW((void)list[1], EStringListError);
+  EXPECT_THROW(list.InsertInLine(0, 2, "x"), EStringListError);
+  EXPECT_THROW(list.EraseInLine(0, -1, 1), EStringListError);
   EXPECT_FALSE(list.Updating());
   EXPECT_EQ(list.Text(), "a");
 }

@@ -1,7 +1,9 @@
 // Random edit, undo and redo sequences checked against a plain record of the text
 // after every undo step: each undo and redo must land exactly on a recorded text,
-// and undoing everything gives back the starting text.
+// and undoing everything gives back the starting text. Run with the caret kept in
+// the text and with the caret allowed in the blanks beyond a line's end.
 #include "editor/vkeditmodel.h"
+#include "editor/vktextlayout.h"
 
 #include <gtest/gtest.h>
 
@@ -15,7 +17,8 @@ namespace {
 
 class TRandomEditor {
 public:
-  explicit TRandomEditor(unsigned seed) : FRandom(seed) {}
+  TRandomEditor(unsigned seed, bool intoWhiteSpace)
+      : FRandom(seed), FIntoWhiteSpace(intoWhiteSpace) {}
 
   int Pick(int limit) { return std::uniform_int_distribution<int>(0, limit - 1)(FRandom); }
 
@@ -23,7 +26,8 @@ public:
     const int lines = std::max(1, model.Lines().Count());
     const int line = Pick(lines);
     const int length = model.Lines().Empty() ? 0 : model.Lines().LineLength(line);
-    return {Pick(length + 1), line};
+    // With the caret allowed in white space, some positions lie beyond the line's end.
+    return {Pick(length + (FIntoWhiteSpace ? 4 : 1)), line};
   }
 
   std::string RandomText() {
@@ -77,13 +81,15 @@ public:
 
 private:
   std::mt19937 FRandom;
+  bool FIntoWhiteSpace;
 };
 
-TEST(UndoRandomized, EveryUndoAndRedoLandsOnARecordedText) {
+void CheckRandomEdits(bool allowCaretInWhiteSpace) {
   for (unsigned seed = 1; seed <= 40; ++seed) {
     SCOPED_TRACE("seed " + std::to_string(seed));
-    TRandomEditor random(seed);
+    TRandomEditor random(seed, allowCaretInWhiteSpace);
     TVKEditModel model;
+    model.SetAllowCaretInWhiteSpace(allowCaretInWhiteSpace);
     model.SetUndoSize(1000);
     model.Lines().SetText("F0 43 10\r\n\t7E 00\r\nF7");
     const std::string start = model.Lines().Text();
@@ -93,6 +99,15 @@ TEST(UndoRandomized, EveryUndoAndRedoLandsOnARecordedText) {
     int position = 0;
 
     for (int step = 0; step < 300; ++step) {
+      SCOPED_TRACE("step " + std::to_string(step));
+      ASSERT_FALSE(model.Lines().Updating());
+      // The caret's display column is kept from one call to the next; it must match
+      // laying the line out afresh whatever changed in between.
+      if (!model.Lines().Empty()) {
+        const TVKPos caret = model.Caret();
+        ASSERT_EQ(model.CaretDisplayCol(),
+                  DisplayColumn(model.Lines()[caret.Line], caret.Col, model.TabWidth()));
+      }
       const int choice = random.Pick(10);
       if (choice < 2) {
         const bool could = model.CanUndo();
@@ -108,7 +123,7 @@ TEST(UndoRandomized, EveryUndoAndRedoLandsOnARecordedText) {
         ++position;
       } else {
         const int before = model.UndoRing().UndoCount();
-        random.Edit(model);
+        ASSERT_NO_THROW(random.Edit(model));
         const int added = model.UndoRing().UndoCount() - before;
         if (added == 0 && model.Lines().Text() == history[static_cast<size_t>(position)])
           continue;
@@ -129,6 +144,14 @@ TEST(UndoRandomized, EveryUndoAndRedoLandsOnARecordedText) {
       model.Undo();
     EXPECT_EQ(model.Lines().Text(), start);
   }
+}
+
+TEST(UndoRandomized, EveryUndoAndRedoLandsOnARecordedText) {
+  CheckRandomEdits(false);
+}
+
+TEST(UndoRandomized, EveryUndoAndRedoLandsOnARecordedTextWithTheCaretInWhiteSpace) {
+  CheckRandomEdits(true);
 }
 
 } // namespace
