@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "app/dialog_filter.h"
 #include "app/hex_notation.h"
 #include "app/line_formatter.h"
 #include "app/printf_text.h"
@@ -64,6 +65,15 @@ TEST(FileKind, ChosenByExtensionAloneInAnyCase) {
   for (const char* raw : {"dump.syx", "dump.SYX", "dump.bin", "dump", "notes.mid.bak",
                           "folder.mid/dump", "folder.txt/"})
     EXPECT_EQ(FileKindOf(raw), TFileKind::RawBytes) << raw;
+}
+
+TEST(FileKind, DialogFiltersInTheToolkitsForm) {
+  EXPECT_EQ(
+      DialogNameFilters(OpenDialogFilter),
+      (std::vector<std::string>{"All supported Files (*.syx *.mid *.txt)", "Sys Ex Files (*.syx)",
+                                "MIDI files (*.mid)", "Text Messages (*.txt)", "All Files (*.*)"}));
+  EXPECT_EQ(DialogNameFilters("Dumps|*.syx;*.bin|odd"),
+            (std::vector<std::string>{"Dumps (*.syx *.bin)"}));
 }
 
 TEST_F(FileLoad, UpperCaseExtensionsChooseTheirKind) {
