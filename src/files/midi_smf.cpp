@@ -198,10 +198,9 @@ bool TMidiTrack::ReadEvent(TCursor& cursor, TMidiEvent& event) {
 
   uint8_t status = *cursor.Pos;
   if (status < 0x80) {
-    // A data byte continues the last channel status; with none yet there is no
-    // message it could belong to.
-    if (FRunningStatus == 0)
-      return false;
+    // A data byte continues the last channel status. With none yet it still reads
+    // as a channel event (of status 0), so one stray byte does not cost the rest of
+    // the track; loading into the Out box passes such events over.
     status = FRunningStatus;
   } else {
     ++cursor.Pos;

@@ -37,7 +37,8 @@ private:
   int FCode;
 };
 
-// One event of a track. Channel messages keep their bytes in Data1/Data2; System
+// One event of a track. Channel messages keep their bytes in Data1/Data2 (status 0
+// for data bytes met before any channel status, read as two data bytes); System
 // Exclusive events (0xF0, 0xF7) own their status byte followed by the bytes as
 // stored in the file; meta events (0xFF) own their data without type and length.
 struct TMidiEvent {

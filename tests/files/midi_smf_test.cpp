@@ -302,12 +302,11 @@ TEST(SMFEvents, FewerThanFourTrailingBytesAreIgnored) {
 TEST(SMFDamage, TrackEndsAtFirstUnreadableEventAndLaterTracksAreRead) {
   // Each damaged track starts with one good event, which is kept.
   const TBytes damagedTracks[] = {
-      {0x00, 0x90, 0x3C, 0x40, 0x00, 0xF0, 0x7F, 0x01, 0x02, 0xF7},       // SysEx past the end
-      {0x00, 0x90, 0x3C, 0x40, 0x00, 0xFF, 0x01, 0x10, 'a', 'b'},         // meta past the end
-      {0x00, 0x90, 0x3C, 0x40, 0x81, 0x82, 0x83, 0x84},                   // nothing after the time
-      {0x00, 0x90, 0x3C, 0x40, 0x00, 0xF0, 0x81, 0x82, 0x83},             // length never ends
-      {0x00, 0x90, 0x3C, 0x40, 0x81, 0x80, 0x80, 0x00, 0x80, 0x3C},       // note lacks a byte
-      {0x00, 0xFF, 0x01, 0x00, 0x00, 0x3C, 0x40, 0x00, 0x90, 0x3C, 0x40}, // no status yet
+      {0x00, 0x90, 0x3C, 0x40, 0x00, 0xF0, 0x7F, 0x01, 0x02, 0xF7}, // SysEx past the end
+      {0x00, 0x90, 0x3C, 0x40, 0x00, 0xFF, 0x01, 0x10, 'a', 'b'},   // meta past the end
+      {0x00, 0x90, 0x3C, 0x40, 0x81, 0x82, 0x83, 0x84},             // nothing after the time
+      {0x00, 0x90, 0x3C, 0x40, 0x00, 0xF0, 0x81, 0x82, 0x83},       // length never ends
+      {0x00, 0x90, 0x3C, 0x40, 0x81, 0x80, 0x80, 0x00, 0x80, 0x3C}, // note lacks a byte
   };
   for (const TBytes& damaged : damagedTracks) {
     TSMF smf;
@@ -320,6 +319,28 @@ TEST(SMFDamage, TrackEndsAtFirstUnreadableEventAndLaterTracksAreRead) {
     ExpectTrackInvariant(first);
     EXPECT_EQ(smf.GetTrack(1)->Events().size(), 2u);
   }
+}
+
+TEST(SMFDamage, DataBytesBeforeAnyStatusAreAnEventOfStatusZero) {
+  // Data bytes with no running status yet read as a channel event of status 0 with
+  // two data bytes, and the track reads on: the System Exclusive after them is kept.
+  TSMF smf;
+  const TMidiTrack& track =
+      OnlyTrack(smf, WithEnd({0x00, 0xFF, 0x01, 0x00, 0x05, 0x3C, 0x40, 0x00, 0xF0, 0x02, 0x7E,
+                              0xF7, 0x01, 0x11, 0x22, 0x00, 0x90, 0x3C, 0x40, 0x00, 0x3E, 0x40}));
+  const TMidiEventList& events = track.Events();
+  ASSERT_EQ(events.size(), 7u);
+  EXPECT_EQ(events[1].Status, 0x00);
+  EXPECT_EQ(events[1].Data1, 0x3C);
+  EXPECT_EQ(events[1].Data2, 0x40);
+  EXPECT_EQ(events[1].Size, 0);
+  EXPECT_EQ(events[1].Time, 5);
+  EXPECT_EQ(DataOf(events[2]), (TBytes{0xF0, 0x7E, 0xF7}));
+  EXPECT_EQ(events[3].Status, 0x00) << "System Exclusive does not set a running status";
+  EXPECT_EQ(events[3].Data1, 0x11);
+  EXPECT_EQ(events[5].Status, 0x90) << "a later channel status takes over as usual";
+  EXPECT_EQ(events[5].Data1, 0x3E);
+  ExpectTrackInvariant(track);
 }
 
 // A valid two-track file with every kind of event, cut at every length: each

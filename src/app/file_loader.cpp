@@ -1,0 +1,235 @@
+#include "app/file_loader.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <cstring>
+#include <exception>
+#include <fcntl.h>
+#include <memory>
+#include <new>
+#include <stdexcept>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+#include "app/line_formatter.h"
+#include "app/printf_text.h"
+#include "editor/vkstrings.h"
+#include "files/midi_smf.h"
+#include "support/clock.h"
+
+namespace pelrow {
+
+namespace {
+
+constexpr uint8_t SysExStart = 0xF0;
+constexpr uint8_t SysExEscape = 0xF7;
+
+bool SameIgnoringCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) ==
+                  std::tolower(static_cast<unsigned char>(y));
+         });
+}
+
+// Closes a descriptor on every way out.
+struct TFd {
+  int Fd;
+  ~TFd() {
+    if (Fd >= 0)
+      ::close(Fd);
+  }
+};
+
+// Ends an update bracket of the line list also when formatting fails.
+struct TUpdateBracket {
+  TVKStrings& Lines;
+  explicit TUpdateBracket(TVKStrings& lines) : Lines(lines) { Lines.BeginUpdate(); }
+  ~TUpdateBracket() { Lines.EndUpdate(); }
+};
+
+// Reads the whole file with one buffer of its full size. Only a regular file can
+// be opened: a folder or a device has no bytes to load.
+std::unique_ptr<uint8_t[]> ReadWholeFile(const std::string& fileName, std::size_t& size,
+                                         const std::function<void()>& opened) {
+  TFd file{::open(fileName.c_str(), O_RDONLY | O_CLOEXEC)};
+  struct stat info {};
+  if (file.Fd < 0 || ::fstat(file.Fd, &info) != 0 || !S_ISREG(info.st_mode))
+    throw std::runtime_error(PrintfText(CouldNotOpenText, fileName.c_str()));
+  size = static_cast<std::size_t>(info.st_size);
+  opened();
+  auto buffer = std::make_unique_for_overwrite<uint8_t[]>(std::max<std::size_t>(size, 1));
+  std::size_t filled = 0;
+  while (filled < size) {
+    const ssize_t got = ::read(file.Fd, buffer.get() + filled, size - filled);
+    if (got < 0 && errno == EINTR)
+      continue;
+    if (got <= 0)
+      throw std::runtime_error(PrintfText(ReadErrorText, fileName.c_str()));
+    filled += static_cast<std::size_t>(got);
+  }
+  return buffer;
+}
+
+int ClampToInt(std::size_t value) {
+  return static_cast<int>(std::min<std::size_t>(value, INT_MAX));
+}
+
+} // namespace
+
+std::string_view FileExtension(std::string_view fileName) {
+  const std::size_t slash = fileName.find_last_of('/');
+  const std::size_t dot = fileName.find_last_of('.');
+  if (dot == std::string_view::npos || (slash != std::string_view::npos && dot < slash))
+    return {};
+  return fileName.substr(dot);
+}
+
+TFileKind FileKindOf(std::string_view fileName) {
+  const std::string_view extension = FileExtension(fileName);
+  if (SameIgnoringCase(extension, ".mid"))
+    return TFileKind::MidiFile;
+  if (SameIgnoringCase(extension, ".txt"))
+    return TFileKind::Text;
+  return TFileKind::RawBytes;
+}
+
+THexLineAppender::THexLineAppender(TVKStrings& lines, int splitThreshold, bool large,
+                                   std::size_t totalSize, const TShowStatus& showStatus)
+    : FLines(lines), FSplitThreshold(splitThreshold), FLarge(large), FTotalSize(totalSize),
+      FShowStatus(showStatus) {}
+
+void THexLineAppender::Append(const uint8_t* bytes, std::size_t count, std::size_t bytesLeftAfter) {
+  std::size_t left = count;
+  while (left > 0) {
+    // The formatter counts in int; a run beyond that is taken in pieces, which
+    // can only cut a line that is longer than 2 GB anyway.
+    int piece = ClampToInt(left);
+    const int before = piece;
+    FormatHexLine(bytes, piece, FSplitThreshold, FText);
+    left -= static_cast<std::size_t>(before - piece);
+    FLines.Add(FText);
+    ++FLineCounter;
+    if (FLarge && FLineCounter % ProgressLineStep == 0)
+      ReportProgress(left + bytesLeftAfter);
+  }
+}
+
+void THexLineAppender::ReportProgress(std::size_t bytesLeft) {
+  const double done = static_cast<double>(FTotalSize - bytesLeft) / static_cast<double>(FTotalSize);
+  const int percent = static_cast<int>(std::lround(done * 100.0));
+  // The panel would show the same text again: repainting it thousands of times
+  // for a big file costs more than the whole load.
+  if (percent == FLastPercent || !FShowStatus)
+    return;
+  FLastPercent = percent;
+  FShowStatus(PrintfText(LoadingPercentText, percent), TStatusSide::Out, TStatusKind::StatusOnly,
+              true);
+}
+
+void TFileLoader::Report(const std::string& text, TStatusKind kind, bool immediate) {
+  if (ShowStatus)
+    ShowStatus(text, TStatusSide::Out, kind, immediate);
+}
+
+bool TFileLoader::LoadFile(const std::string& fileName, TVKStrings& lines, int splitThreshold) {
+  std::string message;
+  try {
+    const TFileKind kind = FileKindOf(fileName);
+    bool large = false;
+    uint32_t startMs = 0;
+    const std::string sizeText =
+        kind == TFileKind::MidiFile
+            ? LoadMidiFile(fileName, lines, splitThreshold)
+            : LoadBytesOrText(fileName, kind, lines, splitThreshold, large, startMs);
+    if (OnLoaded)
+      OnLoaded(*this, fileName);
+    if (large)
+      Report(PrintfText(LoadedInTimeText, fileName.c_str(),
+                        static_cast<int>(FClock.NowMs() - startMs), sizeText.c_str()),
+             TStatusKind::Plain, false);
+    else
+      Report(PrintfText(LoadedText, fileName.c_str(), sizeText.c_str()), TStatusKind::Plain, false);
+    return true;
+  } catch (const std::bad_alloc&) {
+    message = OutOfMemoryText;
+  } catch (const std::exception& e) {
+    message = e.what();
+  }
+  Report(message, TStatusKind::ErrorBox, false);
+  return false;
+}
+
+std::string TFileLoader::LoadMidiFile(const std::string& fileName, TVKStrings& lines,
+                                      int splitThreshold) {
+  TSMF smf;
+  smf.LoadFromFile(fileName);
+
+  TUpdateBracket bracket(lines);
+  lines.Clear();
+  THexLineAppender appender(lines, splitThreshold, false, 0, ShowStatus);
+  std::size_t total = 0;
+  // A message stored in timed packets is an F0 event followed by F7 events whose
+  // bytes after the marker are what goes out. Each track's System Exclusive
+  // bytes are formatted as one run, so the packets join into one message, as if
+  // it had been received.
+  std::vector<uint8_t> run;
+  for (int t = 0; t < smf.TrackCount(); ++t) {
+    run.clear();
+    for (const TMidiEvent& event : smf.GetTrack(t)->Events()) {
+      if (event.Size <= 0 || (event.Status != SysExStart && event.Status != SysExEscape))
+        continue;
+      const auto bytes = event.Bytes();
+      const std::size_t skip = event.Status == SysExEscape ? 1 : 0;
+      run.insert(run.end(), bytes.begin() + static_cast<std::ptrdiff_t>(skip), bytes.end());
+    }
+    appender.Append(run.data(), run.size());
+    total += run.size();
+  }
+  return PrintfText(ByteCountText, ClampToInt(total));
+}
+
+std::string TFileLoader::LoadBytesOrText(const std::string& fileName, TFileKind kind,
+                                         TVKStrings& lines, int splitThreshold, bool& large,
+                                         uint32_t& startMs) {
+  struct TBusy {
+    TFileLoader& Loader;
+    bool On = false;
+    void Set(bool busy) {
+      On = busy;
+      if (Loader.OnBusy)
+        Loader.OnBusy(Loader, busy);
+    }
+    ~TBusy() {
+      if (On)
+        Set(false);
+    }
+  } busy{*this};
+
+  std::size_t size = 0;
+  const auto buffer = ReadWholeFile(fileName, size, [&] {
+    busy.Set(true);
+    Report(PrintfText(LoadingText, fileName.c_str()), TStatusKind::Plain, true);
+  });
+  large = size > LargeFileSize;
+  if (large)
+    startMs = FClock.NowMs();
+
+  if (kind == TFileKind::Text) {
+    // A NUL character ends the text.
+    const auto* chars = reinterpret_cast<const char*>(buffer.get());
+    const std::size_t length = std::find(chars, chars + size, '\0') - chars;
+    lines.SetText(std::string_view(chars, length));
+    return PrintfText(LineCountText, lines.Count());
+  }
+
+  TUpdateBracket bracket(lines);
+  lines.Clear();
+  THexLineAppender(lines, splitThreshold, large, size, ShowStatus).Append(buffer.get(), size);
+  return PrintfText(ByteCountText, ClampToInt(size));
+}
+
+} // namespace pelrow

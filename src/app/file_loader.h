@@ -1,0 +1,108 @@
+// Loading a file into the Out box. The extension alone decides how: ".mid" takes
+// the System Exclusive events of a Standard MIDI File, ".txt" takes the lines as
+// they are, anything else (".syx" above all) takes the raw bytes. Binary data
+// becomes lines through the same formatter that shows received data, so a loaded
+// dump looks exactly like a received one and can be sent again line by line.
+//
+// The window runs the open dialog and hands the chosen name to TFileLoader; the
+// loader reports through ShowStatus and never raises.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "app/status_report.h"
+
+namespace pelrow {
+
+class TClock;
+class TVKStrings;
+
+enum class TFileKind { RawBytes, MidiFile, Text };
+
+// By extension, ignoring case: ".mid" and ".txt"; everything else is raw bytes.
+TFileKind FileKindOf(std::string_view fileName);
+// The extension with its dot (".syx"), or empty; a dot in a folder name is no
+// extension.
+std::string_view FileExtension(std::string_view fileName);
+
+// The open dialog.
+inline constexpr char OpenDialogTitle[] = "Open Sys-Ex File";
+inline constexpr char OpenDialogDefaultExt[] = "syx";
+inline constexpr char OpenDialogFilter[] =
+    "All supported Files (*.syx;*.mid;*.txt)|*.syx;*.mid;*.txt|Sys Ex Files (*.syx)|*.syx|MIDI "
+    "files (*.mid)|*.mid|Text Messages (*.txt)|*.txt|All Files (*.*)|*.*";
+
+// Files of more bytes than this get progress reports and a timed message.
+constexpr std::size_t LargeFileSize = 100000;
+// A large file's progress is looked at every so many lines.
+constexpr int ProgressLineStep = 20;
+
+// Message texts, filled in with PrintfText.
+inline constexpr char LoadingText[] = "Loading %s...";
+inline constexpr char LoadingPercentText[] = "Loading %d%%...";
+inline constexpr char CouldNotOpenText[] = "Could not open %s";
+inline constexpr char ReadErrorText[] = "Error while reading %s from disk.";
+// Reading a text file a second time for its lines; this loader reads every file
+// once, so only a front end that reads text files separately uses it.
+inline constexpr char CannotOpenFileText[] = "Cannot open file \"%s\". %s";
+inline constexpr char LoadedInTimeText[] = "%s was loaded succesfully in %d ms (%s)";
+inline constexpr char LoadedText[] = "%s was loaded succesfully (%s).";
+inline constexpr char ByteCountText[] = "%d bytes";
+inline constexpr char LineCountText[] = "%d lines";
+inline constexpr char OutOfMemoryText[] = "Out of memory.";
+
+// Turns runs of bytes into lines of a line list, with progress for large files.
+class THexLineAppender {
+public:
+  // totalSize is the size of the whole file; large switches progress reports on.
+  THexLineAppender(TVKStrings& lines, int splitThreshold, bool large, std::size_t totalSize,
+                   const TShowStatus& showStatus);
+
+  // Adds the lines of one run; a run never shares a line with the one before it.
+  // bytesLeftAfter is what of the file remains after this run (for the percentage).
+  void Append(const uint8_t* bytes, std::size_t count, std::size_t bytesLeftAfter = 0);
+
+private:
+  void ReportProgress(std::size_t bytesLeft);
+
+  TVKStrings& FLines;
+  int FSplitThreshold;
+  bool FLarge;
+  std::size_t FTotalSize;
+  const TShowStatus& FShowStatus;
+  int FLineCounter = 0;
+  int FLastPercent = -1;
+  std::string FText;
+};
+
+class TFileLoader {
+public:
+  explicit TFileLoader(TClock& clock) : FClock(clock) {}
+
+  // Replaces the lines with the file's content and reports the outcome on the Out
+  // side: success plainly, failure as an error with message box. A failure before
+  // the lines are cleared leaves them as they were. True on success.
+  bool LoadFile(const std::string& fileName, TVKStrings& lines, int splitThreshold);
+
+  TShowStatus ShowStatus;
+  // Busy on while a raw or text file is read and turned into lines (the window's
+  // hourglass cursor); always followed by busy off.
+  std::function<void(TFileLoader& sender, bool busy)> OnBusy;
+  // A file loaded successfully (the recent-files list takes it to the top).
+  std::function<void(TFileLoader& sender, const std::string& fileName)> OnLoaded;
+
+private:
+  // Each answers the size text of the success message.
+  std::string LoadMidiFile(const std::string& fileName, TVKStrings& lines, int splitThreshold);
+  std::string LoadBytesOrText(const std::string& fileName, TFileKind kind, TVKStrings& lines,
+                              int splitThreshold, bool& large, uint32_t& startMs);
+  void Report(const std::string& text, TStatusKind kind, bool immediate);
+
+  TClock& FClock;
+};
+
+} // namespace pelrow

@@ -1,0 +1,169 @@
+#include "app/file_saver.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <fcntl.h>
+#include <new>
+#include <stdexcept>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "app/file_loader.h"
+#include "app/printf_text.h"
+#include "editor/vkstrings.h"
+#include "support/safe_file.h"
+
+namespace pelrow {
+
+namespace {
+
+bool IsBlankOrControl(char c) {
+  return static_cast<unsigned char>(c) <= 32;
+}
+
+std::string_view Trimmed(std::string_view text) {
+  while (!text.empty() && IsBlankOrControl(text.front()))
+    text.remove_prefix(1);
+  while (!text.empty() && IsBlankOrControl(text.back()))
+    text.remove_suffix(1);
+  return text;
+}
+
+bool Exists(const std::string& path) {
+  struct stat info {};
+  return ::stat(path.c_str(), &info) == 0;
+}
+
+// The process's file-creation mask, read without changing it (umask() would, for
+// a moment, for every thread).
+mode_t CurrentUmask() {
+  mode_t mask = 022;
+  if (std::FILE* status = std::fopen("/proc/self/status", "re")) {
+    char line[256];
+    while (std::fgets(line, sizeof line, status) != nullptr) {
+      unsigned value = 0;
+      if (std::sscanf(line, "Umask: %o", &value) == 1) {
+        mask = static_cast<mode_t>(value);
+        break;
+      }
+    }
+    std::fclose(status);
+  }
+  return mask;
+}
+
+// The atomic write creates its temporary file for the owner only. A file the user
+// saves gets the permissions it had before, or those of any new file.
+mode_t ModeForSavedFile(const std::string& fileName) {
+  struct stat info {};
+  if (::stat(fileName.c_str(), &info) == 0)
+    return info.st_mode & 07777;
+  return 0666 & ~CurrentUmask();
+}
+
+// Whether a file of that name can be created at all: not a folder, in a folder
+// that we may write to.
+bool CanCreate(const std::string& fileName) {
+  struct stat info {};
+  if (::stat(fileName.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
+    return false;
+  return ::faccessat(AT_FDCWD, FolderOf(fileName).c_str(), W_OK | X_OK, AT_EACCESS) == 0;
+}
+
+// Replaces the file with bytes, or leaves it untouched and answers false with the
+// system's reason.
+bool ReplaceFile(const std::string& fileName, const std::string& bytes, std::string& reason) {
+  const mode_t mode = ModeForSavedFile(fileName);
+  if (!WriteFileAtomically(fileName, bytes, reason))
+    return false;
+  ::chmod(fileName.c_str(), mode); // the content is saved; permissions are secondary
+  return true;
+}
+
+} // namespace
+
+TSaveForm SaveFormOf(std::string_view fileName) {
+  return FileKindOf(fileName) == TFileKind::Text ? TSaveForm::Text : TSaveForm::RawBytes;
+}
+
+std::string WithDefaultExtension(const std::string& fileName, std::string_view extension) {
+  if (!FileExtension(fileName).empty())
+    return fileName;
+  std::string named = fileName + ".";
+  named.append(extension);
+  return named;
+}
+
+std::string SyxBytesOfLines(const TVKStrings& lines, THexParser& parser) {
+  std::string bytes;
+  for (int i = 0; i < lines.Count(); ++i) {
+    int count = 0;
+    if (parser.ParseLine(i, Trimmed(lines[i]), count))
+      bytes.append(reinterpret_cast<const char*>(parser.MsgBuf()), static_cast<std::size_t>(count));
+  }
+  return bytes;
+}
+
+void TFileSaver::SetShowStatus(TShowStatus showStatus) {
+  FShowStatus = showStatus;
+  FParser.SetShowStatus(std::move(showStatus));
+}
+
+bool TFileSaver::SaveBox(const TVKStrings& lines, TStatusSide side) {
+  if (!OnChooseFileName)
+    return false;
+  const std::optional<std::string> chosen = OnChooseFileName(*this);
+  if (!chosen || chosen->empty())
+    return false;
+  const std::string fileName = WithDefaultExtension(*chosen, SaveDialogDefaultExt);
+  if (Exists(fileName) && OnConfirmOverwrite && !OnConfirmOverwrite(*this, fileName))
+    return false;
+  return SaveFile(fileName, lines, side);
+}
+
+bool TFileSaver::SaveFile(const std::string& fileName, const TVKStrings& lines, TStatusSide side) {
+  if (OnBusy)
+    OnBusy(*this, true);
+  std::string message;
+  bool saved = false;
+  try {
+    const std::string sizeText = SaveFormOf(fileName) == TSaveForm::Text
+                                     ? SaveText(fileName, lines)
+                                     : SaveRawBytes(fileName, lines);
+    saved = true;
+    if (OnSaved)
+      OnSaved(*this, fileName);
+    message = PrintfText(SavedText, fileName.c_str(), sizeText.c_str());
+  } catch (const std::bad_alloc&) {
+    message = OutOfMemoryText;
+  } catch (const std::exception& e) {
+    message = e.what();
+  }
+  if (FShowStatus)
+    FShowStatus(message, side, saved ? TStatusKind::Plain : TStatusKind::ErrorBox, false);
+  if (OnBusy)
+    OnBusy(*this, false);
+  return saved;
+}
+
+std::string TFileSaver::SaveText(const std::string& fileName, const TVKStrings& lines) {
+  std::string reason;
+  if (!ReplaceFile(fileName, lines.Text(), reason))
+    throw std::runtime_error(PrintfText(CannotCreateFileText, fileName.c_str(), reason.c_str()));
+  return PrintfText(LineCountText, lines.Count());
+}
+
+std::string TFileSaver::SaveRawBytes(const std::string& fileName, const TVKStrings& lines) {
+  if (!CanCreate(fileName))
+    throw std::runtime_error(PrintfText(CouldNotCreateText, fileName.c_str()));
+  const std::string bytes = SyxBytesOfLines(lines, FParser);
+  std::string reason;
+  if (!ReplaceFile(fileName, bytes, reason))
+    throw std::runtime_error(PrintfText(WriteErrorText, fileName.c_str()));
+  return PrintfText(ByteCountText, static_cast<int>(std::min<std::size_t>(bytes.size(), INT_MAX)));
+}
+
+} // namespace pelrow

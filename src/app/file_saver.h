@@ -1,0 +1,82 @@
+// Saving a box to a file. ".txt" keeps the box's text exactly (lines joined by
+// CR LF, no break after the last); any other extension writes the MIDI bytes the
+// lines stand for, through the same parser that sending uses, so a ".syx" file
+// holds exactly what Send would transmit.
+//
+// The file is written to a temporary file in the same folder and renamed over the
+// target only when it is complete: a failure part-way (disk full, say) leaves the
+// user's earlier file as it was.
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "app/hex_notation.h"
+#include "app/status_report.h"
+
+namespace pelrow {
+
+class TVKStrings;
+
+enum class TSaveForm { RawBytes, Text };
+
+// ".txt" (ignoring case) is text; everything else is raw bytes.
+TSaveForm SaveFormOf(std::string_view fileName);
+
+// The name with "." + extension added when it has none, as the save dialog does
+// with its default extension.
+std::string WithDefaultExtension(const std::string& fileName, std::string_view extension);
+
+// The save dialog. The overwrite question is asked by TFileSaver, after the
+// default extension was added, so it is about the file really written.
+inline constexpr char SaveDialogTitle[] = "Save Sys-Ex file";
+inline constexpr char SaveDialogDefaultExt[] = "syx";
+inline constexpr char SaveDialogFilter[] =
+    "All supported Files (*.syx;*.txt)|*.syx;*.txt|Sys Ex Files (*.syx)|*.syx|Text Messages "
+    "(*.txt)|*.txt|All Files (*.*)|*.*";
+inline constexpr char ConfirmOverwriteText[] = "%s already exists.\nDo you want to replace it?";
+
+// Message texts, filled in with PrintfText.
+inline constexpr char CouldNotCreateText[] = "Could not create %s";
+inline constexpr char WriteErrorText[] = "Error while writing to %s";
+inline constexpr char CannotCreateFileText[] = "Cannot create file \"%s\". %s";
+inline constexpr char SavedText[] = "%s saved succesfully (%s).";
+
+// The bytes of every line that holds any, in line order. Lines are trimmed of
+// characters 0..32 at both ends first; the parser reports invalid characters.
+std::string SyxBytesOfLines(const TVKStrings& lines, THexParser& parser);
+
+class TFileSaver {
+public:
+  // Asks for a file name and saves the lines there. Cancelling the dialog or the
+  // overwrite question changes and reports nothing. True when a file was saved.
+  bool SaveBox(const TVKStrings& lines, TStatusSide side);
+
+  // Saves the lines to fileName and reports on the box's side: success plainly,
+  // failure as an error with message box. True on success.
+  bool SaveFile(const std::string& fileName, const TVKStrings& lines, TStatusSide side);
+
+  // Reports of the save itself, and of invalid characters (always on the Out side).
+  void SetShowStatus(TShowStatus showStatus);
+
+  // The save dialog: the chosen name, or nothing when the user cancels.
+  std::function<std::optional<std::string>(TFileSaver& sender)> OnChooseFileName;
+  // The file exists: may it be replaced? Unassigned means yes.
+  std::function<bool(TFileSaver& sender, const std::string& fileName)> OnConfirmOverwrite;
+  // Busy on while a file is written (the hourglass cursor); always followed by off.
+  std::function<void(TFileSaver& sender, bool busy)> OnBusy;
+  // A file saved successfully (the recent-files list takes it to the top).
+  std::function<void(TFileSaver& sender, const std::string& fileName)> OnSaved;
+
+private:
+  // Each answers the size text of the success message.
+  std::string SaveText(const std::string& fileName, const TVKStrings& lines);
+  std::string SaveRawBytes(const std::string& fileName, const TVKStrings& lines);
+
+  TShowStatus FShowStatus;
+  THexParser FParser;
+};
+
+} // namespace pelrow
