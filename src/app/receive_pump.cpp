@@ -90,9 +90,13 @@ void TReceivePump::HandleEvent(std::unique_ptr<TMyMidiEvent> event, const std::s
 
 // Only the program's own loopback port leads from an output back into the input
 // of the same name; a hardware device's ports may share a name without a loop.
-bool TReceivePump::IsThruLoop(const std::string& inputName) const {
-  return FOutput.IsOpen() && SameDeviceName(inputName, FOutput.DeviceName()) &&
-         SameDeviceName(inputName, LoopbackPortName);
+// The mapper stands for the first output, which may be that port.
+bool TReceivePump::IsThruLoop(const std::string& inputName) {
+  if (!FOutput.IsOpen() || !SameDeviceName(inputName, LoopbackPortName))
+    return false;
+  const std::string outputName =
+      FOutput.DeviceID() == MidiMapper ? FOutput.GetDeviceName(0) : FOutput.DeviceName();
+  return SameDeviceName(inputName, outputName);
 }
 
 void TReceivePump::SendThru(const TMyMidiEvent& event, const std::string& inputName) {

@@ -85,7 +85,7 @@ private:
   };
 
   void SendThru(const TMyMidiEvent& event, const std::string& inputName);
-  bool IsThruLoop(const std::string& inputName) const;
+  bool IsThruLoop(const std::string& inputName);
   void ReceiveLongMessage(std::unique_ptr<TMyMidiEvent> event);
   void TakeBackShownMessages();
   bool ShownLinesIntact(const TPendingEvent& pending) const;

@@ -102,30 +102,24 @@ void TSendEngine::Run(TSendSource& source) {
   FCloseRequested = false;
   FSending = true;
   FTotalSent = 0;
-  // The end is signalled whatever way the send leaves, so the window always gets
-  // its controls back and a pending close always happens.
-  struct TEndGuard {
-    TSendEngine& Engine;
-    ~TEndGuard() {
-      Engine.FSending = false;
-      if (Engine.OnSendEnded)
-        Engine.OnSendEnded(Engine);
-    }
-  } endGuard{*this};
-
   std::string failure;
   try {
     if (OnSendStarted)
       OnSendStarted(*this);
     if (SendLines(source) == TOutcome::Completed)
       Report(Format(FCancelSend ? TextCancelled : TextSent, FTotalSent), TStatusKind::Plain, false);
-    return;
   } catch (const std::exception& e) {
     failure = e.what();
   } catch (...) {
     failure = TextUnknownError;
   }
-  Report(failure, TStatusKind::Error, false);
+  if (!failure.empty())
+    Report(failure, TStatusKind::Error, false);
+  // Every way out ends here, so the window always gets its controls back and a
+  // requested close always happens.
+  FSending = false;
+  if (OnSendEnded)
+    OnSendEnded(*this);
 }
 
 TSendEngine::TOutcome TSendEngine::SendLines(TSendSource& source) {

@@ -355,6 +355,15 @@ TEST_F(ReceivePump, ThruNeverEchoesBackIntoTheLoopbackItCameFrom) {
   Output.SendShort(0xB0, 0x07, 0x64);
   ASSERT_TRUE(Poster.RunUntil([&] { return Pump.HandledEvents() >= 4; }));
   EXPECT_EQ(BoxLines().back(), "B0 07 64");
+
+  // The mapper opens the first output, which here is the loopback itself.
+  Output.Close();
+  Output.SetDeviceID(MidiMapper);
+  Output.Open();
+  Pump.MidiThru1Click();
+  Thru.clear();
+  ReceiveAt(30, NoteOn);
+  EXPECT_TRUE(Thru.empty());
 }
 
 TEST_F(ReceivePump, SplittingAppliesToDataFormattedAfterTheChange) {
