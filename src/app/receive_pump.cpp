@@ -1,0 +1,288 @@
+#include "app/receive_pump.h"
+
+#include "app/line_formatter.h"
+#include "app/send_rate.h"
+#include "midi/service/loopback/loopback_hub.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <exception>
+
+namespace pelrow {
+
+namespace {
+
+constexpr const char* TextReceivedOk = "Received %d bytes succesfully.";
+constexpr const char* TextReceivedProgress = "Received %d bytes...";
+constexpr const char* TextReceivedRate = "at %s";
+constexpr const char* TextDisplaying = "Displaying bulk dump data...";
+constexpr const char* TextBulkReceived = "Received %d bytes of bulk dump (at %s)";
+constexpr const char* TextThruOn = "Enabled MIDI thru";
+constexpr const char* TextThruOff = "Disabled MIDI thru";
+constexpr const char* TextThruLoop =
+    "MIDI thru does not echo into \"%s\": the input would receive it again";
+constexpr const char* TextActiveSensingOn = "Enabled receiving Active Sensing messages";
+constexpr const char* TextActiveSensingOff = "Disabled receiving Active Sensing messages";
+constexpr const char* TextTimingClockOn = "Enabled receiving MTC (Midi Time Clock) messages";
+constexpr const char* TextTimingClockOff = "Disabled receiving MTC (Midi Time Clock) messages";
+constexpr const char* TextUnknownError = "Unknown error while receiving";
+
+// A burst ends this long after it started; within it, this many pending messages
+// or bytes make it a bulk dump.
+constexpr uint32_t BurstMs = 1500;
+constexpr size_t BulkMessages = 8;
+constexpr int BulkBytes = 500;
+
+template <typename... TArgs> std::string Format(const char* pattern, TArgs... args) {
+  char text[256];
+  std::snprintf(text, sizeof text, pattern, args...);
+  return text;
+}
+
+} // namespace
+
+int TReceiveOptions::SplitThreshold() const {
+  return pelrow::SplitThreshold(SplitLongMessages, SplitLongMessagesThreshold);
+}
+
+TReceivePump::TReceivePump(TClock& clock, std::unique_ptr<TTimer> timer, TReceiveLines& lines,
+                           TBulkPanel& panel, TMidiOutputBase& output, TShowStatus showStatus)
+    : FClock(clock), FTimer(std::move(timer)), FLines(lines), FPanel(panel), FOutput(output),
+      FShowStatus(std::move(showStatus)) {
+  FTimer->OnTimer = [this](TTimer&) { AsnchRecvTimerTimer(); };
+}
+
+void TReceivePump::Report(const std::string& text, TStatusKind kind) {
+  if (FShowStatus)
+    FShowStatus(text, TStatusSide::In, kind, false);
+}
+
+void TReceivePump::MidiInData(TMidiInput& sender) {
+  while (sender.EventCount() > 0) {
+    std::unique_ptr<TMyMidiEvent> event = sender.GetEvent();
+    if (!event)
+      break;
+    HandleEvent(std::move(event), sender.DeviceName());
+  }
+}
+
+void TReceivePump::HandleEvent(std::unique_ptr<TMyMidiEvent> event, const std::string& inputName) {
+  if (!event)
+    return;
+  ++FHandledEvents;
+  std::string failure;
+  try {
+    // Thru sees every event, before the display filter decides what is shown.
+    if (FOptions.MidiThru)
+      SendThru(*event, inputName);
+    if (event->Length != 0)
+      ReceiveLongMessage(std::move(event));
+    else if (!FOptions.SysExOnly)
+      DisplayShortEvent(std::move(event), FLines, FShowStatus);
+    return;
+  } catch (const std::exception& e) {
+    failure = e.what();
+  } catch (...) {
+    failure = TextUnknownError;
+  }
+  Report(failure, TStatusKind::Error);
+}
+
+// Only the program's own loopback port leads from an output back into the input
+// of the same name; a hardware device's ports may share a name without a loop.
+// The mapper stands for the first output, which may be that port.
+bool TReceivePump::IsThruLoop(const std::string& inputName) {
+  if (!FOutput.IsOpen() || !SameDeviceName(inputName, LoopbackPortName))
+    return false;
+  const std::string outputName =
+      FOutput.DeviceID() == MidiMapper ? FOutput.GetDeviceName(0) : FOutput.DeviceName();
+  return SameDeviceName(inputName, outputName);
+}
+
+void TReceivePump::SendThru(const TMyMidiEvent& event, const std::string& inputName) {
+  if (IsThruLoop(inputName)) {
+    if (!FThruLoopReported)
+      Report(Format(TextThruLoop, inputName.c_str()), TStatusKind::Plain);
+    FThruLoopReported = true;
+    return;
+  }
+  FThruLoopReported = false;
+  if (event.Length != 0)
+    FOutput.SendLong(event.Data.get(), event.Length);
+  else
+    FOutput.SendShort(event.Status, event.Data1, event.Data2);
+}
+
+void TReceivePump::ReceiveLongMessage(std::unique_ptr<TMyMidiEvent> event) {
+  const uint32_t now = FClock.NowMs();
+  FLastLongMsgTime = now;
+  if (!FBulkMode) {
+    if (now < FBurstStartTime || now - FBurstStartTime > BurstMs) {
+      FBurstStartTime = now;
+      ClearPendingMessages();
+      FRecvRateTime = now;
+      FRecvRateBytes = 0;
+      FRecvRate = 0.0;
+    } else if (FPendingEvents.size() >= BulkMessages || FPendingBytes >= BulkBytes) {
+      // Counted before this message: a single message, however long, is always
+      // shown at once.
+      FBulkMode = true;
+      Report(std::string(), TStatusKind::StatusOnly);
+      TakeBackShownMessages();
+    }
+  }
+
+  const int length = event->Length;
+  FPendingEvents.push_back(TPendingEvent{std::move(event)});
+  FPendingBytes += length;
+  TPendingEvent& pending = FPendingEvents.back();
+  if (FBulkMode) {
+    // Started once: the timer ticks on from the start of the dump.
+    if (!FTimer->Active())
+      FTimer->Start(BulkTimerIntervalMs);
+    UpdateBulkPanel(FPendingBytes);
+    return;
+  }
+  {
+    TReceiveUpdate update(FLines);
+    FLines.DeferScrollToEnd();
+    pending.Limit = FOptions.SplitThreshold();
+    pending.FirstLine = FLines.Count();
+    AddLongMessageLines(pending.Event->Data.get(), length, pending.Limit, FLines, FShowStatus);
+    pending.LineCount = FLines.Count() - pending.FirstLine;
+  }
+  Report(Format(TextReceivedOk, length), TStatusKind::Plain);
+}
+
+// The burst's long messages leave the box so that the whole dump appears together
+// in the batch. Short messages shown in between stay where they are. A message
+// whose lines are no longer as they were written (the user edited or cleared the
+// box) is left alone and not written a second time.
+void TReceivePump::TakeBackShownMessages() {
+  TReceiveUpdate update(FLines);
+  for (auto it = FPendingEvents.rbegin(); it != FPendingEvents.rend(); ++it) {
+    if (it->FirstLine < 0 || !ShownLinesIntact(*it))
+      continue;
+    FLines.Delete(it->FirstLine, it->LineCount);
+    it->FirstLine = -1;
+    it->LineCount = 0;
+  }
+}
+
+bool TReceivePump::ShownLinesIntact(const TPendingEvent& pending) const {
+  if (pending.LineCount <= 0 || pending.FirstLine + pending.LineCount > FLines.Count())
+    return false;
+  const uint8_t* data = pending.Event->Data.get();
+  int remaining = pending.Event->Length;
+  std::string text;
+  for (int line = pending.FirstLine; remaining > 0; ++line) {
+    FormatHexLine(data, remaining, pending.Limit, text);
+    if (line >= pending.FirstLine + pending.LineCount || FLines.Line(line) != text)
+      return false;
+  }
+  return true;
+}
+
+void TReceivePump::ClearPendingMessages() {
+  FPendingEvents.clear();
+  FPendingBytes = 0;
+}
+
+void TReceivePump::UpdateBulkPanel(int bytes) {
+  if (!FPanel.Visible())
+    FPanel.Show();
+  UpdateRate(FClock.NowMs(), FRecvRateTime, FRecvRateBytes, FRecvRate, bytes);
+  FPanel.SetTexts(Format(TextReceivedProgress, bytes),
+                  FRecvRate > 0 ? Format(TextReceivedRate, FormatRate(FRecvRate).c_str())
+                                : std::string(),
+                  false);
+}
+
+void TReceivePump::SetBulkPanelText(const std::string& text) {
+  if (FPanel.Visible())
+    FPanel.SetTexts(text, std::string(), true);
+}
+
+void TReceivePump::AsnchRecvTimerTimer() {
+  if (!FBulkMode) {
+    FTimer->Stop();
+    return;
+  }
+  if (FClock.NowMs() - FLastLongMsgTime < BulkTimerIntervalMs)
+    return; // the dump is still arriving
+  std::string failure;
+  try {
+    ShowBatch();
+  } catch (const std::exception& e) {
+    failure = e.what();
+  } catch (...) {
+    failure = TextUnknownError;
+  }
+  // Whatever happened, the dump is over: nothing stays pending behind a panel.
+  FTimer->Stop();
+  if (FBulkMode) {
+    FBulkMode = false;
+    ClearPendingMessages();
+  }
+  FPanel.Hide();
+  FLines.Repaint();
+  if (!failure.empty())
+    Report(failure, TStatusKind::Error);
+}
+
+void TReceivePump::ShowBatch() {
+  FTimer->Stop();
+  SetBulkPanelText(TextDisplaying);
+  const int limit = FOptions.SplitThreshold();
+  int total = 0;
+  {
+    TReceiveUpdate update(FLines);
+    // One growth of the list for the whole dump: at least one line per message,
+    // and one per limit bytes when lines are cut by length.
+    int64_t expected = FLines.Count() + static_cast<int64_t>(FPendingEvents.size());
+    if (limit > 0)
+      expected += FPendingBytes / limit;
+    FLines.Reserve(static_cast<int>(std::min<int64_t>(expected, INT32_MAX)));
+    for (TPendingEvent& pending : FPendingEvents) {
+      // A failing message is reported by the formatter; the others still show.
+      if (pending.FirstLine < 0)
+        AddLongMessageLines(pending.Event->Data.get(), pending.Event->Length, limit, FLines,
+                            FShowStatus);
+      pending.Event.reset();
+    }
+    FBulkMode = false;
+    total = FPendingBytes;
+    ClearPendingMessages();
+  }
+  FLines.ScrollToEnd();
+  const double rate = KBytesPerSecond(FLastLongMsgTime - FBurstStartTime, total);
+  Report(Format(TextBulkReceived, total, FormatRate(rate).c_str()), TStatusKind::Plain);
+}
+
+bool TReceivePump::MidiThru1Click() {
+  FOptions.MidiThru = !FOptions.MidiThru;
+  FThruLoopReported = false;
+  Report(FOptions.MidiThru ? TextThruOn : TextThruOff, TStatusKind::Plain);
+  return FOptions.MidiThru;
+}
+
+bool TReceivePump::Splitlongsysexmessages1Click() {
+  FOptions.SplitLongMessages = !FOptions.SplitLongMessages;
+  return FOptions.SplitLongMessages;
+}
+
+bool TReceivePump::EnableActiveSensing1Click(TMidiInputBase& input) {
+  input.SetActiveSensing(!input.GetActiveSensing());
+  const bool enabled = input.GetActiveSensing();
+  Report(enabled ? TextActiveSensingOn : TextActiveSensingOff, TStatusKind::Plain);
+  return enabled;
+}
+
+bool TReceivePump::EnableMidiTimeCode1Click(TMidiInputBase& input) {
+  input.SetTimingClock(!input.GetTimingClock());
+  const bool enabled = input.GetTimingClock();
+  Report(enabled ? TextTimingClockOn : TextTimingClockOff, TStatusKind::Plain);
+  return enabled;
+}
+
+} // namespace pelrow

@@ -1,0 +1,118 @@
+// The receive pump: takes what the MIDI input delivers and shows it in the In box.
+// Every event is echoed to the output first when MIDI thru is on. Short messages
+// are shown at once. Long messages are shown at once too, until a burst of them
+// turns out to be a bulk dump (8 pending or 500 bytes within 1.5 s of the burst's
+// start): then they are collected behind a progress panel and written in one batch
+// once no long message has come for a second.
+//
+// Runs on the UI thread; needs no display: the clock, the timer, the lines, the
+// panel and the output are handed in.
+#pragma once
+
+#include "app/receive_display.h"
+#include "app/status_report.h"
+#include "midi/midi_input.h"
+#include "midi/midi_output.h"
+#include "support/clock.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace pelrow {
+
+// The floating panel shown while a bulk dump arrives: a progress text and a rate.
+class TBulkPanel {
+public:
+  virtual ~TBulkPanel() = default;
+  virtual bool Visible() const = 0;
+  // Empties both texts, places the panel over the In box and shows it.
+  virtual void Show() = 0;
+  virtual void Hide() = 0;
+  // immediate paints the panel at once instead of with the next repaint.
+  virtual void SetTexts(const std::string& progress, const std::string& rate, bool immediate) = 0;
+};
+
+// The receive options of the Options menu and the settings.
+struct TReceiveOptions {
+  bool MidiThru = false;
+  // Show System Exclusive data only; short messages are still echoed.
+  bool SysExOnly = false;
+  bool SplitLongMessages = false;
+  // Most bytes per line when splitting; 0 or less means no limit.
+  int SplitLongMessagesThreshold = 32;
+
+  // Bytes per line for long data: the threshold when splitting is on, else -1.
+  int SplitThreshold() const;
+};
+
+class TReceivePump {
+public:
+  static constexpr uint32_t BulkTimerIntervalMs = 1000;
+
+  // The pump owns its timer (the bulk-dump timer) and installs its handler.
+  TReceivePump(TClock& clock, std::unique_ptr<TTimer> timer, TReceiveLines& lines,
+               TBulkPanel& panel, TMidiOutputBase& output, TShowStatus showStatus);
+
+  TReceiveOptions& Options() { return FOptions; }
+
+  // The input's data handler: takes every waiting event.
+  void MidiInData(TMidiInput& sender);
+  // One received event from the input of that name.
+  void HandleEvent(std::unique_ptr<TMyMidiEvent> event, const std::string& inputName);
+  // The bulk-dump timer's handler: writes the dump once the input has been quiet.
+  void AsnchRecvTimerTimer();
+
+  // Menu commands; each answers the new state for the menu's check mark.
+  bool MidiThru1Click();
+  bool Splitlongsysexmessages1Click();
+  bool EnableActiveSensing1Click(TMidiInputBase& input);
+  bool EnableMidiTimeCode1Click(TMidiInputBase& input);
+
+  bool BulkMode() const { return FBulkMode; }
+  int PendingBytes() const { return FPendingBytes; }
+  uint64_t HandledEvents() const { return FHandledEvents; }
+  TTimer& Timer() { return *FTimer; }
+
+private:
+  struct TPendingEvent {
+    std::unique_ptr<TMyMidiEvent> Event;
+    // Where the message is shown in the box; FirstLine -1 when it is not shown.
+    int FirstLine = -1;
+    int LineCount = 0;
+    int Limit = -1; // the line limit it was shown with
+  };
+
+  void SendThru(const TMyMidiEvent& event, const std::string& inputName);
+  bool IsThruLoop(const std::string& inputName);
+  void ReceiveLongMessage(std::unique_ptr<TMyMidiEvent> event);
+  void TakeBackShownMessages();
+  bool ShownLinesIntact(const TPendingEvent& pending) const;
+  void ShowBatch();
+  void ClearPendingMessages();
+  void UpdateBulkPanel(int bytes);
+  void SetBulkPanelText(const std::string& text);
+  void Report(const std::string& text, TStatusKind kind);
+
+  TClock& FClock;
+  std::unique_ptr<TTimer> FTimer;
+  TReceiveLines& FLines;
+  TBulkPanel& FPanel;
+  TMidiOutputBase& FOutput;
+  TShowStatus FShowStatus;
+  TReceiveOptions FOptions;
+
+  std::vector<TPendingEvent> FPendingEvents;
+  int FPendingBytes = 0;
+  bool FBulkMode = false;
+  uint32_t FBurstStartTime = 0;
+  uint32_t FLastLongMsgTime = 0;
+  uint32_t FRecvRateTime = 0;
+  int64_t FRecvRateBytes = 0;
+  double FRecvRate = 0.0;
+  bool FThruLoopReported = false;
+  uint64_t FHandledEvents = 0;
+};
+
+} // namespace pelrow

@@ -1,0 +1,241 @@
+#include "app/send_engine.h"
+
+#include "app/send_rate.h"
+
+#include <chrono>
+#include <cstdio>
+#include <exception>
+#include <memory>
+#include <string_view>
+#include <thread>
+
+namespace pelrow {
+
+namespace {
+
+constexpr const char* TextNoData = "There is no data to send in the Midi Out Box.";
+constexpr const char* TextSendingSelected = "Sending selected MIDI out data...";
+constexpr const char* TextSending = "Sending MIDI out data...";
+constexpr const char* TextProgressRate = "Sending line %d/%d (%d bytes sent at %s)";
+constexpr const char* TextProgress = "Sending line %d/%d (%d bytes sent)";
+constexpr const char* TextCancelled = "Sending cancelled (sent %d bytes)";
+constexpr const char* TextSent = "Sent %d bytes";
+constexpr const char* TextNoOutput = "No MIDI output device is open; nothing was sent.";
+constexpr const char* TextOutputClosed = "The MIDI output device was closed (sent %d bytes)";
+constexpr const char* TextRefused = "The MIDI output device refused the data (sent %d bytes)";
+constexpr const char* TextUnknownError = "Unknown error while sending";
+
+constexpr int MaxChunk = 128;
+constexpr int64_t SleepAheadMs = 50; // sleep only when this far ahead of the schedule
+constexpr uint32_t SleepStepMs = 10;
+constexpr uint32_t ProgressIntervalMs = 100;
+constexpr int FirstSpeedCheck = 2000; // no setting has it, so the first check computes
+
+template <typename... TArgs> std::string Format(const char* pattern, TArgs... args) {
+  char text[256];
+  std::snprintf(text, sizeof text, pattern, args...);
+  return text;
+}
+
+bool IsSeparator(char c) {
+  return static_cast<unsigned char>(c) <= 32;
+}
+
+std::string_view Trimmed(std::string_view text) {
+  while (!text.empty() && IsSeparator(text.front()))
+    text.remove_prefix(1);
+  while (!text.empty() && IsSeparator(text.back()))
+    text.remove_suffix(1);
+  return text;
+}
+
+} // namespace
+
+void TSleepingEventLoop::Wait(uint32_t ms) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+TSendEngine::TSendEngine(TClock& clock, TSendEventLoop& eventLoop, TMidiOutputBase& output,
+                         TShowStatus showStatus, TSpeedSource speed)
+    : FClock(clock), FEventLoop(eventLoop), FOutput(output), FShowStatus(std::move(showStatus)),
+      FSpeed(std::move(speed)), FParser(FShowStatus) {}
+
+void TSendEngine::Report(const std::string& text, TStatusKind kind, bool immediate) {
+  if (FShowStatus)
+    FShowStatus(text, TStatusSide::Out, kind, immediate);
+}
+
+void TSendEngine::BSendClick(TSendSource& source) {
+  if (FSending) {
+    FCancelSend = true;
+    return;
+  }
+  if (source.LineCount() == 0) {
+    Report(TextNoData, TStatusKind::ErrorBox, false);
+    return;
+  }
+  Run(source);
+}
+
+void TSendEngine::KeyUp(TSendKey key, TSendSource& source) {
+  if (key == TSendKey::F4 && !FSending)
+    BSendClick(source);
+  else if (key == TSendKey::Esc)
+    Cancel();
+}
+
+void TSendEngine::Cancel() {
+  if (FSending)
+    FCancelSend = true;
+}
+
+bool TSendEngine::QueryClose() {
+  if (!FSending)
+    return true;
+  FCloseRequested = true;
+  FCancelSend = true;
+  return false;
+}
+
+void TSendEngine::Run(TSendSource& source) {
+  FCancelSend = false;
+  FCloseRequested = false;
+  FSending = true;
+  FTotalSent = 0;
+  std::string failure;
+  try {
+    if (OnSendStarted)
+      OnSendStarted(*this);
+    if (SendLines(source) == TOutcome::Completed)
+      Report(Format(FCancelSend ? TextCancelled : TextSent, FTotalSent), TStatusKind::Plain, false);
+  } catch (const std::exception& e) {
+    failure = e.what();
+  } catch (...) {
+    failure = TextUnknownError;
+  }
+  if (!failure.empty())
+    Report(failure, TStatusKind::Error, false);
+  // Every way out ends here, so the window always gets its controls back and a
+  // requested close always happens.
+  FSending = false;
+  if (OnSendEnded)
+    OnSendEnded(*this);
+}
+
+TSendEngine::TOutcome TSendEngine::SendLines(TSendSource& source) {
+  // A selection is sent from a list of its own; the whole box is read live, line
+  // by line, with the count fixed here.
+  std::unique_ptr<TVKStrings> selection;
+  int firstLine = 0;
+  if (source.HasSelection()) {
+    selection = std::make_unique<TVKStrings>();
+    selection->SetText(source.SelectedText());
+    firstLine = source.SelectionFirstLine();
+    Report(TextSendingSelected, TStatusKind::Plain, true);
+  } else {
+    Report(TextSending, TStatusKind::Plain, true);
+  }
+  const auto lineAt = [&](int index) {
+    return selection ? selection->Get(index) : source.Line(index);
+  };
+
+  const uint32_t start = FClock.NowMs();
+  uint32_t rateTime = start;
+  uint32_t paceBaseTime = start;
+  int64_t rateBytes = 0;
+  double rate = 0.0;
+  int64_t bytesSinceBase = 0;
+  double msPerByte = 1.0;
+  int lastSpeed = FirstSpeedCheck;
+  const int lineCount = selection ? selection->Count() : source.LineCount();
+  const bool showProgress = lineCount > 2;
+  int remaining = 0;
+  int offset = 0;
+  int lineIndex = 0;
+
+  while ((lineIndex < lineCount || remaining > 0) && !FCancelSend) {
+    const int speed = FSpeed ? FSpeed() : 0;
+    if (speed != lastSpeed) {
+      // Pacing starts afresh whenever the setting changes.
+      lastSpeed = speed;
+      bytesSinceBase = 0;
+      paceBaseTime = FClock.NowMs();
+      msPerByte = SendSpeedFactor(speed) * WireMsPerByte;
+    }
+    if (remaining == 0) {
+      const std::string line = lineAt(lineIndex);
+      int count = 0;
+      if (FParser.ParseLine(firstLine + lineIndex, Trimmed(line), count)) {
+        remaining = count;
+        offset = 0;
+      }
+    }
+    if (remaining > 0) {
+      int count = remaining;
+      const uint32_t now = FClock.NowMs();
+      if (showProgress && now - rateTime > ProgressIntervalMs) {
+        UpdateRate(now, rateTime, rateBytes, rate, FTotalSent);
+        const int shownLine = firstLine + lineIndex + 1;
+        const int shownCount = lineCount + firstLine;
+        Report(rate > 0 ? Format(TextProgressRate, shownLine, shownCount, FTotalSent,
+                                 FormatRate(rate).c_str())
+                        : Format(TextProgress, shownLine, shownCount, FTotalSent),
+               TStatusKind::StatusOnly, true);
+      }
+      // One complete channel or system message of one to three bytes goes as a
+      // short message; the parser leaves zeros behind a shorter one.
+      const uint8_t* buffer = FParser.MsgBuf();
+      const bool shortMessage = count <= 3 && offset == 0 && StatusLength(buffer[0]) == count &&
+                                buffer[1] < 0x80 && buffer[2] < 0x80;
+      if (!shortMessage && count > MaxChunk)
+        count = MaxChunk;
+      if (!SendChunk(offset, count, shortMessage))
+        return TOutcome::Failed;
+      FTotalSent += count;
+      bytesSinceBase += count;
+      offset += count;
+      remaining -= count;
+
+      // The schedule is cumulative: a late chunk is made up by sending the next
+      // ones without a pause, and the engine sleeps only once it is well ahead.
+      int64_t wait = 0;
+      if (speed == SendSpeedUnpaced)
+        bytesSinceBase = 0;
+      else
+        wait = static_cast<int64_t>(static_cast<double>(bytesSinceBase) * msPerByte) -
+               static_cast<int64_t>(FClock.NowMs() - paceBaseTime);
+      if (wait > SleepAheadMs) {
+        const uint32_t t0 = FClock.NowMs();
+        do {
+          FEventLoop.Wait(SleepStepMs);
+          if (FCancelSend)
+            break;
+        } while (static_cast<int64_t>(FClock.NowMs() - t0) <= wait);
+      } else {
+        FEventLoop.ProcessPending();
+      }
+    }
+    if (remaining == 0)
+      ++lineIndex;
+  }
+  return TOutcome::Completed;
+}
+
+bool TSendEngine::SendChunk(int offset, int count, bool shortMessage) {
+  // Bytes that never left the program must not be reported as sent.
+  if (!FOutput.IsOpen()) {
+    if (FTotalSent == 0)
+      Report(TextNoOutput, TStatusKind::ErrorBox, false);
+    else
+      Report(Format(TextOutputClosed, FTotalSent), TStatusKind::Error, false);
+    return false;
+  }
+  const uint8_t* buffer = FParser.MsgBuf();
+  const bool sent = shortMessage ? FOutput.SendShort(buffer[0], buffer[1], buffer[2])
+                                 : FOutput.SendLong(buffer + offset, count);
+  if (!sent)
+    Report(Format(TextRefused, FTotalSent), TStatusKind::Error, false);
+  return sent;
+}
+
+} // namespace pelrow
