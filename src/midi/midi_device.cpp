@@ -68,6 +68,13 @@ void TMidiDeviceBase::ValidateOpenDevice() {
   Close();
 }
 
+bool TMidiDeviceBase::MoveOpenDevice(int32_t index) {
+  if (!IsOpen() || index < 0 || GetDeviceName(index) != FDeviceName)
+    return false;
+  FDeviceID = index;
+  return true;
+}
+
 void TMidiDeviceBase::FillDeviceList(TDeviceList& list) {
   list.clear();
   const int count = GetNumDevs();

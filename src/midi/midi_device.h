@@ -46,6 +46,10 @@ public:
   void FillDeviceList(TDeviceList& list);
   // Drops an open device whose index now names another device, or none.
   void ValidateOpenDevice();
+  // The open device is now listed at index (a port listed before it went away);
+  // its connection stays as it is. False, changing nothing, when index names
+  // another device or nothing is open.
+  bool MoveOpenDevice(int32_t index);
 
   int32_t DeviceID() const { return FDeviceID; }
   const std::string& DeviceName() const { return FDeviceName; }

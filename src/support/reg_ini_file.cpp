@@ -29,9 +29,16 @@ int32_t TRegIniFile::ReadInteger(std::string_view section, std::string_view iden
 void TRegIniFile::WriteInteger(std::string_view section, std::string_view ident, int32_t value) {
   const auto existing = Find(section, ident);
   const bool keepText = existing && existing->Type == TRegValueType::Text;
-  FStore.WriteValue(SectionPath(section), ident,
-                    keepText ? TRegValue::FromText(std::to_string(value))
-                             : TRegValue::FromInteger(value));
+  Write(section, ident,
+        keepText ? TRegValue::FromText(std::to_string(value)) : TRegValue::FromInteger(value));
+}
+
+// A value written as it already stands is no change, so saving it leaves alone
+// what another running copy may have stored there meanwhile.
+void TRegIniFile::Write(std::string_view section, std::string_view ident, const TRegValue& value) {
+  if (Find(section, ident) == value)
+    return;
+  FStore.WriteValue(SectionPath(section), ident, value);
 }
 
 bool TRegIniFile::ReadBool(std::string_view section, std::string_view ident,
@@ -53,7 +60,7 @@ std::string TRegIniFile::ReadString(std::string_view section, std::string_view i
 
 void TRegIniFile::WriteString(std::string_view section, std::string_view ident,
                               const std::string& value) {
-  FStore.WriteValue(SectionPath(section), ident, TRegValue::FromText(value));
+  Write(section, ident, TRegValue::FromText(value));
 }
 
 bool TRegIniFile::SectionExists(std::string_view section) const {

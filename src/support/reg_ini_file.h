@@ -3,6 +3,7 @@
 // kept as 32-bit number values, except that a value which already exists as text
 // stays text; Booleans are the texts "0" and "1". Reads accept either form, and a
 // missing section or value, or a text that is no decimal number, gives the default.
+// Writing a value as it already stands changes nothing.
 #pragma once
 
 #include <cstdint>
@@ -40,6 +41,7 @@ public:
 private:
   std::string SectionPath(std::string_view section) const;
   std::optional<TRegValue> Find(std::string_view section, std::string_view ident) const;
+  void Write(std::string_view section, std::string_view ident, const TRegValue& value);
 
   TRegistryStore& FStore;
   std::string FBasePath;
