@@ -67,11 +67,13 @@ protected:
                   0,
                   [this](const TMidiInNotice& notice) {
                     std::lock_guard<std::mutex> lock(FMutex);
-                    if (notice.Buffer != nullptr)
+                    if (notice.Buffer != nullptr) {
                       FLong.insert(FLong.end(), notice.Buffer->Data,
                                    notice.Buffer->Data + notice.Buffer->BytesRecorded);
-                    else
+                    } else {
                       FShort.push_back(notice.Message);
+                      FShortAfter.push_back(FLong.size());
+                    }
                     if (notice.Buffer != nullptr && notice.Buffer->BytesRecorded > 0)
                       FIn->AddBuffer(*notice.Buffer);
                   },
@@ -94,6 +96,7 @@ protected:
   TLoopbackMidiService FService;
   std::mutex FMutex;
   std::vector<uint32_t> FShort;
+  std::vector<size_t> FShortAfter; // long bytes that had arrived before each short one
   std::vector<uint8_t> FLong;
   std::vector<TMidiBuffer*> FDone; // written on the output's thread only
   uint8_t FInMemory[64] = {};
@@ -115,6 +118,23 @@ TEST_F(LoopbackRoute, WhatGoesOutComesBackInInOrderAndLongBuffersComplete) {
   EXPECT_EQ(FLong, sysex);
   ASSERT_EQ(FDone.size(), 1u);
   EXPECT_EQ(FDone[0], &out);
+}
+
+TEST_F(LoopbackRoute, AShortMessageNeverOvertakesLongDataSentBeforeIt) {
+  std::vector<uint8_t> first = test::SysEx(600), second = test::SysEx(100);
+  TMidiBuffer firstOut{first.data(), static_cast<uint32_t>(first.size())};
+  TMidiBuffer secondOut{second.data(), static_cast<uint32_t>(second.size())};
+  ASSERT_EQ(FOut->LongMsg(firstOut), MidiOk);
+  ASSERT_EQ(FOut->ShortMsg(0x403C90), MidiOk);
+  ASSERT_EQ(FOut->LongMsg(secondOut), MidiOk);
+  ASSERT_EQ(FOut->ShortMsg(0x003C80), MidiOk);
+  ASSERT_TRUE(WaitFor([&] {
+    std::lock_guard<std::mutex> lock(FMutex);
+    return FShort.size() == 2;
+  }));
+  std::lock_guard<std::mutex> lock(FMutex);
+  EXPECT_EQ(FShort, (std::vector<uint32_t>{0x403C90, 0x003C80}));
+  EXPECT_EQ(FShortAfter, (std::vector<size_t>{600, 700}));
 }
 
 TEST_F(LoopbackRoute, ResetCompletesLongBuffersThatAStalledOutputHolds) {

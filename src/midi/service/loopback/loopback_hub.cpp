@@ -100,11 +100,11 @@ void TLoopbackHub::SetStalled(const std::string& name, bool stalled) {
   FStallChanged.notify_all();
 }
 
-void TLoopbackHub::WaitWhileStalled(const std::string& name, const std::atomic<bool>& abort) {
-  // The abort flag is raised without a notice to this hub, so look again now and then.
+void TLoopbackHub::WaitWhileStalled(const std::string& name, const std::function<bool()>& aborted) {
+  // A reset is asked for without a notice to this hub, so look again now and then.
   constexpr auto AbortCheckInterval = std::chrono::milliseconds(2);
   std::unique_lock<std::mutex> lock(FMutex);
-  while (FStalled.count(name) != 0 && !abort)
+  while (FStalled.count(name) != 0 && !aborted())
     FStallChanged.wait_for(lock, AbortCheckInterval);
 }
 
