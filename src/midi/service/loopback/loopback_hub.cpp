@@ -19,18 +19,14 @@ TLoopbackHub::TLoopbackHub() {
   FPorts[Slot(TLoopbackDirection::Output)].push_back(LoopbackPortName);
 }
 
-int TLoopbackHub::Count(TLoopbackDirection direction) {
+std::vector<std::string> TLoopbackHub::Ports(TLoopbackDirection direction) {
   std::lock_guard<std::mutex> lock(FMutex);
-  return static_cast<int>(FPorts[Slot(direction)].size());
+  return FPorts[Slot(direction)];
 }
 
-TMidiResult TLoopbackHub::Name(TLoopbackDirection direction, int index, std::string& name) {
+bool TLoopbackHub::IsPresent(TLoopbackDirection direction, const std::string& name) {
   std::lock_guard<std::mutex> lock(FMutex);
-  const auto& ports = FPorts[Slot(direction)];
-  if (index < 0 || static_cast<size_t>(index) >= ports.size())
-    return MidiErrBadDeviceId;
-  name = ports[static_cast<size_t>(index)];
-  return MidiOk;
+  return Present(direction, name);
 }
 
 void TLoopbackHub::Add(TLoopbackDirection direction, const std::string& name, int position) {

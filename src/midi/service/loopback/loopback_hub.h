@@ -27,8 +27,8 @@ class TLoopbackHub {
 public:
   TLoopbackHub();
 
-  int Count(TLoopbackDirection direction);
-  TMidiResult Name(TLoopbackDirection direction, int index, std::string& name);
+  std::vector<std::string> Ports(TLoopbackDirection direction);
+  bool IsPresent(TLoopbackDirection direction, const std::string& name);
   // Adds a port at position (appended when out of range); removes the first port of
   // that name. Both report the change through the devices-changed handler.
   void Add(TLoopbackDirection direction, const std::string& name, int position);
