@@ -61,6 +61,14 @@ TEST(LoopbackService, AnInputOpensOnceAndOpenFailuresCanBeRequested) {
   EXPECT_EQ(service.OpenInput(0, {}, second), MidiErrNoMemory);
   service.FailOpen(TLoopbackDirection::Input, LoopbackPortName, MidiOk);
   EXPECT_EQ(service.OpenInput(0, {}, second), MidiOk);
+  // A port that refuses us reads differently from one that went away.
+  service.FailOpen(TLoopbackDirection::Output, LoopbackPortName, MidiErrAccessDenied);
+  std::unique_ptr<TMidiOutPort> out;
+  const TMidiResult refused = service.OpenOutput(0, {}, out);
+  std::string refusedText, goneText;
+  EXPECT_EQ(service.OutErrorText(refused, refusedText), MidiOk);
+  EXPECT_EQ(service.OutErrorText(MidiErrNoDevice, goneText), MidiOk);
+  EXPECT_NE(refusedText, goneText);
 }
 
 // A platform backend and the loopback, combined as at start-up; the platform's
