@@ -121,7 +121,10 @@ public:
   virtual std::string Name() const = 0;
 
   // Devices are numbered 0..count-1 per direction. A name is stable across replug
-  // and reboot. A refused index gives a non-zero result and leaves name untouched.
+  // and reboot. An index names and opens the same port for every call until the
+  // next count, however the ports change meanwhile (a port gone since then opens
+  // as MidiErrNoDevice). A refused index gives a non-zero result and leaves name
+  // untouched.
   virtual int InputCount() = 0;
   virtual int OutputCount() = 0;
   virtual TMidiResult InputName(int index, std::string& name) = 0;

@@ -86,7 +86,7 @@ void TAlsaOutPort::Run() {
     if (!FQueue.NextPiece(PieceBytes, piece)) {
       // A short message split over two long sends waits for its rest until the
       // output has been quiet for a whole idle wait.
-      if (++FIdleRounds == 2)
+      if (FIdleRounds < 2 && ++FIdleRounds == 2)
         FEvents->Flush(send);
       FQueue.Wait(IdleWait, true);
       continue;
