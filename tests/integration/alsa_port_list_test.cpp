@@ -1,8 +1,11 @@
-// The ALSA device lists: names that stay the same across replug, and places that
-// stay put while other ports come and go. Runs without a sequencer.
+// The ALSA device lists: names that stay the same across replug, places that stay
+// put while other ports come and go, and what an open the sequencer refuses
+// reports. Runs without a sequencer.
 #include "midi/service/alsa/alsa_device_observer.h"
 
 #include <gtest/gtest.h>
+
+#include <cerrno>
 
 namespace pelrow {
 namespace {
@@ -30,6 +33,21 @@ TEST(AlsaPortList, ReplugKeepsPlacesAndTakesTheNewAddress) {
   MergePorts(known, {{"D:d", {36, 0}}, {"C:c", {28, 0}}, {"B:b", {32, 0}}});
   EXPECT_EQ(Names(known), (std::vector<std::string>{"B:b", "C:c", "D:d"}));
   EXPECT_EQ(known[0].Address.Client, 32);
+}
+
+TEST(AlsaOpenFailure, APortThatRefusesSaysWhyInsteadOfNoLongerConnected) {
+  std::string gone;
+  CommonMidiErrorText(MidiErrNoDevice, gone);
+  EXPECT_EQ(AlsaOpenResult(-EINVAL), MidiErrNoDevice) << "the kernel's answer for a port gone";
+  EXPECT_EQ(AlsaOpenResult(-EBUSY), MidiErrAllocated);
+  EXPECT_EQ(AlsaOpenResult(-EPERM), MidiErrAccessDenied);
+  std::string text;
+  ASSERT_TRUE(CommonMidiErrorText(MidiErrAccessDenied, text));
+  EXPECT_NE(text, gone);
+  // Anything else in ALSA's own words.
+  ASSERT_TRUE(AlsaErrorText(AlsaOpenResult(-ENOSPC), text));
+  EXPECT_NE(text.find(snd_strerror(-ENOSPC)), std::string::npos) << text;
+  EXPECT_FALSE(AlsaErrorText(MidiErrNoDevice, text));
 }
 
 } // namespace

@@ -35,6 +35,9 @@ public:
                                            SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE,
                                        SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION);
     snd_midi_event_new(KernelSysExPiece, &FCodec);
+    // Every message decoded in full, so what arrives compares byte for byte.
+    if (FCodec)
+      snd_midi_event_no_status(FCodec, 1);
   }
   ~TAlsaPeer() {
     if (FCodec)
@@ -182,6 +185,19 @@ TEST_F(AlsaTest, SendsShortAndLongMessagesInOrder) {
   Bytes expected = {0x90, 0x3C, 0x40};
   expected.insert(expected.end(), sysEx.begin(), sysEx.end());
   expected.insert(expected.end(), {0xC0, 0x05});
+  EXPECT_EQ(Difference(FPeer->Receive(expected.size(), 10000), expected), "");
+  EXPECT_TRUE(sender.WaitForCompletions(10000));
+
+  // A dump split into 32-byte lines, and a SysEx cut short by the next line's status.
+  const Bytes dump = SysEx(20 * 1024, 5);
+  for (size_t at = 0; at < dump.size(); at += 32)
+    ASSERT_EQ(sender.SendLong(*port, Bytes(dump.begin() + long(at),
+                                           dump.begin() + long(std::min(dump.size(), at + 32)))),
+              MidiOk);
+  ASSERT_EQ(sender.SendLong(*port, {0xF0, 0x41, 0x10}), MidiOk);
+  ASSERT_EQ(sender.SendLong(*port, {0x90, 0x3C, 0x40, 0x3E, 0x40}), MidiOk);
+  expected = dump;
+  expected.insert(expected.end(), {0xF0, 0x41, 0x10, 0x90, 0x3C, 0x40, 0x90, 0x3E, 0x40});
   EXPECT_EQ(Difference(FPeer->Receive(expected.size(), 10000), expected), "");
   EXPECT_TRUE(sender.WaitForCompletions(10000));
 }

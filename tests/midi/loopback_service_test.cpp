@@ -1,6 +1,7 @@
 // The loopback backend as a MIDI service: its ports, routing, hot-plug and the
 // failures it can be asked for; and the start-up choice that combines it with a
 // platform backend.
+#include "midi/service/combined_service.h"
 #include "midi/service/loopback/loopback_service.h"
 #include "midi/service/midi_backend_choice.h"
 
@@ -39,10 +40,12 @@ TEST(LoopbackService, HotPlugShiftsIndexesAndNotifiesEachChange) {
   service.SetOnDevicesChanged([&] { ++notices; });
   service.AddInput("Synth A", 0);
   std::string name;
+  EXPECT_EQ(service.InputCount(), 2);
   service.InputName(1, name);
   EXPECT_EQ(name, "Pelrow Loopback");
   EXPECT_TRUE(service.RemoveInput("Synth A"));
   EXPECT_FALSE(service.RemoveInput("Synth A"));
+  EXPECT_EQ(service.InputCount(), 1);
   service.InputName(0, name);
   EXPECT_EQ(name, "Pelrow Loopback");
   EXPECT_EQ(notices, 2);
@@ -58,6 +61,65 @@ TEST(LoopbackService, AnInputOpensOnceAndOpenFailuresCanBeRequested) {
   EXPECT_EQ(service.OpenInput(0, {}, second), MidiErrNoMemory);
   service.FailOpen(TLoopbackDirection::Input, LoopbackPortName, MidiOk);
   EXPECT_EQ(service.OpenInput(0, {}, second), MidiOk);
+  // A port that refuses us reads differently from one that went away.
+  service.FailOpen(TLoopbackDirection::Output, LoopbackPortName, MidiErrAccessDenied);
+  std::unique_ptr<TMidiOutPort> out;
+  const TMidiResult refused = service.OpenOutput(0, {}, out);
+  std::string refusedText, goneText;
+  EXPECT_EQ(service.OutErrorText(refused, refusedText), MidiOk);
+  EXPECT_EQ(service.OutErrorText(MidiErrNoDevice, goneText), MidiOk);
+  EXPECT_NE(refusedText, goneText);
+}
+
+// A platform backend and the loopback, combined as at start-up; the platform's
+// ports are plugged in and out between a count and the calls that follow it.
+TEST(CombinedService, AnIndexNamesAndOpensTheSamePortUntilTheNextCount) {
+  auto platformPart = std::make_unique<TLoopbackMidiService>();
+  auto loopbackPart = std::make_unique<TLoopbackMidiService>();
+  TLoopbackMidiService& platform = *platformPart;
+  TLoopbackMidiService& loopback = *loopbackPart;
+  platform.RemoveInput(LoopbackPortName);
+  platform.AddInput("Synth A");
+  std::vector<std::unique_ptr<TMidiService>> parts;
+  parts.push_back(std::move(platformPart));
+  parts.push_back(std::move(loopbackPart));
+  TCombinedMidiService combined(std::move(parts));
+
+  ASSERT_EQ(combined.InputCount(), 2);
+  platform.AddInput("Synth B", 0);
+  platform.AddInput("Synth C");
+  std::string name;
+  ASSERT_EQ(combined.InputName(0, name), MidiOk);
+  EXPECT_EQ(name, "Synth A");
+  ASSERT_EQ(combined.InputName(1, name), MidiOk);
+  EXPECT_EQ(name, "Pelrow Loopback");
+  EXPECT_EQ(combined.InputName(2, name), MidiErrBadDeviceId);
+  std::unique_ptr<TMidiInPort> port;
+  ASSERT_EQ(combined.OpenInput(
+                1, [](const TMidiInNotice&) {}, port),
+            MidiOk);
+  port->Start();
+  EXPECT_TRUE(loopback.InjectInput(LoopbackPortName, {0xF8})) << "the loopback input is open";
+  port.reset();
+
+  // A port unplugged since the count is no longer connected; none other opens instead.
+  platform.RemoveInput("Synth A");
+  EXPECT_EQ(combined.OpenInput(0, {}, port), MidiErrNoDevice);
+  EXPECT_EQ(port, nullptr);
+
+  ASSERT_EQ(combined.InputCount(), 3);
+  std::vector<std::string> names(3);
+  for (int i = 0; i < 3; ++i)
+    combined.InputName(i, names[size_t(i)]);
+  EXPECT_EQ(names, (std::vector<std::string>{"Synth B", "Synth C", "Pelrow Loopback"}));
+
+  // Outputs likewise.
+  ASSERT_EQ(combined.OutputCount(), 2);
+  platform.RemoveOutput(LoopbackPortName);
+  std::unique_ptr<TMidiOutPort> out;
+  EXPECT_EQ(combined.OpenOutput(0, {}, out), MidiErrNoDevice);
+  ASSERT_EQ(combined.OutputCount(), 1);
+  ASSERT_EQ(combined.OpenOutput(0, {}, out), MidiOk);
 }
 
 class LoopbackRoute : public ::testing::Test {
@@ -67,11 +129,13 @@ protected:
                   0,
                   [this](const TMidiInNotice& notice) {
                     std::lock_guard<std::mutex> lock(FMutex);
-                    if (notice.Buffer != nullptr)
+                    if (notice.Buffer != nullptr) {
                       FLong.insert(FLong.end(), notice.Buffer->Data,
                                    notice.Buffer->Data + notice.Buffer->BytesRecorded);
-                    else
+                    } else {
                       FShort.push_back(notice.Message);
+                      FShortAfter.push_back(FLong.size());
+                    }
                     if (notice.Buffer != nullptr && notice.Buffer->BytesRecorded > 0)
                       FIn->AddBuffer(*notice.Buffer);
                   },
@@ -94,6 +158,7 @@ protected:
   TLoopbackMidiService FService;
   std::mutex FMutex;
   std::vector<uint32_t> FShort;
+  std::vector<size_t> FShortAfter; // long bytes that had arrived before each short one
   std::vector<uint8_t> FLong;
   std::vector<TMidiBuffer*> FDone; // written on the output's thread only
   uint8_t FInMemory[64] = {};
@@ -115,6 +180,23 @@ TEST_F(LoopbackRoute, WhatGoesOutComesBackInInOrderAndLongBuffersComplete) {
   EXPECT_EQ(FLong, sysex);
   ASSERT_EQ(FDone.size(), 1u);
   EXPECT_EQ(FDone[0], &out);
+}
+
+TEST_F(LoopbackRoute, AShortMessageNeverOvertakesLongDataSentBeforeIt) {
+  std::vector<uint8_t> first = test::SysEx(600), second = test::SysEx(100);
+  TMidiBuffer firstOut{first.data(), static_cast<uint32_t>(first.size())};
+  TMidiBuffer secondOut{second.data(), static_cast<uint32_t>(second.size())};
+  ASSERT_EQ(FOut->LongMsg(firstOut), MidiOk);
+  ASSERT_EQ(FOut->ShortMsg(0x403C90), MidiOk);
+  ASSERT_EQ(FOut->LongMsg(secondOut), MidiOk);
+  ASSERT_EQ(FOut->ShortMsg(0x003C80), MidiOk);
+  ASSERT_TRUE(WaitFor([&] {
+    std::lock_guard<std::mutex> lock(FMutex);
+    return FShort.size() == 2;
+  }));
+  std::lock_guard<std::mutex> lock(FMutex);
+  EXPECT_EQ(FShort, (std::vector<uint32_t>{0x403C90, 0x003C80}));
+  EXPECT_EQ(FShortAfter, (std::vector<size_t>{600, 700}));
 }
 
 TEST_F(LoopbackRoute, ResetCompletesLongBuffersThatAStalledOutputHolds) {

@@ -114,10 +114,13 @@ TEST_F(Device, ADeviceThatMovedIsDroppedAndItsBackendPortReleased) {
   OpenInput();
   // A device appended after it leaves the open input where it was.
   FService.AddInput("Synth B");
+  // The menus count the devices before they validate the open one.
+  FInput.GetNumDevs();
   FInput.ValidateOpenDevice();
   EXPECT_TRUE(FInput.IsOpen());
   // One plugged in before it moves it to another index.
   FService.AddInput("Synth A", 0);
+  FInput.GetNumDevs();
   FInput.ValidateOpenDevice();
   EXPECT_TRUE(FInput.IsClosed());
   EXPECT_EQ(FInput.EventCount(), 0);

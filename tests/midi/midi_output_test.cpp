@@ -124,6 +124,8 @@ TEST_F(Output, ClosingWithLongMessagesQueuedCompletesAndReleasesThemAll) {
     ASSERT_TRUE(FOutput.SendLong(sysex.data(), 5000));
   FService.RemoveOutput(LoopbackPortName);
   FService.AddOutput("Synth A");
+  // The menu counts the devices before it validates the open one.
+  FOutput.GetNumDevs();
   FOutput.ValidateOpenDevice();
   EXPECT_TRUE(FOutput.IsClosed());
   EXPECT_EQ(FOutput.PendingCount(), 0);

@@ -65,9 +65,13 @@ TEST_F(OrderedOutput, LongBuffersCompleteInOrderOnlyWhenTheTransportSaysSo) {
   EXPECT_EQ(FCompleted[0], &first.Buffer);
   EXPECT_TRUE(first.Buffer.Flags & MidiBufferDone);
   EXPECT_FALSE(first.Buffer.Flags & MidiBufferInQueue);
-  FOutput.CompleteOldest();
-  FOutput.CompleteOldest(); // nothing left: no second completion of anything
+  FOutput.CompleteOldest(true); // the transport refused part of it
+  FOutput.CompleteOldest();     // nothing left: no second completion of anything
   EXPECT_EQ(FCompleted, (std::vector<TMidiBuffer*>{&first.Buffer, &second.Buffer}));
+  EXPECT_FALSE(first.Buffer.Flags & MidiBufferFailed);
+  EXPECT_TRUE(second.Buffer.Flags & MidiBufferFailed);
+  FOutput.PushLong(second.Buffer);
+  EXPECT_FALSE(second.Buffer.Flags & MidiBufferFailed) << "a buffer sent again starts clean";
 }
 
 TEST_F(OrderedOutput, RefusesWhatCannotGoOut) {

@@ -13,28 +13,36 @@ std::string TCombinedMidiService::Name() const {
   return name;
 }
 
+int TCombinedMidiService::Count(TDirection direction) {
+  std::vector<int>& counts = FCounts[static_cast<size_t>(direction)];
+  counts.clear();
+  int total = 0;
+  for (const auto& part : FParts) {
+    counts.push_back(direction == TDirection::Input ? part->InputCount() : part->OutputCount());
+    total += counts.back();
+  }
+  return total;
+}
+
 int TCombinedMidiService::InputCount() {
-  int count = 0;
-  for (const auto& part : FParts)
-    count += part->InputCount();
-  return count;
+  return Count(TDirection::Input);
 }
 
 int TCombinedMidiService::OutputCount() {
-  int count = 0;
-  for (const auto& part : FParts)
-    count += part->OutputCount();
-  return count;
+  return Count(TDirection::Output);
 }
 
 TMidiService* TCombinedMidiService::Locate(TDirection direction, int& index) {
   if (index < 0)
     return nullptr;
-  for (const auto& part : FParts) {
-    const int count = direction == TDirection::Input ? part->InputCount() : part->OutputCount();
-    if (index < count)
-      return part.get();
-    index -= count;
+  // A caller that never counted gets the lists as they are now.
+  if (FCounts[static_cast<size_t>(direction)].size() != FParts.size())
+    Count(direction);
+  const std::vector<int>& counts = FCounts[static_cast<size_t>(direction)];
+  for (size_t part = 0; part < FParts.size(); ++part) {
+    if (index < counts[part])
+      return FParts[part].get();
+    index -= counts[part];
   }
   return nullptr;
 }

@@ -1,6 +1,8 @@
 // Several MIDI backends shown as one: the devices of the first come first, then
 // those of the next, per direction. The program lists the loopback ports after the
-// chosen platform backend's devices this way.
+// chosen platform backend's devices this way. Each backend is counted only when
+// the devices are counted, so an index names and opens the same port for every
+// call until the next count, however the backends' lists change meanwhile.
 #pragma once
 
 #include "midi/service/midi_service.h"
@@ -30,10 +32,14 @@ public:
 
 private:
   enum class TDirection { Input, Output };
-  // The part that holds a combined index, and the index within that part.
+  int Count(TDirection direction);
+  // The part that holds a combined index, and the index within that part, by the
+  // last count.
   TMidiService* Locate(TDirection direction, int& index);
 
   std::vector<std::unique_ptr<TMidiService>> FParts;
+  // Per direction, each part's device count at the last count; empty before it.
+  std::vector<int> FCounts[2];
 };
 
 } // namespace pelrow

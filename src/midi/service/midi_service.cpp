@@ -15,6 +15,7 @@ constexpr const char* TextNoMemory = "Not enough memory for the MIDI data.";
 constexpr const char* TextInvalidParam = "An invalid parameter was passed to the MIDI service.";
 constexpr const char* TextNotReady = "The device is busy and cannot take more data now.";
 constexpr const char* TextNoDevice = "The device is no longer connected.";
+constexpr const char* TextAccessDenied = "The device does not allow this program to use it.";
 } // namespace
 
 bool CommonMidiErrorText(TMidiResult code, std::string& text) {
@@ -45,6 +46,9 @@ bool CommonMidiErrorText(TMidiResult code, std::string& text) {
     return true;
   case MidiErrNoDevice:
     text = TextNoDevice;
+    return true;
+  case MidiErrAccessDenied:
+    text = TextAccessDenied;
     return true;
   default:
     return false;

@@ -41,6 +41,8 @@ constexpr TMidiResult MidiErrNoMemory = 7;
 constexpr TMidiResult MidiErrInvalidParam = 11;
 constexpr TMidiResult MidiErrNotReady = 67;
 constexpr TMidiResult MidiErrNoDevice = 68;
+// Not a multimedia code: the port exists but refuses us (permissions, its policy).
+constexpr TMidiResult MidiErrAccessDenied = 100;
 // Codes from 1000 up are backend-specific; their backend supplies the texts.
 constexpr TMidiResult MidiErrBackendBase = 1000;
 
@@ -56,6 +58,9 @@ struct TMidiBuffer {
 
 constexpr uint32_t MidiBufferDone = 0x1;    // handed back to the caller
 constexpr uint32_t MidiBufferInQueue = 0x4; // queued with the service
+// Output, with Done: the backend could not deliver all of it (the receiver refused
+// it for good); the buffer is completed all the same.
+constexpr uint32_t MidiBufferFailed = 0x100;
 
 // What an input callback reports. The codes keep the values of the multimedia
 // service the program was first written against, so traces read the same.
@@ -116,7 +121,10 @@ public:
   virtual std::string Name() const = 0;
 
   // Devices are numbered 0..count-1 per direction. A name is stable across replug
-  // and reboot. A refused index gives a non-zero result and leaves name untouched.
+  // and reboot. An index names and opens the same port for every call until the
+  // next count, however the ports change meanwhile (a port gone since then opens
+  // as MidiErrNoDevice). A refused index gives a non-zero result and leaves name
+  // untouched.
   virtual int InputCount() = 0;
   virtual int OutputCount() = 0;
   virtual TMidiResult InputName(int index, std::string& name) = 0;

@@ -16,9 +16,12 @@ uint32_t ShortLength(uint8_t status) {
   }
   switch (status) {
   case 0xF1:
-  case 0xF3: return 2;
-  case 0xF2: return 3;
-  default: return 1;
+  case 0xF3:
+    return 2;
+  case 0xF2:
+    return 3;
+  default:
+    return 1;
   }
 }
 } // namespace
@@ -46,7 +49,7 @@ TMidiResult TOrderedOutput::PushLong(TMidiBuffer& buffer) {
     std::lock_guard lock(FMutex);
     if (buffer.Flags & MidiBufferInQueue)
       return MidiErrInvalidParam;
-    buffer.Flags = (buffer.Flags & ~MidiBufferDone) | MidiBufferInQueue;
+    buffer.Flags = (buffer.Flags & ~(MidiBufferDone | MidiBufferFailed)) | MidiBufferInQueue;
     TItem item;
     item.Buffer = &buffer;
     item.Count = buffer.BufferLength;
@@ -108,7 +111,7 @@ bool TOrderedOutput::NextPiece(uint32_t maxBytes, TPiece& piece) {
     return true;
   }
   const uint32_t count = std::min(maxBytes, item.Count - item.Offset);
-  piece = {item.Buffer->Data + item.Offset, count, item.Offset + count == item.Count};
+  piece = {item.Buffer->Data + item.Offset, count, item.Offset + count == item.Count, true};
   return true;
 }
 
@@ -125,12 +128,14 @@ void TOrderedOutput::PieceSent(const TPiece& piece) {
   FQueue.pop_front();
 }
 
-void TOrderedOutput::Complete(TMidiBuffer* buffer) {
+void TOrderedOutput::Complete(TMidiBuffer* buffer, bool failed) {
   buffer->Flags = (buffer->Flags & ~MidiBufferInQueue) | MidiBufferDone;
+  if (failed)
+    buffer->Flags |= MidiBufferFailed;
   FCompletion(*buffer);
 }
 
-void TOrderedOutput::CompleteOldest() {
+void TOrderedOutput::CompleteOldest(bool failed) {
   TMidiBuffer* buffer = nullptr;
   {
     std::lock_guard lock(FMutex);
@@ -139,7 +144,7 @@ void TOrderedOutput::CompleteOldest() {
     buffer = FWritten.front();
     FWritten.pop_front();
   }
-  Complete(buffer);
+  Complete(buffer, failed);
 }
 
 size_t TOrderedOutput::WrittenCount() const {

@@ -26,6 +26,7 @@ public:
     const uint8_t* Data = nullptr;
     uint32_t Count = 0;
     bool EndsBuffer = false; // the last piece of a long buffer
+    bool FromBuffer = false; // part of a long buffer, not a short message
   };
 
   explicit TOrderedOutput(TMidiOutCallback completion);
@@ -48,8 +49,9 @@ public:
   void Wait(std::chrono::microseconds maxWait, bool wakeOnWork);
   bool NextPiece(uint32_t maxBytes, TPiece& piece);
   void PieceSent(const TPiece& piece);
-  // The oldest written buffer has left the program: its completion runs now.
-  void CompleteOldest();
+  // The oldest written buffer has left the program: its completion runs now, marked
+  // MidiBufferFailed when the transport refused some of it for good.
+  void CompleteOldest(bool failed = false);
   size_t WrittenCount() const;
   // Carries out a pending reset; true when there was one (the writer then drops
   // whatever the transport still holds of the old data).
@@ -57,13 +59,13 @@ public:
 
 private:
   struct TItem {
-    TMidiBuffer* Buffer = nullptr;    // a long message, or null for a short one
+    TMidiBuffer* Buffer = nullptr; // a long message, or null for a short one
     std::array<uint8_t, 3> Short{};
     uint32_t Count = 0;
-    uint32_t Offset = 0;              // bytes already handed to the transport
+    uint32_t Offset = 0; // bytes already handed to the transport
   };
 
-  void Complete(TMidiBuffer* buffer);
+  void Complete(TMidiBuffer* buffer, bool failed = false);
   void CompleteAllLocked(std::unique_lock<std::mutex>& lock);
 
   TMidiOutCallback FCompletion;

@@ -26,6 +26,7 @@ constexpr const char* TextNoDevice = "there is no ALSA sequencer device (/dev/sn
 constexpr const char* TextCannotOpen = "the ALSA sequencer cannot be opened: ";
 constexpr const char* TextNoDecoder = "the ALSA event decoder cannot be made";
 constexpr const char* TextNoReader = "the ALSA reader cannot be started";
+constexpr const char* TextRefused = "The ALSA sequencer refused the port: %s.";
 
 snd_seq_t* OpenHandle(int streams, int& client, std::string& failure) {
   snd_seq_t* handle = nullptr;
@@ -38,6 +39,35 @@ snd_seq_t* OpenHandle(int streams, int& client, std::string& failure) {
   return handle;
 }
 } // namespace
+
+TMidiResult AlsaOpenResult(int error) {
+  switch (-error) {
+  case 0:
+    return MidiOk;
+  case EBUSY:
+    return MidiErrAllocated;
+  case EPERM:
+  case EACCES:
+    return MidiErrAccessDenied;
+  case ENOMEM:
+    return MidiErrNoMemory;
+  // The client or port is gone (the kernel says EINVAL for an unknown address).
+  case ENOENT:
+  case ENXIO:
+  case ENODEV:
+  case EINVAL:
+    return MidiErrNoDevice;
+  default:
+    return MidiErrBackendBase + TMidiResult(-error);
+  }
+}
+
+bool AlsaErrorText(TMidiResult code, std::string& text) {
+  if (code <= MidiErrBackendBase)
+    return false;
+  text = FormatText(TextRefused, snd_strerror(-int(code - MidiErrBackendBase)));
+  return true;
+}
 
 std::unique_ptr<TAlsaSequencer> TAlsaSequencer::Open(std::function<void()> announce,
                                                      std::string& failure) {
@@ -141,14 +171,9 @@ void TAlsaSequencer::CloseOutput(int port) {
   snd_seq_delete_simple_port(FOut, port);
 }
 
-bool TAlsaSequencer::SendDirect(snd_seq_event_t& event) {
+int TAlsaSequencer::SendDirect(snd_seq_event_t& event) {
   std::lock_guard lock(FOutLock);
-  const int result = snd_seq_event_output_direct(FOut, &event);
-  if (result == -EAGAIN || result == -ENOMEM)
-    return false;
-  if (result < 0)
-    Trace(std::string("ALSA: an event could not be sent: ") + snd_strerror(result));
-  return true;
+  return snd_seq_event_output_direct(FOut, &event);
 }
 
 void TAlsaSequencer::ReportLost() {
@@ -170,7 +195,8 @@ void TAlsaSequencer::Dispatch(const snd_seq_event_t& event) {
     if (FAnnounce && !IsOwnClient(event.data.addr.client))
       FAnnounce();
     return;
-  default: break;
+  default:
+    break;
   }
   const auto input = FInputs.find(event.dest.port);
   if (input == FInputs.end())

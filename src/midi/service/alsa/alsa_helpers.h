@@ -5,6 +5,8 @@
 // inputs and System Announce events to the device observer.
 #pragma once
 
+#include "midi/service/midi_service.h"
+
 #include <alsa/asoundlib.h>
 
 #include <functional>
@@ -24,14 +26,20 @@ struct TAlsaAddress {
   int Port = -1;
 };
 
+// The result of a failed open (a negative ALSA error) in the service's terms: a
+// port in use says so, one that refuses us says so, one that went away since the
+// count is no longer connected, and anything else keeps ALSA's own words through a
+// backend code that AlsaErrorText explains.
+TMidiResult AlsaOpenResult(int error);
+bool AlsaErrorText(TMidiResult code, std::string& text);
+
 class TAlsaSequencer {
 public:
   static constexpr const char* ClientName = "Pelrow";
 
   // Null with a reason when there is no sequencer. announce runs on the reader
   // thread for every client or port that starts, ends or changes.
-  static std::unique_ptr<TAlsaSequencer> Open(std::function<void()> announce,
-                                              std::string& failure);
+  static std::unique_ptr<TAlsaSequencer> Open(std::function<void()> announce, std::string& failure);
   ~TAlsaSequencer();
   TAlsaSequencer(const TAlsaSequencer&) = delete;
   TAlsaSequencer& operator=(const TAlsaSequencer&) = delete;
@@ -46,9 +54,8 @@ public:
   // Output side: a port of ours subscribed to destination.
   int OpenOutput(const TAlsaAddress& destination);
   void CloseOutput(int port);
-  // Sends one event at once; false when the sequencer is full for now (EAGAIN,
-  // ENOMEM: try again later). Other failures are traced and the event dropped.
-  bool SendDirect(snd_seq_event_t& event);
+  // Sends one event at once; the sequencer's result (negative: an ALSA error).
+  int SendDirect(snd_seq_event_t& event);
 
   // Runs f with the output handle (the one used for enumeration) locked.
   template <typename F> auto WithOutputHandle(F f) {
@@ -69,8 +76,8 @@ private:
   int FAnnouncePort = -1;
   std::function<void()> FAnnounce;
   int FStopFd = -1;
-  std::mutex FInLock;   // FIn, FInputs, FDecoder
-  std::mutex FOutLock;  // FOut
+  std::mutex FInLock;  // FIn, FInputs, FDecoder
+  std::mutex FOutLock; // FOut
   std::map<int, TMidiInputStream*> FInputs;
   snd_midi_event_t* FDecoder = nullptr;
   std::thread FReader;

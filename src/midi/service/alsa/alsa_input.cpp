@@ -7,12 +7,12 @@ TAlsaInPort::TAlsaInPort(TAlsaSequencer& sequencer, TMidiInCallback callback)
     : TMidiInputStream(std::move(callback)), FSequencer(sequencer) {}
 
 std::unique_ptr<TAlsaInPort> TAlsaInPort::Open(TAlsaSequencer& sequencer,
-                                               const TAlsaAddress& source,
-                                               TMidiInCallback callback, TMidiResult& result) {
+                                               const TAlsaAddress& source, TMidiInCallback callback,
+                                               TMidiResult& result) {
   std::unique_ptr<TAlsaInPort> port(new TAlsaInPort(sequencer, std::move(callback)));
   port->FPort = sequencer.OpenInput(source, *port);
   if (port->FPort < 0) {
-    result = port->FPort == -ENOMEM ? MidiErrNoMemory : MidiErrNoDevice;
+    result = AlsaOpenResult(port->FPort);
     return nullptr;
   }
   result = MidiOk;

@@ -30,7 +30,9 @@ std::unique_ptr<TAlsaMidiService> TAlsaMidiService::Create(std::string& failure)
 }
 
 // The sequencer goes first, so that no announcement reaches the observer afterwards.
-TAlsaMidiService::~TAlsaMidiService() { FSequencer.reset(); }
+TAlsaMidiService::~TAlsaMidiService() {
+  FSequencer.reset();
+}
 
 int TAlsaMidiService::InputCount() {
   FObserver.RefreshIfChanged(*FSequencer);
@@ -68,6 +70,14 @@ TMidiResult TAlsaMidiService::OpenOutput(int index, TMidiOutCallback callback,
   TMidiResult result = MidiOk;
   port = TAlsaOutPort::Open(*FSequencer, *destination, std::move(callback), result);
   return result;
+}
+
+TMidiResult TAlsaMidiService::InErrorText(TMidiResult code, std::string& text) const {
+  return AlsaErrorText(code, text) ? MidiOk : TMidiService::InErrorText(code, text);
+}
+
+TMidiResult TAlsaMidiService::OutErrorText(TMidiResult code, std::string& text) const {
+  return AlsaErrorText(code, text) ? MidiOk : TMidiService::OutErrorText(code, text);
 }
 
 void TAlsaMidiService::SetOnDevicesChanged(std::function<void()> handler) {

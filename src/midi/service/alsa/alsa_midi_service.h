@@ -25,6 +25,8 @@ public:
                         std::unique_ptr<TMidiInPort>& port) override;
   TMidiResult OpenOutput(int index, TMidiOutCallback callback,
                          std::unique_ptr<TMidiOutPort>& port) override;
+  TMidiResult InErrorText(TMidiResult code, std::string& text) const override;
+  TMidiResult OutErrorText(TMidiResult code, std::string& text) const override;
   void SetOnDevicesChanged(std::function<void()> handler) override;
 
 private:

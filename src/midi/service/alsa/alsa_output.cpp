@@ -1,15 +1,14 @@
 // Feeding an ALSA sequencer output.
 #include "midi/service/alsa/alsa_output.h"
 
-#include <algorithm>
+#include "support/trace.h"
+
 #include <chrono>
 
 namespace pelrow {
 
 namespace {
 constexpr auto IdleWait = std::chrono::microseconds(100'000);
-constexpr auto FirstBackOff = std::chrono::microseconds(1000);
-constexpr auto LastBackOff = std::chrono::microseconds(20'000);
 } // namespace
 
 TAlsaOutPort::TAlsaOutPort(TAlsaSequencer& sequencer, bool hardware, TMidiOutCallback callback)
@@ -20,14 +19,14 @@ std::unique_ptr<TAlsaOutPort> TAlsaOutPort::Open(TAlsaSequencer& sequencer,
                                                  TMidiOutCallback callback, TMidiResult& result) {
   std::unique_ptr<TAlsaOutPort> port(
       new TAlsaOutPort(sequencer, destination.Hardware, std::move(callback)));
-  // The encoder collects SysEx into events of at most one piece.
-  if (snd_midi_event_new(PieceBytes, &port->FEncoder) < 0) {
-    result = MidiErrNoMemory;
-    return nullptr;
-  }
   port->FPort = sequencer.OpenOutput(destination.Address);
   if (port->FPort < 0) {
-    result = port->FPort == -ENOMEM ? MidiErrNoMemory : MidiErrNoDevice;
+    result = AlsaOpenResult(port->FPort);
+    return nullptr;
+  }
+  port->FEvents = std::make_unique<TAlsaEventWriter>(port->FPort, destination.Address);
+  if (!port->FEvents->Ready()) {
+    result = MidiErrNoMemory;
     return nullptr;
   }
   port->FWriter = std::thread([p = port.get()] { p->Run(); });
@@ -44,8 +43,6 @@ TAlsaOutPort::~TAlsaOutPort() {
   FQueue.CompleteRemaining();
   if (FPort >= 0)
     FSequencer.CloseOutput(FPort);
-  if (FEncoder)
-    snd_midi_event_free(FEncoder);
 }
 
 TMidiResult TAlsaOutPort::Reset() {
@@ -53,52 +50,56 @@ TMidiResult TAlsaOutPort::Reset() {
   return MidiOk;
 }
 
-// A full sequencer is waited out with a growing pause; a reset or close ends the wait.
+// A full receiver is waited out; a reset or close ends the wait.
 void TAlsaOutPort::Send(snd_seq_event_t& event) {
-  snd_seq_ev_set_source(&event, FPort);
-  snd_seq_ev_set_subs(&event);
-  snd_seq_ev_set_direct(&event);
-  auto backOff = FirstBackOff;
-  while (!FSequencer.SendDirect(event)) {
-    FQueue.Wait(backOff, false);
-    if (FQueue.Interrupted())
-      return;
-    backOff = std::min(backOff * 2, LastBackOff);
-  }
+  int result = 0;
+  const TAlsaDelivery delivery = DeliverEvent([&] { return result = FSequencer.SendDirect(event); },
+                                              [&](std::chrono::microseconds pause) {
+                                                FQueue.Wait(pause, false);
+                                                return !FQueue.Interrupted();
+                                              });
+  if (delivery != TAlsaDelivery::Refused)
+    return;
+  if (!FRefused)
+    Trace(std::string("ALSA: the receiver refused an event: ") + snd_strerror(result));
+  FRefused = true;
 }
 
 void TAlsaOutPort::Write(const TOrderedOutput::TPiece& piece) {
-  long done = 0;
-  while (done < long(piece.Count) && !FQueue.Interrupted()) {
-    snd_seq_event_t event;
-    snd_seq_ev_clear(&event);
-    const long used = snd_midi_event_encode(FEncoder, piece.Data + done, long(piece.Count) - done,
-                                            &event);
-    if (used <= 0)
-      break;
-    done += used;
-    if (event.type != SND_SEQ_EVENT_NONE)
+  FEvents->Write(piece.Data, piece.Count, [this](snd_seq_event_t& event) {
+    if (!FQueue.Interrupted())
       Send(event);
-  }
+  });
 }
 
 void TAlsaOutPort::Run() {
+  const auto send = [this](snd_seq_event_t& event) { Send(event); };
   while (!FQueue.Quitting()) {
     if (FQueue.ServeReset()) {
-      snd_midi_event_reset_encode(FEncoder);
+      // What the last buffer left of an incomplete message still goes out as it is.
+      FEvents->Flush(send);
+      FEvents->Reset();
+      FRefused = false;
       continue;
     }
     TOrderedOutput::TPiece piece;
     if (!FQueue.NextPiece(PieceBytes, piece)) {
+      // A short message split over two long sends waits for its rest until the
+      // output has been quiet for a whole idle wait.
+      if (FIdleRounds < 2 && ++FIdleRounds == 2)
+        FEvents->Flush(send);
       FQueue.Wait(IdleWait, true);
       continue;
     }
+    FIdleRounds = 0;
     Write(piece);
     FQueue.PieceSent(piece);
     if (FHardware)
       FQueue.Wait(std::chrono::microseconds(piece.Count * WireMicrosecondsPerByte), false);
     if (piece.EndsBuffer)
-      FQueue.CompleteOldest();
+      FQueue.CompleteOldest(FRefused);
+    if (piece.EndsBuffer || !piece.FromBuffer)
+      FRefused = false;
   }
 }
 

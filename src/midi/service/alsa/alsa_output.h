@@ -1,11 +1,13 @@
-// An open ALSA sequencer output: a port of ours subscribed to the chosen port and
-// a writer thread that turns the output's bytes into sequencer events. To a
+// An open ALSA sequencer output: a port of ours subscribed to the chosen port (the
+// subscription makes a hardware port open its MIDI cable) and a writer thread that
+// turns the output's bytes into sequencer events addressed to that port. To a
 // hardware port the kernel copies into a 4 KB raw MIDI buffer and drops what
 // overflows it, so there long data goes in pieces of at most 256 bytes, paced at
 // the wire rate, and completes once its last piece has had time to drain.
 #pragma once
 
 #include "midi/service/alsa/alsa_device_observer.h"
+#include "midi/service/alsa/alsa_event_writer.h"
 #include "midi/service/alsa/alsa_helpers.h"
 #include "midi/service/midi_service.h"
 #include "midi/service/ordered_output.h"
@@ -20,8 +22,7 @@ public:
   static constexpr uint32_t PieceBytes = 256;
   static constexpr uint32_t WireMicrosecondsPerByte = 320;
 
-  static std::unique_ptr<TAlsaOutPort> Open(TAlsaSequencer& sequencer,
-                                            const TAlsaPort& destination,
+  static std::unique_ptr<TAlsaOutPort> Open(TAlsaSequencer& sequencer, const TAlsaPort& destination,
                                             TMidiOutCallback callback, TMidiResult& result);
   ~TAlsaOutPort() override;
 
@@ -38,7 +39,9 @@ private:
   TAlsaSequencer& FSequencer;
   const bool FHardware;
   int FPort = -1;
-  snd_midi_event_t* FEncoder = nullptr;
+  std::unique_ptr<TAlsaEventWriter> FEvents; // the writer thread's only
+  bool FRefused = false; // an event of the buffer being written was refused for good
+  int FIdleRounds = 0;   // idle waits in a row without anything to write
   TOrderedOutput FQueue;
   std::thread FWriter;
 };

@@ -19,18 +19,14 @@ TLoopbackHub::TLoopbackHub() {
   FPorts[Slot(TLoopbackDirection::Output)].push_back(LoopbackPortName);
 }
 
-int TLoopbackHub::Count(TLoopbackDirection direction) {
+std::vector<std::string> TLoopbackHub::Ports(TLoopbackDirection direction) {
   std::lock_guard<std::mutex> lock(FMutex);
-  return static_cast<int>(FPorts[Slot(direction)].size());
+  return FPorts[Slot(direction)];
 }
 
-TMidiResult TLoopbackHub::Name(TLoopbackDirection direction, int index, std::string& name) {
+bool TLoopbackHub::IsPresent(TLoopbackDirection direction, const std::string& name) {
   std::lock_guard<std::mutex> lock(FMutex);
-  const auto& ports = FPorts[Slot(direction)];
-  if (index < 0 || static_cast<size_t>(index) >= ports.size())
-    return MidiErrBadDeviceId;
-  name = ports[static_cast<size_t>(index)];
-  return MidiOk;
+  return Present(direction, name);
 }
 
 void TLoopbackHub::Add(TLoopbackDirection direction, const std::string& name, int position) {
@@ -100,11 +96,11 @@ void TLoopbackHub::SetStalled(const std::string& name, bool stalled) {
   FStallChanged.notify_all();
 }
 
-void TLoopbackHub::WaitWhileStalled(const std::string& name, const std::atomic<bool>& abort) {
-  // The abort flag is raised without a notice to this hub, so look again now and then.
+void TLoopbackHub::WaitWhileStalled(const std::string& name, const std::function<bool()>& aborted) {
+  // A reset is asked for without a notice to this hub, so look again now and then.
   constexpr auto AbortCheckInterval = std::chrono::milliseconds(2);
   std::unique_lock<std::mutex> lock(FMutex);
-  while (FStalled.count(name) != 0 && !abort)
+  while (FStalled.count(name) != 0 && !aborted())
     FStallChanged.wait_for(lock, AbortCheckInterval);
 }
 

@@ -6,7 +6,6 @@
 
 #include "midi/service/midi_service.h"
 
-#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -28,8 +27,8 @@ class TLoopbackHub {
 public:
   TLoopbackHub();
 
-  int Count(TLoopbackDirection direction);
-  TMidiResult Name(TLoopbackDirection direction, int index, std::string& name);
+  std::vector<std::string> Ports(TLoopbackDirection direction);
+  bool IsPresent(TLoopbackDirection direction, const std::string& name);
   // Adds a port at position (appended when out of range); removes the first port of
   // that name. Both report the change through the devices-changed handler.
   void Add(TLoopbackDirection direction, const std::string& name, int position);
@@ -40,10 +39,10 @@ public:
   void SetSendFailure(const std::string& name, TMidiResult code);
   // MidiOk when the output may send now: it is present and not told to refuse.
   TMidiResult SendState(const std::string& name);
-  // A stalled output takes long buffers but writes none until it is released, as a
-  // slow device would; abort (a reset) ends the wait.
+  // A stalled output takes messages but writes none until it is released, as a
+  // slow device would; a true aborted() (a reset) ends the wait.
   void SetStalled(const std::string& name, bool stalled);
-  void WaitWhileStalled(const std::string& name, const std::atomic<bool>& abort);
+  void WaitWhileStalled(const std::string& name, const std::function<bool()>& aborted);
 
   // An input is open at most once, as a hardware input is.
   TMidiResult Attach(const std::string& name, TMidiInputStream& input);

@@ -1,41 +1,66 @@
 // Loopback output port.
 #include "midi/service/loopback/loopback_output.h"
 
-#include "midi/service/midi_input_stream.h"
+#include <chrono>
+#include <limits>
 
 namespace pelrow {
 
+namespace {
+constexpr auto IdleWait = std::chrono::milliseconds(100);
+// A long buffer reaches the input in one piece, as one write of a device would.
+constexpr uint32_t WholeBuffer = std::numeric_limits<uint32_t>::max();
+} // namespace
+
 TLoopbackOutPort::TLoopbackOutPort(std::shared_ptr<TLoopbackHub> hub, std::string name,
                                    TMidiOutCallback completion)
-    : FHub(std::move(hub)), FName(std::move(name)),
-      FQueue(
-          [this](const TMidiBuffer& buffer, const std::atomic<bool>& abort) {
-            FHub->WaitWhileStalled(FName, abort);
-            if (!abort && FHub->SendState(FName) == MidiOk)
-              FHub->Deliver(FName, buffer.Data, buffer.BufferLength);
-          },
-          std::move(completion)) {}
+    : FHub(std::move(hub)), FName(std::move(name)), FQueue(std::move(completion)),
+      FWriter([this] { Run(); }) {}
+
+TLoopbackOutPort::~TLoopbackOutPort() {
+  FQueue.Reset();
+  FQueue.Quit();
+  FWriter.join();
+  FQueue.CompleteRemaining();
+}
 
 TMidiResult TLoopbackOutPort::ShortMsg(uint32_t packed) {
-  const uint8_t bytes[3] = {static_cast<uint8_t>(packed), static_cast<uint8_t>(packed >> 8),
-                            static_cast<uint8_t>(packed >> 16)};
-  const int length = ShortMessageLength(bytes[0]);
-  if (length == 0)
-    return MidiErrInvalidParam;
   if (const TMidiResult state = FHub->SendState(FName); state != MidiOk)
     return state;
-  FHub->Deliver(FName, bytes, static_cast<size_t>(length));
-  return MidiOk;
+  return FQueue.PushShort(packed);
 }
 
 TMidiResult TLoopbackOutPort::LongMsg(TMidiBuffer& buffer) {
   if (const TMidiResult state = FHub->SendState(FName); state != MidiOk)
     return state;
-  return FQueue.Queue(buffer);
+  return FQueue.PushLong(buffer);
 }
 
 TMidiResult TLoopbackOutPort::Reset() {
-  return FQueue.Reset();
+  FQueue.Reset();
+  return MidiOk;
+}
+
+void TLoopbackOutPort::Write(const TOrderedOutput::TPiece& piece) {
+  FHub->WaitWhileStalled(FName, [this] { return FQueue.Interrupted(); });
+  if (!FQueue.Interrupted() && FHub->SendState(FName) == MidiOk)
+    FHub->Deliver(FName, piece.Data, piece.Count);
+}
+
+void TLoopbackOutPort::Run() {
+  while (!FQueue.Quitting()) {
+    if (FQueue.ServeReset())
+      continue;
+    TOrderedOutput::TPiece piece;
+    if (!FQueue.NextPiece(WholeBuffer, piece)) {
+      FQueue.Wait(IdleWait, true);
+      continue;
+    }
+    Write(piece);
+    FQueue.PieceSent(piece);
+    if (piece.EndsBuffer)
+      FQueue.CompleteOldest();
+  }
 }
 
 } // namespace pelrow

@@ -1,12 +1,14 @@
-// A loopback output: short messages reach the loopback input of the same name at
-// once, long buffers through the output's own writer thread, which completes them.
+// A loopback output: what is sent reaches the loopback input of the same name in
+// the order it was sent, short and long messages alike, through the output's own
+// writer thread, which also completes the long buffers.
 #pragma once
 
 #include "midi/service/loopback/loopback_hub.h"
-#include "midi/service/midi_output_queue.h"
+#include "midi/service/ordered_output.h"
 
 #include <memory>
 #include <string>
+#include <thread>
 
 namespace pelrow {
 
@@ -14,15 +16,22 @@ class TLoopbackOutPort final : public TMidiOutPort {
 public:
   TLoopbackOutPort(std::shared_ptr<TLoopbackHub> hub, std::string name,
                    TMidiOutCallback completion);
+  ~TLoopbackOutPort() override;
+  TLoopbackOutPort(const TLoopbackOutPort&) = delete;
+  TLoopbackOutPort& operator=(const TLoopbackOutPort&) = delete;
 
   TMidiResult ShortMsg(uint32_t packed) override;
   TMidiResult LongMsg(TMidiBuffer& buffer) override;
   TMidiResult Reset() override;
 
 private:
+  void Run();
+  void Write(const TOrderedOutput::TPiece& piece);
+
   const std::shared_ptr<TLoopbackHub> FHub;
   const std::string FName;
-  TMidiOutputQueue FQueue; // last: its thread stops before the members it uses go
+  TOrderedOutput FQueue;
+  std::thread FWriter; // last: it starts once everything it uses exists
 };
 
 } // namespace pelrow

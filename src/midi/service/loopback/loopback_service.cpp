@@ -15,26 +15,47 @@ constexpr const char* BackendName = "Loopback";
 constexpr size_t InjectPieceBytes = 256;
 } // namespace
 
-TLoopbackMidiService::TLoopbackMidiService() : FHub(std::make_shared<TLoopbackHub>()) {}
+TLoopbackMidiService::TLoopbackMidiService() : FHub(std::make_shared<TLoopbackHub>()) {
+  FListed[static_cast<size_t>(TLoopbackDirection::Input)] = FHub->Ports(TLoopbackDirection::Input);
+  FListed[static_cast<size_t>(TLoopbackDirection::Output)] =
+      FHub->Ports(TLoopbackDirection::Output);
+}
+
+const std::vector<std::string>& TLoopbackMidiService::Listed(TLoopbackDirection direction) const {
+  return FListed[static_cast<size_t>(direction)];
+}
+
+TMidiResult TLoopbackMidiService::NameAt(TLoopbackDirection direction, int index,
+                                         std::string& name) const {
+  const std::vector<std::string>& ports = Listed(direction);
+  if (index < 0 || static_cast<size_t>(index) >= ports.size())
+    return MidiErrBadDeviceId;
+  name = ports[static_cast<size_t>(index)];
+  return MidiOk;
+}
 
 std::string TLoopbackMidiService::Name() const {
   return BackendName;
 }
 
 int TLoopbackMidiService::InputCount() {
-  return FHub->Count(TLoopbackDirection::Input);
+  auto& listed = FListed[static_cast<size_t>(TLoopbackDirection::Input)];
+  listed = FHub->Ports(TLoopbackDirection::Input);
+  return static_cast<int>(listed.size());
 }
 
 int TLoopbackMidiService::OutputCount() {
-  return FHub->Count(TLoopbackDirection::Output);
+  auto& listed = FListed[static_cast<size_t>(TLoopbackDirection::Output)];
+  listed = FHub->Ports(TLoopbackDirection::Output);
+  return static_cast<int>(listed.size());
 }
 
 TMidiResult TLoopbackMidiService::InputName(int index, std::string& name) {
-  return FHub->Name(TLoopbackDirection::Input, index, name);
+  return NameAt(TLoopbackDirection::Input, index, name);
 }
 
 TMidiResult TLoopbackMidiService::OutputName(int index, std::string& name) {
-  return FHub->Name(TLoopbackDirection::Output, index, name);
+  return NameAt(TLoopbackDirection::Output, index, name);
 }
 
 TMidiResult TLoopbackMidiService::OpenInput(int index, TMidiInCallback callback,
@@ -42,6 +63,8 @@ TMidiResult TLoopbackMidiService::OpenInput(int index, TMidiInCallback callback,
   std::string name;
   if (const TMidiResult result = InputName(index, name); result != MidiOk)
     return result;
+  if (!FHub->IsPresent(TLoopbackDirection::Input, name))
+    return MidiErrNoDevice;
   if (const TMidiResult failure = FHub->OpenFailure(TLoopbackDirection::Input, name))
     return failure;
   auto opened = std::make_unique<TLoopbackInPort>(FHub, name, std::move(callback));
@@ -56,6 +79,8 @@ TMidiResult TLoopbackMidiService::OpenOutput(int index, TMidiOutCallback callbac
   std::string name;
   if (const TMidiResult result = OutputName(index, name); result != MidiOk)
     return result;
+  if (!FHub->IsPresent(TLoopbackDirection::Output, name))
+    return MidiErrNoDevice;
   if (const TMidiResult failure = FHub->OpenFailure(TLoopbackDirection::Output, name))
     return failure;
   port = std::make_unique<TLoopbackOutPort>(FHub, name, std::move(callback));

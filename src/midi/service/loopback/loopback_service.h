@@ -2,7 +2,8 @@
 // hardware can try the program: what goes out on "Pelrow Loopback" comes back in on
 // the input of that name. Its extra operations act like hardware: ports plugged in
 // and out at run time, input sent by a device at a chosen pace, refused opens and
-// sends.
+// sends. Like every backend it lists its ports as they were at the last count, so
+// that an index stays the same port until the devices are counted again.
 #pragma once
 
 #include "midi/service/loopback/loopback_hub.h"
@@ -49,7 +50,11 @@ public:
   void StallOutput(const std::string& name, bool stalled);
 
 private:
+  const std::vector<std::string>& Listed(TLoopbackDirection direction) const;
+  TMidiResult NameAt(TLoopbackDirection direction, int index, std::string& name) const;
+
   const std::shared_ptr<TLoopbackHub> FHub;
+  std::vector<std::string> FListed[2]; // per direction, the ports at the last count
 };
 
 } // namespace pelrow
