@@ -33,10 +33,6 @@ constexpr int MaxRightEdgeCol = 1600;
 constexpr int MaxDropListDelay = 10;
 constexpr int ChildTopLimit = 10000;
 constexpr const char* ChildTopProperty = "Tag";
-// Lines at least this long keep their tab index between paints.
-constexpr size_t LongLineLength = 4096;
-// More long lines than fit on any screen are not worth keeping.
-constexpr size_t MaxLongLinesKept = 512;
 
 QString Latin1(const std::string& text) {
   return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
@@ -123,7 +119,6 @@ void TVKCustomMemo::SetScrollbars(TVKScrolls value) {
 
 void TVKCustomMemo::SetTabWidth(int value) {
   FModel.SetTabWidth(value);
-  FLongLines.clear();
   viewport()->update();
 }
 
@@ -360,14 +355,14 @@ void TVKCustomMemo::ViewReset() {
   FWindow.TopLine = 0;
   FWindow.LeftCol = 0;
   FWindow.HorzRange = 0;
-  FLongLines.clear();
+  FLayouts.Clear();
   CloseDropList();
   if (!FRefreshPending)
     UpdateScrollBars();
 }
 
 void TVKCustomMemo::ViewLinesChanged(int first, int last) {
-  ForgetLayouts(first, last);
+  FLayouts.Forget(first, last);
   if (!FRefreshPending) {
     UpdateScrollBars();
     FGutter->update();
@@ -439,53 +434,18 @@ void TVKCustomMemo::UpdateGlyphs() {
     FGlyphOf[static_cast<size_t>(c)] = glyphs[c];
 }
 
-const TVKLineLayout* TVKCustomMemo::LongLineLayout(int line) {
-  const std::string& text = Lines()[line];
-  if (text.size() < LongLineLength)
-    return nullptr;
-  auto found = FLongLines.find(line);
-  // A line replaced behind the view's back is laid out afresh.
-  if (found != FLongLines.end() &&
-      (found->second.Data != text.data() || found->second.Size != text.size())) {
-    FLongLines.erase(found);
-    found = FLongLines.end();
-  }
-  if (found == FLongLines.end()) {
-    if (FLongLines.size() >= MaxLongLinesKept)
-      FLongLines.clear();
-    found = FLongLines.emplace(line, TLongLine{text.data(), text.size(), {text, TabWidth()}}).first;
-  }
-  return &found->second.Layout;
-}
-
-void TVKCustomMemo::ForgetLayouts(int first, int last) {
-  if (first < 0) {
-    FLongLines.clear();
-    return;
-  }
-  std::erase_if(FLongLines, [&](const auto& entry) {
-    return entry.first >= first && (last < 0 || entry.first <= last);
-  });
-}
-
 int TVKCustomMemo::DisplayCol(int line, int col) {
   if (line < 0 || line >= Lines().Count())
     return col;
-  if (const TVKLineLayout* layout = LongLineLayout(line))
-    return layout->DisplayColumn(col);
-  return DisplayColumn(Lines()[line], col, TabWidth());
+  return FLayouts.DisplayColumn(line, Lines()[line], col, TabWidth());
 }
 
 int TVKCustomMemo::ColumnAtDisplayCol(int line, int displayCol) {
-  if (const TVKLineLayout* layout = LongLineLayout(line))
-    return layout->ColumnAtDisplay(displayCol);
-  return ColumnAtDisplay(Lines()[line], displayCol, TabWidth());
+  return FLayouts.ColumnAtDisplay(line, Lines()[line], displayCol, TabWidth());
 }
 
 std::string TVKCustomMemo::ShownText(int line, int left, int count) {
-  if (const TVKLineLayout* layout = LongLineLayout(line))
-    return layout->VisibleText(Lines()[line], left, count);
-  return VisibleText(Lines()[line], left, count, TabWidth());
+  return FLayouts.VisibleText(line, Lines()[line], left, count, TabWidth());
 }
 
 QPoint TVKCustomMemo::CellPosition(int col, int line) const {

@@ -7,9 +7,9 @@
 #include "editor/qt/vkenvironment.h"
 #include "editor/qt/vkgutter.h"
 #include "editor/vkeditmodel.h"
+#include "editor/vklayoutcache.h"
 #include "editor/vkmousedrag.h"
 #include "editor/vkscroll.h"
-#include "editor/vktextlayout.h"
 #include "support/clock.h"
 
 #include <QAbstractScrollArea>
@@ -23,7 +23,6 @@
 #include <memory>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 namespace pelrow {
@@ -242,13 +241,10 @@ private:
   void DrawCells(QPainter& painter, const QString& shown, int first, int count, int baseline);
   void PaintCaret(QPainter& painter);
   void UpdateGlyphs();
-  // Layout of a line on the grid; long lines keep an index of their tabs between
-  // paints, so painting far into a long line does not walk it from its start.
+  // Layout of a line on the grid.
   int DisplayCol(int line, int col);
   int ColumnAtDisplayCol(int line, int displayCol);
   std::string ShownText(int line, int left, int count);
-  const TVKLineLayout* LongLineLayout(int line);
-  void ForgetLayouts(int first, int last);
   // The lines first..last of the text as a viewport rectangle (clipped to the screen).
   QRect LinesRect(int first, int last) const;
   int MaxTopLine() const;
@@ -296,12 +292,7 @@ private:
   std::array<quint32, 256> FGlyphOf{};
   QList<quint32> FGlyphIndexes;
   QList<QPointF> FGlyphPositions;
-  struct TLongLine {
-    const char* Data = nullptr;
-    size_t Size = 0;
-    TVKLineLayout Layout;
-  };
-  std::unordered_map<int, TLongLine> FLongLines;
+  TVKLayoutCache FLayouts;
   bool FCaretShown = false;
   bool FSkipBlink = false;
   bool FRefreshPending = false;
