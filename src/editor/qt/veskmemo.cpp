@@ -434,23 +434,22 @@ void TVKCustomMemo::UpdateGlyphs() {
     FGlyphOf[static_cast<size_t>(c)] = glyphs[c];
 }
 
-int TVKCustomMemo::DisplayCol(int line, int col) {
+int TVKCustomMemo::DisplayCol(int line, int col) const {
   if (line < 0 || line >= Lines().Count())
     return col;
   return FLayouts.DisplayColumn(line, Lines()[line], col, TabWidth());
 }
 
-int TVKCustomMemo::ColumnAtDisplayCol(int line, int displayCol) {
+int TVKCustomMemo::ColumnAtDisplayCol(int line, int displayCol) const {
   return FLayouts.ColumnAtDisplay(line, Lines()[line], displayCol, TabWidth());
 }
 
-std::string TVKCustomMemo::ShownText(int line, int left, int count) {
+std::string TVKCustomMemo::ShownText(int line, int left, int count) const {
   return FLayouts.VisibleText(line, Lines()[line], left, count, TabWidth());
 }
 
 QPoint TVKCustomMemo::CellPosition(int col, int line) const {
-  // Layouts kept for long lines are a cache; looking one up changes nothing visible.
-  const int column = const_cast<TVKCustomMemo*>(this)->DisplayCol(line, col);
+  const int column = DisplayCol(line, col);
   return {(column - FWindow.LeftCol) * FCharWidth, (line - FWindow.TopLine) * FLineHeight};
 }
 
@@ -460,7 +459,7 @@ TVKPos TVKCustomMemo::PositionAt(const QPoint& point) const {
   const TVKCell cell = CellAtPoint(point.x(), point.y(), FCharWidth, FLineHeight);
   const int line = std::clamp(FWindow.TopLine + cell.Line, 0, Lines().Count() - 1);
   const int display = std::max(0, FWindow.LeftCol + cell.Col);
-  return {const_cast<TVKCustomMemo*>(this)->ColumnAtDisplayCol(line, display), line};
+  return {ColumnAtDisplayCol(line, display), line};
 }
 
 void TVKCustomMemo::paintEvent(QPaintEvent* event) {

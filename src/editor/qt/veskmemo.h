@@ -242,9 +242,9 @@ private:
   void PaintCaret(QPainter& painter);
   void UpdateGlyphs();
   // Layout of a line on the grid.
-  int DisplayCol(int line, int col);
-  int ColumnAtDisplayCol(int line, int displayCol);
-  std::string ShownText(int line, int left, int count);
+  int DisplayCol(int line, int col) const;
+  int ColumnAtDisplayCol(int line, int displayCol) const;
+  std::string ShownText(int line, int left, int count) const;
   // The lines first..last of the text as a viewport rectangle (clipped to the screen).
   QRect LinesRect(int first, int last) const;
   int MaxTopLine() const;
@@ -292,7 +292,8 @@ private:
   std::array<quint32, 256> FGlyphOf{};
   QList<quint32> FGlyphIndexes;
   QList<QPointF> FGlyphPositions;
-  TVKLayoutCache FLayouts;
+  // Only remembers what it computed, so reading the layout stays const.
+  mutable TVKLayoutCache FLayouts;
   bool FCaretShown = false;
   bool FSkipBlink = false;
   bool FRefreshPending = false;
