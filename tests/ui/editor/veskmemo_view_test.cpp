@@ -82,6 +82,7 @@ TEST_F(Display, ControlCodesDrawAsDotsAndTabsReachTheNextStop) {
 
 TEST_F(Display, ScreenshotShowsSelectionGutterNumbersAndRightEdge) {
   Memo->clearFocus();
+  Memo->SetFont(QFont("DejaVu Sans Mono", 10)); // the usual desktop monospace
   Memo->EnvironmentOptions().SetTextBackground(0xFFFFFF);
   Memo->EnvironmentOptions().SetTextColor(0x000000);
   Memo->GutterOptions().SetVisible(true);
