@@ -209,3 +209,36 @@ BENCHMARK(BM_EditorTypeInLongLine)->Unit(benchmark::kMillisecond);
 
 } // namespace
 } // namespace pelrow
+
+namespace pelrow {
+namespace {
+
+// One received dump of 10 MB in a single line, the view at its far right with the
+// caret at the end and the last bytes selected: a repaint lays out only what is on
+// screen, not the line from its start.
+void BM_EditorPaintLongLineEnd(benchmark::State& state) {
+  BenchApplication();
+  constexpr size_t LongLineBytes = 10'000'000;
+  std::string line;
+  line.reserve(LongLineBytes + 95);
+  for (int i = 0; line.size() < LongLineBytes; ++i)
+    line += HexLine(i) + ' ';
+  line.resize(LongLineBytes);
+  TVeskMemo memo;
+  memo.resize(800, ScreenLines * memo.LineHeight() + 2 * memo.frameWidth());
+  memo.Lines().Add(line);
+  const int end = static_cast<int>(line.size());
+  memo.MoveCaret(end - 20, 0, true, false);
+  memo.MoveCaret(end, 0, true, true);
+  QWidget* view = memo.viewport();
+  QImage image(view->size(), QImage::Format_ARGB32_Premultiplied);
+  for (auto _ : state) {
+    QPainter painter(&image);
+    view->render(&painter);
+  }
+  state.counters["left_col"] = memo.LeftCol();
+}
+BENCHMARK(BM_EditorPaintLongLineEnd)->Unit(benchmark::kMillisecond);
+
+} // namespace
+} // namespace pelrow

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace pelrow {
 
@@ -22,6 +23,30 @@ int DisplayWidth(std::string_view line, int tabWidth);
 // The part of the line shown from display column left on, at most count columns,
 // with tabs laid out as blanks and control codes as ".". Only that part is laid out.
 std::string VisibleText(std::string_view line, int left, int count, int tabWidth);
+
+// Where the tabs of one line sit. Built in one quick pass, it answers the conversions
+// above without walking the line again, so a screen far into a line of millions of
+// characters is laid out in a few steps. It holds no text: pass the line it was built
+// from.
+class TVKLineLayout {
+public:
+  TVKLineLayout() = default;
+  TVKLineLayout(std::string_view line, int tabWidth);
+
+  int DisplayColumn(int col) const;
+  int ColumnAtDisplay(int displayCol) const;
+  std::string VisibleText(std::string_view line, int left, int count) const;
+
+private:
+  // Stored column and display column where the run of plain characters that holds
+  // display column displayCol starts (a tab there starts the run).
+  std::pair<int, int> RunStartAt(int displayCol) const;
+
+  int FLength = 0;
+  int FTabWidth = 8;
+  std::vector<int> FTabs;    // stored column of each tab
+  std::vector<int> FTabEnds; // display column just after each tab
+};
 
 bool IsWordChar(unsigned char c);
 // Start of the word holding the character before col, or of the nearest word before

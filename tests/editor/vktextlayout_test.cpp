@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
 namespace pelrow {
 namespace {
 
@@ -31,6 +33,57 @@ TEST(TextLayout, VisibleTextShowsControlCodesAsDotsAndOnlyTheVisiblePart) {
   EXPECT_EQ(VisibleText("0123456789", 3, 4, 8), "3456");
   EXPECT_EQ(VisibleText("abc", 5, 4, 8), "");
   EXPECT_EQ(VisibleText(std::string("\0a", 2), 0, 5, 8), ".a");
+}
+
+// The layout walked one byte at a time, as plainly as it can be written.
+int ReferenceDisplay(std::string_view line, int col, int tab) {
+  int display = 0;
+  for (int i = 0; i < std::min<int>(col, static_cast<int>(line.size())); ++i)
+    display = line[static_cast<size_t>(i)] == '\t' ? (display / tab + 1) * tab : display + 1;
+  return display + std::max(0, col - static_cast<int>(line.size()));
+}
+std::string ReferenceVisible(std::string_view line, int left, int count, int tab) {
+  std::string shown;
+  for (int i = 0, display = 0; i < static_cast<int>(line.size()); ++i) {
+    const char c = line[static_cast<size_t>(i)];
+    const int next = c == '\t' ? (display / tab + 1) * tab : display + 1;
+    for (int d = display; d < next; ++d)
+      if (d >= left && d < left + count)
+        shown += c == '\t' ? ' ' : c;
+    display = next;
+  }
+  return shown;
+}
+
+// Lines of letters and tabs in every mix: the fast walk and the tab index give what the
+// byte-by-byte layout gives, and columns survive the round trip through the screen.
+TEST(TextLayout, TabIndexAndFastWalkAgreeWithTheByteByByteLayout) {
+  std::mt19937 random(8);
+  for (int round = 0; round < 300; ++round) {
+    std::string line;
+    const int length = static_cast<int>(random() % 40);
+    for (int i = 0; i < length; ++i)
+      line += random() % 4 == 0 ? '\t' : static_cast<char>('a' + random() % 26);
+    const int tab = 1 + static_cast<int>(random() % 8);
+    const TVKLineLayout layout(line, tab);
+    const int width = ReferenceDisplay(line, length, tab);
+    for (int col = 0; col <= length + 3; ++col) {
+      const int display = ReferenceDisplay(line, col, tab);
+      ASSERT_EQ(DisplayColumn(line, col, tab), display) << line << " col " << col;
+      ASSERT_EQ(layout.DisplayColumn(col), display) << line << " col " << col;
+      ASSERT_EQ(ColumnAtDisplay(line, display, tab), col) << line << " col " << col;
+      ASSERT_EQ(layout.ColumnAtDisplay(display), col) << line << " col " << col;
+    }
+    for (int displayCol = -1; displayCol <= width + 3; ++displayCol)
+      ASSERT_EQ(layout.ColumnAtDisplay(displayCol), ColumnAtDisplay(line, displayCol, tab))
+          << line << " display " << displayCol;
+    for (int left = 0; left <= width + 1; ++left)
+      for (int count : {1, 3, 10}) {
+        const std::string expected = ReferenceVisible(line, left, count, tab);
+        ASSERT_EQ(VisibleText(line, left, count, tab), expected) << line << " at " << left;
+        ASSERT_EQ(layout.VisibleText(line, left, count), expected) << line << " at " << left;
+      }
+  }
 }
 
 TEST(Words, WordCharactersAreDigitsAtLettersAndHighBytes) {

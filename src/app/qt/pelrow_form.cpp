@@ -10,7 +10,6 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QClipboard>
 #include <QCloseEvent>
 #include <QFontDatabase>
 #include <QHBoxLayout>
@@ -18,7 +17,6 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
-#include <QMimeData>
 #include <QPushButton>
 #include <QSplitter>
 #include <QStatusTipEvent>
@@ -249,6 +247,7 @@ TVeskMemo* TPelrowForm::NewBox(const char* name, bool readOnly) {
   box->setObjectName(name);
   box->setMinimumWidth(kBoxMinWidth);
   box->SetFont(BoxFont());
+  box->SetBorderStyle(TVKBorderStyle::bsNone);
   box->GutterOptions().SetVisible(false);
   box->SetWantTabs(false);
   box->SetReadOnly(readOnly);
@@ -431,9 +430,8 @@ void TPelrowForm::ShowPopupFor(TVKCustomMemo* box, const QPoint& globalPos) {
 
 void TPelrowForm::Popup1Popup(TVKCustomMemo* box) {
   FPopupBox = box;
-  const QMimeData* clip = QApplication::clipboard()->mimeData();
   const TPopupState state = PopupStateFor(
-      {box == SXOutput, box->SelAvail(), box->ReadOnly(), clip != nullptr && clip->hasText()});
+      {box == SXOutput, box->SelAvail(), box->ReadOnly(), box->Clipboard().HasText()});
   const std::pair<const char*, TPopupItemState> items[] = {
       {"Copy1", state.Copy},     {"Paste1", state.Paste},         {"Cut1", state.Cut},
       {"Delete1", state.Delete}, {"SelectAll1", state.SelectAll}, {"Clear1", state.Clear},

@@ -5,7 +5,8 @@
 #include "editor/vktextlayout.h"
 
 #include <QFocusEvent>
-#include <QFontInfo>
+#include <QGlyphRun>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -27,9 +28,6 @@ constexpr uint32_t BlinkMs = 400;
 constexpr int IdleStepMs = 500;
 constexpr uint32_t AutoScrollMs = 100;
 constexpr uint32_t DeferredRefreshMs = 30;
-constexpr int AutoScrollPixelsPerStep = 30;
-constexpr int AutoScrollMaxStep = 6;
-constexpr int WheelUnitsPerLine = 40;
 constexpr int CaretWidth = 2;
 constexpr int MaxRightEdgeCol = 1600;
 constexpr int MaxDropListDelay = 10;
@@ -38,11 +36,6 @@ constexpr const char* ChildTopProperty = "Tag";
 
 QString Latin1(const std::string& text) {
   return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-// Floor division, so that points above or left of the text give negative cells.
-int FloorDiv(int value, int divisor) {
-  return value >= 0 ? value / divisor : -((-value + divisor - 1) / divisor);
 }
 
 char ToByte(QChar c) {
@@ -55,7 +48,7 @@ TVKCustomMemo::TVKCustomMemo(QWidget* parent, TTimerFactory timers,
     : QAbstractScrollArea(parent), FModel(this), FGutterOptions(*this) {
   if (!timers)
     timers = MakeQtTimer;
-  FModel.SetClipboard(clipboard ? std::move(clipboard) : std::make_shared<TVKQtClipboard>());
+  SetClipboard(std::move(clipboard));
   FBlinkTimer = timers();
   FAutoScrollTimer = timers();
   FRefreshTimer = timers();
@@ -88,6 +81,10 @@ TVKCustomMemo::~TVKCustomMemo() {
 }
 
 // --- Properties ------------------------------------------------------------------------
+
+void TVKCustomMemo::SetClipboard(std::shared_ptr<TVKClipboard> clipboard) {
+  FModel.SetClipboard(clipboard ? std::move(clipboard) : std::make_shared<TVKQtClipboard>());
+}
 
 void TVKCustomMemo::SetReadOnly(bool value) {
   FModel.SetReadOnly(value);
@@ -166,38 +163,37 @@ void TVKCustomMemo::UpdateMetrics() {
   FCharWidth = std::max(1, metrics.horizontalAdvance(QLatin1Char('W')));
   FLineHeight = std::max(1, metrics.height());
   FAscent = metrics.ascent();
-  // A font without a fixed pitch is drawn character by character on the grid.
-  FFixedGrid = QFontInfo(font()).fixedPitch();
+  UpdateGlyphs();
   UpdateGutter();
-  FVisibleLines = viewport()->height() / FLineHeight;
-  FVisibleCols = viewport()->width() / FCharWidth;
+  FWindow.VisibleLines = viewport()->height() / FLineHeight;
+  FWindow.VisibleCols = viewport()->width() / FCharWidth;
   UpdateScrollBars();
   viewport()->update();
 }
 
 int TVKCustomMemo::MaxTopLine() const {
-  return std::max(0, Lines().Count() - FVisibleLines);
+  return FWindow.MaxTopLine(Lines().Count());
 }
 
 void TVKCustomMemo::UpdateScrollBars() {
   // Lines removed by the program must not leave the view below the text.
-  if (FTopLine > MaxTopLine()) {
-    FTopLine = MaxTopLine();
+  if (FWindow.TopLine > MaxTopLine()) {
+    FWindow.TopLine = MaxTopLine();
     viewport()->update();
     FGutter->update();
   }
   FSettingScrollBars = true;
   QScrollBar* vertical = verticalScrollBar();
   vertical->setRange(0, MaxTopLine());
-  vertical->setPageStep(std::max(1, FVisibleLines));
+  vertical->setPageStep(std::max(1, FWindow.VisibleLines));
   vertical->setSingleStep(1);
-  vertical->setValue(FTopLine);
+  vertical->setValue(FWindow.TopLine);
   vertical->setEnabled(vertical->maximum() > 0);
   QScrollBar* horizontal = horizontalScrollBar();
-  horizontal->setRange(0, std::max(0, FHorzRange - FVisibleCols + 1));
-  horizontal->setPageStep(std::max(1, FVisibleCols));
+  horizontal->setRange(0, std::max(0, FWindow.HorzRange - FWindow.VisibleCols + 1));
+  horizontal->setPageStep(std::max(1, FWindow.VisibleCols));
   horizontal->setSingleStep(1);
-  horizontal->setValue(FLeftCol);
+  horizontal->setValue(FWindow.LeftCol);
   horizontal->setEnabled(horizontal->maximum() > 0);
   FSettingScrollBars = false;
 }
@@ -228,8 +224,8 @@ void TVKCustomMemo::changeEvent(QEvent* event) {
 
 void TVKCustomMemo::NoteCaretColumn() {
   const int column = FModel.CaretDisplayCol();
-  if (column > FHorzRange) {
-    FHorzRange = column;
+  if (column > FWindow.HorzRange) {
+    FWindow.HorzRange = column;
     if (!FRefreshPending && !FUpdating)
       UpdateScrollBars();
   }
@@ -238,17 +234,17 @@ void TVKCustomMemo::NoteCaretColumn() {
 // --- Scrolling -------------------------------------------------------------------------
 
 void TVKCustomMemo::SetTopLine(int line) {
-  line = std::clamp(line, 0, MaxTopLine());
+  line = FWindow.ClampTopLine(line, Lines().Count());
   CloseDropList();
-  const int delta = FTopLine - line;
+  const int delta = FWindow.TopLine - line;
   if (delta == 0)
     return;
-  FTopLine = line;
+  FWindow.TopLine = line;
   FSettingScrollBars = true;
   verticalScrollBar()->setValue(line);
   FSettingScrollBars = false;
   MoveChildren(0, delta * FLineHeight);
-  if (std::abs(delta) <= FVisibleLines && !FFullRedraw)
+  if (std::abs(delta) <= FWindow.VisibleLines && !FFullRedraw)
     viewport()->scroll(0, delta * FLineHeight);
   else
     viewport()->update();
@@ -256,12 +252,12 @@ void TVKCustomMemo::SetTopLine(int line) {
 }
 
 void TVKCustomMemo::SetLeftCol(int col) {
-  col = std::clamp(col, 0, std::max(0, FHorzRange));
+  col = FWindow.ClampLeftCol(col);
   CloseDropList();
-  const int delta = FLeftCol - col;
+  const int delta = FWindow.LeftCol - col;
   if (delta == 0)
     return;
-  FLeftCol = col;
+  FWindow.LeftCol = col;
   FSettingScrollBars = true;
   horizontalScrollBar()->setValue(col);
   FSettingScrollBars = false;
@@ -271,21 +267,21 @@ void TVKCustomMemo::SetLeftCol(int col) {
 
 void TVKCustomMemo::ScrollLines(int delta) {
   ResetIdle();
-  SetTopLine(FTopLine + delta);
+  SetTopLine(FWindow.TopLine + delta);
 }
 
 void TVKCustomMemo::ScrollColumns(int delta) {
   ResetIdle();
-  SetLeftCol(FLeftCol + delta);
+  SetLeftCol(FWindow.LeftCol + delta);
 }
 
 void TVKCustomMemo::scrollContentsBy(int dx, int dy) {
   if (FSettingScrollBars)
     return;
   if (dy != 0)
-    ScrollLines(verticalScrollBar()->value() - FTopLine);
+    ScrollLines(verticalScrollBar()->value() - FWindow.TopLine);
   if (dx != 0)
-    ScrollColumns(horizontalScrollBar()->value() - FLeftCol);
+    ScrollColumns(horizontalScrollBar()->value() - FWindow.LeftCol);
 }
 
 // Controls placed on the text move with it; "Tag" keeps a child's unclamped top.
@@ -303,19 +299,15 @@ void TVKCustomMemo::MoveChildren(int dxPixels, int dyPixels) {
 
 void TVKCustomMemo::ScrollCaretIntoView() {
   const TVKPos caret = FModel.Caret();
-  const int column = FModel.CaretDisplayCol();
-  if (column > FLeftCol + FVisibleCols - 1)
-    SetLeftCol(column - FVisibleCols + 1);
-  else if (column < FLeftCol)
-    SetLeftCol(column);
-  if (caret.Line < FTopLine)
-    SetTopLine(caret.Line - FVisibleLines / 2);
-  else if (caret.Line > FTopLine + FVisibleLines - 1)
-    SetTopLine(caret.Line + FVisibleLines / 2 - FVisibleLines + 1);
+  const TVKViewWindow shown = FWindow.ShowingCaret(caret.Line, FModel.CaretDisplayCol());
+  if (shown.LeftCol != FWindow.LeftCol)
+    SetLeftCol(shown.LeftCol);
+  if (shown.TopLine != FWindow.TopLine)
+    SetTopLine(shown.TopLine);
 }
 
 void TVKCustomMemo::ScrollToEnd() {
-  SetTopLine(Lines().Count() - FVisibleLines);
+  SetTopLine(Lines().Count() - FWindow.VisibleLines);
   if (!Lines().Empty())
     FModel.MoveCaret(FModel.Caret().Col, Lines().Count() - 1, false, false);
 }
@@ -330,10 +322,12 @@ void TVKCustomMemo::DeferRefresh() {
 void TVKCustomMemo::DeferredRefreshTick() {
   FRefreshPending = false;
   FRefreshTimer->Stop();
-  FHorzRange = std::max(FHorzRange, Lines().MaxLineLength());
+  FWindow.HorzRange = std::max(FWindow.HorzRange, Lines().MaxLineLength());
   UpdateScrollBars();
   UpdateGutter();
   ScrollToEnd();
+  // The update that began before the refresh was deferred left the wait cursor.
+  UpdateCursorShape(QGuiApplication::keyboardModifiers());
   viewport()->update();
 }
 
@@ -358,22 +352,24 @@ void TVKCustomMemo::ViewLinesChangeEnded() {
 }
 
 void TVKCustomMemo::ViewReset() {
-  FTopLine = 0;
-  FLeftCol = 0;
-  FHorzRange = 0;
+  FWindow.TopLine = 0;
+  FWindow.LeftCol = 0;
+  FWindow.HorzRange = 0;
+  FLayouts.Clear();
   CloseDropList();
   if (!FRefreshPending)
     UpdateScrollBars();
 }
 
 void TVKCustomMemo::ViewLinesChanged(int first, int last) {
+  FLayouts.Forget(first, last);
   if (!FRefreshPending) {
     UpdateScrollBars();
     FGutter->update();
   }
-  const int lastShown = FTopLine + FVisibleLines + 1;
+  const int lastShown = FWindow.TopLine + FWindow.VisibleLines + 1;
   const int lastChanged = last < 0 ? Lines().Count() + 1 : last;
-  if (lastChanged < FTopLine || first > lastShown)
+  if (lastChanged < FWindow.TopLine || first > lastShown)
     return;
   if (lastChanged - first + 1 > 2)
     viewport()->update();
@@ -382,9 +378,9 @@ void TVKCustomMemo::ViewLinesChanged(int first, int last) {
 }
 
 void TVKCustomMemo::ViewMaxLineLengthChanged(int maxLineLength) {
-  if (maxLineLength <= FHorzRange)
+  if (maxLineLength <= FWindow.HorzRange)
     return;
-  FHorzRange = maxLineLength;
+  FWindow.HorzRange = maxLineLength;
   if (!FRefreshPending)
     UpdateScrollBars();
 }
@@ -392,8 +388,10 @@ void TVKCustomMemo::ViewMaxLineLengthChanged(int maxLineLength) {
 QRect TVKCustomMemo::LinesRect(int first, int last) const {
   if (last < first)
     std::swap(first, last);
-  const int top = (std::max(first, FTopLine) - FTopLine) * FLineHeight;
-  const int bottom = (std::min(last, FTopLine + FVisibleLines + 1) - FTopLine + 1) * FLineHeight;
+  const int top = (std::max(first, FWindow.TopLine) - FWindow.TopLine) * FLineHeight;
+  const int bottom =
+      (std::min(last, FWindow.TopLine + FWindow.VisibleLines + 1) - FWindow.TopLine + 1) *
+      FLineHeight;
   return QRect(0, top, viewport()->width(), bottom - top);
 }
 
@@ -423,18 +421,45 @@ void TVKCustomMemo::ViewCaretMoved() {
 
 // --- Painting --------------------------------------------------------------------------
 
+void TVKCustomMemo::UpdateGlyphs() {
+  FRawFont = QRawFont::fromFont(font());
+  FGlyphOf.fill(0);
+  if (!FRawFont.isValid())
+    return;
+  QString bytes;
+  for (int c = 0; c < 256; ++c)
+    bytes += QChar(c);
+  const QList<quint32> glyphs = FRawFont.glyphIndexesForString(bytes);
+  for (int c = 32; c < 256 && c < glyphs.size(); ++c)
+    FGlyphOf[static_cast<size_t>(c)] = glyphs[c];
+}
+
+int TVKCustomMemo::DisplayCol(int line, int col) const {
+  if (line < 0 || line >= Lines().Count())
+    return col;
+  return FLayouts.DisplayColumn(line, Lines()[line], col, TabWidth());
+}
+
+int TVKCustomMemo::ColumnAtDisplayCol(int line, int displayCol) const {
+  return FLayouts.ColumnAtDisplay(line, Lines()[line], displayCol, TabWidth());
+}
+
+std::string TVKCustomMemo::ShownText(int line, int left, int count) const {
+  return FLayouts.VisibleText(line, Lines()[line], left, count, TabWidth());
+}
+
 QPoint TVKCustomMemo::CellPosition(int col, int line) const {
-  const int column =
-      line >= 0 && line < Lines().Count() ? DisplayColumn(Lines()[line], col, TabWidth()) : col;
-  return {(column - FLeftCol) * FCharWidth, (line - FTopLine) * FLineHeight};
+  const int column = DisplayCol(line, col);
+  return {(column - FWindow.LeftCol) * FCharWidth, (line - FWindow.TopLine) * FLineHeight};
 }
 
 TVKPos TVKCustomMemo::PositionAt(const QPoint& point) const {
   if (Lines().Empty())
     return {};
-  const int line = std::clamp(FTopLine + FloorDiv(point.y(), FLineHeight), 0, Lines().Count() - 1);
-  const int display = std::max(0, FLeftCol + FloorDiv(point.x(), FCharWidth));
-  return {ColumnAtDisplay(Lines()[line], display, TabWidth()), line};
+  const TVKCell cell = CellAtPoint(point.x(), point.y(), FCharWidth, FLineHeight);
+  const int line = std::clamp(FWindow.TopLine + cell.Line, 0, Lines().Count() - 1);
+  const int display = std::max(0, FWindow.LeftCol + cell.Col);
+  return {ColumnAtDisplayCol(line, display), line};
 }
 
 void TVKCustomMemo::paintEvent(QPaintEvent* event) {
@@ -451,7 +476,7 @@ void TVKCustomMemo::paintEvent(QPaintEvent* event) {
   const int lastRow = clip.bottom() / FLineHeight;
   const QColor background = ColorToQColor(FEnvironment.TextBackground(), palette());
   for (int row = firstRow; row <= lastRow; ++row) {
-    const int line = FTopLine + row;
+    const int line = FWindow.TopLine + row;
     const int y = row * FLineHeight;
     if (line < Lines().Count())
       PaintLine(painter, line, y);
@@ -461,49 +486,65 @@ void TVKCustomMemo::paintEvent(QPaintEvent* event) {
   PaintCaret(painter);
 }
 
+// Each glyph goes to its own cell in one run of positioned glyphs: drawing the text as
+// a string would place it at the font's own advance, which for many fixed-pitch fonts
+// is a fraction of a pixel off the grid and drifts away from caret and selection.
+void TVKCustomMemo::DrawCells(QPainter& painter, const QString& shown, int first, int count,
+                              int baseline) {
+  const int end = std::min(first + count, static_cast<int>(shown.size()));
+  FGlyphIndexes.clear();
+  FGlyphPositions.clear();
+  for (int i = first; i < end; ++i) {
+    const quint32 glyph = FGlyphOf[shown[i].unicode() & 0xFF];
+    if (glyph == 0) {
+      if (shown[i] != QLatin1Char(' '))
+        painter.drawText(i * FCharWidth, baseline, QString(shown[i]));
+      continue;
+    }
+    FGlyphIndexes.append(glyph);
+    FGlyphPositions.append(QPointF(i * FCharWidth, baseline));
+  }
+  if (FGlyphIndexes.isEmpty())
+    return;
+  QGlyphRun run;
+  run.setRawFont(FRawFont);
+  run.setGlyphIndexes(FGlyphIndexes);
+  run.setPositions(FGlyphPositions);
+  painter.drawGlyphRun(QPointF(0, 0), run);
+}
+
 void TVKCustomMemo::PaintLine(QPainter& painter, int line, int y) {
   const QPalette& colours = palette();
-  const std::string& text = Lines()[line];
   const int width = viewport()->width();
-  const int tab = TabWidth();
-  const QString shown = Latin1(VisibleText(text, FLeftCol, FVisibleCols + 1, tab));
+  const int left = FWindow.LeftCol;
+  const QString shown = Latin1(ShownText(line, left, FWindow.VisibleCols + 1));
   const int baseline = y + FAscent;
-  auto drawText = [&](int firstChar, int count) {
-    if (FFixedGrid) {
-      painter.drawText(firstChar * FCharWidth, baseline, shown.mid(firstChar, count));
-      return;
-    }
-    for (int i = firstChar; i < firstChar + count && i < shown.size(); ++i)
-      painter.drawText(i * FCharWidth, baseline, shown.mid(i, 1));
-  };
 
   painter.fillRect(0, y, width, FLineHeight, ColorToQColor(FEnvironment.TextBackground(), colours));
   painter.setPen(ColorToQColor(FEnvironment.TextColor(), colours));
-  drawText(0, static_cast<int>(shown.size()));
+  DrawCells(painter, shown, 0, static_cast<int>(shown.size()), baseline);
 
   const TVKEditModel& model = FModel;
   if (model.SelAvail() && line >= model.SelStart().Line && line <= model.SelEnd().Line) {
-    const int from =
-        line == model.SelStart().Line ? DisplayColumn(text, model.SelStart().Col, tab) : 0;
+    const int from = line == model.SelStart().Line ? DisplayCol(line, model.SelStart().Col) : 0;
     const bool lastLine = line == model.SelEnd().Line;
     // Only the visible part is laid out: on a middle line the selection simply runs
     // to the right edge, however long the line is.
-    const int shownEnd = FLeftCol + static_cast<int>(shown.size());
-    const int to =
-        lastLine ? std::min(DisplayColumn(text, model.SelEnd().Col, tab), shownEnd) : shownEnd;
-    const int first = std::max(from, FLeftCol) - FLeftCol;
-    const int last = std::max(to, FLeftCol) - FLeftCol;
+    const int shownEnd = left + static_cast<int>(shown.size());
+    const int to = lastLine ? std::min(DisplayCol(line, model.SelEnd().Col), shownEnd) : shownEnd;
+    const int first = std::max(from, left) - left;
+    const int last = std::max(to, left) - left;
     const int right = lastLine ? last * FCharWidth : width;
     if (right > first * FCharWidth) {
       painter.fillRect(first * FCharWidth, y, right - first * FCharWidth, FLineHeight,
                        ColorToQColor(FEnvironment.SelectionBackground(), colours));
       painter.setPen(ColorToQColor(FEnvironment.SelectionColor(), colours));
-      drawText(first, last - first);
+      DrawCells(painter, shown, first, last - first, baseline);
     }
   }
 
   if (FRightEdge) {
-    const int x = (FRightEdgeCol - FLeftCol) * FCharWidth;
+    const int x = (FRightEdgeCol - left) * FCharWidth;
     painter.setPen(ColorToQColor(FEnvironment.RightEdgeColor(), colours));
     painter.drawLine(x, y, x, y + FLineHeight - 1);
   }
@@ -511,7 +552,8 @@ void TVKCustomMemo::PaintLine(QPainter& painter, int line, int y) {
 
 void TVKCustomMemo::PaintCaret(QPainter& painter) {
   const TVKPos caret = FModel.Caret();
-  if (!FCaretShown || ReadOnly() || caret.Line < FTopLine || caret.Line > FTopLine + FVisibleLines)
+  if (!FCaretShown || ReadOnly() || caret.Line < FWindow.TopLine ||
+      caret.Line > FWindow.TopLine + FWindow.VisibleLines)
     return;
   const QPoint cell = CellPosition(caret.Col, caret.Line);
   if (cell.x() < 0 || cell.x() > viewport()->width())
@@ -604,10 +646,8 @@ bool TVKCustomMemo::HandleEditingKey(QKeyEvent* event) {
     FModel.KeyDelete(modifiers & Qt::ShiftModifier);
     return true;
   case Qt::Key_Escape:
-    if (!FDraggingSelection)
+    if (!FDrag.CancelDrag())
       return false;
-    FDraggingSelection = false;
-    FMouseDown = false;
     UpdateCursorShape(modifiers);
     return true;
   default:
@@ -620,12 +660,12 @@ bool TVKCustomMemo::HandleNavigationKey(QKeyEvent* event) {
   const bool shift = event->modifiers() & Qt::ShiftModifier;
   switch (event->key()) {
   case Qt::Key_PageUp:
-    SetTopLine(FTopLine - FVisibleLines);
-    FModel.KeyVertical(-FVisibleLines, shift);
+    SetTopLine(FWindow.TopLine - FWindow.VisibleLines);
+    FModel.KeyVertical(-FWindow.VisibleLines, shift);
     return true;
   case Qt::Key_PageDown:
-    SetTopLine(FTopLine + FVisibleLines);
-    FModel.KeyVertical(FVisibleLines, shift);
+    SetTopLine(FWindow.TopLine + FWindow.VisibleLines);
+    FModel.KeyVertical(FWindow.VisibleLines, shift);
     return true;
   case Qt::Key_Home:
     FModel.KeyHome(ctrl, shift);
@@ -689,7 +729,7 @@ void TVKCustomMemo::keyPressEvent(QKeyEvent* event) {
 // --- Mouse -----------------------------------------------------------------------------
 
 void TVKCustomMemo::UpdateCursorShape(Qt::KeyboardModifiers modifiers) {
-  if (FDraggingSelection)
+  if (FDrag.DraggingSelection())
     viewport()->setCursor(EditorCursor(
         (modifiers & Qt::ControlModifier) ? TVKCursorKind::SelDragCopy : TVKCursorKind::SelDrag));
   else
@@ -701,33 +741,17 @@ void TVKCustomMemo::MouseDown(const QPoint& point, Qt::KeyboardModifiers modifie
     setFocus(Qt::MouseFocusReason);
   CloseDropList();
   ResetIdle();
-  const bool shift = modifiers & Qt::ShiftModifier;
-  const TVKPos pos = PositionAt(point);
-  FMouseDown = true;
-  FPressPos = pos;
   FLastMousePoint = point;
-  FLineSelecting = inGutter;
-  if (!ReadOnly() && FAllowDragSelection && !inGutter && FModel.InSelection(pos)) {
-    FDraggingSelection = true;
+  FDrag.Down(PositionAt(point), modifiers & Qt::ShiftModifier, inGutter);
+  if (FDrag.DraggingSelection())
     UpdateCursorShape(modifiers);
-    return;
-  }
-  FModel.MoveCaret(inGutter ? 0 : pos.Col, pos.Line, true, shift);
-}
-
-void TVKCustomMemo::ExtendSelectionTo(const QPoint& point) {
-  const TVKPos pos = PositionAt(point);
-  if (FLineSelecting)
-    FModel.SelectLines(FPressPos.Line, pos.Line);
-  else
-    FModel.MoveCaret(pos.Col, pos.Line, false, true);
 }
 
 void TVKCustomMemo::MouseMove(const QPoint& point) {
   FLastMousePoint = point;
-  if (!FMouseDown || FDraggingSelection)
+  if (!FDrag.Selecting())
     return;
-  ExtendSelectionTo(point);
+  FDrag.Move(PositionAt(point));
   if (viewport()->rect().contains(point))
     FAutoScrollTimer->Stop();
   else if (!FAutoScrollTimer->Active())
@@ -737,51 +761,35 @@ void TVKCustomMemo::MouseMove(const QPoint& point) {
 void TVKCustomMemo::AutoScrollTick() {
   const QPoint point = FLastMousePoint;
   const QRect area = viewport()->rect();
-  auto step = [](int distance) {
-    return std::min(distance / AutoScrollPixelsPerStep + 1, AutoScrollMaxStep);
-  };
-  if (point.y() >= area.height())
-    ScrollLines(step(point.y() - area.height()));
-  else if (point.y() < 0)
-    ScrollLines(-step(-point.y()));
-  if (point.x() >= area.width())
-    ScrollColumns(step(point.x() - area.width()));
-  else if (point.x() < 0)
-    ScrollColumns(-step(-point.x()));
-  ExtendSelectionTo(point);
+  const int lines = AutoScrollStep(point.y(), area.height());
+  const int columns = AutoScrollStep(point.x(), area.width());
+  if (lines != 0)
+    ScrollLines(lines);
+  if (columns != 0)
+    ScrollColumns(columns);
+  FDrag.Move(PositionAt(point));
 }
 
 void TVKCustomMemo::MouseUp(const QPoint& point, Qt::KeyboardModifiers modifiers) {
   FAutoScrollTimer->Stop();
-  const bool wasDown = FMouseDown;
-  FMouseDown = false;
-  if (FIgnoreRelease) {
-    FIgnoreRelease = false;
-    return;
-  }
-  if (!wasDown)
-    return;
-  const TVKPos pos = PositionAt(point);
-  if (FLineSelecting) {
-    FLineSelecting = false;
-    if (pos.Line == FPressPos.Line)
-      FModel.SelectLines(pos.Line, pos.Line);
-    return;
-  }
-  if (!FDraggingSelection)
-    return;
-  FDraggingSelection = false;
-  UpdateCursorShape(modifiers);
-  if (!FModel.DropSelection(pos, modifiers & Qt::ControlModifier))
-    FModel.MoveCaret(pos.Col, pos.Line, true, false);
-  ScrollCaretIntoView();
+  const bool wasDragging = FDrag.DraggingSelection();
+  const bool caretMoved = FDrag.Up(PositionAt(point), modifiers & Qt::ControlModifier);
+  if (wasDragging)
+    UpdateCursorShape(modifiers);
+  if (caretMoved)
+    ScrollCaretIntoView();
 }
 
 void TVKCustomMemo::MouseDoubleClick(const QPoint& point) {
-  FMouseDown = false;
-  FDraggingSelection = false;
-  FModel.SelectWordAt(PositionAt(point));
-  FIgnoreRelease = true;
+  FDrag.DoubleClick(PositionAt(point));
+}
+
+void TVKCustomMemo::GutterMouseDown(const QPoint& point, Qt::KeyboardModifiers modifiers) {
+  MouseDown(point, modifiers, true);
+}
+
+void TVKCustomMemo::GutterMouseUp(const QPoint& point, Qt::KeyboardModifiers modifiers) {
+  MouseUp(point, modifiers);
 }
 
 void TVKCustomMemo::mousePressEvent(QMouseEvent* event) {
@@ -792,7 +800,7 @@ void TVKCustomMemo::mousePressEvent(QMouseEvent* event) {
 }
 
 void TVKCustomMemo::mouseMoveEvent(QMouseEvent* event) {
-  if (FDraggingSelection)
+  if (FDrag.DraggingSelection())
     UpdateCursorShape(event->modifiers());
   MouseMove(event->position().toPoint());
 }
@@ -813,16 +821,15 @@ void TVKCustomMemo::wheelEvent(QWheelEvent* event) {
     return;
   }
   const QPoint angle = event->angleDelta();
-  const int delta = angle.y() != 0 ? angle.y() : angle.x();
-  const int steps = std::abs(delta) / WheelUnitsPerLine;
-  const int direction = delta > 0 ? -1 : 1;
   const Qt::KeyboardModifiers modifiers = event->modifiers();
-  if (modifiers & Qt::ShiftModifier)
-    FModel.KeyVertical(direction, false);
-  else if (modifiers & Qt::ControlModifier)
-    ScrollColumns(direction * steps);
-  else
-    ScrollLines(direction * steps);
+  const TVKWheelAction action = FWheel.Turn(angle.x(), angle.y(), modifiers & Qt::ControlModifier,
+                                            modifiers & Qt::ShiftModifier);
+  if (action.CaretLines != 0)
+    FModel.KeyVertical(action.CaretLines, false);
+  if (action.Columns != 0)
+    ScrollColumns(action.Columns);
+  if (action.Lines != 0)
+    ScrollLines(action.Lines);
   event->accept();
 }
 

@@ -7,11 +7,18 @@
 #include "editor/qt/vkenvironment.h"
 #include "editor/qt/vkgutter.h"
 #include "editor/vkeditmodel.h"
+#include "editor/vklayoutcache.h"
+#include "editor/vkmousedrag.h"
+#include "editor/vkscroll.h"
 #include "support/clock.h"
 
 #include <QAbstractScrollArea>
 #include <QFont>
+#include <QList>
+#include <QPointF>
+#include <QRawFont>
 
+#include <array>
 #include <functional>
 #include <memory>
 #include <string>
@@ -52,8 +59,9 @@ public:
   void CutToClipboard() { FModel.CutToClipboard(); }
   void PasteFromClipboard() { FModel.PasteFromClipboard(); }
   void DeleteSelection() { FModel.DeleteSelection(); }
-  // The popup menu's "Delete": the same as DeleteSelection.
-  void ClearSelection() { FModel.DeleteSelection(); }
+  // The clipboard the box copies to and pastes from.
+  TVKClipboard& Clipboard() { return FModel.Clipboard(); }
+  void SetClipboard(std::shared_ptr<TVKClipboard> clipboard);
   void AppendText(std::string_view text) { FModel.AppendText(text); }
   void InsertText(std::string_view text, int col, int line, bool record, bool select) {
     FModel.InsertText(text, col, line, record, select);
@@ -77,8 +85,8 @@ public:
   void SetUndoSize(int value) { FModel.SetUndoSize(value); }
   bool AllowCaretInWhiteSpace() const { return FModel.AllowCaretInWhiteSpace(); }
   void SetAllowCaretInWhiteSpace(bool value) { FModel.SetAllowCaretInWhiteSpace(value); }
-  bool AllowDragSelection() const { return FAllowDragSelection; }
-  void SetAllowDragSelection(bool value) { FAllowDragSelection = value; }
+  bool AllowDragSelection() const { return FDrag.AllowDragSelection(); }
+  void SetAllowDragSelection(bool value) { FDrag.SetAllowDragSelection(value); }
   bool WantTabs() const { return FWantTabs; }
   void SetWantTabs(bool value) { FWantTabs = value; }
   // Kept with the other settings; the editor does not act on it.
@@ -137,21 +145,34 @@ public:
   // Shows the last page and puts the caret on the last line.
   void ScrollToEnd();
   void ScrollCaretIntoView();
-  int TopLine() const { return FTopLine; }
+  int TopLine() const { return FWindow.TopLine; }
   void SetTopLine(int line);
-  int LeftCol() const { return FLeftCol; }
+  int LeftCol() const { return FWindow.LeftCol; }
   void SetLeftCol(int col);
-  int VisibleLines() const { return FVisibleLines; }
-  int VisibleCols() const { return FVisibleCols; }
+  int VisibleLines() const { return FWindow.VisibleLines; }
+  int VisibleCols() const { return FWindow.VisibleCols; }
+  // The grid cell: every glyph is drawn at a whole multiple of it, whatever the font's
+  // own advance, so that caret, selection and mouse use the same columns as the text.
   int CharWidth() const { return FCharWidth; }
   int LineHeight() const { return FLineHeight; }
-  int HorzRange() const { return FHorzRange; }
+  int HorzRange() const { return FWindow.HorzRange; }
   bool Updating() const { return FUpdating; }
   // Text area position of a character cell (viewport coordinates).
   QPoint CellPosition(int col, int line) const;
   // Text position under a viewport point.
   TVKPos PositionAt(const QPoint& point) const;
   TVKGutter& Gutter() { return *FGutter; }
+  // The gutter's options changed its width or look.
+  void GutterChanged() { UpdateMetrics(); }
+
+  // Presses, moves and releases in the gutter (viewport coordinates, at its edge).
+  void GutterMouseDown(const QPoint& point, Qt::KeyboardModifiers modifiers);
+  void GutterMouseMove(const QPoint& point) { MouseMove(point); }
+  void GutterMouseUp(const QPoint& point, Qt::KeyboardModifiers modifiers);
+
+  // Keys typed while the completion list is open, and the entry chosen from it.
+  void DropListKey(QKeyEvent* event) { keyPressEvent(event); }
+  void DropListChosen(const std::string& insertText);
 
   // --- Events (the first argument is the sender) ----------------------------------
   std::function<void(TVKCustomMemo& sender)> OnChange;
@@ -180,10 +201,6 @@ protected:
   void scrollContentsBy(int dx, int dy) override;
 
 private:
-  friend class TVKGutter;
-  friend class TVKGutterOptions;
-  friend class TVKDropList;
-
   // TVKEditView
   void ViewLinesChanging() override;
   void ViewLinesChangeEnded() override;
@@ -201,7 +218,6 @@ private:
   void MouseMove(const QPoint& point);
   void MouseUp(const QPoint& point, Qt::KeyboardModifiers modifiers);
   void MouseDoubleClick(const QPoint& point);
-  void ExtendSelectionTo(const QPoint& point);
   void AutoScrollTick();
   void UpdateCursorShape(Qt::KeyboardModifiers modifiers);
 
@@ -221,7 +237,14 @@ private:
   void ScrollColumns(int delta);
   void MoveChildren(int dxPixels, int dyPixels);
   void PaintLine(QPainter& painter, int line, int y);
+  // Draws shown[first, first + count) on the grid, the first at cell first.
+  void DrawCells(QPainter& painter, const QString& shown, int first, int count, int baseline);
   void PaintCaret(QPainter& painter);
+  void UpdateGlyphs();
+  // Layout of a line on the grid.
+  int DisplayCol(int line, int col) const;
+  int ColumnAtDisplayCol(int line, int displayCol) const;
+  std::string ShownText(int line, int left, int count) const;
   // The lines first..last of the text as a viewport rectangle (clipped to the screen).
   QRect LinesRect(int first, int last) const;
   int MaxTopLine() const;
@@ -230,7 +253,6 @@ private:
   void MaybeOpenDropList();
   void CloseDropList();
   void ResetIdle() { FIdleMs = 0; }
-  void DropListChosen(const std::string& insertText);
 
   TVKEditModel FModel;
   TVKEnvironment FEnvironment;
@@ -241,7 +263,6 @@ private:
   std::unique_ptr<TTimer> FAutoScrollTimer;
   std::unique_ptr<TTimer> FRefreshTimer;
 
-  bool FAllowDragSelection = true;
   bool FWantTabs = true;
   bool FStripTrailingBlanksOnSave = false;
   TVKColor FColor = clWindow;
@@ -264,12 +285,15 @@ private:
   int FCharWidth = 8;
   int FLineHeight = 16;
   int FAscent = 12;
-  bool FFixedGrid = true;
-  int FVisibleLines = 0;
-  int FVisibleCols = 0;
-  int FTopLine = 0;
-  int FLeftCol = 0;
-  int FHorzRange = 0;
+  TVKViewWindow FWindow;
+  // The font's glyph for each byte shown, 0 where the font has none (drawn as text,
+  // so the desktop finds a font that has it).
+  QRawFont FRawFont;
+  std::array<quint32, 256> FGlyphOf{};
+  QList<quint32> FGlyphIndexes;
+  QList<QPointF> FGlyphPositions;
+  // Only remembers what it computed, so reading the layout stays const.
+  mutable TVKLayoutCache FLayouts;
   bool FCaretShown = false;
   bool FSkipBlink = false;
   bool FRefreshPending = false;
@@ -277,13 +301,8 @@ private:
   bool FPaintSkipped = false;
   bool FSettingScrollBars = false;
 
-  // Mouse state
-  bool FMouseDown = false;
-  bool FLineSelecting = false;
-  bool FDraggingSelection = false;
-  bool FDragCopy = false;
-  bool FIgnoreRelease = false;
-  TVKPos FPressPos;
+  TVKMouseDrag FDrag{FModel};
+  TVKWheel FWheel;
   QPoint FLastMousePoint;
 };
 

@@ -163,7 +163,7 @@ void TVKDropList::keyPressEvent(QKeyEvent* event) {
   }
   // Other keys edit the text under the list and are remembered for the completion.
   FTyped += event->text().toLatin1().toStdString();
-  FMemo.keyPressEvent(event);
+  FMemo.DropListKey(event);
 }
 
 void TVKDropList::focusOutEvent(QFocusEvent* event) {

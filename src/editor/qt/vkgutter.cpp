@@ -79,20 +79,19 @@ QPoint AtGutterEdge(const QPoint& point) {
 
 void TVKGutter::mousePressEvent(QMouseEvent* event) {
   if (event->button() == Qt::LeftButton)
-    FMemo.MouseDown(AtGutterEdge(event->position().toPoint()), event->modifiers(), true);
+    FMemo.GutterMouseDown(AtGutterEdge(event->position().toPoint()), event->modifiers());
 }
 
 void TVKGutter::mouseMoveEvent(QMouseEvent* event) {
   const QPoint point = event->position().toPoint();
   setCursor(point.x() >= width() * 2 / 3 ? EditorCursor(TVKCursorKind::LineSel)
                                          : QCursor(Qt::ArrowCursor));
-  if (FMemo.FMouseDown)
-    FMemo.MouseMove(AtGutterEdge(point));
+  FMemo.GutterMouseMove(AtGutterEdge(point));
 }
 
 void TVKGutter::mouseReleaseEvent(QMouseEvent* event) {
   if (event->button() == Qt::LeftButton)
-    FMemo.MouseUp(AtGutterEdge(event->position().toPoint()), event->modifiers());
+    FMemo.GutterMouseUp(AtGutterEdge(event->position().toPoint()), event->modifiers());
 }
 
 void TVKGutter::mouseDoubleClickEvent(QMouseEvent* event) {
@@ -102,7 +101,7 @@ void TVKGutter::mouseDoubleClickEvent(QMouseEvent* event) {
 // --- Options ---------------------------------------------------------------------------
 
 void TVKGutterOptions::Changed() {
-  FMemo.UpdateMetrics();
+  FMemo.GutterChanged();
 }
 
 void TVKGutterOptions::SetVisible(bool value) {

@@ -225,6 +225,25 @@ TEST_F(PelrowForm, ContextMenuOffersWhatEachBoxAllows) {
   }
 }
 
+TEST_F(PelrowForm, ContextMenuOffersPasteFromTheBoxesOwnClipboard) {
+  auto form = Start();
+  QApplication::clipboard()->setText("F8");
+  auto clipboard = std::make_shared<TVKMemoryClipboard>();
+  form->SXOutput->SetClipboard(clipboard);
+  EXPECT_EQ(PopupOn(*form, form->SXOutput)["Paste1"], std::make_pair(true, false));
+  clipboard->SetText("F0 7E 7F 06 01 F7");
+  QApplication::clipboard()->clear();
+  EXPECT_EQ(PopupOn(*form, form->SXOutput)["Paste1"], std::make_pair(true, true));
+}
+
+TEST_F(PelrowForm, TheFourBoxesHaveNoBorder) {
+  auto form = Start();
+  for (TVeskMemo* box : {form->SXOutput, form->SXInput, form->LogOut, form->LogIn}) {
+    EXPECT_EQ(box->BorderStyle(), TVKBorderStyle::bsNone) << box->objectName().toStdString();
+    EXPECT_EQ(box->frameWidth(), 0) << box->objectName().toStdString();
+  }
+}
+
 TEST_F(PelrowForm, ContextMenuCommandsActOnTheBoxTheyWereOpenedOn) {
   auto form = Start();
   form->ShowStatus("to out", TStatusSide::Out, TStatusKind::Plain, false);

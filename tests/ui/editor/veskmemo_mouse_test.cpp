@@ -10,11 +10,14 @@ namespace {
 
 using Mouse = MemoTest;
 
-void Wheel(QWidget* target, int delta, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+void Wheel(QWidget* target, QPoint angle, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
   const QPointF at(10, 10);
-  QWheelEvent event(at, target->mapToGlobal(at), QPoint(), QPoint(0, delta), Qt::NoButton,
-                    modifiers, Qt::NoScrollPhase, false);
+  QWheelEvent event(at, target->mapToGlobal(at), QPoint(), angle, Qt::NoButton, modifiers,
+                    Qt::NoScrollPhase, false);
   QApplication::sendEvent(target, &event);
+}
+void Wheel(QWidget* target, int delta, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+  Wheel(target, QPoint(0, delta), modifiers);
 }
 
 TEST_F(Mouse, ClickPlacesTheCaretAndShiftClickSelects) {
@@ -38,6 +41,20 @@ TEST_F(Mouse, DoubleClickSelectsTheWordAndTheReleaseKeepsIt) {
   QTest::mouseDClick(View(), Qt::LeftButton, Qt::NoModifier, Cell(4, 0));
   EXPECT_EQ(Memo->SelText(), "43");
   QTest::mouseDClick(View(), Qt::LeftButton, Qt::NoModifier, Cell(11, 0));
+  EXPECT_EQ(Memo->SelText(), "F7");
+}
+
+TEST_F(Mouse, TheClickAfterADoubleClickKeepsTheWordAndTheNextOneMovesTheCaret) {
+  Memo->Lines().SetText("F0 43 10 F7");
+  QTest::mouseDClick(View(), Qt::LeftButton, Qt::NoModifier, Cell(4, 0));
+  QTest::mouseClick(View(), Qt::LeftButton, Qt::NoModifier, Cell(4, 0));
+  EXPECT_EQ(Memo->SelText(), "43");
+  QTest::mouseClick(View(), Qt::LeftButton, Qt::NoModifier, Cell(9, 0));
+  EXPECT_FALSE(Memo->SelAvail());
+  EXPECT_EQ(Memo->Caret(), (TVKPos{9, 0}));
+
+  QTest::mouseDClick(View(), Qt::LeftButton, Qt::NoModifier, Cell(10, 0));
+  QTest::mouseClick(View(), Qt::LeftButton, Qt::NoModifier, Cell(1, 0)); // outside the word
   EXPECT_EQ(Memo->SelText(), "F7");
 }
 
@@ -115,6 +132,24 @@ TEST_F(Mouse, WheelScrollsLinesColumnsOrMovesTheCaret) {
   EXPECT_EQ(Memo->LeftCol(), 3);
   Wheel(View(), -120, Qt::ShiftModifier);
   EXPECT_EQ(Memo->Caret().Line, 1);
+}
+
+TEST_F(Mouse, FineWheelStepsAddUpAndSidewaysTurnsScrollColumns) {
+  SetLines(100);
+  Memo->Lines().Put(0, std::string(300, 'x'));
+  for (int i = 0; i < 8; ++i)
+    Wheel(View(), -15);
+  EXPECT_EQ(Memo->TopLine(), 3); // the same as one notch of -120
+  for (int i = 0; i < 6; ++i)
+    Wheel(View(), 20);
+  EXPECT_EQ(Memo->TopLine(), 0);
+  for (int i = 0; i < 4; ++i)
+    Wheel(View(), QPoint(-30, 0));
+  EXPECT_EQ(Memo->LeftCol(), 3);
+  EXPECT_EQ(Memo->TopLine(), 0);
+  for (int i = 0; i < 8; ++i)
+    Wheel(View(), -15, Qt::ShiftModifier);
+  EXPECT_EQ(Memo->Caret().Line, 1); // one notch moves the caret one line
 }
 
 } // namespace

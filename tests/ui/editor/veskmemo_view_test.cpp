@@ -3,7 +3,10 @@
 // screen checked pixel by pixel for selection, gutter numbers and the right edge.
 #include "memo_fixture.h"
 
+#include <QFontInfo>
 #include <QImage>
+
+#include <algorithm>
 
 namespace pelrow {
 namespace {
@@ -44,6 +47,17 @@ TEST_F(Display, DeferRefreshCoalescesAppendsIntoOneRefresh) {
   EXPECT_EQ(Memo->Caret().Line, count - 1);
 }
 
+TEST_F(Display, TheDeferredRefreshRestoresTheCursorAfterAnUpdate) {
+  SetLines(5);
+  Memo->Lines().BeginUpdate();
+  EXPECT_EQ(View()->cursor().shape(), Qt::WaitCursor);
+  Memo->DeferRefresh();
+  Memo->Lines().Add("F0 7E 7F 06 01 F7");
+  Memo->Lines().EndUpdate();
+  RefreshTimer().Fire();
+  EXPECT_EQ(View()->cursor().shape(), Qt::IBeamCursor);
+}
+
 TEST_F(Display, ScrollbarsVerticalNeverShowsTheHorizontalBar) {
   Memo->SetScrollbars(TVKScrolls::sbVertical);
   Memo->Lines().SetText(std::string(500, 'A') + "\r\nshort");
@@ -68,6 +82,7 @@ TEST_F(Display, ControlCodesDrawAsDotsAndTabsReachTheNextStop) {
 
 TEST_F(Display, ScreenshotShowsSelectionGutterNumbersAndRightEdge) {
   Memo->clearFocus();
+  Memo->SetFont(QFont("DejaVu Sans Mono", 10)); // the usual desktop monospace
   Memo->EnvironmentOptions().SetTextBackground(0xFFFFFF);
   Memo->EnvironmentOptions().SetTextColor(0x000000);
   Memo->GutterOptions().SetVisible(true);
@@ -110,6 +125,99 @@ TEST_F(Display, ScreenshotShowsSelectionGutterNumbersAndRightEdge) {
   shot = Render(Memo.get());
   EXPECT_GT(redPixels(2), 0) << "number 2";
   EXPECT_EQ(redPixels(3), 0) << "numbering from 0 adds no number past the last line";
+}
+
+// The columns of a band of rows that hold pixels of some kind: glyph ink is
+// anti-aliased, so it is told by its strongest pixels, not by one exact colour.
+struct TInk {
+  int Left = -1;
+  int Right = -1; // just after the last column found
+  bool Any() const { return Left >= 0; }
+};
+template <typename TIsInk>
+TInk InkOf(const QImage& shot, int top, int height, int fromX, int toX, TIsInk isInk) {
+  TInk ink;
+  for (int x = std::max(0, fromX); x < std::min(toX, shot.width()); ++x)
+    for (int y = top; y < top + height; ++y)
+      if (isInk(QColor(shot.pixel(x, y)))) {
+        if (!ink.Any())
+          ink.Left = x;
+        ink.Right = x + 1;
+        break;
+      }
+  return ink;
+}
+bool IsBlue(QColor c) {
+  return c == QColor(0, 0, 255);
+}
+bool IsBlackInk(QColor c) { // black glyph ink on white or on blue
+  return c.red() < 100 && c.green() < 100 && c.blue() < 100;
+}
+// The black ink of one character cell from column dxFrom on, "#" for ink, one row of
+// the cell after the other.
+std::string CellInk(const QImage& shot, int cellX, int dxFrom, int cw, int lh) {
+  std::string ink;
+  for (int y = 0; y < lh; ++y) {
+    for (int dx = dxFrom; dx < cw; ++dx)
+      ink += IsBlackInk(QColor(shot.pixel(cellX + dx, y))) ? '#' : '.';
+    ink += '/';
+  }
+  return ink;
+}
+bool IsYellowInk(QColor c) { // yellow glyph ink on blue
+  return c.red() > 160 && c.green() > 160 && c.blue() < 100;
+}
+
+// DejaVu Sans Mono advances a fractional number of pixels per character; the glyphs
+// must still sit in the cells that caret, selection and mouse use, far into the line.
+TEST_F(Display, GlyphsCaretAndSelectionShareTheGridWithAFractionalAdvanceFont) {
+  for (int points : {8, 10}) {
+    SCOPED_TRACE(points);
+    QFont font("DejaVu Sans Mono", points);
+    Memo->SetFont(font);
+    ASSERT_EQ(QFontInfo(Memo->Font()).family(), "DejaVu Sans Mono");
+    Memo->resize(120 * Memo->CharWidth(), 5 * Memo->LineHeight());
+    Memo->EnvironmentOptions().SetTextBackground(0xFFFFFF);
+    Memo->EnvironmentOptions().SetTextColor(0x000000);
+    Memo->EnvironmentOptions().SetSelectionBackground(0xFF0000); // blue
+    Memo->EnvironmentOptions().SetSelectionColor(0x00FFFF);      // yellow
+    // Every cell but the rest of the two words holds an "M", so that any drift adds up
+    // before each word and every "M" can be compared with the one in cell 1 (cell 0
+    // may hold the caret).
+    const std::string word = "MIDIX";
+    const std::string line = std::string(40, 'M') + word + std::string(35, 'M') + word + "MM";
+    Memo->Lines().SetText(line);
+    const int cw = Memo->CharWidth();
+    const int lh = Memo->LineHeight();
+    for (int col : {40, 80}) {
+      SCOPED_TRACE(col);
+      Memo->setFocus();
+      Memo->SetSelection(col, 0, col + 5, 0);
+      QImage shot = Render(View());
+      const std::string m = CellInk(shot, cw, 0, cw, lh);
+      // The selection background covers exactly the five cells of the word, and its
+      // glyphs are drawn inside it in the selection colour.
+      const TInk band = InkOf(shot, 0, 1, 0, shot.width(), IsBlue);
+      EXPECT_EQ(band.Left, col * cw);
+      EXPECT_EQ(band.Right, (col + 5) * cw);
+      const TInk selected = InkOf(shot, 0, lh, 0, shot.width(), IsYellowInk);
+      ASSERT_TRUE(selected.Any());
+      EXPECT_GE(selected.Left, col * cw);
+      EXPECT_LE(selected.Right, (col + 5) * cw);
+      // The unselected neighbours on both sides sit in their cells as in cell 1.
+      EXPECT_EQ(CellInk(shot, (col - 1) * cw, 0, cw, lh), m) << "left of the selection";
+      EXPECT_EQ(CellInk(shot, (col + 5) * cw, 0, cw, lh), m) << "right of the selection";
+
+      // The caret before the word sits on its cell's left edge, and the word's "M"
+      // beside it is drawn as the one in cell 1.
+      Memo->MoveCaret(col, 0, false, false);
+      shot = Render(View());
+      const TInk caret = InkOf(shot, lh - 1, 1, 0, shot.width(), IsBlackInk);
+      EXPECT_EQ(caret.Left, col * cw);
+      EXPECT_EQ(caret.Right, col * cw + 2);
+      EXPECT_EQ(CellInk(shot, col * cw, 2, cw, lh), CellInk(shot, cw, 2, cw, lh));
+    }
+  }
 }
 
 TEST_F(Display, RemovingLinesBelowTheViewBringsTheTextBack) {
