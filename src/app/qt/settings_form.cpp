@@ -12,9 +12,12 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
 #include <QShowEvent>
 #include <QSlider>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace pelrow {
 
@@ -51,8 +54,8 @@ constexpr const char* TextApply = "Apply";
 // rather than cutting a caption off.
 constexpr int ClientWidth = 390;
 constexpr int ClientHeight = 420;
-// The empty "Loading Files" group keeps about one line of height.
-constexpr int EmptyGroupHeight = 24;
+// The empty "Loading Files" group is little more than its caption.
+constexpr int EmptyGroupHeight = 4;
 constexpr int SpeedBarPageStep = 2;
 
 template <typename T> T* Named(T* widget, const char* name) {
@@ -95,8 +98,10 @@ TSettingsForm::TSettingsForm(TSettingsTarget& target, QWidget* parent)
   setWindowTitle(TextCaption);
   BuildControls();
   ConnectHandlers();
-  // A fixed size like a dialog's, at least the designed client area.
-  setFixedSize(minimumSizeHint().expandedTo(QSize(ClientWidth, ClientHeight)));
+  // A fixed size like a dialog's: the designed client area, or more where the
+  // desktop's font needs it; the wrapped notes take their height at that width.
+  const int width = std::max(ClientWidth, minimumSizeHint().width());
+  setFixedSize(width, std::max(ClientHeight, layout()->totalHeightForWidth(width)));
 }
 
 TSettingsForm::~TSettingsForm() = default;
@@ -131,39 +136,48 @@ QWidget* TSettingsForm::BuildMidiInputGroup() {
 QWidget* TSettingsForm::BuildSpeedGroup() {
   QWidget* page = nullptr;
   GBSpeed = NewGroup("GBSpeed", TextSpeedGroup, page);
-  auto* layout = new QGridLayout(page);
+  auto* layout = new QVBoxLayout(page);
   layout->setContentsMargins(0, 0, 0, 0);
   TBMidiSpeed = Named(new QSlider(Qt::Horizontal), "TBMidiSpeed");
   TBMidiSpeed->setRange(SpeedBarMin, SpeedBarMax);
   TBMidiSpeed->setPageStep(SpeedBarPageStep);
   TBMidiSpeed->setTickPosition(QSlider::TicksBelow);
   TBMidiSpeed->setTickInterval(1);
-  layout->addWidget(TBMidiSpeed, 0, 0, 1, 3);
+  layout->addWidget(TBMidiSpeed);
+
   // Three equal columns put "Actual MIDI Speed" under the middle of the bar.
+  auto* scale = new QGridLayout;
   LVerySlow = NewLabel("LVerySlow", TextVerySlow, Qt::AlignLeft);
   LActualSpeed = NewLabel("LActualSpeed", TextActualSpeed, Qt::AlignHCenter);
   LVeryFast = NewLabel("LVeryFast", TextVeryFast, Qt::AlignRight);
-  layout->addWidget(LVerySlow, 1, 0);
-  layout->addWidget(LActualSpeed, 1, 1);
-  layout->addWidget(LVeryFast, 1, 2);
+  scale->addWidget(LVerySlow, 0, 0);
+  scale->addWidget(LActualSpeed, 0, 1);
+  scale->addWidget(LVeryFast, 0, 2);
   for (int col = 0; col < 3; ++col)
-    layout->setColumnStretch(col, 1);
+    scale->setColumnStretch(col, 1);
+  layout->addLayout(scale);
 
   auto* speedRow = new QHBoxLayout;
   LSendSpeed = NewLabel("LSendSpeed", "", Qt::AlignLeft | Qt::AlignVCenter);
+  // Room for the longest speed text, so that no position cuts its text off.
+  int longest = 0;
+  for (int position = SpeedBarMin; position <= SpeedBarMax; ++position)
+    longest = std::max(longest, LSendSpeed->fontMetrics().horizontalAdvance(
+                                    QString::fromStdString(SpeedLabelText(position))));
+  LSendSpeed->setMinimumWidth(longest);
   BDefault = Named(new QPushButton(TextDefault), "BDefault");
   BDefault->setAutoDefault(false);
   speedRow->addWidget(LSendSpeed, 1);
   speedRow->addWidget(BDefault);
-  layout->addLayout(speedRow, 2, 0, 1, 3);
+  layout->addLayout(speedRow);
 
   // Both notes wrap, so a wide desktop font does not widen the dialog for them.
   LNoteDevice = NewLabel("LNoteDevice", TextNoteDevice, Qt::AlignLeft);
   LNoteDevice->setWordWrap(true);
   LNoteBulkDumps = NewLabel("LNoteBulkDumps", TextNoteBulkDumps, Qt::AlignLeft);
   LNoteBulkDumps->setWordWrap(true);
-  layout->addWidget(LNoteDevice, 3, 0, 1, 3);
-  layout->addWidget(LNoteBulkDumps, 4, 0, 1, 3);
+  layout->addWidget(LNoteDevice);
+  layout->addWidget(LNoteBulkDumps);
   return GBSpeed;
 }
 
@@ -224,10 +238,25 @@ void TSettingsForm::ConnectHandlers() {
 }
 
 void TSettingsForm::setVisible(bool visible) {
-  // Each opening is centred on the main window, wherever the dialog was last moved.
   if (visible && !isVisible())
-    setAttribute(Qt::WA_Moved, false);
+    CentreOnOwner();
   QDialog::setVisible(visible);
+}
+
+// Each opening is centred on the main window, wherever the dialog was moved last
+// time, and kept on the main window's screen.
+void TSettingsForm::CentreOnOwner() {
+  QWidget* owner = parentWidget() ? parentWidget()->window() : nullptr;
+  if (!owner)
+    return;
+  QRect frame = frameGeometry();
+  frame.moveCenter(owner->frameGeometry().center());
+  if (const QScreen* screen = owner->screen()) {
+    const QRect area = screen->availableGeometry();
+    frame.moveLeft(std::max(area.left(), std::min(frame.left(), area.right() - frame.width() + 1)));
+    frame.moveTop(std::max(area.top(), std::min(frame.top(), area.bottom() - frame.height() + 1)));
+  }
+  move(frame.topLeft());
 }
 
 void TSettingsForm::showEvent(QShowEvent* event) {

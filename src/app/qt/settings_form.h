@@ -71,6 +71,7 @@ private:
   QWidget* BuildGeneralGroup();
   QWidget* BuildButtonRow();
   void ConnectHandlers();
+  void CentreOnOwner();
 
   // Handlers.
   void FormShow();
