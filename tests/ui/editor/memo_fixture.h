@@ -3,6 +3,7 @@
 #pragma once
 
 #include "editor/qt/veskmemo.h"
+#include "support/manual_timer.h"
 
 #include <QApplication>
 #include <QScrollBar>
@@ -14,26 +15,6 @@
 #include <vector>
 
 namespace pelrow {
-
-class TManualTimer final : public TTimer {
-public:
-  void Start(uint32_t intervalMs) override {
-    FActive = true;
-    Interval = intervalMs;
-    ++Starts;
-  }
-  void Stop() override { FActive = false; }
-  bool Active() const override { return FActive; }
-  void Fire() {
-    if (FActive && OnTimer)
-      OnTimer(*this);
-  }
-  uint32_t Interval = 0;
-  int Starts = 0;
-
-private:
-  bool FActive = false;
-};
 
 // The application lives from the first test to the end of the run and is destroyed
 // before Qt's own globals are.
