@@ -1,5 +1,7 @@
 #include "editor/vkstrings.h"
 
+#include "support/text_format.h"
+
 #include <algorithm>
 #include <numeric>
 
@@ -9,9 +11,7 @@ namespace {
 constexpr const char* ListIndexErrorText = "List index out of bounds (%d)";
 
 std::string IndexErrorMessage(int index) {
-  std::string text = ListIndexErrorText;
-  text.replace(text.find("%d"), 2, std::to_string(index));
-  return text;
+  return FormatText(ListIndexErrorText, index);
 }
 } // namespace
 
