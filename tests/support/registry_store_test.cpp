@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <sys/file.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -266,8 +267,13 @@ public:
     int ready[2];
     if (::pipe(ready) != 0)
       return;
+    const pid_t parent = ::getpid();
     FPid = ::fork();
     if (FPid == 0) {
+      // Goes with the test, even when a hang guard ends the test.
+      ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+      if (::getppid() != parent)
+        ::_exit(1);
       const int fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT, 0600);
       if (fd < 0 || ::flock(fd, LOCK_EX) != 0)
         ::_exit(1);
