@@ -1,19 +1,19 @@
 #include "support/safe_file.h"
 
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
-#include <chrono>
 #include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
 #include <string_view>
-#include <vector>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 #include "support/text_format.h"
 
@@ -229,7 +229,8 @@ std::string SetFileAside(const std::string& path, const std::string& suffix, std
 }
 
 TFileLock::TFileLock(const std::string& lockPath, const TLockWait& wait) {
-  FDescriptor = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0600);
+  FDescriptor =
+      ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0600);
   if (FDescriptor < 0) {
     FError = SystemError();
     return;

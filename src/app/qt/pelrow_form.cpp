@@ -7,6 +7,7 @@
 #include "app/status_line.h"
 #include "editor/qt/veskmemo.h"
 #include "support/product_info.h"
+#include "support/qt/latin1_text.h"
 
 #include <QAction>
 #include <QApplication>
@@ -92,7 +93,7 @@ TPelrowForm::TPelrowForm(TPelrowStartup startup, QWidget* parent)
     : QMainWindow(parent), FStartup(std::move(startup)) {
   setObjectName("PelrowForm");
   FErrorBox = [this](const std::string& text) {
-    QMessageBox::critical(this, windowTitle(), QString::fromStdString(text), QMessageBox::Ok);
+    QMessageBox::critical(this, windowTitle(), Latin1(text), QMessageBox::Ok);
   };
   BuildControls();
   BuildMainMenu();
@@ -163,8 +164,8 @@ void TPelrowForm::BuildControls() {
   PStatusBar->setObjectName("PStatusBar");
   column->addWidget(PStatusBar);
 
-  for (QWidget* watched :
-       {static_cast<QWidget*>(PStatusBar), PanelIn, PanelOut, static_cast<QWidget*>(LogOut)})
+  for (QWidget* watched : {static_cast<QWidget*>(PStatusBar), PanelIn, PanelOut,
+                           static_cast<QWidget*>(LogOut), static_cast<QWidget*>(LogIn)})
     watched->installEventFilter(this);
 
   setCentralWidget(client);
@@ -220,7 +221,21 @@ void TPelrowForm::BuildLogArea() {
 
   LogHSplitter->setStretchFactor(0, 1);
   LogHSplitter->setStretchFactor(1, 0);
-  SetLogListsHeight(kLogListsHeight);
+  SetLogListsHeight(std::max(kLogListsHeight, TwoLogLinesHeight()));
+}
+
+// A report often has two lines (what failed, then the system's reason), so the log
+// area shows at least two whole lines of the logs' font, whatever that font is.
+int TPelrowForm::TwoLogLinesHeight() const {
+  int height = 0;
+  for (const TVeskMemo* log : {LogOut, LogIn})
+    height = std::max(height, 2 * log->LineHeight() + 2 * log->frameWidth());
+  return height;
+}
+
+void TPelrowForm::KeepTwoLogLinesVisible() {
+  if (LogListsHeight() < TwoLogLinesHeight())
+    SetLogListsHeight(TwoLogLinesHeight());
 }
 
 void TPelrowForm::BuildBulkDumpPanel() {
@@ -377,8 +392,8 @@ void TPelrowForm::FormShow() {
 
 void TPelrowForm::WMAfterShow() {
   repaint();
-  for (const std::string& message : FStartup.MidiMessages)
-    ShowStatus(message, TStatusSide::Out, TStatusKind::Plain, false);
+  for (const TStartupReport& report : FStartup.Reports)
+    ShowStatus(report.Text, TStatusSide::Out, report.Kind, false);
   LoadStoredDevices();
   if (!FStartup.FileNames.empty())
     OpenFileList(FStartup.FileNames);
@@ -452,7 +467,7 @@ void TPelrowForm::ShowStatus(const std::string& text, TStatusSide side, TStatusK
                              bool immediate) {
   const TStatusPlan plan = PlanStatus(text, kind);
   const bool isOut = side == TStatusSide::Out;
-  PStatusBar->SetPanelText(isOut ? 0 : 1, QString::fromStdString(plan.Shown));
+  PStatusBar->SetPanelText(isOut ? 0 : 1, Latin1(plan.Shown));
   if (plan.AppendToLog) {
     TVeskMemo* log = isOut ? LogOut : LogIn;
     log->Lines().Add(plan.Shown);
@@ -518,6 +533,9 @@ void TPelrowForm::AppHint(const QString& hint) {
 // ---- coupled widths -------------------------------------------------------------------
 
 bool TPelrowForm::eventFilter(QObject* watched, QEvent* event) {
+  // The log measures its new font only after this filter has seen the change.
+  if (event->type() == QEvent::FontChange && (watched == LogOut || watched == LogIn))
+    QMetaObject::invokeMethod(this, &TPelrowForm::KeepTwoLogLinesVisible, Qt::QueuedConnection);
   if (event->type() == QEvent::Resize) {
     if (watched == PStatusBar)
       PStatusBarResize();
@@ -579,7 +597,7 @@ bool TPelrowForm::IsSecondInstance() const {
 }
 
 void TPelrowForm::SetCaptionFromProductInfo() {
-  const QString caption = QString::fromStdString(ProgramName() + " " + ShortVersion());
+  const QString caption = Latin1(ProgramName() + " " + ShortVersion());
   setWindowTitle(caption);
   // The application title follows, so the desktop does not append it a second time.
   QApplication::setApplicationDisplayName(caption);
@@ -605,7 +623,7 @@ void TPelrowForm::SaveSettings() {}
 
 // The web link takes the homepage address here as well once it exists.
 void TPelrowForm::SetHomepageFromProductInfo() {
-  MenuItem("PelrowHomepage1")->setStatusTip(QString::fromStdString(HomepageURL()));
+  MenuItem("PelrowHomepage1")->setStatusTip(Latin1(HomepageURL()));
 }
 
 // The device menus restore the stored devices and open them here, and the stored
