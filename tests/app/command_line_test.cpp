@@ -52,7 +52,8 @@ TEST(CommandLine, AnUnknownOptionIsAnErrorNotAFile) {
 }
 
 TEST(CommandLine, DoubleDashMakesLaterOptionsFileNames) {
-  const TCommandLine c = ParseCommandLine({"--", "--help", "-v", "--midi=jack", "-", "--bogus", "--"});
+  const TCommandLine c =
+      ParseCommandLine({"--", "--help", "-v", "--midi=jack", "-", "--bogus", "--"});
   EXPECT_FALSE(c.ShowHelp);
   EXPECT_FALSE(c.ShowVersion);
   EXPECT_EQ(c.Error, "");
