@@ -1,6 +1,8 @@
 // Splitting the command line into our options and file names.
 #include "app/command_line.h"
 
+#include "support/text_format.h"
+
 #include <algorithm>
 #include <string_view>
 
@@ -9,27 +11,32 @@ namespace pelrow {
 namespace {
 
 constexpr std::string_view kMidiOption = "--midi=";
-constexpr std::string_view kHelpOption = "--help";
-constexpr std::string_view kVersionOption = "--version";
+constexpr std::string_view kHelpOptions[] = {"--help", "-h"};
+constexpr std::string_view kVersionOptions[] = {"--version", "-v"};
 constexpr std::string_view kEndOfOptions = "--";
 
 constexpr const char* kBadMidiChoice = "unknown MIDI service \"%s\" (use alsa, jack or loopback)";
+constexpr const char* kUnknownOption = "unknown option \"%s\"";
 constexpr const char* kUsage =
-    "Usage: %s [--midi=alsa|jack|loopback] [FILE...]\n"
+    "Usage: %s [--midi=alsa|jack|loopback] [--] [FILE...]\n"
     "Sends and receives MIDI messages, above all System Exclusive messages and\n"
     "bulk dumps. The last FILE (.syx, .mid or .txt) opens into the Midi Out box.\n"
     "\n"
     "  --midi=alsa|jack|loopback  the MIDI service to use; by default ALSA when its\n"
     "                             sequencer exists, else JACK when a server runs\n"
-    "  --help                     show this text and end\n"
-    "  --version                  show the version and end\n"
-    "  --                         every later argument is a file name\n";
+    "  -h, --help                 show this text and end\n"
+    "  -v, --version              show the version and end\n"
+    "  --                         every later argument is a file name, also one\n"
+    "                             that starts with \"-\"\n";
 
-std::string ReplacePlaceholder(std::string pattern, const std::string& text) {
-  const size_t at = pattern.find("%s");
-  if (at != std::string::npos)
-    pattern.replace(at, 2, text);
-  return pattern;
+bool OneOf(std::string_view arg, const auto& options) {
+  return std::find(std::begin(options), std::end(options), arg) != std::end(options);
+}
+
+void NoteError(TCommandLine& result, std::string error) {
+  // The first problem is the one the user is told about.
+  if (result.Error.empty())
+    result.Error = std::move(error);
 }
 
 } // namespace
@@ -39,27 +46,27 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
   bool optionsEnded = false;
   for (const std::string& arg : args) {
     const std::string_view a = arg;
-    if (optionsEnded) {
+    if (optionsEnded || !a.starts_with('-')) {
       result.FileNames.push_back(arg);
     } else if (a == kEndOfOptions) {
       optionsEnded = true;
-    } else if (a == kHelpOption) {
+    } else if (OneOf(a, kHelpOptions)) {
       result.ShowHelp = true;
-    } else if (a == kVersionOption) {
+    } else if (OneOf(a, kVersionOptions)) {
       result.ShowVersion = true;
     } else if (a.starts_with(kMidiOption) || a == kMidiOption.substr(0, kMidiOption.size() - 1)) {
       const std::string value(a.substr(std::min(a.size(), kMidiOption.size())));
-      if (!MidiBackendFromName(value, result.Backend) && result.Error.empty())
-        result.Error = ReplacePlaceholder(kBadMidiChoice, value);
+      if (!MidiBackendFromName(value, result.Backend))
+        NoteError(result, FormatText(kBadMidiChoice, value));
     } else {
-      result.FileNames.push_back(arg);
+      NoteError(result, FormatText(kUnknownOption, arg));
     }
   }
   return result;
 }
 
 std::string UsageText(const std::string& programFile) {
-  return ReplacePlaceholder(kUsage, programFile);
+  return FormatText(kUsage, programFile);
 }
 
 } // namespace pelrow

@@ -1,6 +1,7 @@
-// The program's command line: the few options of our own, and file names. Options
-// come out first; every other argument is a file name, of which the last one opens
-// into the Out box.
+// The program's command line: the few options of our own, and file names, of which
+// the last one opens into the Out box. An argument that starts with "-" is an
+// option, and one we do not know is an error, so that a mistyped option never
+// opens as a file; "--" ends the options.
 #pragma once
 
 #include "midi/service/midi_backend_choice.h"
@@ -15,14 +16,13 @@ struct TCommandLine {
   bool ShowHelp = false;
   bool ShowVersion = false;
   std::vector<std::string> FileNames;
-  std::string Error; // not empty when an option of ours is malformed
+  std::string Error; // not empty for an unknown or malformed option
 };
 
-// args are the arguments after the program path. "--" ends the options, so that a
-// file whose name starts with "--" can still be opened.
+// args are the arguments after the program path.
 TCommandLine ParseCommandLine(const std::vector<std::string>& args);
 
-// The short usage text printed for --help and after a malformed option.
+// The short usage text printed for --help and after an unknown or malformed option.
 std::string UsageText(const std::string& programFile);
 
 } // namespace pelrow

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "app/line_formatter.h"
-#include "app/printf_text.h"
+#include "support/text_format.h"
 #include "editor/vkstrings.h"
 #include "files/midi_smf.h"
 #include "support/clock.h"
@@ -58,7 +58,7 @@ std::unique_ptr<uint8_t[]> ReadWholeFile(const std::string& fileName, std::size_
   TFd file{::open(fileName.c_str(), O_RDONLY | O_CLOEXEC)};
   struct stat info {};
   if (file.Fd < 0 || ::fstat(file.Fd, &info) != 0 || !S_ISREG(info.st_mode))
-    throw std::runtime_error(PrintfText(CouldNotOpenText, fileName.c_str()));
+    throw std::runtime_error(FormatText(CouldNotOpenText, fileName.c_str()));
   size = static_cast<std::size_t>(info.st_size);
   opened();
   auto buffer = std::make_unique_for_overwrite<uint8_t[]>(std::max<std::size_t>(size, 1));
@@ -68,7 +68,7 @@ std::unique_ptr<uint8_t[]> ReadWholeFile(const std::string& fileName, std::size_
     if (got < 0 && errno == EINTR)
       continue;
     if (got <= 0)
-      throw std::runtime_error(PrintfText(ReadErrorText, fileName.c_str()));
+      throw std::runtime_error(FormatText(ReadErrorText, fileName.c_str()));
     filled += static_cast<std::size_t>(got);
   }
   return buffer;
@@ -126,7 +126,7 @@ void THexLineAppender::ReportProgress(std::size_t bytesLeft) {
   if (percent == FLastPercent || !FShowStatus)
     return;
   FLastPercent = percent;
-  FShowStatus(PrintfText(LoadingPercentText, percent), TStatusSide::Out, TStatusKind::StatusOnly,
+  FShowStatus(FormatText(LoadingPercentText, percent), TStatusSide::Out, TStatusKind::StatusOnly,
               true);
 }
 
@@ -148,11 +148,11 @@ bool TFileLoader::LoadFile(const std::string& fileName, TVKStrings& lines, int s
     if (OnLoaded)
       OnLoaded(*this, fileName);
     if (large)
-      Report(PrintfText(LoadedInTimeText, fileName.c_str(),
+      Report(FormatText(LoadedInTimeText, fileName.c_str(),
                         static_cast<int>(FClock.NowMs() - startMs), sizeText.c_str()),
              TStatusKind::Plain, false);
     else
-      Report(PrintfText(LoadedText, fileName.c_str(), sizeText.c_str()), TStatusKind::Plain, false);
+      Report(FormatText(LoadedText, fileName.c_str(), sizeText.c_str()), TStatusKind::Plain, false);
     return true;
   } catch (const std::bad_alloc&) {
     message = OutOfMemoryText;
@@ -189,7 +189,7 @@ std::string TFileLoader::LoadMidiFile(const std::string& fileName, TVKStrings& l
     appender.Append(run.data(), run.size());
     total += run.size();
   }
-  return PrintfText(ByteCountText, ClampToInt(total));
+  return FormatText(ByteCountText, ClampToInt(total));
 }
 
 std::string TFileLoader::LoadBytesOrText(const std::string& fileName, TFileKind kind,
@@ -212,7 +212,7 @@ std::string TFileLoader::LoadBytesOrText(const std::string& fileName, TFileKind 
   std::size_t size = 0;
   const auto buffer = ReadWholeFile(fileName, size, [&] {
     busy.Set(true);
-    Report(PrintfText(LoadingText, fileName.c_str()), TStatusKind::Plain, true);
+    Report(FormatText(LoadingText, fileName.c_str()), TStatusKind::Plain, true);
   });
   large = size > LargeFileSize;
   if (large)
@@ -223,13 +223,13 @@ std::string TFileLoader::LoadBytesOrText(const std::string& fileName, TFileKind 
     const auto* chars = reinterpret_cast<const char*>(buffer.get());
     const std::size_t length = std::find(chars, chars + size, '\0') - chars;
     lines.SetText(std::string_view(chars, length));
-    return PrintfText(LineCountText, lines.Count());
+    return FormatText(LineCountText, lines.Count());
   }
 
   TUpdateBracket bracket(lines);
   lines.Clear();
   THexLineAppender(lines, splitThreshold, large, size, ShowStatus).Append(buffer.get(), size);
-  return PrintfText(ByteCountText, ClampToInt(size));
+  return FormatText(ByteCountText, ClampToInt(size));
 }
 
 } // namespace pelrow

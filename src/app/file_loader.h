@@ -41,7 +41,7 @@ constexpr std::size_t LargeFileSize = 100000;
 // A large file's progress is looked at every so many lines.
 constexpr int ProgressLineStep = 20;
 
-// Message texts, filled in with PrintfText.
+// Message texts, filled in with FormatText.
 inline constexpr char LoadingText[] = "Loading %s...";
 inline constexpr char LoadingPercentText[] = "Loading %d%%...";
 inline constexpr char CouldNotOpenText[] = "Could not open %s";

@@ -38,7 +38,7 @@ inline constexpr char SaveDialogFilter[] =
     "(*.txt)|*.txt|All Files (*.*)|*.*";
 inline constexpr char ConfirmOverwriteText[] = "%s already exists.\nDo you want to replace it?";
 
-// Message texts, filled in with PrintfText.
+// Message texts, filled in with FormatText.
 inline constexpr char CouldNotCreateText[] = "Could not create %s";
 inline constexpr char WriteErrorText[] = "Error while writing to %s";
 inline constexpr char CannotCreateFileText[] = "Cannot create file \"%s\". %s";

@@ -1,5 +1,7 @@
 #include "app/hex_notation.h"
 
+#include "support/hex_digits.h"
+
 #include <array>
 #include <cstring>
 
@@ -16,13 +18,9 @@ constexpr uint8_t NoDigit = 0xFF;
 // Digit value of every character, upper and lower case alike; NoDigit otherwise.
 constexpr std::array<uint8_t, 256> MakeDigitTable() {
   std::array<uint8_t, 256> table{};
-  for (auto& entry : table)
-    entry = NoDigit;
-  for (int i = 0; i < 10; ++i)
-    table['0' + i] = static_cast<uint8_t>(i);
-  for (int i = 0; i < 6; ++i) {
-    table['A' + i] = static_cast<uint8_t>(10 + i);
-    table['a' + i] = static_cast<uint8_t>(10 + i);
+  for (int c = 0; c < 256; ++c) {
+    const int value = HexDigitValue(static_cast<char>(c));
+    table[c] = value < 0 ? NoDigit : static_cast<uint8_t>(value);
   }
   return table;
 }

@@ -1,13 +1,13 @@
 #include "app/line_formatter.h"
 
+#include "support/hex_digits.h"
+
 #include <exception>
 
 namespace pelrow {
 
 namespace {
 
-constexpr char HexDigits[16] = {'0', '1', '2', '3', '4', '5', '6', '7',
-                                '8', '9', 'A', 'B', 'C', 'D', 'E', 'F'};
 constexpr uint8_t EndOfExclusive = 0xF7;
 
 // Writes n bytes as "XX XX XX" into a text sized once: every byte is written with
@@ -16,8 +16,7 @@ void WriteHexBytes(const uint8_t* bytes, int n, std::string& text) {
   text.resize(static_cast<size_t>(n) * 3);
   char* out = text.data();
   for (int k = 0; k < n; ++k, out += 3) {
-    out[0] = HexDigits[bytes[k] >> 4];
-    out[1] = HexDigits[bytes[k] & 0x0F];
+    WriteHexByte(bytes[k], out);
     out[2] = ' ';
   }
   text.pop_back();

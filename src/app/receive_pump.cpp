@@ -3,6 +3,7 @@
 #include "app/line_formatter.h"
 #include "app/send_rate.h"
 #include "midi/service/loopback/loopback_hub.h"
+#include "support/text_format.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -32,12 +33,6 @@ constexpr const char* TextUnknownError = "Unknown error while receiving";
 constexpr uint32_t BurstMs = 1500;
 constexpr size_t BulkMessages = 8;
 constexpr int BulkBytes = 500;
-
-template <typename... TArgs> std::string Format(const char* pattern, TArgs... args) {
-  char text[256];
-  std::snprintf(text, sizeof text, pattern, args...);
-  return text;
-}
 
 } // namespace
 
@@ -102,7 +97,7 @@ bool TReceivePump::IsThruLoop(const std::string& inputName) {
 void TReceivePump::SendThru(const TMyMidiEvent& event, const std::string& inputName) {
   if (IsThruLoop(inputName)) {
     if (!FThruLoopReported)
-      Report(Format(TextThruLoop, inputName.c_str()), TStatusKind::Plain);
+      Report(FormatText(TextThruLoop, inputName.c_str()), TStatusKind::Plain);
     FThruLoopReported = true;
     return;
   }
@@ -151,7 +146,7 @@ void TReceivePump::ReceiveLongMessage(std::unique_ptr<TMyMidiEvent> event) {
     AddLongMessageLines(pending.Event->Data.get(), length, pending.Limit, FLines, FShowStatus);
     pending.LineCount = FLines.Count() - pending.FirstLine;
   }
-  Report(Format(TextReceivedOk, length), TStatusKind::Plain);
+  Report(FormatText(TextReceivedOk, length), TStatusKind::Plain);
 }
 
 // The burst's long messages leave the box so that the whole dump appears together
@@ -192,8 +187,8 @@ void TReceivePump::UpdateBulkPanel(int bytes) {
   if (!FPanel.Visible())
     FPanel.Show();
   UpdateRate(FClock.NowMs(), FRecvRateTime, FRecvRateBytes, FRecvRate, bytes);
-  FPanel.SetTexts(Format(TextReceivedProgress, bytes),
-                  FRecvRate > 0 ? Format(TextReceivedRate, FormatRate(FRecvRate).c_str())
+  FPanel.SetTexts(FormatText(TextReceivedProgress, bytes),
+                  FRecvRate > 0 ? FormatText(TextReceivedRate, FormatRate(FRecvRate).c_str())
                                 : std::string(),
                   false);
 }
@@ -256,7 +251,7 @@ void TReceivePump::ShowBatch() {
   }
   FLines.ScrollToEnd();
   const double rate = KBytesPerSecond(FLastLongMsgTime - FBurstStartTime, total);
-  Report(Format(TextBulkReceived, total, FormatRate(rate).c_str()), TStatusKind::Plain);
+  Report(FormatText(TextBulkReceived, total, FormatRate(rate).c_str()), TStatusKind::Plain);
 }
 
 bool TReceivePump::MidiThru1Click() {

@@ -1,6 +1,7 @@
 #include "app/send_engine.h"
 
 #include "app/send_rate.h"
+#include "support/text_format.h"
 
 #include <chrono>
 #include <cstdio>
@@ -30,12 +31,6 @@ constexpr int64_t SleepAheadMs = 50; // sleep only when this far ahead of the sc
 constexpr uint32_t SleepStepMs = 10;
 constexpr uint32_t ProgressIntervalMs = 100;
 constexpr int FirstSpeedCheck = 2000; // no setting has it, so the first check computes
-
-template <typename... TArgs> std::string Format(const char* pattern, TArgs... args) {
-  char text[256];
-  std::snprintf(text, sizeof text, pattern, args...);
-  return text;
-}
 
 bool IsSeparator(char c) {
   return static_cast<unsigned char>(c) <= 32;
@@ -107,7 +102,7 @@ void TSendEngine::Run(TSendSource& source) {
     if (OnSendStarted)
       OnSendStarted(*this);
     if (SendLines(source) == TOutcome::Completed)
-      Report(Format(FCancelSend ? TextCancelled : TextSent, FTotalSent), TStatusKind::Plain, false);
+      Report(FormatText(FCancelSend ? TextCancelled : TextSent, FTotalSent), TStatusKind::Plain, false);
   } catch (const std::exception& e) {
     failure = e.what();
   } catch (...) {
@@ -177,16 +172,20 @@ TSendEngine::TOutcome TSendEngine::SendLines(TSendSource& source) {
         UpdateRate(now, rateTime, rateBytes, rate, FTotalSent);
         const int shownLine = firstLine + lineIndex + 1;
         const int shownCount = lineCount + firstLine;
-        Report(rate > 0 ? Format(TextProgressRate, shownLine, shownCount, FTotalSent,
+        Report(rate > 0 ? FormatText(TextProgressRate, shownLine, shownCount, FTotalSent,
                                  FormatRate(rate).c_str())
-                        : Format(TextProgress, shownLine, shownCount, FTotalSent),
+                        : FormatText(TextProgress, shownLine, shownCount, FTotalSent),
                TStatusKind::StatusOnly, true);
       }
       // One complete channel or system message of one to three bytes goes as a
-      // short message; the parser leaves zeros behind a shorter one.
+      // short message; the parser leaves zeros behind a shorter one. A lone F0 or
+      // F7 is the edge of a SysEx spread over several lines: it goes with the long
+      // data, so the output can join the pieces into one message.
       const uint8_t* buffer = FParser.MsgBuf();
-      const bool shortMessage = count <= 3 && offset == 0 && StatusLength(buffer[0]) == count &&
-                                buffer[1] < 0x80 && buffer[2] < 0x80;
+      const bool sysExEdge = buffer[0] == 0xF0 || buffer[0] == 0xF7;
+      const bool shortMessage = count <= 3 && offset == 0 && !sysExEdge &&
+                                StatusLength(buffer[0]) == count && buffer[1] < 0x80 &&
+                                buffer[2] < 0x80;
       if (!shortMessage && count > MaxChunk)
         count = MaxChunk;
       if (!SendChunk(offset, count, shortMessage))
@@ -227,14 +226,14 @@ bool TSendEngine::SendChunk(int offset, int count, bool shortMessage) {
     if (FTotalSent == 0)
       Report(TextNoOutput, TStatusKind::ErrorBox, false);
     else
-      Report(Format(TextOutputClosed, FTotalSent), TStatusKind::Error, false);
+      Report(FormatText(TextOutputClosed, FTotalSent), TStatusKind::Error, false);
     return false;
   }
   const uint8_t* buffer = FParser.MsgBuf();
   const bool sent = shortMessage ? FOutput.SendShort(buffer[0], buffer[1], buffer[2])
                                  : FOutput.SendLong(buffer + offset, count);
   if (!sent)
-    Report(Format(TextRefused, FTotalSent), TStatusKind::Error, false);
+    Report(FormatText(TextRefused, FTotalSent), TStatusKind::Error, false);
   return sent;
 }
 

@@ -1,22 +1,18 @@
 // The status line's rules: error prefix, which reports reach the log, when a box shows.
 #include "app/status_line.h"
 
+#include "support/text_format.h"
+
 namespace pelrow {
 
 namespace {
 constexpr const char* kErrorFormat = "Error: %s";
-
-std::string FormatError(const std::string& text) {
-  std::string shown = kErrorFormat;
-  shown.replace(shown.find("%s"), 2, text);
-  return shown;
-}
 } // namespace
 
 TStatusPlan PlanStatus(const std::string& text, TStatusKind kind) {
   const bool isError = kind == TStatusKind::Error || kind == TStatusKind::ErrorBox;
   TStatusPlan plan;
-  plan.Shown = isError ? FormatError(text) : text;
+  plan.Shown = isError ? FormatText(kErrorFormat, text) : text;
   plan.AppendToLog = kind != TStatusKind::StatusOnly && !plan.Shown.empty();
   plan.ShowErrorBox = kind == TStatusKind::ErrorBox;
   return plan;

@@ -1,5 +1,7 @@
 #include "editor/vkstrings.h"
 
+#include "support/text_format.h"
+
 #include <algorithm>
 #include <exception>
 #include <numeric>
@@ -11,9 +13,7 @@ constexpr const char* ListIndexErrorText = "List index out of bounds (%d)";
 constexpr const char* ColumnIndexErrorText = "Column index out of bounds (%d)";
 
 std::string IndexErrorMessage(const char* format, int index) {
-  std::string text = format;
-  text.replace(text.find("%d"), 2, std::to_string(index));
-  return text;
+  return FormatText(format, index);
 }
 } // namespace
 

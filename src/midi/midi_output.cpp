@@ -1,6 +1,8 @@
 // The MIDI output device.
 #include "midi/midi_output.h"
 
+#include "support/hex_digits.h"
+
 #include <cstring>
 #include <thread>
 
@@ -14,14 +16,12 @@ constexpr int32_t ChunkBytes = 1000;
 constexpr int32_t MaxPendingBeforeChunk = 10;
 
 std::string HexBytes(const uint8_t* data, size_t count, bool spaced) {
-  static constexpr char Digits[] = "0123456789ABCDEF";
   std::string text;
   text.reserve(count * 3);
   for (size_t i = 0; i < count; ++i) {
     if (spaced && i > 0)
       text.push_back(' ');
-    text.push_back(Digits[data[i] >> 4]);
-    text.push_back(Digits[data[i] & 0x0F]);
+    AppendHexByte(data[i], text);
   }
   return text;
 }

@@ -1,12 +1,13 @@
 #include "support/registry_store.h"
 
 #include <cstdlib>
-#include <initializer_list>
 #include <pwd.h>
 #include <unistd.h>
 
+#include "support/file_name_text.h"
 #include "support/registry_text.h"
 #include "support/safe_file.h"
+#include "support/text_format.h"
 #include "support/trace.h"
 
 namespace pelrow {
@@ -18,6 +19,10 @@ constexpr const char* kDamagedFileText =
 constexpr const char* kUnusableFileText =
     "The settings file %s could not be read (%s). Default settings are used.";
 constexpr const char* kNotSavedText = "The settings could not be saved to %s (%s).";
+constexpr const char* kReadOnlyText =
+    "The settings file %s is locked by another copy of Pelrow that does not answer. The "
+    "stored settings are used, but changes will not be saved.";
+constexpr const char* kReadOnlyReason = "it was opened read-only";
 constexpr const char* kDamagedStuckReason = "it is damaged: %s, and could not be set aside: %s";
 constexpr const char* kTooLargeReason = "it is larger than any settings file can be";
 
@@ -26,21 +31,6 @@ constexpr const char* kSettingsFileName = "registry";
 constexpr const char* kDamagedSuffix = ".damaged";
 // Far above what the program ever writes; a larger file is not ours.
 constexpr std::size_t kMaxFileSize = 16 * 1024 * 1024;
-
-// Puts the arguments in place of the pattern's "%s" marks, in order.
-std::string FillIn(std::string_view pattern, std::initializer_list<std::string_view> args) {
-  std::string text;
-  auto arg = args.begin();
-  for (std::size_t at = 0; at < pattern.size(); ++at) {
-    if (pattern.compare(at, 2, "%s") == 0 && arg != args.end()) {
-      text += *arg++;
-      ++at;
-    } else {
-      text += pattern[at];
-    }
-  }
-  return text;
-}
 
 std::vector<std::string> NamesOf(const auto& entries, auto nameOf) {
   std::vector<std::string> names;
@@ -83,19 +73,24 @@ std::vector<std::string> TRegKey::SubKeyNames() const {
   return FStore->SubKeyNames(FPath);
 }
 
-TRegistryStore::TRegistryStore(std::string filePath) : FFilePath(std::move(filePath)) {}
+TRegistryStore::TRegistryStore(std::string filePath, TLockWait lockWait)
+    : FFilePath(std::move(filePath)), FLockWait(std::move(lockWait)) {}
 
 bool TRegistryStore::Load() {
   FRoot = TRegKeyNode();
   FChanges.clear();
   FLastError.clear();
   // Taking the lock keeps us from setting aside a file that another copy is
-  // just replacing; without one (a read-only folder) reading is still safe.
-  TFileLock lock(LockPath());
+  // just replacing; without one (a read-only folder) reading is still safe,
+  // because every writer replaces the file in one step.
+  TFileLock lock(LockPath(), FLockWait);
+  FReadOnly = lock.Busy();
   std::string reason;
-  const TFileState state = ReadFile(FRoot, reason);
+  const TFileState state = ReadFileSettingDamageAside(FRoot, reason, !FReadOnly);
   if (state == TFileState::Unusable)
-    FLastError = FillIn(kUnusableFileText, {FFilePath, reason});
+    FLastError = FormatText(kUnusableFileText, ShownPath(), reason);
+  else if (FReadOnly)
+    FLastError = FormatText(kReadOnlyText, ShownPath());
   return state == TFileState::Read || state == TFileState::Missing;
 }
 
@@ -103,25 +98,32 @@ bool TRegistryStore::Save() {
   if (FChanges.empty())
     return true;
   std::string reason;
+  if (FReadOnly) {
+    FLastError = FormatText(kNotSavedText, ShownPath(), kReadOnlyReason);
+    return false;
+  }
   if (!MakeFolders(FolderOf(FFilePath), reason)) {
-    FLastError = FillIn(kNotSavedText, {FFilePath, reason});
+    FLastError = FormatText(kNotSavedText, ShownPath(), reason);
     return false;
   }
-  TFileLock lock(LockPath());
+  TFileLock lock(LockPath(), FLockWait);
   if (!lock.Locked()) {
-    FLastError = FillIn(kNotSavedText, {FFilePath, lock.Error()});
+    FLastError = FormatText(kNotSavedText, ShownPath(), lock.Error());
     return false;
   }
+  // With the lock held no other copy is writing, so a temporary file lying here
+  // is what a save that died halfway left behind.
+  RemoveLeftoverTemporaries(FFilePath);
   TRegKeyNode merged;
-  if (ReadFile(merged, reason) == TFileState::Unusable) {
+  if (ReadFileSettingDamageAside(merged, reason, true) == TFileState::Unusable) {
     // What we cannot read we must not overwrite: it may hold the user's settings.
-    FLastError = FillIn(kNotSavedText, {FFilePath, reason});
+    FLastError = FormatText(kNotSavedText, ShownPath(), reason);
     return false;
   }
   for (const auto& change : FChanges)
     Apply(merged, change);
   if (!WriteFileAtomically(FFilePath, FormatRegistryText(merged), reason)) {
-    FLastError = FillIn(kNotSavedText, {FFilePath, reason});
+    FLastError = FormatText(kNotSavedText, ShownPath(), reason);
     return false;
   }
   FRoot = std::move(merged);
@@ -129,7 +131,8 @@ bool TRegistryStore::Save() {
   return true;
 }
 
-TRegistryStore::TFileState TRegistryStore::ReadFile(TRegKeyNode& root, std::string& reason) {
+TRegistryStore::TFileState
+TRegistryStore::ReadFileSettingDamageAside(TRegKeyNode& root, std::string& reason, bool setAside) {
   std::string text;
   std::string damage;
   switch (ReadFileBytes(FFilePath, kMaxFileSize, text, reason)) {
@@ -146,15 +149,23 @@ TRegistryStore::TFileState TRegistryStore::ReadFile(TRegKeyNode& root, std::stri
     break;
   }
   root = TRegKeyNode();
+  if (!setAside) {
+    reason = damage;
+    return TFileState::Unusable;
+  }
   std::string moveError;
   const std::string aside = SetFileAside(FFilePath, kDamagedSuffix, moveError);
   if (aside.empty()) {
-    reason = FillIn(kDamagedStuckReason, {damage, moveError});
+    reason = FormatText(kDamagedStuckReason, damage, moveError);
     return TFileState::Unusable;
   }
-  FLastError = FillIn(kDamagedFileText, {FFilePath, damage, aside});
+  FLastError = FormatText(kDamagedFileText, ShownPath(), damage, FileNameText(aside));
   Trace(FLastError);
   return TFileState::SetAside;
+}
+
+std::string TRegistryStore::ShownPath() const {
+  return FileNameText(FFilePath);
 }
 
 void TRegistryStore::Change(TChange change) {

@@ -7,7 +7,10 @@
 // the file and applies only this process's own changes before replacing the file
 // atomically, so a second running copy's settings survive. A damaged file is set
 // aside under a new name and the program goes on with defaults; LastError then
-// holds a message for the user. Used from the UI thread only.
+// holds a message for the user. When another copy holds the lock for longer than
+// a start may wait (it hangs), the file is read all the same, the store turns
+// read-only for the rest of the run, and LastError says so. Used from the UI
+// thread only.
 #pragma once
 
 #include <optional>
@@ -16,6 +19,7 @@
 #include <vector>
 
 #include "support/registry_tree.h"
+#include "support/safe_file.h"
 
 namespace pelrow {
 
@@ -42,7 +46,7 @@ private:
 
 class TRegistryStore {
 public:
-  explicit TRegistryStore(std::string filePath);
+  explicit TRegistryStore(std::string filePath, TLockWait lockWait = {});
 
   const std::string& FilePath() const { return FFilePath; }
 
@@ -55,6 +59,8 @@ public:
   // then kept, so a later Save can try again.
   bool Save();
   bool HasUnsavedChanges() const { return !FChanges.empty(); }
+  // The last Load could not take the lock in time: saves write nothing.
+  bool ReadOnly() const { return FReadOnly; }
 
   // The last problem with the file, for the user; empty when there was none.
   const std::string& LastError() const { return FLastError; }
@@ -90,12 +96,17 @@ private:
   // Every change is applied to memory and remembered for the next save.
   void Change(TChange change);
   static void Apply(TRegKeyNode& root, const TChange& change);
-  // Reads the file into root. A damaged file is set aside (LastError tells the
-  // user); Unusable comes with the reason. Call with the lock held.
-  TFileState ReadFile(TRegKeyNode& root, std::string& reason);
+  // Reads the file into root; a damaged file is renamed out of the way (LastError
+  // tells the user), but only when setAside allows it, that is with the lock held,
+  // and otherwise is Unusable. Unusable comes with the reason.
+  TFileState ReadFileSettingDamageAside(TRegKeyNode& root, std::string& reason, bool setAside);
   std::string LockPath() const { return FFilePath + ".lock"; }
+  // The file's path as the user's messages show it.
+  std::string ShownPath() const;
 
   std::string FFilePath;
+  TLockWait FLockWait;
+  bool FReadOnly = false;
   TRegKeyNode FRoot;
   std::vector<TChange> FChanges;
   std::string FLastError;

@@ -1,6 +1,7 @@
 #include "support/registry_text.h"
 
 #include "support/general_utils.h"
+#include "support/hex_digits.h"
 
 namespace pelrow {
 
@@ -22,28 +23,12 @@ bool IsControl(unsigned char c) {
   return c < 0x20 || c == 0x7F;
 }
 
-void AppendHex(unsigned char c, std::string& out) {
-  static constexpr char kDigits[] = "0123456789ABCDEF";
-  out += kDigits[c >> 4];
-  out += kDigits[c & 0x0F];
-}
-
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9')
-    return c - '0';
-  if (c >= 'a' && c <= 'f')
-    return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F')
-    return c - 'A' + 10;
-  return -1;
-}
-
 // Two hex digits at text[at]; -1 when they are not there.
 int HexByte(std::string_view text, std::size_t at) {
   if (at + 1 >= text.size())
     return -1;
-  const int high = HexDigit(text[at]);
-  const int low = HexDigit(text[at + 1]);
+  const int high = HexDigitValue(text[at]);
+  const int low = HexDigitValue(text[at + 1]);
   return high < 0 || low < 0 ? -1 : high * 16 + low;
 }
 
@@ -70,7 +55,7 @@ void AppendQuoted(std::string_view text, std::string& out) {
     default:
       if (IsControl(c)) {
         out += "\\x";
-        AppendHex(c, out);
+        AppendHexByte(c, out);
       } else {
         out += ch;
       }
@@ -84,7 +69,7 @@ void AppendKeyName(std::string_view name, std::string& out) {
     const auto c = static_cast<unsigned char>(ch);
     if (ch == '%' || IsControl(c)) {
       out += '%';
-      AppendHex(c, out);
+      AppendHexByte(c, out);
     } else {
       out += ch;
     }

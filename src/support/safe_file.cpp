@@ -1,18 +1,30 @@
 #include "support/safe_file.h"
 
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <dirent.h>
 #include <fcntl.h>
+#include <string_view>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
+#include <vector>
+
+#include "support/text_format.h"
 
 namespace pelrow {
 
 namespace {
+
+constexpr const char* kNotRegularFile = "it is not a regular file";
+constexpr const char* kLockBusy = "another copy of the program has held its lock for %d ms";
+constexpr const char* kTemporaryMark = ".tmp-";
+constexpr uint32_t kLockRetryMs = 5;
 
 std::string SystemError() {
   return std::strerror(errno);
@@ -85,6 +97,14 @@ bool PathExists(const std::string& path) {
   return ::lstat(path.c_str(), &info) == 0;
 }
 
+std::string TemporaryPrefix(const std::string& target) {
+  return target + kTemporaryMark;
+}
+
+bool AllDigits(std::string_view text) {
+  return !text.empty() && text.find_first_not_of("0123456789") == std::string_view::npos;
+}
+
 } // namespace
 
 std::string FolderOf(const std::string& path) {
@@ -97,7 +117,9 @@ std::string FolderOf(const std::string& path) {
 TReadStatus ReadFileBytes(const std::string& path, std::size_t maxBytes, std::string& bytes,
                           std::string& error) {
   bytes.clear();
-  TDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  // Without O_NONBLOCK, opening a FIFO waits for a writer that never comes; the
+  // type is checked on the open descriptor, so nothing can swap the file between.
+  TDescriptor file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
   if (file.Get() < 0) {
     if (errno == ENOENT)
       return TReadStatus::Missing;
@@ -110,7 +132,7 @@ TReadStatus ReadFileBytes(const std::string& path, std::size_t maxBytes, std::st
     return TReadStatus::Failed;
   }
   if (!S_ISREG(info.st_mode)) {
-    error = std::strerror(S_ISDIR(info.st_mode) ? EISDIR : EINVAL);
+    error = S_ISDIR(info.st_mode) ? std::strerror(EISDIR) : kNotRegularFile;
     return TReadStatus::Failed;
   }
   char chunk[65536];
@@ -132,8 +154,12 @@ TReadStatus ReadFileBytes(const std::string& path, std::size_t maxBytes, std::st
 
 bool WriteFileAtomically(const std::string& path, const std::string& bytes, std::string& error) {
   const std::string target = ResolveLinkTarget(path);
-  const std::string temporary = target + ".tmp-" + std::to_string(::getpid());
-  TDescriptor file(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+  const std::string temporary = TemporaryPrefix(target) + std::to_string(::getpid());
+  // A leftover of a dead process with our number may be anything, a FIFO even;
+  // only a file made here and now is written.
+  ::unlink(temporary.c_str());
+  TDescriptor file(
+      ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
   if (file.Get() < 0) {
     error = SystemError();
     return false;
@@ -152,6 +178,24 @@ bool WriteFileAtomically(const std::string& path, const std::string& bytes, std:
   }
   SyncFolder(FolderOf(target));
   return true;
+}
+
+void RemoveLeftoverTemporaries(const std::string& path) {
+  const std::string target = ResolveLinkTarget(path);
+  const std::string folder = FolderOf(target);
+  const std::string prefix = TemporaryPrefix(target).substr(folder == "/" ? 1 : folder.size() + 1);
+  DIR* dir = ::opendir(folder.c_str());
+  if (dir == nullptr)
+    return;
+  std::vector<std::string> leftovers;
+  while (const dirent* entry = ::readdir(dir)) {
+    const std::string_view name = entry->d_name;
+    if (name.starts_with(prefix) && AllDigits(name.substr(prefix.size())))
+      leftovers.push_back(folder + "/" + std::string(name));
+  }
+  ::closedir(dir);
+  for (const std::string& leftover : leftovers)
+    ::unlink(leftover.c_str());
 }
 
 bool MakeFolders(const std::string& path, std::string& error) {
@@ -184,16 +228,27 @@ std::string SetFileAside(const std::string& path, const std::string& suffix, std
   return aside;
 }
 
-TFileLock::TFileLock(const std::string& lockPath) {
-  FDescriptor = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+TFileLock::TFileLock(const std::string& lockPath, const TLockWait& wait) {
+  FDescriptor =
+      ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0600);
   if (FDescriptor < 0) {
     FError = SystemError();
     return;
   }
-  while (::flock(FDescriptor, LOCK_EX) != 0) {
-    if (errno == EINTR)
+  const uint32_t start = wait.Clock->NowMs();
+  while (::flock(FDescriptor, LOCK_EX | LOCK_NB) != 0) {
+    const int failure = errno;
+    if (failure == EWOULDBLOCK && wait.Clock->NowMs() - start < wait.LimitMs) {
+      if (wait.Pause)
+        wait.Pause(kLockRetryMs);
+      else
+        std::this_thread::sleep_for(std::chrono::milliseconds(kLockRetryMs));
       continue;
-    FError = SystemError();
+    }
+    if (failure == EINTR)
+      continue;
+    FBusy = failure == EWOULDBLOCK;
+    FError = FBusy ? FormatText(kLockBusy, wait.LimitMs) : std::strerror(failure);
     ::close(FDescriptor);
     FDescriptor = -1;
     return;

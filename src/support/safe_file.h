@@ -2,18 +2,24 @@
 // bounded read that tells "missing" from "unreadable", a write that replaces the
 // file atomically (temporary file, fsync, rename), an advisory lock that keeps
 // two running copies from interleaving their writes, and setting a damaged file
-// aside instead of overwriting it.
+// aside instead of overwriting it. Nothing here waits without end: a FIFO or a
+// device in place of a file is refused before it is read, and a lock is waited for
+// a bounded time.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <functional>
 #include <string>
+
+#include "support/clock.h"
 
 namespace pelrow {
 
 enum class TReadStatus { Read, Missing, TooLarge, Failed };
 
 // Reads the whole file into bytes. Missing is a file that does not exist;
-// Failed carries the system's reason in error.
+// Failed carries the reason in error, also for anything but a regular file.
 TReadStatus ReadFileBytes(const std::string& path, std::size_t maxBytes, std::string& bytes,
                           std::string& error);
 
@@ -22,6 +28,11 @@ TReadStatus ReadFileBytes(const std::string& path, std::size_t maxBytes, std::st
 // its target replaced.
 bool WriteFileAtomically(const std::string& path, const std::string& bytes, std::string& error);
 
+// Removes the temporary files that WriteFileAtomically left beside the file when a
+// process died halfway through. Call it only while holding the lock that every
+// writer of the file takes, or it may remove another copy's write in progress.
+void RemoveLeftoverTemporaries(const std::string& path);
+
 // Creates the folder and its missing parents (mode 0700 for new ones).
 bool MakeFolders(const std::string& path, std::string& error);
 
@@ -29,21 +40,33 @@ bool MakeFolders(const std::string& path, std::string& error);
 // is taken) and answers the new name, or empty with error set.
 std::string SetFileAside(const std::string& path, const std::string& suffix, std::string& error);
 
+// How long a lock is waited for. A copy of the program that hangs while it holds
+// the lock must not hang every later start too. Clock and Pause are there for
+// tests; an empty Pause sleeps the thread.
+struct TLockWait {
+  uint32_t LimitMs = 2000;
+  TClock* Clock = &SteadyClock();
+  std::function<void(uint32_t ms)> Pause;
+};
+
 // An exclusive advisory lock (flock) on a separate lock file, held for the life of
 // the object. The lock file itself stays in place: deleting it would let two
 // processes lock different files of the same name.
 class TFileLock {
 public:
-  explicit TFileLock(const std::string& lockPath);
+  explicit TFileLock(const std::string& lockPath, const TLockWait& wait = {});
   ~TFileLock();
   TFileLock(const TFileLock&) = delete;
   TFileLock& operator=(const TFileLock&) = delete;
 
   bool Locked() const { return FDescriptor >= 0; }
+  // Another process held the lock for the whole wait.
+  bool Busy() const { return FBusy; }
   const std::string& Error() const { return FError; }
 
 private:
   int FDescriptor = -1;
+  bool FBusy = false;
   std::string FError;
 };
 

@@ -10,11 +10,11 @@ using Args = std::vector<std::string>;
 
 TEST(CommandLine, OptionsAreTakenOutAndTheRestAreFileNamesInOrder) {
   const TCommandLine c =
-      ParseCommandLine({"a.syx", "--midi=jack", "b c.txt", "--version", "-x", "--help", "d.mid"});
+      ParseCommandLine({"a.syx", "--midi=jack", "b c.txt", "--version", "--help", "d.mid"});
   EXPECT_EQ(c.Backend, TMidiBackendKind::Jack);
   EXPECT_TRUE(c.ShowHelp);
   EXPECT_TRUE(c.ShowVersion);
-  EXPECT_EQ(c.FileNames, (Args{"a.syx", "b c.txt", "-x", "d.mid"}));
+  EXPECT_EQ(c.FileNames, (Args{"a.syx", "b c.txt", "d.mid"}));
   EXPECT_EQ(c.Error, "");
 }
 
@@ -35,17 +35,36 @@ TEST(CommandLine, MalformedBackendChoiceIsReportedNotTakenAsAFile) {
   EXPECT_NE(ParseCommandLine({"--midi=coremidi"}).Error.find("\"coremidi\""), std::string::npos);
 }
 
+TEST(CommandLine, ShortFormsOfHelpAndVersion) {
+  EXPECT_TRUE(ParseCommandLine({"-h"}).ShowHelp);
+  EXPECT_TRUE(ParseCommandLine({"-v"}).ShowVersion);
+  EXPECT_EQ(ParseCommandLine({"-h", "-v"}).Error, "");
+}
+
+TEST(CommandLine, AnUnknownOptionIsAnErrorNotAFile) {
+  for (const std::string arg : {"--bogus", "-x", "-", "-help", "--help=1", "-hv", "---"}) {
+    const TCommandLine c = ParseCommandLine({"a.syx", arg});
+    EXPECT_EQ(c.Error, "unknown option \"" + arg + "\"") << arg;
+    EXPECT_EQ(c.FileNames, Args{"a.syx"}) << arg;
+  }
+  // The first problem is the one reported.
+  EXPECT_EQ(ParseCommandLine({"--midi=x", "--bogus"}).Error.rfind("unknown MIDI service", 0), 0u);
+}
+
 TEST(CommandLine, DoubleDashMakesLaterOptionsFileNames) {
-  const TCommandLine c = ParseCommandLine({"--", "--help", "--midi=jack", "--"});
+  const TCommandLine c =
+      ParseCommandLine({"--", "--help", "-v", "--midi=jack", "-", "--bogus", "--"});
   EXPECT_FALSE(c.ShowHelp);
+  EXPECT_FALSE(c.ShowVersion);
+  EXPECT_EQ(c.Error, "");
   EXPECT_EQ(c.Backend, TMidiBackendKind::Auto);
-  EXPECT_EQ(c.FileNames, (Args{"--help", "--midi=jack", "--"}));
+  EXPECT_EQ(c.FileNames, (Args{"--help", "-v", "--midi=jack", "-", "--bogus", "--"}));
 }
 
 TEST(CommandLine, UsageNamesTheProgramAndEveryOption) {
   const std::string usage = UsageText("pelrow");
   EXPECT_EQ(usage.rfind("Usage: pelrow ", 0), 0u);
-  for (const char* option : {"--midi=alsa|jack|loopback", "--help", "--version"})
+  for (const char* option : {"--midi=alsa|jack|loopback", "-h, --help", "-v, --version", "--  "})
     EXPECT_NE(usage.find(option), std::string::npos) << option;
 }
 

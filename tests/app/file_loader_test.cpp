@@ -8,7 +8,7 @@
 #include "app/dialog_filter.h"
 #include "app/hex_notation.h"
 #include "app/line_formatter.h"
-#include "app/printf_text.h"
+#include "support/text_format.h"
 #include "file_test_support.h"
 #include "support/scratch_folder.h"
 
@@ -149,7 +149,7 @@ TEST_F(FileLoad, FilesAbove100000BytesShowProgressAndTheirTime) {
   for (const TReport& report : progress) {
     int percent = -1;
     ASSERT_EQ(std::sscanf(report.Text.c_str(), "Loading %d%%...", &percent), 1) << report.Text;
-    EXPECT_EQ(report.Text, PrintfText("Loading %d%%...", percent));
+    EXPECT_EQ(report.Text, FormatText("Loading %d%%...", percent));
     EXPECT_GT(percent, last) << "each report moves on";
     EXPECT_LE(percent, 100);
     EXPECT_EQ(report.Side, TStatusSide::Out);

@@ -79,8 +79,9 @@ TEST_F(SendEngine, CompleteShortMessagesGoShortEverythingElseLong) {
   std::vector<std::string> texts;
   for (const auto& chunk : Sent)
     texts.push_back(chunk.Text);
-  EXPECT_EQ(texts, (std::vector<std::string>{"90 3C 7F", "C0 05 00", "F8 00 00", "F0 00 00",
-                                             "F7 00 00", "F07E7F0601F7", "1020", "903C80"}));
+  // A lone F0 or F7 is part of a SysEx spread over lines and goes with the long data.
+  EXPECT_EQ(texts, (std::vector<std::string>{"90 3C 7F", "C0 05 00", "F8 00 00", "F0", "F7",
+                                             "F07E7F0601F7", "1020", "903C80"}));
   EXPECT_EQ(Status.Texts(TStatusKind::Plain).back(), "Sent 19 bytes");
   EXPECT_FALSE(Engine.Sending());
 }

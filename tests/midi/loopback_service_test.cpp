@@ -276,11 +276,16 @@ TEST(MidiBackendChoice, AutoPrefersTheSequencerThenJackAndAlwaysListsLoopbackLas
   setup.Service->InputName(1, name);
   EXPECT_EQ(name, "Pelrow Loopback");
   EXPECT_EQ(setup.Messages.front(), "Cannot use ALSA: not running");
+  EXPECT_EQ(setup.Error, ""); // nobody asked for ALSA by name
 
   // Without the sequencer device ALSA is not tried at all.
   TFakePlatform noSequencer;
-  CreateMidiService(TMidiBackendKind::Auto, noSequencer.Factories());
+  TMidiServiceSetup none = CreateMidiService(TMidiBackendKind::Auto, noSequencer.Factories());
   EXPECT_EQ(noSequencer.Tried, std::vector<std::string>{"JACK"});
+  // Finding nothing is the last word, the one the status line keeps.
+  ASSERT_FALSE(none.Messages.empty());
+  EXPECT_EQ(none.Messages.back().rfind("No MIDI system found", 0), 0u) << none.Messages.back();
+  EXPECT_EQ(none.Error, "");
 }
 
 TEST(MidiBackendChoice, AForcedBackendThatFailsLeavesTheLoopbackPortsWithAMessage) {
@@ -290,10 +295,13 @@ TEST(MidiBackendChoice, AForcedBackendThatFailsLeavesTheLoopbackPortsWithAMessag
   EXPECT_EQ(platform.Tried, std::vector<std::string>{"ALSA"});
   EXPECT_EQ(setup.Service->InputCount(), 1);
   ASSERT_NE(setup.Loopback, nullptr);
-  EXPECT_EQ(setup.Messages.front(), "Cannot use ALSA: not running");
+  // Asked for by name, its failure is an error for the user, apart from the notes.
+  EXPECT_EQ(setup.Error, "Cannot use ALSA: not running");
+  EXPECT_EQ(setup.Messages, std::vector<std::string>{"MIDI system: Loopback"});
   TMidiServiceSetup loopbackOnly =
       CreateMidiService(TMidiBackendKind::Loopback, platform.Factories());
   EXPECT_EQ(loopbackOnly.Messages, std::vector<std::string>{"MIDI system: Loopback"});
+  EXPECT_EQ(loopbackOnly.Error, "");
 }
 
 } // namespace

@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <fcntl.h>
 #include <filesystem>
+#include <sys/file.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -235,6 +239,143 @@ TEST(RegistryStore, FailedSaveKeepsChangesForTheNextTry) {
   EXPECT_NE(store.LastError().find("could not be saved"), std::string::npos);
   EXPECT_TRUE(store.HasUnsavedChanges());
   EXPECT_EQ(store.ReadValue("Software", "x"), TRegValue::FromInteger(1));
+}
+
+// A store that would wait for ever ends the test run instead of hanging it.
+class THangGuard {
+public:
+  THangGuard() { ::alarm(20); }
+  ~THangGuard() { ::alarm(0); }
+};
+
+TEST(RegistryStore, FifoInPlaceOfTheFileNeitherBlocksNorIsReplaced) {
+  THangGuard guard;
+  TScratchFolder folder;
+  const std::string file = folder.Path("registry");
+  ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0);
+  ExpectUnreadableFileLeftAlone(file);
+  EXPECT_TRUE(std::filesystem::is_fifo(file));
+  TRegistryStore store(file);
+  store.Load();
+  EXPECT_NE(store.LastError().find("not a regular file"), std::string::npos) << store.LastError();
+}
+
+// Another process that takes the settings lock and keeps it, as a hung copy does.
+class TLockHolder {
+public:
+  explicit TLockHolder(const std::string& lockPath) {
+    int ready[2];
+    if (::pipe(ready) != 0)
+      return;
+    const pid_t parent = ::getpid();
+    FPid = ::fork();
+    if (FPid == 0) {
+      // Goes with the test, even when a hang guard ends the test.
+      ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+      if (::getppid() != parent)
+        ::_exit(1);
+      const int fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT, 0600);
+      if (fd < 0 || ::flock(fd, LOCK_EX) != 0)
+        ::_exit(1);
+      (void)!::write(ready[1], "L", 1);
+      for (;;)
+        ::pause();
+    }
+    ::close(ready[1]);
+    char signal = 0;
+    FHolding = FPid > 0 && ::read(ready[0], &signal, 1) == 1;
+    ::close(ready[0]);
+  }
+  ~TLockHolder() { Release(); }
+  bool Holding() const { return FHolding; }
+  void Release() {
+    if (FPid <= 0)
+      return;
+    ::kill(FPid, SIGKILL);
+    ::waitpid(FPid, nullptr, 0);
+    FPid = -1;
+  }
+
+private:
+  pid_t FPid = -1;
+  bool FHolding = false;
+};
+
+class TManualClock final : public TClock {
+public:
+  uint32_t NowMs() override { return Now; }
+  uint32_t Now = 1000;
+};
+
+TEST(RegistryStore, LockHeldByAHungCopyGivesTheStoredSettingsReadOnly) {
+  THangGuard guard;
+  TScratchFolder folder;
+  const std::string file = folder.Path("registry");
+  TRegistryStore seed(file);
+  seed.WriteValue("Software", "SendSpeed", TRegValue::FromInteger(250));
+  ASSERT_TRUE(seed.Save());
+  const std::string saved = ReadWholeFile(file);
+
+  TLockHolder holder(file + ".lock");
+  ASSERT_TRUE(holder.Holding());
+  TManualClock clock;
+  TRegistryStore store(file, {2000, &clock, [&clock](uint32_t ms) { clock.Now += ms; }});
+  EXPECT_TRUE(store.Load());
+  EXPECT_GE(clock.Now - 1000, 2000u);
+  EXPECT_LT(clock.Now - 1000, 2100u);
+  EXPECT_TRUE(store.ReadOnly());
+  EXPECT_NE(store.LastError().find("locked by another copy"), std::string::npos);
+  EXPECT_EQ(store.ReadValue("Software", "SendSpeed"), TRegValue::FromInteger(250));
+  store.WriteValue("Software", "SendSpeed", TRegValue::FromInteger(-1000));
+  EXPECT_FALSE(store.Save());
+  EXPECT_EQ(ReadWholeFile(file), saved);
+
+  // Without the lock a damaged file is not ours to move away.
+  WriteWholeFile(file, "not a settings file");
+  TRegistryStore damaged(file, {2000, &clock, [&clock](uint32_t ms) { clock.Now += ms; }});
+  EXPECT_FALSE(damaged.Load());
+  EXPECT_TRUE(DamagedCopies(folder).empty());
+  EXPECT_EQ(ReadWholeFile(file), "not a settings file");
+}
+
+TEST(RegistryStore, LockReleasedWhileWaitingIsTaken) {
+  THangGuard guard;
+  TScratchFolder folder;
+  const std::string file = folder.Path("registry");
+  TLockHolder holder(file + ".lock");
+  ASSERT_TRUE(holder.Holding());
+  TManualClock clock;
+  TRegistryStore store(file, {2000, &clock, [&](uint32_t ms) {
+                                clock.Now += ms;
+                                holder.Release();
+                              }});
+  EXPECT_TRUE(store.Load());
+  EXPECT_FALSE(store.ReadOnly());
+  EXPECT_EQ(store.LastError(), "");
+  store.WriteValue("Software", "x", TRegValue::FromInteger(1));
+  EXPECT_TRUE(store.Save()) << store.LastError();
+}
+
+TEST(RegistryStore, TemporaryFilesLeftByACrashedSaveAreRemovedAtTheNextSave) {
+  THangGuard guard;
+  TScratchFolder folder;
+  const std::string file = folder.Path("registry");
+  WriteWholeFile(file + ".tmp-12345", "[Software]\n\"half");
+  // A leftover that carries our own process number, and is no plain file either.
+  const std::string ours = file + ".tmp-" + std::to_string(::getpid());
+  ASSERT_EQ(::mkfifo(ours.c_str(), 0600), 0);
+  WriteWholeFile(file + ".tmp-notes", "the user's own file");
+
+  TRegistryStore store(file);
+  ASSERT_TRUE(store.Load());
+  store.WriteValue("Software", "x", TRegValue::FromInteger(1));
+  ASSERT_TRUE(store.Save()) << store.LastError();
+  EXPECT_FALSE(std::filesystem::exists(file + ".tmp-12345"));
+  EXPECT_FALSE(std::filesystem::exists(ours));
+  EXPECT_EQ(ReadWholeFile(file + ".tmp-notes"), "the user's own file");
+  TRegistryStore reader(file);
+  ASSERT_TRUE(reader.Load());
+  EXPECT_EQ(reader.ReadValue("Software", "x"), TRegValue::FromInteger(1));
 }
 
 TEST(RegistryStore, LinkedSettingsFileStaysALink) {

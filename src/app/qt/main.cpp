@@ -1,8 +1,12 @@
-// Program entry: our own options are handled first (without a display), then the
-// application, its main window and the event loop.
+// Program entry: our own options are handled first, then the display is checked,
+// all without the toolkit; then the application, its main window and the event loop.
 #include "app/command_line.h"
+#include "app/display_check.h"
+#include "app/qt/display_probes.h"
 #include "app/qt/pelrow_form.h"
 #include "support/product_info.h"
+#include "support/qt/latin1_text.h"
+#include "support/registry_store.h"
 
 #include <QApplication>
 #include <QTimer>
@@ -12,22 +16,11 @@
 
 namespace {
 
-constexpr const char* kNoDisplay =
-    "no display found (DISPLAY and WAYLAND_DISPLAY are unset).\n"
-    "Start Pelrow from a desktop session, or under Xvfb: xvfb-run -a scripts/run\n";
 // Set to a file name, the program saves a picture of its window there and ends;
 // scripts/screenshot uses it for the README.
 constexpr const char* kScreenshotVariable = "PELROW_SCREENSHOT";
 constexpr int kScreenshotDelayMs = 1500;
-
-bool Set(const char* variable) {
-  const char* value = std::getenv(variable);
-  return value != nullptr && *value != '\0';
-}
-
-bool DisplayAvailable() {
-  return Set("DISPLAY") || Set("WAYLAND_DISPLAY") || Set("QT_QPA_PLATFORM");
-}
+constexpr const char* kPlatformOption = "-platform";
 
 void ScheduleScreenshot(QWidget& window, const QString& fileName) {
   QTimer::singleShot(kScreenshotDelayMs, &window, [&window, fileName] {
@@ -35,6 +28,23 @@ void ScheduleScreenshot(QWidget& window, const QString& fileName) {
       std::cerr << "could not save the screenshot to " << fileName.toStdString() << "\n";
     QApplication::quit();
   });
+}
+
+// What start-up found before the window existed, in the order the user reads it;
+// the last one stays in the status line. Settings that cannot be saved weigh more
+// than the note on the MIDI system, and an error that raises its box comes last.
+std::vector<pelrow::TStartupReport> StartupReports(const pelrow::TRegistryStore& settings,
+                                                   const pelrow::TMidiServiceSetup& midi) {
+  using pelrow::TStatusKind;
+  std::vector<pelrow::TStartupReport> reports;
+  for (const std::string& message : midi.Messages)
+    reports.push_back({message, TStatusKind::Plain});
+  if (!settings.LastError().empty())
+    reports.push_back(
+        {settings.LastError(), settings.ReadOnly() ? TStatusKind::Plain : TStatusKind::Error});
+  if (!midi.Error.empty())
+    reports.push_back({midi.Error, TStatusKind::ErrorBox});
+  return reports;
 }
 
 } // namespace
@@ -55,20 +65,32 @@ int main(int argc, char* argv[]) {
     std::cout << ProgramName() << " " << ProgramVersion() << "\n";
     return 0;
   }
-  if (!DisplayAvailable()) {
-    std::cerr << programFile << ": " << kNoDisplay;
+  const TDisplayChoice display =
+      ChooseDisplay(DisplayEnvironmentOfProcess(), PlatformDisplayProbes(), programFile);
+  if (!display.Usable) {
+    std::cerr << display.Error << "\n";
     return 1;
   }
 
-  QApplication app(argc, argv); // takes Qt's own options out of argv
-  QApplication::setApplicationDisplayName(QString::fromStdString(ProgramName()));
-  // Qt's options are gone now, so every remaining non-option is a file name.
+  // The command line is ours alone: Qt sees only the platform that answered, so no
+  // file name is ever taken as one of Qt's options.
+  std::vector<std::string> qtArguments{argv[0]};
+  if (!display.QtPlatform.empty())
+    qtArguments.insert(qtArguments.end(), {kPlatformOption, display.QtPlatform});
+  std::vector<char*> qtArgv;
+  for (std::string& argument : qtArguments)
+    qtArgv.push_back(argument.data());
+  qtArgv.push_back(nullptr);
+  int qtArgc = static_cast<int>(qtArguments.size());
+  QApplication app(qtArgc, qtArgv.data());
+  QApplication::setApplicationDisplayName(Latin1(ProgramName()));
+
+  TRegistryStore& settings = CurrentUserRegistry();
   TMidiServiceSetup midi = CreateMidiService(commandLine.Backend, PlatformMidiBackends());
-  TPelrowStartup startup{ParseCommandLine({argv + 1, argv + argc}).FileNames,
-                         std::move(midi.Service), std::move(midi.Messages)};
-  TPelrowForm form(std::move(startup));
+  std::vector<TStartupReport> reports = StartupReports(settings, midi);
+  TPelrowForm form({commandLine.FileNames, std::move(midi.Service), std::move(reports)});
   form.show();
-  if (Set(kScreenshotVariable))
-    ScheduleScreenshot(form, QString::fromLocal8Bit(std::getenv(kScreenshotVariable)));
+  if (const char* screenshot = std::getenv(kScreenshotVariable); screenshot && *screenshot)
+    ScheduleScreenshot(form, QString::fromLocal8Bit(screenshot));
   return app.exec();
 }

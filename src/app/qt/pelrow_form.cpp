@@ -7,6 +7,7 @@
 #include "app/status_line.h"
 #include "editor/qt/veskmemo.h"
 #include "support/product_info.h"
+#include "support/qt/latin1_text.h"
 
 #include <QAction>
 #include <QApplication>
@@ -22,6 +23,8 @@
 #include <QStatusTipEvent>
 #include <QTimer>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace pelrow {
 
@@ -59,9 +62,21 @@ QFont BoxFont() {
   QFont font(kBoxFontName, kBoxFontSize);
   font.setStyleHint(QFont::TypeWriter);
   font.setFixedPitch(true);
-  // "Terminal" seldom exists here; fall back to the desktop's fixed-pitch family.
+  // "Terminal" seldom exists here; fall back to the desktop's fixed-pitch family,
+  // or, when the desktop's choice is not marked fixed pitch (so the Settings
+  // dialog would not list it), to a family that is.
   if (!QFontInfo(font).fixedPitch())
     font.setFamily(QFontDatabase::systemFont(QFontDatabase::FixedFont).family());
+  if (!QFontInfo(font).fixedPitch()) {
+    const QStringList families = QFontDatabase::families();
+    const auto fixed = std::find_if(families.begin(), families.end(), [](const QString& family) {
+      return QFontDatabase::isFixedPitch(family) && !QFontDatabase::isPrivateFamily(family);
+    });
+    if (families.contains("DejaVu Sans Mono"))
+      font.setFamily("DejaVu Sans Mono");
+    else if (fixed != families.end())
+      font.setFamily(*fixed);
+  }
   return font;
 }
 
@@ -90,7 +105,7 @@ TPelrowForm::TPelrowForm(TPelrowStartup startup, QWidget* parent)
     : QMainWindow(parent), FStartup(std::move(startup)) {
   setObjectName("PelrowForm");
   FErrorBox = [this](const std::string& text) {
-    QMessageBox::critical(this, windowTitle(), QString::fromStdString(text), QMessageBox::Ok);
+    QMessageBox::critical(this, windowTitle(), Latin1(text), QMessageBox::Ok);
   };
   BuildControls();
   BuildMainMenu();
@@ -161,8 +176,8 @@ void TPelrowForm::BuildControls() {
   PStatusBar->setObjectName("PStatusBar");
   column->addWidget(PStatusBar);
 
-  for (QWidget* watched :
-       {static_cast<QWidget*>(PStatusBar), PanelIn, PanelOut, static_cast<QWidget*>(LogOut)})
+  for (QWidget* watched : {static_cast<QWidget*>(PStatusBar), PanelIn, PanelOut,
+                           static_cast<QWidget*>(LogOut), static_cast<QWidget*>(LogIn)})
     watched->installEventFilter(this);
 
   setCentralWidget(client);
@@ -218,7 +233,21 @@ void TPelrowForm::BuildLogArea() {
 
   LogHSplitter->setStretchFactor(0, 1);
   LogHSplitter->setStretchFactor(1, 0);
-  SetLogListsHeight(kLogListsHeight);
+  SetLogListsHeight(std::max(kLogListsHeight, TwoLogLinesHeight()));
+}
+
+// A report often has two lines (what failed, then the system's reason), so the log
+// area shows at least two whole lines of the logs' font, whatever that font is.
+int TPelrowForm::TwoLogLinesHeight() const {
+  int height = 0;
+  for (const TVeskMemo* log : {LogOut, LogIn})
+    height = std::max(height, 2 * log->LineHeight() + 2 * log->frameWidth());
+  return height;
+}
+
+void TPelrowForm::KeepTwoLogLinesVisible() {
+  if (LogListsHeight() < TwoLogLinesHeight())
+    SetLogListsHeight(TwoLogLinesHeight());
 }
 
 void TPelrowForm::BuildBulkDumpPanel() {
@@ -376,8 +405,8 @@ void TPelrowForm::FormShow() {
 
 void TPelrowForm::WMAfterShow() {
   repaint();
-  for (const std::string& message : FStartup.MidiMessages)
-    ShowStatus(message, TStatusSide::Out, TStatusKind::Plain, false);
+  for (const TStartupReport& report : FStartup.Reports)
+    ShowStatus(report.Text, TStatusSide::Out, report.Kind, false);
   LoadStoredDevices();
   if (!FStartup.FileNames.empty())
     OpenFileList(FStartup.FileNames);
@@ -450,7 +479,7 @@ void TPelrowForm::ShowStatus(const std::string& text, TStatusSide side, TStatusK
                              bool immediate) {
   const TStatusPlan plan = PlanStatus(text, kind);
   const bool isOut = side == TStatusSide::Out;
-  PStatusBar->SetPanelText(isOut ? 0 : 1, QString::fromStdString(plan.Shown));
+  PStatusBar->SetPanelText(isOut ? 0 : 1, Latin1(plan.Shown));
   if (plan.AppendToLog) {
     TVeskMemo* log = isOut ? LogOut : LogIn;
     log->Lines().Add(plan.Shown);
@@ -516,6 +545,9 @@ void TPelrowForm::AppHint(const QString& hint) {
 // ---- coupled widths -------------------------------------------------------------------
 
 bool TPelrowForm::eventFilter(QObject* watched, QEvent* event) {
+  // The log measures its new font only after this filter has seen the change.
+  if (event->type() == QEvent::FontChange && (watched == LogOut || watched == LogIn))
+    QMetaObject::invokeMethod(this, &TPelrowForm::KeepTwoLogLinesVisible, Qt::QueuedConnection);
   if (event->type() == QEvent::Resize) {
     if (watched == PStatusBar)
       PStatusBarResize();
@@ -577,7 +609,7 @@ bool TPelrowForm::IsSecondInstance() const {
 }
 
 void TPelrowForm::SetCaptionFromProductInfo() {
-  const QString caption = QString::fromStdString(ProgramName() + " " + ShortVersion());
+  const QString caption = Latin1(ProgramName() + " " + ShortVersion());
   setWindowTitle(caption);
   // The application title follows, so the desktop does not append it a second time.
   QApplication::setApplicationDisplayName(caption);
@@ -603,7 +635,7 @@ void TPelrowForm::SaveSettings() {}
 
 // The web link takes the homepage address here as well once it exists.
 void TPelrowForm::SetHomepageFromProductInfo() {
-  MenuItem("PelrowHomepage1")->setStatusTip(QString::fromStdString(HomepageURL()));
+  MenuItem("PelrowHomepage1")->setStatusTip(Latin1(HomepageURL()));
 }
 
 // The device menus restore the stored devices and open them here, and the stored

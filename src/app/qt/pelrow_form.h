@@ -31,12 +31,19 @@ class TVeskMemo;
 // Shows a modal error message with one OK button; tests put their own in its place.
 using TErrorBox = std::function<void(const std::string& text)>;
 
+// Something the start-up found out before the window existed (the MIDI system
+// chosen, a settings file in use), reported on the Out side once the window shows.
+struct TStartupReport {
+  std::string Text;
+  TStatusKind Kind = TStatusKind::Plain;
+};
+
 struct TPelrowStartup {
   std::vector<std::string> FileNames; // from the command line, in order
   // The MIDI system chosen at start-up, for the device menus; none where a window
   // is made without MIDI (tests).
   std::shared_ptr<TMidiService> MidiService;
-  std::vector<std::string> MidiMessages; // what the user is told about that choice
+  std::vector<TStartupReport> Reports; // in order, so the last stays in the panel
 };
 
 class TPelrowForm : public QMainWindow {
@@ -140,6 +147,8 @@ private:
   void PanelOutResize();
   void LogOutResize();
   void UpdateStatusPanelWidths();
+  int TwoLogLinesHeight() const;
+  void KeepTwoLogLinesVisible();
   static void SetLeftWidth(QSplitter* splitter, int width);
 
   // Places that later components fill in.

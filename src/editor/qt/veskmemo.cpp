@@ -3,6 +3,7 @@
 #include "editor/qt/vkdroplist.h"
 #include "editor/qt/vkqtsupport.h"
 #include "editor/vktextlayout.h"
+#include "support/qt/latin1_text.h"
 
 #include <QFocusEvent>
 #include <QGlyphRun>
@@ -33,10 +34,6 @@ constexpr int MaxRightEdgeCol = 1600;
 constexpr int MaxDropListDelay = 10;
 constexpr int ChildTopLimit = 10000;
 constexpr const char* ChildTopProperty = "Tag";
-
-QString Latin1(const std::string& text) {
-  return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
-}
 
 char ToByte(QChar c) {
   return c.unicode() <= 0xFF ? static_cast<char>(c.unicode()) : '?';

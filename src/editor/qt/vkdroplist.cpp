@@ -1,6 +1,7 @@
 #include "editor/qt/vkdroplist.h"
 
 #include "editor/qt/veskmemo.h"
+#include "support/qt/latin1_text.h"
 
 #include <QKeyEvent>
 #include <QPainter>
@@ -34,10 +35,6 @@ std::string Trimmed(const std::string& text) {
   return text.substr(first, text.find_last_not_of(' ') - first + 1);
 }
 
-QString Latin1(const std::string& text) {
-  return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
-}
-
 // Draws "name|text" entries as the text at the left and the name in bold in a column
 // of its own; plain entries as they are.
 class TDropListDelegate final : public QStyledItemDelegate {
@@ -47,7 +44,7 @@ public:
 
   void paint(QPainter* painter, const QStyleOptionViewItem& option,
              const QModelIndex& index) const override {
-    const std::string entry = index.data(EntryRole).toString().toLatin1().toStdString();
+    const std::string entry = Latin1Bytes(index.data(EntryRole).toString());
     const bool selected = option.state & QStyle::State_Selected;
     const QPalette& palette = option.palette;
     painter->save();
@@ -134,7 +131,7 @@ void TVKDropList::Close() {
 
 void TVKDropList::Choose() {
   const QListWidgetItem* item = currentItem();
-  const std::string entry = item ? item->data(EntryRole).toString().toLatin1().toStdString() : "";
+  const std::string entry = item ? Latin1Bytes(item->data(EntryRole).toString()) : "";
   const std::string typed = FTyped;
   Close();
   if (!entry.empty())
@@ -162,7 +159,7 @@ void TVKDropList::keyPressEvent(QKeyEvent* event) {
     break;
   }
   // Other keys edit the text under the list and are remembered for the completion.
-  FTyped += event->text().toLatin1().toStdString();
+  FTyped += Latin1Bytes(event->text());
   FMemo.DropListKey(event);
 }
 

@@ -1,5 +1,7 @@
 #include "editor/qt/vkqtsupport.h"
 
+#include "support/qt/latin1_text.h"
+
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QMimeData>
@@ -70,11 +72,11 @@ bool TVKQtClipboard::HasText() const {
 }
 
 std::string TVKQtClipboard::Text() const {
-  return QGuiApplication::clipboard()->text().toLatin1().toStdString();
+  return Latin1Bytes(QGuiApplication::clipboard()->text());
 }
 
 void TVKQtClipboard::SetText(const std::string& text) {
-  QString shown = QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+  QString shown = Latin1(text);
   shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
   QGuiApplication::clipboard()->setText(shown);
 }

@@ -14,12 +14,13 @@ constexpr const char* TextNoPlatformMidi =
     "port is available";
 constexpr const char* TextUsing = "MIDI system: %s";
 
+// A failure goes to report when there is one to tell.
 std::unique_ptr<TMidiService> TryBackend(const char* name, const TMidiServiceFactory& factory,
-                                         std::vector<std::string>& messages, bool reportFailure) {
+                                         std::string* report) {
   std::string failure = TextBackendMissing;
   std::unique_ptr<TMidiService> service = factory ? factory(failure) : nullptr;
-  if (service == nullptr && reportFailure)
-    messages.push_back(FormatText(TextBackendFailed, name, failure));
+  if (service == nullptr && report != nullptr)
+    *report = FormatText(TextBackendFailed, name, failure);
   return service;
 }
 } // namespace
@@ -39,20 +40,24 @@ bool MidiBackendFromName(std::string_view name, TMidiBackendKind& kind) {
 TMidiServiceSetup CreateMidiService(TMidiBackendKind kind, const TMidiBackendFactories& factories) {
   TMidiServiceSetup setup;
   std::unique_ptr<TMidiService> platform;
+  bool noneFound = false;
   switch (kind) {
   case TMidiBackendKind::Alsa:
-    platform = TryBackend("ALSA", factories.Alsa, setup.Messages, true);
+    platform = TryBackend("ALSA", factories.Alsa, &setup.Error);
     break;
   case TMidiBackendKind::Jack:
-    platform = TryBackend("JACK", factories.Jack, setup.Messages, true);
+    platform = TryBackend("JACK", factories.Jack, &setup.Error);
     break;
   case TMidiBackendKind::Auto:
-    if (factories.SequencerPresent && factories.SequencerPresent())
-      platform = TryBackend("ALSA", factories.Alsa, setup.Messages, true);
+    if (factories.SequencerPresent && factories.SequencerPresent()) {
+      std::string failure;
+      platform = TryBackend("ALSA", factories.Alsa, &failure);
+      if (platform == nullptr)
+        setup.Messages.push_back(failure);
+    }
     if (platform == nullptr)
-      platform = TryBackend("JACK", factories.Jack, setup.Messages, false);
-    if (platform == nullptr)
-      setup.Messages.push_back(TextNoPlatformMidi);
+      platform = TryBackend("JACK", factories.Jack, nullptr);
+    noneFound = platform == nullptr;
     break;
   case TMidiBackendKind::Loopback:
     break;
@@ -64,7 +69,10 @@ TMidiServiceSetup CreateMidiService(TMidiBackendKind kind, const TMidiBackendFac
     parts.push_back(std::move(platform));
   parts.push_back(std::move(loopback));
   setup.Service = std::make_unique<TCombinedMidiService>(std::move(parts));
-  setup.Messages.push_back(FormatText(TextUsing, setup.Service->Name()));
+  // The last message stays in the status line, so when the automatic choice finds
+  // no MIDI system that is what it says.
+  setup.Messages.push_back(noneFound ? std::string(TextNoPlatformMidi)
+                                     : FormatText(TextUsing, setup.Service->Name()));
   return setup;
 }
 

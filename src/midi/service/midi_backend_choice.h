@@ -36,6 +36,9 @@ struct TMidiServiceSetup {
   std::unique_ptr<TMidiService> Service;
   TLoopbackMidiService* Loopback = nullptr; // owned by Service
   std::vector<std::string> Messages;        // what the user is told about the choice
+  // Why the backend the user asked for by name cannot be used; empty otherwise.
+  // It is an error for the user, told after Messages.
+  std::string Error;
 };
 
 TMidiServiceSetup CreateMidiService(TMidiBackendKind kind, const TMidiBackendFactories& factories);

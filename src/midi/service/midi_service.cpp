@@ -1,7 +1,5 @@
-// Error texts and text formatting shared by every MIDI backend.
+// Error texts shared by every MIDI backend.
 #include "midi/service/midi_service.h"
-
-#include <cstdio>
 
 namespace pelrow {
 
@@ -53,15 +51,6 @@ bool CommonMidiErrorText(TMidiResult code, std::string& text) {
   default:
     return false;
   }
-}
-
-std::string FormatText(const char* pattern, const std::string& first, const std::string& second) {
-  const int size = std::snprintf(nullptr, 0, pattern, first.c_str(), second.c_str());
-  if (size <= 0)
-    return {};
-  std::string text(static_cast<size_t>(size), '\0');
-  std::snprintf(text.data(), text.size() + 1, pattern, first.c_str(), second.c_str());
-  return text;
 }
 
 TMidiResult TMidiService::InErrorText(TMidiResult code, std::string& text) const {

@@ -20,6 +20,8 @@
 //   notice to the UI thread, which then rescans once.
 #pragma once
 
+#include "support/text_format.h" // FormatText, for the MIDI layers' texts
+
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -146,10 +148,6 @@ public:
 
 // Texts of the common result codes, shared by every backend; false for other codes.
 bool CommonMidiErrorText(TMidiResult code, std::string& text);
-
-// A message pattern with up to two "%s" filled in, for the MIDI layers' texts.
-std::string FormatText(const char* pattern, const std::string& first,
-                       const std::string& second = {});
 
 // Factories of the platform backends, each defined in its own backend folder. The
 // start-up choice calls them only where that backend is built (PELROW_HAVE_ALSA /

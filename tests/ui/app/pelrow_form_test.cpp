@@ -3,6 +3,9 @@
 #include "app/qt/pelrow_form.h"
 #include "app/qt/status_bar.h"
 #include "editor/qt/veskmemo.h"
+#include "support/file_name_text.h"
+#include "support/qt/latin1_text.h"
+#include "support/text_format.h"
 
 #include <QAction>
 #include <QApplication>
@@ -43,9 +46,9 @@ protected:
 
   // A shown window whose deferred start-up has run.
   std::unique_ptr<TRecordingForm> Start(std::vector<std::string> files = {},
-                                        std::vector<std::string> midiMessages = {}) {
+                                        std::vector<TStartupReport> reports = {}) {
     auto form = std::make_unique<TRecordingForm>(
-        TPelrowStartup{std::move(files), nullptr, std::move(midiMessages)});
+        TPelrowStartup{std::move(files), nullptr, std::move(reports)});
     form->SetErrorBox([this](const std::string& text) { ErrorBoxes.push_back(text); });
     form->resize(800, 600);
     form->show();
@@ -178,8 +181,48 @@ TEST_F(PelrowForm, OnlyTheLastCommandLineFileIsOpened) {
 }
 
 TEST_F(PelrowForm, TheMidiSystemChosenAtStartIsReportedInTheOutLog) {
-  auto form = Start({}, {"MIDI system: JACK"});
+  auto form = Start({}, {{"MIDI system: JACK"}});
   EXPECT_EQ(LinesOf(form->LogOut), std::vector<std::string>{"MIDI system: JACK"});
+  EXPECT_TRUE(ErrorBoxes.empty());
+}
+
+TEST_F(PelrowForm, AStartErrorRaisesItsBoxAndStaysInTheStatusLine) {
+  auto form = Start(
+      {}, {{"MIDI system: Loopback"}, {"Cannot use ALSA: no sequencer", TStatusKind::ErrorBox}});
+  EXPECT_EQ(LinesOf(form->LogOut), (std::vector<std::string>{
+                                       "MIDI system: Loopback",
+                                       "Error: Cannot use ALSA: no sequencer",
+                                   }));
+  EXPECT_EQ(form->PStatusBar->PanelText(0), "Error: Cannot use ALSA: no sequencer");
+  EXPECT_EQ(ErrorBoxes, std::vector<std::string>{"Cannot use ALSA: no sequencer"});
+}
+
+TEST_F(PelrowForm, LogsShowAtLeastTwoWholeLinesWhateverTheFont) {
+  auto form = Start();
+  for (TVeskMemo* log : {form->LogOut, form->LogIn})
+    EXPECT_GE(log->viewport()->height(), 2 * log->LineHeight()) << log->objectName().toStdString();
+  QFont large = form->LogIn->Font();
+  large.setPointSize(24);
+  form->LogIn->SetFont(large);
+  QApplication::processEvents();
+  EXPECT_GE(form->LogIn->viewport()->height(), 2 * form->LogIn->LineHeight());
+}
+
+TEST_F(PelrowForm, StatusPanelAndLogShowEveryByteAlike) {
+  auto form = Start();
+  form->ShowStatus("caf\xE9", TStatusSide::Out, TStatusKind::Plain, false);
+  EXPECT_EQ(form->PStatusBar->PanelText(0), QString::fromUtf8("caf\u00E9"));
+  EXPECT_EQ(Latin1(LastLine(form->LogOut)), form->PStatusBar->PanelText(0));
+
+  // A file name from the file system arrives as UTF-8 bytes.
+  const std::string name = FileNameText("/tmp/Gr\xC3\xBC\xC3\x9F\x65.syx");
+  form->ShowStatus(FormatText("Could not open %s", name), TStatusSide::In, TStatusKind::ErrorBox,
+                   false);
+  const QString shown = QString::fromUtf8("Error: Could not open /tmp/Gr\u00FC\u00DFe.syx");
+  EXPECT_EQ(form->PStatusBar->PanelText(1), shown);
+  EXPECT_EQ(Latin1(LastLine(form->LogIn)), shown);
+  ASSERT_EQ(ErrorBoxes.size(), 1u);
+  EXPECT_EQ(Latin1(ErrorBoxes[0]), shown.mid(7));
 }
 
 // Opens the context menu on box as a right click would and returns the state of

@@ -1,0 +1,35 @@
+// Hexadecimal digits as the program writes and reads them: upper case out, either
+// case in.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace pelrow {
+
+inline constexpr char HexDigits[] = "0123456789ABCDEF";
+
+// Two upper-case digits of a byte, written to out[0] and out[1].
+inline void WriteHexByte(uint8_t byte, char* out) {
+  out[0] = HexDigits[byte >> 4];
+  out[1] = HexDigits[byte & 0x0F];
+}
+
+inline void AppendHexByte(uint8_t byte, std::string& text) {
+  char digits[2];
+  WriteHexByte(byte, digits);
+  text.append(digits, 2);
+}
+
+// The value of one digit in either case; -1 for any other character.
+constexpr int HexDigitValue(char c) {
+  if (c >= '0' && c <= '9')
+    return c - '0';
+  if (c >= 'a' && c <= 'f')
+    return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F')
+    return c - 'A' + 10;
+  return -1;
+}
+
+} // namespace pelrow
