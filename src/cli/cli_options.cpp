@@ -6,6 +6,7 @@
 #include "app/printf_text.h"
 #include "app/send_rate.h"
 
+#include <algorithm>
 #include <charconv>
 #include <climits>
 #include <cmath>
@@ -296,12 +297,19 @@ TCliOptions ParseCliArguments(const std::vector<std::string>& args) {
   TParser parser(options);
   std::vector<TGivenOption> given;
   std::vector<std::string> positionals;
+  // Files, "-" and --hex texts in the order they were named: that is the order
+  // in which they are sent.
+  std::vector<TSendItem> sequence;
   bool optionsEnded = false;
 
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
     const std::string_view a = arg;
     if (optionsEnded || a == "-" || !a.starts_with('-')) {
+      if (!positionals.empty()) // the first one is the command
+        sequence.push_back(
+            {a == "-" && !optionsEnded ? TSendItem::TKind::StandardInput : TSendItem::TKind::File,
+             arg});
       positionals.push_back(arg);
       continue;
     }
@@ -334,6 +342,8 @@ TCliOptions ParseCliArguments(const std::vector<std::string>& args) {
     } else if (equals != std::string_view::npos) {
       parser.Fail(PrintfText(TextUnknownOption, arg.c_str()));
     }
+    if (spec->Id == TOptionId::Hex)
+      sequence.push_back({TSendItem::TKind::Hex, option.Value});
     given.push_back(std::move(option));
   }
 
@@ -400,7 +410,6 @@ TCliOptions ParseCliArguments(const std::vector<std::string>& args) {
         options.GapMs = static_cast<uint32_t>(value);
       break;
     case TOptionId::Hex:
-      options.SendItems.push_back({TSendItem::TKind::Hex, option.Value});
       break;
     case TOptionId::Output:
       options.OutputFile = option.Value;
@@ -438,25 +447,21 @@ TCliOptions ParseCliArguments(const std::vector<std::string>& args) {
     parser.Fail(TextSpeedAndRate);
 
   switch (options.Command) {
-  case TCommand::Send: {
-    bool standardInput = false;
-    for (const std::string& name : positionals) {
-      if (name == "-") {
-        if (standardInput)
-          parser.Fail(TextStandardInputTwice);
-        standardInput = true;
-        options.SendItems.push_back({TSendItem::TKind::StandardInput, name});
-      } else {
-        options.SendItems.push_back({TSendItem::TKind::File, name});
-      }
-    }
+  case TCommand::Send:
+    options.SendItems = sequence;
+    if (std::count_if(sequence.begin(), sequence.end(), [](const TSendItem& item) {
+          return item.Kind == TSendItem::TKind::StandardInput;
+        }) > 1)
+      parser.Fail(TextStandardInputTwice);
     if (options.OutPort.empty())
       parser.Fail(PrintfText(TextMissing, command, "--out PORT"));
     else if (options.SendItems.empty())
       parser.Fail(TextNothingToSend);
     break;
-  }
   case TCommand::Request:
+    for (const TSendItem& item : sequence)
+      if (item.Kind == TSendItem::TKind::Hex)
+        options.SendItems.push_back(item);
     if (!quietGiven)
       options.QuietMs = DefaultRequestQuietMs;
     if (!timeoutGiven)
