@@ -87,7 +87,7 @@ private:
   std::multimap<uint32_t, std::function<void()>> FActions;
 };
 
-struct TReport {
+struct TRecordedReport {
   std::string Text;
   TStatusSide Side;
   TStatusKind Kind;
@@ -109,14 +109,15 @@ public:
   }
   bool Has(const std::string& text) const {
     return std::any_of(Reports.begin(), Reports.end(),
-                       [&](const TReport& report) { return report.Text == text; });
+                       [&](const TRecordedReport& report) { return report.Text == text; });
   }
   size_t CountStartingWith(const std::string& prefix) const {
     return static_cast<size_t>(
-        std::count_if(Reports.begin(), Reports.end(),
-                      [&](const TReport& report) { return report.Text.rfind(prefix, 0) == 0; }));
+        std::count_if(Reports.begin(), Reports.end(), [&](const TRecordedReport& report) {
+          return report.Text.rfind(prefix, 0) == 0;
+        }));
   }
-  std::vector<TReport> Reports;
+  std::vector<TRecordedReport> Reports;
 };
 
 } // namespace pelrow::test
