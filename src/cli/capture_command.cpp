@@ -4,18 +4,16 @@
 #include "app/file_saver.h"
 #include "app/line_formatter.h"
 #include "app/printf_text.h"
+#include "cli/capture_input.h"
 #include "cli/interrupt.h"
 #include "cli/midi_session.h"
 #include "cli/receive_capture.h"
 #include "cli/send_command.h"
 #include "cli/send_input.h"
 #include "editor/vkstrings.h"
-#include "midi/midi_input.h"
 #include "support/clock.h"
-#include "support/queued_poster.h"
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <exception>
 
@@ -33,79 +31,6 @@ constexpr const char* TextReceived = "Received %llu bytes (%d messages)";
 constexpr const char* TextNothingToSend = "the request holds no MIDI bytes";
 // The longest single wait for input, so that Ctrl-C is seen at once.
 constexpr uint32_t WaitStepMs = 50;
-// More room than the device layer's defaults: the command may be busy writing to
-// a slow pipe while a dump comes in.
-constexpr int32_t RingEntries = 8192;
-constexpr int32_t InputBuffers = 64;
-
-// The input device with everything it needs on this thread, and the counts that
-// tell whether all it received was taken.
-class TCaptureInput {
-public:
-  TCaptureInput(TLossCountingService& service, const TCliOptions& options)
-      : FService(service), FInput(service, FPoster) {
-    FInput.BufferCapacity = RingEntries;
-    FInput.HeaderCount = InputBuffers;
-    FInput.SetActiveSensing(options.ActiveSensing);
-    FInput.SetTimingClock(options.Clock);
-    FInput.SetSysExOnly(options.SysExOnly);
-    // The filters see every message the device goes on to store; what is stored
-    // and never taken out was lost on the way.
-    FInput.SetShortFilter([this](TMidiInput&, uint32_t message, bool&) {
-      FSeenBytes.fetch_add(static_cast<uint64_t>(StatusLength(PackedStatus(message))));
-    });
-    FInput.SetLongFilter([this](TMidiInput&, const uint8_t*, uint32_t length, bool&) {
-      FSeenBytes.fetch_add(length);
-    });
-    FInput.OnOverflow = [this](TMidiInput&) { FOverflowed = true; };
-  }
-
-  // Raises the device's exception when it cannot be opened.
-  void Open(int index) {
-    FInput.SetDeviceID(index);
-    FInput.Open();
-    FInput.Start();
-  }
-
-  // Waits up to ms for input, then hands every waiting event to take.
-  template <typename TTake> void Pump(uint32_t ms, TTake take) {
-    if (ms > 0)
-      FPoster.WaitAndRunPending(std::chrono::milliseconds(ms));
-    FPoster.RunPending();
-    while (std::unique_ptr<TMyMidiEvent> event = FInput.GetEvent()) {
-      FTakenBytes += static_cast<uint64_t>(EventBytes(*event));
-      take(*event);
-    }
-  }
-
-  // Stops the device and takes what it still held.
-  template <typename TTake> void Stop(TTake take) {
-    FInput.Stop();
-    Pump(0, take);
-  }
-
-  void Close() { FInput.Close(); }
-
-  bool Lost() const {
-    return FOverflowed || FService.LossNotices() > 0 || FSeenBytes.load() != FTakenBytes;
-  }
-  // The bytes known to be lost; exact unless a backend could not count its loss.
-  uint64_t LostBytes() const {
-    const uint64_t seen = FSeenBytes.load();
-    return FService.LostBytes() + (seen > FTakenBytes ? seen - FTakenBytes : 0);
-  }
-  // Every loss was counted (none came without its byte count).
-  bool LossCounted() const { return FService.LostBytes() > 0 || FService.LossNotices() == 0; }
-
-private:
-  TLossCountingService& FService;
-  TQueuedPoster FPoster;
-  TMidiInput FInput;
-  std::atomic<uint64_t> FSeenBytes{0};
-  uint64_t FTakenBytes = 0;
-  bool FOverflowed = false;
-};
-
 // Where the captured lines go: standard output line by line, or a line list that
 // is saved at the end.
 class TCaptureSink {
@@ -184,7 +109,9 @@ int RunCapture(const TCliOptions& options, TCliStreams& streams, bool request) {
   TReceiveCapture capture({options.QuietMs, options.Count, options.TimeoutMs},
                           SplitThreshold(options.Split > 0, options.Split), sink.AddLine(),
                           clock.NowMs());
-  const auto take = [&](const TMyMidiEvent& event) { capture.Take(event, clock.NowMs()); };
+  const TCaptureInput::TTake take = [&](const TMyMidiEvent& event) {
+    capture.Take(event, clock.NowMs());
+  };
 
   int status = ExitOk;
   if (request) {
