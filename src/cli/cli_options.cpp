@@ -95,7 +95,7 @@ constexpr const char* TextReceiveHelp =
     "Ctrl-C; a file is replaced only once it is complete.\n"
     "\n"
     "  --in PORT     the MIDI input (see pelrow-cli list)\n"
-    "  -o FILE       write to FILE instead of standard output\n"
+    "  -o FILE       write to FILE; without it, or with \"-\", to standard output\n"
     "  --quiet MS    stop once the input has been quiet MS ms after it began\n"
     "  --count N     stop after N complete messages\n"
     "  --timeout MS  stop after MS ms in all\n"
@@ -114,7 +114,7 @@ constexpr const char* TextRequestHelp =
     "  --out PORT    where the request goes\n"
     "  --in PORT     where the reply comes from\n"
     "  --hex TEXT    the request\n"
-    "  -o FILE       write the reply to FILE (.syx or .txt) instead of standard output\n"
+    "  -o FILE       write the reply to FILE (.syx or .txt), not standard output\n"
     "  --quiet MS    the reply is complete once the input is quiet MS ms (1000)\n"
     "  --timeout MS  give up after MS ms in all, 0 for never (30000)\n"
     "  --speed N, --rate B, --count N, --split N and the filters as for send and\n"
@@ -156,7 +156,7 @@ constexpr unsigned AllCommands = 0xFFFF;
 constexpr unsigned Capturing = Bit(TCommand::Receive) | Bit(TCommand::Request);
 constexpr unsigned Sending = Bit(TCommand::Send) | Bit(TCommand::Request);
 
-struct TOptionSpec {
+struct TOptionDefinition {
   std::string_view Name;
   std::string_view ShortName;
   TOptionId Id;
@@ -164,7 +164,7 @@ struct TOptionSpec {
   unsigned Commands;
 };
 
-constexpr TOptionSpec Options[] = {
+constexpr TOptionDefinition Options[] = {
     {"--midi", "", TOptionId::Midi, false, AllCommands},
     {"--help", "-h", TOptionId::Help, false, AllCommands},
     {"--version", "", TOptionId::Version, false, AllCommands},
@@ -194,15 +194,15 @@ constexpr struct {
                 {"request", TCommand::Request},
                 {"convert", TCommand::Convert}};
 
-const TOptionSpec* FindOption(std::string_view name) {
-  for (const TOptionSpec& spec : Options)
-    if (spec.Name == name || (!spec.ShortName.empty() && spec.ShortName == name))
-      return &spec;
+const TOptionDefinition* FindOption(std::string_view name) {
+  for (const TOptionDefinition& definition : Options)
+    if (definition.Name == name || (!definition.ShortName.empty() && definition.ShortName == name))
+      return &definition;
   return nullptr;
 }
 
 struct TGivenOption {
-  const TOptionSpec* Spec;
+  const TOptionDefinition* Definition;
   std::string Arg; // as typed, for messages
   std::string Value;
 };
@@ -223,7 +223,7 @@ public:
     const char* end = text.data() + text.size();
     const auto [stop, error] = std::from_chars(text.data(), end, value);
     if (text.empty() || error != std::errc() || stop != end || value < low || value > high) {
-      Fail(PrintfText(TextNotANumber, std::string(given.Spec->Name).c_str(), low, high,
+      Fail(PrintfText(TextNotANumber, std::string(given.Definition->Name).c_str(), low, high,
                       text.c_str()));
       return false;
     }
@@ -319,30 +319,30 @@ TCliOptions ParseCliArguments(const std::vector<std::string>& args) {
     }
     const size_t equals = a.find('=');
     const std::string_view name = a.starts_with("--") ? a.substr(0, equals) : a;
-    const TOptionSpec* spec = FindOption(name);
-    if (spec == nullptr) {
+    const TOptionDefinition* definition = FindOption(name);
+    if (definition == nullptr) {
       parser.Fail(PrintfText(TextUnknownOption, arg.c_str()));
       continue;
     }
-    TGivenOption option{spec, arg, {}};
-    if (spec->Id == TOptionId::Midi) {
+    TGivenOption option{definition, arg, {}};
+    if (definition->Id == TOptionId::Midi) {
       // The window's own reading of the option, so that both accept the same.
       const TCommandLine midi = ParseCommandLine({arg});
       if (!midi.Error.empty())
         parser.Fail(midi.Error);
       else
         options.Backend = midi.Backend;
-    } else if (spec->TakesValue) {
+    } else if (definition->TakesValue) {
       if (equals != std::string_view::npos && a.starts_with("--"))
         option.Value = arg.substr(equals + 1);
       else if (i + 1 < args.size())
         option.Value = args[++i];
       else
-        parser.Fail(PrintfText(TextNeedsValue, std::string(spec->Name).c_str()));
+        parser.Fail(PrintfText(TextNeedsValue, std::string(definition->Name).c_str()));
     } else if (equals != std::string_view::npos) {
       parser.Fail(PrintfText(TextUnknownOption, arg.c_str()));
     }
-    if (spec->Id == TOptionId::Hex)
+    if (definition->Id == TOptionId::Hex)
       sequence.push_back({TSendItem::TKind::Hex, option.Value});
     given.push_back(std::move(option));
   }
@@ -357,9 +357,9 @@ TCliOptions ParseCliArguments(const std::vector<std::string>& args) {
   }
 
   for (const TGivenOption& option : given) {
-    if (option.Spec->Id == TOptionId::Help)
+    if (option.Definition->Id == TOptionId::Help)
       options.ShowHelp = true;
-    else if (option.Spec->Id == TOptionId::Version)
+    else if (option.Definition->Id == TOptionId::Version)
       options.ShowVersion = true;
   }
   if (options.ShowHelp || options.ShowVersion)
@@ -376,11 +376,11 @@ TCliOptions ParseCliArguments(const std::vector<std::string>& args) {
   bool timeoutGiven = false;
   long long value = 0;
   for (const TGivenOption& option : given) {
-    if ((option.Spec->Commands & Bit(options.Command)) == 0) {
+    if ((option.Definition->Commands & Bit(options.Command)) == 0) {
       parser.Fail(PrintfText(TextNotForCommand, command, option.Arg.c_str()));
       continue;
     }
-    switch (option.Spec->Id) {
+    switch (option.Definition->Id) {
     case TOptionId::Midi:
     case TOptionId::Help:
     case TOptionId::Version:
@@ -412,7 +412,8 @@ TCliOptions ParseCliArguments(const std::vector<std::string>& args) {
     case TOptionId::Hex:
       break;
     case TOptionId::Output:
-      options.OutputFile = option.Value;
+      // "-o -" is standard output, as the default.
+      options.OutputFile = option.Value == "-" ? std::string() : option.Value;
       break;
     case TOptionId::Quiet:
       quietGiven = true;

@@ -56,7 +56,8 @@ TEST(CliOptions, CapturingCommandsAndTheirDefaults) {
   EXPECT_TRUE(options.SysExOnly && options.ActiveSensing && options.Clock);
 
   // A plain receive runs until stopped; a request ends by itself.
-  options = Parse({"receive", "--in", "Synth"});
+  options = Parse({"receive", "--in", "Synth", "-o", "-"});
+  EXPECT_EQ(options.OutputFile, "");
   EXPECT_EQ(options.QuietMs, 0u);
   EXPECT_EQ(options.TimeoutMs, 0u);
   options = Parse({"request", "--out", "A", "--in", "B", "--hex", "F0 7E F7"});
