@@ -3,6 +3,7 @@
 #include "app/send_rate.h"
 #include "support/text_format.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <exception>
@@ -31,6 +32,7 @@ constexpr int64_t SleepAheadMs = 50; // sleep only when this far ahead of the sc
 constexpr uint32_t SleepStepMs = 10;
 constexpr uint32_t ProgressIntervalMs = 100;
 constexpr int FirstSpeedCheck = 2000; // no setting has it, so the first check computes
+constexpr uint8_t EndOfExclusive = 0xF7;
 
 bool IsSeparator(char c) {
   return static_cast<unsigned char>(c) <= 32;
@@ -188,12 +190,22 @@ TSendEngine::TOutcome TSendEngine::SendLines(TSendSource& source) {
                                 buffer[2] < 0x80;
       if (!shortMessage && count > MaxChunk)
         count = MaxChunk;
+      // With a gap, a chunk ends at the F7 that ends a message, so that the pause
+      // falls exactly between two messages.
+      if (!shortMessage && FMessageGapMs > 0)
+        count = static_cast<int>(
+            std::find(buffer + offset, buffer + offset + count - 1, EndOfExclusive) + 1 -
+            (buffer + offset));
       if (!SendChunk(offset, count, shortMessage))
         return TOutcome::Failed;
       FTotalSent += count;
       bytesSinceBase += count;
       offset += count;
       remaining -= count;
+      // No pause after the last line: nothing follows that would need it.
+      const bool gapFollows = FMessageGapMs > 0 && !shortMessage &&
+                              buffer[offset - 1] == EndOfExclusive &&
+                              (remaining > 0 || lineIndex + 1 < lineCount);
 
       // The schedule is cumulative: a late chunk is made up by sending the next
       // ones without a pause, and the engine sleeps only once it is well ahead.
@@ -203,7 +215,9 @@ TSendEngine::TOutcome TSendEngine::SendLines(TSendSource& source) {
       else
         wait = static_cast<int64_t>(static_cast<double>(bytesSinceBase) * msPerByte) -
                static_cast<int64_t>(FClock.NowMs() - paceBaseTime);
-      if (wait > SleepAheadMs) {
+      if (gapFollows)
+        wait = std::max<int64_t>(wait, 0) + FMessageGapMs;
+      if (wait > SleepAheadMs || gapFollows) {
         const uint32_t t0 = FClock.NowMs();
         do {
           FEventLoop.Wait(SleepStepMs);
@@ -212,6 +226,12 @@ TSendEngine::TOutcome TSendEngine::SendLines(TSendSource& source) {
         } while (static_cast<int64_t>(FClock.NowMs() - t0) <= wait);
       } else {
         FEventLoop.ProcessPending();
+      }
+      if (gapFollows) {
+        // The pace starts afresh after the pause, or the schedule would make it up
+        // by sending the next message in a rush.
+        bytesSinceBase = 0;
+        paceBaseTime = FClock.NowMs();
       }
     }
     if (remaining == 0)

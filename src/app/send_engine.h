@@ -104,6 +104,11 @@ public:
   // CloseRequested() set; the window closes then.
   bool QueryClose();
 
+  // A pause after every complete System Exclusive message (after its F7), for
+  // devices that store each message before they can take the next; 0 for none.
+  void SetMessageGap(uint32_t ms) { FMessageGapMs = ms; }
+  uint32_t MessageGap() const { return FMessageGapMs; }
+
   bool Sending() const { return FSending; }
   bool CancelRequested() const { return FCancelSend; }
   bool CloseRequested() const { return FCloseRequested; }
@@ -135,6 +140,7 @@ private:
   bool FCancelSend = false;
   bool FCloseRequested = false;
   int FTotalSent = 0;
+  uint32_t FMessageGapMs = 0;
 };
 
 } // namespace pelrow

@@ -138,6 +138,31 @@ TEST_F(SendEngine, FullSpeedNeverSleepsAndLetsEventsRunOncePerChunk) {
   EXPECT_EQ(Clock.Now, 0u);
 }
 
+// A device that stores each message needs a pause after it, not after a note, and
+// none after the last message; a line of two messages is cut between them.
+TEST_F(SendEngine, AGapFollowsEveryCompleteSysExButTheLast) {
+  Engine.SetMessageGap(200);
+  Send({"F0 01 F7 F0 02 03 F7", "90 3C 7F", "F0 04 F7"});
+  std::vector<std::string> texts;
+  for (const auto& chunk : Sent)
+    texts.push_back(chunk.Text);
+  EXPECT_EQ(texts, (std::vector<std::string>{"F001F7", "F00203F7", "90 3C 7F", "F004F7"}));
+  EXPECT_EQ(ChunkTimes(), (std::vector<uint32_t>{0, 210, 420, 420}));
+  EXPECT_EQ(Clock.Now, 420u);
+}
+
+// After a pause the pace starts afresh: the pause is not made up by a rush.
+TEST_F(SendEngine, PacingRestartsAfterAGap) {
+  Speed = 0;
+  Engine.SetMessageGap(100);
+  auto message = test::SysEx(256);
+  Send({HexLine(message), HexLine(message)});
+  EXPECT_EQ(ChunkSizes(), (std::vector<size_t>{128, 128, 128, 128}));
+  // 256 bytes are 81 ms at the wire rate; the pause comes on top of them.
+  EXPECT_EQ(ChunkTimes(), (std::vector<uint32_t>{0, 0, 190, 190}));
+  EXPECT_EQ(Clock.Now, 280u);
+}
+
 TEST_F(SendEngine, ASpeedChangeDuringASendActsFromTheNextChunk) {
   Speed = -1000;
   Loop.At(200, [&] { Speed = 1000; });
