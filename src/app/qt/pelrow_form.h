@@ -5,7 +5,12 @@
 #pragma once
 
 #include "app/command_line.h"
+#include "app/file_loader.h"
+#include "app/file_saver.h"
 #include "app/status_report.h"
+#include "files/history_list.h"
+#include "support/clock.h"
+#include "support/registry_store.h"
 
 #include <QMainWindow>
 #include <functional>
@@ -16,6 +21,7 @@
 
 class QAction;
 class QFrame;
+class QKeyEvent;
 class QLabel;
 class QMenu;
 class QPushButton;
@@ -23,6 +29,12 @@ class QSplitter;
 
 namespace pelrow {
 
+class TMidiInput;
+class TMidiOutput;
+class TReceivePump;
+class TSendEngine;
+struct TSendReceiveParts;
+struct TWindowDevices;
 class TStatusBar;
 struct TMenuItemSpec;
 class TVKCustomMemo;
@@ -44,11 +56,21 @@ struct TPelrowStartup {
   // is made without MIDI (tests).
   std::shared_ptr<TMidiService> MidiService;
   std::vector<TStartupReport> Reports; // in order, so the last stays in the panel
+  // The settings store (the recent-files list lives there too); none: a store of
+  // the window's own that is never loaded or saved (tests).
+  TRegistryStore* Settings = nullptr;
+  // Clock and timers of sending, receiving and loading; none: the steady clock and
+  // Qt's timers. Tests pass hand-moved ones.
+  TClock* Clock = nullptr;
+  TTimerFactory Timers = {};
 };
 
 class TPelrowForm : public QMainWindow {
   Q_OBJECT
 public:
+  static constexpr const char* SendCaption = "Send (F4)";
+  static constexpr const char* CancelSendCaption = "Cancel (Esc)";
+
   explicit TPelrowForm(TPelrowStartup startup = {}, QWidget* parent = nullptr);
   ~TPelrowForm() override;
 
@@ -75,6 +97,31 @@ public:
 
   // Bytes per line when long messages are split, -1 when they are not.
   int SplitThreshold() const;
+
+  // The devices that sending, MIDI thru and the receive pump use.
+  TMidiOutput& CurrentOutput();
+  TMidiInput& CurrentInput();
+  // The input's data handler: every waiting event goes to thru and the In box.
+  void MidiInData(TMidiInput& sender);
+  TSendEngine& SendEngine();
+  TReceivePump& ReceivePump();
+
+  // Receive options, kept by the receive pump; the setters move the check marks.
+  bool MidiThru() const;
+  void SetMidiThru(bool value);
+  bool SplitLongMessages() const;
+  void SetSplitLongMessages(bool value);
+  int SplitLongMessagesThreshold() const;
+  void SetSplitLongMessagesThreshold(int value);
+  bool SysExOnly() const;
+  void SetSysExOnly(bool value);
+
+  // Files.
+  void MRUFilesClick(THistoryList& sender, const std::string& fileName);
+  // Writes the recent-files list into the settings store; runs on close, before
+  // the store is saved.
+  void SaveRecentFiles();
+  TRegistryStore& SettingsStore();
 
   QAction* MenuItem(const std::string& name) const;
   QMenu* Menu(const std::string& name) const;
@@ -105,10 +152,9 @@ public:
   QLabel* LReceivedSpeed;
   QMenu* Popup1;
 
-  // Live options, read and written by the settings and the Settings dialog.
+  // Live options, read and written by the settings and the Settings dialog (the
+  // receive options are above). A running send reads the speed before every chunk.
   int FSendSpeed = 0;
-  int FSplitLongMessagesThreshold = 0;
-  bool FSysExOnly = false;
 
 protected:
   bool event(QEvent* event) override;
@@ -172,6 +218,20 @@ private:
   void MidiThru1Click();
   void EnableActiveSensing1Click();
   void EnableMidiTimeCode1Click();
+  void Splitlongsysexmessages1Click();
+
+  // Sending and receiving (pelrow_form_send.cpp).
+  void ConnectSendReceive();
+  TClock& Clock();
+  bool KeyPreview(QKeyEvent& event);
+  void SXOutputKeyDown();
+  void SendStarted();
+  void SendEnded();
+
+  // Files (pelrow_form_files.cpp).
+  void ConnectFileUnits();
+  void MirrorRecentFiles();
+  void BusyCursor(bool busy);
 
   TPelrowStartup FStartup;
   TErrorBox FErrorBox;
@@ -181,6 +241,13 @@ private:
   int FLogListsHeight = 0;
   bool FSyncingWidths = false;
   bool FSecondInstance = false;
+
+  std::unique_ptr<TWindowDevices> FDevices; // until the device menus hold them
+  std::unique_ptr<TSendReceiveParts> FSendReceive;
+  TRegistryStore FOwnSettings{""};
+  THistoryList MRUFiles{SettingsStore()};
+  TFileLoader FFileLoader{Clock()};
+  TFileSaver FFileSaver;
 };
 
 } // namespace pelrow
