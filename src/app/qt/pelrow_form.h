@@ -6,6 +6,8 @@
 
 #include "app/command_line.h"
 #include "app/status_report.h"
+#include "midi/menu_model.h"
+#include "support/web_link.h"
 
 #include <QMainWindow>
 #include <functional>
@@ -19,12 +21,29 @@ class QFrame;
 class QLabel;
 class QMenu;
 class QPushButton;
+class QSocketNotifier;
 class QSplitter;
 
 namespace pelrow {
 
+class TMenuMirror;
+class TMergedNotice;
+class TMidiInMenu;
+class TMidiInput;
+class TMidiMenuBase;
+class TMidiOutMenu;
+class TMidiOutput;
+class TOneInstance;
+class TQtUiPoster;
+class TRegistryStore;
+class TSettingsForm;
+class TSettingsTarget;
+class TSplashForm;
 class TStatusBar;
+struct TAppSettings;
 struct TMenuItemSpec;
+struct TRect;
+struct TWindowPlacementState;
 class TVKCustomMemo;
 class TVeskMemo;
 
@@ -44,6 +63,10 @@ struct TPelrowStartup {
   // is made without MIDI (tests).
   std::shared_ptr<TMidiService> MidiService;
   std::vector<TStartupReport> Reports; // in order, so the last stays in the panel
+  // The user's settings, loaded; none where a window keeps no settings (tests).
+  TRegistryStore* Settings = nullptr;
+  // The single-instance guard, checked before the window was made; none in tests.
+  TOneInstance* OneInstance = nullptr;
 };
 
 class TPelrowForm : public QMainWindow {
@@ -78,6 +101,19 @@ public:
 
   QAction* MenuItem(const std::string& name) const;
   QMenu* Menu(const std::string& name) const;
+
+  // The devices chosen in the Midi Out and Midi In menus, open or not; none when
+  // the window runs without a MIDI system.
+  TMidiOutput* CurrentOutput();
+  TMidiInput* CurrentInput();
+  // The live options as the Settings dialog edits them.
+  TSettingsTarget& SettingsTarget();
+  TOneInstance* OneInstance1() const { return FStartup.OneInstance; }
+
+  // Made by the program entry after the window; About and Settings... show them.
+  TSplashForm* SplashForm1 = nullptr;
+  TSettingsForm* SettingsForm = nullptr;
+  TGoToWeb GoToWeb;
 
   // Controls, named as the program names them.
   QFrame* Bevel1;
@@ -173,6 +209,18 @@ private:
   void EnableActiveSensing1Click();
   void EnableMidiTimeCode1Click();
 
+  // Device menus, settings and the single-instance guard (their own source files).
+  void MidiMenuTextMessage(TMidiMenuBase& sender, const std::string& text);
+  void MidiMenuError(TMidiMenuBase& sender, const std::string& text);
+  void DevicesChanged();
+  void ConnectOneInstance();
+  void OneInstance1InstanceStarted(const std::vector<std::string>& params);
+  TWindowPlacementState PlacementState() const;
+  TRect WorkArea() const;
+  TAppSettings LiveSettings();
+  void ApplySettings(const TAppSettings& settings);
+  void ReportStoreError();
+
   TPelrowStartup FStartup;
   TErrorBox FErrorBox;
   std::map<std::string, QAction*> FMenuItems;
@@ -181,6 +229,20 @@ private:
   int FLogListsHeight = 0;
   bool FSyncingWidths = false;
   bool FSecondInstance = false;
+
+  // Declared after FStartup, which holds the MIDI system: the devices go first. The
+  // models outlive the menus that fill them, the poster the input that posts to it.
+  TMenuModel FMidiInModel;
+  TMenuModel FMidiOutModel;
+  std::unique_ptr<TQtUiPoster> FUiPoster;
+  std::unique_ptr<TMidiInMenu> MidiInMenu;
+  std::unique_ptr<TMidiOutMenu> MidiOutMenu;
+  std::unique_ptr<TMenuMirror> FMidiInMirror;
+  std::unique_ptr<TMenuMirror> FMidiOutMirror;
+  std::unique_ptr<TMergedNotice> FDevicesChangedNotice;
+  std::unique_ptr<TSettingsTarget> FSettingsTarget;
+  QSocketNotifier* FHandOverNotifier = nullptr;
+  friend class TPelrowSettingsTarget;
 };
 
 } // namespace pelrow
