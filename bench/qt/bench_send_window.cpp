@@ -64,11 +64,11 @@ void BM_UiLatencyDuringSend(benchmark::State& state) {
     TPelrowForm form(std::move(startup));
     form.show();
     QCoreApplication::processEvents();
-    form.CurrentOutput().SetDeviceID(0);
-    form.CurrentOutput().Open();
-    form.CurrentInput().SetDeviceID(0);
-    form.CurrentInput().Open();
-    form.CurrentInput().Start();
+    form.CurrentOutput()->SetDeviceID(0);
+    form.CurrentOutput()->Open();
+    form.CurrentInput()->SetDeviceID(0);
+    form.CurrentInput()->Open();
+    form.CurrentInput()->Start();
     form.SXOutput->Lines().Clear();
     for (int i = 0; i < DumpLines; ++i)
       form.SXOutput->Lines().Add(SysExLine(i));
@@ -97,8 +97,8 @@ void BM_UiLatencyDuringSend(benchmark::State& state) {
     poster.join();
     QCoreApplication::processEvents(); // the last posts wait until the send ended
     sentBytes += form.SendEngine().TotalSent();
-    form.CurrentInput().Close();
-    form.CurrentOutput().Close();
+    form.CurrentInput()->Close();
+    form.CurrentOutput()->Close();
     state.ResumeTiming();
   }
   state.SetBytesProcessed(sentBytes);

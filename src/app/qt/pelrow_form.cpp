@@ -3,13 +3,18 @@
 
 #include "app/hex_notation.h"
 #include "app/main_menu.h"
+#include "app/qt/menu_mirror.h"
 #include "app/qt/send_receive_parts.h"
 #include "app/qt/status_bar.h"
-#include "app/qt/window_devices.h"
+#include "app/settings_target.h"
 #include "app/status_line.h"
 #include "editor/qt/veskmemo.h"
+#include "midi/midi_menu.h"
+#include "support/merged_notice.h"
+#include "support/one_instance.h"
 #include "support/product_info.h"
 #include "support/qt/latin1_text.h"
+#include "support/qt/qt_services.h"
 
 #include <QAction>
 #include <QApplication>
@@ -106,7 +111,9 @@ TPelrowForm::TPelrowForm(TPelrowStartup startup, QWidget* parent)
     : QMainWindow(parent), FStartup(std::move(startup)) {
   setObjectName("PelrowForm");
   FErrorBox = [this](const std::string& text) {
-    QMessageBox::critical(this, windowTitle(), Latin1(text), QMessageBox::Ok);
+    QString shown = Latin1(text);
+    shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    QMessageBox::critical(this, windowTitle(), shown, QMessageBox::Ok);
   };
   BuildControls();
   BuildMainMenu();
@@ -384,6 +391,7 @@ void TPelrowForm::FormCreate() {
   ConnectDeviceMenus();
   ConnectSendReceive();
   SetSplitLongMessagesThreshold(kSplitThresholdDefault);
+  ConnectOneInstance();
   LoadSettings();
   BSend->setText(SendCaption);
   ConnectFileUnits();
@@ -608,10 +616,10 @@ void TPelrowForm::SetSplitterPos(int pos) {
 
 // ---- places that later components fill in ---------------------------------------------
 
-// The single-instance check answers here once it exists; until then every start is
-// the first one.
+// The single-instance check ran before the window was made; a window without the
+// guard (tests) is always the first.
 bool TPelrowForm::IsSecondInstance() const {
-  return false;
+  return FStartup.OneInstance != nullptr && FStartup.OneInstance->IsSecondInstance();
 }
 
 void TPelrowForm::SetCaptionFromProductInfo() {
@@ -621,35 +629,9 @@ void TPelrowForm::SetCaptionFromProductInfo() {
   QApplication::setApplicationDisplayName(caption);
 }
 
-// The device menus receive the receive handler, their error handlers and the
-// settings path here.
-void TPelrowForm::ConnectDeviceMenus() {}
-
-// Loop detection starts off on both devices; the stored device settings, read after
-// the window is shown, may switch it on again.
-void TPelrowForm::DisableLoopDetection() {}
-
-// Options, window placement and fonts are read from the settings store here.
-void TPelrowForm::LoadSettings() {}
-
-// Options, window placement and fonts are written here; a handing-over second
-// instance (FSecondInstance) never writes them.
-void TPelrowForm::SaveSettings() {}
-
-// The web link takes the homepage address here as well once it exists.
 void TPelrowForm::SetHomepageFromProductInfo() {
+  GoToWeb.Url = HomepageURL();
   MenuItem("PelrowHomepage1")->setStatusTip(Latin1(HomepageURL()));
 }
-
-// The device menus restore the stored devices and open them here, and the stored
-// input filters are moved onto the Options menu and FSysExOnly.
-void TPelrowForm::LoadStoredDevices() {}
-
-// Both device menus close their devices here, input first.
-void TPelrowForm::CloseDevices() {}
-
-void TPelrowForm::Settings1Click() {}
-void TPelrowForm::About1Click() {}
-void TPelrowForm::PelrowHomepage1Click() {}
 
 } // namespace pelrow

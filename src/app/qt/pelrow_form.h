@@ -9,8 +9,10 @@
 #include "app/file_saver.h"
 #include "app/status_report.h"
 #include "files/history_list.h"
+#include "midi/menu_model.h"
 #include "support/clock.h"
 #include "support/registry_store.h"
+#include "support/web_link.h"
 
 #include <QMainWindow>
 #include <functional>
@@ -25,18 +27,32 @@ class QKeyEvent;
 class QLabel;
 class QMenu;
 class QPushButton;
+class QSocketNotifier;
 class QSplitter;
 
 namespace pelrow {
 
+class TMenuMirror;
+class TMergedNotice;
+class TMidiInMenu;
 class TMidiInput;
+class TMidiMenuBase;
+class TMidiOutMenu;
 class TMidiOutput;
+class TOneInstance;
+class TQtUiPoster;
 class TReceivePump;
+class TRegistryStore;
 class TSendEngine;
 struct TSendReceiveParts;
-struct TWindowDevices;
+class TSettingsForm;
+class TSettingsTarget;
+class TSplashForm;
 class TStatusBar;
+struct TAppSettings;
 struct TMenuItemSpec;
+struct TRect;
+struct TWindowPlacementState;
 class TVKCustomMemo;
 class TVeskMemo;
 
@@ -56,9 +72,12 @@ struct TPelrowStartup {
   // is made without MIDI (tests).
   std::shared_ptr<TMidiService> MidiService;
   std::vector<TStartupReport> Reports; // in order, so the last stays in the panel
-  // The settings store (the recent-files list lives there too); none: a store of
-  // the window's own that is never loaded or saved (tests).
+  // The user's settings, loaded; none where a window keeps no settings (tests). The
+  // recent-files list lives there too; without it, in a store of the window's own
+  // that is never loaded or saved.
   TRegistryStore* Settings = nullptr;
+  // The single-instance guard, checked before the window was made; none in tests.
+  TOneInstance* OneInstance = nullptr;
   // Clock and timers of sending, receiving and loading; none: the steady clock and
   // Qt's timers. Tests pass hand-moved ones.
   TClock* Clock = nullptr;
@@ -98,9 +117,6 @@ public:
   // Bytes per line when long messages are split, -1 when they are not.
   int SplitThreshold() const;
 
-  // The devices that sending, MIDI thru and the receive pump use.
-  TMidiOutput& CurrentOutput();
-  TMidiInput& CurrentInput();
   // The input's data handler: every waiting event goes to thru and the In box.
   void MidiInData(TMidiInput& sender);
   TSendEngine& SendEngine();
@@ -125,6 +141,19 @@ public:
 
   QAction* MenuItem(const std::string& name) const;
   QMenu* Menu(const std::string& name) const;
+
+  // The devices chosen in the Midi Out and Midi In menus, open or not; none when
+  // the window runs without a MIDI system.
+  TMidiOutput* CurrentOutput();
+  TMidiInput* CurrentInput();
+  // The live options as the Settings dialog edits them.
+  TSettingsTarget& SettingsTarget();
+  TOneInstance* OneInstance1() const { return FStartup.OneInstance; }
+
+  // Made by the program entry after the window; About and Settings... show them.
+  TSplashForm* SplashForm1 = nullptr;
+  TSettingsForm* SettingsForm = nullptr;
+  TGoToWeb GoToWeb;
 
   // Controls, named as the program names them.
   QFrame* Bevel1;
@@ -233,6 +262,18 @@ private:
   void MirrorRecentFiles();
   void BusyCursor(bool busy);
 
+  // Device menus, settings and the single-instance guard (their own source files).
+  void MidiMenuTextMessage(TMidiMenuBase& sender, const std::string& text);
+  void MidiMenuError(TMidiMenuBase& sender, const std::string& text);
+  void DevicesChanged();
+  void ConnectOneInstance();
+  void OneInstance1InstanceStarted(const std::vector<std::string>& params);
+  TWindowPlacementState PlacementState() const;
+  TRect WorkArea() const;
+  TAppSettings LiveSettings();
+  void ApplySettings(const TAppSettings& settings);
+  void ReportStoreError();
+
   TPelrowStartup FStartup;
   TErrorBox FErrorBox;
   std::map<std::string, QAction*> FMenuItems;
@@ -242,7 +283,21 @@ private:
   bool FSyncingWidths = false;
   bool FSecondInstance = false;
 
-  std::unique_ptr<TWindowDevices> FDevices; // until the device menus hold them
+  // Declared after FStartup, which holds the MIDI system: the devices go first. The
+  // models outlive the menus that fill them, the poster the input that posts to it.
+  TMenuModel FMidiInModel;
+  TMenuModel FMidiOutModel;
+  std::unique_ptr<TQtUiPoster> FUiPoster;
+  std::unique_ptr<TMidiInMenu> MidiInMenu;
+  std::unique_ptr<TMidiOutMenu> MidiOutMenu;
+  std::unique_ptr<TMenuMirror> FMidiInMirror;
+  std::unique_ptr<TMenuMirror> FMidiOutMirror;
+  std::unique_ptr<TMergedNotice> FDevicesChangedNotice;
+  std::unique_ptr<TSettingsTarget> FSettingsTarget;
+  QSocketNotifier* FHandOverNotifier = nullptr;
+  friend class TPelrowSettingsTarget;
+
+  // After the device menus: the send engine and the receive pump use their devices.
   std::unique_ptr<TSendReceiveParts> FSendReceive;
   TRegistryStore FOwnSettings{""};
   THistoryList MRUFiles{SettingsStore()};

@@ -4,9 +4,10 @@
 #include "app/qt/pelrow_form.h"
 
 #include "app/qt/send_receive_parts.h"
-#include "app/qt/window_devices.h"
+#include "app/settings_target.h"
 #include "editor/qt/veskmemo.h"
-#include "editor/qt/vkqtsupport.h"
+#include "midi/midi_menu.h"
+#include "support/qt/qt_services.h"
 
 #include <QAction>
 #include <QApplication>
@@ -17,26 +18,18 @@
 namespace pelrow {
 
 TSendReceiveParts::TSendReceiveParts(TPelrowForm& form, TClock& clock,
-                                     std::unique_ptr<TTimer> bulkTimer, TMidiOutputBase& output)
-    : OutBox(*form.SXOutput), InBox(*form.SXInput),
-      BulkPanel(*form.PRcvBulkDump, *form.LSysExRcvd, *form.LReceivedSpeed, *form.SXOutput,
-                *form.SXInput),
-      Engine(clock, EventLoop, output, form.StatusReporter(), [&form] { return form.FSendSpeed; }),
-      Pump(clock, std::move(bulkTimer), InBox, BulkPanel, output, form.StatusReporter()),
+                                     std::unique_ptr<TTimer> bulkTimer, TMidiOutputBase* output)
+    : NoMidi(output ? nullptr : std::make_unique<TNoMidiOutput>()), OutBox(*form.SXOutput),
+      InBox(*form.SXInput), BulkPanel(*form.PRcvBulkDump, *form.LSysExRcvd, *form.LReceivedSpeed,
+                                      *form.SXOutput, *form.SXInput),
+      Engine(clock, EventLoop, output ? *output : NoMidi->Output, form.StatusReporter(),
+             [&form] { return form.FSendSpeed; }),
+      Pump(clock, std::move(bulkTimer), InBox, BulkPanel, output ? *output : NoMidi->Output,
+           form.StatusReporter()),
       Keys(form) {}
 
 TClock& TPelrowForm::Clock() {
   return FStartup.Clock ? *FStartup.Clock : SteadyClock();
-}
-
-// The device menus hold the devices once they exist; these two lines then name
-// MidiOutMenu->Output() and MidiInMenu->Input().
-TMidiOutput& TPelrowForm::CurrentOutput() {
-  return FDevices->Output;
-}
-
-TMidiInput& TPelrowForm::CurrentInput() {
-  return FDevices->Input;
 }
 
 TSendEngine& TPelrowForm::SendEngine() {
@@ -50,10 +43,10 @@ TReceivePump& TPelrowForm::ReceivePump() {
 // After the device menus are connected, which own the devices, and before the
 // settings are loaded, which set the receive options.
 void TPelrowForm::ConnectSendReceive() {
-  FDevices = std::make_unique<TWindowDevices>(FStartup.MidiService);
   FSendReceive = std::make_unique<TSendReceiveParts>(
       *this, Clock(), FStartup.Timers ? FStartup.Timers() : MakeQtTimer(), CurrentOutput());
-  CurrentInput().OnMidiData = [this](TMidiInput& sender) { MidiInData(sender); };
+  if (MidiInMenu)
+    MidiInMenu->SetOnMidiData([this](TMidiInput& sender) { MidiInData(sender); });
 
   TSendEngine& engine = FSendReceive->Engine;
   engine.OnSendStarted = [this](TSendEngine&) { SendStarted(); };
@@ -120,16 +113,16 @@ void TPelrowForm::Splitlongsysexmessages1Click() {
       ->setChecked(FSendReceive->Pump.Splitlongsysexmessages1Click());
 }
 
-// The input menu keeps the filters for the settings as well: once it holds the
-// input, it is told the new state here too.
+// The Midi In menu keeps the filters for the settings, so it is told the state the
+// input was left in. Without an input the check mark alone holds the choice.
 void TPelrowForm::EnableActiveSensing1Click() {
-  MenuItem("EnableActiveSensing1")
-      ->setChecked(FSendReceive->Pump.EnableActiveSensing1Click(CurrentInput()));
+  if (TMidiInput* input = CurrentInput())
+    SettingsTarget().SetActiveSensing(FSendReceive->Pump.EnableActiveSensing1Click(*input));
 }
 
 void TPelrowForm::EnableMidiTimeCode1Click() {
-  MenuItem("EnableMidiTimeCode1")
-      ->setChecked(FSendReceive->Pump.EnableMidiTimeCode1Click(CurrentInput()));
+  if (TMidiInput* input = CurrentInput())
+    SettingsTarget().SetTimingClock(FSendReceive->Pump.EnableMidiTimeCode1Click(*input));
 }
 
 int TPelrowForm::SplitThreshold() const {

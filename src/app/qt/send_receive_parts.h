@@ -10,6 +10,7 @@
 #include "app/receive_pump.h"
 #include "app/send_engine.h"
 #include "midi/midi_output.h"
+#include "midi/service/loopback/loopback_service.h"
 
 #include <memory>
 
@@ -17,10 +18,19 @@ namespace pelrow {
 
 class TPelrowForm;
 
-struct TSendReceiveParts {
-  TSendReceiveParts(TPelrowForm& form, TClock& clock, std::unique_ptr<TTimer> bulkTimer,
-                    TMidiOutputBase& output);
+// A window made without a MIDI system (tests) sends to an output that never opens,
+// so a send says that nothing is open.
+struct TNoMidiOutput {
+  TLoopbackMidiService Service;
+  TMidiOutput Output{Service};
+};
 
+struct TSendReceiveParts {
+  // output: the Midi Out menu's device; none without a MIDI system.
+  TSendReceiveParts(TPelrowForm& form, TClock& clock, std::unique_ptr<TTimer> bulkTimer,
+                    TMidiOutputBase* output);
+
+  std::unique_ptr<TNoMidiOutput> NoMidi;
   TOutBoxSource OutBox;
   TQtSendEventLoop EventLoop;
   TInBoxLines InBox;

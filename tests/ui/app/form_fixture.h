@@ -7,10 +7,13 @@
 #include "editor/qt/veskmemo.h"
 #include "midi/midi_input.h"
 #include "midi/midi_output.h"
+#include "midi/service/loopback/loopback_hub.h"
 #include "midi/service/loopback/loopback_service.h"
 #include "support/manual_timer.h"
 
+#include <QAction>
 #include <QApplication>
+#include <QMenu>
 #include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
@@ -86,11 +89,13 @@ protected:
   // Opens "Pelrow Loopback" on both sides, as a user without hardware would, to
   // watch in the In box what the Out box sends.
   static void OpenLoopback(TPelrowForm& form) {
-    form.CurrentOutput().SetDeviceID(0);
-    form.CurrentOutput().Open();
-    form.CurrentInput().SetDeviceID(0);
-    form.CurrentInput().Open();
-    form.CurrentInput().Start();
+    for (const char* menu : {"MidiOut1", "MidiIn1"})
+      for (QAction* item : form.Menu(menu)->actions())
+        if (item->text() == LoopbackPortName)
+          item->trigger();
+    QApplication::processEvents(); // the menus act on a click once it has been handled
+    ASSERT_TRUE(form.CurrentOutput()->IsOpen());
+    ASSERT_TRUE(form.CurrentInput()->IsOpen());
   }
 
   // Runs the event loop until done holds; false after a generous limit.

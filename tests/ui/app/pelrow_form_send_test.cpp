@@ -61,7 +61,7 @@ TEST_F(PelrowFormSend, F4SendsTheOutBoxAndTheLoopbackBringsItIntoTheInBox) {
   EXPECT_EQ(form->BSend->text(), "Send (F4)");
   ASSERT_TRUE(WaitFor([&] { return form->SXInput->Lines().Count() == 2; }));
   EXPECT_EQ(LinesOf(form->SXInput), sent);
-  EXPECT_EQ(LinesOf(form->LogIn), std::vector<std::string>{"Received 11 bytes succesfully."});
+  EXPECT_EQ(LastLine(form->LogIn), "Received 11 bytes succesfully.");
   EXPECT_TRUE(ErrorBoxes.empty());
 
   // Typing in the Out box clears what the last send reported.
@@ -164,13 +164,13 @@ TEST_F(PelrowFormSend, ReceiveCommandsOfTheOptionsMenuShowTheStateTheyLeave) {
   EXPECT_EQ(LastLine(form->LogIn), "Enabled MIDI thru");
 
   form->MenuItem("EnableActiveSensing1")->trigger();
-  EXPECT_TRUE(form->CurrentInput().GetActiveSensing());
+  EXPECT_TRUE(form->CurrentInput()->GetActiveSensing());
   EXPECT_TRUE(form->MenuItem("EnableActiveSensing1")->isChecked());
   form->MenuItem("EnableMidiTimeCode1")->trigger();
-  EXPECT_TRUE(form->CurrentInput().GetTimingClock());
+  EXPECT_TRUE(form->CurrentInput()->GetTimingClock());
   EXPECT_TRUE(form->MenuItem("EnableMidiTimeCode1")->isChecked());
   form->MenuItem("EnableMidiTimeCode1")->trigger();
-  EXPECT_FALSE(form->CurrentInput().GetTimingClock());
+  EXPECT_FALSE(form->CurrentInput()->GetTimingClock());
   EXPECT_FALSE(form->MenuItem("EnableMidiTimeCode1")->isChecked());
   EXPECT_EQ(LastLine(form->LogIn), "Disabled receiving MTC (Midi Time Clock) messages");
 
