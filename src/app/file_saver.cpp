@@ -12,9 +12,10 @@
 #include <unistd.h>
 
 #include "app/file_loader.h"
-#include "support/text_format.h"
 #include "editor/vkstrings.h"
+#include "support/file_name_text.h"
 #include "support/safe_file.h"
+#include "support/text_format.h"
 
 namespace pelrow {
 
@@ -136,7 +137,7 @@ bool TFileSaver::SaveFile(const std::string& fileName, const TVKStrings& lines, 
     saved = true;
     if (OnSaved)
       OnSaved(*this, fileName);
-    message = FormatText(SavedText, fileName.c_str(), sizeText.c_str());
+    message = FormatText(SavedText, FileNameText(fileName), sizeText.c_str());
   } catch (const std::bad_alloc&) {
     message = OutOfMemoryText;
   } catch (const std::exception& e) {
@@ -152,17 +153,18 @@ bool TFileSaver::SaveFile(const std::string& fileName, const TVKStrings& lines, 
 std::string TFileSaver::SaveText(const std::string& fileName, const TVKStrings& lines) {
   std::string reason;
   if (!ReplaceFile(fileName, lines.Text(), reason))
-    throw std::runtime_error(FormatText(CannotCreateFileText, fileName.c_str(), reason.c_str()));
+    throw std::runtime_error(
+        FormatText(CannotCreateFileText, FileNameText(fileName), reason.c_str()));
   return FormatText(LineCountText, lines.Count());
 }
 
 std::string TFileSaver::SaveRawBytes(const std::string& fileName, const TVKStrings& lines) {
   if (!CanCreate(fileName))
-    throw std::runtime_error(FormatText(CouldNotCreateText, fileName.c_str()));
+    throw std::runtime_error(FormatText(CouldNotCreateText, FileNameText(fileName)));
   const std::string bytes = SyxBytesOfLines(lines, FParser);
   std::string reason;
   if (!ReplaceFile(fileName, bytes, reason))
-    throw std::runtime_error(FormatText(WriteErrorText, fileName.c_str()));
+    throw std::runtime_error(FormatText(WriteErrorText, FileNameText(fileName)));
   return FormatText(ByteCountText, static_cast<int>(std::min<std::size_t>(bytes.size(), INT_MAX)));
 }
 

@@ -1,11 +1,17 @@
 // Program entry: our own options are handled first, then the display is checked,
-// all without the toolkit; then the application, its main window and the event loop.
+// all without the toolkit; a later start hands its files to the running copy when
+// the user wants only one; then the application, its main window, the About window,
+// the Settings dialog and the event loop.
 #include "app/command_line.h"
 #include "app/display_check.h"
 #include "app/qt/display_probes.h"
 #include "app/qt/pelrow_form.h"
+#include "app/qt/settings_form.h"
+#include "support/one_instance.h"
 #include "support/product_info.h"
 #include "support/qt/latin1_text.h"
+#include "support/qt/qt_services.h"
+#include "support/qt/splash_form.h"
 #include "support/registry_store.h"
 
 #include <QApplication>
@@ -72,6 +78,13 @@ int main(int argc, char* argv[]) {
     return 1;
   }
 
+  // A copy that hands its files to the running one ends here: it reads no settings,
+  // opens no MIDI system and shows nothing.
+  TOneInstance oneInstance(TOneInstance::NameFor(ProgramPath()));
+  oneInstance.CheckInstance(commandLine.FileNames);
+  if (oneInstance.IsSecondInstance())
+    return 0;
+
   // The command line is ours alone: Qt sees only the platform that answered, so no
   // file name is ever taken as one of Qt's options.
   std::vector<std::string> qtArguments{argv[0]};
@@ -88,7 +101,15 @@ int main(int argc, char* argv[]) {
   TRegistryStore& settings = CurrentUserRegistry();
   TMidiServiceSetup midi = CreateMidiService(commandLine.Backend, PlatformMidiBackends());
   std::vector<TStartupReport> reports = StartupReports(settings, midi);
-  TPelrowForm form({commandLine.FileNames, std::move(midi.Service), std::move(reports)});
+  TPelrowForm form({commandLine.FileNames, std::move(midi.Service), std::move(reports), &settings,
+                    &oneInstance});
+  TSplashForm1 splashForm1(&MakeQtTimer);
+  // The About window left open does not keep the program running.
+  splashForm1.setAttribute(Qt::WA_QuitOnClose, false);
+  form.SplashForm1 = &splashForm1;
+  TSettingsForm settingsForm(form.SettingsTarget(), &form);
+  form.SettingsForm = &settingsForm;
+  splashForm1.ShowAtStartUp(oneInstance.IsSecondInstance());
   form.show();
   if (const char* screenshot = std::getenv(kScreenshotVariable); screenshot && *screenshot)
     ScheduleScreenshot(form, QString::fromLocal8Bit(screenshot));

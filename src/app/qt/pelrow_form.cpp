@@ -3,11 +3,18 @@
 
 #include "app/hex_notation.h"
 #include "app/main_menu.h"
+#include "app/qt/menu_mirror.h"
+#include "app/qt/send_receive_parts.h"
 #include "app/qt/status_bar.h"
+#include "app/settings_target.h"
 #include "app/status_line.h"
 #include "editor/qt/veskmemo.h"
+#include "midi/midi_menu.h"
+#include "support/merged_notice.h"
+#include "support/one_instance.h"
 #include "support/product_info.h"
 #include "support/qt/latin1_text.h"
+#include "support/qt/qt_services.h"
 
 #include <QAction>
 #include <QApplication>
@@ -32,7 +39,6 @@ namespace {
 
 constexpr const char* kOutCaption = " Midi Out";
 constexpr const char* kInCaption = " Midi In";
-constexpr const char* kSendCaption = "Send (F4)";
 constexpr const char* kClearOutCaption = "Clear Out";
 constexpr const char* kClearInCaption = "Clear In";
 constexpr const char* kBulkDumpHeading = "Receiving bulk dump";
@@ -105,7 +111,9 @@ TPelrowForm::TPelrowForm(TPelrowStartup startup, QWidget* parent)
     : QMainWindow(parent), FStartup(std::move(startup)) {
   setObjectName("PelrowForm");
   FErrorBox = [this](const std::string& text) {
-    QMessageBox::critical(this, windowTitle(), Latin1(text), QMessageBox::Ok);
+    QString shown = Latin1(text);
+    shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    QMessageBox::critical(this, windowTitle(), shown, QMessageBox::Ok);
   };
   BuildControls();
   BuildMainMenu();
@@ -148,7 +156,7 @@ void TPelrowForm::BuildControls() {
 
   Splitter->addWidget(
       BuildBoxSide(PanelOut, PanelOutTop, SXOutput, PanelOutBottom, "Out", kOutCaption));
-  BSend = NewButton(PanelOutBottom, "BSend", kSendCaption);
+  BSend = NewButton(PanelOutBottom, "BSend", SendCaption);
   BClear = NewButton(PanelOutBottom, "BClear", kClearOutCaption);
   PanelOutBottom->layout()->addWidget(BSend);
   PanelOutBottom->layout()->addWidget(BClear);
@@ -335,6 +343,7 @@ void TPelrowForm::BindMenuHandlers() {
       {"MidiThru1", &TPelrowForm::MidiThru1Click},
       {"EnableActiveSensing1", &TPelrowForm::EnableActiveSensing1Click},
       {"EnableMidiTimeCode1", &TPelrowForm::EnableMidiTimeCode1Click},
+      {"Splitlongsysexmessages1", &TPelrowForm::Splitlongsysexmessages1Click},
       {"ClearLogs1", &TPelrowForm::ClearLogs1Click},
       {"PelrowHomepage1", &TPelrowForm::PelrowHomepage1Click},
       {"About1", &TPelrowForm::About1Click},
@@ -378,11 +387,14 @@ void TPelrowForm::FormCreate() {
   PRcvBulkDump->hide();
   for (TVeskMemo* box : {SXOutput, SXInput, LogIn, LogOut})
     box->Lines().Clear();
-  FSplitLongMessagesThreshold = kSplitThresholdDefault;
   FSendSpeed = kSendSpeedDefault;
   ConnectDeviceMenus();
+  ConnectSendReceive();
+  SetSplitLongMessagesThreshold(kSplitThresholdDefault);
+  ConnectOneInstance();
   LoadSettings();
-  BSend->setText(kSendCaption);
+  BSend->setText(SendCaption);
+  ConnectFileUnits();
   ConnectRecentFiles();
   for (TVeskMemo* log : {LogOut, LogIn})
     log->SetScrollbars(TVKScrolls::sbVertical);
@@ -415,11 +427,17 @@ void TPelrowForm::WMAfterShow() {
 }
 
 void TPelrowForm::closeEvent(QCloseEvent* event) {
+  // A running send is cancelled first; the window closes once it has ended.
+  if (FSendReceive && !FSendReceive->Engine.QueryClose()) {
+    event->ignore();
+    return;
+  }
   FormClose();
   QMainWindow::closeEvent(event);
 }
 
 void TPelrowForm::FormClose() {
+  SaveRecentFiles();
   SaveSettings();
   CloseDevices();
 }
@@ -446,10 +464,6 @@ void TPelrowForm::BClearInputClick() {
 void TPelrowForm::ClearLogs1Click() {
   LogIn->Clear();
   LogOut->Clear();
-}
-
-int TPelrowForm::SplitThreshold() const {
-  return MenuItem("Splitlongsysexmessages1")->isChecked() ? FSplitLongMessagesThreshold : -1;
 }
 
 void TPelrowForm::ShowPopupFor(TVKCustomMemo* box, const QPoint& globalPos) {
@@ -602,10 +616,10 @@ void TPelrowForm::SetSplitterPos(int pos) {
 
 // ---- places that later components fill in ---------------------------------------------
 
-// The single-instance check answers here once it exists; until then every start is
-// the first one.
+// The single-instance check ran before the window was made; a window without the
+// guard (tests) is always the first.
 bool TPelrowForm::IsSecondInstance() const {
-  return false;
+  return FStartup.OneInstance != nullptr && FStartup.OneInstance->IsSecondInstance();
 }
 
 void TPelrowForm::SetCaptionFromProductInfo() {
@@ -615,48 +629,9 @@ void TPelrowForm::SetCaptionFromProductInfo() {
   QApplication::setApplicationDisplayName(caption);
 }
 
-// The device menus receive the receive handler, their error handlers and the
-// settings path here.
-void TPelrowForm::ConnectDeviceMenus() {}
-
-// The recent-files list gets its settings path here.
-void TPelrowForm::ConnectRecentFiles() {}
-
-// Loop detection starts off on both devices; the stored device settings, read after
-// the window is shown, may switch it on again.
-void TPelrowForm::DisableLoopDetection() {}
-
-// Options, window placement and fonts are read from the settings store here.
-void TPelrowForm::LoadSettings() {}
-
-// Options, window placement and fonts are written here; a handing-over second
-// instance (FSecondInstance) never writes them.
-void TPelrowForm::SaveSettings() {}
-
-// The web link takes the homepage address here as well once it exists.
 void TPelrowForm::SetHomepageFromProductInfo() {
+  GoToWeb.Url = HomepageURL();
   MenuItem("PelrowHomepage1")->setStatusTip(Latin1(HomepageURL()));
 }
-
-// The device menus restore the stored devices and open them here, and the stored
-// input filters are moved onto the Options menu and FSysExOnly.
-void TPelrowForm::LoadStoredDevices() {}
-
-// Both device menus close their devices here, input first.
-void TPelrowForm::CloseDevices() {}
-
-// Loading a file into the Out box.
-void TPelrowForm::LoadFile(const std::string&) {}
-
-void TPelrowForm::Open1Click() {}
-void TPelrowForm::SaveOutAs1Click() {}
-void TPelrowForm::SaveInAs1Click() {}
-void TPelrowForm::Settings1Click() {}
-void TPelrowForm::About1Click() {}
-void TPelrowForm::PelrowHomepage1Click() {}
-void TPelrowForm::BSendClick() {}
-void TPelrowForm::MidiThru1Click() {}
-void TPelrowForm::EnableActiveSensing1Click() {}
-void TPelrowForm::EnableMidiTimeCode1Click() {}
 
 } // namespace pelrow

@@ -5,7 +5,14 @@
 #pragma once
 
 #include "app/command_line.h"
+#include "app/file_loader.h"
+#include "app/file_saver.h"
 #include "app/status_report.h"
+#include "files/history_list.h"
+#include "midi/menu_model.h"
+#include "support/clock.h"
+#include "support/registry_store.h"
+#include "support/web_link.h"
 
 #include <QMainWindow>
 #include <functional>
@@ -16,15 +23,36 @@
 
 class QAction;
 class QFrame;
+class QKeyEvent;
 class QLabel;
 class QMenu;
 class QPushButton;
+class QSocketNotifier;
 class QSplitter;
 
 namespace pelrow {
 
+class TMenuMirror;
+class TMergedNotice;
+class TMidiInMenu;
+class TMidiInput;
+class TMidiMenuBase;
+class TMidiOutMenu;
+class TMidiOutput;
+class TOneInstance;
+class TQtUiPoster;
+class TReceivePump;
+class TRegistryStore;
+class TSendEngine;
+struct TSendReceiveParts;
+class TSettingsForm;
+class TSettingsTarget;
+class TSplashForm;
 class TStatusBar;
+struct TAppSettings;
 struct TMenuItemSpec;
+struct TRect;
+struct TWindowPlacementState;
 class TVKCustomMemo;
 class TVeskMemo;
 
@@ -44,11 +72,24 @@ struct TPelrowStartup {
   // is made without MIDI (tests).
   std::shared_ptr<TMidiService> MidiService;
   std::vector<TStartupReport> Reports; // in order, so the last stays in the panel
+  // The user's settings, loaded; none where a window keeps no settings (tests). The
+  // recent-files list lives there too; without it, in a store of the window's own
+  // that is never loaded or saved.
+  TRegistryStore* Settings = nullptr;
+  // The single-instance guard, checked before the window was made; none in tests.
+  TOneInstance* OneInstance = nullptr;
+  // Clock and timers of sending, receiving and loading; none: the steady clock and
+  // Qt's timers. Tests pass hand-moved ones.
+  TClock* Clock = nullptr;
+  TTimerFactory Timers = {};
 };
 
 class TPelrowForm : public QMainWindow {
   Q_OBJECT
 public:
+  static constexpr const char* SendCaption = "Send (F4)";
+  static constexpr const char* CancelSendCaption = "Cancel (Esc)";
+
   explicit TPelrowForm(TPelrowStartup startup = {}, QWidget* parent = nullptr);
   ~TPelrowForm() override;
 
@@ -76,8 +117,43 @@ public:
   // Bytes per line when long messages are split, -1 when they are not.
   int SplitThreshold() const;
 
+  // The input's data handler: every waiting event goes to thru and the In box.
+  void MidiInData(TMidiInput& sender);
+  TSendEngine& SendEngine();
+  TReceivePump& ReceivePump();
+
+  // Receive options, kept by the receive pump; the setters move the check marks.
+  bool MidiThru() const;
+  void SetMidiThru(bool value);
+  bool SplitLongMessages() const;
+  void SetSplitLongMessages(bool value);
+  int SplitLongMessagesThreshold() const;
+  void SetSplitLongMessagesThreshold(int value);
+  bool SysExOnly() const;
+  void SetSysExOnly(bool value);
+
+  // Files.
+  void MRUFilesClick(THistoryList& sender, const std::string& fileName);
+  // Writes the recent-files list into the settings store; runs on close, before
+  // the store is saved.
+  void SaveRecentFiles();
+  TRegistryStore& SettingsStore();
+
   QAction* MenuItem(const std::string& name) const;
   QMenu* Menu(const std::string& name) const;
+
+  // The devices chosen in the Midi Out and Midi In menus, open or not; none when
+  // the window runs without a MIDI system.
+  TMidiOutput* CurrentOutput();
+  TMidiInput* CurrentInput();
+  // The live options as the Settings dialog edits them.
+  TSettingsTarget& SettingsTarget();
+  TOneInstance* OneInstance1() const { return FStartup.OneInstance; }
+
+  // Made by the program entry after the window; About and Settings... show them.
+  TSplashForm* SplashForm1 = nullptr;
+  TSettingsForm* SettingsForm = nullptr;
+  TGoToWeb GoToWeb;
 
   // Controls, named as the program names them.
   QFrame* Bevel1;
@@ -105,10 +181,9 @@ public:
   QLabel* LReceivedSpeed;
   QMenu* Popup1;
 
-  // Live options, read and written by the settings and the Settings dialog.
+  // Live options, read and written by the settings and the Settings dialog (the
+  // receive options are above). A running send reads the speed before every chunk.
   int FSendSpeed = 0;
-  int FSplitLongMessagesThreshold = 0;
-  bool FSysExOnly = false;
 
 protected:
   bool event(QEvent* event) override;
@@ -172,6 +247,32 @@ private:
   void MidiThru1Click();
   void EnableActiveSensing1Click();
   void EnableMidiTimeCode1Click();
+  void Splitlongsysexmessages1Click();
+
+  // Sending and receiving (pelrow_form_send.cpp).
+  void ConnectSendReceive();
+  TClock& Clock();
+  bool KeyPreview(QKeyEvent& event);
+  void SXOutputKeyDown();
+  void SendStarted();
+  void SendEnded();
+
+  // Files (pelrow_form_files.cpp).
+  void ConnectFileUnits();
+  void MirrorRecentFiles();
+  void BusyCursor(bool busy);
+
+  // Device menus, settings and the single-instance guard (their own source files).
+  void MidiMenuTextMessage(TMidiMenuBase& sender, const std::string& text);
+  void MidiMenuError(TMidiMenuBase& sender, const std::string& text);
+  void DevicesChanged();
+  void ConnectOneInstance();
+  void OneInstance1InstanceStarted(const std::vector<std::string>& params);
+  TWindowPlacementState PlacementState() const;
+  TRect WorkArea() const;
+  TAppSettings LiveSettings();
+  void ApplySettings(const TAppSettings& settings);
+  void ReportStoreError();
 
   TPelrowStartup FStartup;
   TErrorBox FErrorBox;
@@ -181,6 +282,27 @@ private:
   int FLogListsHeight = 0;
   bool FSyncingWidths = false;
   bool FSecondInstance = false;
+
+  // Declared after FStartup, which holds the MIDI system: the devices go first. The
+  // models outlive the menus that fill them, the poster the input that posts to it.
+  TMenuModel FMidiInModel;
+  TMenuModel FMidiOutModel;
+  std::unique_ptr<TQtUiPoster> FUiPoster;
+  std::unique_ptr<TMidiInMenu> MidiInMenu;
+  std::unique_ptr<TMidiOutMenu> MidiOutMenu;
+  std::unique_ptr<TMenuMirror> FMidiInMirror;
+  std::unique_ptr<TMenuMirror> FMidiOutMirror;
+  std::unique_ptr<TMergedNotice> FDevicesChangedNotice;
+  std::unique_ptr<TSettingsTarget> FSettingsTarget;
+  QSocketNotifier* FHandOverNotifier = nullptr;
+  friend class TPelrowSettingsTarget;
+
+  // After the device menus: the send engine and the receive pump use their devices.
+  std::unique_ptr<TSendReceiveParts> FSendReceive;
+  TRegistryStore FOwnSettings{""};
+  THistoryList MRUFiles{SettingsStore()};
+  TFileLoader FFileLoader{Clock()};
+  TFileSaver FFileSaver;
 };
 
 } // namespace pelrow

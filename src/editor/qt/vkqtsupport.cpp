@@ -7,28 +7,10 @@
 #include <QMimeData>
 #include <QPainter>
 #include <QPixmap>
-#include <QTimer>
 
 namespace pelrow {
 
 namespace {
-class TQtTimer final : public TTimer {
-public:
-  TQtTimer() {
-    FTimer.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&FTimer, &QTimer::timeout, [this] {
-      if (OnTimer)
-        OnTimer(*this);
-    });
-  }
-  void Start(uint32_t intervalMs) override { FTimer.start(static_cast<int>(intervalMs)); }
-  void Stop() override { FTimer.stop(); }
-  bool Active() const override { return FTimer.isActive(); }
-
-private:
-  QTimer FTimer;
-};
-
 // The I-beam arrow with a small box under it: dragging text. Copying adds a plus.
 QCursor DrawDragCursor(bool copy) {
   QPixmap pixmap(32, 32);
@@ -61,10 +43,6 @@ QCursor DrawLineSelCursor() {
   return QCursor(pixmap, 16, 0);
 }
 } // namespace
-
-std::unique_ptr<TTimer> MakeQtTimer() {
-  return std::make_unique<TQtTimer>();
-}
 
 bool TVKQtClipboard::HasText() const {
   const QMimeData* data = QGuiApplication::clipboard()->mimeData();

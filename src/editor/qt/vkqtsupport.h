@@ -1,17 +1,16 @@
-// Qt services for the editor: timers behind the TTimer interface, the desktop
-// clipboard behind TVKClipboard, and the editor's three mouse cursors, drawn in code.
+// Qt services for the editor: the desktop clipboard behind TVKClipboard and the
+// editor's three mouse cursors, drawn in code. The Qt timer comes from support.
 #pragma once
 
 #include "editor/vkclipboard.h"
 #include "support/clock.h"
+#include "support/qt/qt_services.h"
 
 #include <QCursor>
 
 #include <memory>
 
 namespace pelrow {
-
-std::unique_ptr<TTimer> MakeQtTimer();
 
 // The desktop clipboard; text travels as Latin-1 with LF line breaks, the desktop's
 // convention, and comes back with whatever breaks it holds.
