@@ -1,5 +1,6 @@
 #include "support/registry_store.h"
 
+#include <cerrno>
 #include <cstdlib>
 #include <pwd.h>
 #include <sys/types.h>
@@ -122,7 +123,8 @@ bool TRegistryStore::Save() {
   }
   // Checked before the merge, which would set a damaged read-only file aside.
   if (FileIsReadOnly(FFilePath)) {
-    FLastError = FormatText(kNotSavedText, ShownPath(), TWriteFailure{TWriteStep::ReadOnly}.Text());
+    FLastError =
+        FormatText(kNotSavedText, ShownPath(), TWriteFailure{TWriteStep::ReadOnly, EACCES}.Text());
     return false;
   }
   // With the lock held no other copy is writing, so a temporary file lying here

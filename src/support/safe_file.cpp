@@ -191,14 +191,12 @@ TReadStatus ReadFileBytes(const std::string& path, std::size_t maxBytes, std::st
 }
 
 std::string TWriteFailure::Text() const {
-  if (Step == TWriteStep::ReadOnly)
-    return kReadOnlyFile;
   const char* step = "";
   switch (Step) {
+  case TWriteStep::ReadOnly:
+    return kReadOnlyFile;
   case TWriteStep::FollowLink:
     step = kStepFollowLink;
-    break;
-  case TWriteStep::ReadOnly:
     break;
   case TWriteStep::CreateTemporary:
     step = kStepCreate;
@@ -222,7 +220,7 @@ std::string TWriteFailure::Text() const {
 bool FileIsReadOnly(const std::string& path) {
   const std::string target = LinkTargetOrPath(path);
   struct stat info {};
-  return ::stat(target.c_str(), &info) == 0 && IsReadOnly(info, target);
+  return ::stat(target.c_str(), &info) == 0 && S_ISREG(info.st_mode) && IsReadOnly(info, target);
 }
 
 bool WriteFileAtomically(const std::string& path, const std::string& bytes, TWriteFailure& failure,
