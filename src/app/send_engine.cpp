@@ -25,12 +25,15 @@ constexpr const char* TextSent = "Sent %d bytes";
 constexpr const char* TextNoOutput = "No MIDI output device is open; nothing was sent.";
 constexpr const char* TextOutputClosed = "The MIDI output device was closed (sent %d bytes)";
 constexpr const char* TextRefused = "The MIDI output device refused the data (sent %d bytes)";
+constexpr const char* TextUndelivered = "The MIDI output device could not deliver %d of %d bytes";
 constexpr const char* TextUnknownError = "Unknown error while sending";
 
 constexpr int MaxChunk = 128;
 constexpr int64_t SleepAheadMs = 50; // sleep only when this far ahead of the schedule
 constexpr uint32_t SleepStepMs = 10;
 constexpr uint32_t ProgressIntervalMs = 100;
+// While the last data is on its way, pending events run this often.
+constexpr uint32_t DeliveryWaitStepMs = 100;
 constexpr int FirstSpeedCheck = 2000; // no setting has it, so the first check computes
 constexpr uint8_t EndOfExclusive = 0xF7;
 
@@ -103,8 +106,19 @@ void TSendEngine::Run(TSendSource& source) {
   try {
     if (OnSendStarted)
       OnSendStarted(*this);
-    if (SendLines(source) == TOutcome::Completed)
-      Report(FormatText(FCancelSend ? TextCancelled : TextSent, FTotalSent), TStatusKind::Plain, false);
+    const int64_t failedBefore = FOutput.FailedBytes();
+    if (SendLines(source) == TOutcome::Completed) {
+      AwaitDelivery();
+      // Data MIDI Thru sent meanwhile may have failed too; it is not counted twice.
+      const int failed =
+          static_cast<int>(std::min<int64_t>(FOutput.FailedBytes() - failedBefore, FTotalSent));
+      if (FCancelSend)
+        Report(FormatText(TextCancelled, FTotalSent), TStatusKind::Plain, false);
+      if (failed > 0)
+        Report(FormatText(TextUndelivered, failed, FTotalSent), TStatusKind::Error, false);
+      else if (!FCancelSend)
+        Report(FormatText(TextSent, FTotalSent), TStatusKind::Plain, false);
+    }
   } catch (const std::exception& e) {
     failure = e.what();
   } catch (...) {
@@ -175,7 +189,7 @@ TSendEngine::TOutcome TSendEngine::SendLines(TSendSource& source) {
         const int shownLine = firstLine + lineIndex + 1;
         const int shownCount = lineCount + firstLine;
         Report(rate > 0 ? FormatText(TextProgressRate, shownLine, shownCount, FTotalSent,
-                                 FormatRate(rate).c_str())
+                                     FormatRate(rate).c_str())
                         : FormatText(TextProgress, shownLine, shownCount, FTotalSent),
                TStatusKind::StatusOnly, true);
       }
@@ -238,6 +252,14 @@ TSendEngine::TOutcome TSendEngine::SendLines(TSendSource& source) {
       ++lineIndex;
   }
   return TOutcome::Completed;
+}
+
+// The device may still be writing the last chunks when the engine has handed them
+// over; only once it has finished is it known whether everything arrived. Events
+// keep running meanwhile, so a slow or stuck device can still be cancelled.
+void TSendEngine::AwaitDelivery() {
+  while (!FCancelSend && FOutput.IsOpen() && !FOutput.WaitUntilDelivered(DeliveryWaitStepMs))
+    FEventLoop.ProcessPending();
 }
 
 bool TSendEngine::SendChunk(int offset, int count, bool shortMessage) {

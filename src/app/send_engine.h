@@ -5,6 +5,9 @@
 // schedule, and the engine lets the program's pending events run between chunks
 // and while it waits, so input, timers and the cancel request keep working.
 //
+// A send ends once the device has taken all of its data, and reports how many
+// bytes it could not deliver when any failed after they were handed over.
+//
 // The engine runs inside whatever calls BSendClick (the window's click handler, or
 // the command-line program) and returns when the send has ended. It needs no
 // display: the event loop, the clock, the lines and the output are handed in.
@@ -128,6 +131,8 @@ private:
   // Hands one chunk to the device; false (reported) when there is no device or it
   // refused the data.
   bool SendChunk(int offset, int count, bool shortMessage);
+  // Returns when the output has completed every long buffer, or on a cancel.
+  void AwaitDelivery();
   void Report(const std::string& text, TStatusKind kind, bool immediate);
 
   TClock& FClock;

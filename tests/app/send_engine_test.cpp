@@ -304,6 +304,62 @@ TEST_F(SendEngine, ARefusedSendIsReportedAndNotCounted) {
   EXPECT_FALSE(Engine.Sending());
 }
 
+// The device took every chunk but delivered only the first two: the send says
+// so instead of claiming that all was sent.
+TEST_F(SendEngine, DataTheDeviceCouldNotDeliverIsReportedAtTheEnd) {
+  Speed = 0;
+  // Chunks go at 0, 0, 90, 90, 170, 170, 250 and 250 ms.
+  Loop.At(50, [&] {
+    ASSERT_TRUE(FOutput.WaitUntilDelivered(10000));
+    Service.StallOutput(LoopbackPortName, true);
+  });
+  Loop.At(260, [&] {
+    Service.RefuseSends(LoopbackPortName, MidiErrNotReady);
+    Service.StallOutput(LoopbackPortName, false);
+  });
+  Send({HexLine(test::SysEx(1000))});
+  EXPECT_EQ(Status.Texts(TStatusKind::Error),
+            std::vector<std::string>{"The MIDI output device could not deliver 744 of 1000 bytes"});
+  EXPECT_EQ(Status.CountStartingWith("Sent "), 0u);
+  EXPECT_FALSE(Engine.Sending());
+
+  // The next send that arrives whole is not blamed for the earlier one.
+  Service.RefuseSends(LoopbackPortName, MidiOk);
+  Send({HexLine(test::SysEx(200))});
+  EXPECT_TRUE(Status.Has("Sent 200 bytes"));
+  EXPECT_EQ(Status.Texts(TStatusKind::Error).size(), 1u);
+}
+
+// A device that holds the last chunks keeps the send running, with events served,
+// until it has taken them; a cancel ends the wait.
+TEST_F(SendEngine, ASendEndsOnceTheDeviceHasTakenItsDataOrOnCancel) {
+  Speed = SendSpeedUnpaced;
+  Service.StallOutput(LoopbackPortName, true);
+  // One pass per chunk, then passes while the engine waits.
+  Loop.OnPass = [&] {
+    if (Loop.Passes == 10)
+      Service.StallOutput(LoopbackPortName, false);
+  };
+  Send({HexLine(test::SysEx(1000))});
+  EXPECT_GE(Loop.Passes, 10);
+  EXPECT_EQ(FOutput.PendingCount(), 0);
+  EXPECT_TRUE(Status.Has("Sent 1000 bytes"));
+
+  Status.Reports.clear();
+  Loop.Passes = 0;
+  Service.StallOutput(LoopbackPortName, true);
+  Loop.OnPass = [&] {
+    if (Loop.Passes == 10)
+      Engine.Cancel();
+  };
+  Send({HexLine(test::SysEx(1000))});
+  EXPECT_EQ(FOutput.PendingCount(), 8);
+  EXPECT_TRUE(Status.Has("Sending cancelled (sent 1000 bytes)"));
+  EXPECT_EQ(Status.CountStartingWith("Sent "), 0u);
+  Service.StallOutput(LoopbackPortName, false);
+  EXPECT_TRUE(FOutput.WaitUntilDelivered(10000));
+}
+
 TEST_F(SendEngine, LinesDeletedDuringASendEndItWithAnError) {
   Speed = -500;
   int ended = 0;
