@@ -81,8 +81,8 @@ private:
 void WriteSettingsFile(const std::string& file, int copies) {
   TRegKeyNode root;
   FillSettings(root, copies);
-  std::string error;
-  WriteFileAtomically(file, FormatRegistryText(root), error);
+  TWriteFailure failure;
+  WriteFileAtomically(file, FormatRegistryText(root), failure);
 }
 
 void BM_LoadStore(benchmark::State& state) {
