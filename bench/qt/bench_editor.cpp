@@ -1,6 +1,7 @@
 // The editor control against Qt's own QPlainTextEdit holding the same text: filling
 // a million lines of 32 hex bytes, the memory they take, painting the last screen and
 // typing one character at the end.
+#include "bench_application.h"
 #include "editor/qt/veskmemo.h"
 
 #include <QApplication>
@@ -21,17 +22,6 @@ namespace {
 
 constexpr int MillionLines = 1'000'000;
 constexpr int ScreenLines = 60;
-
-QApplication& BenchApplication() {
-  static int argc = 1;
-  static char name[] = "pelrow_bench";
-  static char* argv[] = {name, nullptr};
-  static QApplication* application = [] {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    return new QApplication(argc, argv);
-  }();
-  return *application;
-}
 
 // 32 hex bytes separated by blanks: 95 characters, as the In box writes them.
 std::string HexLine(int number) {

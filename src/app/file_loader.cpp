@@ -16,10 +16,11 @@
 #include <vector>
 
 #include "app/line_formatter.h"
-#include "support/text_format.h"
 #include "editor/vkstrings.h"
 #include "files/midi_smf.h"
 #include "support/clock.h"
+#include "support/file_name_text.h"
+#include "support/text_format.h"
 
 namespace pelrow {
 
@@ -58,7 +59,7 @@ std::unique_ptr<uint8_t[]> ReadWholeFile(const std::string& fileName, std::size_
   TFd file{::open(fileName.c_str(), O_RDONLY | O_CLOEXEC)};
   struct stat info {};
   if (file.Fd < 0 || ::fstat(file.Fd, &info) != 0 || !S_ISREG(info.st_mode))
-    throw std::runtime_error(FormatText(CouldNotOpenText, fileName.c_str()));
+    throw std::runtime_error(FormatText(CouldNotOpenText, FileNameText(fileName)));
   size = static_cast<std::size_t>(info.st_size);
   opened();
   auto buffer = std::make_unique_for_overwrite<uint8_t[]>(std::max<std::size_t>(size, 1));
@@ -68,7 +69,7 @@ std::unique_ptr<uint8_t[]> ReadWholeFile(const std::string& fileName, std::size_
     if (got < 0 && errno == EINTR)
       continue;
     if (got <= 0)
-      throw std::runtime_error(FormatText(ReadErrorText, fileName.c_str()));
+      throw std::runtime_error(FormatText(ReadErrorText, FileNameText(fileName)));
     filled += static_cast<std::size_t>(got);
   }
   return buffer;
@@ -148,11 +149,12 @@ bool TFileLoader::LoadFile(const std::string& fileName, TVKStrings& lines, int s
     if (OnLoaded)
       OnLoaded(*this, fileName);
     if (large)
-      Report(FormatText(LoadedInTimeText, fileName.c_str(),
+      Report(FormatText(LoadedInTimeText, FileNameText(fileName),
                         static_cast<int>(FClock.NowMs() - startMs), sizeText.c_str()),
              TStatusKind::Plain, false);
     else
-      Report(FormatText(LoadedText, fileName.c_str(), sizeText.c_str()), TStatusKind::Plain, false);
+      Report(FormatText(LoadedText, FileNameText(fileName), sizeText.c_str()), TStatusKind::Plain,
+             false);
     return true;
   } catch (const std::bad_alloc&) {
     message = OutOfMemoryText;
@@ -212,7 +214,7 @@ std::string TFileLoader::LoadBytesOrText(const std::string& fileName, TFileKind 
   std::size_t size = 0;
   const auto buffer = ReadWholeFile(fileName, size, [&] {
     busy.Set(true);
-    Report(FormatText(LoadingText, fileName.c_str()), TStatusKind::Plain, true);
+    Report(FormatText(LoadingText, FileNameText(fileName)), TStatusKind::Plain, true);
   });
   large = size > LargeFileSize;
   if (large)

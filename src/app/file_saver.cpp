@@ -2,7 +2,6 @@
 
 #include <cerrno>
 #include <climits>
-#include <cstdio>
 #include <cstring>
 #include <exception>
 #include <fcntl.h>
@@ -12,9 +11,10 @@
 #include <unistd.h>
 
 #include "app/file_loader.h"
-#include "support/text_format.h"
 #include "editor/vkstrings.h"
+#include "support/file_name_text.h"
 #include "support/safe_file.h"
+#include "support/text_format.h"
 
 namespace pelrow {
 
@@ -37,33 +37,6 @@ bool Exists(const std::string& path) {
   return ::stat(path.c_str(), &info) == 0;
 }
 
-// The process's file-creation mask, read without changing it (umask() would, for
-// a moment, for every thread).
-mode_t CurrentUmask() {
-  mode_t mask = 022;
-  if (std::FILE* status = std::fopen("/proc/self/status", "re")) {
-    char line[256];
-    while (std::fgets(line, sizeof line, status) != nullptr) {
-      unsigned value = 0;
-      if (std::sscanf(line, "Umask: %o", &value) == 1) {
-        mask = static_cast<mode_t>(value);
-        break;
-      }
-    }
-    std::fclose(status);
-  }
-  return mask;
-}
-
-// The atomic write creates its temporary file for the owner only. A file the user
-// saves gets the permissions it had before, or those of any new file.
-mode_t ModeForSavedFile(const std::string& fileName) {
-  struct stat info {};
-  if (::stat(fileName.c_str(), &info) == 0)
-    return info.st_mode & 07777;
-  return 0666 & ~CurrentUmask();
-}
-
 // Whether a file of that name can be created at all: not a folder, in a folder
 // that we may write to.
 bool CanCreate(const std::string& fileName) {
@@ -74,13 +47,14 @@ bool CanCreate(const std::string& fileName) {
 }
 
 // Replaces the file with bytes, or leaves it untouched and answers false with the
-// system's reason.
+// system's reason. A replaced file keeps its permissions; a new one gets those of
+// any new file (the umask applies).
 bool ReplaceFile(const std::string& fileName, const std::string& bytes, std::string& reason) {
-  const mode_t mode = ModeForSavedFile(fileName);
-  if (!WriteFileAtomically(fileName, bytes, reason))
-    return false;
-  ::chmod(fileName.c_str(), mode); // the content is saved; permissions are secondary
-  return true;
+  TWriteFailure failure;
+  if (WriteFileAtomically(fileName, bytes, failure, 0666))
+    return true;
+  reason = std::strerror(failure.Errno);
+  return false;
 }
 
 } // namespace
@@ -136,7 +110,7 @@ bool TFileSaver::SaveFile(const std::string& fileName, const TVKStrings& lines, 
     saved = true;
     if (OnSaved)
       OnSaved(*this, fileName);
-    message = FormatText(SavedText, fileName.c_str(), sizeText.c_str());
+    message = FormatText(SavedText, FileNameText(fileName), sizeText.c_str());
   } catch (const std::bad_alloc&) {
     message = OutOfMemoryText;
   } catch (const std::exception& e) {
@@ -152,17 +126,18 @@ bool TFileSaver::SaveFile(const std::string& fileName, const TVKStrings& lines, 
 std::string TFileSaver::SaveText(const std::string& fileName, const TVKStrings& lines) {
   std::string reason;
   if (!ReplaceFile(fileName, lines.Text(), reason))
-    throw std::runtime_error(FormatText(CannotCreateFileText, fileName.c_str(), reason.c_str()));
+    throw std::runtime_error(
+        FormatText(CannotCreateFileText, FileNameText(fileName), reason.c_str()));
   return FormatText(LineCountText, lines.Count());
 }
 
 std::string TFileSaver::SaveRawBytes(const std::string& fileName, const TVKStrings& lines) {
   if (!CanCreate(fileName))
-    throw std::runtime_error(FormatText(CouldNotCreateText, fileName.c_str()));
+    throw std::runtime_error(FormatText(CouldNotCreateText, FileNameText(fileName)));
   const std::string bytes = SyxBytesOfLines(lines, FParser);
   std::string reason;
   if (!ReplaceFile(fileName, bytes, reason))
-    throw std::runtime_error(FormatText(WriteErrorText, fileName.c_str()));
+    throw std::runtime_error(FormatText(WriteErrorText, FileNameText(fileName)));
   return FormatText(ByteCountText, static_cast<int>(std::min<std::size_t>(bytes.size(), INT_MAX)));
 }
 

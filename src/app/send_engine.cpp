@@ -3,6 +3,7 @@
 #include "app/send_rate.h"
 #include "support/text_format.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <exception>
@@ -24,13 +25,17 @@ constexpr const char* TextSent = "Sent %d bytes";
 constexpr const char* TextNoOutput = "No MIDI output device is open; nothing was sent.";
 constexpr const char* TextOutputClosed = "The MIDI output device was closed (sent %d bytes)";
 constexpr const char* TextRefused = "The MIDI output device refused the data (sent %d bytes)";
+constexpr const char* TextUndelivered = "The MIDI output device could not deliver %d of %d bytes";
 constexpr const char* TextUnknownError = "Unknown error while sending";
 
 constexpr int MaxChunk = 128;
 constexpr int64_t SleepAheadMs = 50; // sleep only when this far ahead of the schedule
 constexpr uint32_t SleepStepMs = 10;
 constexpr uint32_t ProgressIntervalMs = 100;
+// While the last data is on its way, pending events run this often.
+constexpr uint32_t DeliveryWaitStepMs = 100;
 constexpr int FirstSpeedCheck = 2000; // no setting has it, so the first check computes
+constexpr uint8_t EndOfExclusive = 0xF7;
 
 bool IsSeparator(char c) {
   return static_cast<unsigned char>(c) <= 32;
@@ -101,8 +106,19 @@ void TSendEngine::Run(TSendSource& source) {
   try {
     if (OnSendStarted)
       OnSendStarted(*this);
-    if (SendLines(source) == TOutcome::Completed)
-      Report(FormatText(FCancelSend ? TextCancelled : TextSent, FTotalSent), TStatusKind::Plain, false);
+    const int64_t failedBefore = FOutput.FailedBytes();
+    if (SendLines(source) == TOutcome::Completed) {
+      AwaitDelivery();
+      // Data MIDI Thru sent meanwhile may have failed too; it is not counted twice.
+      const int failed =
+          static_cast<int>(std::min<int64_t>(FOutput.FailedBytes() - failedBefore, FTotalSent));
+      if (FCancelSend)
+        Report(FormatText(TextCancelled, FTotalSent), TStatusKind::Plain, false);
+      if (failed > 0)
+        Report(FormatText(TextUndelivered, failed, FTotalSent), TStatusKind::Error, false);
+      else if (!FCancelSend)
+        Report(FormatText(TextSent, FTotalSent), TStatusKind::Plain, false);
+    }
   } catch (const std::exception& e) {
     failure = e.what();
   } catch (...) {
@@ -173,7 +189,7 @@ TSendEngine::TOutcome TSendEngine::SendLines(TSendSource& source) {
         const int shownLine = firstLine + lineIndex + 1;
         const int shownCount = lineCount + firstLine;
         Report(rate > 0 ? FormatText(TextProgressRate, shownLine, shownCount, FTotalSent,
-                                 FormatRate(rate).c_str())
+                                     FormatRate(rate).c_str())
                         : FormatText(TextProgress, shownLine, shownCount, FTotalSent),
                TStatusKind::StatusOnly, true);
       }
@@ -188,12 +204,22 @@ TSendEngine::TOutcome TSendEngine::SendLines(TSendSource& source) {
                                 buffer[2] < 0x80;
       if (!shortMessage && count > MaxChunk)
         count = MaxChunk;
+      // With a gap, a chunk ends at the F7 that ends a message, so that the pause
+      // falls exactly between two messages.
+      if (!shortMessage && FMessageGapMs > 0)
+        count = static_cast<int>(
+            std::find(buffer + offset, buffer + offset + count - 1, EndOfExclusive) + 1 -
+            (buffer + offset));
       if (!SendChunk(offset, count, shortMessage))
         return TOutcome::Failed;
       FTotalSent += count;
       bytesSinceBase += count;
       offset += count;
       remaining -= count;
+      // No pause after the last line: nothing follows that would need it.
+      const bool gapFollows = FMessageGapMs > 0 && !shortMessage &&
+                              buffer[offset - 1] == EndOfExclusive &&
+                              (remaining > 0 || lineIndex + 1 < lineCount);
 
       // The schedule is cumulative: a late chunk is made up by sending the next
       // ones without a pause, and the engine sleeps only once it is well ahead.
@@ -203,7 +229,9 @@ TSendEngine::TOutcome TSendEngine::SendLines(TSendSource& source) {
       else
         wait = static_cast<int64_t>(static_cast<double>(bytesSinceBase) * msPerByte) -
                static_cast<int64_t>(FClock.NowMs() - paceBaseTime);
-      if (wait > SleepAheadMs) {
+      if (gapFollows)
+        wait = std::max<int64_t>(wait, 0) + FMessageGapMs;
+      if (wait > SleepAheadMs || gapFollows) {
         const uint32_t t0 = FClock.NowMs();
         do {
           FEventLoop.Wait(SleepStepMs);
@@ -213,11 +241,25 @@ TSendEngine::TOutcome TSendEngine::SendLines(TSendSource& source) {
       } else {
         FEventLoop.ProcessPending();
       }
+      if (gapFollows) {
+        // The pace starts afresh after the pause, or the schedule would make it up
+        // by sending the next message in a rush.
+        bytesSinceBase = 0;
+        paceBaseTime = FClock.NowMs();
+      }
     }
     if (remaining == 0)
       ++lineIndex;
   }
   return TOutcome::Completed;
+}
+
+// The device may still be writing the last chunks when the engine has handed them
+// over; only once it has finished is it known whether everything arrived. Events
+// keep running meanwhile, so a slow or stuck device can still be cancelled.
+void TSendEngine::AwaitDelivery() {
+  while (!FCancelSend && FOutput.IsOpen() && !FOutput.WaitUntilDelivered(DeliveryWaitStepMs))
+    FEventLoop.ProcessPending();
 }
 
 bool TSendEngine::SendChunk(int offset, int count, bool shortMessage) {

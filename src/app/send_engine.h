@@ -5,6 +5,9 @@
 // schedule, and the engine lets the program's pending events run between chunks
 // and while it waits, so input, timers and the cancel request keep working.
 //
+// A send ends once the device has taken all of its data, and reports how many
+// bytes it could not deliver when any failed after they were handed over.
+//
 // The engine runs inside whatever calls BSendClick (the window's click handler, or
 // the command-line program) and returns when the send has ended. It needs no
 // display: the event loop, the clock, the lines and the output are handed in.
@@ -104,6 +107,11 @@ public:
   // CloseRequested() set; the window closes then.
   bool QueryClose();
 
+  // A pause after every complete System Exclusive message (after its F7), for
+  // devices that store each message before they can take the next; 0 for none.
+  void SetMessageGap(uint32_t ms) { FMessageGapMs = ms; }
+  uint32_t MessageGap() const { return FMessageGapMs; }
+
   bool Sending() const { return FSending; }
   bool CancelRequested() const { return FCancelSend; }
   bool CloseRequested() const { return FCloseRequested; }
@@ -123,6 +131,8 @@ private:
   // Hands one chunk to the device; false (reported) when there is no device or it
   // refused the data.
   bool SendChunk(int offset, int count, bool shortMessage);
+  // Returns when the output has completed every long buffer, or on a cancel.
+  void AwaitDelivery();
   void Report(const std::string& text, TStatusKind kind, bool immediate);
 
   TClock& FClock;
@@ -135,6 +145,7 @@ private:
   bool FCancelSend = false;
   bool FCloseRequested = false;
   int FTotalSent = 0;
+  uint32_t FMessageGapMs = 0;
 };
 
 } // namespace pelrow

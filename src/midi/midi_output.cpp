@@ -3,6 +3,7 @@
 
 #include "support/hex_digits.h"
 
+#include <chrono>
 #include <cstring>
 #include <thread>
 
@@ -113,11 +114,27 @@ bool TMidiOutput::SendLong(const uint8_t* data, int32_t count) {
 }
 
 void TMidiOutput::LongDone(TMidiBuffer& header) {
+  std::unique_ptr<TMidiOutHdr> done(&TMidiOutHdr::FromHeader(header));
+  // Counted before the buffer stops being pending, so whoever sees nothing pending
+  // also sees every failure.
+  if ((header.Flags & MidiBufferFailed) != 0) {
+    FFailedBytes.fetch_add(header.BufferLength);
+    FFailedBuffers.fetch_add(1);
+  }
+  done->Unprepare(nullptr);
+  done.reset();
   int32_t pending = FPendingCount.load();
   while (!FPendingCount.compare_exchange_weak(pending, pending > 0 ? pending - 1 : 0)) {
   }
-  std::unique_ptr<TMidiOutHdr> done(&TMidiOutHdr::FromHeader(header));
-  done->Unprepare(nullptr);
+  // Taking the lock orders the change before a waiter's check of it.
+  { std::lock_guard lock(FDoneMutex); }
+  FDone.notify_all();
+}
+
+bool TMidiOutput::WaitUntilDelivered(uint32_t ms) {
+  std::unique_lock lock(FDoneMutex);
+  return FDone.wait_for(lock, std::chrono::milliseconds(ms),
+                        [this] { return FPendingCount.load() == 0; });
 }
 
 int32_t TMidiOutput::SendLongChunked(const uint8_t* data, int32_t count,

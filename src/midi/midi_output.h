@@ -7,8 +7,10 @@
 #include "midi/midi_device.h"
 
 #include <atomic>
+#include <condition_variable>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 
 namespace pelrow {
@@ -39,6 +41,14 @@ public:
   virtual int32_t SendLongChunked(const uint8_t* data, int32_t count,
                                   const TProgressEvent& progress) = 0;
 
+  // Long buffers the device took but then could not deliver (the backend
+  // completed them marked failed), and their bytes, since the device was made.
+  virtual int32_t FailedBuffers() const = 0;
+  virtual int64_t FailedBytes() const = 0;
+  // Blocks for at most ms until every long buffer handed over has completed;
+  // true when none is outstanding.
+  virtual bool WaitUntilDelivered(uint32_t ms) = 0;
+
 protected:
   using TMidiDeviceBase::TMidiDeviceBase;
 };
@@ -64,6 +74,9 @@ public:
 
   // Long buffers handed to the service whose completion has not come yet.
   int32_t PendingCount() const { return FPendingCount.load(); }
+  int32_t FailedBuffers() const override { return FFailedBuffers.load(); }
+  int64_t FailedBytes() const override { return FFailedBytes.load(); }
+  bool WaitUntilDelivered(uint32_t ms) override;
 
   // The sent bytes as hexadecimal text, after each send.
   TSendTextEvent OnSendText;
@@ -75,8 +88,14 @@ private:
   std::string GetErrorText(TMidiResult code) const override;
   void LongDone(TMidiBuffer& header);
 
-  std::unique_ptr<TMidiOutPort> FHandle;
+  // Completions come on the backend's thread.
   std::atomic<int32_t> FPendingCount{0};
+  std::atomic<int32_t> FFailedBuffers{0};
+  std::atomic<int64_t> FFailedBytes{0};
+  std::mutex FDoneMutex;
+  std::condition_variable FDone;
+  // Last: destroying the port completes what it holds through LongDone.
+  std::unique_ptr<TMidiOutPort> FHandle;
 };
 
 } // namespace pelrow

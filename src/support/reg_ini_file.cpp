@@ -33,11 +33,7 @@ void TRegIniFile::WriteInteger(std::string_view section, std::string_view ident,
         keepText ? TRegValue::FromText(std::to_string(value)) : TRegValue::FromInteger(value));
 }
 
-// A value written as it already stands is no change, so saving it leaves alone
-// what another running copy may have stored there meanwhile.
 void TRegIniFile::Write(std::string_view section, std::string_view ident, const TRegValue& value) {
-  if (Find(section, ident) == value)
-    return;
   FStore.WriteValue(SectionPath(section), ident, value);
 }
 

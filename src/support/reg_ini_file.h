@@ -3,7 +3,7 @@
 // kept as 32-bit number values, except that a value which already exists as text
 // stays text; Booleans are the texts "0" and "1". Reads accept either form, and a
 // missing section or value, or a text that is no decimal number, gives the default.
-// Writing a value as it already stands changes nothing.
+// Writing a value as it already stands changes nothing (the store sees to that).
 #pragma once
 
 #include <cstdint>

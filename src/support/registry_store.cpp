@@ -1,7 +1,9 @@
 #include "support/registry_store.h"
 
+#include <cerrno>
 #include <cstdlib>
 #include <pwd.h>
+#include <sys/types.h>
 #include <unistd.h>
 
 #include "support/file_name_text.h"
@@ -22,6 +24,8 @@ constexpr const char* kNotSavedText = "The settings could not be saved to %s (%s
 constexpr const char* kReadOnlyText =
     "The settings file %s is locked by another copy of Pelrow that does not answer. The "
     "stored settings are used, but changes will not be saved.";
+constexpr const char* kReadOnlyFileText = "The settings file %s is read-only. The stored "
+                                          "settings are used, but changes will not be saved.";
 constexpr const char* kReadOnlyReason = "it was opened read-only";
 constexpr const char* kDamagedStuckReason = "it is damaged: %s, and could not be set aside: %s";
 constexpr const char* kTooLargeReason = "it is larger than any settings file can be";
@@ -29,6 +33,9 @@ constexpr const char* kTooLargeReason = "it is larger than any settings file can
 constexpr const char* kSettingsFolder = "pelrow";
 constexpr const char* kSettingsFileName = "registry";
 constexpr const char* kDamagedSuffix = ".damaged";
+// Settings are the user's own business: a new file is for the owner only. A file
+// that exists keeps whatever permissions the user gave it.
+constexpr mode_t kNewFileMode = 0600;
 // Far above what the program ever writes; a larger file is not ours.
 constexpr std::size_t kMaxFileSize = 16 * 1024 * 1024;
 
@@ -91,6 +98,9 @@ bool TRegistryStore::Load() {
     FLastError = FormatText(kUnusableFileText, ShownPath(), reason);
   else if (FReadOnly)
     FLastError = FormatText(kReadOnlyText, ShownPath());
+  else if (state == TFileState::Read && FileIsReadOnly(FFilePath))
+    // Said now, while the window shows it: the save at the close would fail unseen.
+    FLastError = FormatText(kReadOnlyFileText, ShownPath());
   return state == TFileState::Read || state == TFileState::Missing;
 }
 
@@ -111,6 +121,12 @@ bool TRegistryStore::Save() {
     FLastError = FormatText(kNotSavedText, ShownPath(), lock.Error());
     return false;
   }
+  // Checked before the merge, which would set a damaged read-only file aside.
+  if (FileIsReadOnly(FFilePath)) {
+    FLastError =
+        FormatText(kNotSavedText, ShownPath(), TWriteFailure{TWriteStep::ReadOnly, EACCES}.Text());
+    return false;
+  }
   // With the lock held no other copy is writing, so a temporary file lying here
   // is what a save that died halfway left behind.
   RemoveLeftoverTemporaries(FFilePath);
@@ -122,8 +138,9 @@ bool TRegistryStore::Save() {
   }
   for (const auto& change : FChanges)
     Apply(merged, change);
-  if (!WriteFileAtomically(FFilePath, FormatRegistryText(merged), reason)) {
-    FLastError = FormatText(kNotSavedText, ShownPath(), reason);
+  TWriteFailure failure;
+  if (!WriteFileAtomically(FFilePath, FormatRegistryText(merged), failure, kNewFileMode)) {
+    FLastError = FormatText(kNotSavedText, ShownPath(), failure.Text());
     return false;
   }
   FRoot = std::move(merged);
@@ -231,6 +248,11 @@ bool TRegistryStore::WriteValue(std::string_view path, std::string_view name,
   std::vector<std::string> names = SplitKeyPath(path);
   if (names.size() > kMaxKeyDepth)
     return false;
+  // A value written as it already stands is no change, so saving leaves alone
+  // what another running copy may have stored there meanwhile.
+  if (const TRegKeyNode* key = FRoot.FindPath(names))
+    if (const TRegValue* existing = key->FindValue(name); existing != nullptr && *existing == value)
+      return true;
   Change({TChange::TKind::SetValue, std::move(names), std::string(name), value});
   return true;
 }

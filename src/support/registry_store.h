@@ -7,7 +7,8 @@
 // the file and applies only this process's own changes before replacing the file
 // atomically, so a second running copy's settings survive. A damaged file is set
 // aside under a new name and the program goes on with defaults; LastError then
-// holds a message for the user. When another copy holds the lock for longer than
+// holds a message for the user. A file the user made read-only is never
+// replaced: Load says so, and Save fails. When another copy holds the lock for longer than
 // a start may wait (it hangs), the file is read all the same, the store turns
 // read-only for the rest of the run, and LastError says so. Used from the UI
 // thread only.
@@ -76,7 +77,8 @@ public:
   std::optional<TRegKey> OpenKey(std::string_view path, bool canCreate);
 
   std::optional<TRegValue> ReadValue(std::string_view path, std::string_view name) const;
-  // Creates the key when needed.
+  // Creates the key when needed. Writing a value as it already stands is no
+  // change: the next save leaves that value in the file as it finds it.
   bool WriteValue(std::string_view path, std::string_view name, const TRegValue& value);
   bool DeleteValue(std::string_view path, std::string_view name);
   std::vector<std::string> ValueNames(std::string_view path) const;

@@ -24,6 +24,14 @@ namespace {
 constexpr const char* kNotRegularFile = "it is not a regular file";
 constexpr const char* kLockBusy = "another copy of the program has held its lock for %d ms";
 constexpr const char* kTemporaryMark = ".tmp-";
+constexpr const char* kReadOnlyFile = "it is read-only, so it was left as it is";
+constexpr const char* kStepFailed = "%s: %s";
+constexpr const char* kStepFollowLink = "following the symbolic link";
+constexpr const char* kStepCreate = "creating the new file beside it";
+constexpr const char* kStepWrite = "writing the new file";
+constexpr const char* kStepSync = "flushing the new file to disk";
+constexpr const char* kStepClose = "closing the new file";
+constexpr const char* kStepReplace = "putting the new file in place";
 constexpr uint32_t kLockRetryMs = 5;
 
 std::string SystemError() {
@@ -66,14 +74,44 @@ bool WriteAll(int fd, const std::string& bytes) {
   return true;
 }
 
+// As many links in a row as the system itself follows before it gives up.
+constexpr int kMaxLinkHops = 40;
+
 // Replacing a symbolic link by rename would turn it into a plain file, so the
-// link's target is the file to replace.
-std::string ResolveLinkTarget(const std::string& path) {
-  struct stat info {};
-  if (::lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode))
-    return path;
-  char resolved[PATH_MAX];
-  return ::realpath(path.c_str(), resolved) != nullptr ? std::string(resolved) : path;
+// file at the end of its chain of links is the one to replace. A dangling link
+// still names that file: it is created there. Only the links themselves are
+// read (realpath would refuse a dangling one); a relative link is relative to the
+// folder that holds it.
+bool ResolveLinkTarget(const std::string& path, std::string& target, int& error) {
+  target = path;
+  for (int hop = 0; hop < kMaxLinkHops; ++hop) {
+    struct stat info {};
+    if (::lstat(target.c_str(), &info) != 0 || !S_ISLNK(info.st_mode))
+      return true; // not there yet, or no link: later steps say what is wrong
+    char link[PATH_MAX];
+    const ssize_t length = ::readlink(target.c_str(), link, sizeof link);
+    if (length < 0 || length == static_cast<ssize_t>(sizeof link)) {
+      error = length < 0 ? errno : ENAMETOOLONG;
+      return false;
+    }
+    const std::string linked(link, static_cast<std::size_t>(length));
+    target = linked.starts_with('/') ? linked : FolderOf(target) + "/" + linked;
+  }
+  error = ELOOP;
+  return false;
+}
+
+// Where RemoveLeftoverTemporaries looks: a link that cannot be followed leaves
+// nothing of ours beside its target.
+std::string LinkTargetOrPath(const std::string& path) {
+  std::string target;
+  int ignored = 0;
+  return ResolveLinkTarget(path, target, ignored) ? target : path;
+}
+
+bool IsReadOnly(const struct stat& info, const std::string& path) {
+  return (info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 ||
+         ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0;
 }
 
 // The folder entry must reach the disk too, or a crash can bring back the old file.
@@ -152,36 +190,86 @@ TReadStatus ReadFileBytes(const std::string& path, std::size_t maxBytes, std::st
   }
 }
 
-bool WriteFileAtomically(const std::string& path, const std::string& bytes, std::string& error) {
-  const std::string target = ResolveLinkTarget(path);
+std::string TWriteFailure::Text() const {
+  const char* step = "";
+  switch (Step) {
+  case TWriteStep::ReadOnly:
+    return kReadOnlyFile;
+  case TWriteStep::FollowLink:
+    step = kStepFollowLink;
+    break;
+  case TWriteStep::CreateTemporary:
+    step = kStepCreate;
+    break;
+  case TWriteStep::Write:
+    step = kStepWrite;
+    break;
+  case TWriteStep::Sync:
+    step = kStepSync;
+    break;
+  case TWriteStep::Close:
+    step = kStepClose;
+    break;
+  case TWriteStep::Replace:
+    step = kStepReplace;
+    break;
+  }
+  return FormatText(kStepFailed, step, std::strerror(Errno));
+}
+
+bool FileIsReadOnly(const std::string& path) {
+  const std::string target = LinkTargetOrPath(path);
+  struct stat info {};
+  return ::stat(target.c_str(), &info) == 0 && S_ISREG(info.st_mode) && IsReadOnly(info, target);
+}
+
+bool WriteFileAtomically(const std::string& path, const std::string& bytes, TWriteFailure& failure,
+                         mode_t newFileMode) {
+  const auto fail = [&failure](TWriteStep step, int error) {
+    failure = {step, error};
+    return false;
+  };
+  std::string target;
+  int linkError = 0;
+  if (!ResolveLinkTarget(path, target, linkError))
+    return fail(TWriteStep::FollowLink, linkError);
+  struct stat old {};
+  const bool replacing = ::stat(target.c_str(), &old) == 0;
+  if (replacing && S_ISREG(old.st_mode) && IsReadOnly(old, target))
+    return fail(TWriteStep::ReadOnly, EACCES);
+
   const std::string temporary = TemporaryPrefix(target) + std::to_string(::getpid());
   // A leftover of a dead process with our number may be anything, a FIFO even;
   // only a file made here and now is written.
   ::unlink(temporary.c_str());
-  TDescriptor file(
-      ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-  if (file.Get() < 0) {
-    error = SystemError();
-    return false;
-  }
-  const bool written = WriteAll(file.Get(), bytes) && ::fsync(file.Get()) == 0;
-  const int writeErrno = errno;
-  if (!file.Close() || !written) {
-    error = std::strerror(written ? errno : writeErrno);
+  // Owner-only until it holds the old file's permissions, which may be narrower
+  // than a new file's.
+  TDescriptor file(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                          replacing ? 0600 : newFileMode));
+  if (file.Get() < 0)
+    return fail(TWriteStep::CreateTemporary, errno);
+  // The content matters more than the permissions: where they cannot be set (a
+  // file system without them) the new file stays owner-only.
+  if (replacing && S_ISREG(old.st_mode))
+    (void)::fchmod(file.Get(), old.st_mode & 07777);
+  const auto discard = [&](TWriteStep step, int error) {
     ::unlink(temporary.c_str());
-    return false;
-  }
-  if (::rename(temporary.c_str(), target.c_str()) != 0) {
-    error = SystemError();
-    ::unlink(temporary.c_str());
-    return false;
-  }
+    return fail(step, error);
+  };
+  if (!WriteAll(file.Get(), bytes))
+    return discard(TWriteStep::Write, errno);
+  if (::fsync(file.Get()) != 0)
+    return discard(TWriteStep::Sync, errno);
+  if (!file.Close())
+    return discard(TWriteStep::Close, errno);
+  if (::rename(temporary.c_str(), target.c_str()) != 0)
+    return discard(TWriteStep::Replace, errno);
   SyncFolder(FolderOf(target));
   return true;
 }
 
 void RemoveLeftoverTemporaries(const std::string& path) {
-  const std::string target = ResolveLinkTarget(path);
+  const std::string target = LinkTargetOrPath(path);
   const std::string folder = FolderOf(target);
   const std::string prefix = TemporaryPrefix(target).substr(folder == "/" ? 1 : folder.size() + 1);
   DIR* dir = ::opendir(folder.c_str());

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <sys/types.h>
 
 #include "support/clock.h"
 
@@ -23,10 +24,38 @@ enum class TReadStatus { Read, Missing, TooLarge, Failed };
 TReadStatus ReadFileBytes(const std::string& path, std::size_t maxBytes, std::string& bytes,
                           std::string& error);
 
+// The step of WriteFileAtomically that failed.
+enum class TWriteStep {
+  FollowLink,      // reading a symbolic link on the way to the file
+  ReadOnly,        // the file is read-only (Errno is EACCES): it was left alone
+  CreateTemporary, // creating the new file beside the old one
+  Write,
+  Sync,
+  Close,
+  Replace, // renaming the new file over the old one
+};
+
+struct TWriteFailure {
+  TWriteStep Step = TWriteStep::Write;
+  int Errno = 0;
+  // The step and the system's reason, for a message ("writing the new file: No
+  // space left on device").
+  std::string Text() const;
+};
+
 // Replaces the file's content in one step: readers see the old file or the new
 // one, never a mix, even if the program dies halfway. A symbolic link is kept and
-// its target replaced.
-bool WriteFileAtomically(const std::string& path, const std::string& bytes, std::string& error);
+// its target replaced, or created when the link dangles. The file keeps its
+// permissions; a file that did not exist gets newFileMode less the umask. A file
+// that is read-only for us is not replaced: the write fails as writing into it
+// would.
+bool WriteFileAtomically(const std::string& path, const std::string& bytes, TWriteFailure& failure,
+                         mode_t newFileMode = 0600);
+
+// Whether the file (links followed) exists and may not be written by us. The
+// superuser may write anything, so for it a file without any write permission
+// counts as read-only too: the user marked it so.
+bool FileIsReadOnly(const std::string& path);
 
 // Removes the temporary files that WriteFileAtomically left beside the file when a
 // process died halfway through. Call it only while holding the lock that every

@@ -148,6 +148,22 @@ TEST_F(FileSave, ReplacedFilesKeepTheirPermissionsAndNewOnesFollowTheUmask) {
   EXPECT_EQ(FolderEntries(FFolder.Path()), (TLines{"fresh.txt", "shared.syx"}));
 }
 
+TEST_F(FileSave, AReadOnlyFileIsNotReplaced) {
+  const std::string text = FFolder.Path("factory.txt");
+  const std::string syx = FFolder.Path("factory.syx");
+  WriteWholeFile(text, "kept");
+  WriteWholeFile(syx, "kept");
+  ::chmod(text.c_str(), 0444);
+  ::chmod(syx.c_str(), 0444);
+  EXPECT_FALSE(Save(text, LinesFrom({"F0 F7"})));
+  EXPECT_EQ(FLog.Last().Text, "Cannot create file \"" + text + "\". Permission denied");
+  EXPECT_FALSE(Save(syx, LinesFrom({"F0 F7"})));
+  EXPECT_EQ(ReadWholeFile(text), "kept");
+  EXPECT_EQ(ReadWholeFile(syx), "kept");
+  EXPECT_EQ(ModeOf(text), 0444u);
+  EXPECT_TRUE(FSaved.empty());
+}
+
 // Runs a save in a child process, which may first narrow what it is allowed to
 // do, and answers the text the save reported.
 template <typename TLimit>

@@ -60,6 +60,8 @@ public:
   explicit TManualEventLoop(TManualClock& clock) : FClock(clock) {}
   void ProcessPending() override {
     ++Passes;
+    if (OnPass)
+      OnPass();
     RunDue();
   }
   void Wait(uint32_t ms) override {
@@ -73,6 +75,8 @@ public:
 
   int Passes = 0;
   int Waits = 0;
+  // Runs at every pass, for what must happen while the clock stands still.
+  std::function<void()> OnPass;
 
 private:
   void RunDue() {

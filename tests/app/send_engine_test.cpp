@@ -138,6 +138,31 @@ TEST_F(SendEngine, FullSpeedNeverSleepsAndLetsEventsRunOncePerChunk) {
   EXPECT_EQ(Clock.Now, 0u);
 }
 
+// A device that stores each message needs a pause after it, not after a note, and
+// none after the last message; a line of two messages is cut between them.
+TEST_F(SendEngine, AGapFollowsEveryCompleteSysExButTheLast) {
+  Engine.SetMessageGap(200);
+  Send({"F0 01 F7 F0 02 03 F7", "90 3C 7F", "F0 04 F7"});
+  std::vector<std::string> texts;
+  for (const auto& chunk : Sent)
+    texts.push_back(chunk.Text);
+  EXPECT_EQ(texts, (std::vector<std::string>{"F001F7", "F00203F7", "90 3C 7F", "F004F7"}));
+  EXPECT_EQ(ChunkTimes(), (std::vector<uint32_t>{0, 210, 420, 420}));
+  EXPECT_EQ(Clock.Now, 420u);
+}
+
+// After a pause the pace starts afresh: the pause is not made up by a rush.
+TEST_F(SendEngine, PacingRestartsAfterAGap) {
+  Speed = 0;
+  Engine.SetMessageGap(100);
+  auto message = test::SysEx(256);
+  Send({HexLine(message), HexLine(message)});
+  EXPECT_EQ(ChunkSizes(), (std::vector<size_t>{128, 128, 128, 128}));
+  // 256 bytes are 81 ms at the wire rate; the pause comes on top of them.
+  EXPECT_EQ(ChunkTimes(), (std::vector<uint32_t>{0, 0, 190, 190}));
+  EXPECT_EQ(Clock.Now, 280u);
+}
+
 TEST_F(SendEngine, ASpeedChangeDuringASendActsFromTheNextChunk) {
   Speed = -1000;
   Loop.At(200, [&] { Speed = 1000; });
@@ -277,6 +302,62 @@ TEST_F(SendEngine, ARefusedSendIsReportedAndNotCounted) {
   EXPECT_EQ(Status.CountStartingWith("Sent "), 0u);
   EXPECT_EQ(Status.CountStartingWith("Sending cancelled"), 0u);
   EXPECT_FALSE(Engine.Sending());
+}
+
+// The device took every chunk but delivered only the first two: the send says
+// so instead of claiming that all was sent.
+TEST_F(SendEngine, DataTheDeviceCouldNotDeliverIsReportedAtTheEnd) {
+  Speed = 0;
+  // Chunks go at 0, 0, 90, 90, 170, 170, 250 and 250 ms.
+  Loop.At(50, [&] {
+    ASSERT_TRUE(FOutput.WaitUntilDelivered(10000));
+    Service.StallOutput(LoopbackPortName, true);
+  });
+  Loop.At(260, [&] {
+    Service.RefuseSends(LoopbackPortName, MidiErrNotReady);
+    Service.StallOutput(LoopbackPortName, false);
+  });
+  Send({HexLine(test::SysEx(1000))});
+  EXPECT_EQ(Status.Texts(TStatusKind::Error),
+            std::vector<std::string>{"The MIDI output device could not deliver 744 of 1000 bytes"});
+  EXPECT_EQ(Status.CountStartingWith("Sent "), 0u);
+  EXPECT_FALSE(Engine.Sending());
+
+  // The next send that arrives whole is not blamed for the earlier one.
+  Service.RefuseSends(LoopbackPortName, MidiOk);
+  Send({HexLine(test::SysEx(200))});
+  EXPECT_TRUE(Status.Has("Sent 200 bytes"));
+  EXPECT_EQ(Status.Texts(TStatusKind::Error).size(), 1u);
+}
+
+// A device that holds the last chunks keeps the send running, with events served,
+// until it has taken them; a cancel ends the wait.
+TEST_F(SendEngine, ASendEndsOnceTheDeviceHasTakenItsDataOrOnCancel) {
+  Speed = SendSpeedUnpaced;
+  Service.StallOutput(LoopbackPortName, true);
+  // One pass per chunk, then passes while the engine waits.
+  Loop.OnPass = [&] {
+    if (Loop.Passes == 10)
+      Service.StallOutput(LoopbackPortName, false);
+  };
+  Send({HexLine(test::SysEx(1000))});
+  EXPECT_GE(Loop.Passes, 10);
+  EXPECT_EQ(FOutput.PendingCount(), 0);
+  EXPECT_TRUE(Status.Has("Sent 1000 bytes"));
+
+  Status.Reports.clear();
+  Loop.Passes = 0;
+  Service.StallOutput(LoopbackPortName, true);
+  Loop.OnPass = [&] {
+    if (Loop.Passes == 10)
+      Engine.Cancel();
+  };
+  Send({HexLine(test::SysEx(1000))});
+  EXPECT_EQ(FOutput.PendingCount(), 8);
+  EXPECT_TRUE(Status.Has("Sending cancelled (sent 1000 bytes)"));
+  EXPECT_EQ(Status.CountStartingWith("Sent "), 0u);
+  Service.StallOutput(LoopbackPortName, false);
+  EXPECT_TRUE(FOutput.WaitUntilDelivered(10000));
 }
 
 TEST_F(SendEngine, LinesDeletedDuringASendEndItWithAnError) {

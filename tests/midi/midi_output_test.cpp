@@ -109,6 +109,41 @@ TEST_F(Output, ARefusedLongSendIsNeitherCountedNorKept) {
   EXPECT_EQ(FOutput.PendingCount(), 0);
 }
 
+// Buffers the device took but could not deliver are counted, from completions
+// that arrive on the writer thread while this thread reads the counts.
+TEST_F(Output, LongBuffersTheDeviceCouldNotDeliverAreCounted) {
+  CollectEvents();
+  OpenInput();
+  OpenOutput();
+  const auto sysex = test::SysEx(300);
+  ASSERT_TRUE(FOutput.SendLong(sysex.data(), 300));
+  ASSERT_TRUE(FOutput.WaitUntilDelivered(10000));
+  EXPECT_EQ(FOutput.FailedBuffers(), 0);
+
+  FService.StallOutput(LoopbackPortName, true);
+  for (int32_t i = 0; i < 20; ++i)
+    ASSERT_TRUE(FOutput.SendLong(sysex.data(), 100 + i));
+  EXPECT_FALSE(FOutput.WaitUntilDelivered(0));
+  FService.RefuseSends(LoopbackPortName, MidiErrNotReady);
+  FService.StallOutput(LoopbackPortName, false);
+  int64_t seen = 0;
+  for (int wait = 0; wait < 10000 && !FOutput.WaitUntilDelivered(1); ++wait) {
+    EXPECT_GE(FOutput.FailedBytes(), seen);
+    seen = FOutput.FailedBytes();
+  }
+  EXPECT_EQ(FOutput.PendingCount(), 0);
+  EXPECT_EQ(FOutput.FailedBuffers(), 20);
+  EXPECT_EQ(FOutput.FailedBytes(), 20 * 100 + 19 * 20 / 2);
+
+  // Taken again once the device accepts data; the count stays.
+  FService.RefuseSends(LoopbackPortName, MidiOk);
+  ASSERT_TRUE(FOutput.SendLong(sysex.data(), 300));
+  ASSERT_TRUE(RunUntilEvents(2));
+  EXPECT_EQ(FLongTotal, 600u);
+  ASSERT_TRUE(FOutput.WaitUntilDelivered(10000));
+  EXPECT_EQ(FOutput.FailedBuffers(), 20);
+}
+
 TEST_F(Output, ClosingWithLongMessagesQueuedCompletesAndReleasesThemAll) {
   OpenOutput();
   FService.StallOutput(LoopbackPortName, true);

@@ -392,6 +392,112 @@ TEST(RegistryStore, LinkedSettingsFileStaysALink) {
   EXPECT_NE(ReadWholeFile(target).find("\"x\"=1"), std::string::npos);
 }
 
+// A dotfiles checkout not yet in place: the links are there, the file is not.
+TEST(RegistryStore, DanglingLinkGetsItsTargetCreatedAndStaysALink) {
+  TScratchFolder folder;
+  std::filesystem::create_directory(folder.Path("dotfiles"));
+  const std::string link = folder.Path("registry");
+  // A relative link to a relative link, each relative to its own folder.
+  std::filesystem::create_symlink("dotfiles/pelrow", link);
+  std::filesystem::create_symlink("registry-file", folder.Path("dotfiles/pelrow"));
+  TRegistryStore store(link);
+  ASSERT_TRUE(store.Load()) << store.LastError();
+  store.WriteValue("Software", "x", TRegValue::FromInteger(1));
+  ASSERT_TRUE(store.Save()) << store.LastError();
+  EXPECT_TRUE(std::filesystem::is_symlink(link));
+  EXPECT_TRUE(std::filesystem::is_symlink(folder.Path("dotfiles/pelrow")));
+  EXPECT_NE(ReadWholeFile(folder.Path("dotfiles/registry-file")).find("\"x\"=1"),
+            std::string::npos);
+
+  // A link into a folder that does not exist: nothing is made, and the message
+  // says which step failed.
+  const std::string nowhere = folder.Path("elsewhere");
+  std::filesystem::create_symlink("missing-folder/registry", nowhere);
+  TRegistryStore lost(nowhere);
+  ASSERT_TRUE(lost.Load());
+  lost.WriteValue("Software", "x", TRegValue::FromInteger(1));
+  EXPECT_FALSE(lost.Save());
+  EXPECT_NE(lost.LastError().find("(creating the new file beside it: No such file or directory)"),
+            std::string::npos)
+      << lost.LastError();
+  EXPECT_TRUE(std::filesystem::is_symlink(nowhere));
+  EXPECT_FALSE(std::filesystem::exists(folder.Path("missing-folder")));
+}
+
+TEST(RegistryStore, ReadOnlyFileIsLeftAloneAndTheUserIsTold) {
+  TScratchFolder folder;
+  const std::string file = folder.Path("registry");
+  const std::string pinned = "[Software]\n\"SendSpeed\"=250\n";
+  WriteWholeFile(file, pinned);
+  ::chmod(file.c_str(), 0444);
+  TRegistryStore store(file);
+  EXPECT_TRUE(store.Load());
+  EXPECT_NE(store.LastError().find("is read-only"), std::string::npos) << store.LastError();
+  EXPECT_EQ(store.ReadValue("Software", "SendSpeed"), TRegValue::FromInteger(250));
+
+  store.WriteValue("Software", "SendSpeed", TRegValue::FromInteger(-1000));
+  store.ClearLastError();
+  EXPECT_FALSE(store.Save());
+  EXPECT_NE(store.LastError().find("could not be saved"), std::string::npos);
+  EXPECT_NE(store.LastError().find("read-only"), std::string::npos) << store.LastError();
+  EXPECT_TRUE(store.HasUnsavedChanges());
+  EXPECT_EQ(ReadWholeFile(file), pinned);
+  EXPECT_EQ(std::filesystem::status(file).permissions() & std::filesystem::perms::all,
+            std::filesystem::perms::owner_read | std::filesystem::perms::group_read |
+                std::filesystem::perms::others_read);
+
+  // Damaged as well: still not ours to move away or replace.
+  WriteWholeFile(file + ".new", "not a settings file");
+  ::chmod((file + ".new").c_str(), 0400);
+  std::filesystem::rename(file + ".new", file);
+  EXPECT_FALSE(store.Save());
+  EXPECT_EQ(ReadWholeFile(file), "not a settings file");
+  EXPECT_TRUE(DamagedCopies(folder).empty());
+}
+
+TEST(RegistryStore, ReplacedFileKeepsThePermissionsTheUserGaveIt) {
+  TScratchFolder folder;
+  const std::string file = folder.Path("registry");
+  WriteWholeFile(file, "");
+  ::chmod(file.c_str(), 0640);
+  TRegistryStore store(file);
+  ASSERT_TRUE(store.Load());
+  store.WriteValue("Software", "x", TRegValue::FromInteger(1));
+  ASSERT_TRUE(store.Save()) << store.LastError();
+  struct stat info {};
+  ASSERT_EQ(::stat(file.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0640u);
+  EXPECT_NE(ReadWholeFile(file).find("\"x\"=1"), std::string::npos);
+}
+
+// A copy that closes later must not put back a value it merely read and wrote
+// again unchanged, whatever way it wrote it.
+TEST(RegistryStore, WritingAValueAsItStandsIsNoChange) {
+  TScratchFolder folder;
+  const std::string file = folder.Path("registry");
+  TRegistryStore seed(file);
+  seed.WriteValue("Software", "MidiIn", TRegValue::FromText("Synth A"));
+  ASSERT_TRUE(seed.Save());
+
+  TRegistryStore earlier(file);
+  TRegistryStore later(file);
+  ASSERT_TRUE(earlier.Load());
+  ASSERT_TRUE(later.Load());
+  earlier.WriteValue("Software", "MidiIn", TRegValue::FromText("Synth B"));
+  ASSERT_TRUE(earlier.Save());
+  later.OpenKey("Software", false)->WriteValue("midiin", TRegValue::FromText("Synth A"));
+  EXPECT_FALSE(later.HasUnsavedChanges());
+  // The same text as a number is a different value.
+  later.WriteValue("Software", "Count", TRegValue::FromInteger(1));
+  later.WriteValue("Software", "Count", TRegValue::FromText("1"));
+  ASSERT_TRUE(later.Save());
+
+  TRegistryStore reader(file);
+  ASSERT_TRUE(reader.Load());
+  EXPECT_EQ(reader.ReadValue("Software", "MidiIn"), TRegValue::FromText("Synth B"));
+  EXPECT_EQ(reader.ReadValue("Software", "Count"), TRegValue::FromText("1"));
+}
+
 TEST(RegistryStore, DefaultLocationFollowsXdgConfigHome) {
   const std::string savedXdg = std::getenv("XDG_CONFIG_HOME") ? std::getenv("XDG_CONFIG_HOME") : "";
   const std::string savedHome = std::getenv("HOME") ? std::getenv("HOME") : "";

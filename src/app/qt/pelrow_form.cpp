@@ -4,6 +4,7 @@
 #include "app/hex_notation.h"
 #include "app/main_menu.h"
 #include "app/qt/menu_mirror.h"
+#include "app/qt/send_receive_parts.h"
 #include "app/qt/status_bar.h"
 #include "app/settings_target.h"
 #include "app/status_line.h"
@@ -38,7 +39,6 @@ namespace {
 
 constexpr const char* kOutCaption = " Midi Out";
 constexpr const char* kInCaption = " Midi In";
-constexpr const char* kSendCaption = "Send (F4)";
 constexpr const char* kClearOutCaption = "Clear Out";
 constexpr const char* kClearInCaption = "Clear In";
 constexpr const char* kBulkDumpHeading = "Receiving bulk dump";
@@ -156,7 +156,7 @@ void TPelrowForm::BuildControls() {
 
   Splitter->addWidget(
       BuildBoxSide(PanelOut, PanelOutTop, SXOutput, PanelOutBottom, "Out", kOutCaption));
-  BSend = NewButton(PanelOutBottom, "BSend", kSendCaption);
+  BSend = NewButton(PanelOutBottom, "BSend", SendCaption);
   BClear = NewButton(PanelOutBottom, "BClear", kClearOutCaption);
   PanelOutBottom->layout()->addWidget(BSend);
   PanelOutBottom->layout()->addWidget(BClear);
@@ -343,6 +343,7 @@ void TPelrowForm::BindMenuHandlers() {
       {"MidiThru1", &TPelrowForm::MidiThru1Click},
       {"EnableActiveSensing1", &TPelrowForm::EnableActiveSensing1Click},
       {"EnableMidiTimeCode1", &TPelrowForm::EnableMidiTimeCode1Click},
+      {"Splitlongsysexmessages1", &TPelrowForm::Splitlongsysexmessages1Click},
       {"ClearLogs1", &TPelrowForm::ClearLogs1Click},
       {"PelrowHomepage1", &TPelrowForm::PelrowHomepage1Click},
       {"About1", &TPelrowForm::About1Click},
@@ -386,12 +387,14 @@ void TPelrowForm::FormCreate() {
   PRcvBulkDump->hide();
   for (TVeskMemo* box : {SXOutput, SXInput, LogIn, LogOut})
     box->Lines().Clear();
-  FSplitLongMessagesThreshold = kSplitThresholdDefault;
   FSendSpeed = kSendSpeedDefault;
   ConnectDeviceMenus();
+  ConnectSendReceive();
+  SetSplitLongMessagesThreshold(kSplitThresholdDefault);
   ConnectOneInstance();
   LoadSettings();
-  BSend->setText(kSendCaption);
+  BSend->setText(SendCaption);
+  ConnectFileUnits();
   ConnectRecentFiles();
   for (TVeskMemo* log : {LogOut, LogIn})
     log->SetScrollbars(TVKScrolls::sbVertical);
@@ -424,11 +427,17 @@ void TPelrowForm::WMAfterShow() {
 }
 
 void TPelrowForm::closeEvent(QCloseEvent* event) {
+  // A running send is cancelled first; the window closes once it has ended.
+  if (FSendReceive && !FSendReceive->Engine.QueryClose()) {
+    event->ignore();
+    return;
+  }
   FormClose();
   QMainWindow::closeEvent(event);
 }
 
 void TPelrowForm::FormClose() {
+  SaveRecentFiles();
   SaveSettings();
   CloseDevices();
 }
@@ -455,10 +464,6 @@ void TPelrowForm::BClearInputClick() {
 void TPelrowForm::ClearLogs1Click() {
   LogIn->Clear();
   LogOut->Clear();
-}
-
-int TPelrowForm::SplitThreshold() const {
-  return MenuItem("Splitlongsysexmessages1")->isChecked() ? FSplitLongMessagesThreshold : -1;
 }
 
 void TPelrowForm::ShowPopupFor(TVKCustomMemo* box, const QPoint& globalPos) {
@@ -624,23 +629,9 @@ void TPelrowForm::SetCaptionFromProductInfo() {
   QApplication::setApplicationDisplayName(caption);
 }
 
-// The recent-files list gets its settings path here.
-void TPelrowForm::ConnectRecentFiles() {}
-
 void TPelrowForm::SetHomepageFromProductInfo() {
   GoToWeb.Url = HomepageURL();
   MenuItem("PelrowHomepage1")->setStatusTip(Latin1(HomepageURL()));
 }
-
-// Loading a file into the Out box.
-void TPelrowForm::LoadFile(const std::string&) {}
-
-void TPelrowForm::Open1Click() {}
-void TPelrowForm::SaveOutAs1Click() {}
-void TPelrowForm::SaveInAs1Click() {}
-void TPelrowForm::BSendClick() {}
-void TPelrowForm::MidiThru1Click() {}
-void TPelrowForm::EnableActiveSensing1Click() {}
-void TPelrowForm::EnableMidiTimeCode1Click() {}
 
 } // namespace pelrow

@@ -5,8 +5,13 @@
 #pragma once
 
 #include "app/command_line.h"
+#include "app/file_loader.h"
+#include "app/file_saver.h"
 #include "app/status_report.h"
+#include "files/history_list.h"
 #include "midi/menu_model.h"
+#include "support/clock.h"
+#include "support/registry_store.h"
 #include "support/web_link.h"
 
 #include <QMainWindow>
@@ -18,6 +23,7 @@
 
 class QAction;
 class QFrame;
+class QKeyEvent;
 class QLabel;
 class QMenu;
 class QPushButton;
@@ -35,7 +41,10 @@ class TMidiOutMenu;
 class TMidiOutput;
 class TOneInstance;
 class TQtUiPoster;
+class TReceivePump;
 class TRegistryStore;
+class TSendEngine;
+struct TSendReceiveParts;
 class TSettingsForm;
 class TSettingsTarget;
 class TSplashForm;
@@ -63,15 +72,24 @@ struct TPelrowStartup {
   // is made without MIDI (tests).
   std::shared_ptr<TMidiService> MidiService;
   std::vector<TStartupReport> Reports; // in order, so the last stays in the panel
-  // The user's settings, loaded; none where a window keeps no settings (tests).
+  // The user's settings, loaded; none where a window keeps no settings (tests). The
+  // recent-files list lives there too; without it, in a store of the window's own
+  // that is never loaded or saved.
   TRegistryStore* Settings = nullptr;
   // The single-instance guard, checked before the window was made; none in tests.
   TOneInstance* OneInstance = nullptr;
+  // Clock and timers of sending, receiving and loading; none: the steady clock and
+  // Qt's timers. Tests pass hand-moved ones.
+  TClock* Clock = nullptr;
+  TTimerFactory Timers = {};
 };
 
 class TPelrowForm : public QMainWindow {
   Q_OBJECT
 public:
+  static constexpr const char* SendCaption = "Send (F4)";
+  static constexpr const char* CancelSendCaption = "Cancel (Esc)";
+
   explicit TPelrowForm(TPelrowStartup startup = {}, QWidget* parent = nullptr);
   ~TPelrowForm() override;
 
@@ -98,6 +116,28 @@ public:
 
   // Bytes per line when long messages are split, -1 when they are not.
   int SplitThreshold() const;
+
+  // The input's data handler: every waiting event goes to thru and the In box.
+  void MidiInData(TMidiInput& sender);
+  TSendEngine& SendEngine();
+  TReceivePump& ReceivePump();
+
+  // Receive options, kept by the receive pump; the setters move the check marks.
+  bool MidiThru() const;
+  void SetMidiThru(bool value);
+  bool SplitLongMessages() const;
+  void SetSplitLongMessages(bool value);
+  int SplitLongMessagesThreshold() const;
+  void SetSplitLongMessagesThreshold(int value);
+  bool SysExOnly() const;
+  void SetSysExOnly(bool value);
+
+  // Files.
+  void MRUFilesClick(THistoryList& sender, const std::string& fileName);
+  // Writes the recent-files list into the settings store; runs on close, before
+  // the store is saved.
+  void SaveRecentFiles();
+  TRegistryStore& SettingsStore();
 
   QAction* MenuItem(const std::string& name) const;
   QMenu* Menu(const std::string& name) const;
@@ -141,10 +181,9 @@ public:
   QLabel* LReceivedSpeed;
   QMenu* Popup1;
 
-  // Live options, read and written by the settings and the Settings dialog.
+  // Live options, read and written by the settings and the Settings dialog (the
+  // receive options are above). A running send reads the speed before every chunk.
   int FSendSpeed = 0;
-  int FSplitLongMessagesThreshold = 0;
-  bool FSysExOnly = false;
 
 protected:
   bool event(QEvent* event) override;
@@ -208,6 +247,20 @@ private:
   void MidiThru1Click();
   void EnableActiveSensing1Click();
   void EnableMidiTimeCode1Click();
+  void Splitlongsysexmessages1Click();
+
+  // Sending and receiving (pelrow_form_send.cpp).
+  void ConnectSendReceive();
+  TClock& Clock();
+  bool KeyPreview(QKeyEvent& event);
+  void SXOutputKeyDown();
+  void SendStarted();
+  void SendEnded();
+
+  // Files (pelrow_form_files.cpp).
+  void ConnectFileUnits();
+  void MirrorRecentFiles();
+  void BusyCursor(bool busy);
 
   // Device menus, settings and the single-instance guard (their own source files).
   void MidiMenuTextMessage(TMidiMenuBase& sender, const std::string& text);
@@ -243,6 +296,13 @@ private:
   std::unique_ptr<TSettingsTarget> FSettingsTarget;
   QSocketNotifier* FHandOverNotifier = nullptr;
   friend class TPelrowSettingsTarget;
+
+  // After the device menus: the send engine and the receive pump use their devices.
+  std::unique_ptr<TSendReceiveParts> FSendReceive;
+  TRegistryStore FOwnSettings{""};
+  THistoryList MRUFiles{SettingsStore()};
+  TFileLoader FFileLoader{Clock()};
+  TFileSaver FFileSaver;
 };
 
 } // namespace pelrow

@@ -54,7 +54,7 @@ TAppSettings TPelrowForm::LiveSettings() {
   settings.MidiThru = live.MidiThru();
   settings.SendSpeed = live.SendSpeed();
   settings.SplitLongMessages = live.SplitLongMessages();
-  settings.SplitLongMessagesThreshold = FSplitLongMessagesThreshold;
+  settings.SplitLongMessagesThreshold = SplitLongMessagesThreshold();
   settings.FontName = live.BoxFontName();
   settings.FontSize = live.BoxFontSize();
   settings.LogListsHeight = LogListsHeight();
@@ -70,7 +70,7 @@ void TPelrowForm::ApplySettings(const TAppSettings& settings) {
   live.SetMidiThru(settings.MidiThru);
   live.SetSendSpeed(settings.SendSpeed);
   live.SetSplitLongMessages(settings.SplitLongMessages);
-  FSplitLongMessagesThreshold = settings.SplitLongMessagesThreshold;
+  SetSplitLongMessagesThreshold(settings.SplitLongMessagesThreshold);
   live.SetBoxFont(settings.FontName, settings.FontSize);
   SetLogListsHeight(settings.LogListsHeight);
   live.SetLogListsVisible(settings.ShowLogLists);

@@ -19,11 +19,11 @@ void TPelrowSettingsTarget::SetChecked(const char* item, bool value) {
 }
 
 bool TPelrowSettingsTarget::MidiThru() const {
-  return Checked("MidiThru1");
+  return FForm.MidiThru();
 }
 
 void TPelrowSettingsTarget::SetMidiThru(bool value) {
-  SetChecked("MidiThru1", value);
+  FForm.SetMidiThru(value);
 }
 
 bool TPelrowSettingsTarget::ActiveSensing() const {
@@ -55,11 +55,11 @@ void TPelrowSettingsTarget::SetSendSpeed(int value) {
 }
 
 bool TPelrowSettingsTarget::SplitLongMessages() const {
-  return Checked("Splitlongsysexmessages1");
+  return FForm.SplitLongMessages();
 }
 
 void TPelrowSettingsTarget::SetSplitLongMessages(bool value) {
-  SetChecked("Splitlongsysexmessages1", value);
+  FForm.SetSplitLongMessages(value);
 }
 
 std::string TPelrowSettingsTarget::BoxFontName() const {
@@ -83,11 +83,11 @@ void TPelrowSettingsTarget::SetLogListsVisible(bool value) {
 }
 
 bool TPelrowSettingsTarget::SysExOnly() const {
-  return FForm.FSysExOnly;
+  return FForm.SysExOnly();
 }
 
 void TPelrowSettingsTarget::SetSysExOnly(bool value) {
-  FForm.FSysExOnly = value;
+  FForm.SetSysExOnly(value);
 }
 
 bool TPelrowSettingsTarget::OneInstance() const {

@@ -210,7 +210,7 @@ TEST_F(PelrowFormDevices, SettingsAboutAndHomepageOpenFromTheMenus) {
   auto form = Start();
   auto* settingsForm = new TSettingsForm(form->SettingsTarget(), form.get());
   form->SettingsForm = settingsForm;
-  form->MenuItem("MidiThru1")->setChecked(true);
+  form->SetMidiThru(true);
   form->MenuItem("Settings1")->trigger();
   EXPECT_TRUE(settingsForm->isVisible());
   EXPECT_TRUE(settingsForm->CBMidiThru->isChecked());

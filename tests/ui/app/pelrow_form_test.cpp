@@ -25,6 +25,9 @@ namespace {
 // One application for the whole run. It is never destroyed: tearing Qt down from the
 // exit handlers, after the test framework is gone, crashes in Qt's input devices.
 QApplication& App() {
+  // Other suites of this program may have made it already.
+  if (auto* app = qobject_cast<QApplication*>(QCoreApplication::instance()))
+    return *app;
   static int argc = 1;
   static char name[] = "test_ui_app";
   static char* argv[] = {name, nullptr};

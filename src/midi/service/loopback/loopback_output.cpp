@@ -41,10 +41,15 @@ TMidiResult TLoopbackOutPort::Reset() {
   return MidiOk;
 }
 
-void TLoopbackOutPort::Write(const TOrderedOutput::TPiece& piece) {
+bool TLoopbackOutPort::Write(const TOrderedOutput::TPiece& piece) {
   FHub->WaitWhileStalled(FName, [this] { return FQueue.Interrupted(); });
-  if (!FQueue.Interrupted() && FHub->SendState(FName) == MidiOk)
-    FHub->Deliver(FName, piece.Data, piece.Count);
+  if (FQueue.Interrupted())
+    return true; // dropped on purpose: the reset completes it
+  // Refused or unplugged while it waited: it never leaves, and its owner must know.
+  if (FHub->SendState(FName) != MidiOk)
+    return false;
+  FHub->Deliver(FName, piece.Data, piece.Count);
+  return true;
 }
 
 void TLoopbackOutPort::Run() {
@@ -56,10 +61,10 @@ void TLoopbackOutPort::Run() {
       FQueue.Wait(IdleWait, true);
       continue;
     }
-    Write(piece);
+    const bool written = Write(piece);
     FQueue.PieceSent(piece);
     if (piece.EndsBuffer)
-      FQueue.CompleteOldest();
+      FQueue.CompleteOldest(!written);
   }
 }
 

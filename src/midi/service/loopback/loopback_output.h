@@ -1,6 +1,7 @@
 // A loopback output: what is sent reaches the loopback input of the same name in
 // the order it was sent, short and long messages alike, through the output's own
-// writer thread, which also completes the long buffers.
+// writer thread, which also completes the long buffers (marked failed when the
+// output was refused or unplugged while they waited).
 #pragma once
 
 #include "midi/service/loopback/loopback_hub.h"
@@ -26,7 +27,8 @@ public:
 
 private:
   void Run();
-  void Write(const TOrderedOutput::TPiece& piece);
+  // False when the output refused the piece for good.
+  bool Write(const TOrderedOutput::TPiece& piece);
 
   const std::shared_ptr<TLoopbackHub> FHub;
   const std::string FName;

@@ -44,7 +44,8 @@ public:
 
   // Opens of that port fail with code until it is set back to MidiOk.
   void FailOpen(TLoopbackDirection direction, const std::string& name, TMidiResult code);
-  // Sends on that output are refused with code until it is set back to MidiOk.
+  // Sends on that output are refused with code until it is set back to MidiOk;
+  // long buffers already queued then complete marked failed.
   void RefuseSends(const std::string& name, TMidiResult code);
   // While stalled, that output queues long buffers but completes none.
   void StallOutput(const std::string& name, bool stalled);

@@ -1,0 +1,179 @@
+// Receiving from the command line.
+#include "cli/capture_command.h"
+
+#include "app/file_saver.h"
+#include "app/line_formatter.h"
+#include "support/text_format.h"
+#include "cli/capture_input.h"
+#include "cli/interrupt.h"
+#include "cli/midi_session.h"
+#include "cli/receive_capture.h"
+#include "cli/send_command.h"
+#include "cli/send_input.h"
+#include "editor/vkstrings.h"
+#include "support/clock.h"
+
+#include <algorithm>
+#include <chrono>
+#include <exception>
+
+namespace pelrow::cli {
+
+namespace {
+
+constexpr const char* TextLost = "input lost: %d bytes could not be kept";
+constexpr const char* TextLostAtLeast = "input lost: at least %d bytes could not be kept";
+constexpr const char* TextLostUncounted =
+    "input lost: the MIDI system could not keep all input and did not say how much";
+constexpr const char* TextNothingReceived = "nothing was received; %s was left as it was";
+constexpr const char* TextNoReply = "no reply from \"%s\" within %d ms";
+constexpr const char* TextReceived = "Received %d bytes (%d messages)";
+constexpr const char* TextNothingToSend = "the request holds no MIDI bytes";
+// The longest single wait for input, so that Ctrl-C is seen at once.
+constexpr uint32_t WaitStepMs = 50;
+// Where the captured lines go: standard output line by line, or a line list that
+// is saved at the end.
+class TCaptureSink {
+public:
+  TCaptureSink(const TCliOptions& options, TCliStreams& streams)
+      : FFileName(options.OutputFile), FStreams(streams) {}
+
+  TAddLine AddLine() {
+    if (!FFileName.empty())
+      return [this](std::string_view line) { FLines.Add(std::string(line)); };
+    return [this](std::string_view line) {
+      std::fwrite(line.data(), 1, line.size(), FStreams.Out);
+      std::fputc('\n', FStreams.Out);
+    };
+  }
+  void Flush() { std::fflush(FStreams.Out); }
+
+  // Saves the lines through the window's saver; false with its message.
+  bool Save(std::string& error) {
+    if (FFileName.empty())
+      return true;
+    TFileSaver saver;
+    saver.SetShowStatus([&](const std::string& text, TStatusSide, TStatusKind kind, bool) {
+      if (kind == TStatusKind::Error || kind == TStatusKind::ErrorBox)
+        error = text;
+    });
+    return saver.SaveFile(FFileName, FLines, TStatusSide::In);
+  }
+
+private:
+  std::string FFileName;
+  TCliStreams& FStreams;
+  TVKStrings FLines;
+};
+
+int RunCapture(const TCliOptions& options, TCliStreams& streams, bool request) {
+  std::string error;
+  if (!options.OutputFile.empty() && !CheckOutputFile(options.OutputFile, error)) {
+    ReportError(streams, error);
+    return ExitBadInput;
+  }
+  TSendInput requestInput;
+  if (request) {
+    if (!ReadSendInput(options.SendItems, *streams.In, requestInput, error)) {
+      ReportError(streams, error);
+      return ExitBadInput;
+    }
+    if (requestInput.Bytes == 0) {
+      ReportError(streams, TextNothingToSend);
+      return ExitBadInput;
+    }
+  }
+  TMidiSession session;
+  if (!StartMidi(options.Backend, session, error)) {
+    ReportError(streams, error);
+    return ExitFailure;
+  }
+  const TPort* inPort = FindPort(session.Ports, TPortDirection::In, options.InPort, error);
+  const TPort* outPort = request && inPort != nullptr
+                             ? FindPort(session.Ports, TPortDirection::Out, options.OutPort, error)
+                             : nullptr;
+  if (inPort == nullptr || (request && outPort == nullptr)) {
+    ReportError(streams, error);
+    return ExitUsage;
+  }
+
+  TCaptureInput input(*session.Service, options);
+  try {
+    input.Open(inPort->Index);
+  } catch (const std::exception& e) {
+    ReportError(streams, OneLine(e.what()));
+    return ExitFailure;
+  }
+  TClock& clock = SteadyClock();
+  TCaptureSink sink(options, streams);
+  TReceiveCapture capture({options.QuietMs, options.Count, options.TimeoutMs},
+                          SplitThreshold(options.Split > 0, options.Split), sink.AddLine(),
+                          clock.NowMs());
+  const TCaptureInput::TTake take = [&](const TMyMidiEvent& event) {
+    capture.Take(event, clock.NowMs());
+  };
+
+  int status = ExitOk;
+  if (request) {
+    // A reply may begin while the request still goes out.
+    status = SendToPort(options, streams, *session.Service, *outPort, requestInput,
+                        [&](uint32_t ms) { input.Pump(ms, take); });
+  }
+  while (status == ExitOk && !Interrupted() && capture.End(clock.NowMs()) == TCaptureEnd::Running) {
+    input.Pump(std::min(WaitStepMs, capture.MsUntilEnd(clock.NowMs())), take);
+    sink.Flush();
+  }
+  input.Stop(take);
+  sink.Flush();
+  const bool lost = input.Lost();
+  const uint64_t lostBytes = input.LostBytes();
+  const bool lossCounted = input.LossCounted();
+  input.Close();
+  if (status != ExitOk)
+    return status;
+
+  // What arrived is written whatever else went wrong; an empty capture does not
+  // replace a file that may hold an earlier one.
+  if (!options.OutputFile.empty()) {
+    if (!capture.Received()) {
+      if (!request)
+        ReportError(streams, FormatText(TextNothingReceived, options.OutputFile.c_str()));
+    } else if (!sink.Save(error)) {
+      ReportError(streams, error);
+      status = ExitFailure;
+    }
+  }
+  if (!capture.Failure().empty()) {
+    ReportError(streams, capture.Failure());
+    status = ExitFailure;
+  }
+  if (lost) {
+    const auto bytes = static_cast<unsigned long long>(lostBytes);
+    ReportError(streams, lossCounted     ? FormatText(TextLost, bytes)
+                         : lostBytes > 0 ? FormatText(TextLostAtLeast, bytes)
+                                         : std::string(TextLostUncounted));
+    status = ExitFailure;
+  }
+  if (request && !capture.Received()) {
+    ReportError(streams, FormatText(TextNoReply, inPort->Name.c_str(), options.TimeoutMs));
+    status = ExitFailure;
+  }
+  if (status == ExitOk && streams.ErrIsTerminal)
+    std::fprintf(streams.Err, "%s\n",
+                 FormatText(TextReceived, static_cast<unsigned long long>(capture.Bytes()),
+                            capture.Messages())
+                     .c_str());
+  return status;
+}
+
+} // namespace
+
+int RunReceive(const TCliOptions& options, TCliStreams& streams) {
+  return RunCapture(options, streams, false);
+}
+
+int RunRequest(const TCliOptions& options, TCliStreams& streams) {
+  return RunCapture(options, streams, true);
+}
+
+} // namespace pelrow::cli

@@ -1,0 +1,129 @@
+// The commands that need no more than a few lines: list and convert, and the
+// choice of command.
+#include "cli/cli_commands.h"
+
+#include "app/file_loader.h"
+#include "app/file_saver.h"
+#include "app/line_formatter.h"
+#include "support/text_format.h"
+#include "cli/capture_command.h"
+#include "cli/midi_session.h"
+#include "cli/send_command.h"
+#include "cli/send_input.h"
+#include "editor/vkstrings.h"
+#include "support/safe_file.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace pelrow::cli {
+
+namespace {
+
+constexpr const char* ProgramPrefix = "pelrow-cli: ";
+
+int RunList(const TCliOptions& options, TCliStreams& streams) {
+  TMidiSession session;
+  std::string error;
+  if (!StartMidi(options.Backend, session, error)) {
+    ReportError(streams, error);
+    return ExitFailure;
+  }
+  for (const std::string& note : session.Notes)
+    ReportError(streams, note);
+  const std::string text = options.Json ? PortListJson(session.Ports) : PortListText(session.Ports);
+  std::fputs(text.c_str(), streams.Out);
+  return ExitOk;
+}
+
+int RunConvert(const TCliOptions& options, TCliStreams& streams) {
+  std::string error;
+  if (!CheckOutputFile(options.ConvertOut, error)) {
+    ReportError(streams, error);
+    return ExitBadInput;
+  }
+  TVKStrings lines;
+  if (!LoadFileLines(options.ConvertIn, SplitThreshold(options.Split > 0, options.Split), lines,
+                     error)) {
+    ReportError(streams, error);
+    return ExitBadInput;
+  }
+  // Hex text becomes bytes only when all of it is valid: the saver would skip what
+  // it cannot read, and the file would silently lack it.
+  int64_t bytes = 0;
+  if (FileKindOf(options.ConvertIn) == TFileKind::Text &&
+      SaveFormOf(options.ConvertOut) == TSaveForm::RawBytes &&
+      !CheckHexLines(lines, 0, options.ConvertIn, bytes, error)) {
+    ReportError(streams, error);
+    return ExitBadInput;
+  }
+  TFileSaver saver;
+  saver.SetShowStatus([&](const std::string& text, TStatusSide, TStatusKind kind, bool) {
+    if (kind == TStatusKind::Error || kind == TStatusKind::ErrorBox)
+      error = text;
+  });
+  if (!saver.SaveFile(options.ConvertOut, lines, TStatusSide::Out)) {
+    ReportError(streams, error);
+    return ExitBadInput;
+  }
+  return ExitOk;
+}
+
+} // namespace
+
+void ReportError(TCliStreams& streams, const std::string& text) {
+  std::fprintf(streams.Err, "%s%s\n", ProgramPrefix, OneLine(text).c_str());
+  std::fflush(streams.Err);
+}
+
+std::string OneLine(const std::string& text) {
+  std::string line;
+  bool breakPending = false;
+  for (const char c : text) {
+    if (c == '\r' || c == '\n') {
+      breakPending = true;
+      continue;
+    }
+    if (breakPending && !line.empty() && line.back() != ' ')
+      line += ' ';
+    breakPending = false;
+    line += c;
+  }
+  return line;
+}
+
+bool CheckOutputFile(const std::string& fileName, std::string& error) {
+  struct stat info {};
+  int reason = 0;
+  if (::stat(fileName.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
+    reason = EISDIR;
+  else if (::faccessat(AT_FDCWD, FolderOf(fileName).c_str(), W_OK | X_OK, AT_EACCESS) != 0)
+    reason = errno;
+  if (reason == 0)
+    return true;
+  error = FormatText(CannotCreateFileText, fileName.c_str(), std::strerror(reason));
+  return false;
+}
+
+int RunCommand(const TCliOptions& options, TCliStreams& streams) {
+  switch (options.Command) {
+  case TCommand::List:
+    return RunList(options, streams);
+  case TCommand::Send:
+    return RunSend(options, streams);
+  case TCommand::Receive:
+    return RunReceive(options, streams);
+  case TCommand::Request:
+    return RunRequest(options, streams);
+  case TCommand::Convert:
+    return RunConvert(options, streams);
+  case TCommand::None:
+    break;
+  }
+  return ExitUsage;
+}
+
+} // namespace pelrow::cli

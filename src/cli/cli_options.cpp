@@ -1,0 +1,505 @@
+// Reading pelrow-cli's command line into its options.
+#include "cli/cli_options.h"
+
+#include "app/command_line.h"
+#include "app/file_loader.h"
+#include "support/text_format.h"
+#include "app/send_rate.h"
+
+#include <algorithm>
+#include <charconv>
+#include <climits>
+#include <cmath>
+#include <string_view>
+
+namespace pelrow::cli {
+
+namespace {
+
+constexpr const char* TextNoCommand =
+    "no command given (use list, send, receive, request or convert)";
+constexpr const char* TextUnknownCommand =
+    "unknown command \"%s\" (use list, send, receive, request or convert)";
+constexpr const char* TextUnknownOption = "unknown option \"%s\"";
+constexpr const char* TextNotForCommand = "%s does not take %s";
+constexpr const char* TextNeedsValue = "%s needs a value";
+constexpr const char* TextNotANumber = "%s takes a whole number from %d to %d, not \"%s\"";
+constexpr const char* TextMissing = "%s needs %s";
+constexpr const char* TextSpeedAndRate = "--speed and --rate exclude each other";
+constexpr const char* TextRateRange = "--rate takes %d to %d bytes per second, not %d";
+constexpr const char* TextNothingToSend = "send needs files, \"-\" or --hex";
+constexpr const char* TextStandardInputTwice = "\"-\" can be read only once";
+constexpr const char* TextNoArguments = "%s takes no file names, not \"%s\"";
+constexpr const char* TextConvertArguments = "convert needs IN and OUT";
+constexpr const char* TextMidiFileOutput = "%s: .mid files can be read, not written";
+
+constexpr const char* TextProgramHelp =
+    "Usage: pelrow-cli [--midi=alsa|jack|loopback] COMMAND [OPTIONS]\n"
+    "Sends and receives MIDI System Exclusive messages and bulk dumps from a\n"
+    "terminal, on the same engine as the Pelrow window.\n"
+    "\n"
+    "Commands:\n"
+    "  list          the MIDI ports, with the names the other commands take\n"
+    "  send          send .syx, .mid or .txt files, hex text or --hex, paced\n"
+    "  receive       write what arrives as hex lines or to a .syx or .txt file\n"
+    "  request       send a dump request and capture the reply\n"
+    "  convert       convert between .syx, .txt and .mid (read only)\n"
+    "\n"
+    "Options of every command:\n"
+    "  --midi=alsa|jack|loopback  the MIDI system; by default ALSA when its\n"
+    "                sequencer exists, else JACK when a server runs\n"
+    "  -h, --help    show this text, or a command's own: COMMAND --help\n"
+    "  --version     show the version\n"
+    "\n"
+    "Exit status: 0 done, 1 bad input, 2 bad usage or unknown port, 3 data lost\n"
+    "or a device failure.\n"
+    "\n"
+    "Examples:\n"
+    "  # back up a synthesizer's memory: send its dump request, save the reply\n"
+    "  pelrow-cli request --out \"Synth:Synth MIDI 1\" --in \"Synth:Synth MIDI 1\" \\\n"
+    "      --hex \"F0 43 20 7F 1C 00 0E 01 00 F7\" -o backup.syx\n"
+    "  # send a folder of dumps, with a pause for the device to store each one\n"
+    "  pelrow-cli send --out \"Synth:Synth MIDI 1\" --gap 200 patches/*.syx\n"
+    "  # turn a dump into hex lines to read or edit (and back the same way)\n"
+    "  pelrow-cli convert backup.syx backup.txt\n";
+
+constexpr const char* TextListHelp =
+    "Usage: pelrow-cli list [--json]\n"
+    "Lists the MIDI ports, one a line: \"in\" or \"out\", a tab, and the exact name\n"
+    "to pass to --in or --out.\n"
+    "\n"
+    "  --json        a JSON array of {\"direction\": \"in\"|\"out\", \"name\": ...}\n";
+
+constexpr const char* TextSendHelp =
+    "Usage: pelrow-cli send --out PORT [--speed N | --rate BYTES_PER_S] [--gap MS]\n"
+    "                       FILE...|-|--hex \"F0 ... F7\"\n"
+    "Sends .syx files (raw bytes), .mid files (their System Exclusive events), .txt\n"
+    "files and standard input (\"-\", hex text) line by line, as the window sends\n"
+    "its Midi Out box. Everything is read and checked first: a hex error names the\n"
+    "file, line and column, and then nothing is sent.\n"
+    "\n"
+    "  --out PORT    the MIDI output (see pelrow-cli list)\n"
+    "  --speed N     the window's speed scale, -1000 (slowest) to 1000 (no pacing);\n"
+    "                0 is the MIDI cable's 3125 bytes per second (default -500)\n"
+    "  --rate B      pace at B bytes per second instead\n"
+    "  --gap MS      pause MS milliseconds after each System Exclusive message\n"
+    "  --hex TEXT    send these hex bytes (may be given more than once)\n"
+    "\n"
+    "A progress line is shown on standard error when it is a terminal.\n";
+
+constexpr const char* TextReceiveHelp =
+    "Usage: pelrow-cli receive --in PORT [-o FILE] [--quiet MS] [--count N]\n"
+    "                          [--timeout MS] [--split N] [FILTERS]\n"
+    "Writes every message that arrives as hex lines to standard output, or to FILE\n"
+    "(.syx raw bytes, .txt hex lines). What arrived is always written, also on\n"
+    "Ctrl-C; a file is replaced only once it is complete.\n"
+    "\n"
+    "  --in PORT     the MIDI input (see pelrow-cli list)\n"
+    "  -o FILE       write to FILE; without it, or with \"-\", to standard output\n"
+    "  --quiet MS    stop once the input has been quiet MS ms after it began\n"
+    "  --count N     stop after N complete messages\n"
+    "  --timeout MS  stop after MS ms in all\n"
+    "  --split N     at most N bytes per hex line\n"
+    "  --sysex-only      keep System Exclusive messages only\n"
+    "  --active-sensing  keep Active Sensing (FE) messages\n"
+    "  --clock           keep Timing Clock (F8) messages\n"
+    "\n"
+    "Input that could not be kept is reported with its byte count (exit status 3).\n";
+
+constexpr const char* TextRequestHelp =
+    "Usage: pelrow-cli request --out PORT --in PORT --hex \"F0 ... F7\" [-o FILE]\n"
+    "                          [--quiet MS] [--timeout MS] [RECEIVE OPTIONS]\n"
+    "Opens the input, sends the request and captures the reply as receive does.\n"
+    "\n"
+    "  --out PORT    where the request goes\n"
+    "  --in PORT     where the reply comes from\n"
+    "  --hex TEXT    the request\n"
+    "  -o FILE       write the reply to FILE (.syx or .txt), not standard output\n"
+    "  --quiet MS    the reply is complete once the input is quiet MS ms (1000)\n"
+    "  --timeout MS  give up after MS ms in all, 0 for never (30000)\n"
+    "  --speed N, --rate B, --count N, --split N and the filters as for send and\n"
+    "  receive. No reply at all gives exit status 3.\n";
+
+constexpr const char* TextConvertHelp =
+    "Usage: pelrow-cli convert [--split N] IN OUT\n"
+    "Converts between .syx (raw bytes), .txt (hex lines) and .mid (read only: its\n"
+    "System Exclusive events), as the window loads and saves files. OUT is replaced\n"
+    "only once it is complete.\n"
+    "\n"
+    "  --split N     at most N bytes per hex line\n";
+
+enum class TOptionId {
+  Midi,
+  Help,
+  Version,
+  Json,
+  Out,
+  In,
+  Speed,
+  Rate,
+  Gap,
+  Hex,
+  Output,
+  Quiet,
+  Count,
+  Timeout,
+  Split,
+  SysExOnly,
+  ActiveSensing,
+  Clock
+};
+
+constexpr unsigned Bit(TCommand command) {
+  return 1u << static_cast<unsigned>(command);
+}
+constexpr unsigned AllCommands = 0xFFFF;
+constexpr unsigned Capturing = Bit(TCommand::Receive) | Bit(TCommand::Request);
+constexpr unsigned Sending = Bit(TCommand::Send) | Bit(TCommand::Request);
+
+struct TOptionDefinition {
+  std::string_view Name;
+  std::string_view ShortName;
+  TOptionId Id;
+  bool TakesValue;
+  unsigned Commands;
+};
+
+constexpr TOptionDefinition Options[] = {
+    {"--midi", "", TOptionId::Midi, false, AllCommands},
+    {"--help", "-h", TOptionId::Help, false, AllCommands},
+    {"--version", "", TOptionId::Version, false, AllCommands},
+    {"--json", "", TOptionId::Json, false, Bit(TCommand::List)},
+    {"--out", "", TOptionId::Out, true, Sending},
+    {"--in", "", TOptionId::In, true, Capturing},
+    {"--speed", "", TOptionId::Speed, true, Sending},
+    {"--rate", "", TOptionId::Rate, true, Sending},
+    {"--gap", "", TOptionId::Gap, true, Bit(TCommand::Send)},
+    {"--hex", "", TOptionId::Hex, true, Sending},
+    {"--output", "-o", TOptionId::Output, true, Capturing},
+    {"--quiet", "", TOptionId::Quiet, true, Capturing},
+    {"--count", "", TOptionId::Count, true, Capturing},
+    {"--timeout", "", TOptionId::Timeout, true, Capturing},
+    {"--split", "", TOptionId::Split, true, Capturing | Bit(TCommand::Convert)},
+    {"--sysex-only", "", TOptionId::SysExOnly, false, Capturing},
+    {"--active-sensing", "", TOptionId::ActiveSensing, false, Capturing},
+    {"--clock", "", TOptionId::Clock, false, Capturing},
+};
+
+constexpr struct {
+  std::string_view Name;
+  TCommand Command;
+} Commands[] = {{"list", TCommand::List},
+                {"send", TCommand::Send},
+                {"receive", TCommand::Receive},
+                {"request", TCommand::Request},
+                {"convert", TCommand::Convert}};
+
+const TOptionDefinition* FindOption(std::string_view name) {
+  for (const TOptionDefinition& definition : Options)
+    if (definition.Name == name || (!definition.ShortName.empty() && definition.ShortName == name))
+      return &definition;
+  return nullptr;
+}
+
+struct TGivenOption {
+  const TOptionDefinition* Definition;
+  std::string Arg; // as typed, for messages
+  std::string Value;
+};
+
+// The parse as it goes: the first error is kept and later ones are dropped.
+class TParser {
+public:
+  explicit TParser(TCliOptions& options) : FOptions(options) {}
+
+  void Fail(std::string error) {
+    if (FOptions.Error.empty())
+      FOptions.Error = std::move(error);
+  }
+  bool Failed() const { return !FOptions.Error.empty(); }
+
+  bool Number(const TGivenOption& given, long long low, long long high, long long& value) {
+    const std::string& text = given.Value;
+    const char* end = text.data() + text.size();
+    const auto [stop, error] = std::from_chars(text.data(), end, value);
+    if (text.empty() || error != std::errc() || stop != end || value < low || value > high) {
+      Fail(FormatText(TextNotANumber, std::string(given.Definition->Name).c_str(), low, high,
+                      text.c_str()));
+      return false;
+    }
+    return true;
+  }
+
+private:
+  TCliOptions& FOptions;
+};
+
+// A ".mid" name, known the way the file loader knows it.
+bool IsMidiFile(const std::string& fileName) {
+  return FileKindOf(fileName) == TFileKind::MidiFile;
+}
+
+double RateOfSpeed(int speed) {
+  return 1000.0 / (WireMsPerByte * SendSpeedFactor(speed));
+}
+
+} // namespace
+
+const char* CommandName(TCommand command) {
+  for (const auto& entry : Commands)
+    if (entry.Command == command)
+      return entry.Name.data();
+  return "pelrow-cli";
+}
+
+std::string HelpText(TCommand command) {
+  switch (command) {
+  case TCommand::List:
+    return TextListHelp;
+  case TCommand::Send:
+    return TextSendHelp;
+  case TCommand::Receive:
+    return TextReceiveHelp;
+  case TCommand::Request:
+    return TextRequestHelp;
+  case TCommand::Convert:
+    return TextConvertHelp;
+  case TCommand::None:
+    break;
+  }
+  return TextProgramHelp;
+}
+
+// The paced speeds end one below SendSpeedMax, which sends without pacing.
+int64_t LowestRate() {
+  return static_cast<int64_t>(std::ceil(RateOfSpeed(SendSpeedMin)));
+}
+
+int64_t HighestRate() {
+  return static_cast<int64_t>(std::floor(RateOfSpeed(SendSpeedMax - 1)));
+}
+
+bool SpeedForRate(int64_t bytesPerSecond, int& speed) {
+  if (bytesPerSecond < LowestRate() || bytesPerSecond > HighestRate())
+    return false;
+  // The inverse of SendSpeedFactor: the factor is the wire rate over the rate.
+  const double factor = RateOfSpeed(0) / static_cast<double>(bytesPerSecond);
+  speed = static_cast<int>(std::lround(std::log(factor) * 1000.0 / -2.3));
+  if (speed < SendSpeedMin)
+    speed = SendSpeedMin;
+  if (speed > SendSpeedMax - 1)
+    speed = SendSpeedMax - 1;
+  return true;
+}
+
+TCliOptions ParseCliArguments(const std::vector<std::string>& args) {
+  TCliOptions options;
+  TParser parser(options);
+  std::vector<TGivenOption> given;
+  std::vector<std::string> positionals;
+  // Files, "-" and --hex texts in the order they were named: that is the order
+  // in which they are sent.
+  std::vector<TSendItem> sequence;
+  bool optionsEnded = false;
+
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    const std::string_view a = arg;
+    if (optionsEnded || a == "-" || !a.starts_with('-')) {
+      if (!positionals.empty()) // the first one is the command
+        sequence.push_back(
+            {a == "-" && !optionsEnded ? TSendItem::TKind::StandardInput : TSendItem::TKind::File,
+             arg});
+      positionals.push_back(arg);
+      continue;
+    }
+    if (a == "--") {
+      optionsEnded = true;
+      continue;
+    }
+    const size_t equals = a.find('=');
+    const std::string_view name = a.starts_with("--") ? a.substr(0, equals) : a;
+    const TOptionDefinition* definition = FindOption(name);
+    if (definition == nullptr) {
+      parser.Fail(FormatText(TextUnknownOption, arg.c_str()));
+      continue;
+    }
+    TGivenOption option{definition, arg, {}};
+    if (definition->Id == TOptionId::Midi) {
+      // The window's own reading of the option, so that both accept the same.
+      const TCommandLine midi = ParseCommandLine({arg});
+      if (!midi.Error.empty())
+        parser.Fail(midi.Error);
+      else
+        options.Backend = midi.Backend;
+    } else if (definition->TakesValue) {
+      if (equals != std::string_view::npos && a.starts_with("--"))
+        option.Value = arg.substr(equals + 1);
+      else if (i + 1 < args.size())
+        option.Value = args[++i];
+      else
+        parser.Fail(FormatText(TextNeedsValue, std::string(definition->Name).c_str()));
+    } else if (equals != std::string_view::npos) {
+      parser.Fail(FormatText(TextUnknownOption, arg.c_str()));
+    }
+    if (definition->Id == TOptionId::Hex)
+      sequence.push_back({TSendItem::TKind::Hex, option.Value});
+    given.push_back(std::move(option));
+  }
+
+  if (!positionals.empty()) {
+    for (const auto& entry : Commands)
+      if (entry.Name == positionals.front())
+        options.Command = entry.Command;
+    if (options.Command == TCommand::None)
+      parser.Fail(FormatText(TextUnknownCommand, positionals.front().c_str()));
+    positionals.erase(positionals.begin());
+  }
+
+  for (const TGivenOption& option : given) {
+    if (option.Definition->Id == TOptionId::Help)
+      options.ShowHelp = true;
+    else if (option.Definition->Id == TOptionId::Version)
+      options.ShowVersion = true;
+  }
+  if (options.ShowHelp || options.ShowVersion)
+    return options;
+  if (options.Command == TCommand::None) {
+    parser.Fail(TextNoCommand);
+    return options;
+  }
+  const char* command = CommandName(options.Command);
+
+  bool speedGiven = false;
+  bool rateGiven = false;
+  bool quietGiven = false;
+  bool timeoutGiven = false;
+  long long value = 0;
+  for (const TGivenOption& option : given) {
+    if ((option.Definition->Commands & Bit(options.Command)) == 0) {
+      parser.Fail(FormatText(TextNotForCommand, command, option.Arg.c_str()));
+      continue;
+    }
+    switch (option.Definition->Id) {
+    case TOptionId::Midi:
+    case TOptionId::Help:
+    case TOptionId::Version:
+      break;
+    case TOptionId::Json:
+      options.Json = true;
+      break;
+    case TOptionId::Out:
+      options.OutPort = option.Value;
+      break;
+    case TOptionId::In:
+      options.InPort = option.Value;
+      break;
+    case TOptionId::Speed:
+      speedGiven = true;
+      if (parser.Number(option, SendSpeedMin, SendSpeedMax, value))
+        options.Speed = static_cast<int>(value);
+      break;
+    case TOptionId::Rate:
+      rateGiven = true;
+      if (parser.Number(option, 1, INT_MAX, value) && !SpeedForRate(value, options.Speed))
+        parser.Fail(FormatText(TextRateRange, static_cast<long long>(LowestRate()),
+                               static_cast<long long>(HighestRate()), value));
+      break;
+    case TOptionId::Gap:
+      if (parser.Number(option, 0, 600000, value))
+        options.GapMs = static_cast<uint32_t>(value);
+      break;
+    case TOptionId::Hex:
+      break;
+    case TOptionId::Output:
+      // "-o -" is standard output, as the default.
+      options.OutputFile = option.Value == "-" ? std::string() : option.Value;
+      break;
+    case TOptionId::Quiet:
+      quietGiven = true;
+      if (parser.Number(option, 1, INT32_MAX, value))
+        options.QuietMs = static_cast<uint32_t>(value);
+      break;
+    case TOptionId::Count:
+      if (parser.Number(option, 1, INT32_MAX, value))
+        options.Count = static_cast<int>(value);
+      break;
+    case TOptionId::Timeout:
+      timeoutGiven = true;
+      if (parser.Number(option, 0, INT32_MAX, value))
+        options.TimeoutMs = static_cast<uint32_t>(value);
+      break;
+    case TOptionId::Split:
+      if (parser.Number(option, 1, INT32_MAX, value))
+        options.Split = static_cast<int>(value);
+      break;
+    case TOptionId::SysExOnly:
+      options.SysExOnly = true;
+      break;
+    case TOptionId::ActiveSensing:
+      options.ActiveSensing = true;
+      break;
+    case TOptionId::Clock:
+      options.Clock = true;
+      break;
+    }
+  }
+  if (speedGiven && rateGiven)
+    parser.Fail(TextSpeedAndRate);
+
+  switch (options.Command) {
+  case TCommand::Send:
+    options.SendItems = sequence;
+    if (std::count_if(sequence.begin(), sequence.end(), [](const TSendItem& item) {
+          return item.Kind == TSendItem::TKind::StandardInput;
+        }) > 1)
+      parser.Fail(TextStandardInputTwice);
+    if (options.OutPort.empty())
+      parser.Fail(FormatText(TextMissing, command, "--out PORT"));
+    else if (options.SendItems.empty())
+      parser.Fail(TextNothingToSend);
+    break;
+  case TCommand::Request:
+    for (const TSendItem& item : sequence)
+      if (item.Kind == TSendItem::TKind::Hex)
+        options.SendItems.push_back(item);
+    if (!quietGiven)
+      options.QuietMs = DefaultRequestQuietMs;
+    if (!timeoutGiven)
+      options.TimeoutMs = DefaultRequestTimeoutMs;
+    if (options.OutPort.empty())
+      parser.Fail(FormatText(TextMissing, command, "--out PORT"));
+    if (options.InPort.empty())
+      parser.Fail(FormatText(TextMissing, command, "--in PORT"));
+    if (options.SendItems.empty())
+      parser.Fail(FormatText(TextMissing, command, "--hex \"F0 ... F7\""));
+    [[fallthrough]];
+  case TCommand::Receive:
+    if (options.InPort.empty())
+      parser.Fail(FormatText(TextMissing, command, "--in PORT"));
+    if (!positionals.empty())
+      parser.Fail(FormatText(TextNoArguments, command, positionals.front().c_str()));
+    if (IsMidiFile(options.OutputFile))
+      parser.Fail(FormatText(TextMidiFileOutput, options.OutputFile.c_str()));
+    break;
+  case TCommand::Convert:
+    if (positionals.size() != 2) {
+      parser.Fail(TextConvertArguments);
+      break;
+    }
+    options.ConvertIn = positionals[0];
+    options.ConvertOut = positionals[1];
+    if (IsMidiFile(options.ConvertOut))
+      parser.Fail(FormatText(TextMidiFileOutput, options.ConvertOut.c_str()));
+    break;
+  case TCommand::List:
+    if (!positionals.empty())
+      parser.Fail(FormatText(TextNoArguments, command, positionals.front().c_str()));
+    break;
+  case TCommand::None:
+    break;
+  }
+  return options;
+}
+
+} // namespace pelrow::cli

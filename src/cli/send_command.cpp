@@ -1,0 +1,159 @@
+// Sending from the command line.
+#include "cli/send_command.h"
+
+#include "support/text_format.h"
+#include "app/send_engine.h"
+#include "cli/interrupt.h"
+#include "cli/midi_session.h"
+#include "cli/send_progress.h"
+#include "midi/midi_output.h"
+#include "support/clock.h"
+
+#include <chrono>
+#include <exception>
+#include <thread>
+
+namespace pelrow::cli {
+
+namespace {
+
+constexpr const char* TextNothingToSend = "nothing to send: the input holds no MIDI bytes";
+constexpr const char* TextOutputStuck =
+    "the MIDI output passed nothing on for %d s (%d messages were not sent)";
+constexpr const char* TextOutputInterrupted = "interrupted while %d messages waited to be sent";
+// An output that passes nothing on for this long is taken to be stuck.
+constexpr uint32_t OutputStuckMs = 10000;
+constexpr uint32_t OutputPollMs = 5;
+// Short messages are not counted by the output; this leaves the backend time to
+// pass the last of them on before the port closes.
+constexpr uint32_t ShortMessageGraceMs = 50;
+
+// The send engine's event loop: waits as told and, between chunks and waits,
+// cancels the send on Ctrl-C and redraws the progress.
+class TCliSendLoop final : public TSendEventLoop {
+public:
+  TCliSendLoop(const TWaitFunction& wait, std::function<void()> onPending)
+      : FWait(wait), FOnPending(std::move(onPending)) {}
+  void ProcessPending() override { FOnPending(); }
+  void Wait(uint32_t ms) override {
+    FWait(ms);
+    FOnPending();
+  }
+
+private:
+  const TWaitFunction& FWait;
+  std::function<void()> FOnPending;
+};
+
+// Waits until the output has passed every long message on; false with the reason
+// when it does not.
+bool WaitUntilPassedOn(TMidiOutput& output, const TWaitFunction& wait, std::string& error) {
+  TClock& clock = SteadyClock();
+  int32_t pending = output.PendingCount();
+  uint32_t lastChange = clock.NowMs();
+  while (pending > 0) {
+    if (Interrupted()) {
+      error = FormatText(TextOutputInterrupted, pending);
+      return false;
+    }
+    wait(OutputPollMs);
+    const int32_t now = output.PendingCount();
+    if (now != pending) {
+      pending = now;
+      lastChange = clock.NowMs();
+    } else if (clock.NowMs() - lastChange > OutputStuckMs) {
+      error = FormatText(TextOutputStuck, static_cast<int>(OutputStuckMs / 1000), pending);
+      return false;
+    }
+  }
+  wait(ShortMessageGraceMs);
+  return true;
+}
+
+void Sleep(uint32_t ms) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+} // namespace
+
+int SendToPort(const TCliOptions& options, TCliStreams& streams, TMidiService& service,
+               const TPort& port, const TSendInput& input, const TWaitFunction& wait) {
+  TMidiOutput output(service);
+  output.SetDeviceID(port.Index);
+  try {
+    output.Open();
+  } catch (const std::exception& e) {
+    ReportError(streams, OneLine(e.what()));
+    return ExitFailure;
+  }
+
+  std::string failure;
+  std::string outcome;
+  const TShowStatus showStatus = [&](const std::string& text, TStatusSide, TStatusKind kind, bool) {
+    if (kind == TStatusKind::Error || kind == TStatusKind::ErrorBox) {
+      if (failure.empty())
+        failure = text;
+    } else if (kind == TStatusKind::Plain) {
+      outcome = text; // the last one says how the send ended
+    }
+  };
+  TSendProgress progress(streams.Err, streams.ErrIsTerminal, input.Bytes, SteadyClock());
+  TSendEngine* running = nullptr;
+  TCliSendLoop loop(wait, [&] {
+    if (Interrupted() && running != nullptr)
+      running->Cancel();
+    if (running != nullptr)
+      progress.Update(running->TotalSent());
+  });
+  TSendEngine engine(SteadyClock(), loop, output, showStatus, [&] { return options.Speed; });
+  engine.SetMessageGap(options.GapMs);
+  running = &engine;
+  TListSendSource source(input.Lines);
+  engine.BSendClick(source);
+  progress.Finish();
+
+  std::string stuck;
+  const bool passedOn = failure.empty() && WaitUntilPassedOn(output, wait, stuck);
+  output.Close();
+  if (!failure.empty()) {
+    ReportError(streams, failure);
+    return ExitFailure;
+  }
+  if (engine.CancelRequested()) {
+    ReportError(streams, outcome);
+    return ExitFailure;
+  }
+  if (!passedOn) {
+    ReportError(streams, stuck);
+    return ExitFailure;
+  }
+  if (streams.ErrIsTerminal)
+    std::fprintf(streams.Err, "%s\n", outcome.c_str());
+  return ExitOk;
+}
+
+int RunSend(const TCliOptions& options, TCliStreams& streams) {
+  TSendInput input;
+  std::string error;
+  if (!ReadSendInput(options.SendItems, *streams.In, input, error)) {
+    ReportError(streams, error);
+    return ExitBadInput;
+  }
+  if (input.Bytes == 0) {
+    ReportError(streams, TextNothingToSend);
+    return ExitBadInput;
+  }
+  TMidiSession session;
+  if (!StartMidi(options.Backend, session, error)) {
+    ReportError(streams, error);
+    return ExitFailure;
+  }
+  const TPort* port = FindPort(session.Ports, TPortDirection::Out, options.OutPort, error);
+  if (port == nullptr) {
+    ReportError(streams, error);
+    return ExitUsage;
+  }
+  return SendToPort(options, streams, *session.Service, *port, input, Sleep);
+}
+
+} // namespace pelrow::cli

@@ -1,0 +1,100 @@
+// Reading and checking what a send transmits.
+#include "cli/send_input.h"
+
+#include "app/file_loader.h"
+#include "app/hex_notation.h"
+#include "support/clock.h"
+
+#include <algorithm>
+#include <iterator>
+#include <string_view>
+
+namespace pelrow::cli {
+
+namespace {
+
+// The parser's own report starts so; the rest is "LINE:COLUMN: ...".
+constexpr std::string_view ParserLinePrefix = "line ";
+
+// Only the end is trimmed: the parser skips leading blanks itself, and keeping
+// them makes its columns those of the file.
+std::string_view WithoutTrailingBlanks(std::string_view text) {
+  while (!text.empty() && static_cast<unsigned char>(text.back()) <= 32)
+    text.remove_suffix(1);
+  return text;
+}
+
+// A text as the window's loader takes a text file: it ends at a NUL character.
+void SetTextLines(std::string_view text, TVKStrings& lines) {
+  lines.SetText(text.substr(0, std::min(text.size(), text.find('\0'))));
+}
+
+} // namespace
+
+bool LoadFileLines(const std::string& fileName, int splitThreshold, TVKStrings& lines,
+                   std::string& error) {
+  TFileLoader loader(SteadyClock());
+  std::string failure;
+  loader.ShowStatus = [&](const std::string& text, TStatusSide, TStatusKind kind, bool) {
+    if ((kind == TStatusKind::Error || kind == TStatusKind::ErrorBox) && failure.empty())
+      failure = text;
+  };
+  if (loader.LoadFile(fileName, lines, splitThreshold))
+    return true;
+  error = failure;
+  return false;
+}
+
+bool CheckHexLines(const TVKStrings& lines, int first, const std::string& sourceName,
+                   int64_t& bytes, std::string& error) {
+  std::string report;
+  THexParser parser([&](const std::string& text, TStatusSide, TStatusKind, bool) {
+    if (report.empty())
+      report = text;
+  });
+  for (int i = first; i < lines.Count(); ++i) {
+    int count = 0;
+    parser.ParseLine(i - first, WithoutTrailingBlanks(lines[i]), count);
+    if (!report.empty()) {
+      error = std::string_view(report).starts_with(ParserLinePrefix)
+                  ? sourceName + ":" + report.substr(ParserLinePrefix.size())
+                  : sourceName + ": " + report;
+      return false;
+    }
+    bytes += count;
+  }
+  return true;
+}
+
+bool ReadSendInput(const std::vector<TSendItem>& items, std::istream& standardInput,
+                   TSendInput& input, std::string& error) {
+  TVKStrings piece;
+  for (const TSendItem& item : items) {
+    std::string name;
+    switch (item.Kind) {
+    case TSendItem::TKind::File:
+      name = item.Text;
+      if (!LoadFileLines(item.Text, -1, piece, error))
+        return false;
+      break;
+    case TSendItem::TKind::StandardInput: {
+      name = StandardInputName;
+      const std::string text{std::istreambuf_iterator<char>(standardInput),
+                             std::istreambuf_iterator<char>()};
+      SetTextLines(text, piece);
+      break;
+    }
+    case TSendItem::TKind::Hex:
+      name = HexOptionName;
+      SetTextLines(item.Text, piece);
+      break;
+    }
+    const int first = input.Lines.Count();
+    input.Lines.AddStrings(piece);
+    if (!CheckHexLines(input.Lines, first, name, input.Bytes, error))
+      return false;
+  }
+  return true;
+}
+
+} // namespace pelrow::cli

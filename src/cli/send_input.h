@@ -1,0 +1,42 @@
+// What a send transmits: every file, standard input and --hex text read into one
+// line list, in command-line order, and checked through the hex parser before a
+// single byte goes out. Files are read by the window's file loader, so a file sends
+// exactly as it would from the window's Midi Out box.
+#pragma once
+
+#include "cli/cli_options.h"
+#include "editor/vkstrings.h"
+
+#include <cstdint>
+#include <istream>
+#include <string>
+#include <vector>
+
+namespace pelrow::cli {
+
+// The names that stand for the sources without a file name in messages.
+inline constexpr char StandardInputName[] = "standard input";
+inline constexpr char HexOptionName[] = "--hex";
+
+struct TSendInput {
+  TVKStrings Lines;
+  int64_t Bytes = 0; // what the lines stand for
+};
+
+// Reads the items in order into input; false with the first problem in error (a
+// file that cannot be read, or a hex error as NAME:LINE:COLUMN: ...).
+bool ReadSendInput(const std::vector<TSendItem>& items, std::istream& standardInput,
+                   TSendInput& input, std::string& error);
+
+// Parses lines from first on, which came from sourceName, as a send would; adds
+// their bytes to bytes. False with the first invalid character's place in error.
+// Columns are those of the text as written (leading blanks count).
+bool CheckHexLines(const TVKStrings& lines, int first, const std::string& sourceName,
+                   int64_t& bytes, std::string& error);
+
+// Loads a file through the window's loader into lines (replacing them); false with
+// the loader's message in error.
+bool LoadFileLines(const std::string& fileName, int splitThreshold, TVKStrings& lines,
+                   std::string& error);
+
+} // namespace pelrow::cli

@@ -1,0 +1,71 @@
+// Drawing the progress of a send.
+#include "cli/send_progress.h"
+
+#include "support/text_format.h"
+#include "app/send_rate.h"
+
+#include <cmath>
+
+namespace pelrow::cli {
+
+namespace {
+constexpr const char* TextProgress = "Sending %d of %d bytes (%d%%)";
+constexpr const char* TextProgressRate = "Sending %d of %d bytes (%d%%) at %s, %s left";
+constexpr const char* TextMinutes = "%d:%s";
+constexpr const char* TextHours = "%d:%s:%s";
+constexpr uint32_t RedrawMs = 200;
+// Back to the start of the line and clear it, as every terminal understands.
+constexpr const char* ClearLine = "\r\033[K";
+} // namespace
+
+namespace {
+std::string TwoDigits(long long value) {
+  return (value < 10 ? "0" : "") + std::to_string(value);
+}
+} // namespace
+
+std::string DurationText(int64_t seconds) {
+  const long long s = seconds < 0 ? 0 : seconds;
+  return s >= 3600 ? FormatText(TextHours, s / 3600, TwoDigits(s / 60 % 60), TwoDigits(s % 60))
+                   : FormatText(TextMinutes, s / 60, TwoDigits(s % 60));
+}
+
+std::string SendProgressText(int64_t sent, int64_t total, double kbps) {
+  const int percent = total > 0 ? static_cast<int>(sent * 100 / total) : 100;
+  if (kbps <= 0)
+    return FormatText(TextProgress, static_cast<long long>(sent), static_cast<long long>(total),
+                      percent);
+  const double bytesPerSecond = kbps * 1024.0;
+  const auto secondsLeft =
+      static_cast<int64_t>(std::ceil(static_cast<double>(total - sent) / bytesPerSecond));
+  return FormatText(TextProgressRate, static_cast<long long>(sent), static_cast<long long>(total),
+                    percent, FormatRate(kbps).c_str(), DurationText(secondsLeft).c_str());
+}
+
+TSendProgress::TSendProgress(std::FILE* stream, bool enabled, int64_t total, TClock& clock)
+    : FStream(stream), FEnabled(enabled), FTotal(total), FClock(clock), FDrawnTime(clock.NowMs()),
+      FRateTime(FDrawnTime) {}
+
+void TSendProgress::Update(int64_t sent) {
+  if (!FEnabled)
+    return;
+  const uint32_t now = FClock.NowMs();
+  if (FShown && now - FDrawnTime < RedrawMs)
+    return;
+  UpdateRate(now, FRateTime, FRateBytes, FRate, sent);
+  std::fputs(ClearLine, FStream);
+  std::fputs(SendProgressText(sent, FTotal, FRate).c_str(), FStream);
+  std::fflush(FStream);
+  FShown = true;
+  FDrawnTime = now;
+}
+
+void TSendProgress::Finish() {
+  if (!FShown)
+    return;
+  std::fputs(ClearLine, FStream);
+  std::fflush(FStream);
+  FShown = false;
+}
+
+} // namespace pelrow::cli

@@ -1,0 +1,152 @@
+// Reading pelrow-cli's command line: what each command takes, in which order its
+// sources go out, and the one line a mistake gets.
+#include "cli/cli_options.h"
+
+#include "app/send_rate.h"
+#include "support/scratch_folder.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+namespace pelrow::cli {
+namespace {
+
+TCliOptions Parse(std::vector<std::string> args) {
+  return ParseCliArguments(args);
+}
+
+std::vector<std::string> Items(const TCliOptions& options) {
+  std::vector<std::string> items;
+  for (const TSendItem& item : options.SendItems)
+    items.push_back((item.Kind == TSendItem::TKind::Hex             ? "hex:"
+                     : item.Kind == TSendItem::TKind::StandardInput ? "stdin:"
+                                                                    : "file:") +
+                    item.Text);
+  return items;
+}
+
+TEST(CliOptions, SendTakesItsSourcesInTheOrderNamed) {
+  const TCliOptions options =
+      Parse({"--midi=jack", "send", "--out=Synth", "a.syx", "--hex", "F0 01 F7", "-", "--speed",
+             "-200", "--gap=150", "--", "-odd.syx", "-"});
+  ASSERT_EQ(options.Error, "");
+  EXPECT_EQ(options.Command, TCommand::Send);
+  EXPECT_EQ(options.Backend, TMidiBackendKind::Jack);
+  EXPECT_EQ(options.OutPort, "Synth");
+  EXPECT_EQ(options.Speed, -200);
+  EXPECT_EQ(options.GapMs, 150u);
+  // After "--" even "-" is a file name.
+  EXPECT_EQ(Items(options), (std::vector<std::string>{"file:a.syx", "hex:F0 01 F7", "stdin:-",
+                                                      "file:-odd.syx", "file:-"}));
+}
+
+TEST(CliOptions, CapturingCommandsAndTheirDefaults) {
+  TCliOptions options = Parse({"receive", "--in", "Synth", "-o", "x.txt", "--quiet", "500",
+                               "--count=3", "--timeout", "0", "--split", "16", "--sysex-only",
+                               "--active-sensing", "--clock", "--midi=loopback"});
+  ASSERT_EQ(options.Error, "");
+  EXPECT_EQ(options.Backend, TMidiBackendKind::Loopback);
+  EXPECT_EQ(options.InPort, "Synth");
+  EXPECT_EQ(options.OutputFile, "x.txt");
+  EXPECT_EQ(options.QuietMs, 500u);
+  EXPECT_EQ(options.Count, 3);
+  EXPECT_EQ(options.TimeoutMs, 0u);
+  EXPECT_EQ(options.Split, 16);
+  EXPECT_TRUE(options.SysExOnly && options.ActiveSensing && options.Clock);
+
+  // A plain receive runs until stopped; a request ends by itself.
+  options = Parse({"receive", "--in", "Synth", "-o", "-"});
+  EXPECT_EQ(options.OutputFile, "");
+  EXPECT_EQ(options.QuietMs, 0u);
+  EXPECT_EQ(options.TimeoutMs, 0u);
+  options = Parse({"request", "--out", "A", "--in", "B", "--hex", "F0 7E F7"});
+  ASSERT_EQ(options.Error, "");
+  EXPECT_EQ(options.QuietMs, DefaultRequestQuietMs);
+  EXPECT_EQ(options.TimeoutMs, DefaultRequestTimeoutMs);
+  EXPECT_EQ(options.Speed, DefaultSendSpeed);
+  EXPECT_EQ(Items(options), std::vector<std::string>{"hex:F0 7E F7"});
+  options = Parse({"request", "--out", "A", "--in", "B", "--hex", "F0 7E F7", "--timeout", "0"});
+  EXPECT_EQ(options.TimeoutMs, 0u);
+
+  options = Parse({"convert", "--split", "8", "in.syx", "out.txt"});
+  ASSERT_EQ(options.Error, "");
+  EXPECT_EQ(options.ConvertIn, "in.syx");
+  EXPECT_EQ(options.ConvertOut, "out.txt");
+  EXPECT_EQ(options.Split, 8);
+}
+
+TEST(CliOptions, HelpAndVersionNeedNothingElse) {
+  TCliOptions options = Parse({"send", "--help"});
+  EXPECT_TRUE(options.ShowHelp);
+  EXPECT_EQ(options.Command, TCommand::Send);
+  EXPECT_NE(HelpText(options.Command).find("Usage: pelrow-cli send --out PORT"), std::string::npos);
+  options = Parse({"-h"});
+  EXPECT_TRUE(options.ShowHelp);
+  EXPECT_EQ(options.Command, TCommand::None);
+  EXPECT_TRUE(Parse({"--version"}).ShowVersion);
+}
+
+TEST(CliOptions, EveryMistakeHasItsOneLine) {
+  const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+      {{}, "no command given (use list, send, receive, request or convert)"},
+      {{"sned"}, "unknown command \"sned\" (use list, send, receive, request or convert)"},
+      {{"list", "--verbose"}, "unknown option \"--verbose\""},
+      {{"list", "--json=yes"}, "unknown option \"--json=yes\""},
+      {{"list", "--out", "A"}, "list does not take --out"},
+      {{"list", "extra"}, "list takes no file names, not \"extra\""},
+      {{"send", "a.syx"}, "send needs --out PORT"},
+      {{"send", "--out", "A"}, "send needs files, \"-\" or --hex"},
+      {{"send", "--out", "A", "-", "-"}, "\"-\" can be read only once"},
+      {{"send", "--out"}, "--out needs a value"},
+      {{"send", "--out", "A", "--speed", "1001", "a.syx"},
+       "--speed takes a whole number from -1000 to 1000, not \"1001\""},
+      {{"send", "--out", "A", "--speed", "fast", "a.syx"},
+       "--speed takes a whole number from -1000 to 1000, not \"fast\""},
+      {{"send", "--out", "A", "--speed", "0", "--rate", "3125", "a.syx"},
+       "--speed and --rate exclude each other"},
+      {{"receive", "--in", "A", "--quiet", "0"},
+       "--quiet takes a whole number from 1 to 2147483647, not \"0\""},
+      {{"receive", "--in", "A", "-o", "dump.MID"}, "dump.MID: .mid files can be read, not written"},
+      {{"receive", "--in", "A", "dump.syx"}, "receive takes no file names, not \"dump.syx\""},
+      {{"request", "--out", "A", "--in", "B"}, "request needs --hex \"F0 ... F7\""},
+      {{"request", "--out", "A", "--hex", "F0 F7"}, "request needs --in PORT"},
+      {{"convert", "a.syx"}, "convert needs IN and OUT"},
+      {{"convert", "a.syx", "b.mid"}, "b.mid: .mid files can be read, not written"},
+      {{"list", "--midi=oss"}, "unknown MIDI service \"oss\" (use alsa, jack or loopback)"},
+  };
+  for (const auto& [args, error] : cases) {
+    const std::string joined = ::testing::PrintToString(args);
+    EXPECT_EQ(Parse(args).Error, error) << joined;
+  }
+  const std::string rate = Parse({"send", "--out", "A", "--rate", "50", "a.syx"}).Error;
+  EXPECT_EQ(rate, "--rate takes " + std::to_string(LowestRate()) + " to " +
+                      std::to_string(HighestRate()) + " bytes per second, not 50");
+}
+
+// The speed a rate turns into paces within a rounding step of that rate.
+TEST(CliOptions, RatesMapOntoTheWindowsSpeedScale) {
+  int speed = 1;
+  ASSERT_TRUE(SpeedForRate(3125, speed));
+  EXPECT_EQ(speed, 0);
+  ASSERT_TRUE(SpeedForRate(LowestRate(), speed));
+  EXPECT_LE(speed, SendSpeedMin + 1);
+  ASSERT_TRUE(SpeedForRate(HighestRate(), speed));
+  EXPECT_EQ(speed, SendSpeedMax - 1); // the top of the scale sends unpaced
+  EXPECT_FALSE(SpeedForRate(LowestRate() - 1, speed));
+  EXPECT_FALSE(SpeedForRate(HighestRate() + 1, speed));
+  for (int64_t rate : {400, 1000, 2500, 9999, 20000}) {
+    ASSERT_TRUE(SpeedForRate(rate, speed));
+    const double paced = 1000.0 / (WireMsPerByte * SendSpeedFactor(speed));
+    EXPECT_NEAR(paced, double(rate), rate * 0.0012) << rate;
+  }
+}
+
+// The README shows the program's help as the program prints it.
+TEST(CliOptions, TheReadmeShowsTheHelpAsItIs) {
+  const std::string readme = ReadWholeFile(PELROW_README);
+  EXPECT_NE(readme.find(HelpText(TCommand::None)), std::string::npos);
+}
+
+} // namespace
+} // namespace pelrow::cli

@@ -1,0 +1,82 @@
+// What a capture keeps of received events and when it ends.
+#include "cli/receive_capture.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <vector>
+
+namespace pelrow::cli {
+namespace {
+
+std::unique_ptr<TMyMidiEvent> Long(std::vector<uint8_t> bytes) {
+  return TMyMidiEvent::FromLong(bytes.data(), uint32_t(bytes.size()), 0);
+}
+
+std::unique_ptr<TMyMidiEvent> Short(uint8_t status, uint8_t data1 = 0, uint8_t data2 = 0) {
+  return TMyMidiEvent::FromShort(PackShortMessage(status, data1, data2), 0);
+}
+
+class Capture : public ::testing::Test {
+protected:
+  TReceiveCapture Make(TCaptureLimits limits, int split = -1, uint32_t start = 0) {
+    return TReceiveCapture(
+        limits, split, [this](std::string_view line) { Lines.emplace_back(line); }, start);
+  }
+  std::vector<std::string> Lines;
+};
+
+// A message in three buffers is one message, complete with its F7; the lines are
+// the In box's, cut at status bytes and, when asked, by length.
+TEST_F(Capture, KeepsLinesAsTheInBoxAndCountsCompleteMessages) {
+  TReceiveCapture capture = Make({}, 4);
+  capture.Take(*Long({0xF0, 0x43, 0x10, 0x01, 0x02}), 0);
+  capture.Take(*Short(0xF8), 0); // a clock byte inside the message
+  capture.Take(*Long({0x03, 0x04}), 0);
+  EXPECT_EQ(capture.Messages(), 1);
+  capture.Take(*Long({0x05, 0xF7}), 0);
+  capture.Take(*Long({0xF0, 0x7E, 0xF7}), 0);
+  capture.Take(*Short(0x90, 0x3C, 0x40), 0);
+  capture.Take(*Short(0xC0, 0x05), 0);
+  EXPECT_EQ(Lines, (std::vector<std::string>{"F0 43 10 01", "02", "F8", "03 04", "05 F7",
+                                             "F0 7E F7", "90 3C 40", "C0 05"}));
+  EXPECT_EQ(capture.Messages(), 5);
+  EXPECT_EQ(capture.Bytes(), 18u);
+}
+
+TEST_F(Capture, StopsTakingAtTheCount) {
+  TReceiveCapture capture = Make({0, 2, 0});
+  EXPECT_TRUE(capture.Take(*Long({0xF0, 0x01}), 0));
+  EXPECT_TRUE(capture.Take(*Long({0x02, 0xF7}), 0));
+  EXPECT_EQ(capture.End(0), TCaptureEnd::Running);
+  EXPECT_TRUE(capture.Take(*Short(0xB0, 0x07, 0x64), 0));
+  EXPECT_EQ(capture.End(0), TCaptureEnd::Count);
+  EXPECT_FALSE(capture.Take(*Short(0xB0, 0x07, 0x65), 0));
+  EXPECT_EQ(Lines.size(), 3u);
+}
+
+// Quiet counts only once something arrived, and from the latest input; the time
+// limit counts from the start.
+TEST_F(Capture, QuietTimeAndTimeLimit) {
+  TReceiveCapture capture = Make({500, 0, 3000}, -1, 100);
+  EXPECT_EQ(capture.End(1000), TCaptureEnd::Running);
+  EXPECT_EQ(capture.MsUntilEnd(1000), 2100u);
+  capture.Take(*Short(0xFE), 1200);
+  EXPECT_EQ(capture.MsUntilEnd(1300), 400u);
+  EXPECT_EQ(capture.End(1699), TCaptureEnd::Running);
+  capture.Take(*Short(0xFE), 1699);
+  EXPECT_EQ(capture.End(2150), TCaptureEnd::Running);
+  EXPECT_EQ(capture.End(2199), TCaptureEnd::Quiet);
+  EXPECT_EQ(Make({0, 0, 2000}, -1, 100).End(2100), TCaptureEnd::Timeout);
+  EXPECT_EQ(Make({}).MsUntilEnd(5000), UINT32_MAX);
+}
+
+// The clock wraps after 49 days; spans are taken in unsigned arithmetic.
+TEST_F(Capture, SpansAcrossTheClocksWrap) {
+  TReceiveCapture capture = Make({0, 0, 1000}, -1, UINT32_MAX - 100);
+  EXPECT_EQ(capture.End(800), TCaptureEnd::Running);
+  EXPECT_EQ(capture.End(900), TCaptureEnd::Timeout);
+}
+
+} // namespace
+} // namespace pelrow::cli

@@ -1,0 +1,227 @@
+// pelrow-cli end to end over JACK: the built program as a separate process against
+// the dummy server and the peer process, as a script would use it.
+#include "cli_process.h"
+#include "jack_fixture.h"
+#include "support/midi_collectors.h"
+#include "support/scratch_folder.h"
+
+#include <signal.h>
+
+#include <chrono>
+#include <thread>
+
+namespace pelrow::testing {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using Clock = std::chrono::steady_clock;
+
+constexpr int ConnectWaitMs = 10000;
+// After the program's input shows up connected, it still has to start listening.
+constexpr auto ListeningMargin = std::chrono::milliseconds(200);
+
+std::string Text(const Bytes& bytes) {
+  return {bytes.begin(), bytes.end()};
+}
+
+Bytes BytesOf(const std::string& text) {
+  return {text.begin(), text.end()};
+}
+
+// A dump as a synthesizer sends it: System Exclusive messages of many lengths,
+// with a note now and then.
+Bytes MixedDump(size_t size) {
+  Bytes bytes;
+  for (size_t m = 0; bytes.size() < size; ++m) {
+    const Bytes one = SysEx(2 + (m * 389) % 3000, uint8_t(m));
+    bytes.insert(bytes.end(), one.begin(), one.end());
+    if (m % 16 == 0)
+      bytes.insert(bytes.end(), {0x90, uint8_t(m & 0x7F), 0x40});
+  }
+  return bytes;
+}
+
+class CliJack : public JackTest {
+protected:
+  void SetUp() override {
+    JackTest::SetUp();
+    if (HasFatalFailure())
+      return;
+    ASSERT_TRUE(FPeer->Ok("open_in dst"));
+    ASSERT_TRUE(FPeer->Ok("open_out src"));
+    ASSERT_GE(WaitForOutput(Dst), 0);
+    ASSERT_GE(WaitForInput(Src), 0);
+  }
+
+  std::string Write(const std::string& name, const Bytes& bytes) {
+    const std::string path = FFolder.Path(name);
+    WriteWholeFile(path, Text(bytes));
+    return path;
+  }
+  size_t PeerCount(const std::string& name) {
+    const std::string reply = FPeer->Command("count " + name);
+    return reply.rfind("ok ", 0) == 0 ? std::stoull(reply.substr(3)) : 0;
+  }
+  // Starts a capturing command and waits until it listens at the peer's output.
+  std::unique_ptr<TCliProcess> StartListening(const std::vector<std::string>& args) {
+    const int before = JackConnections(Src);
+    auto process = std::make_unique<TCliProcess>(args, FFolder.Path());
+    EXPECT_TRUE(WaitForMoreJackConnections(Src, before, ConnectWaitMs));
+    std::this_thread::sleep_for(ListeningMargin);
+    return process;
+  }
+
+  const std::string Dst = TPeerProcess::PortName("dst");
+  const std::string Src = TPeerProcess::PortName("src");
+  TScratchFolder FFolder;
+};
+
+TEST_F(CliJack, SendsAMegabyteAtFullSpeedByteForByte) {
+  const Bytes dump = MixedDump(1 << 20);
+  const std::string file = Write("dump.syx", dump);
+  const TCliResult result =
+      RunCli({"--midi=jack", "send", "--out", Dst, "--speed", "1000", file}, FFolder.Path());
+  EXPECT_EQ(result.Status, 0) << result.Err;
+  EXPECT_EQ(result.Err, "");
+  EXPECT_EQ(Difference(FPeer->Receive("dst", dump.size(), WaitMs), dump), "");
+}
+
+// At speed 0 the pace is the MIDI cable's: 3125 bytes a second, measured where the
+// bytes arrive, from the first message to the last.
+TEST_F(CliJack, PacesAtTheWireRateAtSpeedZero) {
+  const Bytes dump = SysExBurst(200, 100);
+  const std::string file = Write("slow.syx", dump);
+  TCliProcess process({"--midi=jack", "send", "--out", Dst, "--speed", "0", file}, FFolder.Path());
+  size_t firstCount = 0;
+  Clock::time_point first, last;
+  const auto limit = Clock::now() + std::chrono::seconds(30);
+  for (size_t count = 0; count < dump.size() && Clock::now() < limit;) {
+    count = PeerCount("dst");
+    if (count > 0 && firstCount == 0) {
+      firstCount = count;
+      first = Clock::now();
+    }
+    last = Clock::now();
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  const TCliResult result = process.Wait();
+  EXPECT_EQ(result.Status, 0) << result.Err;
+  EXPECT_EQ(Difference(FPeer->Receive("dst", dump.size(), WaitMs), dump), "");
+  const double seconds = std::chrono::duration<double>(last - first).count();
+  ASSERT_GT(seconds, 0.0);
+  EXPECT_NEAR(double(dump.size() - firstCount) / seconds, 3125.0, 3125.0 * 0.02);
+}
+
+// Standard input and --hex texts go out in the order they are named.
+TEST_F(CliJack, SendsHexFromStandardInputAndTheCommandLineInOrder) {
+  const TCliResult result =
+      RunCli({"--midi=jack", "send", "--out", Dst, "--hex", "F0 02 F7", "-", "--hex", "C0 05"},
+             FFolder.Path(), "F0 01 F7\n90 3C 40 ; a note\n");
+  EXPECT_EQ(result.Status, 0) << result.Err;
+  const Bytes sent = {0xF0, 0x02, 0xF7, 0xF0, 0x01, 0xF7, 0x90, 0x3C, 0x40, 0xC0, 0x05};
+  EXPECT_EQ(Difference(FPeer->Receive("dst", sent.size(), WaitMs), sent), "");
+}
+
+TEST_F(CliJack, ReceivesATwoMegabyteDumpIntoTheExactSyx) {
+  const std::string file = FFolder.Path("dump.syx");
+  auto process =
+      StartListening({"--midi=jack", "receive", "--in", Src, "--quiet", "500", "-o", file});
+  const Bytes dump = SysExBurst(2048, 1024);
+  ASSERT_TRUE(FPeer->SendBytes("src", dump));
+  const TCliResult result = process->Wait();
+  EXPECT_EQ(result.Status, 0) << result.Err;
+  EXPECT_EQ(result.Err, "");
+  EXPECT_EQ(Difference(BytesOf(ReadWholeFile(file)), dump), "");
+}
+
+// Hex lines on standard output, one a message, each a valid line for the window's
+// Out box; Ctrl-C ends the capture and keeps what arrived.
+TEST_F(CliJack, ReceivesHexLinesUntilCtrlC) {
+  auto process = StartListening({"--midi=jack", "receive", "--in", Src});
+  ASSERT_TRUE(FPeer->SendBytes("src", {0xF0, 0x7E, 0x00, 0xF7, 0x90, 0x3C, 0x40, 0xC0, 0x05}));
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  process->Signal(SIGINT);
+  const TCliResult result = process->Wait();
+  EXPECT_EQ(result.Status, 0) << result.Err;
+  EXPECT_EQ(result.Out, "F0 7E 00 F7\n90 3C 40\nC0 05\n");
+}
+
+TEST_F(CliJack, RequestCapturesThePeersReply) {
+  const std::string file = FFolder.Path("reply.syx");
+  const Bytes request = {0xF0, 0x43, 0x20, 0x7F, 0x1C, 0x00, 0xF7};
+  TCliProcess process({"--midi=jack", "request", "--out", Dst, "--in", Src, "--hex",
+                       "F0 43 20 7F 1C 00 F7", "--quiet", "500", "-o", file},
+                      FFolder.Path());
+  // The peer answers once the request has come, as a synthesizer does.
+  EXPECT_EQ(Difference(FPeer->Receive("dst", request.size(), WaitMs), request), "");
+  const Bytes reply = SysExBurst(40, 256);
+  ASSERT_TRUE(FPeer->SendBytes("src", reply));
+  const TCliResult result = process.Wait();
+  EXPECT_EQ(result.Status, 0) << result.Err;
+  EXPECT_EQ(Difference(BytesOf(ReadWholeFile(file)), reply), "");
+}
+
+TEST_F(CliJack, ARequestWithoutReplyFailsAndWritesNothing) {
+  const std::string file = Write("old.syx", {0xF0, 0x01, 0xF7});
+  const TCliResult result = RunCli({"--midi=jack", "request", "--out", Dst, "--in", Src, "--hex",
+                                    "F0 43 20 F7", "--timeout", "700", "-o", file},
+                                   FFolder.Path());
+  EXPECT_EQ(result.Status, 3);
+  EXPECT_EQ(result.Err, "pelrow-cli: no reply from \"" + Src + "\" within 700 ms\n");
+  EXPECT_EQ(ReadWholeFile(file), Text({0xF0, 0x01, 0xF7}));
+}
+
+// Whatever is wrong, nothing goes out and no file changes.
+TEST_F(CliJack, BadInputSendsNothing) {
+  const std::string good = Write("good.syx", {0xF0, 0x01, 0xF7});
+  const std::string bad = FFolder.Path("bad.txt");
+  WriteWholeFile(bad, "F0 01 02 F7\r\n  F0 0x 03 F7\r\n");
+
+  TCliResult result = RunCli({"--midi=jack", "send", "--out", "nowhere", good}, FFolder.Path());
+  EXPECT_EQ(result.Status, 2);
+  EXPECT_NE(result.Err.find("no MIDI output \"nowhere\"; the outputs are "), std::string::npos)
+      << result.Err;
+  EXPECT_NE(result.Err.find("\"" + Dst + "\""), std::string::npos) << result.Err;
+  EXPECT_EQ(std::count(result.Err.begin(), result.Err.end(), '\n'), 1);
+
+  result = RunCli({"--midi=jack", "send", "--out", Dst, good, FFolder.Path("missing.syx")},
+                  FFolder.Path());
+  EXPECT_EQ(result.Status, 1);
+  EXPECT_EQ(result.Err, "pelrow-cli: Could not open " + FFolder.Path("missing.syx") + "\n");
+
+  // The good file comes first: it would go out if the input were not checked whole.
+  result = RunCli({"--midi=jack", "send", "--out", Dst, good, bad}, FFolder.Path());
+  EXPECT_EQ(result.Status, 1);
+  EXPECT_EQ(result.Err, "pelrow-cli: " + bad + ":2:7: Unexpected characters: \"0x\"\n");
+
+  result = RunCli({"--midi=jack", "receive", "--in", "nowhere"}, FFolder.Path());
+  EXPECT_EQ(result.Status, 2);
+  EXPECT_NE(result.Err.find("\"" + Src + "\""), std::string::npos) << result.Err;
+
+  result = RunCli({"--midi=jack", "request", "--out", Dst, "--in", Src, "--hex", "F0 7E F7", "-o",
+                   FFolder.Path()},
+                  FFolder.Path());
+  EXPECT_EQ(result.Status, 1);
+  EXPECT_EQ(result.Err,
+            "pelrow-cli: Cannot create file \"" + FFolder.Path() + "\". Is a directory\n");
+
+  EXPECT_EQ(PeerCount("dst"), 0u);
+  EXPECT_EQ(ReadWholeFile(good), Text({0xF0, 0x01, 0xF7}));
+}
+
+TEST_F(CliJack, ListsThePeersPortsByTheirExactNames) {
+  TCliResult result = RunCli({"--midi=jack", "list"}, FFolder.Path());
+  EXPECT_EQ(result.Status, 0) << result.Err;
+  EXPECT_NE(result.Out.find("in\t" + Src + "\n"), std::string::npos) << result.Out;
+  EXPECT_NE(result.Out.find("out\t" + Dst + "\n"), std::string::npos) << result.Out;
+  EXPECT_NE(result.Out.find("in\tPelrow Loopback\n"), std::string::npos) << result.Out;
+
+  result = RunCli({"--midi=jack", "list", "--json"}, FFolder.Path());
+  EXPECT_EQ(result.Status, 0) << result.Err;
+  EXPECT_NE(result.Out.find("{\"direction\": \"out\", \"name\": \"" + Dst + "\"}"),
+            std::string::npos)
+      << result.Out;
+}
+
+} // namespace
+} // namespace pelrow::testing

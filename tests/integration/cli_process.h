@@ -1,0 +1,49 @@
+// The built pelrow-cli run as a process of its own, as a script runs it: arguments,
+// optional standard input, its output and error text and its exit status.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+namespace pelrow::testing {
+
+struct TCliResult {
+  int Status = -1; // the exit status; -1 when it did not exit normally
+  std::string Out;
+  std::string Err;
+};
+
+class TCliProcess {
+public:
+  // Starts pelrow-cli with args; its streams go to files in folder. asNobody gives
+  // up root first, so that file permissions apply to it.
+  TCliProcess(const std::vector<std::string>& args, const std::string& folder,
+              const std::string& standardInput = {}, bool asNobody = false);
+  ~TCliProcess();
+  TCliProcess(const TCliProcess&) = delete;
+  TCliProcess& operator=(const TCliProcess&) = delete;
+
+  // Waits for the end (killing the process after timeoutMs).
+  TCliResult Wait(int timeoutMs = 60000);
+  bool Running();
+  void Signal(int signal);
+
+private:
+  pid_t FPid = -1;
+  std::string FOutPath, FErrPath;
+  bool FWaited = false;
+  int FStatus = -1;
+};
+
+// Runs pelrow-cli to its end.
+TCliResult RunCli(const std::vector<std::string>& args, const std::string& folder,
+                  const std::string& standardInput = {}, bool asNobody = false);
+
+// Number of connections of a JACK port (-1 when there is no such port).
+int JackConnections(const std::string& portName);
+// Waits until the port has more than `than` connections; false after timeoutMs.
+bool WaitForMoreJackConnections(const std::string& portName, int than, int timeoutMs);
+
+} // namespace pelrow::testing
