@@ -109,8 +109,10 @@ int main(int argc, char* argv[]) {
   form.SplashForm1 = &splashForm1;
   TSettingsForm settingsForm(form.SettingsTarget(), &form);
   form.SettingsForm = &settingsForm;
-  splashForm1.ShowAtStartUp(oneInstance.IsSecondInstance());
   form.show();
+  // Shown after the main window, so that it is above it also where no window
+  // manager keeps it on top.
+  splashForm1.ShowAtStartUp(oneInstance.IsSecondInstance());
   if (const char* screenshot = std::getenv(kScreenshotVariable); screenshot && *screenshot)
     ScheduleScreenshot(form, QString::fromLocal8Bit(screenshot));
   return app.exec();

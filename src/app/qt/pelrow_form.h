@@ -272,7 +272,7 @@ private:
   TRect WorkArea() const;
   TAppSettings LiveSettings();
   void ApplySettings(const TAppSettings& settings);
-  void ReportStoreError();
+  void SaveSettingsFile();
 
   TPelrowStartup FStartup;
   TErrorBox FErrorBox;

@@ -123,13 +123,13 @@ void TPelrowForm::SaveSettings() {
   };
   SaveAppSettings(*FStartup.Settings, ProgramSettingsKeys(), PlacementState(), WorkArea(),
                   LiveSettings(), savers);
-  ReportStoreError();
+  SaveSettingsFile();
 }
 
 // The store's own problems reach the user: a settings file held by a hung copy saves
 // nothing (the start already said so), anything else raises its box before the
 // window goes.
-void TPelrowForm::ReportStoreError() {
+void TPelrowForm::SaveSettingsFile() {
   TRegistryStore& store = *FStartup.Settings;
   if (store.Save())
     return;
