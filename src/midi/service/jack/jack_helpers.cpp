@@ -25,7 +25,9 @@ constexpr const char* TextNoServer = "no JACK server is running";
 constexpr const char* TextRefused = "the JACK server refused the client";
 constexpr const char* TextNotActivated = "the JACK client could not be activated";
 
-void TraceJack(const char* text) { Trace(std::string("JACK: ") + text); }
+void TraceJack(const char* text) {
+  Trace(std::string("JACK: ") + text);
+}
 } // namespace
 
 void TJackClient::NotifyPortsChanged() {
@@ -50,8 +52,8 @@ std::unique_ptr<TJackClient> TJackClient::Open(const std::string& name,
   client->FSemaphoreReady = true;
   TJackClient* self = client.get();
   jack_set_process_callback(
-      self->FClient, [](jack_nframes_t n, void* arg) { return static_cast<TJackClient*>(arg)->Process(n); },
-      self);
+      self->FClient,
+      [](jack_nframes_t n, void* arg) { return static_cast<TJackClient*>(arg)->Process(n); }, self);
   jack_set_port_registration_callback(
       self->FClient,
       [](jack_port_id_t id, int, void* arg) {
@@ -108,7 +110,9 @@ TJackClient::~TJackClient() {
     sem_destroy(&FInputArrived);
 }
 
-std::string TJackClient::OwnName() const { return jack_get_client_name(FClient); }
+std::string TJackClient::OwnName() const {
+  return jack_get_client_name(FClient);
+}
 
 jack_port_t* TJackClient::RegisterPort(bool input) {
   std::lock_guard lock(FSlotLock);
@@ -154,7 +158,9 @@ void TJackClient::PublishIn(TJackInSlot& slot, jack_port_t* port, TMidiInputStre
   slot.Port.store(port);
 }
 
-void TJackClient::PublishOut(TJackOutSlot& slot, jack_port_t* port) { slot.Port.store(port); }
+void TJackClient::PublishOut(TJackOutSlot& slot, jack_port_t* port) {
+  slot.Port.store(port);
+}
 
 // Either the process callback has seen the cleared port, or it was inside a cycle
 // when it was cleared; in that case the next cycle count proves the cycle is over.
@@ -243,7 +249,10 @@ void TJackClient::WriteOutput(TJackOutSlot& slot, jack_nframes_t frames) {
     return;
   void* buffer = jack_port_get_buffer(port, frames);
   jack_midi_clear_buffer(buffer);
+  const size_t emptyRoom = jack_midi_max_event_size(buffer);
+  slot.MaxEventSize.store(uint32_t(emptyRoom), std::memory_order_relaxed);
   const uint32_t generation = slot.Generation.load();
+  bool wroteAny = false;
   uint32_t header[2];
   while (jack_ringbuffer_read_space(slot.Ring) >= OutHeaderBytes) {
     jack_ringbuffer_peek(slot.Ring, reinterpret_cast<char*>(header), OutHeaderBytes);
@@ -251,21 +260,29 @@ void TJackClient::WriteOutput(TJackOutSlot& slot, jack_nframes_t frames) {
     const uint32_t tag = header[1];
     if (jack_ringbuffer_read_space(slot.Ring) < OutHeaderBytes + size)
       break;
-    if ((tag >> 1) != generation) {
+    // Cancelled by a reset, or larger than any period takes (the server's buffer
+    // size shrank after it was queued): skipped, so the port never stalls.
+    const bool skip = (tag >> 1) != generation || (size > emptyRoom && !wroteAny);
+    if (skip && !(tag & JackEndsBuffer)) {
       jack_ringbuffer_read_advance(slot.Ring, OutHeaderBytes + size);
       continue;
     }
-    const bool endsBuffer = tag & JackEndsBuffer;
+    const bool endsBuffer = (tag >> 1) == generation && (tag & JackEndsBuffer);
     if (endsBuffer && jack_ringbuffer_write_space(slot.Done) < sizeof tag)
       break;
-    // What does not fit this period's buffer stays for the next one.
-    if (jack_midi_max_event_size(buffer) < size)
-      break;
-    jack_midi_data_t* target = jack_midi_event_reserve(buffer, 0, size);
-    if (target == nullptr)
-      break;
-    jack_ringbuffer_read_advance(slot.Ring, OutHeaderBytes);
-    jack_ringbuffer_read(slot.Ring, reinterpret_cast<char*>(target), size);
+    if (size > 0 && !skip) {
+      // What does not fit this period's buffer stays for the next one.
+      if (jack_midi_max_event_size(buffer) < size)
+        break;
+      jack_midi_data_t* target = jack_midi_event_reserve(buffer, 0, size);
+      if (target == nullptr)
+        break;
+      jack_ringbuffer_read_advance(slot.Ring, OutHeaderBytes);
+      jack_ringbuffer_read(slot.Ring, reinterpret_cast<char*>(target), size);
+      wroteAny = true;
+    } else {
+      jack_ringbuffer_read_advance(slot.Ring, OutHeaderBytes + size);
+    }
     if (endsBuffer)
       jack_ringbuffer_write(slot.Done, reinterpret_cast<const char*>(&tag), sizeof tag);
   }

@@ -30,20 +30,22 @@ struct TJackInSlot {
   jack_ringbuffer_t* Ring = nullptr;
   std::atomic<bool> Lost{false};
   TMidiInputStream* Stream = nullptr; // guarded by the client's slot lock
-  bool Used = false;            // guarded by the client's slot lock
+  bool Used = false;                  // guarded by the client's slot lock
 };
 
 // One output port as the process callback sees it. Ring records are
-// [uint32 size][uint32 tag][bytes]; the tag holds the generation (bits 1-31) and
-// whether the record ends a long buffer (bit 0). Records of an older generation
-// were cancelled by a reset and are skipped. The tags of written buffer ends go
-// back through Done.
+// [uint32 size][uint32 tag][bytes], each one whole MIDI event; the tag holds the
+// generation (bits 1-31) and whether the record ends a long buffer (bit 0). An
+// empty record only carries such an end. Records of an older generation were
+// cancelled by a reset and are skipped. The tags of written buffer ends go back
+// through Done.
 struct TJackOutSlot {
   std::atomic<jack_port_t*> Port{nullptr};
   jack_ringbuffer_t* Ring = nullptr;
   jack_ringbuffer_t* Done = nullptr;
   std::atomic<uint32_t> Generation{0};
-  bool Used = false; // guarded by the client's slot lock
+  std::atomic<uint32_t> MaxEventSize{0}; // of an empty port buffer, told each period
+  bool Used = false;                     // guarded by the client's slot lock
 };
 
 constexpr uint32_t JackEndsBuffer = 1;
@@ -60,9 +62,8 @@ public:
 
   // Opens and activates a client; null with a reason when no server answers.
   // portsChanged runs on a JACK thread whenever ports come, go or are renamed.
-  static std::unique_ptr<TJackClient> Open(const std::string& name,
-                                           std::function<void()> portsChanged,
-                                           std::string& failure);
+  static std::unique_ptr<TJackClient>
+  Open(const std::string& name, std::function<void()> portsChanged, std::string& failure);
   ~TJackClient();
   TJackClient(const TJackClient&) = delete;
   TJackClient& operator=(const TJackClient&) = delete;
