@@ -195,7 +195,9 @@ void TMidiInput::InputCallback(const TMidiInNotice& notice) {
     StoreLong(notice);
     return;
   case TMidiInCode::Overflow:
-    Trace("MIDI service input overflow");
+    Trace(notice.Message > 0
+              ? "MIDI service input lost: " + std::to_string(notice.Message) + " bytes"
+              : std::string("MIDI service input overflow"));
     FOverflow = true;
     PostData();
     return;

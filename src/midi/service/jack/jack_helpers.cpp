@@ -15,7 +15,6 @@
 namespace pelrow {
 
 namespace {
-constexpr size_t InHeaderBytes = sizeof(uint64_t) + sizeof(uint32_t);
 constexpr size_t OutHeaderBytes = 2 * sizeof(uint32_t);
 // How long a closing port waits for the process callback to leave a cycle; a
 // server that stopped calling us must not hang the program.
@@ -64,6 +63,13 @@ std::unique_ptr<TJackClient> TJackClient::Open(const std::string& name,
           me->NotifyPortsChanged();
       },
       self);
+  jack_set_xrun_callback(
+      self->FClient,
+      [](void* arg) {
+        static_cast<TJackClient*>(arg)->FXruns.fetch_add(1, std::memory_order_relaxed);
+        return 0;
+      },
+      self);
   jack_set_port_rename_callback(
       self->FClient,
       [](jack_port_id_t, const char*, const char*, void* arg) {
@@ -97,9 +103,6 @@ TJackClient::~TJackClient() {
     jack_deactivate(FClient);
     jack_client_close(FClient);
   }
-  for (auto& slot : FIn)
-    if (slot.Ring)
-      jack_ringbuffer_free(slot.Ring);
   for (auto& slot : FOut) {
     if (slot.Ring)
       jack_ringbuffer_free(slot.Ring);
@@ -127,8 +130,8 @@ TJackInSlot* TJackClient::ClaimInSlot() {
     if (!slot.Used) {
       // Rings are made on first use and kept for the next port in the slot.
       if (slot.Ring == nullptr)
-        slot.Ring = jack_ringbuffer_create(InRingBytes);
-      if (slot.Ring == nullptr)
+        slot.Ring = std::make_unique<TJackInRing>(InRingBytes);
+      if (!slot.Ring->Valid())
         return nullptr;
       slot.Used = true;
       return &slot;
@@ -192,8 +195,7 @@ void TJackClient::ReleaseIn(TJackInSlot& slot) {
   Unregister(slot.Port);
   std::lock_guard lock(FSlotLock); // the service thread drains under this lock
   slot.Stream = nullptr;
-  jack_ringbuffer_reset(slot.Ring);
-  slot.Lost = false;
+  slot.Ring->Clear();
   slot.Used = false;
 }
 
@@ -208,8 +210,12 @@ void TJackClient::ReleaseOut(TJackOutSlot& slot) {
 int TJackClient::Process(jack_nframes_t frames) {
   FInCycle.store(true);
   const jack_nframes_t cycleStart = jack_last_frame_time(FClient);
+  // Input may have been lost in an xrun since the last cycle.
+  const uint32_t xruns = FXruns.load(std::memory_order_relaxed);
+  const bool xrun = xruns != FXrunsSeen;
+  FXrunsSeen = xruns;
   for (auto& slot : FIn)
-    ReadInput(slot, frames, cycleStart);
+    ReadInput(slot, frames, cycleStart, xrun);
   for (auto& slot : FOut)
     WriteOutput(slot, frames);
   FCycles.fetch_add(1);
@@ -217,29 +223,25 @@ int TJackClient::Process(jack_nframes_t frames) {
   return 0;
 }
 
-void TJackClient::ReadInput(TJackInSlot& slot, jack_nframes_t frames, jack_nframes_t cycleStart) {
+void TJackClient::ReadInput(TJackInSlot& slot, jack_nframes_t frames, jack_nframes_t cycleStart,
+                            bool xrun) {
   jack_port_t* port = slot.Port.load();
   if (port == nullptr)
     return;
+  if (xrun)
+    slot.Ring->MarkLoss(jack_frames_to_time(FClient, cycleStart));
   void* buffer = jack_port_get_buffer(port, frames);
   const uint32_t count = jack_midi_get_event_count(buffer);
-  bool wrote = false;
+  bool any = xrun;
   for (uint32_t i = 0; i < count; ++i) {
     jack_midi_event_t event;
     if (jack_midi_event_get(&event, buffer, i) != 0 || event.size == 0)
       continue;
-    if (jack_ringbuffer_write_space(slot.Ring) < InHeaderBytes + event.size) {
-      slot.Lost.store(true);
-      continue;
-    }
     const uint64_t time = jack_frames_to_time(FClient, cycleStart + event.time);
-    const uint32_t size = uint32_t(event.size);
-    jack_ringbuffer_write(slot.Ring, reinterpret_cast<const char*>(&time), sizeof time);
-    jack_ringbuffer_write(slot.Ring, reinterpret_cast<const char*>(&size), sizeof size);
-    jack_ringbuffer_write(slot.Ring, reinterpret_cast<const char*>(event.buffer), size);
-    wrote = true;
+    slot.Ring->Write(time, event.buffer, uint32_t(event.size));
+    any = true;
   }
-  if (wrote || slot.Lost.load())
+  if (any)
     sem_post(&FInputArrived);
 }
 
@@ -310,23 +312,10 @@ void TJackClient::ServiceLoop() {
     for (auto& slot : FIn) {
       if (slot.Stream == nullptr)
         continue;
-      const bool lost = slot.Lost.exchange(false);
-      // A record counts once all of it is there; the process callback writes it in parts.
-      char header[InHeaderBytes];
-      while (jack_ringbuffer_peek(slot.Ring, header, InHeaderBytes) == InHeaderBytes) {
-        uint64_t time = 0;
-        uint32_t size = 0;
-        std::memcpy(&time, header, sizeof time);
-        std::memcpy(&size, header + sizeof time, sizeof size);
-        if (jack_ringbuffer_read_space(slot.Ring) < InHeaderBytes + size)
-          break;
-        jack_ringbuffer_read_advance(slot.Ring, InHeaderBytes);
-        bytes.resize(size);
-        jack_ringbuffer_read(slot.Ring, reinterpret_cast<char*>(bytes.data()), size);
-        slot.Stream->Feed(bytes.data(), bytes.size(), programTime(time));
-      }
-      if (lost)
-        slot.Stream->FeedLost(programNow);
+      TMidiInputStream& stream = *slot.Stream;
+      slot.Ring->Drain([&](uint64_t time, const uint8_t* data,
+                           size_t size) { stream.Feed(data, size, programTime(time)); },
+                       [&](uint64_t time) { stream.FeedLost(programTime(time)); });
     }
   }
 }

@@ -8,6 +8,8 @@
 #include <jack/jack.h>
 #include <jack/ringbuffer.h>
 
+#include "midi/service/jack/jack_input_ring.h"
+
 #include <semaphore.h>
 
 #include <array>
@@ -23,12 +25,10 @@ namespace pelrow {
 
 class TMidiInputStream;
 
-// One input port as the process callback sees it. Ring records are
-// [uint64 time in microseconds][uint32 size][bytes].
+// One input port as the process callback sees it.
 struct TJackInSlot {
   std::atomic<jack_port_t*> Port{nullptr};
-  jack_ringbuffer_t* Ring = nullptr;
-  std::atomic<bool> Lost{false};
+  std::unique_ptr<TJackInRing> Ring;
   TMidiInputStream* Stream = nullptr; // guarded by the client's slot lock
   bool Used = false;                  // guarded by the client's slot lock
 };
@@ -90,7 +90,7 @@ private:
   TJackClient() = default;
   void NotifyPortsChanged();
   int Process(jack_nframes_t frames);
-  void ReadInput(TJackInSlot& slot, jack_nframes_t frames, jack_nframes_t cycleStart);
+  void ReadInput(TJackInSlot& slot, jack_nframes_t frames, jack_nframes_t cycleStart, bool xrun);
   void WriteOutput(TJackOutSlot& slot, jack_nframes_t frames);
   void WaitForCycleEnd();
   void Unregister(std::atomic<jack_port_t*>& port);
@@ -101,6 +101,8 @@ private:
   std::atomic<bool> FAlive{true};
   std::atomic<bool> FInCycle{false};
   std::atomic<uint64_t> FCycles{0};
+  std::atomic<uint32_t> FXruns{0};
+  uint32_t FXrunsSeen = 0; // process callback only
   std::atomic<bool> FQuit{false};
   bool FSemaphoreReady = false;
   sem_t FInputArrived;

@@ -1,8 +1,8 @@
 // An open JACK MIDI input: a port of ours connected from the chosen source port.
 #pragma once
 
-#include "midi/service/midi_input_stream.h"
 #include "midi/service/jack/jack_helpers.h"
+#include "midi/service/midi_input_stream.h"
 #include "midi/service/midi_service.h"
 
 #include <memory>
@@ -16,7 +16,6 @@ public:
   static std::unique_ptr<TJackInPort> Open(TJackClient& client, const std::string& source,
                                            TMidiInCallback callback, TMidiResult& result);
   ~TJackInPort() override;
-
 
 private:
   TJackInPort(TJackClient& client, TJackInSlot& slot, TMidiInCallback callback);

@@ -17,7 +17,9 @@ std::unique_ptr<TJackMidiService> TJackMidiService::Create(std::string& failure)
 }
 
 // The client goes first, so that no JACK callback reaches the observer afterwards.
-TJackMidiService::~TJackMidiService() { FClient.reset(); }
+TJackMidiService::~TJackMidiService() {
+  FClient.reset();
+}
 
 const std::vector<std::string>& TJackMidiService::Names(bool inputs) const {
   static const std::vector<std::string> none;
