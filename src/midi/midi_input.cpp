@@ -194,6 +194,9 @@ void TMidiInput::InputCallback(const TMidiInNotice& notice) {
   case TMidiInCode::LongData:
     StoreLong(notice);
     return;
+  case TMidiInCode::Disconnected:
+    Trace("MIDI input disconnected from its source");
+    return;
   case TMidiInCode::Overflow:
     Trace(notice.Message > 0
               ? "MIDI service input lost: " + std::to_string(notice.Message) + " bytes"

@@ -149,6 +149,17 @@ void TMidiInputStream::FeedLost(uint32_t nowMs) {
   FWake.notify_one();
 }
 
+void TMidiInputStream::FeedDisconnected(uint32_t nowMs) {
+  {
+    std::lock_guard<std::mutex> lock(FMutex);
+    if (!FStarted || FQuit)
+      return;
+    TBlock& block = BlockWithRoom();
+    block.Marks.push_back({block.Bytes.size(), nowMs - FStartMs, false, true});
+  }
+  FWake.notify_one();
+}
+
 // The last block while it has room, else a new one (a spare when there is one).
 TMidiInputStream::TBlock& TMidiInputStream::BlockWithRoom() {
   if (FIncoming.empty() || FIncoming.back().Bytes.size() >= BlockBytes) {
@@ -284,7 +295,13 @@ uint32_t TMidiInputStream::TimestampAt(size_t offset) {
   while (FMarkIndex < FWorkMarks.size() && FWorkMarks[FMarkIndex].Offset <= offset) {
     const TMark& mark = FWorkMarks[FMarkIndex++];
     timestamp = mark.Timestamp;
-    if (mark.Overflow) {
+    if (mark.Disconnected) {
+      if (FInSysEx)
+        EndSysEx(TMidiInCode::LongError);
+      FStatus = 0;
+      FCount = 0;
+      Notify(TMidiInCode::Disconnected, 0, nullptr, mark.Timestamp);
+    } else if (mark.Overflow) {
       if (FInSysEx)
         EndSysEx(TMidiInCode::LongError);
       FStatus = 0;

@@ -47,6 +47,9 @@ public:
   // Input was lost before it reached the stream (a backend's own buffer ran full):
   // reported as Overflow at this point of the stream, like input refused here.
   void FeedLost(uint32_t nowMs);
+  // The source was disconnected from outside: reported as Disconnected at this
+  // point of the stream; a SysEx under way is handed back cut short.
+  void FeedDisconnected(uint32_t nowMs);
 
 protected:
   // Derived ports whose Feed callers live in their own members stop the stream
@@ -58,6 +61,7 @@ private:
     size_t Offset;
     uint32_t Timestamp;
     bool Overflow;
+    bool Disconnected = false;
   };
   // Bytes as fed, with the marks that fall into them (offsets within the block).
   struct TBlock {

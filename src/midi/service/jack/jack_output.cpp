@@ -19,31 +19,31 @@ constexpr size_t RecordHeaderBytes = 2 * sizeof(uint32_t);
 constexpr uint32_t DefaultMaxEvent = 1024;
 } // namespace
 
-TJackOutPort::TJackOutPort(TJackClient& client, TJackOutSlot& slot, TMidiOutCallback callback)
-    : FClient(client), FSlot(slot), FQueue(std::move(callback)),
+TJackOutPort::TJackOutPort(TJackClientPtr client, TJackOutSlot& slot, TMidiOutCallback callback)
+    : FClient(std::move(client)), FSlot(slot), FQueue(std::move(callback)),
       FGeneration(slot.Generation.load()) {}
 
-std::unique_ptr<TJackOutPort> TJackOutPort::Open(TJackClient& client,
+std::unique_ptr<TJackOutPort> TJackOutPort::Open(const TJackClientPtr& client,
                                                  const std::string& destination,
                                                  TMidiOutCallback callback, TMidiResult& result) {
-  TJackOutSlot* slot = client.ClaimOutSlot();
+  TJackOutSlot* slot = client->ClaimOutSlot();
   if (slot == nullptr) {
     result = MidiErrAllocated;
     return nullptr;
   }
   std::unique_ptr<TJackOutPort> port(new TJackOutPort(client, *slot, std::move(callback)));
-  jack_port_t* own = client.RegisterPort(false);
+  jack_port_t* own = client->RegisterPort(false);
   if (own == nullptr) {
-    result = MidiErrNoMemory;
+    result = client->Usable() ? JackErrPortRefused : client->Failure();
     return nullptr;
   }
-  client.PublishOut(*slot, own);
-  const int connected = jack_connect(client.Handle(), jack_port_name(own), destination.c_str());
+  client->PublishOut(*slot, own);
+  const int connected = client->Connect(jack_port_name(own), destination);
   if (connected != 0 && connected != EEXIST) {
-    result = MidiErrNoDevice;
+    result = client->ConnectFailure(destination);
     return nullptr;
   }
-  client.WaitUntilConnected();
+  client->WaitUntilConnected();
   port->FWriter = std::thread([p = port.get()] { p->Run(); });
   result = MidiOk;
   return port;
@@ -55,16 +55,27 @@ TJackOutPort::~TJackOutPort() {
     FQueue.Quit();
     FWriter.join();
   }
-  FClient.ReleaseOut(FSlot);
+  FClient->ReleaseOut(FSlot);
   FQueue.CompleteRemaining();
 }
 
+// A send that cannot reach anybody fails: the server is gone or frozen, or the
+// connection was removed from outside.
+TMidiResult TJackOutPort::Refusal() const {
+  if (!FClient->Usable())
+    return FClient->Failure();
+  jack_port_t* port = FSlot.Port.load();
+  return port != nullptr && jack_port_connected(port) > 0 ? MidiOk : MidiErrNoDevice;
+}
+
 TMidiResult TJackOutPort::ShortMsg(uint32_t packed) {
-  return FClient.Alive() ? FQueue.PushShort(packed) : MidiErrNoDevice;
+  const TMidiResult refusal = Refusal();
+  return refusal == MidiOk ? FQueue.PushShort(packed) : refusal;
 }
 
 TMidiResult TJackOutPort::LongMsg(TMidiBuffer& buffer) {
-  return FClient.Alive() ? FQueue.PushLong(buffer) : MidiErrNoDevice;
+  const TMidiResult refusal = Refusal();
+  return refusal == MidiOk ? FQueue.PushLong(buffer) : refusal;
 }
 
 TMidiResult TJackOutPort::Reset() {
@@ -178,7 +189,7 @@ void TJackOutPort::Run() {
       Cancel();
       continue;
     }
-    if (!FClient.Alive()) {
+    if (!FClient->Usable()) {
       // No server to write to: what is queued completes unsent rather than never.
       FQueue.CompleteRemaining();
       FQueue.Wait(IdleWait, true);

@@ -29,7 +29,8 @@ public:
   // A SysEx whose F7 does not come within this time goes out as far as it came.
   static constexpr auto QuietFlush = std::chrono::milliseconds(1000);
 
-  static std::unique_ptr<TJackOutPort> Open(TJackClient& client, const std::string& destination,
+  static std::unique_ptr<TJackOutPort> Open(const TJackClientPtr& client,
+                                            const std::string& destination,
                                             TMidiOutCallback callback, TMidiResult& result);
   ~TJackOutPort() override;
 
@@ -38,8 +39,9 @@ public:
   TMidiResult Reset() override;
 
 private:
-  TJackOutPort(TJackClient& client, TJackOutSlot& slot, TMidiOutCallback callback);
+  TJackOutPort(TJackClientPtr client, TJackOutSlot& slot, TMidiOutCallback callback);
   void Run();
+  TMidiResult Refusal() const;
   void CollectCompletions();
   void FillRing();
   void Cancel();
@@ -48,7 +50,7 @@ private:
   void FlushSysEx();
   uint32_t MaxEventBytes() const;
 
-  TJackClient& FClient;
+  TJackClientPtr FClient; // kept while the port is open, also past a reconnect
   TJackOutSlot& FSlot;
   TOrderedOutput FQueue;
   uint32_t FGeneration = 0; // writer thread's copy of the slot's generation
