@@ -14,7 +14,7 @@
 //   count NAME             bytes recorded on input NAME so far
 //   save NAME PATH         write the recorded bytes to PATH and forget them
 //   events NAME PATH       as save, each event as [uint32 size][bytes]
-//   disconnect A B         remove the connection from port A to port B
+//   unplug NAME            remove every connection of port NAME, as a patchbay does
 //   quit
 // Replies are "ok ..." or "error ...". The server is chosen by JACK_DEFAULT_SERVER.
 #include <jack/jack.h>
@@ -277,14 +277,18 @@ std::string Run(std::map<std::string, std::unique_ptr<TPort>>& ports, const std:
       return "error the peer lost " + std::to_string(port.Lost()) + " events";
     return "ok " + std::to_string(bytes.size());
   }
-  if (command == "disconnect") {
-    std::string to;
-    words >> to;
-    if (ports.empty())
-      throw std::runtime_error("no client to act through");
-    if (jack_disconnect(ports.begin()->second->Client(), name.c_str(), to.c_str()) != 0)
-      throw std::runtime_error("JACK refused the disconnection");
-    return "ok";
+  if (command == "unplug") {
+    TPort& port = find();
+    const std::string own = ClientPrefix + name + ":" + name;
+    jack_port_t* handle = jack_port_by_name(port.Client(), own.c_str());
+    const char** others = jack_port_get_all_connections(port.Client(), handle);
+    int removed = 0;
+    for (const char** other = others; other != nullptr && *other != nullptr; ++other)
+      if (jack_disconnect(port.Client(), own.c_str(), *other) == 0 ||
+          jack_disconnect(port.Client(), *other, own.c_str()) == 0)
+        ++removed;
+    jack_free(others);
+    return "ok " + std::to_string(removed);
   }
   return "error unknown command " + command;
 }

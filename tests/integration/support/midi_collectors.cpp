@@ -156,6 +156,9 @@ void TInputCollector::OnNotice(const TMidiInNotice& notice) {
     else if (FPort != nullptr)
       FPort->AddBuffer(*notice.Buffer);
     break;
+  case TMidiInCode::Disconnected:
+    ++FDisconnects;
+    break;
   case TMidiInCode::Overflow:
     ++FOverflows;
     FLossOffsets.push_back(FBytes.size());
@@ -210,6 +213,11 @@ void TInputCollector::Stall(bool stalled) {
   if (port != nullptr)
     for (TMidiBuffer* buffer : held)
       port->AddBuffer(*buffer);
+}
+
+int TInputCollector::Disconnects() {
+  std::lock_guard lock(FLock);
+  return FDisconnects;
 }
 
 int TInputCollector::LongErrors() {

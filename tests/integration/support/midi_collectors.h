@@ -50,6 +50,7 @@ public:
   bool AllHandedBack();
   int Overflows();
   int LongErrors();
+  int Disconnects();
   // Stream offsets at which an overflow was reported, and the bytes it said were lost.
   std::vector<size_t> LossOffsets();
   uint64_t LostBytes();
@@ -64,6 +65,7 @@ private:
   std::vector<uint8_t> FBytes;
   int FOverflows = 0;
   int FLongErrors = 0;
+  int FDisconnects = 0;
   std::vector<size_t> FLossOffsets;
   uint64_t FLostBytes = 0;
   bool FStalled = false;

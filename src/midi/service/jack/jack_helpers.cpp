@@ -336,6 +336,13 @@ void TJackClient::WaitForCycleEnd() {
     std::this_thread::sleep_for(std::chrono::microseconds(100));
 }
 
+bool TJackClient::WaitForCycles() {
+  const auto limit = std::chrono::steady_clock::now() + ServerCallLimit;
+  while (FCycles.load() == 0 && std::chrono::steady_clock::now() < limit)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  return FCycles.load() > 0;
+}
+
 void TJackClient::WaitUntilConnected() {
   const uint64_t cycle = FCycles.load();
   const auto limit = std::chrono::steady_clock::now() + CycleWaitLimit;

@@ -115,6 +115,8 @@ public:
   // A new connection carries data only from the graph's next cycle on; waiting for
   // two complete cycles makes sure that what is sent after opening arrives.
   void WaitUntilConnected();
+  // True once the server has run a cycle for us, false after ServerCallLimit.
+  bool WaitForCycles();
 
 private:
   friend struct TJackClientDisposer;

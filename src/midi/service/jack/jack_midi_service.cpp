@@ -73,6 +73,11 @@ void TJackMidiService::Reconnect() {
     lock.unlock();
     std::string failure;
     TJackClientPtr client = OpenClient(failure);
+    // Only a server that runs its cycles is back.
+    if (client && !client->WaitForCycles()) {
+      Trace("JACK: a server answers but runs no cycles");
+      client.reset();
+    }
     lock.lock();
     if (!client)
       continue;
@@ -93,18 +98,28 @@ void TJackMidiService::Count() {
       FClient = std::move(FNewClient);
       FClientDown = false;
       FObserver.Forget();
-    } else if (!FClient->Alive() && !FClientDown) {
+    } else if (FClient && !FClient->Alive()) {
+      // The dead client is closed (once its open ports are closed too) before a
+      // new one is tried: JACK keeps per-process state while any client is open.
+      FClient.reset();
       FClientDown = true;
-      FWake.notify_all();
     }
   }
-  if (FClient->Usable())
+  if (Usable())
     FObserver.RefreshIfChanged(FClient->Handle());
+}
+
+bool TJackMidiService::Usable() const {
+  return FClient && FClient->Usable();
+}
+
+TMidiResult TJackMidiService::Failure() const {
+  return FClient ? FClient->Failure() : JackErrServerGone;
 }
 
 const std::vector<std::string>& TJackMidiService::Names(bool inputs) const {
   static const std::vector<std::string> none;
-  if (!FClient->Usable())
+  if (!Usable())
     return none;
   return inputs ? FObserver.Sources() : FObserver.Destinations();
 }
@@ -140,7 +155,7 @@ TMidiResult TJackMidiService::OpenInput(int index, TMidiInCallback callback,
                                         std::unique_ptr<TMidiInPort>& port) {
   std::string source;
   if (TMidiResult result = InputName(index, source); result != MidiOk)
-    return FClient->Usable() ? result : FClient->Failure();
+    return Usable() ? result : Failure();
   TMidiResult result = MidiOk;
   port = TJackInPort::Open(FClient, source, std::move(callback), result);
   return result;
@@ -150,7 +165,7 @@ TMidiResult TJackMidiService::OpenOutput(int index, TMidiOutCallback callback,
                                          std::unique_ptr<TMidiOutPort>& port) {
   std::string destination;
   if (TMidiResult result = OutputName(index, destination); result != MidiOk)
-    return FClient->Usable() ? result : FClient->Failure();
+    return Usable() ? result : Failure();
   TMidiResult result = MidiOk;
   port = TJackOutPort::Open(FClient, destination, std::move(callback), result);
   return result;

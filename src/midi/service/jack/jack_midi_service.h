@@ -43,12 +43,14 @@ public:
 private:
   TJackMidiService() = default;
   const std::vector<std::string>& Names(bool inputs) const;
+  bool Usable() const;
+  TMidiResult Failure() const;
   void Count();
   void Reconnect();
   TJackClientPtr OpenClient(std::string& failure);
 
   TJackDeviceObserver FObserver;
-  TJackClientPtr FClient; // UI thread
+  TJackClientPtr FClient; // UI thread; null while the server is away
   // A client opened by the reconnect thread, taken over at the next count.
   std::mutex FLock;
   std::condition_variable FWake;
