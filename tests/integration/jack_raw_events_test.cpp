@@ -4,6 +4,9 @@
 #include "jack_fixture.h"
 #include "support/midi_collectors.h"
 
+#include <chrono>
+#include <thread>
+
 namespace pelrow::testing {
 namespace {
 
@@ -95,6 +98,93 @@ TEST_F(JackRawOutputTest, ASysExWithoutItsEndGoesOutWhenTheSendingStops) {
   // The message counts as over: later data bytes never start an event.
   ASSERT_EQ(FSender.SendLong(*FPort, {0x01, 0x02, 0x90, 0x3C, 0x40}), MidiOk);
   EXPECT_EQ(Receive(3), (Events{{0x90, 0x3C, 0x40}}));
+}
+
+TEST_F(JackRawOutputTest, AConnectionRemovedFromOutsideMakesSendsFail) {
+  ASSERT_EQ(FPort->ShortMsg(0x403C90), MidiOk);
+  ASSERT_TRUE(FPeer->Ok("unplug dst"));
+  TMidiResult result = MidiOk;
+  for (int i = 0; i < 500 && result == MidiOk; ++i) {
+    result = FPort->ShortMsg(0x403C90);
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_EQ(result, MidiErrNoDevice);
+  EXPECT_EQ(FSender.SendLong(*FPort, SysEx(10, 1)), MidiErrNoDevice);
+}
+
+class JackRawInputTest : public JackTest {
+protected:
+  TPeerKind PeerKind() const override { return TPeerKind::RawEvents; }
+  void SetUp() override {
+    JackTest::SetUp();
+    ASSERT_TRUE(FPeer->Ok("open_out src"));
+    const int index = WaitForInput(TPeerProcess::PortName("src"));
+    ASSERT_GE(index, 0);
+    ASSERT_EQ(FService->OpenInput(index, FCollector.Callback(), FPort), MidiOk);
+    FCollector.Attach(*FPort);
+    ASSERT_EQ(FPort->Start(), MidiOk);
+  }
+  void TearDown() override {
+    FCollector.Detach();
+    FPort.reset();
+    JackTest::TearDown();
+  }
+
+  TInputCollector FCollector;
+  std::unique_ptr<TMidiInPort> FPort;
+};
+
+TEST_F(JackRawInputTest, ADisconnectFromOutsideIsReported) {
+  ASSERT_TRUE(FPeer->Ok("send src F0 01 02"));
+  ASSERT_TRUE(FPeer->Ok("unplug src"));
+  for (int i = 0; i < 500 && FCollector.Disconnects() == 0; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_EQ(FCollector.Disconnects(), 1);
+  EXPECT_EQ(FCollector.LongErrors(), 1) << "the SysEx under way comes back cut short";
+}
+
+TEST_F(JackRawInputTest, StopAfterAStallDeliversOrReportsEveryByte) {
+  // The caller keeps every buffer (a stalled UI) while 1 MB arrives, then stops.
+  FCollector.Stall(true);
+  const Bytes sent = TaggedBurst(0, 1024, 1024);
+  ASSERT_TRUE(FPeer->SendBytes("src", sent));
+  ASSERT_EQ(FPort->Stop(), MidiOk);
+  const size_t received = FCollector.WaitFor(0, 0).size();
+  EXPECT_EQ(received + FCollector.LostBytes(), sent.size());
+  EXPECT_EQ(FCollector.Overflows(), 1);
+}
+
+TEST_F(JackRawInputTest, ABacklogBeyondItsBoundLosesOnlyWhereTheBoundIsReached) {
+  // 70 MB arrive while the caller keeps every buffer: the first 64 MiB wait, the
+  // rest is lost at one place, and only the message there is cut.
+  FCollector.Stall(true);
+  const Bytes sent = TaggedBurst(0, 70 * 1024, 1000);
+  ASSERT_TRUE(FPeer->SendBytes("src", sent));
+  FCollector.Stall(false);
+  const size_t bound = size_t{64} << 20;
+  FCollector.WaitFor(bound - 1000, BurstWaitMs);
+  const TTaggedCheck check = CheckTagged(FCollector.WaitFor(0, 0), FCollector.LossOffsets());
+  EXPECT_EQ(check.Problem, "");
+  EXPECT_EQ(FCollector.Overflows(), 1);
+  EXPECT_LE(check.Cut, 1u);
+  EXPECT_GE(check.Whole, bound / 1000 - 1);
+}
+
+TEST_F(JackTest, OpeningAPortThatRefusesSaysSo) {
+  // The listed port is replaced by one of another type under the same name: it
+  // exists, but refuses a MIDI connection.
+  TPeerProcess raw(TPeerKind::RawEvents);
+  ASSERT_TRUE(raw.Ok("open_out odd"));
+  const int index = WaitForInput(TPeerProcess::PortName("odd"));
+  ASSERT_GE(index, 0);
+  ASSERT_TRUE(raw.Ok("close odd"));
+  ASSERT_TRUE(raw.Ok("open_audio odd"));
+  TInputCollector collector;
+  std::unique_ptr<TMidiInPort> port;
+  const TMidiResult result = FService->OpenInput(index, collector.Callback(), port);
+  std::string text;
+  EXPECT_EQ(FService->InErrorText(result, text), MidiOk);
+  EXPECT_EQ(text, "The JACK server refused the connection to this port.");
 }
 
 } // namespace
