@@ -194,8 +194,13 @@ void TMidiInput::InputCallback(const TMidiInNotice& notice) {
   case TMidiInCode::LongData:
     StoreLong(notice);
     return;
+  case TMidiInCode::Disconnected:
+    Trace("MIDI input disconnected from its source");
+    return;
   case TMidiInCode::Overflow:
-    Trace("MIDI service input overflow");
+    Trace(notice.Message > 0
+              ? "MIDI service input lost: " + std::to_string(notice.Message) + " bytes"
+              : std::string("MIDI service input overflow"));
     FOverflow = true;
     PostData();
     return;

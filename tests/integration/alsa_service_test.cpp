@@ -18,7 +18,9 @@ using Bytes = std::vector<uint8_t>;
 constexpr const char* PeerName = "pelrow-alsa-peer";
 constexpr size_t KernelSysExPiece = 256;
 
-bool HaveSequencer() { return access("/dev/snd/seq", R_OK | W_OK) == 0; }
+bool HaveSequencer() {
+  return access("/dev/snd/seq", R_OK | W_OK) == 0;
+}
 
 // A plain sequencer client with one port that both sends and records.
 class TAlsaPeer {
@@ -30,10 +32,11 @@ public:
     snd_seq_set_client_pool_input(FSeq, 2000);
     snd_seq_set_input_buffer_size(FSeq, 256 << 10);
     snd_seq_set_output_buffer_size(FSeq, 64 << 10);
-    FPort = snd_seq_create_simple_port(FSeq, "port",
-                                       SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS_READ |
-                                           SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE,
-                                       SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION);
+    FPort =
+        snd_seq_create_simple_port(FSeq, "port",
+                                   SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS_READ |
+                                       SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE,
+                                   SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION);
     snd_midi_event_new(KernelSysExPiece, &FCodec);
     // Every message decoded in full, so what arrives compares byte for byte.
     if (FCodec)
@@ -95,7 +98,8 @@ public:
   }
 
   int AddPort(const char* name) {
-    return snd_seq_create_simple_port(FSeq, name, SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS_READ,
+    return snd_seq_create_simple_port(FSeq, name,
+                                      SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS_READ,
                                       SND_SEQ_PORT_TYPE_MIDI_GENERIC);
   }
   void RemovePort(int port) { snd_seq_delete_simple_port(FSeq, port); }
@@ -150,7 +154,8 @@ TEST_F(AlsaTest, ListsPortsByClientAndPortNameAndReportsNewOnes) {
   EXPECT_GT(FNotices.load(), before);
   FPeer->RemovePort(extra);
   const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-  while (Find(std::string(PeerName) + ":extra", true) >= 0 && std::chrono::steady_clock::now() < limit)
+  while (Find(std::string(PeerName) + ":extra", true) >= 0 &&
+         std::chrono::steady_clock::now() < limit)
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   EXPECT_LT(Find(std::string(PeerName) + ":extra", true), 0);
 }

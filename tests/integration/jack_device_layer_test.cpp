@@ -1,12 +1,12 @@
 // The device layer over JACK under load: a UI thread that drains in a loop gets
 // every byte of a burst, because the backend keeps what the device layer has no
 // buffer for instead of dropping it.
-#include "support/queued_poster.h"
 #include "jack_fixture.h"
 #include "midi/midi_input.h"
 #include "midi/midi_output.h"
 #include "support/clock.h"
 #include "support/midi_collectors.h"
+#include "support/queued_poster.h"
 
 #include <chrono>
 #include <deque>
@@ -69,9 +69,10 @@ TEST_F(JackTest, DeviceLayerSendsChunkedSysExToThePeer) {
   output.Open();
 
   const Bytes sysEx = SysEx(64 * 1024, 5);
-  const int32_t handedOver = output.SendLongChunked(
-      sysEx.data(), int32_t(sysEx.size()),
-      [](TMidiOutput&, bool&) { std::this_thread::sleep_for(std::chrono::milliseconds(1)); });
+  const int32_t handedOver =
+      output.SendLongChunked(sysEx.data(), int32_t(sysEx.size()), [](TMidiOutput&, bool&) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      });
   EXPECT_EQ(handedOver, int32_t(sysEx.size()));
   EXPECT_EQ(Difference(FPeer->Receive("dst", sysEx.size(), WaitMs), sysEx), "");
   output.Close();

@@ -32,7 +32,7 @@ template <typename TCondition> bool WaitUntil(TCondition condition, int timeoutM
 void JackTest::SetUp() {
   std::string failure;
   ASSERT_FALSE(EnsureJackServer(failure).empty()) << failure;
-  FPeer = std::make_unique<TPeerProcess>();
+  FPeer = std::make_unique<TPeerProcess>(PeerKind());
   ASSERT_TRUE(FPeer->Running()) << "the peer script could not be started";
   FService = CreateJackMidiService(failure);
   ASSERT_TRUE(FService) << failure;

@@ -19,6 +19,8 @@ protected:
   static constexpr int WaitMs = 10000;
   static constexpr int BurstWaitMs = 60000;
 
+  // The peer this fixture's tests talk to.
+  virtual TPeerKind PeerKind() const { return TPeerKind::Reassembling; }
   void SetUp() override;
   void TearDown() override;
 

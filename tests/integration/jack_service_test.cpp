@@ -94,8 +94,13 @@ protected:
 
 TEST_F(JackInputTest, ShortMessagesAndSysExOfEverySizeArriveInOrder) {
   // 6 bytes, 1 KB, and 64 KB that JACK carries as a head and continuation pieces.
-  const Bytes sent = Concat({{0x90, 0x3C, 0x40}, SysEx(6, 1), {0xC0, 0x05}, SysEx(1024, 2),
-                             {0xF8}, SysEx(64 * 1024, 3), {0x80, 0x3C, 0x00}});
+  const Bytes sent = Concat({{0x90, 0x3C, 0x40},
+                             SysEx(6, 1),
+                             {0xC0, 0x05},
+                             SysEx(1024, 2),
+                             {0xF8},
+                             SysEx(64 * 1024, 3),
+                             {0x80, 0x3C, 0x00}});
   ASSERT_TRUE(FPeer->SendBytes("src", sent));
   const Bytes received = FCollector.WaitFor(sent.size(), WaitMs);
   EXPECT_EQ(Difference(received, sent), "");
@@ -168,7 +173,9 @@ TEST_F(JackOutputTest, TwoMegabyteBurstReachesThePeerWhole) {
   const Bytes burst = SysExBurst(2048, 1024);
   for (size_t offset = 0; offset < burst.size(); offset += 1000) {
     const size_t count = std::min<size_t>(1000, burst.size() - offset);
-    ASSERT_EQ(FSender.SendLong(*FPort, Bytes(burst.begin() + offset, burst.begin() + offset + count)), MidiOk);
+    ASSERT_EQ(
+        FSender.SendLong(*FPort, Bytes(burst.begin() + offset, burst.begin() + offset + count)),
+        MidiOk);
   }
   const Bytes received = FPeer->Receive("dst", burst.size(), BurstWaitMs);
   EXPECT_EQ(Difference(received, burst), "");

@@ -7,8 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 namespace pelrow {
@@ -31,12 +33,16 @@ protected:
     FStream.reset();
     FStream = std::make_unique<TMidiInputStream>(
         [this](const TMidiInNotice& notice) {
+          if (FGate)
+            FGate();
           std::lock_guard<std::mutex> lock(FMutex);
           TReceived received{notice.Code, notice.Message, {}, notice.Timestamp};
           if (notice.Buffer != nullptr)
             received.Bytes.assign(notice.Buffer->Data,
                                   notice.Buffer->Data + notice.Buffer->BytesRecorded);
           FReceived.push_back(std::move(received));
+          if (FRequeue && notice.Buffer != nullptr)
+            FStream->AddBuffer(*notice.Buffer);
         },
         limit);
     FStream->Start();
@@ -64,6 +70,10 @@ protected:
     return FReceived;
   }
 
+  // Set before the stream is fed: run at the start of every callback, and whether
+  // handed-back buffers go straight back to the stream (a caller that keeps up).
+  std::function<void()> FGate;
+  bool FRequeue = false;
   std::mutex FMutex;
   std::vector<TReceived> FReceived;
   std::vector<std::unique_ptr<uint8_t[]>> FMemory;
@@ -168,6 +178,44 @@ TEST_F(InputStream, StopHandsBackAPartFilledBufferAndResetHandsBackAll) {
   EXPECT_TRUE(received[3].Bytes.empty());
   for (const auto& buffer : FBuffers)
     EXPECT_TRUE(buffer->Flags & MidiBufferDone);
+}
+
+TEST_F(InputStream, StopDeliversWhatHadArrivedBeforeIt) {
+  // The stream's thread is held in a callback while more input arrives and Stop is
+  // asked for; that input was there before Stop and must not be thrown away.
+  std::mutex gate;
+  std::unique_lock<std::mutex> held(gate);
+  FGate = [&] { std::lock_guard<std::mutex> pass(gate); };
+  FRequeue = true;
+  AddBuffers(2, 256);
+  Feed({0xF8});
+  const std::vector<uint8_t> later = test::SysEx(1000);
+  Feed(later);
+  Feed({0x90, 0x3C, 0x40});
+  std::thread stopper([&] { FStream->Stop(); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(50)); // let Stop be asked for
+  held.unlock();
+  stopper.join();
+  std::lock_guard<std::mutex> lock(FMutex);
+  std::vector<uint8_t> sysEx;
+  for (const TReceived& received : FReceived) {
+    EXPECT_NE(received.Code, TMidiInCode::Overflow);
+    sysEx.insert(sysEx.end(), received.Bytes.begin(), received.Bytes.end());
+  }
+  EXPECT_EQ(sysEx, later);
+  ASSERT_FALSE(FReceived.empty());
+  EXPECT_EQ(FReceived.back().Message, 0x403C90u);
+}
+
+TEST_F(InputStream, StopReportsHowMuchFoundNoBuffer) {
+  AddBuffers(2, 64);
+  Feed(test::SysEx(300));
+  WaitForCount(2); // both buffers filled and kept by the caller
+  EXPECT_EQ(FStream->Stop(), MidiOk);
+  const auto received = WaitForCount(3);
+  ASSERT_EQ(received.size(), 3u);
+  EXPECT_EQ(received[2].Code, TMidiInCode::Overflow);
+  EXPECT_EQ(received[2].Message, 300u - 128u);
 }
 
 } // namespace

@@ -112,19 +112,28 @@ void TMidiInputStream::Feed(const uint8_t* data, size_t size, uint32_t nowMs) {
     if (!FStarted || FQuit)
       return;
     const uint32_t timestamp = nowMs - FStartMs;
-    if (FIncoming.size() + FBacklog + size > FLimit) {
+    if (FIncomingBytes + FBacklog + size > FLimit) {
       // One overflow mark per run of refused input: the thread reports it where the
       // lost bytes would have been.
-      if (!FOverflowMarked)
-        FIncomingMarks.push_back({FIncoming.size(), timestamp, true});
+      if (!FOverflowMarked) {
+        TBlock& block = BlockWithRoom();
+        block.Marks.push_back({block.Bytes.size(), timestamp, true});
+      }
       FOverflowMarked = true;
       return;
     }
     FOverflowMarked = false;
-    if (FIncomingMarks.empty() || FIncomingMarks.back().Timestamp != timestamp ||
-        FIncomingMarks.back().Overflow)
-      FIncomingMarks.push_back({FIncoming.size(), timestamp, false});
-    FIncoming.insert(FIncoming.end(), data, data + size);
+    FIncomingBytes += size;
+    while (size > 0) {
+      TBlock& block = BlockWithRoom();
+      if (block.Marks.empty() || block.Marks.back().Timestamp != timestamp ||
+          block.Marks.back().Overflow)
+        block.Marks.push_back({block.Bytes.size(), timestamp, false});
+      const size_t take = std::min(size, BlockBytes - block.Bytes.size());
+      block.Bytes.insert(block.Bytes.end(), data, data + take);
+      data += take;
+      size -= take;
+    }
   }
   FWake.notify_one();
 }
@@ -134,9 +143,54 @@ void TMidiInputStream::FeedLost(uint32_t nowMs) {
     std::lock_guard<std::mutex> lock(FMutex);
     if (!FStarted || FQuit)
       return;
-    FIncomingMarks.push_back({FIncoming.size(), nowMs - FStartMs, true});
+    TBlock& block = BlockWithRoom();
+    block.Marks.push_back({block.Bytes.size(), nowMs - FStartMs, true});
   }
   FWake.notify_one();
+}
+
+void TMidiInputStream::FeedDisconnected(uint32_t nowMs) {
+  {
+    std::lock_guard<std::mutex> lock(FMutex);
+    if (!FStarted || FQuit)
+      return;
+    TBlock& block = BlockWithRoom();
+    block.Marks.push_back({block.Bytes.size(), nowMs - FStartMs, false, true});
+  }
+  FWake.notify_one();
+}
+
+// The last block while it has room, else a new one (a spare when there is one).
+TMidiInputStream::TBlock& TMidiInputStream::BlockWithRoom() {
+  if (FIncoming.empty() || FIncoming.back().Bytes.size() >= BlockBytes) {
+    if (!FSpare.empty()) {
+      FIncoming.push_back(std::move(FSpare.back()));
+      FSpare.pop_back();
+    } else {
+      FIncoming.emplace_back();
+      FIncoming.back().Bytes.reserve(BlockBytes);
+    }
+  }
+  return FIncoming.back();
+}
+
+// Under the lock: the oldest waiting block becomes the work; the work's storage
+// goes back to the spares.
+void TMidiInputStream::TakeNextBlock() {
+  constexpr size_t SparesKept = 4;
+  if (FSpare.size() < SparesKept && FWork.capacity() >= BlockBytes) {
+    FSpare.push_back({std::move(FWork), std::move(FWorkMarks)});
+    FSpare.back().Bytes.clear();
+    FSpare.back().Marks.clear();
+  }
+  TBlock& next = FIncoming.front();
+  FWork = std::move(next.Bytes);
+  FWorkMarks = std::move(next.Marks);
+  FIncoming.pop_front();
+  FIncomingBytes -= FWork.size();
+  FPos = 0;
+  FMarkIndex = 0;
+  FBacklog = FWork.size();
 }
 
 void TMidiInputStream::Run() {
@@ -157,17 +211,29 @@ void TMidiInputStream::Run() {
       FBacklog = FWork.size() - FPos;
       continue;
     }
-    if (!haveWork && (!FIncoming.empty() || !FIncomingMarks.empty())) {
-      FWork.swap(FIncoming);
-      FWorkMarks.swap(FIncomingMarks);
-      FIncoming.clear();
-      FIncomingMarks.clear();
-      FPos = 0;
-      FMarkIndex = 0;
-      FBacklog = FWork.size();
+    if (!haveWork && !FIncoming.empty()) {
+      TakeNextBlock();
       continue;
     }
     FWake.wait(lock);
+  }
+}
+
+// Delivers, as far as free buffers allow, what arrived before Stop; returns the
+// bytes that could not be delivered.
+size_t TMidiInputStream::DeliverBeforeStop(std::unique_lock<std::mutex>& lock) {
+  for (;;) {
+    if (FPos >= FWork.size() && FMarkIndex >= FWorkMarks.size()) {
+      if (FIncoming.empty())
+        return 0;
+      TakeNextBlock();
+    }
+    FBlocked = false;
+    lock.unlock();
+    ParseWork();
+    lock.lock();
+    if (FBlocked)
+      return FWork.size() - FPos + FIncomingBytes;
   }
 }
 
@@ -176,9 +242,11 @@ void TMidiInputStream::HandleRequest(std::unique_lock<std::mutex>& lock) {
   const uint64_t serial = FRequestSerial;
   FRequest = TRequest::None;
   FRequestPending = false;
-  // Input not yet delivered is discarded, as when a cable is pulled.
+  // Stop hands on what had arrived before it; Reset discards it, as when a cable
+  // is pulled.
+  const size_t undelivered = request == TRequest::Stop ? DeliverBeforeStop(lock) : 0;
   FIncoming.clear();
-  FIncomingMarks.clear();
+  FIncomingBytes = 0;
   FWork.clear();
   FWorkMarks.clear();
   FPos = 0;
@@ -199,6 +267,10 @@ void TMidiInputStream::HandleRequest(std::unique_lock<std::mutex>& lock) {
   if (FCurrent != nullptr)
     HandBack(TMidiInCode::LongData);
   ClearParser();
+  // No buffer was free for the rest: the caller learns how much it lost.
+  if (undelivered > 0)
+    Notify(TMidiInCode::Overflow, uint32_t(std::min<size_t>(undelivered, UINT32_MAX)), nullptr,
+           TimeGetTime() - FStartMs);
   for (TMidiBuffer* buffer : returned) {
     buffer->Flags = (buffer->Flags & ~MidiBufferInQueue) | MidiBufferDone;
     Notify(TMidiInCode::LongData, 0, buffer, 0);
@@ -223,7 +295,13 @@ uint32_t TMidiInputStream::TimestampAt(size_t offset) {
   while (FMarkIndex < FWorkMarks.size() && FWorkMarks[FMarkIndex].Offset <= offset) {
     const TMark& mark = FWorkMarks[FMarkIndex++];
     timestamp = mark.Timestamp;
-    if (mark.Overflow) {
+    if (mark.Disconnected) {
+      if (FInSysEx)
+        EndSysEx(TMidiInCode::LongError);
+      FStatus = 0;
+      FCount = 0;
+      Notify(TMidiInCode::Disconnected, 0, nullptr, mark.Timestamp);
+    } else if (mark.Overflow) {
       if (FInSysEx)
         EndSysEx(TMidiInCode::LongError);
       FStatus = 0;

@@ -4,6 +4,8 @@
 // the caller's long buffers in order and makes the input callbacks. While no
 // buffer is free the bytes wait here, up to a bound; input beyond it is reported
 // as Overflow, and the rest of a cut message is skipped up to the next status byte.
+// The waiting bytes are held in blocks of a fixed size, so a large backlog never
+// needs one large copy that would hold up the feeding thread.
 #pragma once
 
 #include "midi/service/midi_service.h"
@@ -24,6 +26,7 @@ int ShortMessageLength(uint8_t status);
 class TMidiInputStream : public TMidiInPort {
 public:
   static constexpr size_t DefaultLimitBytes = size_t{64} << 20;
+  static constexpr size_t BlockBytes = size_t{64} << 10;
 
   explicit TMidiInputStream(TMidiInCallback callback, size_t limitBytes = DefaultLimitBytes);
   ~TMidiInputStream() override;
@@ -31,6 +34,8 @@ public:
   TMidiInputStream& operator=(const TMidiInputStream&) = delete;
 
   TMidiResult Start() override;
+  // Stops taking input; what arrived before is delivered as far as free buffers
+  // allow, and the rest is reported as Overflow with its size in bytes.
   TMidiResult Stop() override;
   TMidiResult Reset() override;
   TMidiResult AddBuffer(TMidiBuffer& buffer) override;
@@ -42,6 +47,9 @@ public:
   // Input was lost before it reached the stream (a backend's own buffer ran full):
   // reported as Overflow at this point of the stream, like input refused here.
   void FeedLost(uint32_t nowMs);
+  // The source was disconnected from outside: reported as Disconnected at this
+  // point of the stream; a SysEx under way is handed back cut short.
+  void FeedDisconnected(uint32_t nowMs);
 
 protected:
   // Derived ports whose Feed callers live in their own members stop the stream
@@ -53,11 +61,20 @@ private:
     size_t Offset;
     uint32_t Timestamp;
     bool Overflow;
+    bool Disconnected = false;
+  };
+  // Bytes as fed, with the marks that fall into them (offsets within the block).
+  struct TBlock {
+    std::vector<uint8_t> Bytes;
+    std::vector<TMark> Marks;
   };
   enum class TRequest { None = 0, Stop = 1, Reset = 2 };
 
   void Run();
+  TBlock& BlockWithRoom();
+  void TakeNextBlock();
   void HandleRequest(std::unique_lock<std::mutex>& lock);
+  size_t DeliverBeforeStop(std::unique_lock<std::mutex>& lock);
   void ParseWork();
   bool ParseSysExRun();
   void ParseByte(uint8_t byte, uint32_t timestamp);
@@ -77,10 +94,11 @@ private:
   std::condition_variable FWake;
   std::condition_variable FDone;
   // Guarded by FMutex.
-  std::vector<uint8_t> FIncoming;
-  std::vector<TMark> FIncomingMarks;
+  std::deque<TBlock> FIncoming;
+  std::vector<TBlock> FSpare; // emptied blocks kept for reuse
+  size_t FIncomingBytes = 0;
   std::deque<TMidiBuffer*> FFree;
-  size_t FBacklog = 0;
+  size_t FBacklog = 0; // bytes of the block being parsed that wait
   bool FStarted = false;
   bool FOverflowMarked = false;
   bool FQuit = false;

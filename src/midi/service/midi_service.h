@@ -74,7 +74,8 @@ enum class TMidiInCode : uint32_t {
   Error = 0x3C5,     // Message: a byte that belongs to no message
   LongError = 0x3C6, // Buffer: a SysEx cut short by another status byte
   MoreData = 0x3CC,  // Message: as Data, the caller is falling behind
-  Overflow = 0x3E0,  // the backend's own bounded queue was full and input was lost
+  Overflow = 0x3E0,  // input was lost here (Message: bytes lost when known, else 0)
+  Disconnected = 0x3E1, // the source was disconnected from outside: no more input
 };
 
 struct TMidiInNotice {

@@ -42,29 +42,41 @@ struct TOwnServer {
   }
 };
 
-bool StartOwnServer(const std::string& name, std::string& failure) {
-  static TOwnServer server;
+pid_t SpawnServer(const std::string& name) {
   setenv("JACK_NO_AUDIO_RESERVATION", "1", 1);
   // As in jack_server.sh: synchronous, so a slow peer slows the clock and loses nothing.
-  const char* argv[] = {"jackd", "--no-realtime", "--sync", "-n", name.c_str(), "-d", "dummy",
+  const char* argv[] = {"jackd", "--no-realtime", "--sync", "-n",  name.c_str(), "-d", "dummy",
                         "-r",    "48000",         "-p",     "256", nullptr};
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
   posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-  const int spawned = posix_spawnp(&server.Pid, "jackd", &actions, nullptr,
-                                   const_cast<char**>(argv), environ);
+  pid_t pid = 0;
+  const int spawned =
+      posix_spawnp(&pid, "jackd", &actions, nullptr, const_cast<char**>(argv), environ);
   posix_spawn_file_actions_destroy(&actions);
-  if (spawned != 0) {
-    failure = "jackd could not be started (is jackd2 installed?)";
-    return false;
-  }
+  return spawned == 0 ? pid : 0;
+}
+
+bool WaitUntilAnswers() {
   const auto limit = std::chrono::steady_clock::now() + StartLimit;
   while (std::chrono::steady_clock::now() < limit) {
     if (ServerAnswers())
       return true;
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
+  return false;
+}
+
+bool StartOwnServer(const std::string& name, std::string& failure) {
+  static TOwnServer server;
+  server.Pid = SpawnServer(name);
+  if (server.Pid <= 0) {
+    failure = "jackd could not be started (is jackd2 installed?)";
+    return false;
+  }
+  if (WaitUntilAnswers())
+    return true;
   failure = "jackd did not answer within 10 seconds";
   return false;
 }
@@ -82,6 +94,60 @@ std::string EnsureJackServer(std::string& failure) {
   const std::string name = "pelrow-own-" + std::to_string(getpid());
   setenv("JACK_DEFAULT_SERVER", name.c_str(), 1);
   return StartOwnServer(name, failure) ? name : std::string();
+}
+
+TJackServerProcess::TJackServerProcess(std::string name) : FName(std::move(name)) {
+  if (const char* previous = std::getenv("JACK_DEFAULT_SERVER"))
+    FPrevious = previous;
+  setenv("JACK_DEFAULT_SERVER", FName.c_str(), 1);
+}
+
+// A server ended by SIGKILL stays in JACK's registry of servers (which has room
+// for eight); one started again under its name and stopped cleanly frees its entry.
+TJackServerProcess::~TJackServerProcess() {
+  if (FPid <= 0 && FKilled)
+    Start();
+  if (FPid > 0) {
+    kill(FPid, SIGCONT);
+    kill(FPid, SIGTERM);
+    int status = 0;
+    for (int i = 0; i < 100 && waitpid(FPid, &status, WNOHANG) == 0; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    if (waitpid(FPid, &status, WNOHANG) == 0) {
+      kill(FPid, SIGKILL);
+      waitpid(FPid, &status, 0);
+    }
+  }
+  if (FPrevious.empty())
+    unsetenv("JACK_DEFAULT_SERVER");
+  else
+    setenv("JACK_DEFAULT_SERVER", FPrevious.c_str(), 1);
+}
+
+bool TJackServerProcess::Start() {
+  FKilled = false;
+  FPid = SpawnServer(FName);
+  return FPid > 0 && WaitUntilAnswers();
+}
+
+void TJackServerProcess::Freeze() {
+  if (FPid > 0)
+    kill(FPid, SIGSTOP);
+}
+
+void TJackServerProcess::Thaw() {
+  if (FPid > 0)
+    kill(FPid, SIGCONT);
+}
+
+void TJackServerProcess::Kill() {
+  if (FPid <= 0)
+    return;
+  kill(FPid, SIGKILL);
+  int status = 0;
+  waitpid(FPid, &status, 0);
+  FPid = 0;
+  FKilled = true;
 }
 
 } // namespace pelrow::testing

@@ -3,6 +3,7 @@
 
 #include "midi/service/midi_input_stream.h"
 
+#include <algorithm>
 #include <chrono>
 
 namespace pelrow::testing {
@@ -24,6 +25,78 @@ std::vector<uint8_t> SysExBurst(size_t messages, size_t lengthEach) {
     bytes.insert(bytes.end(), one.begin(), one.end());
   }
   return bytes;
+}
+
+std::vector<uint8_t> TaggedSysEx(uint32_t number, size_t length) {
+  std::vector<uint8_t> bytes(length);
+  bytes[0] = 0xF0;
+  bytes[1] = 0x7D;
+  bytes[2] = uint8_t(number >> 14 & 0x7F);
+  bytes[3] = uint8_t(number >> 7 & 0x7F);
+  bytes[4] = uint8_t(number & 0x7F);
+  uint32_t sum = 0x7D + bytes[2] + bytes[3] + bytes[4];
+  for (size_t i = 5; i + 2 < length; ++i) {
+    bytes[i] = uint8_t((number * 31 + i * 7) & 0x7F);
+    sum += bytes[i];
+  }
+  bytes[length - 2] = uint8_t(sum & 0x7F);
+  bytes[length - 1] = 0xF7;
+  return bytes;
+}
+
+std::vector<uint8_t> TaggedBurst(uint32_t firstNumber, size_t messages, size_t lengthEach) {
+  std::vector<uint8_t> bytes;
+  bytes.reserve(messages * lengthEach);
+  for (size_t m = 0; m < messages; ++m) {
+    const auto one = TaggedSysEx(firstNumber + uint32_t(m), lengthEach);
+    bytes.insert(bytes.end(), one.begin(), one.end());
+  }
+  return bytes;
+}
+
+TTaggedCheck CheckTagged(const std::vector<uint8_t>& bytes, const std::vector<size_t>& losses) {
+  TTaggedCheck check;
+  const auto problem = [&](const std::string& text, size_t at) {
+    if (check.Problem.empty())
+      check.Problem = text + " at byte " + std::to_string(at);
+  };
+  size_t at = 0;
+  while (at < bytes.size()) {
+    if (bytes[at] != 0xF0) {
+      problem("a message does not start with F0", at);
+      return check;
+    }
+    size_t end = at + 1;
+    while (end < bytes.size() && bytes[end] < 0x80)
+      ++end;
+    if (end == bytes.size() || bytes[end] != 0xF7) {
+      // Cut short: allowed only where a loss was reported.
+      if (std::find(losses.begin(), losses.end(), end) == losses.end())
+        problem("a message was cut where no loss was reported", end);
+      ++check.Cut;
+      at = end;
+      continue;
+    }
+    const size_t length = end + 1 - at;
+    uint32_t sum = 0;
+    for (size_t i = at + 1; i + 2 < at + length; ++i)
+      sum += bytes[i];
+    const uint32_t number =
+        uint32_t(bytes[at + 2]) << 14 | uint32_t(bytes[at + 3]) << 7 | bytes[at + 4];
+    if (length < 7 || (sum & 0x7F) != bytes[end - 1] ||
+        TaggedSysEx(number, length) !=
+            std::vector<uint8_t>(bytes.begin() + std::ptrdiff_t(at),
+                                 bytes.begin() + std::ptrdiff_t(end + 1)))
+      problem("a message is spliced or changed", at);
+    else if (check.Whole > 0 && number <= check.LastNumber)
+      problem("a message came out of order", at);
+    else {
+      ++check.Whole;
+      check.LastNumber = number;
+    }
+    at = end + 1;
+  }
+  return check;
 }
 
 std::string Difference(const std::vector<uint8_t>& got, const std::vector<uint8_t>& want) {
@@ -78,11 +151,21 @@ void TInputCollector::OnNotice(const TMidiInNotice& notice) {
   case TMidiInCode::LongData:
     FBytes.insert(FBytes.end(), notice.Buffer->Data,
                   notice.Buffer->Data + notice.Buffer->BytesRecorded);
-    if (FPort != nullptr)
+    if (FStalled)
+      FHeld.push_back(notice.Buffer);
+    else if (FPort != nullptr)
       FPort->AddBuffer(*notice.Buffer);
     break;
-  case TMidiInCode::Overflow: ++FOverflows; break;
-  default: break;
+  case TMidiInCode::Disconnected:
+    ++FDisconnects;
+    break;
+  case TMidiInCode::Overflow:
+    ++FOverflows;
+    FLossOffsets.push_back(FBytes.size());
+    FLostBytes += notice.Message;
+    break;
+  default:
+    break;
   }
   FArrived.notify_all();
 }
@@ -105,6 +188,36 @@ bool TInputCollector::AllHandedBack() {
 int TInputCollector::Overflows() {
   std::lock_guard lock(FLock);
   return FOverflows;
+}
+
+std::vector<size_t> TInputCollector::LossOffsets() {
+  std::lock_guard lock(FLock);
+  return FLossOffsets;
+}
+
+uint64_t TInputCollector::LostBytes() {
+  std::lock_guard lock(FLock);
+  return FLostBytes;
+}
+
+void TInputCollector::Stall(bool stalled) {
+  std::vector<TMidiBuffer*> held;
+  TMidiInPort* port = nullptr;
+  {
+    std::lock_guard lock(FLock);
+    FStalled = stalled;
+    if (!stalled)
+      held.swap(FHeld);
+    port = FPort;
+  }
+  if (port != nullptr)
+    for (TMidiBuffer* buffer : held)
+      port->AddBuffer(*buffer);
+}
+
+int TInputCollector::Disconnects() {
+  std::lock_guard lock(FLock);
+  return FDisconnects;
 }
 
 int TInputCollector::LongErrors() {

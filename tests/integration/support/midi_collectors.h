@@ -17,6 +17,19 @@ namespace pelrow::testing {
 // Deterministic MIDI data: SysEx messages of the given total length.
 std::vector<uint8_t> SysEx(size_t length, uint8_t seed);
 std::vector<uint8_t> SysExBurst(size_t messages, size_t lengthEach);
+// SysEx messages that carry their own number and checksum, so a splice shows:
+// F0 7D, the number in three 7-bit bytes, payload, a 7-bit sum of all before, F7.
+std::vector<uint8_t> TaggedSysEx(uint32_t number, size_t length);
+std::vector<uint8_t> TaggedBurst(uint32_t firstNumber, size_t messages, size_t lengthEach);
+// What a received stream of tagged messages holds. losses are the stream offsets
+// at which loss was reported; a message may be cut (no F7) only right before one.
+struct TTaggedCheck {
+  size_t Whole = 0;        // complete messages with a right checksum, in order
+  size_t Cut = 0;          // messages cut short right at a reported loss
+  uint32_t LastNumber = 0; // number of the last whole message
+  std::string Problem;     // empty when nothing else was found
+};
+TTaggedCheck CheckTagged(const std::vector<uint8_t>& bytes, const std::vector<size_t>& losses);
 // Empty when equal, else the sizes and the first position where they differ.
 std::string Difference(const std::vector<uint8_t>& got, const std::vector<uint8_t>& want);
 
@@ -37,6 +50,12 @@ public:
   bool AllHandedBack();
   int Overflows();
   int LongErrors();
+  int Disconnects();
+  // Stream offsets at which an overflow was reported, and the bytes it said were lost.
+  std::vector<size_t> LossOffsets();
+  uint64_t LostBytes();
+  // Stop re-queueing buffers (a caller that stalls) or start again.
+  void Stall(bool stalled);
 
 private:
   void OnNotice(const TMidiInNotice& notice);
@@ -46,6 +65,11 @@ private:
   std::vector<uint8_t> FBytes;
   int FOverflows = 0;
   int FLongErrors = 0;
+  int FDisconnects = 0;
+  std::vector<size_t> FLossOffsets;
+  uint64_t FLostBytes = 0;
+  bool FStalled = false;
+  std::vector<TMidiBuffer*> FHeld;
   TMidiInPort* FPort = nullptr;
   std::vector<std::vector<uint8_t>> FMemory;
   std::vector<TMidiBuffer> FBuffers;

@@ -22,7 +22,7 @@ constexpr const char* Python = "/usr/bin/python3";
 constexpr const char* PortPrefix = "pelrow-peer-";
 } // namespace
 
-TPeerProcess::TPeerProcess() {
+TPeerProcess::TPeerProcess(TPeerKind kind) {
   int toPeer[2];
   int fromPeer[2];
   if (pipe2(toPeer, O_CLOEXEC) != 0)
@@ -38,8 +38,10 @@ TPeerProcess::TPeerProcess() {
   posix_spawn_file_actions_adddup2(&actions, fromPeer[1], STDOUT_FILENO);
   posix_spawn_file_actions_addclose(&actions, toPeer[1]);
   posix_spawn_file_actions_addclose(&actions, fromPeer[0]);
-  const char* argv[] = {Python, PELROW_PEER_SCRIPT, nullptr};
-  if (posix_spawn(&FPid, Python, &actions, nullptr, const_cast<char**>(argv), environ) != 0)
+  const char* python[] = {Python, PELROW_PEER_SCRIPT, nullptr};
+  const char* raw[] = {PELROW_RAW_PEER, nullptr};
+  const char** argv = kind == TPeerKind::RawEvents ? raw : python;
+  if (posix_spawn(&FPid, argv[0], &actions, nullptr, const_cast<char**>(argv), environ) != 0)
     FPid = -1;
   posix_spawn_file_actions_destroy(&actions);
   close(toPeer[0]);
@@ -93,8 +95,7 @@ bool TPeerProcess::SendBytes(const std::string& name, const std::vector<uint8_t>
   return Command("send_file " + name + " " + FScratch) == "ok " + std::to_string(bytes.size());
 }
 
-std::vector<uint8_t> TPeerProcess::Receive(const std::string& name, size_t count,
-                                           int timeoutMs) {
+void TPeerProcess::WaitForCount(const std::string& name, size_t count, int timeoutMs) {
   const auto limit = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   while (std::chrono::steady_clock::now() < limit) {
     const std::string reply = Command("count " + name);
@@ -102,9 +103,29 @@ std::vector<uint8_t> TPeerProcess::Receive(const std::string& name, size_t count
       break;
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
+}
+
+std::vector<uint8_t> TPeerProcess::Receive(const std::string& name, size_t count, int timeoutMs) {
+  WaitForCount(name, count, timeoutMs);
   Command("save " + name + " " + FScratch);
   std::ifstream in(FScratch, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::vector<std::vector<uint8_t>> TPeerProcess::ReceiveEvents(const std::string& name, size_t count,
+                                                              int timeoutMs) {
+  WaitForCount(name, count, timeoutMs);
+  std::vector<std::vector<uint8_t>> events;
+  if (Command("events " + name + " " + FScratch).rfind("ok", 0) != 0)
+    return events;
+  std::ifstream in(FScratch, std::ios::binary);
+  uint32_t size = 0;
+  while (in.read(reinterpret_cast<char*>(&size), sizeof size)) {
+    std::vector<uint8_t> event(size);
+    in.read(reinterpret_cast<char*>(event.data()), size);
+    events.push_back(std::move(event));
+  }
+  return events;
 }
 
 } // namespace pelrow::testing

@@ -1,6 +1,8 @@
-// The far side of the MIDI cable in integration tests and benchmarks: the
-// python3-rtmidi peer script, a separate process with JACK ports of its own,
-// driven one command line at a time.
+// The far side of the MIDI cable in integration tests and benchmarks: a separate
+// process with JACK ports of its own, driven one command line at a time. Two peers
+// speak the same commands: the python3-rtmidi script, which reassembles messages
+// as a typical MIDI application does, and a raw one written against libjack, which
+// sees and writes single JACK events.
 #pragma once
 
 #include <sys/types.h>
@@ -11,9 +13,11 @@
 
 namespace pelrow::testing {
 
+enum class TPeerKind { Reassembling, RawEvents };
+
 class TPeerProcess {
 public:
-  TPeerProcess();
+  explicit TPeerProcess(TPeerKind kind = TPeerKind::Reassembling);
   ~TPeerProcess();
   TPeerProcess(const TPeerProcess&) = delete;
   TPeerProcess& operator=(const TPeerProcess&) = delete;
@@ -31,8 +35,14 @@ public:
   // Waits until input NAME has recorded count bytes (or timeoutMs passed), then
   // returns what it recorded and forgets it.
   std::vector<uint8_t> Receive(const std::string& name, size_t count, int timeoutMs);
+  // Raw peer only: as Receive, each JACK event on its own.
+  std::vector<std::vector<uint8_t>> ReceiveEvents(const std::string& name, size_t count,
+                                                  int timeoutMs);
+  pid_t Pid() const { return FPid; }
 
 private:
+  void WaitForCount(const std::string& name, size_t count, int timeoutMs);
+
   pid_t FPid = -1;
   int FToPeer = -1;
   int FFromPeer = -1;

@@ -43,6 +43,12 @@ void TJackDeviceObserver::PortsChanged() {
     FHandler();
 }
 
+void TJackDeviceObserver::Forget() {
+  FSources.clear();
+  FDestinations.clear();
+  FChanged = true;
+}
+
 void TJackDeviceObserver::RefreshIfChanged(jack_client_t* client) {
   if (!FChanged.exchange(false))
     return;

@@ -25,6 +25,9 @@ public:
   // input ports, by full port name. A port keeps its place while it exists; new
   // ports are added at the end.
   void RefreshIfChanged(jack_client_t* client);
+  // A new client (the server came back): the lists are read afresh at the next
+  // refresh; ports that are there again keep no old places.
+  void Forget();
   const std::vector<std::string>& Sources() const { return FSources; }
   const std::vector<std::string>& Destinations() const { return FDestinations; }
 

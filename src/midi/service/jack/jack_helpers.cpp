@@ -1,6 +1,8 @@
 // The JACK client, its process callback and the input service thread.
 #include "midi/service/jack/jack_helpers.h"
 
+#include "midi/service/midi_service.h"
+
 #include "midi/service/midi_input_stream.h"
 #include "support/clock.h"
 #include "support/trace.h"
@@ -8,6 +10,7 @@
 #include <jack/midiport.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <ctime>
 #include <vector>
@@ -15,7 +18,6 @@
 namespace pelrow {
 
 namespace {
-constexpr size_t InHeaderBytes = sizeof(uint64_t) + sizeof(uint32_t);
 constexpr size_t OutHeaderBytes = 2 * sizeof(uint32_t);
 // How long a closing port waits for the process callback to leave a cycle; a
 // server that stopped calling us must not hang the program.
@@ -25,7 +27,9 @@ constexpr const char* TextNoServer = "no JACK server is running";
 constexpr const char* TextRefused = "the JACK server refused the client";
 constexpr const char* TextNotActivated = "the JACK client could not be activated";
 
-void TraceJack(const char* text) { Trace(std::string("JACK: ") + text); }
+void TraceJack(const char* text) {
+  Trace(std::string("JACK: ") + text);
+}
 } // namespace
 
 void TJackClient::NotifyPortsChanged() {
@@ -33,12 +37,11 @@ void TJackClient::NotifyPortsChanged() {
     FPortsChanged();
 }
 
-std::unique_ptr<TJackClient> TJackClient::Open(const std::string& name,
-                                               std::function<void()> portsChanged,
-                                               std::string& failure) {
+TJackClientPtr TJackClient::Open(const std::string& name, std::function<void()> portsChanged,
+                                 std::string& failure) {
   jack_set_error_function(TraceJack);
   jack_set_info_function(TraceJack);
-  std::unique_ptr<TJackClient> client(new TJackClient());
+  TJackClientPtr client(new TJackClient(), TJackClientDisposer());
   client->FPortsChanged = std::move(portsChanged);
   jack_status_t status{};
   client->FClient = jack_client_open(name.c_str(), JackNoStartServer, &status);
@@ -50,8 +53,8 @@ std::unique_ptr<TJackClient> TJackClient::Open(const std::string& name,
   client->FSemaphoreReady = true;
   TJackClient* self = client.get();
   jack_set_process_callback(
-      self->FClient, [](jack_nframes_t n, void* arg) { return static_cast<TJackClient*>(arg)->Process(n); },
-      self);
+      self->FClient,
+      [](jack_nframes_t n, void* arg) { return static_cast<TJackClient*>(arg)->Process(n); }, self);
   jack_set_port_registration_callback(
       self->FClient,
       [](jack_port_id_t id, int, void* arg) {
@@ -62,42 +65,177 @@ std::unique_ptr<TJackClient> TJackClient::Open(const std::string& name,
           me->NotifyPortsChanged();
       },
       self);
+  jack_set_xrun_callback(
+      self->FClient,
+      [](void* arg) {
+        static_cast<TJackClient*>(arg)->FXruns.fetch_add(1, std::memory_order_relaxed);
+        return 0;
+      },
+      self);
   jack_set_port_rename_callback(
       self->FClient,
       [](jack_port_id_t, const char*, const char*, void* arg) {
         static_cast<TJackClient*>(arg)->NotifyPortsChanged();
       },
       self);
+  jack_set_port_connect_callback(
+      self->FClient,
+      [](jack_port_id_t, jack_port_id_t, int connected, void* arg) {
+        auto* me = static_cast<TJackClient*>(arg);
+        if (!connected) {
+          me->FConnectionLost = true;
+          sem_post(&me->FInputArrived);
+        }
+      },
+      self);
+  // JACK asks this callback to act like a signal handler: it raises a flag and
+  // wakes the service thread, which does the rest.
   jack_on_info_shutdown(
       self->FClient,
-      [](jack_status_t, const char* reason, void* arg) {
+      [](jack_status_t, const char*, void* arg) {
         auto* me = static_cast<TJackClient*>(arg);
-        me->FAlive = false;
-        Trace(std::string("JACK: the server shut us down: ") + (reason ? reason : ""));
-        me->NotifyPortsChanged();
+        me->FShutDown.store(true);
+        sem_post(&me->FInputArrived);
       },
       self);
   if (jack_activate(self->FClient) != 0) {
     failure = TextNotActivated;
     return nullptr;
   }
+  self->FLastProgress = std::chrono::steady_clock::now();
   self->FService = std::thread([self] { self->ServiceLoop(); });
   return client;
 }
 
+namespace {
+// Clients whose server stopped answering: closing them would wait for good, and
+// JACK threads may still call into them, so they stay for the rest of the run.
+std::mutex AbandonedLock;
+std::vector<TJackClient*>& Abandoned() {
+  static std::vector<TJackClient*> clients;
+  return clients;
+}
+} // namespace
+
+void TJackClientDisposer::operator()(TJackClient* client) const {
+  if (client->FService.joinable()) {
+    client->FQuit = true;
+    sem_post(&client->FInputArrived);
+    client->FService.join();
+  }
+  bool closed = client->FClient == nullptr;
+  if (!closed && (client->FResponding.load() || !client->FAlive.load())) {
+    intptr_t result = 0;
+    jack_client_t* handle = client->FClient;
+    closed = client->CallServer(
+        [handle] {
+          jack_deactivate(handle);
+          return intptr_t(jack_client_close(handle));
+        },
+        result);
+  }
+  if (closed) {
+    client->FClient = nullptr;
+    delete client;
+    return;
+  }
+  Trace("JACK: the server does not answer; the client is left open");
+  std::lock_guard lock(AbandonedLock);
+  Abandoned().push_back(client);
+}
+
+bool TJackClient::CallServer(std::function<intptr_t()> call, intptr_t& result) {
+  struct TCall {
+    std::mutex Lock;
+    std::condition_variable Done;
+    bool Finished = false;
+    intptr_t Result = 0;
+  };
+  auto state = std::make_shared<TCall>();
+  std::atomic<int>* stuck = &FStuckCalls;
+  std::thread([state, call = std::move(call), stuck] {
+    const intptr_t value = call();
+    std::lock_guard lock(state->Lock);
+    if (!state->Finished) {
+      state->Finished = true;
+      state->Result = value;
+    } else {
+      stuck->fetch_sub(1); // came back after all
+    }
+    state->Done.notify_all();
+  }).detach();
+  std::unique_lock lock(state->Lock);
+  if (state->Done.wait_for(lock, ServerCallLimit, [&] { return state->Finished; })) {
+    result = state->Result;
+    return true;
+  }
+  // The late answer, if one comes, only lowers the count of stuck calls.
+  state->Finished = true;
+  FStuckCalls.fetch_add(1);
+  lock.unlock();
+  NotResponding("did not answer a call");
+  return false;
+}
+
+void TJackClient::NotResponding(const char* what) {
+  if (!FResponding.exchange(false)) {
+    return;
+  }
+  Trace(std::string("JACK: the server is not responding (") + what + ")");
+  NotifyPortsChanged();
+}
+
+uint32_t TJackClient::ConnectFailure(const std::string& port) const {
+  if (!Usable())
+    return Failure();
+  return jack_port_by_name(FClient, port.c_str()) == nullptr ? MidiErrNoDevice
+                                                             : JackErrConnectRefused;
+}
+
+uint32_t TJackClient::Failure() const {
+  if (!FAlive.load())
+    return JackErrServerGone;
+  if (!FResponding.load())
+    return JackErrNotResponding;
+  return 0;
+}
+
+// Service thread: the server's state as the callbacks and the cycle count tell it.
+void TJackClient::CheckServer() {
+  if (FShutDown.exchange(false) && FAlive.exchange(false)) {
+    Trace("JACK: the server shut us down");
+    NotifyPortsChanged();
+  }
+  if (!FAlive.load())
+    return;
+  const auto now = std::chrono::steady_clock::now();
+  const uint64_t cycles = FCycles.load();
+  if (cycles != FCyclesSeen) {
+    FCyclesSeen = cycles;
+    FLastProgress = now;
+    if (!FResponding.load() && FStuckCalls.load() == 0) {
+      FResponding = true;
+      Trace("JACK: the server answers again");
+      NotifyPortsChanged();
+    }
+  } else if (now - FLastProgress > ServerCallLimit) {
+    NotResponding("no cycles");
+  }
+  if (const uint32_t xruns = FXruns.load(std::memory_order_relaxed); xruns != FXrunsSeen) {
+    Trace("JACK: " + std::to_string(xruns - FXrunsSeen) + " xrun(s)");
+    FXrunsSeen = xruns;
+  }
+  if (FConnectionLost.exchange(false)) {
+    std::lock_guard lock(FSlotLock);
+    for (auto& slot : FIn) {
+      jack_port_t* port = slot.Port.load();
+      if (slot.Stream != nullptr && port != nullptr && jack_port_connected(port) == 0)
+        slot.Stream->FeedDisconnected(TimeGetTime());
+    }
+  }
+}
+
 TJackClient::~TJackClient() {
-  if (FService.joinable()) {
-    FQuit = true;
-    sem_post(&FInputArrived);
-    FService.join();
-  }
-  if (FClient != nullptr) {
-    jack_deactivate(FClient);
-    jack_client_close(FClient);
-  }
-  for (auto& slot : FIn)
-    if (slot.Ring)
-      jack_ringbuffer_free(slot.Ring);
   for (auto& slot : FOut) {
     if (slot.Ring)
       jack_ringbuffer_free(slot.Ring);
@@ -108,13 +246,41 @@ TJackClient::~TJackClient() {
     sem_destroy(&FInputArrived);
 }
 
-std::string TJackClient::OwnName() const { return jack_get_client_name(FClient); }
+std::string TJackClient::OwnName() const {
+  return jack_get_client_name(FClient);
+}
 
 jack_port_t* TJackClient::RegisterPort(bool input) {
-  std::lock_guard lock(FSlotLock);
-  const std::string name = (input ? "in_" : "out_") + std::to_string(++FPortSerial);
-  return jack_port_register(FClient, name.c_str(), JACK_DEFAULT_MIDI_TYPE,
-                            input ? JackPortIsInput : JackPortIsOutput, 0);
+  std::string name;
+  {
+    std::lock_guard lock(FSlotLock);
+    name = (input ? "in_" : "out_") + std::to_string(++FPortSerial);
+  }
+  if (!Usable())
+    return nullptr;
+  intptr_t port = 0;
+  jack_client_t* handle = FClient;
+  if (!CallServer(
+          [handle, name, input] {
+            return reinterpret_cast<intptr_t>(
+                jack_port_register(handle, name.c_str(), JACK_DEFAULT_MIDI_TYPE,
+                                   input ? JackPortIsInput : JackPortIsOutput, 0));
+          },
+          port))
+    return nullptr;
+  return reinterpret_cast<jack_port_t*>(port);
+}
+
+int TJackClient::Connect(const std::string& source, const std::string& destination) {
+  intptr_t result = -1;
+  jack_client_t* handle = FClient;
+  if (!Usable() || !CallServer(
+                       [handle, source, destination] {
+                         return intptr_t(jack_connect(handle, source.c_str(), destination.c_str()));
+                       },
+                       result))
+    return -1;
+  return int(result);
 }
 
 TJackInSlot* TJackClient::ClaimInSlot() {
@@ -123,8 +289,8 @@ TJackInSlot* TJackClient::ClaimInSlot() {
     if (!slot.Used) {
       // Rings are made on first use and kept for the next port in the slot.
       if (slot.Ring == nullptr)
-        slot.Ring = jack_ringbuffer_create(InRingBytes);
-      if (slot.Ring == nullptr)
+        slot.Ring = std::make_unique<TJackInRing>(InRingBytes);
+      if (!slot.Ring->Valid())
         return nullptr;
       slot.Used = true;
       return &slot;
@@ -154,7 +320,9 @@ void TJackClient::PublishIn(TJackInSlot& slot, jack_port_t* port, TMidiInputStre
   slot.Port.store(port);
 }
 
-void TJackClient::PublishOut(TJackOutSlot& slot, jack_port_t* port) { slot.Port.store(port); }
+void TJackClient::PublishOut(TJackOutSlot& slot, jack_port_t* port) {
+  slot.Port.store(port);
+}
 
 // Either the process callback has seen the cleared port, or it was inside a cycle
 // when it was cleared; in that case the next cycle count proves the cycle is over.
@@ -163,31 +331,40 @@ void TJackClient::WaitForCycleEnd() {
     return;
   const uint64_t cycle = FCycles.load();
   const auto limit = std::chrono::steady_clock::now() + CycleWaitLimit;
-  while (FInCycle.load() && FCycles.load() == cycle && FAlive.load() &&
+  while (FInCycle.load() && FCycles.load() == cycle && Usable() &&
          std::chrono::steady_clock::now() < limit)
     std::this_thread::sleep_for(std::chrono::microseconds(100));
+}
+
+bool TJackClient::WaitForCycles() {
+  const auto limit = std::chrono::steady_clock::now() + ServerCallLimit;
+  while (FCycles.load() == 0 && std::chrono::steady_clock::now() < limit)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  return FCycles.load() > 0;
 }
 
 void TJackClient::WaitUntilConnected() {
   const uint64_t cycle = FCycles.load();
   const auto limit = std::chrono::steady_clock::now() + CycleWaitLimit;
-  while (FCycles.load() < cycle + 2 && FAlive.load() && std::chrono::steady_clock::now() < limit)
+  while (FCycles.load() < cycle + 2 && Usable() && std::chrono::steady_clock::now() < limit)
     std::this_thread::sleep_for(std::chrono::microseconds(200));
 }
 
 void TJackClient::Unregister(std::atomic<jack_port_t*>& port) {
   jack_port_t* old = port.exchange(nullptr);
   WaitForCycleEnd();
-  if (old != nullptr && FAlive.load())
-    jack_port_unregister(FClient, old);
+  if (old == nullptr || !Usable())
+    return;
+  intptr_t result = 0;
+  jack_client_t* handle = FClient;
+  CallServer([handle, old] { return intptr_t(jack_port_unregister(handle, old)); }, result);
 }
 
 void TJackClient::ReleaseIn(TJackInSlot& slot) {
   Unregister(slot.Port);
   std::lock_guard lock(FSlotLock); // the service thread drains under this lock
   slot.Stream = nullptr;
-  jack_ringbuffer_reset(slot.Ring);
-  slot.Lost = false;
+  slot.Ring->Clear();
   slot.Used = false;
 }
 
@@ -202,8 +379,15 @@ void TJackClient::ReleaseOut(TJackOutSlot& slot) {
 int TJackClient::Process(jack_nframes_t frames) {
   FInCycle.store(true);
   const jack_nframes_t cycleStart = jack_last_frame_time(FClient);
+  // After an xrun in which the server went on without us, our cycles skip frames:
+  // the input of the skipped periods is lost. (A server that waits for its clients
+  // loses nothing in an xrun, so the xrun alone is no loss.)
+  const bool skipped = FHaveCycle && cycleStart - FLastCycleStart != FLastFrames;
+  FHaveCycle = true;
+  FLastCycleStart = cycleStart;
+  FLastFrames = frames;
   for (auto& slot : FIn)
-    ReadInput(slot, frames, cycleStart);
+    ReadInput(slot, frames, cycleStart, skipped);
   for (auto& slot : FOut)
     WriteOutput(slot, frames);
   FCycles.fetch_add(1);
@@ -211,29 +395,25 @@ int TJackClient::Process(jack_nframes_t frames) {
   return 0;
 }
 
-void TJackClient::ReadInput(TJackInSlot& slot, jack_nframes_t frames, jack_nframes_t cycleStart) {
+void TJackClient::ReadInput(TJackInSlot& slot, jack_nframes_t frames, jack_nframes_t cycleStart,
+                            bool skipped) {
   jack_port_t* port = slot.Port.load();
   if (port == nullptr)
     return;
+  if (skipped)
+    slot.Ring->MarkLoss(jack_frames_to_time(FClient, cycleStart));
   void* buffer = jack_port_get_buffer(port, frames);
   const uint32_t count = jack_midi_get_event_count(buffer);
-  bool wrote = false;
+  bool any = skipped;
   for (uint32_t i = 0; i < count; ++i) {
     jack_midi_event_t event;
     if (jack_midi_event_get(&event, buffer, i) != 0 || event.size == 0)
       continue;
-    if (jack_ringbuffer_write_space(slot.Ring) < InHeaderBytes + event.size) {
-      slot.Lost.store(true);
-      continue;
-    }
     const uint64_t time = jack_frames_to_time(FClient, cycleStart + event.time);
-    const uint32_t size = uint32_t(event.size);
-    jack_ringbuffer_write(slot.Ring, reinterpret_cast<const char*>(&time), sizeof time);
-    jack_ringbuffer_write(slot.Ring, reinterpret_cast<const char*>(&size), sizeof size);
-    jack_ringbuffer_write(slot.Ring, reinterpret_cast<const char*>(event.buffer), size);
-    wrote = true;
+    slot.Ring->Write(time, event.buffer, uint32_t(event.size));
+    any = true;
   }
-  if (wrote || slot.Lost.load())
+  if (any)
     sem_post(&FInputArrived);
 }
 
@@ -243,7 +423,10 @@ void TJackClient::WriteOutput(TJackOutSlot& slot, jack_nframes_t frames) {
     return;
   void* buffer = jack_port_get_buffer(port, frames);
   jack_midi_clear_buffer(buffer);
+  const size_t emptyRoom = jack_midi_max_event_size(buffer);
+  slot.MaxEventSize.store(uint32_t(emptyRoom), std::memory_order_relaxed);
   const uint32_t generation = slot.Generation.load();
+  bool wroteAny = false;
   uint32_t header[2];
   while (jack_ringbuffer_read_space(slot.Ring) >= OutHeaderBytes) {
     jack_ringbuffer_peek(slot.Ring, reinterpret_cast<char*>(header), OutHeaderBytes);
@@ -251,21 +434,29 @@ void TJackClient::WriteOutput(TJackOutSlot& slot, jack_nframes_t frames) {
     const uint32_t tag = header[1];
     if (jack_ringbuffer_read_space(slot.Ring) < OutHeaderBytes + size)
       break;
-    if ((tag >> 1) != generation) {
+    // Cancelled by a reset, or larger than any period takes (the server's buffer
+    // size shrank after it was queued): skipped, so the port never stalls.
+    const bool skip = (tag >> 1) != generation || (size > emptyRoom && !wroteAny);
+    if (skip && !(tag & JackEndsBuffer)) {
       jack_ringbuffer_read_advance(slot.Ring, OutHeaderBytes + size);
       continue;
     }
-    const bool endsBuffer = tag & JackEndsBuffer;
+    const bool endsBuffer = (tag >> 1) == generation && (tag & JackEndsBuffer);
     if (endsBuffer && jack_ringbuffer_write_space(slot.Done) < sizeof tag)
       break;
-    // What does not fit this period's buffer stays for the next one.
-    if (jack_midi_max_event_size(buffer) < size)
-      break;
-    jack_midi_data_t* target = jack_midi_event_reserve(buffer, 0, size);
-    if (target == nullptr)
-      break;
-    jack_ringbuffer_read_advance(slot.Ring, OutHeaderBytes);
-    jack_ringbuffer_read(slot.Ring, reinterpret_cast<char*>(target), size);
+    if (size > 0 && !skip) {
+      // What does not fit this period's buffer stays for the next one.
+      if (jack_midi_max_event_size(buffer) < size)
+        break;
+      jack_midi_data_t* target = jack_midi_event_reserve(buffer, 0, size);
+      if (target == nullptr)
+        break;
+      jack_ringbuffer_read_advance(slot.Ring, OutHeaderBytes);
+      jack_ringbuffer_read(slot.Ring, reinterpret_cast<char*>(target), size);
+      wroteAny = true;
+    } else {
+      jack_ringbuffer_read_advance(slot.Ring, OutHeaderBytes + size);
+    }
     if (endsBuffer)
       jack_ringbuffer_write(slot.Done, reinterpret_cast<const char*>(&tag), sizeof tag);
   }
@@ -283,6 +474,7 @@ void TJackClient::ServiceLoop() {
       deadline.tv_nsec -= 1'000'000'000;
     }
     sem_timedwait(&FInputArrived, &deadline);
+    CheckServer();
     std::lock_guard lock(FSlotLock);
     // Time stamps move from JACK's microsecond clock to the program's millisecond one.
     const uint64_t jackNow = jack_get_time();
@@ -293,23 +485,10 @@ void TJackClient::ServiceLoop() {
     for (auto& slot : FIn) {
       if (slot.Stream == nullptr)
         continue;
-      const bool lost = slot.Lost.exchange(false);
-      // A record counts once all of it is there; the process callback writes it in parts.
-      char header[InHeaderBytes];
-      while (jack_ringbuffer_peek(slot.Ring, header, InHeaderBytes) == InHeaderBytes) {
-        uint64_t time = 0;
-        uint32_t size = 0;
-        std::memcpy(&time, header, sizeof time);
-        std::memcpy(&size, header + sizeof time, sizeof size);
-        if (jack_ringbuffer_read_space(slot.Ring) < InHeaderBytes + size)
-          break;
-        jack_ringbuffer_read_advance(slot.Ring, InHeaderBytes);
-        bytes.resize(size);
-        jack_ringbuffer_read(slot.Ring, reinterpret_cast<char*>(bytes.data()), size);
-        slot.Stream->Feed(bytes.data(), bytes.size(), programTime(time));
-      }
-      if (lost)
-        slot.Stream->FeedLost(programNow);
+      TMidiInputStream& stream = *slot.Stream;
+      slot.Ring->Drain([&](uint64_t time, const uint8_t* data,
+                           size_t size) { stream.Feed(data, size, programTime(time)); },
+                       [&](uint64_t time) { stream.FeedLost(programTime(time)); });
     }
   }
 }

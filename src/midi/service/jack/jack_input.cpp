@@ -5,29 +5,30 @@
 
 namespace pelrow {
 
-TJackInPort::TJackInPort(TJackClient& client, TJackInSlot& slot, TMidiInCallback callback)
-    : TMidiInputStream(std::move(callback)), FClient(client), FSlot(slot) {}
+TJackInPort::TJackInPort(TJackClientPtr client, TJackInSlot& slot, TMidiInCallback callback)
+    : TMidiInputStream(std::move(callback)), FClient(std::move(client)), FSlot(slot) {}
 
-std::unique_ptr<TJackInPort> TJackInPort::Open(TJackClient& client, const std::string& source,
-                                               TMidiInCallback callback, TMidiResult& result) {
-  TJackInSlot* slot = client.ClaimInSlot();
+std::unique_ptr<TJackInPort> TJackInPort::Open(const TJackClientPtr& client,
+                                               const std::string& source, TMidiInCallback callback,
+                                               TMidiResult& result) {
+  TJackInSlot* slot = client->ClaimInSlot();
   if (slot == nullptr) {
     result = MidiErrAllocated;
     return nullptr;
   }
   std::unique_ptr<TJackInPort> port(new TJackInPort(client, *slot, std::move(callback)));
-  jack_port_t* own = client.RegisterPort(true);
+  jack_port_t* own = client->RegisterPort(true);
   if (own == nullptr) {
-    result = MidiErrNoMemory;
+    result = client->Usable() ? JackErrPortRefused : client->Failure();
     return nullptr; // the destructor gives the slot back
   }
-  client.PublishIn(*slot, own, port.get());
-  const int connected = jack_connect(client.Handle(), source.c_str(), jack_port_name(own));
+  client->PublishIn(*slot, own, port.get());
+  const int connected = client->Connect(source, jack_port_name(own));
   if (connected != 0 && connected != EEXIST) {
-    result = MidiErrNoDevice;
+    result = client->ConnectFailure(source);
     return nullptr;
   }
-  client.WaitUntilConnected();
+  client->WaitUntilConnected();
   result = MidiOk;
   return port;
 }
@@ -35,7 +36,7 @@ std::unique_ptr<TJackInPort> TJackInPort::Open(TJackClient& client, const std::s
 // The port leaves the process callback and the service thread before the stream
 // hands back its buffers.
 TJackInPort::~TJackInPort() {
-  FClient.ReleaseIn(FSlot);
+  FClient->ReleaseIn(FSlot);
   Shutdown();
 }
 

@@ -1,8 +1,8 @@
 // An open JACK MIDI input: a port of ours connected from the chosen source port.
 #pragma once
 
-#include "midi/service/midi_input_stream.h"
 #include "midi/service/jack/jack_helpers.h"
+#include "midi/service/midi_input_stream.h"
 #include "midi/service/midi_service.h"
 
 #include <memory>
@@ -13,15 +13,14 @@ namespace pelrow {
 class TJackInPort final : public TMidiInputStream {
 public:
   // Registers and connects the port; on failure result is set and port stays null.
-  static std::unique_ptr<TJackInPort> Open(TJackClient& client, const std::string& source,
+  static std::unique_ptr<TJackInPort> Open(const TJackClientPtr& client, const std::string& source,
                                            TMidiInCallback callback, TMidiResult& result);
   ~TJackInPort() override;
 
-
 private:
-  TJackInPort(TJackClient& client, TJackInSlot& slot, TMidiInCallback callback);
+  TJackInPort(TJackClientPtr client, TJackInSlot& slot, TMidiInCallback callback);
 
-  TJackClient& FClient;
+  TJackClientPtr FClient; // kept while the port is open, also past a reconnect
   TJackInSlot& FSlot;
 };
 

@@ -1,19 +1,27 @@
 // The platform MIDI service over JACK: devices are the other clients' MIDI ports,
-// named by their full port names.
+// named by their full port names. When the server goes away the service says so,
+// lists no ports, and tries every few seconds to reach a server under the same
+// name again; once it answers, its ports are listed and the devices-changed notice
+// goes out, so stored devices are bound again as after any hot-plug.
 #pragma once
 
 #include "midi/service/jack/jack_device_observer.h"
 #include "midi/service/jack/jack_helpers.h"
 #include "midi/service/midi_service.h"
 
+#include <chrono>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 
 namespace pelrow {
 
 class TJackMidiService final : public TMidiService {
 public:
   static constexpr const char* ClientName = "Pelrow";
+  static constexpr auto RetryInterval = std::chrono::seconds(3);
 
   // Null with a reason when no JACK server answers; a server is never started.
   static std::unique_ptr<TJackMidiService> Create(std::string& failure);
@@ -28,14 +36,28 @@ public:
                         std::unique_ptr<TMidiInPort>& port) override;
   TMidiResult OpenOutput(int index, TMidiOutCallback callback,
                          std::unique_ptr<TMidiOutPort>& port) override;
+  TMidiResult InErrorText(TMidiResult code, std::string& text) const override;
+  TMidiResult OutErrorText(TMidiResult code, std::string& text) const override;
   void SetOnDevicesChanged(std::function<void()> handler) override;
 
 private:
   TJackMidiService() = default;
   const std::vector<std::string>& Names(bool inputs) const;
+  bool Usable() const;
+  TMidiResult Failure() const;
+  void Count();
+  void Reconnect();
+  TJackClientPtr OpenClient(std::string& failure);
 
   TJackDeviceObserver FObserver;
-  std::unique_ptr<TJackClient> FClient;
+  TJackClientPtr FClient; // UI thread; null while the server is away
+  // A client opened by the reconnect thread, taken over at the next count.
+  std::mutex FLock;
+  std::condition_variable FWake;
+  TJackClientPtr FNewClient; // guarded by FLock
+  bool FClientDown = false;  // guarded by FLock: FClient's server went away
+  bool FQuit = false;        // guarded by FLock
+  std::thread FReconnect;
 };
 
 } // namespace pelrow

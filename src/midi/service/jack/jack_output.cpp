@@ -1,6 +1,9 @@
 // Opening, feeding and closing a JACK MIDI output.
 #include "midi/service/jack/jack_output.h"
 
+#include "support/trace.h"
+
+#include <algorithm>
 #include <cerrno>
 
 namespace pelrow {
@@ -11,33 +14,36 @@ namespace {
 constexpr auto BusyPoll = std::chrono::microseconds(1000);
 constexpr auto IdleWait = std::chrono::microseconds(100'000);
 constexpr uint32_t GenerationMask = 0x7FFFFFFF;
+constexpr size_t RecordHeaderBytes = 2 * sizeof(uint32_t);
+// Before the port's first period has told its maximum event size.
+constexpr uint32_t DefaultMaxEvent = 1024;
 } // namespace
 
-TJackOutPort::TJackOutPort(TJackClient& client, TJackOutSlot& slot, TMidiOutCallback callback)
-    : FClient(client), FSlot(slot), FQueue(std::move(callback)),
+TJackOutPort::TJackOutPort(TJackClientPtr client, TJackOutSlot& slot, TMidiOutCallback callback)
+    : FClient(std::move(client)), FSlot(slot), FQueue(std::move(callback)),
       FGeneration(slot.Generation.load()) {}
 
-std::unique_ptr<TJackOutPort> TJackOutPort::Open(TJackClient& client,
+std::unique_ptr<TJackOutPort> TJackOutPort::Open(const TJackClientPtr& client,
                                                  const std::string& destination,
                                                  TMidiOutCallback callback, TMidiResult& result) {
-  TJackOutSlot* slot = client.ClaimOutSlot();
+  TJackOutSlot* slot = client->ClaimOutSlot();
   if (slot == nullptr) {
     result = MidiErrAllocated;
     return nullptr;
   }
   std::unique_ptr<TJackOutPort> port(new TJackOutPort(client, *slot, std::move(callback)));
-  jack_port_t* own = client.RegisterPort(false);
+  jack_port_t* own = client->RegisterPort(false);
   if (own == nullptr) {
-    result = MidiErrNoMemory;
+    result = client->Usable() ? JackErrPortRefused : client->Failure();
     return nullptr;
   }
-  client.PublishOut(*slot, own);
-  const int connected = jack_connect(client.Handle(), jack_port_name(own), destination.c_str());
+  client->PublishOut(*slot, own);
+  const int connected = client->Connect(jack_port_name(own), destination);
   if (connected != 0 && connected != EEXIST) {
-    result = MidiErrNoDevice;
+    result = client->ConnectFailure(destination);
     return nullptr;
   }
-  client.WaitUntilConnected();
+  client->WaitUntilConnected();
   port->FWriter = std::thread([p = port.get()] { p->Run(); });
   result = MidiOk;
   return port;
@@ -49,16 +55,27 @@ TJackOutPort::~TJackOutPort() {
     FQueue.Quit();
     FWriter.join();
   }
-  FClient.ReleaseOut(FSlot);
+  FClient->ReleaseOut(FSlot);
   FQueue.CompleteRemaining();
 }
 
+// A send that cannot reach anybody fails: the server is gone or frozen, or the
+// connection was removed from outside.
+TMidiResult TJackOutPort::Refusal() const {
+  if (!FClient->Usable())
+    return FClient->Failure();
+  jack_port_t* port = FSlot.Port.load();
+  return port != nullptr && jack_port_connected(port) > 0 ? MidiOk : MidiErrNoDevice;
+}
+
 TMidiResult TJackOutPort::ShortMsg(uint32_t packed) {
-  return FClient.Alive() ? FQueue.PushShort(packed) : MidiErrNoDevice;
+  const TMidiResult refusal = Refusal();
+  return refusal == MidiOk ? FQueue.PushShort(packed) : refusal;
 }
 
 TMidiResult TJackOutPort::LongMsg(TMidiBuffer& buffer) {
-  return FClient.Alive() ? FQueue.PushLong(buffer) : MidiErrNoDevice;
+  const TMidiResult refusal = Refusal();
+  return refusal == MidiOk ? FQueue.PushLong(buffer) : refusal;
 }
 
 TMidiResult TJackOutPort::Reset() {
@@ -71,26 +88,99 @@ TMidiResult TJackOutPort::Reset() {
 void TJackOutPort::Cancel() {
   FGeneration = (FGeneration + 1) & GenerationMask;
   FSlot.Generation.store(FGeneration);
+  FSysEx.clear();
+  FSplitter.Reset();
+}
+
+// A SysEx event must fit the ring with room to spare for what follows it.
+uint32_t TJackOutPort::MaxEventBytes() const {
+  const uint32_t told = FSlot.MaxEventSize.load(std::memory_order_relaxed);
+  return std::min<uint32_t>(told ? told : DefaultMaxEvent, TJackClient::OutRingBytes / 4);
 }
 
 void TJackOutPort::CollectCompletions() {
   uint32_t tag = 0;
-  while (jack_ringbuffer_read(FSlot.Done, reinterpret_cast<char*>(&tag), sizeof tag) ==
-         sizeof tag)
+  while (jack_ringbuffer_read(FSlot.Done, reinterpret_cast<char*>(&tag), sizeof tag) == sizeof tag)
     if ((tag >> 1) == FGeneration)
       FQueue.CompleteOldest();
 }
 
 void TJackOutPort::FillRing() {
+  // The most one piece can put into the ring: an event of three bytes for every
+  // two bytes (running status expanded), plus the SysEx joined so far.
+  const size_t worst =
+      size_t(PieceBytes) * (RecordHeaderBytes + 3) + MaxEventBytes() + 2 * RecordHeaderBytes;
   TOrderedOutput::TPiece piece;
   while (FQueue.NextPiece(PieceBytes, piece)) {
-    const uint32_t header[2] = {piece.Count, JackTag(FGeneration, piece.EndsBuffer)};
-    if (jack_ringbuffer_write_space(FSlot.Ring) < sizeof header + piece.Count)
+    if (jack_ringbuffer_write_space(FSlot.Ring) < worst)
       return;
-    jack_ringbuffer_write(FSlot.Ring, reinterpret_cast<const char*>(header), sizeof header);
-    jack_ringbuffer_write(FSlot.Ring, reinterpret_cast<const char*>(piece.Data), piece.Count);
+    FSplitter.Split(piece.Data, piece.Count, [this](const TMidiPart& part) { WritePart(part); });
+    // An empty record carries the completion behind everything written before it.
+    if (piece.EndsBuffer)
+      WriteRecord(nullptr, 0, true);
     FQueue.PieceSent(piece);
+    FLastInput = std::chrono::steady_clock::now();
   }
+}
+
+void TJackOutPort::WritePart(const TMidiPart& part) {
+  switch (part.Kind) {
+  case TMidiPartKind::Short:
+    WriteRecord(part.Data, uint32_t(part.Count), false);
+    return;
+  case TMidiPartKind::Stray:
+    // A JACK reader drops an event that starts with a data byte; such bytes have no
+    // place on this transport.
+    FStrayBytes += part.Count;
+    Trace("JACK: " + std::to_string(part.Count) +
+          " bytes that form no MIDI message were not sent (" + std::to_string(FStrayBytes) +
+          " on this port so far)");
+    return;
+  case TMidiPartKind::SysEx: {
+    const size_t limit = MaxEventBytes();
+    const uint8_t* data = part.Data;
+    size_t left = part.Count;
+    while (left > 0) {
+      const size_t take = std::min(left, limit - std::min(limit, FSysEx.size()));
+      FSysEx.insert(FSysEx.end(), data, data + take);
+      data += take;
+      left -= take;
+      if (FSysEx.size() >= limit) {
+        WriteRecord(FSysEx.data(), uint32_t(FSysEx.size()), false);
+        FSysEx.clear();
+      }
+    }
+    if (part.Ends && !FSysEx.empty()) {
+      WriteRecord(FSysEx.data(), uint32_t(FSysEx.size()), false);
+      FSysEx.clear();
+    }
+    return;
+  }
+  }
+}
+
+// The caller has made sure the ring has room.
+bool TJackOutPort::WriteRecord(const uint8_t* data, uint32_t count, bool endsBuffer) {
+  const uint32_t header[2] = {count, JackTag(FGeneration, endsBuffer)};
+  if (jack_ringbuffer_write_space(FSlot.Ring) < sizeof header + count)
+    return false;
+  jack_ringbuffer_write(FSlot.Ring, reinterpret_cast<const char*>(header), sizeof header);
+  if (count > 0)
+    jack_ringbuffer_write(FSlot.Ring, reinterpret_cast<const char*>(data), count);
+  return true;
+}
+
+// The send queue went quiet inside a SysEx: what came of it goes out, and the
+// message counts as ended, so later bytes never start an event of their own.
+void TJackOutPort::FlushSysEx() {
+  if (!FSysEx.empty()) {
+    if (!WriteRecord(FSysEx.data(), uint32_t(FSysEx.size()), false))
+      return;
+    Trace("JACK: a SysEx without its end was sent after " + std::to_string(QuietFlush.count()) +
+          " ms without more data");
+    FSysEx.clear();
+  }
+  FSplitter.Reset();
 }
 
 void TJackOutPort::Run() {
@@ -99,7 +189,7 @@ void TJackOutPort::Run() {
       Cancel();
       continue;
     }
-    if (!FClient.Alive()) {
+    if (!FClient->Usable()) {
       // No server to write to: what is queued completes unsent rather than never.
       FQueue.CompleteRemaining();
       FQueue.Wait(IdleWait, true);
@@ -107,6 +197,8 @@ void TJackOutPort::Run() {
     }
     CollectCompletions();
     FillRing();
+    if (FSplitter.InSysEx() && std::chrono::steady_clock::now() - FLastInput > QuietFlush)
+      FlushSysEx();
     const bool busy = FQueue.WrittenCount() > 0 || jack_ringbuffer_read_space(FSlot.Ring) > 0;
     FQueue.Wait(busy ? BusyPoll : IdleWait, !busy);
   }

@@ -1,25 +1,36 @@
 // An open JACK MIDI output: a port of ours connected to the chosen destination.
-// A writer thread feeds the port's ring; long buffers go out in pieces, as many
-// per period as the port buffer takes, and complete when their last piece has
-// been written into a period.
+// JACK readers take each event on its own, so a writer thread turns what is sent
+// into whole messages before they reach the port's ring: running status expanded,
+// a SysEx joined over the long buffers that carry it until its F7 and written as
+// one event (in pieces of the port's maximum event size only when it is larger),
+// real-time bytes inside it as events of their own. The process callback writes as
+// many events per period as the port buffer takes. A long buffer completes once all
+// its bytes have been written into a period or copied into a SysEx still waiting
+// for its end.
 #pragma once
 
 #include "midi/service/jack/jack_helpers.h"
+#include "midi/service/midi_message_splitter.h"
 #include "midi/service/midi_service.h"
 #include "midi/service/ordered_output.h"
 
+#include <chrono>
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace pelrow {
 
 class TJackOutPort final : public TMidiOutPort {
 public:
-  // Bytes of a long buffer per JACK event.
+  // Bytes taken from the send queue at a time.
   static constexpr uint32_t PieceBytes = 1024;
+  // A SysEx whose F7 does not come within this time goes out as far as it came.
+  static constexpr auto QuietFlush = std::chrono::milliseconds(1000);
 
-  static std::unique_ptr<TJackOutPort> Open(TJackClient& client, const std::string& destination,
+  static std::unique_ptr<TJackOutPort> Open(const TJackClientPtr& client,
+                                            const std::string& destination,
                                             TMidiOutCallback callback, TMidiResult& result);
   ~TJackOutPort() override;
 
@@ -28,16 +39,26 @@ public:
   TMidiResult Reset() override;
 
 private:
-  TJackOutPort(TJackClient& client, TJackOutSlot& slot, TMidiOutCallback callback);
+  TJackOutPort(TJackClientPtr client, TJackOutSlot& slot, TMidiOutCallback callback);
   void Run();
+  TMidiResult Refusal() const;
   void CollectCompletions();
   void FillRing();
   void Cancel();
+  void WritePart(const TMidiPart& part);
+  bool WriteRecord(const uint8_t* data, uint32_t count, bool endsBuffer);
+  void FlushSysEx();
+  uint32_t MaxEventBytes() const;
 
-  TJackClient& FClient;
+  TJackClientPtr FClient; // kept while the port is open, also past a reconnect
   TJackOutSlot& FSlot;
   TOrderedOutput FQueue;
   uint32_t FGeneration = 0; // writer thread's copy of the slot's generation
+  // Writer thread only.
+  TMidiMessageSplitter FSplitter;
+  std::vector<uint8_t> FSysEx; // the SysEx being joined
+  std::chrono::steady_clock::time_point FLastInput;
+  uint64_t FStrayBytes = 0;
   std::thread FWriter;
 };
 

@@ -1,0 +1,107 @@
+// The ring between the JACK process callback and the service thread, driven by
+// hand (no server needed) into a real input stream: a reader that stalls while
+// events keep coming loses input, and the loss must show exactly where it was.
+#include "midi/service/jack/jack_input_ring.h"
+#include "midi/service/midi_input_stream.h"
+#include "support/clock.h"
+#include "support/midi_collectors.h"
+
+#include <gtest/gtest.h>
+
+namespace pelrow::testing {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+class JackInputRing : public ::testing::Test {
+protected:
+  static constexpr size_t RingBytes = 16 * 1024;
+  static constexpr size_t EventBytes = 100; // a SysEx larger than this comes in pieces
+
+  void SetUp() override {
+    FCollector.Attach(FStream);
+    FStream.Start();
+  }
+  void TearDown() override { FCollector.Detach(); }
+
+  // Cuts messages into events as a JACK source does: a head piece and
+  // continuation pieces.
+  void Queue(const Bytes& messages) {
+    size_t start = 0;
+    for (size_t i = 1; i <= messages.size(); ++i) {
+      if (i < messages.size() && messages[i] != 0xF0)
+        continue;
+      for (size_t at = start; at < i; at += EventBytes)
+        FEvents.emplace_back(messages.begin() + std::ptrdiff_t(at),
+                             messages.begin() + std::ptrdiff_t(std::min(at + EventBytes, i)));
+      start = i;
+    }
+  }
+  // One process cycle: the next few events go into the ring.
+  void Cycle() {
+    for (int i = 0; i < 8 && FNext < FEvents.size(); ++i, ++FNext)
+      FRing.Write(FTime++, FEvents[FNext].data(), uint32_t(FEvents[FNext].size()));
+  }
+  // The reader drains while the process callback goes on: a cycle every few events.
+  void DrainWhileWriting() {
+    int records = 0;
+    FRing.Drain(
+        [&](uint64_t, const uint8_t* data, size_t size) {
+          FStream.Feed(data, size);
+          if (++records % 4 == 0)
+            Cycle();
+        },
+        [&](uint64_t) { FStream.FeedLost(TimeGetTime()); });
+  }
+
+  TJackInRing FRing{RingBytes};
+  TInputCollector FCollector;
+  TMidiInputStream FStream{FCollector.Callback()};
+  std::vector<Bytes> FEvents;
+  size_t FNext = 0;
+  uint64_t FTime = 0;
+};
+
+TEST_F(JackInputRing, AStalledReaderLosesOnlyTheMessagesTheGapsCut) {
+  // The reader stalls while twice what the ring holds arrives, then drains while
+  // events go on arriving, and stalls again.
+  Queue(TaggedBurst(0, 4 * RingBytes / 300, 300));
+  while (FNext < FEvents.size()) {
+    for (int i = 0; i < int(2 * RingBytes / (8 * EventBytes)); ++i)
+      Cycle();
+    DrainWhileWriting();
+  }
+  DrainWhileWriting();
+  // A last message behind everything shows when the stream has delivered it all.
+  const Bytes last = TaggedSysEx(100000, 50);
+  FStream.Feed(last.data(), last.size());
+  Bytes received;
+  for (int tries = 0; tries < 500; ++tries) {
+    received = FCollector.WaitFor(received.size() + 1, 10);
+    if (received.size() >= last.size() &&
+        Bytes(received.end() - std::ptrdiff_t(last.size()), received.end()) == last)
+      break;
+  }
+  const size_t losses = FCollector.LossOffsets().size();
+  ASSERT_GT(losses, 0u);
+  const TTaggedCheck check = CheckTagged(received, FCollector.LossOffsets());
+  EXPECT_EQ(check.LastNumber, 100000u);
+  EXPECT_EQ(check.Problem, "");
+  EXPECT_LE(check.Cut, losses) << "only a message a gap interrupts is cut";
+  EXPECT_GT(check.Whole, 20u);
+}
+
+TEST_F(JackInputRing, AnXrunIsReportedBetweenTheEventsAroundIt) {
+  const Bytes before = TaggedSysEx(1, 50), after = TaggedSysEx(2, 50);
+  FRing.Write(0, before.data(), uint32_t(before.size()));
+  FRing.MarkLoss(1);
+  FRing.Write(2, after.data(), uint32_t(after.size()));
+  FRing.Drain([&](uint64_t, const uint8_t* data, size_t size) { FStream.Feed(data, size); },
+              [&](uint64_t) { FStream.FeedLost(TimeGetTime()); });
+  const Bytes received = FCollector.WaitFor(100, 5000);
+  EXPECT_EQ(FCollector.LossOffsets(), std::vector<size_t>{50});
+  EXPECT_EQ(CheckTagged(received, FCollector.LossOffsets()).Whole, 2u);
+}
+
+} // namespace
+} // namespace pelrow::testing
