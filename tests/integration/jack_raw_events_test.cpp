@@ -148,6 +148,8 @@ TEST_F(JackRawInputTest, StopAfterAStallDeliversOrReportsEveryByte) {
   FCollector.Stall(true);
   const Bytes sent = TaggedBurst(0, 1024, 1024);
   ASSERT_TRUE(FPeer->SendBytes("src", sent));
+  // The peer has written its last period; give the service thread time to take it.
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
   ASSERT_EQ(FPort->Stop(), MidiOk);
   const size_t received = FCollector.WaitFor(0, 0).size();
   EXPECT_EQ(received + FCollector.LostBytes(), sent.size());

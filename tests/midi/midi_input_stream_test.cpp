@@ -73,6 +73,7 @@ protected:
   // Set before the stream is fed: run at the start of every callback, and whether
   // handed-back buffers go straight back to the stream (a caller that keeps up).
   std::function<void()> FGate;
+  std::mutex FGateLock;
   bool FRequeue = false;
   std::mutex FMutex;
   std::vector<TReceived> FReceived;
@@ -183,9 +184,8 @@ TEST_F(InputStream, StopHandsBackAPartFilledBufferAndResetHandsBackAll) {
 TEST_F(InputStream, StopDeliversWhatHadArrivedBeforeIt) {
   // The stream's thread is held in a callback while more input arrives and Stop is
   // asked for; that input was there before Stop and must not be thrown away.
-  std::mutex gate;
-  std::unique_lock<std::mutex> held(gate);
-  FGate = [&] { std::lock_guard<std::mutex> pass(gate); };
+  std::unique_lock<std::mutex> held(FGateLock);
+  FGate = [this] { std::lock_guard<std::mutex> pass(FGateLock); };
   FRequeue = true;
   AddBuffers(2, 256);
   Feed({0xF8});
