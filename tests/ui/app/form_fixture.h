@@ -18,24 +18,14 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include "ui/ui_application.h"
+
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 namespace pelrow::test {
-
-// One application for the whole run, shared with the other suites of this program
-// and never destroyed.
-inline QApplication& UiApp() {
-  if (auto* app = qobject_cast<QApplication*>(QCoreApplication::instance()))
-    return *app;
-  static int argc = 1;
-  static char name[] = "test_ui_app";
-  static char* argv[] = {name, nullptr};
-  static QApplication* app = new QApplication(argc, argv);
-  return *app;
-}
 
 // Real time, plus whatever the test has skipped ahead: pacing runs as it would,
 // and a test need not wait out a one-second quiet period.

@@ -23,6 +23,9 @@
 #include <QMenu>
 #include <gtest/gtest.h>
 
+#include "ui/app/recording_form.h"
+#include "ui/ui_application.h"
+
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -31,23 +34,6 @@
 
 namespace pelrow {
 namespace {
-
-QApplication& App() {
-  if (auto* app = qobject_cast<QApplication*>(QCoreApplication::instance()))
-    return *app;
-  static int argc = 1;
-  static char name[] = "test_ui_app";
-  static char* argv[] = {name, nullptr};
-  static QApplication* app = new QApplication(argc, argv);
-  return *app;
-}
-
-class TRecordingForm : public TPelrowForm {
-public:
-  using TPelrowForm::TPelrowForm;
-  void LoadFile(const std::string& fileName) override { Loaded.push_back(fileName); }
-  std::vector<std::string> Loaded;
-};
 
 // Runs the event loop until done() holds; false after a generous limit.
 bool ProcessUntil(const std::function<bool()>& done) {
@@ -81,14 +67,14 @@ std::string LastLine(TVeskMemo* box) {
 
 class PelrowFormDevices : public ::testing::Test {
 protected:
-  void SetUp() override { App(); }
+  void SetUp() override { test::UiApp(); }
 
   // A shown window over a loopback MIDI system whose deferred start-up has run.
-  std::unique_ptr<TRecordingForm> Start(TRegistryStore* settings = nullptr,
-                                        TOneInstance* oneInstance = nullptr) {
+  std::unique_ptr<test::TRecordingForm> Start(TRegistryStore* settings = nullptr,
+                                              TOneInstance* oneInstance = nullptr) {
     auto service = std::make_shared<TLoopbackMidiService>();
     Loopback = service.get();
-    auto form = std::make_unique<TRecordingForm>(
+    auto form = std::make_unique<test::TRecordingForm>(
         TPelrowStartup{{}, std::move(service), {}, settings, oneInstance});
     form->SetErrorBox([this](const std::string& text) { ErrorBoxes.push_back(text); });
     form->show();

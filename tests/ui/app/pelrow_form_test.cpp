@@ -19,38 +19,20 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include "ui/app/recording_form.h"
+#include "ui/ui_application.h"
+
 namespace pelrow {
 namespace {
 
-// One application for the whole run. It is never destroyed: tearing Qt down from the
-// exit handlers, after the test framework is gone, crashes in Qt's input devices.
-QApplication& App() {
-  // Other suites of this program may have made it already.
-  if (auto* app = qobject_cast<QApplication*>(QCoreApplication::instance()))
-    return *app;
-  static int argc = 1;
-  static char name[] = "test_ui_app";
-  static char* argv[] = {name, nullptr};
-  static QApplication* app = new QApplication(argc, argv);
-  return *app;
-}
-
-// Records the file the window was asked to load instead of loading it.
-class TRecordingForm : public TPelrowForm {
-public:
-  using TPelrowForm::TPelrowForm;
-  void LoadFile(const std::string& fileName) override { Loaded.push_back(fileName); }
-  std::vector<std::string> Loaded;
-};
-
 class PelrowForm : public ::testing::Test {
 protected:
-  void SetUp() override { App(); }
+  void SetUp() override { test::UiApp(); }
 
   // A shown window whose deferred start-up has run.
-  std::unique_ptr<TRecordingForm> Start(std::vector<std::string> files = {},
-                                        std::vector<TStartupReport> reports = {}) {
-    auto form = std::make_unique<TRecordingForm>(
+  std::unique_ptr<test::TRecordingForm> Start(std::vector<std::string> files = {},
+                                              std::vector<TStartupReport> reports = {}) {
+    auto form = std::make_unique<test::TRecordingForm>(
         TPelrowStartup{std::move(files), nullptr, std::move(reports)});
     form->SetErrorBox([this](const std::string& text) { ErrorBoxes.push_back(text); });
     form->resize(800, 600);

@@ -22,20 +22,10 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include "ui/ui_application.h"
+
 namespace pelrow {
 namespace {
-
-// One application for the whole run, shared with the other suites of this program
-// and never destroyed.
-QApplication& App() {
-  if (auto* app = qobject_cast<QApplication*>(QCoreApplication::instance()))
-    return *app;
-  static int argc = 1;
-  static char name[] = "test_ui_app";
-  static char* argv[] = {name, nullptr};
-  static QApplication* app = new QApplication(argc, argv);
-  return *app;
-}
 
 // The main window's live state as plain values, with the In and Out boxes.
 class TLiveState final : public TSettingsTarget {
@@ -98,7 +88,7 @@ protected:
     QTest::keyClick(list, last ? Qt::Key_Up : Qt::Key_Down);
   }
 
-  QApplication& FApp = App(); // before any widget
+  QApplication& FApp = test::UiApp(); // before any widget
   QMainWindow Main;
   TLiveState State;
   TSettingsForm Form{State, &Main};

@@ -8,22 +8,14 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include "ui/ui_application.h"
+
 namespace pelrow {
 namespace {
 
-// One application for the whole run, never destroyed (Qt's exit handlers run after
-// the test framework is gone).
-QApplication& App() {
-  static int argc = 1;
-  static char name[] = "test_ui_support";
-  static char* argv[] = {name, nullptr};
-  static QApplication* app = new QApplication(argc, argv);
-  return *app;
-}
-
 class Splash : public ::testing::Test {
 protected:
-  QApplication& FApp = App(); // before any widget
+  QApplication& FApp = test::UiApp(); // before any widget
   TManualTimers Timers;
   TSplashForm1 Form{Timers.Factory()};
 };
