@@ -4,6 +4,7 @@
 
 #include "midi/service/midi_service.h"
 #include "support/jack_test_server.h"
+#include "support/midi_collectors.h"
 #include "support/peer_process.h"
 
 #include <gtest/gtest.h>
@@ -32,6 +33,47 @@ protected:
   std::unique_ptr<TPeerProcess> FPeer;
   std::unique_ptr<TMidiService> FService;
   std::atomic<int> FNotices{0};
+};
+
+// An input of ours connected to the peer's output "src", started.
+class JackInputTest : public JackTest {
+protected:
+  void SetUp() override {
+    JackTest::SetUp();
+    ASSERT_TRUE(FPeer->Ok("open_out src"));
+    const int index = WaitForInput(TPeerProcess::PortName("src"));
+    ASSERT_GE(index, 0);
+    ASSERT_EQ(FService->OpenInput(index, FCollector.Callback(), FPort), MidiOk);
+    FCollector.Attach(*FPort);
+    ASSERT_EQ(FPort->Start(), MidiOk);
+  }
+  void TearDown() override {
+    FCollector.Detach();
+    FPort.reset();
+    JackTest::TearDown();
+  }
+
+  TInputCollector FCollector;
+  std::unique_ptr<TMidiInPort> FPort;
+};
+
+// An output of ours connected to the peer's input "dst".
+class JackOutputTest : public JackTest {
+protected:
+  void SetUp() override {
+    JackTest::SetUp();
+    ASSERT_TRUE(FPeer->Ok("open_in dst"));
+    const int index = WaitForOutput(TPeerProcess::PortName("dst"));
+    ASSERT_GE(index, 0);
+    ASSERT_EQ(FService->OpenOutput(index, FSender.Callback(), FPort), MidiOk);
+  }
+  void TearDown() override {
+    FPort.reset();
+    JackTest::TearDown();
+  }
+
+  TOutputSender FSender;
+  std::unique_ptr<TMidiOutPort> FPort;
 };
 
 } // namespace pelrow::testing

@@ -13,20 +13,9 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 using Events = std::vector<Bytes>;
 
-class JackRawOutputTest : public JackTest {
+class JackRawOutputTest : public JackOutputTest {
 protected:
   TPeerKind PeerKind() const override { return TPeerKind::RawEvents; }
-  void SetUp() override {
-    JackTest::SetUp();
-    ASSERT_TRUE(FPeer->Ok("open_in dst"));
-    const int index = WaitForOutput(TPeerProcess::PortName("dst"));
-    ASSERT_GE(index, 0);
-    ASSERT_EQ(FService->OpenOutput(index, FSender.Callback(), FPort), MidiOk);
-  }
-  void TearDown() override {
-    FPort.reset();
-    JackTest::TearDown();
-  }
 
   // Sends bytes in long buffers of at most lineBytes, as the Out box's lines go.
   void SendLines(const Bytes& bytes, size_t lineBytes) {
@@ -38,9 +27,6 @@ protected:
   }
 
   Events Receive(size_t bytes) { return FPeer->ReceiveEvents("dst", bytes, WaitMs); }
-
-  TOutputSender FSender;
-  std::unique_ptr<TMidiOutPort> FPort;
 };
 
 Bytes Joined(const Events& events) {
@@ -112,26 +98,9 @@ TEST_F(JackRawOutputTest, AConnectionRemovedFromOutsideMakesSendsFail) {
   EXPECT_EQ(FSender.SendLong(*FPort, SysEx(10, 1)), MidiErrNoDevice);
 }
 
-class JackRawInputTest : public JackTest {
+class JackRawInputTest : public JackInputTest {
 protected:
   TPeerKind PeerKind() const override { return TPeerKind::RawEvents; }
-  void SetUp() override {
-    JackTest::SetUp();
-    ASSERT_TRUE(FPeer->Ok("open_out src"));
-    const int index = WaitForInput(TPeerProcess::PortName("src"));
-    ASSERT_GE(index, 0);
-    ASSERT_EQ(FService->OpenInput(index, FCollector.Callback(), FPort), MidiOk);
-    FCollector.Attach(*FPort);
-    ASSERT_EQ(FPort->Start(), MidiOk);
-  }
-  void TearDown() override {
-    FCollector.Detach();
-    FPort.reset();
-    JackTest::TearDown();
-  }
-
-  TInputCollector FCollector;
-  std::unique_ptr<TMidiInPort> FPort;
 };
 
 TEST_F(JackRawInputTest, ADisconnectFromOutsideIsReported) {

@@ -71,27 +71,6 @@ TEST_F(JackTest, OpeningAPortThatVanishedFailsWithNoDevice) {
   EXPECT_EQ(FService->OpenInput(-1, collector.Callback(), port), MidiErrBadDeviceId);
 }
 
-class JackInputTest : public JackTest {
-protected:
-  void SetUp() override {
-    JackTest::SetUp();
-    ASSERT_TRUE(FPeer->Ok("open_out src"));
-    const int index = WaitForInput(TPeerProcess::PortName("src"));
-    ASSERT_GE(index, 0);
-    ASSERT_EQ(FService->OpenInput(index, FCollector.Callback(), FPort), MidiOk);
-    FCollector.Attach(*FPort);
-    ASSERT_EQ(FPort->Start(), MidiOk);
-  }
-  void TearDown() override {
-    FCollector.Detach();
-    FPort.reset();
-    JackTest::TearDown();
-  }
-
-  TInputCollector FCollector;
-  std::unique_ptr<TMidiInPort> FPort;
-};
-
 TEST_F(JackInputTest, ShortMessagesAndSysExOfEverySizeArriveInOrder) {
   // 6 bytes, 1 KB, and 64 KB that JACK carries as a head and continuation pieces.
   const Bytes sent = Concat({{0x90, 0x3C, 0x40},
@@ -136,24 +115,6 @@ TEST_F(JackInputTest, ClosingHandsBackEveryQueuedBufferAndStopsCallbacks) {
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   EXPECT_EQ(FCollector.WaitFor(4, 0), (Bytes{0xF0, 0x01, 0x02}));
 }
-
-class JackOutputTest : public JackTest {
-protected:
-  void SetUp() override {
-    JackTest::SetUp();
-    ASSERT_TRUE(FPeer->Ok("open_in dst"));
-    const int index = WaitForOutput(TPeerProcess::PortName("dst"));
-    ASSERT_GE(index, 0);
-    ASSERT_EQ(FService->OpenOutput(index, FSender.Callback(), FPort), MidiOk);
-  }
-  void TearDown() override {
-    FPort.reset();
-    JackTest::TearDown();
-  }
-
-  TOutputSender FSender;
-  std::unique_ptr<TMidiOutPort> FPort;
-};
 
 TEST_F(JackOutputTest, ShortAndLongMessagesReachThePeerInOrder) {
   const Bytes sysEx6 = SysEx(6, 1), sysEx1k = SysEx(1024, 2), sysEx64k = SysEx(64 * 1024, 3);
