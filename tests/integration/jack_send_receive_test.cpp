@@ -1,0 +1,192 @@
+// The send engine and the receive pump end to end over JACK, against a peer
+// process that sees single events: what the Out box holds arrives byte for byte as
+// whole messages, and a bulk dump from the peer ends up in the In box line for line.
+#include "jack_fixture.h"
+#include "support/engine_send.h"
+#include "support/midi_collectors.h"
+
+#include "app/line_formatter.h"
+#include "app/receive_pump.h"
+#include "midi/midi_input.h"
+#include "midi/midi_output.h"
+#include "support/clock.h"
+#include "support/queued_poster.h"
+
+#include <chrono>
+#include <thread>
+
+namespace pelrow::testing {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+class JackSendEngineTest : public JackTest {
+protected:
+  TPeerKind PeerKind() const override { return TPeerKind::RawEvents; }
+  void SetUp() override {
+    JackTest::SetUp();
+    ASSERT_TRUE(FPeer->Ok("open_in dst"));
+    const int index = WaitForOutput(TPeerProcess::PortName("dst"));
+    ASSERT_GE(index, 0);
+    FOutput = std::make_unique<TMidiOutput>(*FService);
+    FOutput->SetDeviceID(index);
+    FOutput->Open();
+  }
+  void TearDown() override {
+    FOutput.reset();
+    JackTest::TearDown();
+  }
+
+  void SendAndCompare(size_t sysExBytes, int speed) {
+    // Messages of 1000 bytes end in a short line, and a Note On between them goes
+    // the short path, in order with the long data around it.
+    const TSplitDump dump = SplitDump(sysExBytes, 1000, true);
+    std::string failure;
+    ASSERT_EQ(SendThroughEngine(*FOutput, dump.Lines, speed, failure), int(dump.Bytes.size()))
+        << failure;
+    EXPECT_EQ(failure, "");
+    const auto events = FPeer->ReceiveEvents("dst", dump.Bytes.size(), BurstWaitMs);
+    EXPECT_EQ(CheckWholeMessages(events, dump.Bytes), "");
+  }
+
+  std::unique_ptr<TMidiOutput> FOutput;
+};
+
+TEST_F(JackSendEngineTest, A64KBSplitDumpArrivesWholeAtFullSpeed) {
+  SendAndCompare(64 * 1024, 1000);
+}
+
+TEST_F(JackSendEngineTest, ASplitDumpArrivesWholeWhenPacedAtTheWireRate) {
+  // 4 KB rather than 64 KB: at the wire rate that is 1.3 s instead of 21 s, and the
+  // pauses between lines already fall inside every message.
+  SendAndCompare(4 * 1024, 0);
+}
+
+// The bulk-dump timer as the window runs it: it ticks on the steady clock while
+// the test's loop polls it.
+class TPolledTimer final : public TTimer {
+public:
+  void Start(uint32_t intervalMs) override {
+    FInterval = intervalMs;
+    FDue = SteadyClock().NowMs() + intervalMs;
+    FActive = true;
+  }
+  void Stop() override { FActive = false; }
+  bool Active() const override { return FActive; }
+  void Poll() {
+    if (FActive && int32_t(SteadyClock().NowMs() - FDue) >= 0) {
+      FDue += FInterval;
+      if (OnTimer)
+        OnTimer(*this);
+    }
+  }
+
+private:
+  bool FActive = false;
+  uint32_t FInterval = 0;
+  uint32_t FDue = 0;
+};
+
+class THiddenPanel final : public TBulkPanel {
+public:
+  bool Visible() const override { return FVisible; }
+  void Show() override { FVisible = true; }
+  void Hide() override { FVisible = false; }
+  void SetTexts(const std::string&, const std::string&, bool) override {}
+
+private:
+  bool FVisible = false;
+};
+
+class JackReceivePumpTest : public JackTest {
+protected:
+  TPeerKind PeerKind() const override { return TPeerKind::RawEvents; }
+  void SetUp() override {
+    JackTest::SetUp();
+    ASSERT_TRUE(FPeer->Ok("open_out src"));
+    const int index = WaitForInput(TPeerProcess::PortName("src"));
+    ASSERT_GE(index, 0);
+    FThru = std::make_unique<TMidiOutput>(*FService);
+    auto timer = std::make_unique<TPolledTimer>();
+    FTimer = timer.get();
+    FPump = std::make_unique<TReceivePump>(SteadyClock(), std::move(timer), FLines, FPanel, *FThru,
+                                           [this](const std::string& text, TStatusSide, TStatusKind,
+                                                  bool) { FStatus.push_back(text); });
+    FInput = std::make_unique<TMidiInput>(*FService, FPoster);
+    FInput->SetDeviceID(index);
+    FInput->OnMidiData = [this](TMidiInput& sender) { FPump->MidiInData(sender); };
+    FInput->Open();
+    FInput->Start();
+  }
+  void TearDown() override {
+    if (FInput) {
+      FInput->Stop();
+      FInput->Close();
+    }
+    FInput.reset();
+    FPump.reset();
+    FThru.reset();
+    JackTest::TearDown();
+  }
+
+  // The window's event loop: input notices and the bulk timer, until done.
+  bool RunUntil(const std::function<bool()>& done, std::chrono::seconds limit) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+      if (std::chrono::steady_clock::now() > end)
+        return false;
+      FPoster.RunPending();
+      FTimer->Poll();
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+  }
+
+  TVKStrings FBox;
+  TVKStringsReceiveLines FLines{FBox};
+  THiddenPanel FPanel;
+  TQueuedPoster FPoster;
+  TPolledTimer* FTimer = nullptr;
+  std::vector<std::string> FStatus;
+  std::unique_ptr<TMidiOutput> FThru;
+  std::unique_ptr<TReceivePump> FPump;
+  std::unique_ptr<TMidiInput> FInput;
+};
+
+TEST_F(JackReceivePumpTest, A200KBBulkDumpFillsTheInBoxWithExactlyItsLines) {
+  // 100 messages of 2 KB: each arrives in several buffers, and the lines must
+  // still be those of the whole message.
+  constexpr size_t Messages = 100, MessageBytes = 2048;
+  FPump->Options().SplitLongMessages = true;
+  FPump->Options().SplitLongMessagesThreshold = 32;
+  std::vector<std::string> expected;
+  const TAddLine addLine = [&](std::string_view line) { expected.emplace_back(line); };
+  const Bytes dump = SysExBurst(Messages, MessageBytes);
+  for (size_t at = 0; at < dump.size(); at += MessageBytes)
+    AddLongMessageLines(dump.data() + at, int(MessageBytes), 32, addLine, nullptr);
+
+  bool sent = false;
+  std::thread sender([&] { sent = FPeer->SendBytes("src", dump); });
+  bool collected = false;
+  const bool shown = RunUntil(
+      [&] {
+        collected = collected || FPump->BulkMode();
+        return FBox.Count() >= int(expected.size()) && !FPump->BulkMode();
+      },
+      std::chrono::seconds(60));
+  sender.join();
+  ASSERT_TRUE(sent);
+  ASSERT_TRUE(shown) << FBox.Count() << " of " << expected.size() << " lines";
+  EXPECT_TRUE(collected) << "the dump was shown as it came, not collected";
+  ASSERT_EQ(FBox.Count(), int(expected.size()));
+  for (int i = 0; i < FBox.Count(); ++i)
+    ASSERT_EQ(FBox.Get(i), expected[size_t(i)]) << "line " << i;
+  EXPECT_NE(std::find_if(FStatus.begin(), FStatus.end(),
+                         [](const std::string& text) {
+                           return text.rfind("Received 204800 bytes of bulk dump", 0) == 0;
+                         }),
+            FStatus.end());
+}
+
+} // namespace
+} // namespace pelrow::testing
