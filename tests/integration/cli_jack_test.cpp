@@ -46,6 +46,8 @@ protected:
   void SetUp() override {
     JackTest::SetUp();
     if (HasFatalFailure())
+      return; // no server or peer: the failure is reported, nothing to set up on
+    if (HasFatalFailure())
       return;
     ASSERT_TRUE(FPeer->Ok("open_in dst"));
     ASSERT_TRUE(FPeer->Ok("open_out src"));

@@ -40,6 +40,8 @@ class JackInputTest : public JackTest {
 protected:
   void SetUp() override {
     JackTest::SetUp();
+    if (HasFatalFailure())
+      return; // no server or peer: the failure is reported, nothing to set up on
     ASSERT_TRUE(FPeer->Ok("open_out src"));
     const int index = WaitForInput(TPeerProcess::PortName("src"));
     ASSERT_GE(index, 0);
@@ -62,6 +64,8 @@ class JackOutputTest : public JackTest {
 protected:
   void SetUp() override {
     JackTest::SetUp();
+    if (HasFatalFailure())
+      return; // no server or peer: the failure is reported, nothing to set up on
     ASSERT_TRUE(FPeer->Ok("open_in dst"));
     const int index = WaitForOutput(TPeerProcess::PortName("dst"));
     ASSERT_GE(index, 0);
