@@ -62,23 +62,38 @@ std::string TMidiInput::GetErrorText(TMidiResult code) const {
 }
 
 void TMidiInput::SetShortFilter(TShortFilter filter) {
-  FHasShortFilter = static_cast<bool>(filter);
-  FShortFilter = filter ? std::make_shared<const TShortFilter>(std::move(filter)) : nullptr;
+  auto shared = filter ? std::make_shared<const TShortFilter>(std::move(filter)) : nullptr;
+  std::lock_guard lock(FFilterLock);
+  FHasShortFilter = shared != nullptr;
+  // The old filter is freed by whoever drops the last reference, never under the lock.
+  shared.swap(FShortFilter);
 }
 
 TMidiInput::TShortFilter TMidiInput::GetShortFilter() const {
-  const auto filter = FShortFilter.load();
+  const auto filter = LoadShortFilter();
   return filter ? *filter : TShortFilter();
 }
 
 TMidiInput::TLongFilter TMidiInput::GetLongFilter() const {
-  const auto filter = FLongFilter.load();
+  const auto filter = LoadLongFilter();
   return filter ? *filter : TLongFilter();
 }
 
 void TMidiInput::SetLongFilter(TLongFilter filter) {
-  FHasLongFilter = static_cast<bool>(filter);
-  FLongFilter = filter ? std::make_shared<const TLongFilter>(std::move(filter)) : nullptr;
+  auto shared = filter ? std::make_shared<const TLongFilter>(std::move(filter)) : nullptr;
+  std::lock_guard lock(FFilterLock);
+  FHasLongFilter = shared != nullptr;
+  shared.swap(FLongFilter);
+}
+
+std::shared_ptr<const TMidiInput::TShortFilter> TMidiInput::LoadShortFilter() const {
+  std::lock_guard lock(FFilterLock);
+  return FShortFilter;
+}
+
+std::shared_ptr<const TMidiInput::TLongFilter> TMidiInput::LoadLongFilter() const {
+  std::lock_guard lock(FFilterLock);
+  return FLongFilter;
 }
 
 void TMidiInput::Start() {
@@ -110,6 +125,7 @@ void TMidiInput::DoOpen() {
     FNotifyWindow->Owner = this;
   }
   FClosing = false;
+  FDisconnected = false;
   const TMidiResult result = FService.OpenInput(
       DeviceID(), [this](const TMidiInNotice& notice) { InputCallback(notice); }, FHandle);
   if (FHandle == nullptr)
@@ -196,6 +212,8 @@ void TMidiInput::InputCallback(const TMidiInNotice& notice) {
     return;
   case TMidiInCode::Disconnected:
     Trace("MIDI input disconnected from its source");
+    FDisconnected = true;
+    PostData();
     return;
   case TMidiInCode::Overflow:
     Trace(notice.Message > 0
@@ -214,7 +232,7 @@ void TMidiInput::StoreShort(const TMidiInNotice& notice) {
       (message == TimingClockMessage && !FTimingClock) || FSysExOnly)
     return;
   if (notice.Code != TMidiInCode::MoreData && FHasShortFilter.load(std::memory_order_relaxed)) {
-    if (const auto filter = FShortFilter.load()) {
+    if (const auto filter = LoadShortFilter()) {
       bool skip = false;
       (*filter)(*this, message, skip);
       if (skip)
@@ -235,7 +253,7 @@ void TMidiInput::StoreLong(const TMidiInNotice& notice) {
     return;
   }
   if (const auto filter =
-          FHasLongFilter.load(std::memory_order_relaxed) ? FLongFilter.load() : nullptr) {
+          FHasLongFilter.load(std::memory_order_relaxed) ? LoadLongFilter() : nullptr) {
     bool skip = false;
     (*filter)(*this, header.Data, header.BytesRecorded, skip);
     if (skip) {
@@ -305,6 +323,8 @@ std::unique_ptr<TMyMidiEvent> TMidiInput::GetEvent() {
 void TMidiInput::DispatchReceived() {
   if (FOverflow.exchange(false) && OnOverflow && IsOpen())
     OnOverflow(*this);
+  if (FDisconnected.exchange(false) && OnDisconnected && IsOpen())
+    OnDisconnected(*this);
   if (EventCount() <= 0)
     return;
   int32_t lastWrite;

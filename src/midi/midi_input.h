@@ -12,6 +12,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 namespace pelrow {
@@ -44,6 +45,9 @@ public:
 
   // The buffer refused an entry since the last dispatch.
   TNotifyEvent OnOverflow;
+  // Something outside the program removed the connection that fed the input: the
+  // port stays open, but nothing arrives until it is connected again.
+  TNotifyEvent OnDisconnected;
   TShortMessageEvent OnShortMessage;
   TLongMessageEvent OnLongMessage;
 
@@ -117,6 +121,8 @@ private:
   void DoDiscard() override;
   std::string GetErrorText(TMidiResult code) const override;
 
+  std::shared_ptr<const TShortFilter> LoadShortFilter() const;
+  std::shared_ptr<const TLongFilter> LoadLongFilter() const;
   void ShutDown(bool resetFirst);
   void QueueHeaders();
   void ReleaseHeaders(TMidiInPort* handle);
@@ -143,12 +149,16 @@ private:
   std::atomic<bool> FTimingClock{true};
   std::atomic<bool> FClosing{false};
   std::atomic<bool> FOverflow{false};
-  // The flags spare the service thread the shared pointer's own lock when no filter
-  // is installed, which is the usual case.
+  std::atomic<bool> FDisconnected{false};
+  // The filters may change on the UI thread while the service thread runs one: each
+  // side takes its own reference under the lock, so a filter replaced mid-call lives
+  // until that call returns. The flags spare the service thread the lock when no
+  // filter is installed, which is the usual case.
   std::atomic<bool> FHasShortFilter{false};
   std::atomic<bool> FHasLongFilter{false};
-  std::atomic<std::shared_ptr<const TShortFilter>> FShortFilter;
-  std::atomic<std::shared_ptr<const TLongFilter>> FLongFilter;
+  mutable std::mutex FFilterLock;
+  std::shared_ptr<const TShortFilter> FShortFilter; // guarded by FFilterLock
+  std::shared_ptr<const TLongFilter> FLongFilter;   // guarded by FFilterLock
   std::vector<std::unique_ptr<TMidiInHdr>> FHeaderList;
 };
 

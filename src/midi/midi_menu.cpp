@@ -23,6 +23,9 @@ constexpr const char* TextClosingIn = "Closing MIDI IN: %s ...";
 constexpr const char* TextClosedIn = "Closed MIDI IN: %s";
 constexpr const char* TextOpenedIn = "Opened MIDI IN: %s";
 constexpr const char* TextWaitingIn = "Waiting for MIDI IN %s to be plugged in or switched on.";
+constexpr const char* TextDisconnectedIn =
+    "MIDI IN %s was disconnected by another program; nothing "
+    "will arrive until it is connected again.";
 constexpr const char* TextClosingOut = "Closing MIDI OUT: %s ...";
 constexpr const char* TextClosedOut = "Closed MIDI OUT: %s";
 constexpr const char* TextOpenedOut = "Opened MIDI OUT: %s";
@@ -144,7 +147,7 @@ void TMidiMenuBase::OpenDevice(int32_t id) {
 
 void TMidiMenuBase::MenuItemClick(TMenuItem& item) {
   const int32_t tag = item.Tag;
-  if (tag == GetDeviceID())
+  if (tag == GetDeviceID() && !ReopenOnClick())
     return;
   {
     TCursorScope cursor(*this);
@@ -452,6 +455,25 @@ TMidiInMenu::TMidiInMenu(TMidiService& service, TUiPoster& poster, TTimerFactory
   FInput.SetActiveSensing(FActiveSensing);
   FInput.SetTimingClock(FTimingClock);
   FInput.SetSysExOnly(FSysExOnly);
+  FInput.OnDisconnected = [this](TMidiInput&) { InputDisconnected(); };
+}
+
+// The input stays open and checked: the port is still ours, a patchbay may connect
+// it again (and a source that comes back under its name is connected again by the
+// backend), and closing it would lose that. The error says that nothing arrives
+// meanwhile; clicking the device again opens it afresh.
+void TMidiInMenu::InputDisconnected() {
+  FSourceLost = true;
+  ReportError(FormatText(TextDisconnectedIn, GetCurrentDeviceName()));
+}
+
+void TMidiInMenu::OpenDevice(int32_t id) {
+  FSourceLost = false;
+  TMidiMenuBase::OpenDevice(id);
+}
+
+bool TMidiInMenu::ReopenOnClick() const {
+  return FSourceLost;
 }
 
 TMidiInMenu::~TMidiInMenu() = default;

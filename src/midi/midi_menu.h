@@ -105,6 +105,8 @@ protected:
   virtual const char* TextOpened() const = 0;
   virtual const char* TextWaiting() const = 0;
   // The input starts after opening and stops before closing.
+  // Clicking the open device opens it again (its connection was lost).
+  virtual bool ReopenOnClick() const { return false; }
   virtual void StartDevice() {}
   virtual void StopDevice() {}
   // Keeps an open device open while its port exists (see the .cpp).
@@ -151,7 +153,10 @@ public:
   void SetActiveSensing(bool value);
   void SetTimingClock(bool value);
   void SetSysExOnly(bool value);
+  // The open input's connection was removed from outside since it was opened.
+  bool SourceLost() const { return FSourceLost; }
 
+  void OpenDevice(int32_t id) override;
   void LoadSettings(TRegIniFile& settings) override;
   void SaveSettings(TRegIniFile& settings) override;
 
@@ -162,12 +167,16 @@ protected:
   const char* TextClosed() const override;
   const char* TextOpened() const override;
   const char* TextWaiting() const override;
+  bool ReopenOnClick() const override;
 
 private:
+  void InputDisconnected();
+
   TMidiInput FInput;
   bool FActiveSensing = false;
   bool FTimingClock = false;
   bool FSysExOnly = false;
+  bool FSourceLost = false;
 };
 
 // On Linux there is no system mapper: "MIDI Mapper" opens the first output device

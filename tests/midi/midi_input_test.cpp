@@ -4,6 +4,7 @@
 #include "device_fixture.h"
 
 #include <atomic>
+#include <thread>
 
 namespace pelrow {
 namespace {
@@ -40,6 +41,47 @@ TEST_F(Input, SysExOnlyDropsShortMessagesButKeepsSysEx) {
   EXPECT_EQ(FEvents[0]->Length, 3);
   EXPECT_EQ(FEvents[1]->Status, 0xC0);
   EXPECT_EQ(FEvents[1]->Data1, 0x02);
+}
+
+// The settings dialog and the menu change the filters on the UI thread while the
+// service thread reads them for every message: no torn state, and a message sent
+// once the churn is over is filtered by the final settings.
+TEST_F(Input, FiltersChangedWhileDataFlowsTakeEffectWithoutARace) {
+  CollectEvents();
+  OpenInput();
+  std::atomic<bool> stop{false};
+  std::thread sender([&] {
+    const std::vector<uint8_t> burst = {0xFE, 0xF8, 0x90, 0x3C, 0x40, 0xF0, 0x01, 0xF7};
+    while (!stop)
+      FService.InjectInput(LoopbackPortName, burst);
+  });
+  for (int round = 0; round < 2000; ++round) {
+    FInput.SetActiveSensing(round % 2 == 0);
+    FInput.SetTimingClock(round % 3 == 0);
+    FInput.SetSysExOnly(round % 5 == 0);
+    if (round % 7 == 0)
+      FInput.SetShortFilter([](TMidiInput&, uint32_t, bool& skip) { skip = false; });
+    else if (round % 7 == 1)
+      FInput.SetShortFilter(nullptr);
+    FPoster.RunUntil([&] { return FPoster.Waiting() == 0; });
+    FEvents.clear();
+  }
+  stop = true;
+  sender.join();
+  FInput.SetActiveSensing(false);
+  FInput.SetTimingClock(false);
+  FInput.SetSysExOnly(false);
+  FInput.SetShortFilter(nullptr);
+  // Input is taken in order: once this marker is in, the churn's data is too.
+  Inject({0xC0, 0x01});
+  ASSERT_TRUE(FPoster.RunUntil([&] {
+    return !FEvents.empty() && FEvents.back()->Status == 0xC0 && FEvents.back()->Data1 == 0x01;
+  }));
+  FEvents.clear();
+  Inject({0xFE, 0xF8, 0xC0, 0x02});
+  ASSERT_TRUE(RunUntilEvents(1));
+  ASSERT_EQ(FEvents.size(), 1u);
+  EXPECT_EQ(FEvents[0]->Status, 0xC0);
 }
 
 TEST_F(Input, ASysExLongerThanABufferArrivesInPiecesMarkedAsContinuations) {

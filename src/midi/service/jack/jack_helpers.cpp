@@ -9,6 +9,7 @@
 
 #include <jack/midiport.h>
 
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
@@ -57,12 +58,20 @@ TJackClientPtr TJackClient::Open(const std::string& name, std::function<void()> 
       [](jack_nframes_t n, void* arg) { return static_cast<TJackClient*>(arg)->Process(n); }, self);
   jack_set_port_registration_callback(
       self->FClient,
-      [](jack_port_id_t id, int, void* arg) {
+      [](jack_port_id_t id, int registered, void* arg) {
         auto* me = static_cast<TJackClient*>(arg);
         // Our own ports are never devices; opening one is no device change.
         jack_port_t* port = jack_port_by_id(me->FClient, id);
-        if (port == nullptr || !jack_port_is_mine(me->FClient, port))
+        if (port == nullptr || !jack_port_is_mine(me->FClient, port)) {
+          if (registered) {
+            // Connecting from this thread would deadlock: the service thread does it.
+            me->FPortRegistered = true;
+            sem_post(&me->FInputArrived);
+          } else {
+            me->FPortsGone.fetch_add(1);
+          }
           me->NotifyPortsChanged();
+        }
       },
       self);
   jack_set_xrun_callback(
@@ -225,6 +234,8 @@ void TJackClient::CheckServer() {
     Trace("JACK: " + std::to_string(xruns - FXrunsSeen) + " xrun(s)");
     FXrunsSeen = xruns;
   }
+  if (FPortRegistered.exchange(false))
+    ReconnectReturnedSources();
   if (FConnectionLost.exchange(false)) {
     std::lock_guard lock(FSlotLock);
     for (auto& slot : FIn) {
@@ -232,6 +243,42 @@ void TJackClient::CheckServer() {
       if (slot.Stream != nullptr && port != nullptr && jack_port_connected(port) == 0)
         slot.Stream->FeedDisconnected(TimeGetTime());
     }
+  }
+}
+
+// Service thread: a synth that rebooted (or a program that restarted) registers its
+// port again under the same name; an input that lost its connection while some port
+// went away gets connected to the port of that name, so that the device the user
+// chose keeps receiving. JACK hands a re-registered port its old id, so the count of
+// vanished ports tells a return from a patchbay's disconnect, which is left alone
+// unless ports came and went since.
+void TJackClient::ReconnectReturnedSources() {
+  struct TPending {
+    TJackInSlot* Slot;
+    std::string Source;
+    std::string Own;
+  };
+  std::vector<TPending> pending;
+  const uint64_t gone = FPortsGone.load();
+  {
+    std::lock_guard lock(FSlotLock);
+    for (auto& slot : FIn) {
+      jack_port_t* own = slot.Port.load();
+      if (!slot.Used || own == nullptr || slot.Source.empty() || slot.PortsGoneAtConnect == gone ||
+          jack_port_connected(own) != 0 ||
+          jack_port_by_name(FClient, slot.Source.c_str()) == nullptr)
+        continue;
+      pending.push_back({&slot, slot.Source, jack_port_name(own)});
+    }
+  }
+  for (const TPending& item : pending) {
+    const int result = Connect(item.Source, item.Own);
+    Trace("JACK: " + item.Source + " came back; reconnecting: " + std::to_string(result));
+    if (result != 0 && result != EEXIST)
+      continue;
+    std::lock_guard lock(FSlotLock);
+    if (item.Slot->Used && item.Slot->Source == item.Source)
+      item.Slot->PortsGoneAtConnect = gone;
   }
 }
 
@@ -320,6 +367,12 @@ void TJackClient::PublishIn(TJackInSlot& slot, jack_port_t* port, TMidiInputStre
   slot.Port.store(port);
 }
 
+void TJackClient::SetInSource(TJackInSlot& slot, const std::string& source) {
+  std::lock_guard lock(FSlotLock);
+  slot.Source = source;
+  slot.PortsGoneAtConnect = FPortsGone.load();
+}
+
 void TJackClient::PublishOut(TJackOutSlot& slot, jack_port_t* port) {
   slot.Port.store(port);
 }
@@ -365,6 +418,8 @@ void TJackClient::ReleaseIn(TJackInSlot& slot) {
   std::lock_guard lock(FSlotLock); // the service thread drains under this lock
   slot.Stream = nullptr;
   slot.Ring->Clear();
+  slot.Source.clear();
+  slot.PortsGoneAtConnect = 0;
   slot.Used = false;
 }
 

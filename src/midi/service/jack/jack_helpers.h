@@ -35,6 +35,10 @@ struct TJackInSlot {
   std::unique_ptr<TJackInRing> Ring;
   TMidiInputStream* Stream = nullptr; // guarded by the client's slot lock
   bool Used = false;                  // guarded by the client's slot lock
+  // The port it was connected to at opening, and how many ports had gone away by
+  // then: a source that goes and comes back under its name is connected again.
+  std::string Source;              // guarded by the client's slot lock
+  uint64_t PortsGoneAtConnect = 0; // guarded by the client's slot lock
 };
 
 // One output port as the process callback sees it. Ring records are
@@ -108,6 +112,8 @@ public:
   TJackOutSlot* ClaimOutSlot();
   void PublishIn(TJackInSlot& slot, jack_port_t* port, TMidiInputStream* stream);
   void PublishOut(TJackOutSlot& slot, jack_port_t* port);
+  // Remembers the source an input was connected to when it opened.
+  void SetInSource(TJackInSlot& slot, const std::string& source);
   // Takes the port away from the process callback, waits until a running cycle is
   // over, unregisters the port (which also disconnects it) and frees the slot.
   void ReleaseIn(TJackInSlot& slot);
@@ -127,6 +133,7 @@ private:
   bool CallServer(std::function<intptr_t()> call, intptr_t& result);
   void NotResponding(const char* what);
   void CheckServer();
+  void ReconnectReturnedSources();
   void NotifyPortsChanged();
   int Process(jack_nframes_t frames);
   void ReadInput(TJackInSlot& slot, jack_nframes_t frames, jack_nframes_t cycleStart, bool xrun);
@@ -141,6 +148,8 @@ private:
   std::atomic<bool> FShutDown{false}; // raised by the shutdown callback alone
   std::atomic<bool> FResponding{true};
   std::atomic<bool> FConnectionLost{false};
+  std::atomic<bool> FPortRegistered{false};
+  std::atomic<uint64_t> FPortsGone{0};                 // other clients' ports unregistered so far
   std::atomic<int> FStuckCalls{0};                     // server calls that have not come back
   uint64_t FCyclesSeen = 0;                            // service thread only
   std::chrono::steady_clock::time_point FLastProgress; // service thread only

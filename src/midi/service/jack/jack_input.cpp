@@ -28,6 +28,7 @@ std::unique_ptr<TJackInPort> TJackInPort::Open(const TJackClientPtr& client,
     result = client->ConnectFailure(source);
     return nullptr;
   }
+  client->SetInSource(*slot, source);
   client->WaitUntilConnected();
   result = MidiOk;
   return port;
