@@ -3,7 +3,6 @@
 
 #include "app/file_saver.h"
 #include "app/line_formatter.h"
-#include "support/text_format.h"
 #include "cli/capture_input.h"
 #include "cli/interrupt.h"
 #include "cli/midi_session.h"
@@ -12,6 +11,7 @@
 #include "cli/send_input.h"
 #include "editor/vkstrings.h"
 #include "support/clock.h"
+#include "support/text_format.h"
 
 #include <algorithm>
 #include <chrono>
@@ -74,12 +74,9 @@ int RunCapture(const TCliOptions& options, TCliStreams& streams, bool request) {
   }
   TSendInput requestInput;
   if (request) {
-    if (!ReadSendInput(options.SendItems, *streams.In, requestInput, error)) {
+    if (!ReadNonEmptySendInput(options.SendItems, *streams.In, requestInput, TextNothingToSend,
+                               error)) {
       ReportError(streams, error);
-      return ExitBadInput;
-    }
-    if (requestInput.Bytes == 0) {
-      ReportError(streams, TextNothingToSend);
       return ExitBadInput;
     }
   }

@@ -1,13 +1,13 @@
 // Sending from the command line.
 #include "cli/send_command.h"
 
-#include "support/text_format.h"
 #include "app/send_engine.h"
 #include "cli/interrupt.h"
 #include "cli/midi_session.h"
 #include "cli/send_progress.h"
 #include "midi/midi_output.h"
 #include "support/clock.h"
+#include "support/text_format.h"
 
 #include <chrono>
 #include <exception>
@@ -135,12 +135,8 @@ int SendToPort(const TCliOptions& options, TCliStreams& streams, TMidiService& s
 int RunSend(const TCliOptions& options, TCliStreams& streams) {
   TSendInput input;
   std::string error;
-  if (!ReadSendInput(options.SendItems, *streams.In, input, error)) {
+  if (!ReadNonEmptySendInput(options.SendItems, *streams.In, input, TextNothingToSend, error)) {
     ReportError(streams, error);
-    return ExitBadInput;
-  }
-  if (input.Bytes == 0) {
-    ReportError(streams, TextNothingToSend);
     return ExitBadInput;
   }
   TMidiSession session;

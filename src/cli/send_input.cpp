@@ -97,4 +97,15 @@ bool ReadSendInput(const std::vector<TSendItem>& items, std::istream& standardIn
   return true;
 }
 
+bool ReadNonEmptySendInput(const std::vector<TSendItem>& items, std::istream& standardInput,
+                           TSendInput& input, const char* emptyText, std::string& error) {
+  if (!ReadSendInput(items, standardInput, input, error))
+    return false;
+  if (input.Bytes == 0) {
+    error = emptyText;
+    return false;
+  }
+  return true;
+}
+
 } // namespace pelrow::cli

@@ -28,6 +28,11 @@ struct TSendInput {
 bool ReadSendInput(const std::vector<TSendItem>& items, std::istream& standardInput,
                    TSendInput& input, std::string& error);
 
+// As ReadSendInput, and input that holds no MIDI bytes is a problem too, reported
+// as emptyText.
+bool ReadNonEmptySendInput(const std::vector<TSendItem>& items, std::istream& standardInput,
+                           TSendInput& input, const char* emptyText, std::string& error);
+
 // Parses lines from first on, which came from sourceName, as a send would; adds
 // their bytes to bytes. False with the first invalid character's place in error.
 // Columns are those of the text as written (leading blanks count).
