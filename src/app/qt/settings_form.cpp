@@ -75,18 +75,22 @@ QLabel* NewLabel(const char* name, const char* caption, Qt::Alignment alignment)
 
 // A group with a bold caption; its contents go on a plain-font page inside, so only
 // the caption is bold.
-QGroupBox* NewGroup(const char* name, const char* caption, QWidget*& page) {
+// A group with a bold caption around a page in the plain font; the page's layout is
+// where the group's controls go.
+QGroupBox* NewGroup(const char* name, const char* caption, QVBoxLayout*& pageLayout) {
   auto* group = Named(new QGroupBox(caption), name);
   QFont bold = group->font();
   bold.setBold(true);
   group->setFont(bold);
-  page = new QWidget;
+  auto* page = new QWidget;
   QFont plain = bold;
   plain.setBold(false);
   page->setFont(plain);
   auto* layout = new QVBoxLayout(group);
   layout->setContentsMargins(6, 4, 6, 6);
   layout->addWidget(page);
+  pageLayout = new QVBoxLayout(page);
+  pageLayout->setContentsMargins(0, 0, 0, 0);
   return group;
 }
 
@@ -110,9 +114,9 @@ void TSettingsForm::BuildControls() {
   auto* column = new QVBoxLayout(this);
   column->addWidget(BuildMidiInputGroup());
   column->addWidget(BuildSpeedGroup());
-  QWidget* loadingPage = nullptr;
+  QVBoxLayout* loadingPage = nullptr; // the group stays empty
   GBLoadingFiles = NewGroup("GBLoadingFiles", TextLoadingFiles, loadingPage);
-  loadingPage->setMinimumHeight(EmptyGroupHeight);
+  loadingPage->parentWidget()->setMinimumHeight(EmptyGroupHeight);
   column->addWidget(GBLoadingFiles);
   column->addWidget(BuildGeneralGroup());
   column->addStretch(1);
@@ -120,10 +124,8 @@ void TSettingsForm::BuildControls() {
 }
 
 QWidget* TSettingsForm::BuildMidiInputGroup() {
-  QWidget* page = nullptr;
-  GBMidiInput = NewGroup("GBMidiInput", TextMidiInput, page);
-  auto* layout = new QVBoxLayout(page);
-  layout->setContentsMargins(0, 0, 0, 0);
+  QVBoxLayout* layout = nullptr;
+  GBMidiInput = NewGroup("GBMidiInput", TextMidiInput, layout);
   CBMidiThru = NewCheckBox("CBMidiThru", TextMidiThru);
   CBAS = NewCheckBox("CBAS", TextActiveSensing);
   CBMTC = NewCheckBox("CBMTC", TextTimingClock);
@@ -134,10 +136,8 @@ QWidget* TSettingsForm::BuildMidiInputGroup() {
 }
 
 QWidget* TSettingsForm::BuildSpeedGroup() {
-  QWidget* page = nullptr;
-  GBSpeed = NewGroup("GBSpeed", TextSpeedGroup, page);
-  auto* layout = new QVBoxLayout(page);
-  layout->setContentsMargins(0, 0, 0, 0);
+  QVBoxLayout* layout = nullptr;
+  GBSpeed = NewGroup("GBSpeed", TextSpeedGroup, layout);
   TBMidiSpeed = Named(new QSlider(Qt::Horizontal), "TBMidiSpeed");
   TBMidiSpeed->setRange(SpeedBarMin, SpeedBarMax);
   TBMidiSpeed->setPageStep(SpeedBarPageStep);
@@ -182,10 +182,8 @@ QWidget* TSettingsForm::BuildSpeedGroup() {
 }
 
 QWidget* TSettingsForm::BuildGeneralGroup() {
-  QWidget* page = nullptr;
-  GBGeneral = NewGroup("GBGeneral", TextGeneral, page);
-  auto* layout = new QVBoxLayout(page);
-  layout->setContentsMargins(0, 0, 0, 0);
+  QVBoxLayout* layout = nullptr;
+  GBGeneral = NewGroup("GBGeneral", TextGeneral, layout);
 
   auto* fontRow = new QHBoxLayout;
   LFontName = NewLabel("LFontName", TextFont, Qt::AlignLeft | Qt::AlignVCenter);
