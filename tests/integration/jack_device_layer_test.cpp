@@ -29,8 +29,7 @@ void AppendEvent(const TMyMidiEvent& event, Bytes& bytes) {
 }
 
 TEST_F(JackTest, DeviceLayerReceivesATwoMegabyteBurstWithoutLoss) {
-  ASSERT_TRUE(FPeer->Ok("open_out src"));
-  const int index = WaitForInput(TPeerProcess::PortName("src"));
+  const int index = OpenPeerSource("src");
   ASSERT_GE(index, 0);
   TQueuedPoster poster;
   TMidiInput input(*FService, poster);
@@ -61,8 +60,7 @@ TEST_F(JackTest, DeviceLayerReceivesATwoMegabyteBurstWithoutLoss) {
 }
 
 TEST_F(JackTest, DeviceLayerSendsChunkedSysExToThePeer) {
-  ASSERT_TRUE(FPeer->Ok("open_in dst"));
-  const int index = WaitForOutput(TPeerProcess::PortName("dst"));
+  const int index = OpenPeerDestination("dst");
   ASSERT_GE(index, 0);
   TMidiOutput output(*FService);
   output.SetDeviceID(index);

@@ -56,6 +56,20 @@ int JackTest::WaitForOutput(const std::string& name) {
   return index;
 }
 
+int JackTest::OpenPeerSource(const std::string& name) {
+  EXPECT_TRUE(FPeer->Ok("open_out " + name));
+  const int index = WaitForInput(TPeerProcess::PortName(name));
+  EXPECT_GE(index, 0) << name << " never appeared";
+  return index;
+}
+
+int JackTest::OpenPeerDestination(const std::string& name) {
+  EXPECT_TRUE(FPeer->Ok("open_in " + name));
+  const int index = WaitForOutput(TPeerProcess::PortName(name));
+  EXPECT_GE(index, 0) << name << " never appeared";
+  return index;
+}
+
 bool JackTest::WaitUntilGone(const std::string& name, bool input) {
   return WaitUntil([&] { return IndexOf(*FService, name, input) < 0; }, WaitMs);
 }

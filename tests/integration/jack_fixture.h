@@ -29,6 +29,10 @@ protected:
   int WaitForInput(const std::string& name);
   int WaitForOutput(const std::string& name);
   bool WaitUntilGone(const std::string& name, bool input);
+  // Has the peer open an output (input) port of that name and answers the index of
+  // our input (output) device that reaches it; -1, with a failure, when it does not.
+  int OpenPeerSource(const std::string& name);
+  int OpenPeerDestination(const std::string& name);
 
   std::unique_ptr<TPeerProcess> FPeer;
   std::unique_ptr<TMidiService> FService;
@@ -42,8 +46,7 @@ protected:
     JackTest::SetUp();
     if (HasFatalFailure())
       return; // no server or peer: the failure is reported, nothing to set up on
-    ASSERT_TRUE(FPeer->Ok("open_out src"));
-    const int index = WaitForInput(TPeerProcess::PortName("src"));
+    const int index = OpenPeerSource("src");
     ASSERT_GE(index, 0);
     ASSERT_EQ(FService->OpenInput(index, FCollector.Callback(), FPort), MidiOk);
     FCollector.Attach(*FPort);
@@ -66,8 +69,7 @@ protected:
     JackTest::SetUp();
     if (HasFatalFailure())
       return; // no server or peer: the failure is reported, nothing to set up on
-    ASSERT_TRUE(FPeer->Ok("open_in dst"));
-    const int index = WaitForOutput(TPeerProcess::PortName("dst"));
+    const int index = OpenPeerDestination("dst");
     ASSERT_GE(index, 0);
     ASSERT_EQ(FService->OpenOutput(index, FSender.Callback(), FPort), MidiOk);
   }

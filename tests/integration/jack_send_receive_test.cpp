@@ -27,8 +27,7 @@ protected:
     JackTest::SetUp();
     if (HasFatalFailure())
       return; // no server or peer: the failure is reported, nothing to set up on
-    ASSERT_TRUE(FPeer->Ok("open_in dst"));
-    const int index = WaitForOutput(TPeerProcess::PortName("dst"));
+    const int index = OpenPeerDestination("dst");
     ASSERT_GE(index, 0);
     FOutput = std::make_unique<TMidiOutput>(*FService);
     FOutput->SetDeviceID(index);
@@ -107,8 +106,7 @@ protected:
     JackTest::SetUp();
     if (HasFatalFailure())
       return; // no server or peer: the failure is reported, nothing to set up on
-    ASSERT_TRUE(FPeer->Ok("open_out src"));
-    const int index = WaitForInput(TPeerProcess::PortName("src"));
+    const int index = OpenPeerSource("src");
     ASSERT_GE(index, 0);
     FThru = std::make_unique<TMidiOutput>(*FService);
     auto timer = std::make_unique<TPolledTimer>();
