@@ -18,16 +18,6 @@ bool IsStatus(uint8_t byte) {
 }
 } // namespace
 
-int ShortMessageLength(uint8_t status) {
-  static constexpr int SystemLengths[16] = {1, 2, 3, 2, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1};
-  if (!IsStatus(status))
-    return 0;
-  if (status >= 0xF0)
-    return SystemLengths[status & 0x0F];
-  const uint8_t kind = status & 0xF0;
-  return (kind == 0xC0 || kind == 0xD0) ? 2 : 3;
-}
-
 TMidiInputStream::TMidiInputStream(TMidiInCallback callback, size_t limitBytes)
     : FCallback(std::move(callback)), FLimit(limitBytes) {
   FThread = std::thread([this] { Run(); });

@@ -8,6 +8,7 @@
 // needs one large copy that would hold up the feeding thread.
 #pragma once
 
+#include "midi/service/midi_message_length.h"
 #include "midi/service/midi_service.h"
 
 #include <atomic>
@@ -19,9 +20,6 @@
 #include <vector>
 
 namespace pelrow {
-
-// Number of bytes in a short message that starts with status (0 for a data byte).
-int ShortMessageLength(uint8_t status);
 
 class TMidiInputStream : public TMidiInPort {
 public:

@@ -1,21 +1,14 @@
 // Whole messages out of an outgoing MIDI byte stream.
 #include "midi/service/midi_message_splitter.h"
 
+#include "midi/service/midi_message_length.h"
+
 namespace pelrow {
 
 namespace {
 constexpr uint8_t SysExStart = 0xF0;
 constexpr uint8_t SysExEnd = 0xF7;
 constexpr uint8_t FirstRealTime = 0xF8;
-
-int MessageLength(uint8_t status) {
-  if (status >= 0xF0) {
-    static constexpr int SystemLengths[16] = {1, 2, 3, 2, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1};
-    return SystemLengths[status & 0x0F];
-  }
-  const uint8_t kind = status & 0xF0;
-  return (kind == 0xC0 || kind == 0xD0) ? 2 : 3;
-}
 } // namespace
 
 void TMidiMessageSplitter::Split(const uint8_t* data, size_t size, const TSink& sink) {
@@ -103,7 +96,7 @@ void TMidiMessageSplitter::Status(uint8_t status, const TSink& sink) {
   FRunning = status < 0xF0 ? status : 0;
   FMessage[0] = status;
   FCount = 1;
-  FNeeded = MessageLength(status);
+  FNeeded = ShortMessageLength(status);
   if (FNeeded == 1)
     EmitPending(TMidiPartKind::Short, sink);
 }
@@ -112,7 +105,7 @@ void TMidiMessageSplitter::Data(uint8_t byte, const TSink& sink) {
   if (FCount == 0) {
     FMessage[0] = FRunning;
     FCount = 1;
-    FNeeded = MessageLength(FRunning);
+    FNeeded = ShortMessageLength(FRunning);
   }
   FMessage[FCount++] = byte;
   if (FCount == FNeeded)

@@ -1,37 +1,18 @@
 // Ordered output pieces and completions on the writer thread.
 #include "midi/service/ordered_output.h"
 
+#include "midi/service/midi_message_length.h"
+
 #include <algorithm>
 
 namespace pelrow {
-
-namespace {
-// Bytes a short message puts on the wire, from its status byte.
-uint32_t ShortLength(uint8_t status) {
-  if (status < 0x80)
-    return 0;
-  if (status < 0xF0) {
-    const uint8_t kind = status & 0xF0;
-    return (kind == 0xC0 || kind == 0xD0) ? 2 : 3;
-  }
-  switch (status) {
-  case 0xF1:
-  case 0xF3:
-    return 2;
-  case 0xF2:
-    return 3;
-  default:
-    return 1;
-  }
-}
-} // namespace
 
 TOrderedOutput::TOrderedOutput(TMidiOutCallback completion) : FCompletion(std::move(completion)) {}
 
 TMidiResult TOrderedOutput::PushShort(uint32_t packed) {
   TItem item;
   item.Short = {uint8_t(packed), uint8_t(packed >> 8), uint8_t(packed >> 16)};
-  item.Count = ShortLength(item.Short[0]);
+  item.Count = static_cast<uint32_t>(ShortMessageLength(item.Short[0]));
   if (item.Count == 0 || item.Short[0] == 0xF0 || item.Short[0] == 0xF7)
     return MidiErrInvalidParam;
   {
