@@ -1,210 +1,104 @@
-// The ALSA backend against the real sequencer, with a second sequencer client as
-// the far side. Machines without /dev/snd/seq skip these tests.
-#include "midi/service/midi_service.h"
-#include "support/midi_collectors.h"
+// The ALSA backend's device list and open devices while other sequencer clients
+// come and go: names by client and port, later ports announced, a far end that
+// goes away and returns, and places in the list that shift under an open device.
+#include "alsa_fixture.h"
 
-#include <alsa/asoundlib.h>
-#include <gtest/gtest.h>
-#include <unistd.h>
-
-#include <atomic>
-#include <chrono>
 #include <thread>
 
 namespace pelrow::testing {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-constexpr const char* PeerName = "pelrow-alsa-peer";
-constexpr size_t KernelSysExPiece = 256;
 
-bool HaveSequencer() {
-  return access("/dev/snd/seq", R_OK | W_OK) == 0;
-}
-
-// A plain sequencer client with one port that both sends and records.
-class TAlsaPeer {
-public:
-  TAlsaPeer() {
-    if (snd_seq_open(&FSeq, "default", SND_SEQ_OPEN_DUPLEX, 0) < 0)
-      return;
-    snd_seq_set_client_name(FSeq, PeerName);
-    snd_seq_set_client_pool_input(FSeq, 2000);
-    snd_seq_set_input_buffer_size(FSeq, 256 << 10);
-    snd_seq_set_output_buffer_size(FSeq, 64 << 10);
-    FPort =
-        snd_seq_create_simple_port(FSeq, "port",
-                                   SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS_READ |
-                                       SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE,
-                                   SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION);
-    snd_midi_event_new(KernelSysExPiece, &FCodec);
-    // Every message decoded in full, so what arrives compares byte for byte.
-    if (FCodec)
-      snd_midi_event_no_status(FCodec, 1);
+TEST_F(AlsaTest, ListsPortsByClientAndPortNameAndAnnouncesLaterOnes) {
+  for (const char* name : {"Midi Through:Midi Through Port-0", "Virtual Raw MIDI 0-0:VirMIDI 0-0",
+                           "Virtual Raw MIDI 0-3:VirMIDI 0-3"}) {
+    EXPECT_GE(WaitForInput(name), 0) << name;
+    EXPECT_GE(WaitForOutput(name), 0) << name;
   }
-  ~TAlsaPeer() {
-    if (FCodec)
-      snd_midi_event_free(FCodec);
-    if (FSeq)
-      snd_seq_close(FSeq);
-  }
-  bool Ready() const { return FSeq != nullptr && FPort >= 0 && FCodec != nullptr; }
-  static std::string PortName() { return std::string(PeerName) + ":port"; }
-
-  // Sends a byte stream as the kernel passes on raw MIDI: SysEx in events of at
-  // most 256 bytes, everything else as decoded events.
-  void Send(const Bytes& bytes) {
-    snd_midi_event_reset_encode(FCodec);
-    long done = 0;
-    while (done < long(bytes.size())) {
-      snd_seq_event_t event;
-      snd_seq_ev_clear(&event);
-      const long used =
-          snd_midi_event_encode(FCodec, bytes.data() + done, long(bytes.size()) - done, &event);
-      if (used <= 0)
-        return;
-      done += used;
-      if (event.type == SND_SEQ_EVENT_NONE)
-        continue;
-      snd_seq_ev_set_source(&event, FPort);
-      snd_seq_ev_set_subs(&event);
-      snd_seq_ev_set_direct(&event);
-      snd_seq_event_output_direct(FSeq, &event);
-    }
-  }
-
-  // Reads what arrives until count bytes came or timeoutMs passed.
-  Bytes Receive(size_t count, int timeoutMs) {
-    Bytes bytes;
-    const auto limit = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    snd_seq_nonblock(FSeq, 1);
-    while (bytes.size() < count && std::chrono::steady_clock::now() < limit) {
-      snd_seq_event_t* event = nullptr;
-      if (snd_seq_event_input(FSeq, &event) < 0 || event == nullptr) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        continue;
-      }
-      if (event->type == SND_SEQ_EVENT_SYSEX) {
-        const auto* data = static_cast<const uint8_t*>(event->data.ext.ptr);
-        bytes.insert(bytes.end(), data, data + event->data.ext.len);
-        continue;
-      }
-      unsigned char decoded[16];
-      const long n = snd_midi_event_decode(FCodec, decoded, sizeof decoded, event);
-      if (n > 0)
-        bytes.insert(bytes.end(), decoded, decoded + n);
-    }
-    return bytes;
-  }
-
-  int AddPort(const char* name) {
-    return snd_seq_create_simple_port(FSeq, name,
-                                      SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS_READ,
-                                      SND_SEQ_PORT_TYPE_MIDI_GENERIC);
-  }
-  void RemovePort(int port) { snd_seq_delete_simple_port(FSeq, port); }
-
-private:
-  snd_seq_t* FSeq = nullptr;
-  snd_midi_event_t* FCodec = nullptr;
-  int FPort = -1;
-};
-
-class AlsaTest : public ::testing::Test {
-protected:
-  void SetUp() override {
-    if (!HaveSequencer())
-      GTEST_SKIP() << "no ALSA sequencer device (/dev/snd/seq) on this machine; the ALSA "
-                      "backend is tested where one exists";
-    std::string failure;
-    FService = CreateAlsaMidiService(failure);
-    ASSERT_TRUE(FService) << failure;
-    FService->SetOnDevicesChanged([this] { ++FNotices; });
-    FPeer = std::make_unique<TAlsaPeer>();
-    ASSERT_TRUE(FPeer->Ready());
-  }
-
-  int Find(const std::string& name, bool input) {
-    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (std::chrono::steady_clock::now() < limit) {
-      const int count = input ? FService->InputCount() : FService->OutputCount();
-      for (int i = 0; i < count; ++i) {
-        std::string listed;
-        if ((input ? FService->InputName(i, listed) : FService->OutputName(i, listed)) == MidiOk &&
-            listed == name)
-          return i;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return -1;
-  }
-
-  std::unique_ptr<TMidiService> FService;
-  std::unique_ptr<TAlsaPeer> FPeer;
-  std::atomic<int> FNotices{0};
-};
-
-TEST_F(AlsaTest, ListsPortsByClientAndPortNameAndReportsNewOnes) {
-  EXPECT_GE(Find(TAlsaPeer::PortName(), true), 0);
-  EXPECT_GE(Find(TAlsaPeer::PortName(), false), 0);
   const int before = FNotices;
-  const int extra = FPeer->AddPort("extra");
-  ASSERT_GE(extra, 0);
-  EXPECT_GE(Find(std::string(PeerName) + ":extra", true), 0);
+  auto peer = std::make_unique<TAlsaPeer>("pelrow-test-late");
+  ASSERT_TRUE(peer->Ready());
+  EXPECT_GE(WaitForInput(peer->PortName()), 0);
+  EXPECT_GE(WaitForOutput(peer->PortName()), 0);
   EXPECT_GT(FNotices.load(), before);
-  FPeer->RemovePort(extra);
-  const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-  while (Find(std::string(PeerName) + ":extra", true) >= 0 &&
-         std::chrono::steady_clock::now() < limit)
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  EXPECT_LT(Find(std::string(PeerName) + ":extra", true), 0);
+  const std::string name = peer->PortName();
+  peer.reset();
+  EXPECT_TRUE(WaitUntilGone(name, true));
+  EXPECT_TRUE(WaitUntilGone(name, false));
 }
 
-TEST_F(AlsaTest, ReceivesSysExSplitByTheKernelAndShortMessagesInOrder) {
-  const int index = Find(TAlsaPeer::PortName(), true);
-  ASSERT_GE(index, 0);
+// A synthesizer switched off and on again, or a program restarted: the open input
+// reports the loss of its source and receives again from the port of that name.
+TEST_F(AlsaTest, APeerThatGoesAwayIsReportedAndReachedAgainWhenItReturns) {
+  const std::string client = "pelrow-test-peer";
+  auto peer = std::make_unique<TAlsaPeer>(client);
+  ASSERT_TRUE(peer->Ready());
+  const int in = WaitForInput(peer->PortName()), out = WaitForOutput(peer->PortName());
+  ASSERT_GE(in, 0);
+  ASSERT_GE(out, 0);
   TInputCollector collector;
-  std::unique_ptr<TMidiInPort> port;
-  ASSERT_EQ(FService->OpenInput(index, collector.Callback(), port), MidiOk);
-  collector.Attach(*port);
-  ASSERT_EQ(port->Start(), MidiOk);
-  Bytes sent = {0x90, 0x3C, 0x40};
-  for (const Bytes& part : {SysEx(6, 1), SysEx(1024, 2), SysEx(64 * 1024, 3), Bytes{0xC0, 0x05}})
-    sent.insert(sent.end(), part.begin(), part.end());
-  FPeer->Send(sent);
-  EXPECT_EQ(Difference(collector.WaitFor(sent.size(), 10000), sent), "");
-  EXPECT_EQ(collector.Overflows(), 0);
+  std::unique_ptr<TMidiInPort> input;
+  ASSERT_EQ(FService->OpenInput(in, collector.Callback(), input), MidiOk);
+  collector.Attach(*input);
+  ASSERT_EQ(input->Start(), MidiOk);
+  TOutputSender sender;
+  std::unique_ptr<TMidiOutPort> output;
+  ASSERT_EQ(FService->OpenOutput(out, sender.Callback(), output), MidiOk);
+
+  const Bytes first = SysEx(300, 1), second = SysEx(300, 2);
+  peer->Send(first);
+  EXPECT_EQ(Difference(collector.WaitFor(first.size(), WaitMs), first), "");
+  peer.reset();
+  const auto limit = std::chrono::steady_clock::now() + std::chrono::milliseconds(WaitMs);
+  while (collector.Disconnects() == 0 && std::chrono::steady_clock::now() < limit)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_EQ(collector.Disconnects(), 1);
+
+  // Back under a new client number (another client took the old one meanwhile).
+  TAlsaPeer other("pelrow-test-other");
+  peer = std::make_unique<TAlsaPeer>(client);
+  ASSERT_TRUE(peer->Ready());
+  ASSERT_GE(WaitForInput(peer->PortName()), 0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(200)); // our reader follows the notice
+  peer->Send(second);
+  Bytes both = first;
+  both.insert(both.end(), second.begin(), second.end());
+  EXPECT_EQ(Difference(collector.WaitFor(both.size(), WaitMs), both), "");
+  ASSERT_EQ(sender.SendLong(*output, second), MidiOk);
+  EXPECT_EQ(Difference(peer->Receive(second.size(), WaitMs), second), "");
+  EXPECT_TRUE(sender.WaitForCompletions(WaitMs));
   collector.Detach();
 }
 
-TEST_F(AlsaTest, SendsShortAndLongMessagesInOrder) {
-  const int index = Find(TAlsaPeer::PortName(), false);
+// Ports that leave before ours in the list, or join, move the numbers; the open
+// device stays the one chosen.
+TEST_F(AlsaTest, AnIndexShiftKeepsTheOpenDevice) {
+  auto first = std::make_unique<TAlsaPeer>("pelrow-test-first");
+  TAlsaPeer chosen("pelrow-test-chosen");
+  ASSERT_TRUE(first->Ready() && chosen.Ready());
+  ASSERT_GE(WaitForInput(first->PortName()), 0);
+  const int index = WaitForInput(chosen.PortName());
   ASSERT_GE(index, 0);
-  TOutputSender sender;
-  std::unique_ptr<TMidiOutPort> port;
-  ASSERT_EQ(FService->OpenOutput(index, sender.Callback(), port), MidiOk);
-  const Bytes sysEx = SysEx(64 * 1024, 4);
-  ASSERT_EQ(port->ShortMsg(0x403C90), MidiOk);
-  ASSERT_EQ(sender.SendLong(*port, sysEx), MidiOk);
-  ASSERT_EQ(port->ShortMsg(0x05C0), MidiOk);
-  Bytes expected = {0x90, 0x3C, 0x40};
-  expected.insert(expected.end(), sysEx.begin(), sysEx.end());
-  expected.insert(expected.end(), {0xC0, 0x05});
-  EXPECT_EQ(Difference(FPeer->Receive(expected.size(), 10000), expected), "");
-  EXPECT_TRUE(sender.WaitForCompletions(10000));
+  TInputCollector collector;
+  std::unique_ptr<TMidiInPort> input;
+  ASSERT_EQ(FService->OpenInput(index, collector.Callback(), input), MidiOk);
+  collector.Attach(*input);
+  ASSERT_EQ(input->Start(), MidiOk);
 
-  // A dump split into 32-byte lines, and a SysEx cut short by the next line's status.
-  const Bytes dump = SysEx(20 * 1024, 5);
-  for (size_t at = 0; at < dump.size(); at += 32)
-    ASSERT_EQ(sender.SendLong(*port, Bytes(dump.begin() + long(at),
-                                           dump.begin() + long(std::min(dump.size(), at + 32)))),
-              MidiOk);
-  ASSERT_EQ(sender.SendLong(*port, {0xF0, 0x41, 0x10}), MidiOk);
-  ASSERT_EQ(sender.SendLong(*port, {0x90, 0x3C, 0x40, 0x3E, 0x40}), MidiOk);
-  expected = dump;
-  expected.insert(expected.end(), {0xF0, 0x41, 0x10, 0x90, 0x3C, 0x40, 0x90, 0x3E, 0x40});
-  EXPECT_EQ(Difference(FPeer->Receive(expected.size(), 10000), expected), "");
-  EXPECT_TRUE(sender.WaitForCompletions(10000));
+  const std::string gone = first->PortName();
+  first.reset();
+  ASSERT_TRUE(WaitUntilGone(gone, true));
+  TAlsaPeer later("pelrow-test-later");
+  ASSERT_GE(WaitForInput(later.PortName()), 0);
+  EXPECT_EQ(WaitForInput(chosen.PortName()), index - 1);
+
+  const Bytes message = SysEx(100, 3);
+  later.Send(SysEx(50, 4));
+  chosen.Send(message);
+  EXPECT_EQ(Difference(collector.WaitFor(message.size(), WaitMs), message), "");
+  EXPECT_EQ(collector.Disconnects(), 0);
+  collector.Detach();
 }
 
 } // namespace

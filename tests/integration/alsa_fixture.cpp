@@ -1,0 +1,291 @@
+// The raw MIDI device, the peer client and the service of the ALSA tests.
+#include "alsa_fixture.h"
+
+#include <poll.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+
+namespace pelrow::testing {
+
+namespace {
+using Clock = std::chrono::steady_clock;
+constexpr size_t RawBufferBytes = size_t(1) << 20; // the most the kernel allows
+constexpr size_t KernelSysExPiece = 256;
+
+// The card of the virtual raw MIDI ports.
+int VirMidiCard() {
+  for (int card = -1; snd_card_next(&card) == 0 && card >= 0;) {
+    char* name = nullptr;
+    if (snd_card_get_name(card, &name) == 0) {
+      const bool found = std::strstr(name, "VirMIDI") != nullptr;
+      std::free(name);
+      if (found)
+        return card;
+    }
+  }
+  return -1;
+}
+} // namespace
+
+TRawMidi::TRawMidi(int device) : FCard(VirMidiCard()), FDevice(device) {
+  if (FCard < 0)
+    return;
+  const std::string name = "hw:" + std::to_string(FCard) + "," + std::to_string(device);
+  // Two opens: one handle for both ways would share one blocking mode.
+  if (snd_rawmidi_open(&FIn, nullptr, name.c_str(), SND_RAWMIDI_NONBLOCK) < 0)
+    FIn = nullptr;
+  if (snd_rawmidi_open(nullptr, &FOut, name.c_str(), 0) < 0)
+    FOut = nullptr;
+  if (!Ready())
+    return;
+  snd_rawmidi_params_t* params;
+  snd_rawmidi_params_alloca(&params);
+  snd_rawmidi_params_current(FIn, params);
+  snd_rawmidi_params_set_buffer_size(FIn, params, RawBufferBytes);
+  snd_rawmidi_params(FIn, params);
+  // The first read starts the input; until then the sequencer's events are dropped.
+  std::vector<uint8_t> none;
+  ReadSome(none, 0);
+}
+
+TRawMidi::~TRawMidi() {
+  if (FIn)
+    snd_rawmidi_close(FIn);
+  if (FOut)
+    snd_rawmidi_close(FOut);
+}
+
+std::string TRawMidi::PortName() const {
+  const std::string number = std::to_string(FCard) + "-" + std::to_string(FDevice);
+  return "Virtual Raw MIDI " + number + ":VirMIDI " + number;
+}
+
+bool TRawMidi::WaitForReader(int timeoutMs) const {
+  snd_seq_t* seq = nullptr;
+  if (snd_seq_open(&seq, "default", SND_SEQ_OPEN_DUPLEX, 0) < 0)
+    return false;
+  const std::string client = PortName().substr(0, PortName().find(':'));
+  snd_seq_client_info_t* info;
+  snd_seq_client_info_alloca(&info);
+  snd_seq_client_info_set_client(info, -1);
+  int id = -1;
+  while (id < 0 && snd_seq_query_next_client(seq, info) >= 0)
+    if (client == snd_seq_client_info_get_name(info))
+      id = snd_seq_client_info_get_client(info);
+  snd_seq_query_subscribe_t* query;
+  snd_seq_query_subscribe_alloca(&query);
+  const snd_seq_addr_t root{uint8_t(id), 0};
+  snd_seq_query_subscribe_set_root(query, &root);
+  snd_seq_query_subscribe_set_type(query, SND_SEQ_QUERY_SUBS_READ);
+  snd_seq_query_subscribe_set_index(query, 0);
+  bool found = false;
+  const auto limit = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (id >= 0 && !(found = snd_seq_query_port_subscribers(seq, query) >= 0) &&
+         Clock::now() < limit)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  snd_seq_close(seq);
+  return found;
+}
+
+bool TRawMidi::Write(const std::vector<uint8_t>& bytes) {
+  return WriteFor(bytes, -1) == bytes.size();
+}
+
+size_t TRawMidi::WriteFor(const std::vector<uint8_t>& bytes, int timeoutMs) {
+  snd_rawmidi_nonblock(FOut, timeoutMs >= 0);
+  const auto limit = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  size_t done = 0;
+  while (done < bytes.size() && (timeoutMs < 0 || Clock::now() < limit)) {
+    const ssize_t written = snd_rawmidi_write(FOut, bytes.data() + done, bytes.size() - done);
+    if (written == -EAGAIN)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    else if (written < 0)
+      break;
+    else
+      done += size_t(written);
+  }
+  snd_rawmidi_nonblock(FOut, 0);
+  return done;
+}
+
+size_t TRawMidi::ReadSome(std::vector<uint8_t>& bytes, int waitMs) {
+  pollfd fds[4];
+  const int count = snd_rawmidi_poll_descriptors(FIn, fds, 4);
+  if (waitMs > 0)
+    poll(fds, nfds_t(count), waitMs);
+  uint8_t chunk[4096];
+  const ssize_t got = snd_rawmidi_read(FIn, chunk, sizeof chunk);
+  if (got <= 0)
+    return 0;
+  const auto now = Clock::now();
+  if (bytes.empty()) {
+    FFirst = now;
+    FFirstBytes = size_t(got);
+  }
+  FLast = now;
+  bytes.insert(bytes.end(), chunk, chunk + got);
+  return size_t(got);
+}
+
+std::vector<uint8_t> TRawMidi::Read(size_t count, int timeoutMs) {
+  std::vector<uint8_t> bytes;
+  const auto limit = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (bytes.size() < count && Clock::now() < limit)
+    ReadSome(bytes, 10);
+  return bytes;
+}
+
+std::vector<uint8_t> TRawMidi::ReadUntilQuiet(int quietMs) {
+  std::vector<uint8_t> bytes;
+  auto quietSince = Clock::now();
+  while (Clock::now() - quietSince < std::chrono::milliseconds(quietMs))
+    if (ReadSome(bytes, 10) > 0)
+      quietSince = Clock::now();
+  return bytes;
+}
+
+TAlsaPeer::TAlsaPeer(const std::string& clientName) : FName(clientName) {
+  if (snd_seq_open(&FSeq, "default", SND_SEQ_OPEN_DUPLEX, SND_SEQ_NONBLOCK) < 0) {
+    FSeq = nullptr;
+    return;
+  }
+  snd_seq_set_client_name(FSeq, FName.c_str());
+  snd_seq_set_client_pool_input(FSeq, 2000);
+  FPort = snd_seq_create_simple_port(FSeq, "port",
+                                     SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS_READ |
+                                         SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE,
+                                     SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION);
+  if (snd_midi_event_new(KernelSysExPiece, &FCodec) == 0)
+    snd_midi_event_no_status(FCodec, 1); // every message decoded in full
+}
+
+TAlsaPeer::~TAlsaPeer() {
+  if (FCodec)
+    snd_midi_event_free(FCodec);
+  if (FSeq)
+    snd_seq_close(FSeq);
+}
+
+void TAlsaPeer::Send(const std::vector<uint8_t>& bytes) {
+  snd_midi_event_reset_encode(FCodec);
+  long done = 0;
+  while (done < long(bytes.size())) {
+    snd_seq_event_t event;
+    snd_seq_ev_clear(&event);
+    const long used =
+        snd_midi_event_encode(FCodec, bytes.data() + done, long(bytes.size()) - done, &event);
+    if (used <= 0)
+      return;
+    done += used;
+    if (event.type == SND_SEQ_EVENT_NONE)
+      continue;
+    snd_seq_ev_set_source(&event, FPort);
+    snd_seq_ev_set_subs(&event);
+    snd_seq_ev_set_direct(&event);
+    while (snd_seq_event_output_direct(FSeq, &event) == -EAGAIN)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+}
+
+std::vector<uint8_t> TAlsaPeer::Receive(size_t count, int timeoutMs) {
+  std::vector<uint8_t> bytes;
+  const auto limit = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (bytes.size() < count && Clock::now() < limit) {
+    snd_seq_event_t* event = nullptr;
+    if (snd_seq_event_input(FSeq, &event) < 0 || event == nullptr) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      continue;
+    }
+    if (event->type == SND_SEQ_EVENT_SYSEX) {
+      const auto* data = static_cast<const uint8_t*>(event->data.ext.ptr);
+      bytes.insert(bytes.end(), data, data + event->data.ext.len);
+      continue;
+    }
+    unsigned char decoded[16];
+    const long n = snd_midi_event_decode(FCodec, decoded, sizeof decoded, event);
+    if (n > 0)
+      bytes.insert(bytes.end(), decoded, decoded + n);
+  }
+  return bytes;
+}
+
+void AlsaTest::SetUp() {
+  if (access("/dev/snd/seq", R_OK | W_OK) != 0)
+    GTEST_SKIP() << "no ALSA sequencer device (/dev/snd/seq) on this machine; scripts/test "
+                    "runs these tests in the guest of scripts/alsa-vm";
+  std::string failure;
+  FService = CreateAlsaMidiService(failure);
+  ASSERT_TRUE(FService) << failure;
+  FService->SetOnDevicesChanged([this] { ++FNotices; });
+}
+
+namespace {
+int WaitForName(TMidiService& service, const std::string& name, bool input, int timeoutMs) {
+  const auto limit = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  do {
+    const int count = input ? service.InputCount() : service.OutputCount();
+    for (int i = 0; i < count; ++i) {
+      std::string listed;
+      if ((input ? service.InputName(i, listed) : service.OutputName(i, listed)) == MidiOk &&
+          listed == name)
+        return i;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  } while (Clock::now() < limit);
+  return -1;
+}
+} // namespace
+
+int AlsaTest::WaitForInput(const std::string& name) {
+  return WaitForName(*FService, name, true, WaitMs);
+}
+
+int AlsaTest::WaitForOutput(const std::string& name) {
+  return WaitForName(*FService, name, false, WaitMs);
+}
+
+bool AlsaTest::WaitUntilGone(const std::string& name, bool input) {
+  const auto limit = Clock::now() + std::chrono::milliseconds(WaitMs);
+  while (WaitForName(*FService, name, input, 0) >= 0)
+    if (Clock::now() > limit)
+      return false;
+  return true;
+}
+
+void AlsaInputTest::SetUp() {
+  AlsaTest::SetUp();
+  if (IsSkipped() || HasFatalFailure())
+    return;
+  FRaw = std::make_unique<TRawMidi>(1);
+  ASSERT_TRUE(FRaw->Ready());
+  const int index = WaitForInput(FRaw->PortName());
+  ASSERT_GE(index, 0);
+  ASSERT_EQ(FService->OpenInput(index, FCollector.Callback(), FPort), MidiOk);
+  FCollector.Attach(*FPort);
+  ASSERT_EQ(FPort->Start(), MidiOk);
+}
+
+void AlsaInputTest::TearDown() {
+  FCollector.Detach();
+  FPort.reset();
+}
+
+void AlsaOutputTest::SetUp() {
+  AlsaTest::SetUp();
+  if (IsSkipped() || HasFatalFailure())
+    return;
+  FRaw = std::make_unique<TRawMidi>(0);
+  ASSERT_TRUE(FRaw->Ready());
+  const int index = WaitForOutput(FRaw->PortName());
+  ASSERT_GE(index, 0);
+  ASSERT_EQ(FService->OpenOutput(index, FSender.Callback(), FPort), MidiOk);
+}
+
+void AlsaOutputTest::TearDown() {
+  FPort.reset();
+}
+
+} // namespace pelrow::testing
