@@ -42,6 +42,8 @@ public:
   void Flush(const TSend& send);
   // Forgets an open SysEx, running status and a waiting message.
   void Reset();
+  // The chosen port came back at a new address.
+  void SetDestination(TAlsaAddress destination) { FDestination = destination; }
 
 private:
   void Emit(const TMidiPart& part, const TSend& send);
@@ -49,7 +51,7 @@ private:
   void Address(snd_seq_event_t& event) const;
 
   const int FSource;
-  const TAlsaAddress FDestination;
+  TAlsaAddress FDestination;
   TMidiMessageSplitter FSplitter;
   snd_midi_event_t* FEncoder = nullptr;
 };

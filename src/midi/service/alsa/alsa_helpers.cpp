@@ -6,9 +6,13 @@
 #include "support/trace.h"
 
 #include <poll.h>
+#include <pthread.h>
+#include <sched.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstring>
 #include <vector>
 
 namespace pelrow {
@@ -21,6 +25,8 @@ constexpr size_t InputBufferBytes = size_t(256) << 10;
 // Larger than any event we send; the default 16 KiB refuses bigger ones.
 constexpr size_t OutputBufferBytes = size_t(64) << 10;
 constexpr size_t DecodeBytes = 256;
+// Above ordinary threads, below the audio servers' own (JACK asks for 10 and more).
+constexpr int ReaderPriority = 5;
 
 constexpr const char* TextNoDevice = "there is no ALSA sequencer device (/dev/snd/seq)";
 constexpr const char* TextCannotOpen = "the ALSA sequencer cannot be opened: ";
@@ -130,7 +136,8 @@ bool TAlsaSequencer::IsOwnClient(int client) const {
   return client == FInClient || client == FOutClient;
 }
 
-int TAlsaSequencer::OpenInput(const TAlsaAddress& source, TMidiInputStream& stream) {
+int TAlsaSequencer::OpenInput(const std::string& sourceName, const TAlsaAddress& source,
+                              TMidiInputStream& stream) {
   std::lock_guard lock(FInLock);
   const int port = snd_seq_create_simple_port(
       FIn, "Pelrow In", SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE,
@@ -141,7 +148,7 @@ int TAlsaSequencer::OpenInput(const TAlsaAddress& source, TMidiInputStream& stre
     snd_seq_delete_simple_port(FIn, port);
     return error;
   }
-  FInputs[port] = &stream;
+  FInputs[port] = TInput{&stream, sourceName, source};
   return port;
 }
 
@@ -151,22 +158,32 @@ void TAlsaSequencer::CloseInput(int port) {
   snd_seq_delete_simple_port(FIn, port);
 }
 
-int TAlsaSequencer::OpenOutput(const TAlsaAddress& destination) {
-  std::lock_guard lock(FOutLock);
-  const int port = snd_seq_create_simple_port(
-      FOut, "Pelrow Out", SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS_READ,
-      SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION);
-  if (port < 0)
-    return port;
-  if (const int error = snd_seq_connect_to(FOut, port, destination.Client, destination.Port);
-      error < 0) {
-    snd_seq_delete_simple_port(FOut, port);
-    return error;
+int TAlsaSequencer::OpenOutput(const std::string& destinationName, TAlsaOutLink& link) {
+  int port = -1;
+  {
+    std::lock_guard lock(FOutLock);
+    port = snd_seq_create_simple_port(
+        FOut, "Pelrow Out", SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS_READ,
+        SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION);
+    if (port < 0)
+      return port;
+    const TAlsaAddress destination = link.Get();
+    if (const int error = snd_seq_connect_to(FOut, port, destination.Client, destination.Port);
+        error < 0) {
+      snd_seq_delete_simple_port(FOut, port);
+      return error;
+    }
   }
+  std::lock_guard lock(FInLock);
+  FOutputs[port] = TOutput{&link, destinationName};
   return port;
 }
 
 void TAlsaSequencer::CloseOutput(int port) {
+  {
+    std::lock_guard lock(FInLock);
+    FOutputs.erase(port);
+  }
   std::lock_guard lock(FOutLock);
   snd_seq_delete_simple_port(FOut, port);
 }
@@ -179,8 +196,8 @@ int TAlsaSequencer::SendDirect(snd_seq_event_t& event) {
 void TAlsaSequencer::ReportLost() {
   Trace("ALSA: the sequencer's input queue overflowed");
   const uint32_t now = TimeGetTime();
-  for (auto& [port, stream] : FInputs)
-    stream->FeedLost(now);
+  for (auto& [port, input] : FInputs)
+    input.Stream->FeedLost(now);
 }
 
 void TAlsaSequencer::Dispatch(const snd_seq_event_t& event) {
@@ -192,8 +209,14 @@ void TAlsaSequencer::Dispatch(const snd_seq_event_t& event) {
   case SND_SEQ_EVENT_PORT_EXIT:
   case SND_SEQ_EVENT_PORT_CHANGE:
     // Our own ports are never devices; opening one is no device change.
-    if (FAnnounce && !IsOwnClient(event.data.addr.client))
+    if (IsOwnClient(event.data.addr.client))
+      return;
+    FollowFarEnds(event);
+    if (FAnnounce)
       FAnnounce();
+    return;
+  case SND_SEQ_EVENT_PORT_UNSUBSCRIBED:
+    FollowFarEnds(event);
     return;
   default:
     break;
@@ -203,16 +226,112 @@ void TAlsaSequencer::Dispatch(const snd_seq_event_t& event) {
     return;
   const uint32_t now = TimeGetTime();
   if (event.type == SND_SEQ_EVENT_SYSEX) {
-    input->second->Feed(static_cast<const uint8_t*>(event.data.ext.ptr), event.data.ext.len, now);
+    input->second.Stream->Feed(static_cast<const uint8_t*>(event.data.ext.ptr),
+                               event.data.ext.len, now);
     return;
   }
   unsigned char bytes[DecodeBytes];
   const long count = snd_midi_event_decode(FDecoder, bytes, sizeof bytes, &event);
   if (count > 0)
-    input->second->Feed(bytes, size_t(count), now);
+    input->second.Stream->Feed(bytes, size_t(count), now);
+}
+
+namespace {
+bool SameAddress(const TAlsaAddress& a, const snd_seq_addr_t& b) {
+  return a.Client == b.client && a.Port == b.port;
+}
+} // namespace
+
+// Reader thread, FInLock held. A subscription of an input that ends (its source
+// went away, or a patchbay disconnected it) is reported once; a far end whose port
+// went away is taken up again by the next port of its name.
+void TAlsaSequencer::FollowFarEnds(const snd_seq_event_t& event) {
+  switch (event.type) {
+  case SND_SEQ_EVENT_PORT_UNSUBSCRIBED: {
+    const snd_seq_connect_t& connect = event.data.connect;
+    const auto input = FInputs.find(connect.dest.port);
+    if (connect.dest.client == FInClient && input != FInputs.end() &&
+        SameAddress(input->second.Address, connect.sender) && input->second.Connected) {
+      input->second.Connected = false;
+      input->second.Stream->FeedDisconnected(TimeGetTime());
+    }
+    return;
+  }
+  case SND_SEQ_EVENT_PORT_EXIT:
+    FarEndGone(event.data.addr);
+    return;
+  case SND_SEQ_EVENT_PORT_START:
+  case SND_SEQ_EVENT_PORT_CHANGE:
+  case SND_SEQ_EVENT_CLIENT_CHANGE:
+    FarEndsReturned(event.data.addr.client);
+    return;
+  default:
+    return;
+  }
+}
+
+void TAlsaSequencer::FarEndGone(const snd_seq_addr_t& address) {
+  for (auto& [port, input] : FInputs) {
+    if (!SameAddress(input.Address, address))
+      continue;
+    input.Gone = true;
+    if (input.Connected) {
+      input.Connected = false;
+      input.Stream->FeedDisconnected(TimeGetTime());
+    }
+  }
+  for (auto& [port, output] : FOutputs)
+    if (SameAddress(output.Link->Get(), address))
+      output.Gone = true;
+}
+
+void TAlsaSequencer::FarEndsReturned(int client) {
+  const auto gone = [](const auto& entry) { return entry.second.Gone; };
+  if (std::none_of(FInputs.begin(), FInputs.end(), gone) &&
+      std::none_of(FOutputs.begin(), FOutputs.end(), gone))
+    return;
+  snd_seq_client_info_t* clientInfo;
+  snd_seq_port_info_t* portInfo;
+  snd_seq_client_info_alloca(&clientInfo);
+  snd_seq_port_info_alloca(&portInfo);
+  if (snd_seq_get_any_client_info(FIn, client, clientInfo) < 0)
+    return;
+  const std::string clientName = snd_seq_client_info_get_name(clientInfo);
+  snd_seq_port_info_set_client(portInfo, client);
+  snd_seq_port_info_set_port(portInfo, -1);
+  while (snd_seq_query_next_port(FIn, portInfo) >= 0) {
+    const std::string name = clientName + ":" + snd_seq_port_info_get_name(portInfo);
+    const TAlsaAddress address{client, snd_seq_port_info_get_port(portInfo)};
+    for (auto& [port, input] : FInputs) {
+      if (!input.Gone || input.Source != name ||
+          snd_seq_connect_from(FIn, port, address.Client, address.Port) < 0)
+        continue;
+      Trace("ALSA: " + name + " came back; its input is subscribed again");
+      input.Address = address;
+      input.Gone = false;
+      input.Connected = true;
+    }
+    for (auto& [port, output] : FOutputs) {
+      if (!output.Gone || output.Destination != name)
+        continue;
+      std::lock_guard lock(FOutLock);
+      if (snd_seq_connect_to(FOut, port, address.Client, address.Port) < 0)
+        continue;
+      Trace("ALSA: " + name + " came back; its output is subscribed again");
+      output.Link->Set(address);
+      output.Gone = false;
+    }
+  }
 }
 
 void TAlsaSequencer::ReaderLoop() {
+  // The kernel queues at most 2000 cells for us, about 46 KB of SysEx: a dump that
+  // comes faster than that (a virtual port, or a busy machine) is lost unless this
+  // thread runs as soon as events wait. Real-time priority where the system grants
+  // it; without, the loss is reported as usual.
+  const sched_param priority{ReaderPriority};
+  if (const int error = pthread_setschedparam(pthread_self(), SCHED_FIFO, &priority); error != 0)
+    Trace(std::string("ALSA: the reader runs without real-time priority: ") + strerror(error));
   const int count = snd_seq_poll_descriptors_count(FIn, POLLIN);
   std::vector<pollfd> fds(size_t(count) + 1);
   snd_seq_poll_descriptors(FIn, fds.data(), unsigned(count), POLLIN);

@@ -9,6 +9,7 @@
 
 #include <alsa/asoundlib.h>
 
+#include <atomic>
 #include <functional>
 #include <map>
 #include <memory>
@@ -24,6 +25,23 @@ class TMidiInputStream;
 struct TAlsaAddress {
   int Client = -1;
   int Port = -1;
+};
+
+// Where an open output's events go. The writer thread reads it for every piece; the
+// reader thread moves it when the far end comes back at a new address.
+class TAlsaOutLink {
+public:
+  explicit TAlsaOutLink(TAlsaAddress address) { Set(address); }
+  TAlsaAddress Get() const {
+    const uint32_t packed = FPacked.load();
+    return {int(packed >> 16), int(packed & 0xFFFF)};
+  }
+  void Set(TAlsaAddress address) {
+    FPacked = uint32_t(address.Client) << 16 | uint32_t(address.Port & 0xFFFF);
+  }
+
+private:
+  std::atomic<uint32_t> FPacked;
 };
 
 // The result of a failed open (a negative ALSA error) in the service's terms: a
@@ -46,13 +64,17 @@ public:
 
   bool IsOwnClient(int client) const;
 
-  // Input side: a port of ours subscribed to source, its events fed to stream.
-  // Returns our port number, or a negative ALSA error.
-  int OpenInput(const TAlsaAddress& source, TMidiInputStream& stream);
+  // Input side: a port of ours subscribed to source (listed as sourceName), its
+  // events fed to stream. Returns our port number, or a negative ALSA error. When
+  // the source's subscription ends, the stream hears of it; when its port went away
+  // and a port of that name starts again, ours is subscribed to it again.
+  int OpenInput(const std::string& sourceName, const TAlsaAddress& source,
+                TMidiInputStream& stream);
   void CloseInput(int port);
 
-  // Output side: a port of ours subscribed to destination.
-  int OpenOutput(const TAlsaAddress& destination);
+  // Output side: a port of ours subscribed to link's address (listed as
+  // destinationName), which follows the port of that name when it comes back.
+  int OpenOutput(const std::string& destinationName, TAlsaOutLink& link);
   void CloseOutput(int port);
   // Sends one event at once; the sequencer's result (negative: an ALSA error).
   int SendDirect(snd_seq_event_t& event);
@@ -68,6 +90,22 @@ private:
   void ReaderLoop();
   void Dispatch(const snd_seq_event_t& event);
   void ReportLost();
+  void FollowFarEnds(const snd_seq_event_t& event);
+  void FarEndGone(const snd_seq_addr_t& address);
+  void FarEndsReturned(int client);
+
+  struct TInput {
+    TMidiInputStream* Stream;
+    std::string Source;
+    TAlsaAddress Address;
+    bool Connected = true;
+    bool Gone = false;
+  };
+  struct TOutput {
+    TAlsaOutLink* Link;
+    std::string Destination;
+    bool Gone = false;
+  };
 
   snd_seq_t* FIn = nullptr;
   snd_seq_t* FOut = nullptr;
@@ -76,9 +114,10 @@ private:
   int FAnnouncePort = -1;
   std::function<void()> FAnnounce;
   int FStopFd = -1;
-  std::mutex FInLock;  // FIn, FInputs, FDecoder
+  std::mutex FInLock;  // FIn, FInputs, FOutputs, FDecoder; taken before FOutLock
   std::mutex FOutLock; // FOut
-  std::map<int, TMidiInputStream*> FInputs;
+  std::map<int, TInput> FInputs;
+  std::map<int, TOutput> FOutputs;
   snd_midi_event_t* FDecoder = nullptr;
   std::thread FReader;
 };

@@ -7,10 +7,11 @@ TAlsaInPort::TAlsaInPort(TAlsaSequencer& sequencer, TMidiInCallback callback)
     : TMidiInputStream(std::move(callback)), FSequencer(sequencer) {}
 
 std::unique_ptr<TAlsaInPort> TAlsaInPort::Open(TAlsaSequencer& sequencer,
+                                               const std::string& sourceName,
                                                const TAlsaAddress& source, TMidiInCallback callback,
                                                TMidiResult& result) {
   std::unique_ptr<TAlsaInPort> port(new TAlsaInPort(sequencer, std::move(callback)));
-  port->FPort = sequencer.OpenInput(source, *port);
+  port->FPort = sequencer.OpenInput(sourceName, source, *port);
   if (port->FPort < 0) {
     result = AlsaOpenResult(port->FPort);
     return nullptr;

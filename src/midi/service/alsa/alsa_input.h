@@ -10,8 +10,9 @@ namespace pelrow {
 
 class TAlsaInPort final : public TMidiInputStream {
 public:
-  static std::unique_ptr<TAlsaInPort> Open(TAlsaSequencer& sequencer, const TAlsaAddress& source,
-                                           TMidiInCallback callback, TMidiResult& result);
+  static std::unique_ptr<TAlsaInPort> Open(TAlsaSequencer& sequencer, const std::string& sourceName,
+                                           const TAlsaAddress& source, TMidiInCallback callback,
+                                           TMidiResult& result);
   ~TAlsaInPort() override;
 
 private:

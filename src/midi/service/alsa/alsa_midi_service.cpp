@@ -58,7 +58,7 @@ TMidiResult TAlsaMidiService::OpenInput(int index, TMidiInCallback callback,
   if (source == nullptr)
     return MidiErrBadDeviceId;
   TMidiResult result = MidiOk;
-  port = TAlsaInPort::Open(*FSequencer, source->Address, std::move(callback), result);
+  port = TAlsaInPort::Open(*FSequencer, source->Name, source->Address, std::move(callback), result);
   return result;
 }
 

@@ -11,15 +11,16 @@ namespace {
 constexpr auto IdleWait = std::chrono::microseconds(100'000);
 } // namespace
 
-TAlsaOutPort::TAlsaOutPort(TAlsaSequencer& sequencer, bool hardware, TMidiOutCallback callback)
-    : FSequencer(sequencer), FHardware(hardware), FQueue(std::move(callback)) {}
+TAlsaOutPort::TAlsaOutPort(TAlsaSequencer& sequencer, const TAlsaPort& destination,
+                           TMidiOutCallback callback)
+    : FSequencer(sequencer), FHardware(destination.Hardware), FLink(destination.Address),
+      FQueue(std::move(callback)) {}
 
 std::unique_ptr<TAlsaOutPort> TAlsaOutPort::Open(TAlsaSequencer& sequencer,
                                                  const TAlsaPort& destination,
                                                  TMidiOutCallback callback, TMidiResult& result) {
-  std::unique_ptr<TAlsaOutPort> port(
-      new TAlsaOutPort(sequencer, destination.Hardware, std::move(callback)));
-  port->FPort = sequencer.OpenOutput(destination.Address);
+  std::unique_ptr<TAlsaOutPort> port(new TAlsaOutPort(sequencer, destination, std::move(callback)));
+  port->FPort = sequencer.OpenOutput(destination.Name, port->FLink);
   if (port->FPort < 0) {
     result = AlsaOpenResult(port->FPort);
     return nullptr;
@@ -92,6 +93,7 @@ void TAlsaOutPort::Run() {
       continue;
     }
     FIdleRounds = 0;
+    FEvents->SetDestination(FLink.Get());
     Write(piece);
     FQueue.PieceSent(piece);
     if (FHardware)

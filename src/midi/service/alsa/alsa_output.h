@@ -31,13 +31,14 @@ public:
   TMidiResult Reset() override;
 
 private:
-  TAlsaOutPort(TAlsaSequencer& sequencer, bool hardware, TMidiOutCallback callback);
+  TAlsaOutPort(TAlsaSequencer& sequencer, const TAlsaPort& destination, TMidiOutCallback callback);
   void Run();
   void Write(const TOrderedOutput::TPiece& piece);
   void Send(snd_seq_event_t& event);
 
   TAlsaSequencer& FSequencer;
   const bool FHardware;
+  TAlsaOutLink FLink;
   int FPort = -1;
   std::unique_ptr<TAlsaEventWriter> FEvents; // the writer thread's only
   bool FRefused = false; // an event of the buffer being written was refused for good
