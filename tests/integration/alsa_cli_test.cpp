@@ -20,18 +20,6 @@ using Clock = std::chrono::steady_clock;
 // After the program's input shows up subscribed, it still has to start listening.
 constexpr auto ListeningMargin = std::chrono::milliseconds(300);
 
-// A dump as a synthesizer sends it: SysEx messages of many lengths, a note now and then.
-Bytes MixedDump(size_t size) {
-  Bytes bytes;
-  for (size_t m = 0; bytes.size() < size; ++m) {
-    const Bytes one = SysEx(2 + (m * 389) % 3000, uint8_t(m));
-    bytes.insert(bytes.end(), one.begin(), one.end());
-    if (m % 16 == 0)
-      bytes.insert(bytes.end(), {0x90, uint8_t(m & 0x7F), 0x40});
-  }
-  return bytes;
-}
-
 // The tagged messages that arrived whole, by number, and what else was found.
 std::vector<uint32_t> WholeTagged(const Bytes& bytes, std::string& problem) {
   std::vector<uint32_t> numbers;

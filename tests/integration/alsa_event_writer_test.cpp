@@ -1,6 +1,7 @@
 // The events the ALSA output writes for its byte stream, and how it retries a full
 // receiver. Runs without a sequencer: events are collected instead of sent.
 #include "midi/service/alsa/alsa_event_writer.h"
+#include "support/midi_collectors.h"
 
 #include <gtest/gtest.h>
 
@@ -12,6 +13,7 @@ namespace pelrow {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
+using testing::Lines;
 constexpr int OurPort = 5;
 constexpr TAlsaAddress Chosen{128, 2};
 constexpr size_t PieceBytes = 256; // what the output's writer hands over at a time
@@ -23,14 +25,6 @@ Bytes SysEx(size_t count) {
     bytes[i] = uint8_t((i * 7 + i / 128) & 0x7F);
   bytes.back() = 0xF7;
   return bytes;
-}
-
-std::vector<Bytes> Lines(const Bytes& bytes, size_t length) {
-  std::vector<Bytes> lines;
-  for (size_t at = 0; at < bytes.size(); at += length)
-    lines.emplace_back(bytes.begin() + long(at),
-                       bytes.begin() + long(std::min(bytes.size(), at + length)));
-  return lines;
 }
 
 struct TSeen {

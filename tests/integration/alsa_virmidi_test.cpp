@@ -46,14 +46,6 @@ Bytes Joined(const std::vector<Bytes>& parts) {
   return bytes;
 }
 
-std::vector<Bytes> Lines(const Bytes& bytes, size_t length) {
-  std::vector<Bytes> lines;
-  for (size_t at = 0; at < bytes.size(); at += length)
-    lines.emplace_back(bytes.begin() + long(at),
-                       bytes.begin() + long(std::min(bytes.size(), at + length)));
-  return lines;
-}
-
 // The same messages with running status written out: the kernel leaves it out
 // again on the cable where it can, which means the same to any receiver. The
 // status stays in force from one piece of the cable's bytes to the next.

@@ -28,19 +28,6 @@ Bytes BytesOf(const std::string& text) {
   return {text.begin(), text.end()};
 }
 
-// A dump as a synthesizer sends it: System Exclusive messages of many lengths,
-// with a note now and then.
-Bytes MixedDump(size_t size) {
-  Bytes bytes;
-  for (size_t m = 0; bytes.size() < size; ++m) {
-    const Bytes one = SysEx(2 + (m * 389) % 3000, uint8_t(m));
-    bytes.insert(bytes.end(), one.begin(), one.end());
-    if (m % 16 == 0)
-      bytes.insert(bytes.end(), {0x90, uint8_t(m & 0x7F), 0x40});
-  }
-  return bytes;
-}
-
 class CliJack : public JackTest {
 protected:
   void SetUp() override {

@@ -27,6 +27,25 @@ std::vector<uint8_t> SysExBurst(size_t messages, size_t lengthEach) {
   return bytes;
 }
 
+std::vector<uint8_t> MixedDump(size_t size) {
+  std::vector<uint8_t> bytes;
+  for (size_t m = 0; bytes.size() < size; ++m) {
+    const auto one = SysEx(2 + (m * 389) % 3000, uint8_t(m));
+    bytes.insert(bytes.end(), one.begin(), one.end());
+    if (m % 16 == 0)
+      bytes.insert(bytes.end(), {0x90, uint8_t(m & 0x7F), 0x40});
+  }
+  return bytes;
+}
+
+std::vector<std::vector<uint8_t>> Lines(const std::vector<uint8_t>& bytes, size_t length) {
+  std::vector<std::vector<uint8_t>> lines;
+  for (size_t at = 0; at < bytes.size(); at += length)
+    lines.emplace_back(bytes.begin() + long(at),
+                       bytes.begin() + long(std::min(bytes.size(), at + length)));
+  return lines;
+}
+
 std::vector<uint8_t> TaggedSysEx(uint32_t number, size_t length) {
   std::vector<uint8_t> bytes(length);
   bytes[0] = 0xF0;

@@ -17,6 +17,10 @@ namespace pelrow::testing {
 // Deterministic MIDI data: SysEx messages of the given total length.
 std::vector<uint8_t> SysEx(size_t length, uint8_t seed);
 std::vector<uint8_t> SysExBurst(size_t messages, size_t lengthEach);
+// A dump as a synthesizer sends it: SysEx messages of many lengths, a note now and then.
+std::vector<uint8_t> MixedDump(size_t size);
+// bytes cut into pieces of length (the last one shorter), as lines of the Out box.
+std::vector<std::vector<uint8_t>> Lines(const std::vector<uint8_t>& bytes, size_t length);
 // SysEx messages that carry their own number and checksum, so a splice shows:
 // F0 7D, the number in three 7-bit bytes, payload, a 7-bit sum of all before, F7.
 std::vector<uint8_t> TaggedSysEx(uint32_t number, size_t length);
