@@ -7,8 +7,7 @@ namespace pelrow {
 
 namespace {
 
-constexpr std::array<std::string_view, 5> MarkWords{"damaged", "lost", "gap", "cut",
-                                                    "incomplete"};
+constexpr std::array<std::string_view, 5> MarkWords{"damaged", "lost", "gap", "cut", "incomplete"};
 
 // Hex text holds none of the comment characters, so the first of them starts the
 // comment.

@@ -70,21 +70,25 @@ constexpr std::array<TKindLabel, 9> KindLabels{{
     {"byte count error", "byte count errors"},
 }};
 
-constexpr std::array<const char*, 7> ChannelNames{"Note Off",        "Note On",
-                                                  "Poly Pressure",   "Control Change",
-                                                  "Program Change",  "Channel Pressure",
-                                                  "Pitch Bend"};
-constexpr std::array<const char*, 16> SystemNames{
-    "System Exclusive", "MIDI Time Code Quarter Frame", "Song Position", "Song Select",
-    "Undefined F4",     "Undefined F5",                 "Tune Request",  "End of Exclusive",
-    "Timing Clock",     "Undefined F9",                 "Start",         "Continue",
-    "Stop",             "Undefined FD",                 "Active Sensing", "System Reset"};
-
-std::string Hex(uint8_t value) {
-  std::string text;
-  AppendHexByte(value, text);
-  return text;
-}
+constexpr std::array<const char*, 7> ChannelNames{
+    "Note Off",       "Note On",          "Poly Pressure", "Control Change",
+    "Program Change", "Channel Pressure", "Pitch Bend"};
+constexpr std::array<const char*, 16> SystemNames{"System Exclusive",
+                                                  "MIDI Time Code Quarter Frame",
+                                                  "Song Position",
+                                                  "Song Select",
+                                                  "Undefined F4",
+                                                  "Undefined F5",
+                                                  "Tune Request",
+                                                  "End of Exclusive",
+                                                  "Timing Clock",
+                                                  "Undefined F9",
+                                                  "Start",
+                                                  "Continue",
+                                                  "Stop",
+                                                  "Undefined FD",
+                                                  "Active Sensing",
+                                                  "System Reset"};
 
 std::string_view Trimmed(std::string_view text) {
   while (!text.empty() && static_cast<unsigned char>(text.front()) <= 32)
@@ -184,7 +188,8 @@ private:
       ++end;
     const int count = static_cast<int>(std::min<size_t>(end - start, INT32_MAX));
     Problem(TCheckProblemKind::OutsideMessage, start, 0,
-            count == 1 ? std::string(OutsideOneText) : FormatText(OutsideText, GroupedNumber(count)),
+            count == 1 ? std::string(OutsideOneText)
+                       : FormatText(OutsideText, GroupedNumber(count)),
             count);
     return end;
   }
@@ -212,11 +217,13 @@ private:
       if (B[k] >= FirstRealTime)
         continue;
       if (B[k] >= 0x80)
-        Problem(TCheckProblemKind::ByteAbove7F, k, index, FormatText(ByteAbove7FText, Hex(B[k]), index));
+        Problem(TCheckProblemKind::ByteAbove7F, k, index,
+                FormatText(ByteAbove7FText, HexByteText(B[k]), index));
       payload.push_back(B[k]);
     }
     if (!ended && end < N)
-      Problem(TCheckProblemKind::Cut, end - 1, index, FormatText(CutByText, index, Hex(B[end])));
+      Problem(TCheckProblemKind::Cut, end - 1, index,
+              FormatText(CutByText, index, HexByteText(B[end])));
     else if (!ended) // where the F7 is missing
       Problem(TCheckProblemKind::NoEnd, end - 1, index, FormatText(NoEndText, index));
     Describe(start, index, payload, ended);
@@ -249,8 +256,9 @@ private:
 void PlaceDamageMarks(const TDumpData& data, TCheckReport& report) {
   const std::vector<TCheckedMessage>& messages = report.Messages;
   for (const TDumpData::TMark& mark : data.DamageMarks()) {
-    const auto after = std::partition_point(messages.begin(), messages.end(),
-                                            [&](const TCheckedMessage& m) { return m.Offset < mark.Offset; });
+    const auto after =
+        std::partition_point(messages.begin(), messages.end(),
+                             [&](const TCheckedMessage& m) { return m.Offset < mark.Offset; });
     const TCheckedMessage* hit = nullptr;
     if (after != messages.begin()) {
       const TCheckedMessage& m = *(after - 1);
@@ -298,16 +306,16 @@ std::string MakersText(const TCheckReport& report) {
 } // namespace
 
 TDumpData::TDumpData() : FTextErrors(std::make_unique<TTextErrors>()) {
-  FParser.SetShowStatus([errors = FTextErrors.get()](const std::string& report, TStatusSide,
-                                                     TStatusKind, bool) {
-    // The report starts with "line N:"; the problem carries its line apart.
-    const std::string prefix = "line " + std::to_string(errors->Line) + ":";
-    TCheckProblem& p = errors->Problems.emplace_back();
-    p.Line = errors->Line;
-    p.Offset = errors->Offset;
-    p.Text = FormatText(TextErrorText, std::string_view(report).substr(
-                                           report.starts_with(prefix) ? prefix.size() : 0));
-  });
+  FParser.SetShowStatus(
+      [errors = FTextErrors.get()](const std::string& report, TStatusSide, TStatusKind, bool) {
+        // The report starts with "line N:"; the problem carries its line apart.
+        const std::string prefix = "line " + std::to_string(errors->Line) + ":";
+        TCheckProblem& p = errors->Problems.emplace_back();
+        p.Line = errors->Line;
+        p.Offset = errors->Offset;
+        p.Text = FormatText(TextErrorText, std::string_view(report).substr(
+                                               report.starts_with(prefix) ? prefix.size() : 0));
+      });
 }
 
 void TDumpData::AddLine(int lineNumber, std::string_view text) {
@@ -330,8 +338,9 @@ void TDumpData::AddBytes(int lineNumber, const uint8_t* bytes, size_t count) {
 }
 
 int TDumpData::LineAt(int64_t offset) const {
-  const auto after = std::partition_point(FLineStarts.begin(), FLineStarts.end(),
-                                          [&](const TMark& start) { return start.Offset <= offset; });
+  const auto after =
+      std::partition_point(FLineStarts.begin(), FLineStarts.end(),
+                           [&](const TMark& start) { return start.Offset <= offset; });
   if (offset >= static_cast<int64_t>(FBytes.size()) && !FLineStarts.empty())
     return FLineStarts.back().Line;
   return after == FLineStarts.begin() ? FLastLine : (after - 1)->Line;
@@ -369,8 +378,9 @@ std::string GroupedNumber(int64_t value) {
 
 std::string CheckSummaryText(const TCheckReport& report) {
   const size_t count = report.Messages.size();
-  std::string text = count == 1 ? std::string(OneMessageText)
-                                : FormatText(MessagesText, GroupedNumber(static_cast<int64_t>(count)));
+  std::string text = count == 1
+                         ? std::string(OneMessageText)
+                         : FormatText(MessagesText, GroupedNumber(static_cast<int64_t>(count)));
   text += MakersText(report);
   std::string problems;
   for (size_t kind = 0; kind < KindLabels.size(); ++kind) {
@@ -387,7 +397,8 @@ std::string CheckSummaryText(const TCheckReport& report) {
       continue;
     problems += problems.empty() ? ", " : "; ";
     problems += GroupedNumber(total) + " " +
-                (total == 1 ? KindLabels[kind].One : KindLabels[kind].Many) + ": " + LineList(lines);
+                (total == 1 ? KindLabels[kind].One : KindLabels[kind].Many) + ": " +
+                LineList(lines);
   }
   return text + (problems.empty() ? std::string(", ") + NoProblemsText : problems);
 }
@@ -395,11 +406,12 @@ std::string CheckSummaryText(const TCheckReport& report) {
 std::string CheckedMessageText(const TCheckedMessage& m) {
   std::string what = m.Name;
   if (m.Manufacturer.Size != 0)
-    what += m.ManufacturerName.empty()
-                ? FormatText(UnknownManufacturerText, ManufacturerIdText(m.Manufacturer))
-                : FormatText(ManufacturerText, m.ManufacturerName, ManufacturerIdText(m.Manufacturer));
+    what +=
+        m.ManufacturerName.empty()
+            ? FormatText(UnknownManufacturerText, ManufacturerIdText(m.Manufacturer))
+            : FormatText(ManufacturerText, m.ManufacturerName, ManufacturerIdText(m.Manufacturer));
   if (m.DeviceId >= 0)
-    what += FormatText(DeviceText, Hex(static_cast<uint8_t>(m.DeviceId)));
+    what += FormatText(DeviceText, HexByteText(static_cast<uint8_t>(m.DeviceId)));
   if (!m.Detail.empty())
     what += ", " + m.Detail;
   return m.Length == 1 ? FormatText(OneByteMessageLineText, m.Index, what)

@@ -35,11 +35,11 @@ enum class TCheckProblemKind {
 
 struct TCheckProblem {
   TCheckProblemKind Kind = TCheckProblemKind::TextError;
-  int Line = 0;        // 1-based
-  int64_t Offset = 0;  // in the bytes the data stands for
-  int Message = 0;     // 1-based index of the message it concerns, 0 for none
-  int Count = 1;       // bytes, for bytes outside any message
-  std::string Text;    // without the line
+  int Line = 0;       // 1-based
+  int64_t Offset = 0; // in the bytes the data stands for
+  int Message = 0;    // 1-based index of the message it concerns, 0 for none
+  int Count = 1;      // bytes, for bytes outside any message
+  std::string Text;   // without the line
 };
 
 enum class TMessageKind { SystemExclusive, Channel, SystemCommon, RealTime };

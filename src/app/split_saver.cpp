@@ -118,9 +118,10 @@ bool TSplitSaver::Save(const std::string& folder, const TDumpData& data,
   for (const TSplitFile& file : files) {
     const std::string path = InFolder(folder, file.Name);
     TWriteFailure failure;
-    if (!WriteFileAtomically(path, data.Bytes().substr(static_cast<size_t>(file.Offset),
-                                                       static_cast<size_t>(file.Length)),
-                             failure, 0666)) {
+    if (!WriteFileAtomically(
+            path,
+            data.Bytes().substr(static_cast<size_t>(file.Offset), static_cast<size_t>(file.Length)),
+            failure, 0666)) {
       Report(FormatText(CannotCreateFileText, FileNameText(path), std::strerror(failure.Errno)),
              side, TStatusKind::ErrorBox);
       saved = false;

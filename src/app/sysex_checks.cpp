@@ -23,12 +23,6 @@ constexpr size_t YamahaHeaderSize = 5;
 // covers count, address and data.
 constexpr size_t YamahaAddressSize = 3;
 
-std::string Hex(uint8_t value) {
-  std::string text;
-  AppendHexByte(value, text);
-  return text;
-}
-
 unsigned Sum(std::span<const uint8_t> bytes) {
   unsigned sum = 0;
   for (const uint8_t b : bytes)
@@ -41,9 +35,9 @@ std::string ChecksumProblem(std::span<const uint8_t> checkedWithSum) {
   if (Sum(checkedWithSum) % 128 == 0)
     return "";
   const uint8_t given = checkedWithSum.back();
-  const auto expected =
-      static_cast<uint8_t>((128 - Sum(checkedWithSum.first(checkedWithSum.size() - 1)) % 128) % 128);
-  return FormatText(ChecksumErrorText, Hex(given), Hex(expected));
+  const auto expected = static_cast<uint8_t>(
+      (128 - Sum(checkedWithSum.first(checkedWithSum.size() - 1)) % 128) % 128);
+  return FormatText(ChecksumErrorText, HexByteText(given), HexByteText(expected));
 }
 
 // Roland: 41, device, the model ID (00 bytes, then one more), the command, and
@@ -75,8 +69,8 @@ void CheckYamaha(std::span<const uint8_t> p, bool complete, TSysExDescription& d
   else if (holds == count + YamahaAddressSize)
     d.ChecksumError = ChecksumProblem(p.subspan(3));
   else
-    d.ByteCountError = FormatText(ByteCountErrorText, static_cast<int>(count),
-                                  static_cast<int>(holds));
+    d.ByteCountError =
+        FormatText(ByteCountErrorText, static_cast<int>(count), static_cast<int>(holds));
 }
 
 // 7E/7F, device, sub-ID 1, sub-ID 2; an identity reply goes on with the maker of

@@ -16,32 +16,51 @@ struct TNamedId {
 
 // Each sorted by ID, for the binary search.
 constexpr std::array OneByteManufacturers{
-    TNamedId{0x01, "Sequential"},     TNamedId{0x04, "Moog"},
-    TNamedId{0x06, "Lexicon"},        TNamedId{0x07, "Kurzweil"},
-    TNamedId{0x08, "Fender"},         TNamedId{0x0F, "Ensoniq"},
-    TNamedId{0x10, "Oberheim"},       TNamedId{0x11, "Apple"},
-    TNamedId{0x18, "E-mu"},           TNamedId{0x1C, "Eventide"},
-    TNamedId{0x24, "Hohner"},         TNamedId{0x33, "Clavia"},
-    TNamedId{0x3E, "Waldorf"},        TNamedId{0x40, "Kawai"},
-    TNamedId{0x41, "Roland"},         TNamedId{0x42, "Korg"},
-    TNamedId{0x43, "Yamaha"},         TNamedId{0x44, "Casio"},
-    TNamedId{0x47, "Akai"},           TNamedId{0x48, "Victor"},
-    TNamedId{0x4C, "Sony"},           TNamedId{0x4E, "Teac"},
-    TNamedId{0x51, "Fostex"},         TNamedId{0x52, "Zoom"},
-    TNamedId{0x7D, "Non-Commercial"}, TNamedId{0x7E, "Universal Non-Real-Time"},
+    TNamedId{0x01, "Sequential"},
+    TNamedId{0x04, "Moog"},
+    TNamedId{0x06, "Lexicon"},
+    TNamedId{0x07, "Kurzweil"},
+    TNamedId{0x08, "Fender"},
+    TNamedId{0x0F, "Ensoniq"},
+    TNamedId{0x10, "Oberheim"},
+    TNamedId{0x11, "Apple"},
+    TNamedId{0x18, "E-mu"},
+    TNamedId{0x1C, "Eventide"},
+    TNamedId{0x24, "Hohner"},
+    TNamedId{0x33, "Clavia"},
+    TNamedId{0x3E, "Waldorf"},
+    TNamedId{0x40, "Kawai"},
+    TNamedId{0x41, "Roland"},
+    TNamedId{0x42, "Korg"},
+    TNamedId{0x43, "Yamaha"},
+    TNamedId{0x44, "Casio"},
+    TNamedId{0x47, "Akai"},
+    TNamedId{0x48, "Victor"},
+    TNamedId{0x4C, "Sony"},
+    TNamedId{0x4E, "Teac"},
+    TNamedId{0x51, "Fostex"},
+    TNamedId{0x52, "Zoom"},
+    TNamedId{0x7D, "Non-Commercial"},
+    TNamedId{0x7E, "Universal Non-Real-Time"},
     TNamedId{0x7F, "Universal Real-Time"},
 };
 constexpr std::array ThreeByteManufacturers{
-    TNamedId{0x00000E, "Alesis"},        TNamedId{0x00001B, "Peavey"},
-    TNamedId{0x00003B, "Mark of the Unicorn"}, TNamedId{0x000105, "M-Audio"},
-    TNamedId{0x00201F, "TC Electronic"}, TNamedId{0x002029, "Novation"},
-    TNamedId{0x002032, "Behringer"},     TNamedId{0x002033, "Access"},
-    TNamedId{0x00203C, "Elektron"},      TNamedId{0x00206B, "Arturia"},
+    TNamedId{0x00000E, "Alesis"},
+    TNamedId{0x00001B, "Peavey"},
+    TNamedId{0x00003B, "Mark of the Unicorn"},
+    TNamedId{0x000105, "M-Audio"},
+    TNamedId{0x00201F, "TC Electronic"},
+    TNamedId{0x002029, "Novation"},
+    TNamedId{0x002032, "Behringer"},
+    TNamedId{0x002033, "Access"},
+    TNamedId{0x00203C, "Elektron"},
+    TNamedId{0x00206B, "Arturia"},
 };
 
 const char* FindIn(std::span<const TNamedId> table, uint32_t id) {
-  const auto found = std::lower_bound(table.begin(), table.end(), id,
-                                      [](const TNamedId& entry, uint32_t v) { return entry.Id < v; });
+  const auto found =
+      std::lower_bound(table.begin(), table.end(), id,
+                       [](const TNamedId& entry, uint32_t v) { return entry.Id < v; });
   return found != table.end() && found->Id == id ? found->Name : nullptr;
 }
 
@@ -93,12 +112,6 @@ constexpr TUniversalName UniversalNames[] = {
     {0x7F, 0x0A, -1, "Key-Based Instrument Control"},
 };
 
-std::string HexByte(uint8_t value) {
-  std::string text;
-  AppendHexByte(value, text);
-  return text;
-}
-
 } // namespace
 
 TManufacturerId ManufacturerIdOf(std::span<const uint8_t> afterF0) {
@@ -120,10 +133,10 @@ std::string ManufacturerName(TManufacturerId id) {
 
 std::string ManufacturerIdText(TManufacturerId id) {
   if (id.Size == 1)
-    return HexByte(static_cast<uint8_t>(id.Value));
+    return HexByteText(static_cast<uint8_t>(id.Value));
   if (id.Size == 3)
-    return "00 " + HexByte(static_cast<uint8_t>(id.Value >> 8)) + " " +
-           HexByte(static_cast<uint8_t>(id.Value));
+    return "00 " + HexByteText(static_cast<uint8_t>(id.Value >> 8)) + " " +
+           HexByteText(static_cast<uint8_t>(id.Value));
   return "";
 }
 

@@ -15,8 +15,9 @@ namespace {
 constexpr char NoStandardInputText[] = "standard input cannot be read";
 
 // By TCheckProblemKind.
-constexpr std::array<const char*, 9> ProblemKindNames{
-    "text", "no-end", "cut", "byte-above-7f", "outside", "damaged", "lost", "checksum", "byte-count"};
+constexpr std::array<const char*, 9> ProblemKindNames{"text",          "no-end",   "cut",
+                                                      "byte-above-7f", "outside",  "damaged",
+                                                      "lost",          "checksum", "byte-count"};
 
 std::string Place(const std::string& name, int line) {
   return name + ":" + std::to_string(line) + ": ";
@@ -37,7 +38,8 @@ bool ReadCheckLines(const TSendItem& item, std::istream* standardInput, TVKStrin
                          std::istreambuf_iterator<char>()};
   lines.Clear();
   if (LooksLikeRawBytes(text)) {
-    THexLineAppender appender(lines, -1, false, text.size(), {});
+    const TShowStatus noProgress; // the appender keeps a reference to it
+    THexLineAppender appender(lines, -1, false, text.size(), noProgress);
     appender.Append(reinterpret_cast<const uint8_t*>(text.data()), text.size());
   } else {
     lines.SetText(text.substr(0, std::min(text.size(), text.find('\0'))));
@@ -52,8 +54,8 @@ std::string JsonNumberOrNull(int value) {
 std::string MessageJson(const TCheckedMessage& m) {
   return "{\"index\": " + std::to_string(m.Index) + ", \"line\": " + std::to_string(m.Line) +
          ", \"offset\": " + std::to_string(m.Offset) + ", \"length\": " + std::to_string(m.Length) +
-         ", \"name\": " + JsonString(m.Name) +
-         ", \"manufacturer\": " + (m.Manufacturer.Size == 0 ? "null" : JsonString(m.ManufacturerName)) +
+         ", \"name\": " + JsonString(m.Name) + ", \"manufacturer\": " +
+         (m.Manufacturer.Size == 0 ? "null" : JsonString(m.ManufacturerName)) +
          ", \"manufacturerId\": " +
          (m.Manufacturer.Size == 0 ? "null" : JsonString(ManufacturerIdText(m.Manufacturer))) +
          ", \"device\": " + JsonNumberOrNull(m.DeviceId) + ", \"detail\": " + JsonString(m.Detail) +
@@ -67,8 +69,7 @@ std::string ProblemJson(const TCheckProblem& p) {
          ", \"text\": " + JsonString(p.Text) + "}";
 }
 
-template <typename T, typename F>
-std::string JsonArray(const std::vector<T>& items, F toJson) {
+template <typename T, typename F> std::string JsonArray(const std::vector<T>& items, F toJson) {
   std::string json = "[";
   for (size_t i = 0; i < items.size(); ++i)
     json += (i == 0 ? "\n    " : ",\n    ") + toJson(items[i]);
@@ -86,7 +87,9 @@ bool LooksLikeRawBytes(std::string_view text) {
 
 std::string CheckReportText(const std::string& name, const TCheckReport& report, bool quiet) {
   std::string text;
-  const auto addProblem = [&](const TCheckProblem& p) { text += Place(name, p.Line) + p.Text + "\n"; };
+  const auto addProblem = [&](const TCheckProblem& p) {
+    text += Place(name, p.Line) + p.Text + "\n";
+  };
   if (quiet) {
     for (const TCheckProblem& p : report.Problems)
       addProblem(p);
@@ -115,8 +118,8 @@ std::string CheckReportText(const std::string& name, const TCheckReport& report,
 }
 
 std::string CheckReportJson(const std::string& name, const TCheckReport& report, bool quiet) {
-  std::string json = "{\"file\": " + JsonString(name) +
-                     ", \"summary\": " + JsonString(CheckSummaryText(report));
+  std::string json =
+      "{\"file\": " + JsonString(name) + ", \"summary\": " + JsonString(CheckSummaryText(report));
   if (!quiet)
     json += ",\n  \"messages\": " + JsonArray(report.Messages, MessageJson);
   return json + ",\n  \"problems\": " + JsonArray(report.Problems, ProblemJson) + "}";
@@ -137,7 +140,8 @@ int RunCheck(const TCliOptions& options, TCliStreams& streams) {
     const TCheckReport report = CheckDump(DumpDataOfLines(lines));
     anyProblem = anyProblem || !report.Problems.empty();
     if (options.Json) {
-      json += (json.empty() ? "[\n  " : ",\n  ") + CheckReportJson(name, report, options.QuietCheck);
+      json +=
+          (json.empty() ? "[\n  " : ",\n  ") + CheckReportJson(name, report, options.QuietCheck);
       continue;
     }
     const std::string text = CheckReportText(name, report, options.QuietCheck);

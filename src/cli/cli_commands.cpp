@@ -79,7 +79,8 @@ int RunSplit(const TCliOptions& options, TCliStreams& streams) {
   // A script cannot be asked: files that exist stay as they are.
   saver.OnConfirmOverwrite = [&](TSplitSaver&, const std::string& folder, int existing,
                                  const std::string& firstExisting) {
-    const std::string path = folder.ends_with('/') ? folder + firstExisting : folder + "/" + firstExisting;
+    const std::string path =
+        folder.ends_with('/') ? folder + firstExisting : folder + "/" + firstExisting;
     error = FormatText(TextSplitFileExists, path.c_str(), existing);
     return false;
   };

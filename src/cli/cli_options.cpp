@@ -216,12 +216,9 @@ constexpr TOptionDefinition Options[] = {
 constexpr struct {
   std::string_view Name;
   TCommand Command;
-} Commands[] = {{"list", TCommand::List},
-                {"send", TCommand::Send},
-                {"receive", TCommand::Receive},
-                {"request", TCommand::Request},
-                {"convert", TCommand::Convert},
-                {"check", TCommand::Check}};
+} Commands[] = {{"list", TCommand::List},       {"send", TCommand::Send},
+                {"receive", TCommand::Receive}, {"request", TCommand::Request},
+                {"convert", TCommand::Convert}, {"check", TCommand::Check}};
 
 TCommand CommandNamed(std::string_view name) {
   for (const auto& entry : Commands)

@@ -55,7 +55,8 @@ TEST(DumpCheck, FindsEveryProblemAtItsLine) {
        "2 messages, Roland, no problems found", 0},
       {"a bad Roland checksum among good ones and a request",
        {GsReset, GsResetBadSum, "F0 41 10 42 11 40 00 00 00 00 10 30 F7"},
-       "3 messages, Roland, 1 checksum error: line 2", 2},
+       "3 messages, Roland, 1 checksum error: line 2",
+       2},
       {"the size of a big backup", ManyGsResetsWithBadLines(1024, {17, 230}),
        "1,024 messages, Roland, 2 checksum errors: lines 17, 230", 17},
       {"a Yamaha voice dump over lines of 32 bytes", HexLines(voice, 32),
@@ -68,9 +69,9 @@ TEST(DumpCheck, FindsEveryProblemAtItsLine) {
       {"a Yamaha voice dump shorter than its byte count", HexLines(Without(voice, 20, 5), 32),
        "1 message, Yamaha, 1 byte count error: line 1", 1},
       {"an identity request and its replies",
-       {IdentityRequest, RolandIdentityReply,
-        "F0 7E 00 06 02 43 00 41 34 06 00 00 00 7F F7"},
-       "3 messages, Universal Non-Real-Time, no problems found", 0},
+       {IdentityRequest, RolandIdentityReply, "F0 7E 00 06 02 43 00 41 34 06 00 00 00 7F F7"},
+       "3 messages, Universal Non-Real-Time, no problems found",
+       0},
       {"cut and malformed messages",
        {"3C 7F", "F0 41 10 42 12 40", "F0 42 30 00 01 2F 85 00 F7", "90 3C", "F7",
         "F0 43 10 4C 00 00 7E"},
@@ -79,21 +80,26 @@ TEST(DumpCheck, FindsEveryProblemAtItsLine) {
        1},
       {"a status byte inside a message that still ends with its F7",
        {"F0 41 10 42 12 40 00 7F", "90", "00 41 F7"},
-       "1 message, Roland, 1 byte above 7F: line 2; 1 checksum error: line 1", 1},
+       "1 message, Roland, 1 byte above 7F: line 2; 1 checksum error: line 1",
+       1},
       {"loss marks of the receive path, in and between messages",
        {"F0 41 10 42 12 40 00", "; damaged: 1,024 bytes lost", GsReset, "// gap", IdentityRequest},
        "3 messages, Roland, Universal Non-Real-Time, 1 cut message: line 1; 1 damaged message: "
        "line 2; 1 loss mark: line 4",
        1},
-      {"a loss mark after a message that never ended", {"F0 7E 7F 06", "# lost 20 bytes"},
+      {"a loss mark after a message that never ended",
+       {"F0 7E 7F 06", "# lost 20 bytes"},
        "1 message, Universal Non-Real-Time, 1 message without F7: line 1; 1 damaged message: "
        "line 2",
        1},
       {"text errors, running status and real time inside a message",
        {"90 3C 7F 3E 7F", "F0 7E zz 7F 06 01 F7", "F0 7E 7F 06 F8 01 F7"},
-       "4 messages, Universal Non-Real-Time, 2 text errors: line 2", 2},
-      {"a box of comments", {"// type here MIDI messages in hex", "", "; reply"},
-       "0 messages, no problems found", 0},
+       "4 messages, Universal Non-Real-Time, 2 text errors: line 2",
+       2},
+      {"a box of comments",
+       {"// type here MIDI messages in hex", "", "; reply"},
+       "0 messages, no problems found",
+       0},
   };
   for (const TCheckCase& c : cases) {
     const TCheckReport report = Check(c.Lines);
@@ -149,11 +155,16 @@ TEST(DumpCheck, NamesEveryProblemInTheLogAndSumsThemUpLast) {
 
 TEST(DamageMark, IsACommentThatSaysInputWasLost) {
   const std::pair<const char*, bool> cases[] = {
-      {"; damaged: 1024 bytes lost", true}, {"// gap of 12 bytes", true},
-      {"# Lost input", true},               {"F0 41 10 ; cut here", true},
-      {";; INCOMPLETE", true},              {"; 12 bytes lost", false},
-      {"// type here MIDI messages", false}, {"F0 41 10 F7", false},
-      {"lost", false},                      {"; gaps", false},
+      {"; damaged: 1024 bytes lost", true},
+      {"// gap of 12 bytes", true},
+      {"# Lost input", true},
+      {"F0 41 10 ; cut here", true},
+      {";; INCOMPLETE", true},
+      {"; 12 bytes lost", false},
+      {"// type here MIDI messages", false},
+      {"F0 41 10 F7", false},
+      {"lost", false},
+      {"; gaps", false},
   };
   for (const auto& [line, marked] : cases)
     EXPECT_EQ(HasDamageMark(line), marked) << line;

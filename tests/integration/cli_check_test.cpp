@@ -39,32 +39,35 @@ protected:
 TEST_F(CliCheck, ReportsEachMessageAndEachProblemAndFailsOnAny) {
   const std::string dump = Write("dump.syx", Raw(GsReset) + Raw(GsResetBadSum) +
                                                  Raw(YamahaVoiceDump()) + Raw(RolandIdentityReply));
-  const std::string received =
-      Write("received.txt", "F0 7E 7F 06 01 F7\r\nF0 41 10 42 12 40\r\n; damaged: 5 bytes lost\r\n");
+  const std::string received = Write(
+      "received.txt", "F0 7E 7F 06 01 F7\r\nF0 41 10 42 12 40\r\n; damaged: 5 bytes lost\r\n");
   const std::string clean = Write("clean.syx", Raw(GsReset));
 
   TCliResult result = RunCli({"check", dump, received}, FFolder.Path());
   EXPECT_EQ(result.Status, 1) << result.Err;
   EXPECT_EQ(result.Out,
-            dump + ":1: #1, 11 bytes, System Exclusive, Roland (41), device 10, DT1\n" +
-            dump + ":2: #2, 11 bytes, System Exclusive, Roland (41), device 10, DT1\n" +
-            dump + ":2: checksum error in message 2 (DT1): checksum 42, should be 41\n" +
-            dump + ":3: #3, 163 bytes, System Exclusive, Yamaha (43), device 00, Bulk Dump\n" +
-            dump + ":4: #4, 15 bytes, System Exclusive, Universal Non-Real-Time (7E), device 10, "
-                   "General Information: Identity Reply from Roland\n" +
-            dump + ": 4 messages, Roland, Yamaha, Universal Non-Real-Time, 1 checksum error: "
-                   "line 2\n" +
-            received + ":1: #1, 6 bytes, System Exclusive, Universal Non-Real-Time (7E), device "
-                       "7F, General Information: Identity Request\n" +
-            received + ":2: #2, 6 bytes, System Exclusive, Roland (41), device 10, DT1\n" +
-            received + ":2: System Exclusive message 2 has no F7\n" +
-            received + ":3: message 2 is marked damaged\n" +
-            received + ": 2 messages, Universal Non-Real-Time, Roland, 1 message without F7: line "
-                       "2; 1 damaged message: line 3\n");
+            dump + ":1: #1, 11 bytes, System Exclusive, Roland (41), device 10, DT1\n" + dump +
+                ":2: #2, 11 bytes, System Exclusive, Roland (41), device 10, DT1\n" + dump +
+                ":2: checksum error in message 2 (DT1): checksum 42, should be 41\n" + dump +
+                ":3: #3, 163 bytes, System Exclusive, Yamaha (43), device 00, Bulk Dump\n" + dump +
+                ":4: #4, 15 bytes, System Exclusive, Universal Non-Real-Time (7E), device 10, "
+                "General Information: Identity Reply from Roland\n" +
+                dump +
+                ": 4 messages, Roland, Yamaha, Universal Non-Real-Time, 1 checksum error: "
+                "line 2\n" +
+                received +
+                ":1: #1, 6 bytes, System Exclusive, Universal Non-Real-Time (7E), device "
+                "7F, General Information: Identity Request\n" +
+                received + ":2: #2, 6 bytes, System Exclusive, Roland (41), device 10, DT1\n" +
+                received + ":2: System Exclusive message 2 has no F7\n" + received +
+                ":3: message 2 is marked damaged\n" + received +
+                ": 2 messages, Universal Non-Real-Time, Roland, 1 message without F7: line "
+                "2; 1 damaged message: line 3\n");
 
   result = RunCli({"check", "--quiet", dump, clean}, FFolder.Path());
   EXPECT_EQ(result.Status, 1);
-  EXPECT_EQ(result.Out, dump + ":2: checksum error in message 2 (DT1): checksum 42, should be 41\n");
+  EXPECT_EQ(result.Out,
+            dump + ":2: checksum error in message 2 (DT1): checksum 42, should be 41\n");
 
   // Standard input takes raw bytes as well as hex text; a clean dump exits 0.
   result = RunCli({"check", "--quiet", "-"}, FFolder.Path(), Raw(YamahaVoiceDump()));

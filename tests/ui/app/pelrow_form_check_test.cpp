@@ -79,7 +79,8 @@ TEST_F(PelrowFormCheck, CheckDataReportsOnTheBoxsSideAndLeavesTheBoxAsItWas) {
   // The Out box from the File menu; the logs offer no check.
   Fill(form->SXOutput, {GsReset, IdentityRequest});
   form->MenuItem("CheckOutData1")->trigger();
-  EXPECT_EQ(LastLine(form->LogOut), "2 messages, Roland, Universal Non-Real-Time, no problems found");
+  EXPECT_EQ(LastLine(form->LogOut),
+            "2 messages, Roland, Universal Non-Real-Time, no problems found");
   EXPECT_TRUE(OffersCheckData(*form, form->SXOutput));
   EXPECT_FALSE(OffersCheckData(*form, form->LogIn));
   EXPECT_FALSE(OffersCheckData(*form, form->LogOut));
@@ -95,8 +96,8 @@ TEST_F(PelrowFormCheck, SaveAsSeparateFilesWritesEachSysExAndAsksBeforeReplacing
             std::string("\xF0\x41\x10\x42\x12\x40\x00\x7F\x00\x41\xF7", 11));
   const TBytes voice = YamahaVoiceDump();
   EXPECT_EQ(ReadWholeFile(folder + "/0002-Yamaha.syx"), std::string(voice.begin(), voice.end()));
-  EXPECT_EQ(LastLine(form->LogIn), "2 System Exclusive messages saved as separate files in " +
-                                       folder + " (174 bytes).");
+  EXPECT_EQ(LastLine(form->LogIn),
+            "2 System Exclusive messages saved as separate files in " + folder + " (174 bytes).");
 
   // Saving again asks first; No leaves every file as it is and says nothing.
   WriteWholeFile(folder + "/0002-Yamaha.syx", "edited");
