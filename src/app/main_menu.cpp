@@ -17,6 +17,22 @@ constexpr std::array kMainMenu{
                   "Save the contents of the Midi Out area as .syx file", K::Command},
     TMenuItemSpec{"SaveInAs1", "Save Midi &In As...",
                   "Save the contents of the Midi In area as .syx file", K::Command},
+    TMenuItemSpec{"SaveOutSeparately1", "Save Out as separate files...",
+                  "Save each System Exclusive message of the Midi Out area as a .syx file of "
+                  "its own",
+                  K::Command},
+    TMenuItemSpec{"SaveInSeparately1", "Save In as separate files...",
+                  "Save each System Exclusive message of the Midi In area as a .syx file of "
+                  "its own",
+                  K::Command},
+    TMenuItemSpec{"CheckOutData1", "Check Midi Out data",
+                  "Check the messages of the Midi Out area: their ends, stray bytes and "
+                  "checksums",
+                  K::Command},
+    TMenuItemSpec{"CheckInData1", "Check Midi In data",
+                  "Check the messages of the Midi In area: their ends, stray bytes and "
+                  "checksums",
+                  K::Command},
     TMenuItemSpec{"Exit1", "E&xit", "Exit the program", K::Command},
 
     // The device menus fill these with their devices at run time.
@@ -55,6 +71,7 @@ constexpr std::array kPopupMenu{
     TMenuItemSpec{"Clear1", "Clear", "", K::Command},
     TMenuItemSpec{"N3", "", "", K::Separator},
     TMenuItemSpec{"Send1", "Send", "", K::Command},
+    TMenuItemSpec{"CheckData1", "Check data", "", K::Command},
 };
 
 } // namespace
@@ -77,6 +94,7 @@ TPopupState PopupStateFor(const TPopupContext& c) {
   s.SelectAll = {true, true};
   s.Clear = {true, true};
   s.Send = {c.IsOutBox, true};
+  s.CheckData = {c.IsDataBox, true};
   return s;
 }
 

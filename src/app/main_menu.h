@@ -34,6 +34,7 @@ struct TPopupContext {
   bool HasSelection;
   bool ReadOnly;
   bool ClipboardHasText;
+  bool IsDataBox = false; // the Out or the In box, not a log
 };
 
 struct TPopupItemState {
@@ -42,7 +43,7 @@ struct TPopupItemState {
 };
 
 struct TPopupState {
-  TPopupItemState Copy, Paste, Cut, Delete, SelectAll, Clear, Send;
+  TPopupItemState Copy, Paste, Cut, Delete, SelectAll, Clear, Send, CheckData;
 };
 
 TPopupState PopupStateFor(const TPopupContext& context);

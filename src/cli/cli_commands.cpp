@@ -5,8 +5,10 @@
 #include "app/file_loader.h"
 #include "app/file_saver.h"
 #include "app/line_formatter.h"
+#include "app/split_saver.h"
 #include "support/text_format.h"
 #include "cli/capture_command.h"
+#include "cli/check_command.h"
 #include "cli/midi_session.h"
 #include "cli/send_command.h"
 #include "cli/send_input.h"
@@ -24,6 +26,9 @@ namespace pelrow::cli {
 namespace {
 
 constexpr const char* ProgramPrefix = "pelrow-cli: ";
+constexpr const char* TextSplitFileExists =
+    "%s already exists (%d of the files to write exist; nothing was written)";
+constexpr const char* TextCannotMakeFolder = "Cannot create folder \"%s\". %s";
 
 int RunList(const TCliOptions& options, TCliStreams& streams) {
   TMidiSession session;
@@ -39,7 +44,56 @@ int RunList(const TCliOptions& options, TCliStreams& streams) {
   return ExitOk;
 }
 
+// The folder is made when it is missing (its parent must exist, as for mkdir).
+bool PrepareSplitFolder(const std::string& folder, std::string& error) {
+  struct stat info {};
+  if (::stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
+    return true;
+  if (::mkdir(folder.c_str(), 0777) == 0)
+    return true;
+  error = FormatText(TextCannotMakeFolder, folder.c_str(), std::strerror(errno));
+  return false;
+}
+
+// Hex text becomes bytes only when all of it is valid: the saver would skip what
+// it cannot read, and the file would silently lack it.
+bool CheckTextInput(const TCliOptions& options, const TVKStrings& lines, std::string& error) {
+  int64_t bytes = 0;
+  return FileKindOf(options.ConvertIn) != TFileKind::Text ||
+         CheckHexLines(lines, 0, options.ConvertIn, bytes, error);
+}
+
+int RunSplit(const TCliOptions& options, TCliStreams& streams) {
+  std::string error;
+  TVKStrings lines;
+  if (!LoadFileLines(options.ConvertIn, -1, lines, error) ||
+      !CheckTextInput(options, lines, error) || !PrepareSplitFolder(options.SplitFolder, error)) {
+    ReportError(streams, error);
+    return ExitBadInput;
+  }
+  TSplitSaver saver;
+  saver.ShowStatus = [&](const std::string& text, TStatusSide, TStatusKind kind, bool) {
+    if (kind != TStatusKind::Plain && error.empty())
+      error = text;
+  };
+  // A script cannot be asked: files that exist stay as they are.
+  saver.OnConfirmOverwrite = [&](TSplitSaver&, const std::string& folder, int existing,
+                                 const std::string& firstExisting) {
+    const std::string path =
+        folder.ends_with('/') ? folder + firstExisting : folder + "/" + firstExisting;
+    error = FormatText(TextSplitFileExists, path.c_str(), existing);
+    return false;
+  };
+  if (!saver.SaveFolder(options.SplitFolder, lines, TStatusSide::Out)) {
+    ReportError(streams, error);
+    return ExitBadInput;
+  }
+  return ExitOk;
+}
+
 int RunConvert(const TCliOptions& options, TCliStreams& streams) {
+  if (!options.SplitFolder.empty())
+    return RunSplit(options, streams);
   std::string error;
   if (!CheckOutputFile(options.ConvertOut, error)) {
     ReportError(streams, error);
@@ -51,12 +105,8 @@ int RunConvert(const TCliOptions& options, TCliStreams& streams) {
     ReportError(streams, error);
     return ExitBadInput;
   }
-  // Hex text becomes bytes only when all of it is valid: the saver would skip what
-  // it cannot read, and the file would silently lack it.
-  int64_t bytes = 0;
-  if (FileKindOf(options.ConvertIn) == TFileKind::Text &&
-      SaveFormOf(options.ConvertOut) == TSaveForm::RawBytes &&
-      !CheckHexLines(lines, 0, options.ConvertIn, bytes, error)) {
+  if (SaveFormOf(options.ConvertOut) == TSaveForm::RawBytes &&
+      !CheckTextInput(options, lines, error)) {
     ReportError(streams, error);
     return ExitBadInput;
   }
@@ -120,6 +170,8 @@ int RunCommand(const TCliOptions& options, TCliStreams& streams) {
     return RunRequest(options, streams);
   case TCommand::Convert:
     return RunConvert(options, streams);
+  case TCommand::Check:
+    return RunCheck(options, streams);
   case TCommand::None:
     break;
   }

@@ -17,9 +17,9 @@ namespace pelrow::cli {
 namespace {
 
 constexpr const char* TextNoCommand =
-    "no command given (use list, send, receive, request or convert)";
+    "no command given (use list, send, receive, request, convert or check)";
 constexpr const char* TextUnknownCommand =
-    "unknown command \"%s\" (use list, send, receive, request or convert)";
+    "unknown command \"%s\" (use list, send, receive, request, convert or check)";
 constexpr const char* TextUnknownOption = "unknown option \"%s\"";
 constexpr const char* TextNotForCommand = "%s does not take %s";
 constexpr const char* TextNeedsValue = "%s needs a value";
@@ -30,7 +30,8 @@ constexpr const char* TextRateRange = "--rate takes %d to %d bytes per second, n
 constexpr const char* TextNothingToSend = "send needs files, \"-\" or --hex";
 constexpr const char* TextStandardInputTwice = "\"-\" can be read only once";
 constexpr const char* TextNoArguments = "%s takes no file names, not \"%s\"";
-constexpr const char* TextConvertArguments = "convert needs IN and OUT";
+constexpr const char* TextConvertArguments = "convert needs IN and OUT, or --split DIR and IN";
+constexpr const char* TextNothingToCheck = "check needs files or \"-\"";
 constexpr const char* TextMidiFileOutput = "%s: .mid files can be read, not written";
 
 constexpr const char* TextProgramHelp =
@@ -43,7 +44,9 @@ constexpr const char* TextProgramHelp =
     "  send          send .syx, .mid or .txt files, hex text or --hex, paced\n"
     "  receive       write what arrives as hex lines or to a .syx or .txt file\n"
     "  request       send a dump request and capture the reply\n"
-    "  convert       convert between .syx, .txt and .mid (read only)\n"
+    "  convert       convert between .syx, .txt and .mid (read only), or split\n"
+    "                a dump into one .syx file per message\n"
+    "  check         check dumps: message ends, stray bytes, checksums\n"
     "\n"
     "Options of every command:\n"
     "  --midi=alsa|jack|loopback  the MIDI system; by default ALSA when its\n"
@@ -61,7 +64,9 @@ constexpr const char* TextProgramHelp =
     "  # send a folder of dumps, with a pause for the device to store each one\n"
     "  pelrow-cli send --out \"Synth:Synth MIDI 1\" --gap 200 patches/*.syx\n"
     "  # turn a dump into hex lines to read or edit (and back the same way)\n"
-    "  pelrow-cli convert backup.syx backup.txt\n";
+    "  pelrow-cli convert backup.syx backup.txt\n"
+    "  # make sure a backup is sound before relying on it\n"
+    "  pelrow-cli check --quiet backup.syx\n";
 
 constexpr const char* TextListHelp =
     "Usage: pelrow-cli list [--json]\n"
@@ -122,11 +127,31 @@ constexpr const char* TextRequestHelp =
 
 constexpr const char* TextConvertHelp =
     "Usage: pelrow-cli convert [--split N] IN OUT\n"
+    "       pelrow-cli convert --split DIR IN\n"
     "Converts between .syx (raw bytes), .txt (hex lines) and .mid (read only: its\n"
     "System Exclusive events), as the window loads and saves files. OUT is replaced\n"
     "only once it is complete.\n"
     "\n"
-    "  --split N     at most N bytes per hex line\n";
+    "  --split N     at most N bytes per hex line\n"
+    "  --split DIR   with IN alone: write each System Exclusive message of IN to a\n"
+    "                .syx file of its own in DIR, numbered and named after the\n"
+    "                maker (0001-Roland.syx); DIR is made when missing, and\n"
+    "                existing files are never replaced\n";
+
+constexpr const char* TextCheckHelp =
+    "Usage: pelrow-cli check [--quiet] [--json] FILE...|-\n"
+    "Checks .syx, .mid and .txt files and standard input (\"-\", hex text or raw\n"
+    "bytes) as the window's Check data does: one line per message with its length,\n"
+    "maker and device, and one line per problem, as FILE:LINE: TEXT (lines as the\n"
+    "window shows the file): System Exclusive messages without F7 or cut by another\n"
+    "status byte, bytes above 7F inside them, bytes outside any message, loss marks\n"
+    "of the receive path, and Roland and Yamaha checksum and byte count errors.\n"
+    "\n"
+    "  --quiet       the problems only\n"
+    "  --json        a JSON array with one object per file\n"
+    "\n"
+    "Exit status: 0 when everything is sound, 1 when a problem was found or a file\n"
+    "could not be read.\n";
 
 enum class TOptionId {
   Midi,
@@ -146,7 +171,8 @@ enum class TOptionId {
   Split,
   SysExOnly,
   ActiveSensing,
-  Clock
+  Clock,
+  QuietCheck
 };
 
 constexpr unsigned Bit(TCommand command) {
@@ -168,7 +194,7 @@ constexpr TOptionDefinition Options[] = {
     {"--midi", "", TOptionId::Midi, false, AllCommands},
     {"--help", "-h", TOptionId::Help, false, AllCommands},
     {"--version", "", TOptionId::Version, false, AllCommands},
-    {"--json", "", TOptionId::Json, false, Bit(TCommand::List)},
+    {"--json", "", TOptionId::Json, false, Bit(TCommand::List) | Bit(TCommand::Check)},
     {"--out", "", TOptionId::Out, true, Sending},
     {"--in", "", TOptionId::In, true, Capturing},
     {"--speed", "", TOptionId::Speed, true, Sending},
@@ -183,22 +209,37 @@ constexpr TOptionDefinition Options[] = {
     {"--sysex-only", "", TOptionId::SysExOnly, false, Capturing},
     {"--active-sensing", "", TOptionId::ActiveSensing, false, Capturing},
     {"--clock", "", TOptionId::Clock, false, Capturing},
+    // For check, --quiet is a switch: the problems only.
+    {"--quiet", "", TOptionId::QuietCheck, false, Bit(TCommand::Check)},
 };
 
 constexpr struct {
   std::string_view Name;
   TCommand Command;
-} Commands[] = {{"list", TCommand::List},
-                {"send", TCommand::Send},
-                {"receive", TCommand::Receive},
-                {"request", TCommand::Request},
-                {"convert", TCommand::Convert}};
+} Commands[] = {{"list", TCommand::List},       {"send", TCommand::Send},
+                {"receive", TCommand::Receive}, {"request", TCommand::Request},
+                {"convert", TCommand::Convert}, {"check", TCommand::Check}};
 
-const TOptionDefinition* FindOption(std::string_view name) {
-  for (const TOptionDefinition& definition : Options)
-    if (definition.Name == name || (!definition.ShortName.empty() && definition.ShortName == name))
+TCommand CommandNamed(std::string_view name) {
+  for (const auto& entry : Commands)
+    if (entry.Name == name)
+      return entry.Command;
+  return TCommand::None;
+}
+
+// An option name may mean different things to different commands: the one for
+// the command named so far, else the first.
+const TOptionDefinition* FindOption(std::string_view name, TCommand command) {
+  const TOptionDefinition* first = nullptr;
+  for (const TOptionDefinition& definition : Options) {
+    if (definition.Name != name && (definition.ShortName.empty() || definition.ShortName != name))
+      continue;
+    if ((definition.Commands & Bit(command)) != 0)
       return &definition;
-  return nullptr;
+    if (first == nullptr)
+      first = &definition;
+  }
+  return first;
 }
 
 struct TGivenOption {
@@ -264,6 +305,8 @@ std::string HelpText(TCommand command) {
     return TextRequestHelp;
   case TCommand::Convert:
     return TextConvertHelp;
+  case TCommand::Check:
+    return TextCheckHelp;
   case TCommand::None:
     break;
   }
@@ -319,7 +362,8 @@ TCliOptions ParseCliArguments(const std::vector<std::string>& args) {
     }
     const size_t equals = a.find('=');
     const std::string_view name = a.starts_with("--") ? a.substr(0, equals) : a;
-    const TOptionDefinition* definition = FindOption(name);
+    const TOptionDefinition* definition =
+        FindOption(name, positionals.empty() ? TCommand::None : CommandNamed(positionals.front()));
     if (definition == nullptr) {
       parser.Fail(FormatText(TextUnknownOption, arg.c_str()));
       continue;
@@ -348,9 +392,7 @@ TCliOptions ParseCliArguments(const std::vector<std::string>& args) {
   }
 
   if (!positionals.empty()) {
-    for (const auto& entry : Commands)
-      if (entry.Name == positionals.front())
-        options.Command = entry.Command;
+    options.Command = CommandNamed(positionals.front());
     if (options.Command == TCommand::None)
       parser.Fail(FormatText(TextUnknownCommand, positionals.front().c_str()));
     positionals.erase(positionals.begin());
@@ -374,6 +416,7 @@ TCliOptions ParseCliArguments(const std::vector<std::string>& args) {
   bool rateGiven = false;
   bool quietGiven = false;
   bool timeoutGiven = false;
+  const TGivenOption* split = nullptr;
   long long value = 0;
   for (const TGivenOption& option : given) {
     if ((option.Definition->Commands & Bit(options.Command)) == 0) {
@@ -430,8 +473,7 @@ TCliOptions ParseCliArguments(const std::vector<std::string>& args) {
         options.TimeoutMs = static_cast<uint32_t>(value);
       break;
     case TOptionId::Split:
-      if (parser.Number(option, 1, INT32_MAX, value))
-        options.Split = static_cast<int>(value);
+      split = &option; // a number, or for convert with IN alone a folder
       break;
     case TOptionId::SysExOnly:
       options.SysExOnly = true;
@@ -442,10 +484,19 @@ TCliOptions ParseCliArguments(const std::vector<std::string>& args) {
     case TOptionId::Clock:
       options.Clock = true;
       break;
+    case TOptionId::QuietCheck:
+      options.QuietCheck = true;
+      break;
     }
   }
   if (speedGiven && rateGiven)
     parser.Fail(TextSpeedAndRate);
+  const bool splitIntoFolder =
+      split != nullptr && options.Command == TCommand::Convert && positionals.size() == 1;
+  if (splitIntoFolder)
+    options.SplitFolder = split->Value;
+  else if (split != nullptr && parser.Number(*split, 1, INT32_MAX, value))
+    options.Split = static_cast<int>(value);
 
   switch (options.Command) {
   case TCommand::Send:
@@ -483,6 +534,12 @@ TCliOptions ParseCliArguments(const std::vector<std::string>& args) {
       parser.Fail(FormatText(TextMidiFileOutput, options.OutputFile.c_str()));
     break;
   case TCommand::Convert:
+    if (splitIntoFolder) {
+      options.ConvertIn = positionals[0];
+      if (options.SplitFolder.empty())
+        parser.Fail(FormatText(TextNeedsValue, "--split"));
+      break;
+    }
     if (positionals.size() != 2) {
       parser.Fail(TextConvertArguments);
       break;
@@ -491,6 +548,15 @@ TCliOptions ParseCliArguments(const std::vector<std::string>& args) {
     options.ConvertOut = positionals[1];
     if (IsMidiFile(options.ConvertOut))
       parser.Fail(FormatText(TextMidiFileOutput, options.ConvertOut.c_str()));
+    break;
+  case TCommand::Check:
+    options.SendItems = sequence;
+    if (options.SendItems.empty())
+      parser.Fail(TextNothingToCheck);
+    else if (std::count_if(sequence.begin(), sequence.end(), [](const TSendItem& item) {
+               return item.Kind == TSendItem::TKind::StandardInput;
+             }) > 1)
+      parser.Fail(TextStandardInputTwice);
     break;
   case TCommand::List:
     if (!positionals.empty())

@@ -19,7 +19,7 @@ enum TExitStatus : int {
   ExitFailure = 3,  // input lost, a device that failed, a send that did not finish
 };
 
-enum class TCommand { None, List, Send, Receive, Request, Convert };
+enum class TCommand { None, List, Send, Receive, Request, Convert, Check };
 
 // One source of bytes for send, in command-line order.
 struct TSendItem {
@@ -42,12 +42,13 @@ struct TCliOptions {
   bool ShowHelp = false;
   bool ShowVersion = false;
 
-  bool Json = false; // list
+  bool Json = false;       // list, check
+  bool QuietCheck = false; // check: the problems only
   std::string OutPort;
   std::string InPort;
   int Speed = DefaultSendSpeed;
   uint32_t GapMs = 0;
-  std::vector<TSendItem> SendItems; // send: files, "-" and --hex; request: its --hex
+  std::vector<TSendItem> SendItems; // send, check: files, "-" and --hex; request: its --hex
 
   std::string OutputFile; // receive, request: empty for standard output
   uint32_t QuietMs = 0;   // 0: the input may stay quiet for good
@@ -59,6 +60,7 @@ struct TCliOptions {
   bool Clock = false;
 
   std::string ConvertIn, ConvertOut;
+  std::string SplitFolder; // convert: one file per System Exclusive message here
 
   // The first problem with the command line, as the one line the user sees.
   std::string Error;

@@ -21,6 +21,13 @@ inline void AppendHexByte(uint8_t byte, std::string& text) {
   text.append(digits, 2);
 }
 
+// A byte as its two digits alone ("7F"), for messages.
+inline std::string HexByteText(uint8_t byte) {
+  std::string text;
+  AppendHexByte(byte, text);
+  return text;
+}
+
 // The value of one digit in either case; -1 for any other character.
 constexpr int HexDigitValue(char c) {
   if (c >= '0' && c <= '9')

@@ -76,6 +76,21 @@ TEST(CliOptions, CapturingCommandsAndTheirDefaults) {
   EXPECT_EQ(options.Split, 8);
 }
 
+// --quiet and --split mean something else to check and to convert with IN alone.
+TEST(CliOptions, CheckAndSplittingTakeTheirOwnForms) {
+  TCliOptions options = Parse({"check", "--quiet", "a.syx", "-", "--json", "b.mid"});
+  ASSERT_EQ(options.Error, "");
+  EXPECT_TRUE(options.QuietCheck && options.Json);
+  EXPECT_EQ(options.QuietMs, 0u);
+  EXPECT_EQ(Items(options), (std::vector<std::string>{"file:a.syx", "stdin:-", "file:b.mid"}));
+
+  options = Parse({"convert", "--split", "patches", "dump.syx"});
+  ASSERT_EQ(options.Error, "");
+  EXPECT_EQ(options.SplitFolder, "patches");
+  EXPECT_EQ(options.ConvertIn, "dump.syx");
+  EXPECT_EQ(options.Split, 0);
+}
+
 TEST(CliOptions, HelpAndVersionNeedNothingElse) {
   TCliOptions options = Parse({"send", "--help"});
   EXPECT_TRUE(options.ShowHelp);
@@ -89,8 +104,8 @@ TEST(CliOptions, HelpAndVersionNeedNothingElse) {
 
 TEST(CliOptions, EveryMistakeHasItsOneLine) {
   const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
-      {{}, "no command given (use list, send, receive, request or convert)"},
-      {{"sned"}, "unknown command \"sned\" (use list, send, receive, request or convert)"},
+      {{}, "no command given (use list, send, receive, request, convert or check)"},
+      {{"sned"}, "unknown command \"sned\" (use list, send, receive, request, convert or check)"},
       {{"list", "--verbose"}, "unknown option \"--verbose\""},
       {{"list", "--json=yes"}, "unknown option \"--json=yes\""},
       {{"list", "--out", "A"}, "list does not take --out"},
@@ -111,7 +126,12 @@ TEST(CliOptions, EveryMistakeHasItsOneLine) {
       {{"receive", "--in", "A", "dump.syx"}, "receive takes no file names, not \"dump.syx\""},
       {{"request", "--out", "A", "--in", "B"}, "request needs --hex \"F0 ... F7\""},
       {{"request", "--out", "A", "--hex", "F0 F7"}, "request needs --in PORT"},
-      {{"convert", "a.syx"}, "convert needs IN and OUT"},
+      {{"convert", "a.syx"}, "convert needs IN and OUT, or --split DIR and IN"},
+      {{"convert", "--split", "parts", "a.syx", "b.txt"},
+       "--split takes a whole number from 1 to 2147483647, not \"parts\""},
+      {{"check"}, "check needs files or \"-\""},
+      {{"check", "-", "a.syx", "-"}, "\"-\" can be read only once"},
+      {{"check", "--split", "4", "a.syx"}, "check does not take --split"},
       {{"convert", "a.syx", "b.mid"}, "b.mid: .mid files can be read, not written"},
       {{"list", "--midi=oss"}, "unknown MIDI service \"oss\" (use alsa, jack or loopback)"},
   };

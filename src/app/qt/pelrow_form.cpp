@@ -395,6 +395,7 @@ void TPelrowForm::FormCreate() {
   LoadSettings();
   BSend->setText(SendCaption);
   ConnectFileUnits();
+  ConnectCheckAndSplit();
   ConnectRecentFiles();
   for (TVeskMemo* log : {LogOut, LogIn})
     log->SetScrollbars(TVKScrolls::sbVertical);
@@ -473,12 +474,13 @@ void TPelrowForm::ShowPopupFor(TVKCustomMemo* box, const QPoint& globalPos) {
 
 void TPelrowForm::Popup1Popup(TVKCustomMemo* box) {
   FPopupBox = box;
-  const TPopupState state = PopupStateFor(
-      {box == SXOutput, box->SelAvail(), box->ReadOnly(), box->Clipboard().HasText()});
+  const TPopupState state =
+      PopupStateFor({box == SXOutput, box->SelAvail(), box->ReadOnly(), box->Clipboard().HasText(),
+                     box == SXOutput || box == SXInput});
   const std::pair<const char*, TPopupItemState> items[] = {
       {"Copy1", state.Copy},     {"Paste1", state.Paste},         {"Cut1", state.Cut},
       {"Delete1", state.Delete}, {"SelectAll1", state.SelectAll}, {"Clear1", state.Clear},
-      {"Send1", state.Send},
+      {"Send1", state.Send},     {"CheckData1", state.CheckData},
   };
   for (const auto& [name, itemState] : items) {
     QAction* action = MenuItem(name);

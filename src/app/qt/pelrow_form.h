@@ -7,6 +7,7 @@
 #include "app/command_line.h"
 #include "app/file_loader.h"
 #include "app/file_saver.h"
+#include "app/split_saver.h"
 #include "app/status_report.h"
 #include "files/history_list.h"
 #include "midi/menu_model.h"
@@ -257,6 +258,10 @@ private:
   void SendStarted();
   void SendEnded();
 
+  // Checking a box and saving it as one file per message (pelrow_form_check.cpp).
+  void ConnectCheckAndSplit();
+  void CheckBox(TVeskMemo* box);
+
   // Files (pelrow_form_files.cpp).
   void ConnectFileUnits();
   void MirrorRecentFiles();
@@ -303,6 +308,7 @@ private:
   THistoryList MRUFiles{SettingsStore()};
   TFileLoader FFileLoader{Clock()};
   TFileSaver FFileSaver;
+  TSplitSaver FSplitSaver;
 };
 
 } // namespace pelrow

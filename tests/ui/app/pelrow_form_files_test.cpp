@@ -17,11 +17,15 @@ namespace {
 
 class PelrowFormFiles : public FormFixture {
 protected:
-  // The File menu's items after its own four: captions, "-" for a separator.
+  // The File menu's items after its own, which end with Exit: captions, "-" for a
+  // separator.
   static std::vector<std::string> RecentItems(TPelrowForm& form) {
     std::vector<std::string> items;
     const QList<QAction*> actions = form.Menu("File1")->actions();
-    for (qsizetype i = 4; i < actions.size(); ++i)
+    qsizetype first = 0;
+    while (first < actions.size() && actions[first]->objectName() != "Exit1")
+      ++first;
+    for (qsizetype i = first + 1; i < actions.size(); ++i)
       items.push_back(actions[i]->isSeparator() ? "-" : actions[i]->text().toStdString());
     return items;
   }

@@ -1,0 +1,46 @@
+#include "app/damage_mark.h"
+
+#include <array>
+#include <cctype>
+
+namespace pelrow {
+
+namespace {
+
+constexpr std::array<std::string_view, 5> MarkWords{"damaged", "lost", "gap", "cut", "incomplete"};
+
+// Hex text holds none of the comment characters, so the first of them starts the
+// comment.
+std::string_view CommentOf(std::string_view line) {
+  for (size_t i = 0; i < line.size(); ++i) {
+    if (line[i] == ';' || line[i] == '#')
+      return line.substr(i + 1);
+    if (line[i] == '/' && i + 1 < line.size() && line[i + 1] == '/')
+      return line.substr(i + 2);
+  }
+  return {};
+}
+
+bool IsLetter(char c) {
+  return std::isalpha(static_cast<unsigned char>(c)) != 0;
+}
+
+} // namespace
+
+bool HasDamageMark(std::string_view line) {
+  std::string_view comment = CommentOf(line);
+  while (!comment.empty() && !IsLetter(comment.front()))
+    comment.remove_prefix(1);
+  size_t length = 0;
+  while (length < comment.size() && IsLetter(comment[length]))
+    ++length;
+  const std::string_view word = comment.substr(0, length);
+  for (const std::string_view mark : MarkWords)
+    if (word.size() == mark.size() &&
+        std::equal(word.begin(), word.end(), mark.begin(),
+                   [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) == b; }))
+      return true;
+  return false;
+}
+
+} // namespace pelrow

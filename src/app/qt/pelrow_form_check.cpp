@@ -1,0 +1,62 @@
+// The main window's checks of a box and its saving of a box as one file per
+// message: File menu items for each box, "Check data" on the context menu of both
+// boxes. The work is done by plain units; here they get the folder dialog, the
+// overwrite question, the cursor and the caret.
+#include "app/qt/pelrow_form.h"
+
+#include "app/dump_check.h"
+#include "editor/qt/veskmemo.h"
+#include "support/file_name_text.h"
+#include "support/qt/latin1_text.h"
+#include "support/text_format.h"
+
+#include <QAction>
+#include <QFile>
+#include <QFileDialog>
+#include <QMessageBox>
+
+namespace pelrow {
+
+void TPelrowForm::ConnectCheckAndSplit() {
+  FSplitSaver.ShowStatus = StatusReporter();
+  FSplitSaver.OnBusy = [this](TSplitSaver&, bool busy) { BusyCursor(busy); };
+  FSplitSaver.OnChooseFolder = [this](TSplitSaver&) -> std::optional<std::string> {
+    QFileDialog dialog(this, Latin1(SplitFolderDialogTitle));
+    dialog.setFileMode(QFileDialog::Directory);
+    dialog.setOption(QFileDialog::ShowDirsOnly);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+      return std::nullopt;
+    return QFile::encodeName(dialog.selectedFiles().first()).toStdString();
+  };
+  FSplitSaver.OnConfirmOverwrite = [this](TSplitSaver&, const std::string& folder, int existing,
+                                          const std::string& firstExisting) {
+    const std::string question = FormatText(ConfirmSplitOverwriteText, GroupedNumber(existing),
+                                            FileNameText(folder), FileNameText(firstExisting));
+    return QMessageBox::question(this, windowTitle(), Latin1(question)) == QMessageBox::Yes;
+  };
+
+  const std::pair<const char*, std::function<void()>> commands[] = {
+      {"SaveOutSeparately1", [this] { FSplitSaver.SaveBox(SXOutput->Lines(), TStatusSide::Out); }},
+      {"SaveInSeparately1", [this] { FSplitSaver.SaveBox(SXInput->Lines(), TStatusSide::In); }},
+      {"CheckOutData1", [this] { CheckBox(SXOutput); }},
+      {"CheckInData1", [this] { CheckBox(SXInput); }},
+      {"CheckData1",
+       [this] {
+         if (FPopupBox == SXOutput || FPopupBox == SXInput)
+           CheckBox(static_cast<TVeskMemo*>(FPopupBox));
+       }},
+  };
+  for (const auto& [name, command] : commands)
+    connect(MenuItem(name), &QAction::triggered, this, command);
+}
+
+// The box's text stays as it is; only its caret goes to the first problem.
+void TPelrowForm::CheckBox(TVeskMemo* box) {
+  const TStatusSide side = box == SXOutput ? TStatusSide::Out : TStatusSide::In;
+  const TCheckReport report = CheckDump(DumpDataOfLines(box->Lines()));
+  ReportCheck(report, side, StatusReporter());
+  if (!report.Problems.empty())
+    box->MoveCaret(0, report.Problems.front().Line - 1, true, false);
+}
+
+} // namespace pelrow

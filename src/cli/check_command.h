@@ -1,0 +1,24 @@
+// pelrow-cli check: the window's dump check on files and standard input. One line
+// per message and one per problem, "FILE:LINE: ...", and a summary per file; only
+// the problems with --quiet; JSON with --json. Exit status 1 when anything is
+// wrong with any of them.
+#pragma once
+
+#include "app/dump_check.h"
+#include "cli/cli_commands.h"
+
+#include <string>
+
+namespace pelrow::cli {
+
+int RunCheck(const TCliOptions& options, TCliStreams& streams);
+
+// The report of one source as text or as a JSON object (no line break at its end).
+std::string CheckReportText(const std::string& name, const TCheckReport& report, bool quiet);
+std::string CheckReportJson(const std::string& name, const TCheckReport& report, bool quiet);
+
+// Whether text read from a stream is raw MIDI bytes rather than hex text: it starts
+// with a status byte, after any blanks.
+bool LooksLikeRawBytes(std::string_view text);
+
+} // namespace pelrow::cli
