@@ -208,7 +208,8 @@ void TReceivePump::ContinueLongMessage(std::unique_ptr<TMyMidiEvent> piece) {
     ReportShownMessage();
     FTimer->Stop();
   } else if (!FTimer->Active()) {
-    // A message that stops half-way is reported once the input has been quiet.
+    // A long message sent slowly takes a while to fill each buffer; meanwhile the
+    // status line says how much has come.
     FTimer->Start(BulkTimerIntervalMs);
   }
 }
@@ -301,11 +302,13 @@ void TReceivePump::AsnchRecvTimerTimer() {
   if (FClock.NowMs() - FLastLongMsgTime < BulkTimerIntervalMs)
     return; // the dump, or the message, is still arriving
   if (!FBulkMode) {
-    // A message that stopped half-way: what came is reported, and what comes
-    // later starts lines of its own.
-    ReportShownMessage();
-    FMessageOpen = false;
-    FTimer->Stop();
+    // Only its end, or the next message, completes an unfinished message; a pause
+    // on the way (a slow sender) does not.
+    if (FMessageOpen && !FPendingEvents.empty())
+      Report(FormatText(TextReceivedProgress, FPendingEvents.back().Bytes),
+             TStatusKind::StatusOnly);
+    else
+      FTimer->Stop();
     return;
   }
   std::string failure;

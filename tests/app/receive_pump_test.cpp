@@ -239,17 +239,28 @@ TEST_F(ReceivePump, TheBuffersOfOneLongSysExAreOneMessage) {
   EXPECT_EQ(Status.CountStartingWith("Received 1024"), 0u);
 }
 
-TEST_F(ReceivePump, AnUnfinishedSysExIsReportedWithWhatCameWhenTheInputFallsQuiet) {
-  Bytes cut = test::SysEx(3000);
-  cut.resize(2048); // the sender stopped half-way
-  ReceiveAt(0, cut, 2);
-  EXPECT_EQ(BoxLines(), Format(cut));
+// A slow sender takes seconds to fill each buffer of a long message.
+TEST_F(ReceivePump, ASlowLongSysExIsStillOneMessageAndItsProgressShows) {
+  const Bytes sysex = test::SysEx(3000);
+  ReceiveAt(0, Bytes(sysex.begin(), sysex.begin() + 1024));
+  ReceiveAt(3000, Bytes(sysex.begin() + 1024, sysex.begin() + 2048));
+  EXPECT_EQ(Status.Texts(TStatusKind::StatusOnly).back(), "Received 1024 bytes...");
   EXPECT_TRUE(Status.Texts(TStatusKind::Plain).empty());
-  Timer->AdvanceTo(1100);
-  EXPECT_EQ(Status.Texts(TStatusKind::Plain), Lines{"Received 2048 bytes succesfully."});
-  // A message that starts then has lines of its own.
-  ReceiveAt(5000, test::SysEx(10));
-  EXPECT_EQ(BoxLines(), Join({Format(cut), Format(test::SysEx(10))}));
+  ReceiveAt(6000, Bytes(sysex.begin() + 2048, sysex.end()));
+  EXPECT_EQ(BoxLines(), Format(sysex));
+  EXPECT_EQ(Status.Texts(TStatusKind::Plain), Lines{"Received 3000 bytes succesfully."});
+  EXPECT_FALSE(Timer->Active());
+  EXPECT_EQ(Panel.Shows, 0);
+
+  // One that stops half-way is reported, with what came, when the next one starts.
+  Box.Clear();
+  Status.Reports.clear();
+  ReceiveAt(10000, Bytes(sysex.begin(), sysex.begin() + 2048), 2);
+  ReceiveAt(20000, test::SysEx(10));
+  EXPECT_EQ(BoxLines(),
+            Join({Format(Bytes(sysex.begin(), sysex.begin() + 2048)), Format(test::SysEx(10))}));
+  EXPECT_EQ(Status.Texts(TStatusKind::Plain),
+            (Lines{"Received 2048 bytes succesfully.", "Received 10 bytes succesfully."}));
 }
 
 TEST_F(ReceivePump, ALineShownBetweenTwoPiecesKeepsBothPiecesWhole) {
