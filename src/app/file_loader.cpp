@@ -29,6 +29,12 @@ namespace {
 constexpr uint8_t SysExStart = 0xF0;
 constexpr uint8_t SysExEscape = 0xF7;
 
+// A file read only in part: its message says so, and what was read stays loaded.
+class EDamagedFile : public std::runtime_error {
+public:
+  using std::runtime_error::runtime_error;
+};
+
 bool SameIgnoringCase(std::string_view a, std::string_view b) {
   return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
            return std::tolower(static_cast<unsigned char>(x)) ==
@@ -191,7 +197,12 @@ std::string TFileLoader::LoadMidiFile(const std::string& fileName, TVKStrings& l
     appender.Append(run.data(), run.size());
     total += run.size();
   }
-  return FormatText(ByteCountText, ClampToInt(total));
+  const std::string sizeText = FormatText(ByteCountText, ClampToInt(total));
+  // What could be read stays in the box; the user learns that it is not all.
+  if (!smf.Damage().empty())
+    throw EDamagedFile(FormatText(DamagedMidiFileText, FileNameText(fileName), smf.Damage().c_str(),
+                                  sizeText.c_str()));
+  return sizeText;
 }
 
 std::string TFileLoader::LoadBytesOrText(const std::string& fileName, TFileKind kind,

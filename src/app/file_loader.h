@@ -54,6 +54,9 @@ inline constexpr char LoadedText[] = "%s was loaded succesfully (%s).";
 inline constexpr char ByteCountText[] = "%d bytes";
 inline constexpr char LineCountText[] = "%d lines";
 inline constexpr char OutOfMemoryText[] = "Out of memory.";
+// A MIDI file read only in part: its name, what is wrong, the size text of what
+// was loaded.
+inline constexpr char DamagedMidiFileText[] = "%s is damaged (%s); only %s could be loaded.";
 
 // Turns runs of bytes into lines of a line list, with progress for large files.
 class THexLineAppender {

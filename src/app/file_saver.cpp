@@ -6,12 +6,14 @@
 #include <exception>
 #include <fcntl.h>
 #include <new>
+#include <span>
 #include <stdexcept>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "app/file_loader.h"
 #include "editor/vkstrings.h"
+#include "files/smf_writer.h"
 #include "support/file_name_text.h"
 #include "support/safe_file.h"
 #include "support/text_format.h"
@@ -38,29 +40,45 @@ bool Exists(const std::string& path) {
 }
 
 // Whether a file of that name can be created at all: not a folder, in a folder
-// that we may write to.
-bool CanCreate(const std::string& fileName) {
+// that we may write to. Answers the system's reason when not.
+bool CanCreate(const std::string& fileName, std::string& reason) {
   struct stat info {};
-  if (::stat(fileName.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
+  if (::stat(fileName.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+    reason = std::strerror(EISDIR);
     return false;
-  return ::faccessat(AT_FDCWD, FolderOf(fileName).c_str(), W_OK | X_OK, AT_EACCESS) == 0;
+  }
+  if (::faccessat(AT_FDCWD, FolderOf(fileName).c_str(), W_OK | X_OK, AT_EACCESS) == 0)
+    return true;
+  reason = std::strerror(errno);
+  return false;
 }
 
 // Replaces the file with bytes, or leaves it untouched and answers false with the
-// system's reason. A replaced file keeps its permissions; a new one gets those of
-// any new file (the umask applies).
-bool ReplaceFile(const std::string& fileName, const std::string& bytes, std::string& reason) {
+// system's reason and whether the writing itself failed (rather than making or
+// replacing the file). A replaced file keeps its permissions; a new one gets those
+// of any new file (the umask applies).
+bool ReplaceFile(const std::string& fileName, const std::string& bytes, std::string& reason,
+                 bool& whileWriting) {
   TWriteFailure failure;
   if (WriteFileAtomically(fileName, bytes, failure, 0666))
     return true;
   reason = std::strerror(failure.Errno);
+  whileWriting = failure.Step == TWriteStep::Write || failure.Step == TWriteStep::Sync ||
+                 failure.Step == TWriteStep::Close;
   return false;
 }
 
 } // namespace
 
 TSaveForm SaveFormOf(std::string_view fileName) {
-  return FileKindOf(fileName) == TFileKind::Text ? TSaveForm::Text : TSaveForm::RawBytes;
+  switch (FileKindOf(fileName)) {
+  case TFileKind::Text:
+    return TSaveForm::Text;
+  case TFileKind::MidiFile:
+    return TSaveForm::MidiFile;
+  default:
+    return TSaveForm::RawBytes;
+  }
 }
 
 std::string WithDefaultExtension(const std::string& fileName, std::string_view extension) {
@@ -71,14 +89,33 @@ std::string WithDefaultExtension(const std::string& fileName, std::string_view e
   return named;
 }
 
-std::string SyxBytesOfLines(const TVKStrings& lines, THexParser& parser) {
-  std::string bytes;
+namespace {
+
+// Calls take with the bytes of every line that holds any, in line order.
+template <typename TTake>
+void ForEachLineBytes(const TVKStrings& lines, THexParser& parser, TTake take) {
   for (int i = 0; i < lines.Count(); ++i) {
     int count = 0;
     if (parser.ParseLine(i, Trimmed(lines[i]), count))
-      bytes.append(reinterpret_cast<const char*>(parser.MsgBuf()), static_cast<std::size_t>(count));
+      take(std::span<const uint8_t>(parser.MsgBuf(), static_cast<std::size_t>(count)));
   }
+}
+
+} // namespace
+
+std::string SyxBytesOfLines(const TVKStrings& lines, THexParser& parser) {
+  std::string bytes;
+  ForEachLineBytes(lines, parser, [&](std::span<const uint8_t> line) {
+    bytes.append(reinterpret_cast<const char*>(line.data()), line.size());
+  });
   return bytes;
+}
+
+std::string MidiFileOfLines(const TVKStrings& lines, THexParser& parser, std::size_t& byteCount) {
+  TSmfWriter writer;
+  ForEachLineBytes(lines, parser, [&](std::span<const uint8_t> line) { writer.AddLine(line); });
+  byteCount = writer.MidiBytes();
+  return writer.FileBytes();
 }
 
 void TFileSaver::SetShowStatus(TShowStatus showStatus) {
@@ -104,9 +141,9 @@ bool TFileSaver::SaveFile(const std::string& fileName, const TVKStrings& lines, 
   std::string message;
   bool saved = false;
   try {
-    const std::string sizeText = SaveFormOf(fileName) == TSaveForm::Text
-                                     ? SaveText(fileName, lines)
-                                     : SaveRawBytes(fileName, lines);
+    const TSaveForm form = SaveFormOf(fileName);
+    const std::string sizeText =
+        form == TSaveForm::Text ? SaveText(fileName, lines) : SaveBytes(fileName, lines, form);
     saved = true;
     if (OnSaved)
       OnSaved(*this, fileName);
@@ -125,20 +162,29 @@ bool TFileSaver::SaveFile(const std::string& fileName, const TVKStrings& lines, 
 
 std::string TFileSaver::SaveText(const std::string& fileName, const TVKStrings& lines) {
   std::string reason;
-  if (!ReplaceFile(fileName, lines.Text(), reason))
+  bool whileWriting = false;
+  if (!ReplaceFile(fileName, lines.Text(), reason, whileWriting))
     throw std::runtime_error(
         FormatText(CannotCreateFileText, FileNameText(fileName), reason.c_str()));
   return FormatText(LineCountText, lines.Count());
 }
 
-std::string TFileSaver::SaveRawBytes(const std::string& fileName, const TVKStrings& lines) {
-  if (!CanCreate(fileName))
-    throw std::runtime_error(FormatText(CouldNotCreateText, FileNameText(fileName)));
-  const std::string bytes = SyxBytesOfLines(lines, FParser);
+std::string TFileSaver::SaveBytes(const std::string& fileName, const TVKStrings& lines,
+                                  TSaveForm form) {
   std::string reason;
-  if (!ReplaceFile(fileName, bytes, reason))
-    throw std::runtime_error(FormatText(WriteErrorText, FileNameText(fileName)));
-  return FormatText(ByteCountText, static_cast<int>(std::min<std::size_t>(bytes.size(), INT_MAX)));
+  if (!CanCreate(fileName, reason))
+    throw std::runtime_error(
+        FormatText(CouldNotCreateText, FileNameText(fileName), reason.c_str()));
+  std::size_t midiBytes = 0;
+  const std::string bytes = form == TSaveForm::MidiFile ? MidiFileOfLines(lines, FParser, midiBytes)
+                                                        : SyxBytesOfLines(lines, FParser);
+  if (form != TSaveForm::MidiFile)
+    midiBytes = bytes.size();
+  bool whileWriting = false;
+  if (!ReplaceFile(fileName, bytes, reason, whileWriting))
+    throw std::runtime_error(FormatText(whileWriting ? WriteErrorText : CouldNotCreateText,
+                                        FileNameText(fileName), reason.c_str()));
+  return FormatText(ByteCountText, static_cast<int>(std::min<std::size_t>(midiBytes, INT_MAX)));
 }
 
 } // namespace pelrow

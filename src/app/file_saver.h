@@ -1,7 +1,8 @@
 // Saving a box to a file. ".txt" keeps the box's text exactly (lines joined by
-// CR LF, no break after the last); any other extension writes the MIDI bytes the
-// lines stand for, through the same parser that sending uses, so a ".syx" file
-// holds exactly what Send would transmit.
+// CR LF, no break after the last); ".mid" writes the MIDI bytes the lines stand
+// for as a Standard MIDI File; any other extension writes those bytes raw. The
+// bytes come from the same parser that sending uses, so a ".syx" file holds
+// exactly what Send would transmit.
 //
 // The file is written to a temporary file in the same folder and renamed over the
 // target only when it is complete: a failure part-way (disk full, say) leaves the
@@ -20,9 +21,9 @@ namespace pelrow {
 
 class TVKStrings;
 
-enum class TSaveForm { RawBytes, Text };
+enum class TSaveForm { RawBytes, Text, MidiFile };
 
-// ".txt" (ignoring case) is text; everything else is raw bytes.
+// ".txt" (ignoring case) is text, ".mid" a MIDI file; everything else is raw bytes.
 TSaveForm SaveFormOf(std::string_view fileName);
 
 // The name with "." + extension added when it has none, as the save dialog does
@@ -34,19 +35,23 @@ std::string WithDefaultExtension(const std::string& fileName, std::string_view e
 inline constexpr char SaveDialogTitle[] = "Save Sys-Ex file";
 inline constexpr char SaveDialogDefaultExt[] = "syx";
 inline constexpr char SaveDialogFilter[] =
-    "All supported Files (*.syx;*.txt)|*.syx;*.txt|Sys Ex Files (*.syx)|*.syx|Text Messages "
-    "(*.txt)|*.txt|All Files (*.*)|*.*";
+    "All supported Files (*.syx;*.mid;*.txt)|*.syx;*.mid;*.txt|Sys Ex Files (*.syx)|*.syx|MIDI "
+    "files (*.mid)|*.mid|Text Messages (*.txt)|*.txt|All Files (*.*)|*.*";
 inline constexpr char ConfirmOverwriteText[] = "%s already exists.\nDo you want to replace it?";
 
-// Message texts, filled in with FormatText.
-inline constexpr char CouldNotCreateText[] = "Could not create %s";
-inline constexpr char WriteErrorText[] = "Error while writing to %s";
+// Message texts, filled in with FormatText; the last "%s" is the system's reason.
+inline constexpr char CouldNotCreateText[] = "Could not create %s. %s";
+inline constexpr char WriteErrorText[] = "Error while writing to %s. %s";
 inline constexpr char CannotCreateFileText[] = "Cannot create file \"%s\". %s";
 inline constexpr char SavedText[] = "%s saved succesfully (%s).";
 
 // The bytes of every line that holds any, in line order. Lines are trimmed of
 // characters 0..32 at both ends first; the parser reports invalid characters.
 std::string SyxBytesOfLines(const TVKStrings& lines, THexParser& parser);
+
+// The same bytes as a Standard MIDI File; byteCount answers how many MIDI bytes
+// it holds.
+std::string MidiFileOfLines(const TVKStrings& lines, THexParser& parser, std::size_t& byteCount);
 
 class TFileSaver {
 public:
@@ -73,7 +78,7 @@ public:
 private:
   // Each answers the size text of the success message.
   std::string SaveText(const std::string& fileName, const TVKStrings& lines);
-  std::string SaveRawBytes(const std::string& fileName, const TVKStrings& lines);
+  std::string SaveBytes(const std::string& fileName, const TVKStrings& lines, TSaveForm form);
 
   TShowStatus FShowStatus;
   THexParser FParser;

@@ -15,7 +15,7 @@ enum class TMenuItemKind {
   Separator, // a dividing line
 };
 
-struct TMenuItemSpec {
+struct TMenuItemDef {
   const char* Name; // component name, also the widget's object name
   const char* Caption;
   const char* Hint; // shown in the status bar while the item is highlighted
@@ -23,10 +23,10 @@ struct TMenuItemSpec {
 };
 
 // The menu bar in display order: each top-level menu followed by its items.
-std::span<const TMenuItemSpec> MainMenuItems();
+std::span<const TMenuItemDef> MainMenuItems();
 
 // The context menu shared by the two boxes and the two logs, in display order.
-std::span<const TMenuItemSpec> PopupMenuItems();
+std::span<const TMenuItemDef> PopupMenuItems();
 
 // Which context-menu items show and which are enabled, for the box it was opened on.
 struct TPopupContext {

@@ -10,6 +10,32 @@ bool AddLongMessageLines(const uint8_t* data, int length, int limit, TReceiveLin
       data, length, limit, [&](std::string_view line) { lines.Add(line); }, showStatus);
 }
 
+int AddMessagePieceLines(const uint8_t* data, int length, int limit, int openLineBytes,
+                         TReceiveLines& lines, const TShowStatus& showStatus) {
+  int joined = 0;
+  if (openLineBytes > 0 && lines.Count() > 0)
+    while (joined < length && (data[joined] < 0x80 || data[joined] == 0xF7) &&
+           (limit <= 0 || openLineBytes + joined < limit))
+      ++joined;
+  int lastLineBytes = openLineBytes;
+  if (joined > 0) {
+    const uint8_t* joining = data;
+    int left = joined;
+    std::string text;
+    FormatHexLine(joining, left, joined, text);
+    lines.AppendToLast(" " + text);
+    lastLineBytes += joined;
+  }
+  AddLongMessageLines(
+      data + joined, length - joined, limit,
+      [&](std::string_view line) {
+        lines.Add(line);
+        lastLineBytes = static_cast<int>(line.size() + 1) / 3;
+      },
+      showStatus);
+  return lastLineBytes;
+}
+
 void DisplayShortEvent(std::unique_ptr<TMyMidiEvent> event, TReceiveLines& lines,
                        const TShowStatus& showStatus) {
   if (!event)

@@ -20,6 +20,8 @@ public:
   virtual int Count() const = 0;
   virtual const std::string& Line(int index) const = 0;
   virtual void Add(std::string_view line) = 0;
+  // Appends text to the end of the last line.
+  virtual void AppendToLast(std::string_view text) = 0;
   // Deletes count lines from index on.
   virtual void Delete(int index, int count) = 0;
   virtual void BeginUpdate() = 0;
@@ -43,6 +45,10 @@ public:
   int Count() const override { return FLines.Count(); }
   const std::string& Line(int index) const override { return FLines.Get(index); }
   void Add(std::string_view line) override { FLines.Add(std::string(line)); }
+  void AppendToLast(std::string_view text) override {
+    const int last = FLines.Count() - 1;
+    FLines.InsertInLine(last, FLines.LineLength(last), text);
+  }
   void Delete(int index, int count) override { FLines.DeleteLines(index, count); }
   void BeginUpdate() override { FLines.BeginUpdate(); }
   void EndUpdate() override { FLines.EndUpdate(); }
@@ -74,6 +80,13 @@ private:
 // failure, which is reported on the In side.
 bool AddLongMessageLines(const uint8_t* data, int length, int limit, TReceiveLines& lines,
                          const TShowStatus& showStatus);
+
+// Appends one piece of a long message. When openLineBytes > 0, the box's last line
+// holds that many bytes of the same message, and the piece's first bytes join it as
+// far as the cut rules allow, so the pieces of one message show as formatting the
+// whole message at once would. Answers the bytes on the last line afterwards.
+int AddMessagePieceLines(const uint8_t* data, int length, int limit, int openLineBytes,
+                         TReceiveLines& lines, const TShowStatus& showStatus);
 
 // Shows one short message as its line, inside one update, with a deferred scroll
 // to the end; the event is released whatever happens.

@@ -34,6 +34,10 @@ constexpr uint32_t BurstMs = 1500;
 constexpr size_t BulkMessages = 8;
 constexpr int BulkBytes = 500;
 
+constexpr uint8_t SysExFirst = 0xF0;
+// Real-time messages (timing clock and up) may come inside a System Exclusive one.
+constexpr uint8_t RealTimeFirst = 0xF8;
+
 } // namespace
 
 int TReceiveOptions::SplitThreshold() const {
@@ -70,9 +74,17 @@ void TReceivePump::HandleEvent(std::unique_ptr<TMyMidiEvent> event, const std::s
     // Thru sees every event, before the display filter decides what is shown.
     if (FOptions.MidiThru)
       SendThru(*event, inputName);
-    if (event->Length != 0)
+    if (event->Length != 0) {
       ReceiveLongMessage(std::move(event));
-    else if (!FOptions.SysExOnly)
+      return;
+    }
+    // A channel or system common message ends an unfinished System Exclusive
+    // message; real-time messages may come in the middle of one.
+    if (event->Status < RealTimeFirst) {
+      FMessageOpen = false;
+      ReportShownMessage();
+    }
+    if (!FOptions.SysExOnly)
       DisplayShortEvent(std::move(event), FLines, FShowStatus);
     return;
   } catch (const std::exception& e) {
@@ -108,7 +120,53 @@ void TReceivePump::SendThru(const TMyMidiEvent& event, const std::string& inputN
     FOutput.SendShort(event.Status, event.Data1, event.Data2);
 }
 
+namespace {
+
+// Whether a System Exclusive message is still unfinished after this piece: the last
+// status byte in it decides (real-time bytes may sit inside a message and do not);
+// a piece without one leaves the state as it was.
+bool LeavesSysExOpen(const TMyMidiEvent& piece, bool openBefore) {
+  for (int i = piece.Length - 1; i >= 0; --i) {
+    const uint8_t byte = piece.Data[i];
+    if (byte >= 0x80 && byte < RealTimeFirst)
+      return byte == SysExFirst;
+  }
+  return openBefore;
+}
+
+// The bytes of a message that came in several pieces, joined.
+std::vector<uint8_t> JoinedBytes(const std::vector<std::unique_ptr<TMyMidiEvent>>& pieces) {
+  std::vector<uint8_t> bytes;
+  for (const auto& piece : pieces)
+    bytes.insert(bytes.end(), piece->Data.get(), piece->Data.get() + piece->Length);
+  return bytes;
+}
+
+// Calls show with the bytes of the whole message, joining its pieces only when
+// there are several.
+template <typename TShow>
+void WithMessageBytes(const std::vector<std::unique_ptr<TMyMidiEvent>>& pieces, TShow show) {
+  if (pieces.size() == 1) {
+    show(pieces.front()->Data.get(), pieces.front()->Length);
+    return;
+  }
+  const std::vector<uint8_t> bytes = JoinedBytes(pieces);
+  show(bytes.data(), static_cast<int>(bytes.size()));
+}
+
+} // namespace
+
 void TReceivePump::ReceiveLongMessage(std::unique_ptr<TMyMidiEvent> event) {
+  // A piece that goes on with an unfinished System Exclusive message belongs to it.
+  const bool continues = FMessageOpen && !FPendingEvents.empty() && event->Data[0] < 0x80;
+  FMessageOpen = LeavesSysExOpen(*event, continues);
+  if (continues) {
+    ContinueLongMessage(std::move(event));
+    return;
+  }
+  // A message cut short by the next one is reported with what it has.
+  ReportShownMessage();
+
   const uint32_t now = FClock.NowMs();
   FLastLongMsgTime = now;
   if (!FBulkMode) {
@@ -127,10 +185,17 @@ void TReceivePump::ReceiveLongMessage(std::unique_ptr<TMyMidiEvent> event) {
     }
   }
 
-  const int length = event->Length;
-  FPendingEvents.push_back(TPendingEvent{std::move(event)});
-  FPendingBytes += length;
+  FPendingEvents.emplace_back();
+  ContinueLongMessage(std::move(event));
+}
+
+// Adds a piece to the newest message: shown at once, or counted behind the panel.
+void TReceivePump::ContinueLongMessage(std::unique_ptr<TMyMidiEvent> piece) {
+  FLastLongMsgTime = FClock.NowMs();
   TPendingEvent& pending = FPendingEvents.back();
+  pending.Bytes += piece->Length;
+  FPendingBytes += piece->Length;
+  pending.Pieces.push_back(std::move(piece));
   if (FBulkMode) {
     // Started once: the timer ticks on from the start of the dump.
     if (!FTimer->Active())
@@ -138,15 +203,49 @@ void TReceivePump::ReceiveLongMessage(std::unique_ptr<TMyMidiEvent> event) {
     UpdateBulkPanel(FPendingBytes);
     return;
   }
-  {
-    TReceiveUpdate update(FLines);
-    FLines.DeferScrollToEnd();
+  ShowPiece(pending, *pending.Pieces.back());
+  if (!FMessageOpen) {
+    ReportShownMessage();
+    FTimer->Stop();
+  } else if (!FTimer->Active()) {
+    // A long message sent slowly takes a while to fill each buffer; meanwhile the
+    // status line says how much has come.
+    FTimer->Start(BulkTimerIntervalMs);
+  }
+}
+
+void TReceivePump::ShowPiece(TPendingEvent& pending, const TMyMidiEvent& piece) {
+  TReceiveUpdate update(FLines);
+  FLines.DeferScrollToEnd();
+  if (pending.FirstLine < 0) {
     pending.Limit = FOptions.SplitThreshold();
     pending.FirstLine = FLines.Count();
-    AddLongMessageLines(pending.Event->Data.get(), length, pending.Limit, FLines, FShowStatus);
-    pending.LineCount = FLines.Count() - pending.FirstLine;
   }
-  Report(FormatText(TextReceivedOk, length), TStatusKind::Plain);
+  // Its earlier lines must still end the box for this piece to follow on.
+  const bool follows =
+      pending.FirstLine + pending.LineCount == FLines.Count() &&
+      (pending.OpenLineBytes == 0 || FLines.Line(FLines.Count() - 1).size() ==
+                                         static_cast<size_t>(pending.OpenLineBytes) * 3 - 1);
+  if (!follows)
+    pending.Scattered = true;
+  const int lastLineBytes =
+      AddMessagePieceLines(piece.Data.get(), piece.Length, pending.Limit,
+                           follows ? pending.OpenLineBytes : 0, FLines, FShowStatus);
+  pending.LineCount = FLines.Count() - pending.FirstLine;
+  pending.OpenLineBytes = FMessageOpen ? lastLineBytes : 0;
+}
+
+// The newest message, shown at once, is reported once, when it is complete or
+// when it turns out to stay unfinished.
+void TReceivePump::ReportShownMessage() {
+  if (FBulkMode || FPendingEvents.empty())
+    return;
+  TPendingEvent& pending = FPendingEvents.back();
+  if (pending.Reported || pending.FirstLine < 0)
+    return;
+  pending.Reported = true;
+  pending.OpenLineBytes = 0;
+  Report(FormatText(TextReceivedOk, pending.Bytes), TStatusKind::Plain);
 }
 
 // The burst's long messages leave the box so that the whole dump appears together
@@ -165,17 +264,18 @@ void TReceivePump::TakeBackShownMessages() {
 }
 
 bool TReceivePump::ShownLinesIntact(const TPendingEvent& pending) const {
-  if (pending.LineCount <= 0 || pending.FirstLine + pending.LineCount > FLines.Count())
+  if (pending.Scattered || pending.LineCount <= 0 ||
+      pending.FirstLine + pending.LineCount > FLines.Count())
     return false;
-  const uint8_t* data = pending.Event->Data.get();
-  int remaining = pending.Event->Length;
-  std::string text;
-  for (int line = pending.FirstLine; remaining > 0; ++line) {
-    FormatHexLine(data, remaining, pending.Limit, text);
-    if (line >= pending.FirstLine + pending.LineCount || FLines.Line(line) != text)
-      return false;
-  }
-  return true;
+  bool intact = true;
+  WithMessageBytes(pending.Pieces, [&](const uint8_t* data, int remaining) {
+    std::string text;
+    for (int line = pending.FirstLine; remaining > 0 && intact; ++line) {
+      FormatHexLine(data, remaining, pending.Limit, text);
+      intact = line < pending.FirstLine + pending.LineCount && FLines.Line(line) == text;
+    }
+  });
+  return intact;
 }
 
 void TReceivePump::ClearPendingMessages() {
@@ -199,12 +299,18 @@ void TReceivePump::SetBulkPanelText(const std::string& text) {
 }
 
 void TReceivePump::AsnchRecvTimerTimer() {
+  if (FClock.NowMs() - FLastLongMsgTime < BulkTimerIntervalMs)
+    return; // the dump, or the message, is still arriving
   if (!FBulkMode) {
-    FTimer->Stop();
+    // Only its end, or the next message, completes an unfinished message; a pause
+    // on the way (a slow sender) does not.
+    if (FMessageOpen && !FPendingEvents.empty())
+      Report(FormatText(TextReceivedProgress, FPendingEvents.back().Bytes),
+             TStatusKind::StatusOnly);
+    else
+      FTimer->Stop();
     return;
   }
-  if (FClock.NowMs() - FLastLongMsgTime < BulkTimerIntervalMs)
-    return; // the dump is still arriving
   std::string failure;
   try {
     ShowBatch();
@@ -241,9 +347,10 @@ void TReceivePump::ShowBatch() {
     for (TPendingEvent& pending : FPendingEvents) {
       // A failing message is reported by the formatter; the others still show.
       if (pending.FirstLine < 0)
-        AddLongMessageLines(pending.Event->Data.get(), pending.Event->Length, limit, FLines,
-                            FShowStatus);
-      pending.Event.reset();
+        WithMessageBytes(pending.Pieces, [&](const uint8_t* data, int length) {
+          AddLongMessageLines(data, length, limit, FLines, FShowStatus);
+        });
+      pending.Pieces.clear();
     }
     FBulkMode = false;
     total = FPendingBytes;

@@ -76,17 +76,28 @@ public:
   TTimer& Timer() { return *FTimer; }
 
 private:
+  // One long message: a System Exclusive message longer than a receive buffer comes
+  // in several pieces, which are one message for the display and the counts.
   struct TPendingEvent {
-    std::unique_ptr<TMyMidiEvent> Event;
+    std::vector<std::unique_ptr<TMyMidiEvent>> Pieces;
+    int Bytes = 0;
     // Where the message is shown in the box; FirstLine -1 when it is not shown.
     int FirstLine = -1;
     int LineCount = 0;
     int Limit = -1; // the line limit it was shown with
+    // Bytes on its last line while the next piece may continue that line.
+    int OpenLineBytes = 0;
+    // Its lines are not all together (something was shown between its pieces).
+    bool Scattered = false;
+    bool Reported = false;
   };
 
   void SendThru(const TMyMidiEvent& event, const std::string& inputName);
   bool IsThruLoop(const std::string& inputName);
   void ReceiveLongMessage(std::unique_ptr<TMyMidiEvent> event);
+  void ContinueLongMessage(std::unique_ptr<TMyMidiEvent> piece);
+  void ShowPiece(TPendingEvent& pending, const TMyMidiEvent& piece);
+  void ReportShownMessage();
   void TakeBackShownMessages();
   bool ShownLinesIntact(const TPendingEvent& pending) const;
   void ShowBatch();
@@ -112,6 +123,8 @@ private:
   int64_t FRecvRateBytes = 0;
   double FRecvRate = 0.0;
   bool FThruLoopReported = false;
+  // The last long piece left a System Exclusive message unfinished.
+  bool FMessageOpen = false;
   uint64_t FHandledEvents = 0;
 };
 

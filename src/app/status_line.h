@@ -5,12 +5,16 @@
 #include "app/status_report.h"
 
 #include <string>
+#include <vector>
 
 namespace pelrow {
 
 struct TStatusPlan {
-  std::string Shown; // text for the side's status panel; empty clears it
-  bool AppendToLog;  // add Shown as the side's newest log line
+  // Text for the side's status panel, on one line; empty clears it.
+  std::string Shown;
+  // The side's newest log lines: a report of several lines (what failed, then the
+  // system's reason) keeps its lines there. Empty when nothing goes to the log.
+  std::vector<std::string> LogLines;
   bool ShowErrorBox; // raise a modal error box with the report's own text
 };
 

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <limits>
@@ -28,6 +29,10 @@ const char* const TextMemoryError = "Error: Memory-Error";
 const char* const TextTimeAccess = "Error: Unallowed attempt to access Time";
 const char* const TextCannotSave = "Error: Midi file could not be opened for saving";
 const char* const TextDiskFull = "Error: Insufficient disk space";
+// What is wrong with a file read only in part; %d is a track number from 1.
+const char* const TextTrackCut = "track %d ends before its stated length";
+const char* const TextTrackBroken = "track %d holds an event that cannot be read";
+const char* const TextTracksMissing = "%d of %d tracks are missing";
 
 constexpr uint8_t MetaStatus = 0xFF;
 constexpr uint8_t MetaEndOfTrack = 0x2F;
@@ -88,6 +93,12 @@ bool SeekTrackChunk(TByteCursor& cursor) {
 int32_t AddTimes(int32_t a, int32_t b) {
   const int64_t sum = static_cast<int64_t>(a) + b;
   return static_cast<int32_t>(std::min<int64_t>(sum, std::numeric_limits<int32_t>::max()));
+}
+
+template <typename... TArgs> std::string FormatDamage(const char* format, TArgs... args) {
+  char text[96];
+  std::snprintf(text, sizeof text, format, args...);
+  return text;
 }
 
 std::string NamePart(const std::string& path) {
@@ -172,7 +183,9 @@ TMidiTrack::TMidiTrack(std::span<const uint8_t> bytes) : TMidiTrack() {
   // Fewer than four bytes after the last event are padding, not an event.
   while (cursor.Left() >= 4) {
     TMidiEvent event;
-    if (!ReadEvent(cursor, event) || !AddEvent(std::move(event)))
+    const TRead read = ReadEvent(cursor, event);
+    FBroken = read == TRead::Broken;
+    if (read != TRead::Event || !AddEvent(std::move(event)))
       break;
   }
 }
@@ -190,11 +203,11 @@ bool TMidiTrack::ReadVarLen(TCursor& cursor, int32_t& value) const {
   return true;
 }
 
-// Reads one event. False means parsing of the track ends: at the end-of-track event
-// or at an event that cannot be read.
-bool TMidiTrack::ReadEvent(TCursor& cursor, TMidiEvent& event) {
+// Reads one event; parsing of the track ends at the end-of-track event or at an
+// event that cannot be read.
+TMidiTrack::TRead TMidiTrack::ReadEvent(TCursor& cursor, TMidiEvent& event) {
   if (!ReadVarLen(cursor, event.Time) || cursor.Left() == 0)
-    return false;
+    return TRead::Broken;
 
   uint8_t status = *cursor.Pos;
   if (status < 0x80) {
@@ -214,22 +227,22 @@ bool TMidiTrack::ReadEvent(TCursor& cursor, TMidiEvent& event) {
     const bool oneDataByte = kind == 0xC0 || kind == 0xD0;
     const std::size_t dataBytes = oneDataByte ? 1 : 2;
     if (cursor.Left() < dataBytes)
-      return false;
+      return TRead::Broken;
     event.Data1 = cursor.Pos[0];
     if (!oneDataByte)
       event.Data2 = cursor.Pos[1];
     cursor.Pos += dataBytes;
-    return true;
+    return TRead::Event;
   }
 
   if (status == MetaStatus) {
     if (cursor.Left() == 0)
-      return false;
+      return TRead::Broken;
     event.Data1 = *cursor.Pos++;
   }
   int32_t length = 0;
   if (!ReadVarLen(cursor, length) || cursor.Left() < static_cast<std::size_t>(length))
-    return false;
+    return TRead::Broken;
 
   if (status == MetaStatus) {
     event.SetData(cursor.Pos, length);
@@ -241,7 +254,7 @@ bool TMidiTrack::ReadEvent(TCursor& cursor, TMidiEvent& event) {
     std::memcpy(event.Data.get() + 1, cursor.Pos, static_cast<std::size_t>(length));
   }
   cursor.Pos += length;
-  return !(event.Size == 0 && event.IsEndOfTrack());
+  return event.Size == 0 && event.IsEndOfTrack() ? TRead::EndOfTrack : TRead::Event;
 }
 
 // Makes the event's time absolute and puts it before the end-of-track marker.
@@ -289,29 +302,36 @@ void TSMF::Parse(std::span<const uint8_t> bytes) {
   // The header's count is only a wish: never reserve more tracks than fit.
   TMidiTrackList tracks;
   tracks.reserve(std::min<std::size_t>(trackCount, cursor.Left() / ChunkHeaderSize));
-  // A count of 0 reads every track chunk up to the end of the file.
+  // A count of 0 reads every track chunk up to the end of the file. A stated
+  // length beyond the end of the file (however large) takes what is there.
+  std::string damage;
   uint32_t read = 0;
   do {
     uint32_t length = 0;
     if (!SeekTrackChunk(cursor) || !cursor.ReadBigEndian(4, length))
       break;
-    if (static_cast<int32_t>(length) <= 0) {
-      tracks.emplace_back();
-    } else {
-      const std::size_t present = std::min<std::size_t>(length, cursor.Left());
-      tracks.emplace_back(std::span<const uint8_t>(cursor.Pos, present));
-      cursor.Skip(static_cast<uint32_t>(present));
-    }
+    const std::size_t present = std::min<std::size_t>(length, cursor.Left());
+    tracks.emplace_back(std::span<const uint8_t>(cursor.Pos, present));
+    cursor.Skip(static_cast<uint32_t>(present));
     ++read;
+    if (damage.empty() && present < length)
+      damage = FormatDamage(TextTrackCut, static_cast<int>(read));
+    else if (damage.empty() && tracks.back().Broken())
+      damage = FormatDamage(TextTrackBroken, static_cast<int>(read));
   } while (read != trackCount);
+  if (damage.empty() && trackCount != 0 && read < trackCount)
+    damage = FormatDamage(TextTracksMissing, static_cast<int>(trackCount - read),
+                          static_cast<int>(trackCount));
 
   FTracks = std::move(tracks);
+  FDamage = std::move(damage);
   FFormat = static_cast<uint16_t>(format);
   FDivision = static_cast<uint16_t>(division);
 }
 
 void TSMF::Clear() {
   FTracks.clear();
+  FDamage.clear();
   FFormat = 0;
   FDivision = 1;
   FFileName.clear();

@@ -1,8 +1,9 @@
 // Standard MIDI File reader: loads a ".mid" file (formats 0, 1 and 2, metrical
 // division) into tracks of events with absolute times. The program only takes the
 // System Exclusive events from it, but every event of every track is parsed.
-// Any input is safe: damaged tracks end at the first unreadable event, and a file
-// that cannot be read raises ESMF and leaves the reader empty.
+// Any input is safe: damaged tracks end at the first unreadable event and what
+// was read before stays, with a note of the damage; a file that cannot be read
+// raises ESMF and leaves the reader empty.
 #pragma once
 
 #include <cstddef>
@@ -69,16 +70,20 @@ public:
   // The last event is always the end-of-track marker, at the time of the event
   // before it.
   const TMidiEventList& Events() const { return FEvents; }
+  // Parsing stopped at an event that runs past the end of the track's data.
+  bool Broken() const { return FBroken; }
 
 private:
   struct TCursor;
+  enum class TRead { Event, EndOfTrack, Broken };
 
   bool ReadVarLen(TCursor& cursor, int32_t& value) const;
-  bool ReadEvent(TCursor& cursor, TMidiEvent& event);
+  TRead ReadEvent(TCursor& cursor, TMidiEvent& event);
   bool AddEvent(TMidiEvent&& event);
 
   TMidiEventList FEvents;
   uint8_t FRunningStatus = 0;
+  bool FBroken = false;
 };
 
 using TMidiTrackList = std::vector<TMidiTrack>;
@@ -99,6 +104,9 @@ public:
   const TMidiTrack* GetTrack(int index) const;
 
   const std::string& FileName() const { return FFileName; }
+  // What is wrong with a file that was read only in part (a track cut short, an
+  // event that cannot be read, tracks missing); empty for a sound file.
+  const std::string& Damage() const { return FDamage; }
   uint16_t Format() const { return FFormat; }
   uint16_t Division() const { return FDivision; }
 
@@ -111,6 +119,7 @@ private:
   uint16_t FFormat = 0;
   uint16_t FDivision = 1;
   std::string FFileName;
+  std::string FDamage;
 };
 
 } // namespace pelrow

@@ -6,7 +6,6 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
-#include <mutex>
 #include <sstream>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -17,6 +16,8 @@ namespace {
 
 // The associations that name a web browser, in the order they are asked.
 const char* const kBrowserMimeTypes[] = {"x-scheme-handler/http", "text/html"};
+// The desktop's own opener: it knows the desktop's settings beyond the lists.
+const char* const kDesktopOpener = "xdg-open";
 
 std::string EnvOr(const char* name, const std::string& fallback) {
   const char* value = std::getenv(name);
@@ -61,29 +62,47 @@ std::string ReadIniValue(const std::string& path, const std::string& group,
   return {};
 }
 
-// The association files, most important first: desktop-specific lists, then the
-// user's and the system's mimeapps.list, then the older defaults.list.
-std::vector<std::string> AssociationFiles(const TXdgDirs& dirs,
-                                          const std::vector<std::string>& desktops) {
+// The association lists, most important first.
+std::vector<std::string> AssociationFiles(const TXdgDirs& dirs) {
   std::vector<std::string> files;
-  for (const std::string& dir : dirs.ConfigDirs) {
-    for (const std::string& desktop : desktops)
-      files.push_back(dir + "/" + desktop + "-mimeapps.list");
-    files.push_back(dir + "/mimeapps.list");
-  }
+  const auto addFolder = [&](const std::string& folder) {
+    for (const std::string& desktop : dirs.Desktops)
+      files.push_back(folder + "/" + desktop + "-mimeapps.list");
+    files.push_back(folder + "/mimeapps.list");
+  };
+  for (const std::string& dir : dirs.ConfigDirs)
+    addFolder(dir);
   for (const std::string& dir : dirs.DataDirs)
-    files.push_back(dir + "/applications/mimeapps.list");
+    addFolder(dir + "/applications");
+  // The older name of the defaults list.
   for (const std::string& dir : dirs.DataDirs)
     files.push_back(dir + "/applications/defaults.list");
   return files;
 }
 
+// A desktop entry's file: its id names it directly, or with each "-" standing for
+// a subfolder ("vendor-browser.desktop" in applications/vendor/browser.desktop).
+std::string EntryInFolder(const std::string& folder, const std::string& id) {
+  const std::string path = folder + "/" + id;
+  if (::access(path.c_str(), R_OK) == 0)
+    return path;
+  for (std::size_t dash = id.find('-'); dash != std::string::npos; dash = id.find('-', dash + 1)) {
+    const std::string sub = folder + "/" + id.substr(0, dash);
+    if (::access(sub.c_str(), X_OK) == 0) {
+      std::string found = EntryInFolder(sub, id.substr(dash + 1));
+      if (!found.empty())
+        return found;
+    }
+  }
+  return {};
+}
+
 std::string FindDesktopEntry(const TXdgDirs& dirs, const std::string& id) {
-  if (id.find('/') != std::string::npos)
+  if (id.empty() || id.find('/') != std::string::npos)
     return {};
   for (const std::string& dir : dirs.DataDirs) {
-    const std::string path = dir + "/applications/" + id;
-    if (::access(path.c_str(), R_OK) == 0)
+    const std::string path = EntryInFolder(dir + "/applications", id);
+    if (!path.empty())
       return path;
   }
   return {};
@@ -189,6 +208,11 @@ TXdgDirs TXdgDirs::FromEnvironment() {
   for (const std::string& dir :
        SplitList(EnvOr("XDG_DATA_DIRS", "/usr/local/share:/usr/share"), ':'))
     dirs.DataDirs.push_back(dir);
+  for (std::string desktop : SplitList(EnvOr("XDG_CURRENT_DESKTOP", ""), ':')) {
+    std::transform(desktop.begin(), desktop.end(), desktop.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    dirs.Desktops.push_back(desktop);
+  }
   return dirs;
 }
 
@@ -210,24 +234,61 @@ bool ParseBrowserCommand(const std::string& exec, TBrowserCommand& command) {
   return true;
 }
 
-bool FindBrowser(const TXdgDirs& dirs, TBrowserCommand& command) {
-  std::vector<std::string> desktops;
-  for (std::string desktop : SplitList(EnvOr("XDG_CURRENT_DESKTOP", ""), ':')) {
-    std::transform(desktop.begin(), desktop.end(), desktop.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    desktops.push_back(desktop);
+namespace {
+
+// The command of a usable desktop entry: found, not hidden, its TryExec program
+// present, its Exec line readable.
+bool EntryCommand(const TXdgDirs& dirs, const std::string& id, TBrowserCommand& command) {
+  const std::string entry = FindDesktopEntry(dirs, id);
+  if (entry.empty() || ReadIniValue(entry, "Desktop Entry", "Hidden") == "true")
+    return false;
+  const std::string tryExec = ReadIniValue(entry, "Desktop Entry", "TryExec");
+  if (!tryExec.empty() && ResolveProgram(UnescapeValue(tryExec)).empty())
+    return false;
+  return ParseBrowserCommand(ReadIniValue(entry, "Desktop Entry", "Exec"), command);
+}
+
+bool Contains(const std::vector<std::string>& list, const std::string& item) {
+  return std::find(list.begin(), list.end(), item) != list.end();
+}
+
+// The first usable entry that a group of the lists names for the MIME type, passing
+// over those removed by the same or a more important list.
+bool FirstInGroup(const TXdgDirs& dirs, const std::vector<std::string>& files, const char* group,
+                  const char* mimeType, TBrowserCommand& command) {
+  std::vector<std::string> removed;
+  for (const std::string& file : files) {
+    for (const std::string& id :
+         SplitList(ReadIniValue(file, "Removed Associations", mimeType), ';'))
+      removed.push_back(id);
+    for (const std::string& id : SplitList(ReadIniValue(file, group, mimeType), ';'))
+      if (!Contains(removed, id) && EntryCommand(dirs, id, command))
+        return true;
   }
-  const std::vector<std::string> files = AssociationFiles(dirs, desktops);
+  return false;
+}
+
+} // namespace
+
+bool FindBrowser(const TXdgDirs& dirs, TBrowserCommand& command) {
+  const std::vector<std::string> files = AssociationFiles(dirs);
+  std::vector<std::string> caches;
+  for (const std::string& dir : dirs.DataDirs)
+    caches.push_back(dir + "/applications/mimeinfo.cache");
   for (const char* mimeType : kBrowserMimeTypes) {
-    for (const std::string& file : files) {
+    if (FirstInGroup(dirs, files, "Default Applications", mimeType, command) ||
+        FirstInGroup(dirs, files, "Added Associations", mimeType, command))
+      return true;
+    // What the installed entries declare, unless a list removed it.
+    std::vector<std::string> removed;
+    for (const std::string& file : files)
       for (const std::string& id :
-           SplitList(ReadIniValue(file, "Default Applications", mimeType), ';')) {
-        const std::string entry = FindDesktopEntry(dirs, id);
-        if (!entry.empty() &&
-            ParseBrowserCommand(ReadIniValue(entry, "Desktop Entry", "Exec"), command))
+           SplitList(ReadIniValue(file, "Removed Associations", mimeType), ';'))
+        removed.push_back(id);
+    for (const std::string& cache : caches)
+      for (const std::string& id : SplitList(ReadIniValue(cache, "MIME Cache", mimeType), ';'))
+        if (!Contains(removed, id) && EntryCommand(dirs, id, command))
           return true;
-      }
-    }
   }
   return false;
 }
@@ -309,11 +370,10 @@ bool StartBrowser(const TBrowserCommand& command, std::string address) {
 }
 
 bool OpenInBrowser(const std::string& address) {
-  static std::once_flag lookedUp;
-  static TBrowserCommand browser;
-  static bool found = false;
-  std::call_once(lookedUp, [] { found = FindBrowser(TXdgDirs::FromEnvironment(), browser); });
-  return found && StartBrowser(browser, address);
+  if (!ResolveProgram(kDesktopOpener).empty())
+    return StartBrowser({kDesktopOpener, {"%s"}}, address);
+  TBrowserCommand browser;
+  return FindBrowser(TXdgDirs::FromEnvironment(), browser) && StartBrowser(browser, address);
 }
 
 } // namespace pelrow

@@ -1,8 +1,9 @@
-// Opening a web address in the desktop's default browser. The browser is the
+// Opening a web address in the desktop's default browser. The desktop's own
+// opener, xdg-open, does it where it is installed; elsewhere the browser is the
 // desktop entry that the XDG MIME associations name for http links (or, failing
-// that, for HTML pages); its Exec line is split into an argument vector once per
-// process, and the browser is started with fork/exec, so an address never passes
-// through a shell whatever characters it holds.
+// that, for HTML pages), and its Exec line is split into an argument vector. The
+// program is started with fork/exec, so an address never passes through a shell
+// whatever characters it holds.
 #pragma once
 
 #include <string>
@@ -14,7 +15,9 @@ namespace pelrow {
 // first. From the environment by default; tests give folders of their own.
 struct TXdgDirs {
   std::vector<std::string> ConfigDirs; // mimeapps.list
-  std::vector<std::string> DataDirs;   // applications/<entry>.desktop
+  std::vector<std::string> DataDirs;   // applications/: entries, lists, mimeinfo.cache
+  // The current desktop's names in lower case, for "<desktop>-mimeapps.list".
+  std::vector<std::string> Desktops;
   static TXdgDirs FromEnvironment();
 };
 
@@ -31,8 +34,13 @@ struct TBrowserCommand {
 // Answers false when there is no program name or the quoting is broken.
 bool ParseBrowserCommand(const std::string& exec, TBrowserCommand& command);
 
-// Looks up the default browser's command; false when none is registered or its
-// desktop entry cannot be used.
+// Looks up the default browser's command; false when none is registered or no
+// registered desktop entry can be used. The association lists are read in the XDG
+// order (desktop-specific lists before general ones, the user's before the
+// system's, configuration before data folders): first their defaults, then the
+// applications they add, then those that the installed entries declare
+// (mimeinfo.cache); an association that a more important list removes is passed
+// over.
 bool FindBrowser(const TXdgDirs& dirs, TBrowserCommand& command);
 
 // The program to start: an absolute path as it is, otherwise found on PATH;
@@ -44,8 +52,9 @@ std::string ResolveProgram(const std::string& program);
 // and is never our child for long.
 bool StartBrowser(const TBrowserCommand& command, std::string address);
 
-// The process-wide lookup: the browser is found on the first call and kept, a
-// failed lookup included.
+// Opens the address with xdg-open where it is on PATH, else with the browser
+// that FindBrowser finds. The lookup runs on every call, so a browser installed
+// while the program runs is found.
 bool OpenInBrowser(const std::string& address);
 
 // A non-visual link that holds an address and opens it.

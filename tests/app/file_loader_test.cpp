@@ -8,9 +8,9 @@
 #include "app/dialog_filter.h"
 #include "app/hex_notation.h"
 #include "app/line_formatter.h"
-#include "support/text_format.h"
 #include "file_test_support.h"
 #include "support/scratch_folder.h"
+#include "support/text_format.h"
 
 namespace pelrow {
 namespace {
@@ -200,6 +200,31 @@ TEST_F(FileLoad, SystemExclusiveInPacketsIsSentAsOneMessage) {
   EXPECT_EQ(SentBytes(), expected);
   for (int i = 1; i < 3; ++i)
     EXPECT_NE(FLines[i].substr(0, 2), "F0") << "the packets continue the message";
+}
+
+TEST_F(FileLoad, ADamagedMidiFileSaysSoAndKeepsWhatCouldBeRead) {
+  std::string events;
+  for (int i = 0; i < 3; ++i)
+    events += SysExEvent(0xF0, SysExOf(20, i).substr(1));
+  const std::string whole = MidiFile({events + EndOfTrack});
+  // Cut inside the third message, as a download that stopped early.
+  const std::string cut = Write("cut.mid", whole.substr(0, whole.size() - 10));
+  // A track length of 2^31 or more is no reason to drop what the track holds.
+  std::string huge = whole;
+  huge.replace(18, 4, Bytes({0x80, 0x00, 0x00, 0x00}));
+  const std::string hugePath = Write("huge.mid", huge);
+
+  const std::pair<std::string, int> cases[] = {{cut, 40}, {hugePath, 60}};
+  for (const auto& [path, loaded] : cases) {
+    FLog.Reports.clear();
+    EXPECT_FALSE(Load(path));
+    EXPECT_EQ(FLines.Count(), loaded / 20) << path;
+    ASSERT_EQ(FLog.Reports.size(), 1u);
+    EXPECT_EQ(FLog.Last().Text, path +
+                                    " is damaged (track 1 ends before its stated length); only " +
+                                    std::to_string(loaded) + " bytes could be loaded.");
+    EXPECT_EQ(FLog.Last().Kind, TStatusKind::ErrorBox);
+  }
 }
 
 TEST_F(FileLoad, TextLinesArriveUnchanged) {

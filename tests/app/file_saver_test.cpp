@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <optional>
@@ -199,6 +200,60 @@ std::string SaveInChild(const std::string& path, const TVKStrings& lines, TLimit
   return reported;
 }
 
+// What Debian's mido reads from a MIDI file, one message's bytes per line (meta
+// messages left out); "unavailable" where mido is not installed.
+std::string ReadWithMido(const std::string& path) {
+  const std::string command =
+      "/usr/bin/python3 -c 'import sys\ntry:\n import mido\nexcept ImportError:\n "
+      "print(\"unavailable\"); sys.exit()\nf = mido.MidiFile(sys.argv[1])\n"
+      "print(f.type, len(f.tracks))\nfor m in f.tracks[0]:\n if not m.is_meta: print(m.hex())' " +
+      path + " 2>&1";
+  std::string out;
+  if (FILE* pipe = ::popen(command.c_str(), "r")) {
+    char chunk[4096];
+    std::size_t got;
+    while ((got = std::fread(chunk, 1, sizeof chunk, pipe)) > 0)
+      out.append(chunk, got);
+    ::pclose(pipe);
+  }
+  return out;
+}
+
+TEST_F(FileSave, MidiFileHoldsTheMessagesForThisProgramAndForOthers) {
+  // A dump of many lengths, the longest over several lines when split.
+  std::string bytes;
+  for (int i = 0; i < 12; ++i)
+    bytes += SysExOf(std::size_t(2 + i * 13), i);
+  bytes += SysExOf(3000, 7);
+  const std::string source = FFolder.Path("source.syx");
+  WriteWholeFile(source, bytes);
+  TSteppingClock clock;
+  TFileLoader loader(clock);
+  for (const int threshold : {32, -1}) {
+    TVKStrings lines;
+    ASSERT_TRUE(loader.LoadFile(source, lines, threshold));
+    const std::string mid = FFolder.Path("copy" + std::to_string(threshold) + ".mid");
+    ASSERT_TRUE(Save(mid, lines));
+    EXPECT_EQ(FLog.Last().Text,
+              mid + " saved succesfully (" + std::to_string(bytes.size()) + " bytes).");
+    EXPECT_EQ(ReadWholeFile(mid).substr(0, 14),
+              "MThd" + Bytes({0, 0, 0, 6, 0, 0, 0, 1, 0, 96})); // format 0, one track
+    TVKStrings loaded;
+    ASSERT_TRUE(loader.LoadFile(mid, loaded, threshold));
+    EXPECT_EQ(LinesOf(loaded), LinesOf(lines));
+  }
+
+  // A message over two lines is an F0 event and an F7 packet; a channel message is
+  // an event of its own.
+  const std::string mid = FFolder.Path("mixed.mid");
+  ASSERT_TRUE(
+      Save(mid, LinesFrom({"F0 41 10", "42 12 F7", "90 3C 7F", "// note", "F0 7E 7F 06 01 F7"})));
+  const std::string mido = ReadWithMido(mid);
+  if (mido == "unavailable\n")
+    GTEST_SKIP() << "python3-mido is not installed";
+  EXPECT_EQ(mido, "0 1\nF0 41 10 F7\nF0 42 12 F7\n90 3C 7F\nF0 7E 7F 06 01 F7\n");
+}
+
 // A folder the user may not write to. Root may write anywhere, so the child then
 // gives up root first.
 void DropRoot() {
@@ -220,12 +275,22 @@ TEST_F(FileSave, FailureInAReadOnlyFolderLeavesTheOldFile) {
   ::chmod(folder.c_str(), 0555);
 
   const TVKStrings lines = LinesFrom({"F0 7E 7F F7"});
-  EXPECT_EQ(SaveInChild(syx, lines, DropRoot), "Could not create " + syx);
+  EXPECT_EQ(SaveInChild(syx, lines, DropRoot), "Could not create " + syx + ". Permission denied");
   EXPECT_EQ(SaveInChild(txt, lines, DropRoot),
             "Cannot create file \"" + txt + "\". Permission denied");
   EXPECT_EQ(ReadWholeFile(syx), old);
   EXPECT_EQ(ReadWholeFile(txt), old);
   EXPECT_EQ(FolderEntries(folder), (TLines{"dump.syx", "dump.txt"}));
+  ::chmod(folder.c_str(), 0755);
+
+  // A file we may not write to, in a folder we may, is left alone with the reason.
+  ::chmod(folder.c_str(), 0777);
+  ::chmod(syx.c_str(), 0444);
+  ::chmod(txt.c_str(), 0444);
+  EXPECT_EQ(SaveInChild(syx, lines, DropRoot), "Could not create " + syx + ". Permission denied");
+  EXPECT_EQ(SaveInChild(txt, lines, DropRoot),
+            "Cannot create file \"" + txt + "\". Permission denied");
+  EXPECT_EQ(ReadWholeFile(syx), old);
   ::chmod(folder.c_str(), 0755);
 }
 
@@ -245,7 +310,8 @@ TEST_F(FileSave, FailureWhenTheDiskFillsLeavesTheOldFile) {
   WriteWholeFile(syx, old);
   WriteWholeFile(txt, old);
 
-  EXPECT_EQ(SaveInChild(syx, lines, smallDisk), "Error while writing to " + syx);
+  EXPECT_EQ(SaveInChild(syx, lines, smallDisk),
+            "Error while writing to " + syx + ". " + std::strerror(EFBIG));
   EXPECT_EQ(SaveInChild(txt, lines, smallDisk),
             "Cannot create file \"" + txt + "\". " + std::strerror(EFBIG));
   EXPECT_EQ(ReadWholeFile(syx), old);

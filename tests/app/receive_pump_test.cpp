@@ -211,6 +211,74 @@ TEST_F(ReceivePump, ADumpIsWrittenAtTheFirstTickAQuietSecondAfterItsLastMessage)
   EXPECT_EQ(BoxLines(), expected);
 }
 
+// The input hands a message longer than its 1024-byte buffers over in pieces.
+TEST_F(ReceivePump, TheBuffersOfOneLongSysExAreOneMessage) {
+  const Bytes sysex = test::SysEx(3000);
+  for (const int threshold : {-1, 32, 100}) {
+    SCOPED_TRACE(threshold);
+    Box.Clear();
+    Status.Reports.clear();
+    Pump.Options().SplitLongMessages = threshold > 0;
+    Pump.Options().SplitLongMessagesThreshold = threshold;
+    ReceiveAt(Clock.Now + 5000, sysex, 3);
+    EXPECT_EQ(BoxLines(), Format(sysex, threshold));
+    EXPECT_EQ(Status.Texts(TStatusKind::Plain), Lines{"Received 3000 bytes succesfully."});
+    EXPECT_EQ(Panel.Shows, 0);
+  }
+  // Two of them within a burst are a dump of two messages, counted once.
+  Box.Clear();
+  Status.Reports.clear();
+  Pump.Options().SplitLongMessages = false;
+  ReceiveAt(Clock.Now + 5000, sysex, 3);
+  ReceiveAt(Clock.Now + 100, sysex, 3);
+  EXPECT_TRUE(Box.Empty());
+  Timer->AdvanceTo(Clock.Now + 1000);
+  EXPECT_EQ(BoxLines(), Join({Format(sysex), Format(sysex)}));
+  EXPECT_EQ(Status.CountStartingWith("Received 3000 bytes succesfully."), 1u);
+  EXPECT_EQ(Status.CountStartingWith("Received 6000 bytes of bulk dump"), 1u);
+  EXPECT_EQ(Status.CountStartingWith("Received 1024"), 0u);
+}
+
+// A slow sender takes seconds to fill each buffer of a long message.
+TEST_F(ReceivePump, ASlowLongSysExIsStillOneMessageAndItsProgressShows) {
+  const Bytes sysex = test::SysEx(3000);
+  ReceiveAt(0, Bytes(sysex.begin(), sysex.begin() + 1024));
+  ReceiveAt(3000, Bytes(sysex.begin() + 1024, sysex.begin() + 2048));
+  EXPECT_EQ(Status.Texts(TStatusKind::StatusOnly).back(), "Received 1024 bytes...");
+  EXPECT_TRUE(Status.Texts(TStatusKind::Plain).empty());
+  ReceiveAt(6000, Bytes(sysex.begin() + 2048, sysex.end()));
+  EXPECT_EQ(BoxLines(), Format(sysex));
+  EXPECT_EQ(Status.Texts(TStatusKind::Plain), Lines{"Received 3000 bytes succesfully."});
+  EXPECT_FALSE(Timer->Active());
+  EXPECT_EQ(Panel.Shows, 0);
+
+  // One that stops half-way is reported, with what came, when the next one starts.
+  Box.Clear();
+  Status.Reports.clear();
+  ReceiveAt(10000, Bytes(sysex.begin(), sysex.begin() + 2048), 2);
+  ReceiveAt(20000, test::SysEx(10));
+  EXPECT_EQ(BoxLines(),
+            Join({Format(Bytes(sysex.begin(), sysex.begin() + 2048)), Format(test::SysEx(10))}));
+  EXPECT_EQ(Status.Texts(TStatusKind::Plain),
+            (Lines{"Received 2048 bytes succesfully.", "Received 10 bytes succesfully."}));
+}
+
+TEST_F(ReceivePump, ALineShownBetweenTwoPiecesKeepsBothPiecesWhole) {
+  Bytes sysex = test::SysEx(2000);
+  ReceiveAt(0, Bytes(sysex.begin(), sysex.begin() + 1024));
+  Box.Add("my note");
+  ReceiveAt(10, Bytes(sysex.begin() + 1024, sysex.end()));
+  EXPECT_EQ(BoxLines(), Join({Format(Bytes(sysex.begin(), sysex.begin() + 1024)),
+                              {"my note"},
+                              Format(Bytes(sysex.begin() + 1024, sysex.end()))}));
+  EXPECT_EQ(Status.Texts(TStatusKind::Plain), Lines{"Received 2000 bytes succesfully."});
+  // The next message makes a dump; the scattered one stays where it is.
+  ReceiveAt(20, test::SysEx(10));
+  Timer->AdvanceTo(1100);
+  EXPECT_EQ(BoxLines().back(), Format(test::SysEx(10)).back());
+  EXPECT_EQ(Box.Count(), 4);
+}
+
 TEST_F(ReceivePump, LongMessagesTwoSecondsApartAreEachShownAtOnce) {
   Lines expected;
   for (uint32_t i = 0; i < 4; ++i) {

@@ -9,32 +9,56 @@ namespace {
 TEST(StatusLine, KindsDecidePrefixLogLineAndBox) {
   const TStatusPlan plain = PlanStatus("Sent 5 bytes", TStatusKind::Plain);
   EXPECT_EQ(plain.Shown, "Sent 5 bytes");
-  EXPECT_TRUE(plain.AppendToLog);
+  EXPECT_EQ(plain.LogLines, std::vector<std::string>{"Sent 5 bytes"});
   EXPECT_FALSE(plain.ShowErrorBox);
 
   const TStatusPlan error = PlanStatus("100% wrong %s", TStatusKind::Error);
   EXPECT_EQ(error.Shown, "Error: 100% wrong %s");
-  EXPECT_TRUE(error.AppendToLog);
+  EXPECT_EQ(error.LogLines, std::vector<std::string>{"Error: 100% wrong %s"});
   EXPECT_FALSE(error.ShowErrorBox);
 
   const TStatusPlan box = PlanStatus("no device", TStatusKind::ErrorBox);
   EXPECT_EQ(box.Shown, "Error: no device");
-  EXPECT_TRUE(box.AppendToLog);
+  EXPECT_EQ(box.LogLines, std::vector<std::string>{"Error: no device"});
   EXPECT_TRUE(box.ShowErrorBox);
 
   const TStatusPlan statusOnly = PlanStatus("Sending line 2/9", TStatusKind::StatusOnly);
   EXPECT_EQ(statusOnly.Shown, "Sending line 2/9");
-  EXPECT_FALSE(statusOnly.AppendToLog);
+  EXPECT_TRUE(statusOnly.LogLines.empty());
+}
+
+// Device errors carry the system's reason after a line break.
+TEST(StatusLine, AReportOfSeveralLinesIsOneLineInThePanelAndItsLinesInTheLog) {
+  struct TCase {
+    const char* Text;
+    TStatusKind Kind;
+    const char* Panel;
+    std::vector<std::string> Log;
+  } const cases[] = {
+      {"Cannot open \"X\":\r\nDevice busy",
+       TStatusKind::ErrorBox,
+       "Error: Cannot open \"X\": Device busy",
+       {"Error: Cannot open \"X\":", "Device busy"}},
+      {"one\ntwo\rthree", TStatusKind::Plain, "one two three", {"one", "two", "three"}},
+      {"context\r\n\r\n", TStatusKind::Error, "Error: context", {"Error: context"}},
+      {"\r\n", TStatusKind::Plain, "", {}},
+      {"a\r\nb", TStatusKind::StatusOnly, "a b", {}},
+  };
+  for (const TCase& c : cases) {
+    const TStatusPlan plan = PlanStatus(c.Text, c.Kind);
+    EXPECT_EQ(plan.Shown, c.Panel) << c.Text;
+    EXPECT_EQ(plan.LogLines, c.Log) << c.Text;
+  }
 }
 
 TEST(StatusLine, EmptyTextClearsThePanelWithoutALogLineButAnEmptyErrorStillShows) {
   const TStatusPlan clear = PlanStatus("", TStatusKind::Plain);
   EXPECT_EQ(clear.Shown, "");
-  EXPECT_FALSE(clear.AppendToLog);
+  EXPECT_TRUE(clear.LogLines.empty());
 
   const TStatusPlan error = PlanStatus("", TStatusKind::Error);
   EXPECT_EQ(error.Shown, "Error: ");
-  EXPECT_TRUE(error.AppendToLog);
+  EXPECT_EQ(error.LogLines, std::vector<std::string>{"Error: "});
 }
 
 TEST(StatusLine, ShownLogAreaIsLimitedToTwoThirdsOfTheOutBox) {

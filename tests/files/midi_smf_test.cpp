@@ -166,8 +166,10 @@ TEST(SMFChunks, TrackCountOfHeaderOnlyLimitsReading) {
   EXPECT_EQ(smf.TrackCount(), 3) << "a count of 0 reads up to the end";
   smf.LoadFromMemory(File({Header(1, 2), track, track, track}));
   EXPECT_EQ(smf.TrackCount(), 2);
+  EXPECT_EQ(smf.Damage(), "");
   smf.LoadFromMemory(File({Header(1, 65535), track, track}));
   EXPECT_EQ(smf.TrackCount(), 2);
+  EXPECT_EQ(smf.Damage(), "65533 of 65535 tracks are missing");
   smf.LoadFromMemory(Header(1, 65535));
   EXPECT_EQ(smf.TrackCount(), 0);
 }
@@ -183,14 +185,22 @@ TEST(SMFChunks, TrackLengthsThatDoNotFitTheFile) {
   ASSERT_EQ(smf.TrackCount(), 1);
   EXPECT_EQ(smf.GetTrack(0)->Events().size(), 2u);
 
-  // Zero and negative lengths give an empty track.
+  EXPECT_EQ(smf.Damage(), "track 1 ends before its stated length");
+
+  // A length of 2^31 and more is a length like any other: the 100 events that are
+  // there are read, and the file is damaged. A length of 0 is an empty track.
+  TBytes events;
+  for (int i = 0; i < 100; ++i)
+    Append(events, {0x00, 0xF0, 0x02, uint8_t(i), 0xF7});
   for (uint32_t length : {0u, 0x80000000u, 0xFFFFFFFFu}) {
     file = Header(0, 1);
     Append(file, {'M', 'T', 'r', 'k'});
     Append(file, BigEndian32(length));
+    Append(file, WithEnd(events));
     smf.LoadFromMemory(file);
     ASSERT_EQ(smf.TrackCount(), 1);
-    EXPECT_EQ(smf.GetTrack(0)->Events().size(), 1u);
+    EXPECT_EQ(smf.GetTrack(0)->Events().size(), length == 0 ? 1u : 101u);
+    EXPECT_EQ(smf.Damage(), length == 0 ? "" : "track 1 ends before its stated length");
     ExpectTrackInvariant(*smf.GetTrack(0));
   }
 }
@@ -318,6 +328,7 @@ TEST(SMFDamage, TrackEndsAtFirstUnreadableEventAndLaterTracksAreRead) {
     EXPECT_EQ(first.Events()[0].Status, damaged[1]);
     ExpectTrackInvariant(first);
     EXPECT_EQ(smf.GetTrack(1)->Events().size(), 2u);
+    EXPECT_EQ(smf.Damage(), "track 1 holds an event that cannot be read");
   }
 }
 
@@ -357,6 +368,7 @@ TEST(SMFDamage, EveryTruncationIsSafe) {
   ASSERT_EQ(smf.TrackCount(), 2);
   ASSERT_EQ(smf.GetTrack(0)->Events().size(), 5u);
   ASSERT_EQ(smf.GetTrack(1)->Events().size(), 4u);
+  EXPECT_EQ(smf.Damage(), "");
 
   for (std::size_t cut = 0; cut <= full.size(); ++cut) {
     // A copy of exactly the prefix, so that reading past it is caught by ASan.
@@ -370,6 +382,7 @@ TEST(SMFDamage, EveryTruncationIsSafe) {
     }
     EXPECT_GE(cut, 14u);
     EXPECT_LE(smf.TrackCount(), 2);
+    EXPECT_EQ(smf.Damage().empty(), cut == full.size()) << "every cut is noticed: " << cut;
     for (int i = 0; i < smf.TrackCount(); ++i)
       ExpectTrackInvariant(*smf.GetTrack(i));
   }

@@ -3,9 +3,11 @@
 #include "support/scratch_folder.h"
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <optional>
 #include <thread>
 
 namespace pelrow {
@@ -53,7 +55,7 @@ TEST(BrowserCommand, UnusableExecLinesAreRefused) {
 class BrowserLookup : public ::testing::Test {
 protected:
   void Write(const std::string& relative, const std::string& text) {
-    const std::string path = FScratch.Path(relative);
+    const std::string path = FScratch->Path(relative);
     std::filesystem::create_directories(std::filesystem::path(path).parent_path());
     std::ofstream(path) << text;
   }
@@ -64,38 +66,139 @@ protected:
               exec + "\n");
   }
   TXdgDirs Dirs() {
-    return {{FScratch.Path("config"), FScratch.Path("sysconfig")},
-            {FScratch.Path("data"), FScratch.Path("sysdata")}};
+    return {{FScratch->Path("config"), FScratch->Path("sysconfig")},
+            {FScratch->Path("data"), FScratch->Path("sysdata")},
+            {"kde"}};
   }
-  TScratchFolder FScratch;
+  TScratchFolder* FScratch = nullptr;
 };
 
-TEST_F(BrowserLookup, TheUsersHttpHandlerComesFirst) {
-  Entry("sysdata", "system.desktop", "system-browser %u");
-  Entry("data", "mine.desktop", "my-browser --new-tab %u");
-  Write("sysconfig/mimeapps.list",
-        "[Default Applications]\nx-scheme-handler/http=system.desktop\n");
-  Write("config/mimeapps.list",
-        "[Added Associations]\nx-scheme-handler/http=system.desktop\n"
-        "[Default Applications]\nx-scheme-handler/http=missing.desktop;mine.desktop;\n");
-  TBrowserCommand command;
-  ASSERT_TRUE(FindBrowser(Dirs(), command));
-  EXPECT_EQ(command.BrowserPath, "my-browser");
-  EXPECT_EQ(command.BrowserParams, (Params{"--new-tab", "%s"}));
+// Each kind of entry the XDG lookup knows, in scratch folders: "config" and
+// "sysconfig" are the configuration folders, "data" and "sysdata" the data
+// folders, the desktop is "kde". Every case also has entries nobody names.
+TEST_F(BrowserLookup, EachKindOfAssociationFindsItsBrowser) {
+  struct TCase {
+    const char* Name;
+    std::vector<std::pair<std::string, std::string>> Files;
+    const char* Expected; // the program, "" for none
+  } const cases[] = {
+      {"the user's default before the system's and before additions",
+       {{"sysconfig/mimeapps.list", "[Default Applications]\nx-scheme-handler/http=sys.desktop\n"},
+        {"config/mimeapps.list", "[Added Associations]\nx-scheme-handler/http=sys.desktop\n"
+                                 "[Default Applications]\nx-scheme-handler/http=gone.desktop;"
+                                 "mine.desktop;\n"}},
+       "my-browser"},
+      {"the desktop's own list before the general one",
+       {{"config/mimeapps.list", "[Default Applications]\nx-scheme-handler/http=mine.desktop\n"},
+        {"config/kde-mimeapps.list",
+         "[Default Applications]\nx-scheme-handler/http=sys.desktop\n"}},
+       "system-browser"},
+      {"a desktop list in a data folder",
+       {{"sysdata/applications/kde-mimeapps.list",
+         "[Default Applications]\nx-scheme-handler/http=sys.desktop\n"}},
+       "system-browser"},
+      {"an added association when no default is set",
+       {{"data/applications/mimeapps.list",
+         "[Added Associations]\nx-scheme-handler/http=mine.desktop\n"}},
+       "my-browser"},
+      {"what installed entries declare",
+       {{"sysdata/applications/mimeinfo.cache",
+         "[MIME Cache]\nx-scheme-handler/http=sys.desktop;\n"}},
+       "system-browser"},
+      {"a removed association is passed over",
+       {{"config/mimeapps.list", "[Removed Associations]\nx-scheme-handler/http=sys.desktop\n"},
+        {"sysdata/applications/mimeinfo.cache",
+         "[MIME Cache]\nx-scheme-handler/http=sys.desktop;vendor-web.desktop;\n"}},
+       "vendor-browser"},
+      {"a hidden entry or one whose program is missing is passed over",
+       {{"config/mimeapps.list",
+         "[Default "
+         "Applications]\nx-scheme-handler/http=hidden.desktop;tryexec.desktop;mine.desktop\n"}},
+       "my-browser"},
+      {"the old defaults list, for HTML pages",
+       {{"sysdata/applications/defaults.list",
+         "[Default Applications]\ntext/html=viewer.desktop\n"}},
+       "html-viewer"},
+      {"nothing usable registered",
+       {{"config/mimeapps.list", "[Default Applications]\nx-scheme-handler/http=gone.desktop\n"},
+        {"sysdata/applications/mimeinfo.cache", "[MIME Cache]\ntext/plain=mine.desktop;\n"}},
+       ""},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TScratchFolder scratch;
+    FScratch = &scratch;
+    Entry("sysdata", "sys.desktop", "system-browser %u");
+    Entry("data", "mine.desktop", "my-browser --new-tab %u");
+    Entry("sysdata", "vendor/web.desktop", "vendor-browser %U");
+    Entry("sysdata", "viewer.desktop", "html-viewer %F");
+    Entry("data", "hidden.desktop", "hidden-browser %u\nHidden=true");
+    Entry("data", "tryexec.desktop", "absent-browser %u\nTryExec=no-such-program-xyz");
+    for (const auto& [path, text] : c.Files)
+      Write(path, text);
+    TBrowserCommand command;
+    EXPECT_EQ(FindBrowser(Dirs(), command), *c.Expected != '\0');
+    EXPECT_EQ(command.BrowserPath, c.Expected);
+  }
+  FScratch = nullptr;
 }
 
-TEST_F(BrowserLookup, HtmlHandlerWhenNoHttpHandlerIsSet) {
-  Entry("sysdata", "viewer.desktop", "html-viewer %F");
-  Write("sysdata/applications/defaults.list", "[Default Applications]\ntext/html=viewer.desktop\n");
-  TBrowserCommand command;
-  ASSERT_TRUE(FindBrowser(Dirs(), command));
-  EXPECT_EQ(command.BrowserPath, "html-viewer");
-}
+// The program's own lookup, as the Help menu runs it, with PATH and the XDG
+// variables pointing into a scratch folder.
+class OpenInBrowserTest : public BrowserLookup {
+protected:
+  void SetUp() override {
+    for (const char* name : {"PATH", "XDG_CONFIG_HOME", "XDG_CONFIG_DIRS", "XDG_DATA_HOME",
+                             "XDG_DATA_DIRS", "XDG_CURRENT_DESKTOP"}) {
+      const char* value = std::getenv(name);
+      FSaved.emplace_back(name, value ? std::optional<std::string>(value) : std::nullopt);
+    }
+    ::setenv("PATH", FOwn.Path("bin").c_str(), 1);
+    ::setenv("XDG_CONFIG_HOME", FOwn.Path("config").c_str(), 1);
+    ::setenv("XDG_CONFIG_DIRS", FOwn.Path("sysconfig").c_str(), 1);
+    ::setenv("XDG_DATA_HOME", FOwn.Path("data").c_str(), 1);
+    ::setenv("XDG_DATA_DIRS", FOwn.Path("sysdata").c_str(), 1);
+    ::unsetenv("XDG_CURRENT_DESKTOP");
+    FScratch = &FOwn;
+  }
+  void TearDown() override {
+    for (const auto& [name, value] : FSaved)
+      value ? ::setenv(name.c_str(), value->c_str(), 1) : ::unsetenv(name.c_str());
+  }
+  // A program in the scratch PATH that writes its arguments to a file of its name.
+  std::string Program(const std::string& name) {
+    const std::string path = FOwn.Path("bin/" + name);
+    Write("bin/" + name, "#!/bin/sh\nprintf '%s\\n' \"$@\" > " + path + ".tmp\n/bin/mv " + path +
+                             ".tmp " + path + ".args\n");
+    std::filesystem::permissions(path, std::filesystem::perms::owner_all);
+    return path;
+  }
+  std::string ArgsOf(const std::string& program) {
+    const std::string out = program + ".args";
+    for (int i = 0; i < 500 && !std::filesystem::exists(out); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return ReadWholeFile(out);
+  }
+  TScratchFolder FOwn;
+  std::vector<std::pair<std::string, std::optional<std::string>>> FSaved;
+};
 
-TEST_F(BrowserLookup, NothingRegisteredFindsNothing) {
-  Write("config/mimeapps.list", "[Default Applications]\nx-scheme-handler/http=gone.desktop\n");
-  TBrowserCommand command;
-  EXPECT_FALSE(FindBrowser(Dirs(), command));
+TEST_F(OpenInBrowserTest, TheDesktopsOpenerFirstThenTheListsAndNoFailureIsKept) {
+  // Nothing registered and no opener: nothing starts.
+  ASSERT_TRUE(std::filesystem::create_directories(FOwn.Path("bin")));
+  EXPECT_FALSE(OpenInBrowser("https://x.example/"));
+
+  // A browser registered while the program runs is found at the next try.
+  const std::string browser = Program("web-browser");
+  Entry("data", "web.desktop", browser + " --new-tab %u");
+  Write("config/mimeapps.list", "[Default Applications]\nx-scheme-handler/http=web.desktop\n");
+  ASSERT_TRUE(OpenInBrowser("https://x.example/a"));
+  EXPECT_EQ(ArgsOf(browser), "--new-tab\nhttps://x.example/a\n");
+
+  // With xdg-open installed, it opens the address.
+  const std::string opener = Program("xdg-open");
+  ASSERT_TRUE(OpenInBrowser("https://x.example/b"));
+  EXPECT_EQ(ArgsOf(opener), "https://x.example/b\n");
 }
 
 TEST(BrowserStart, AnAddressWithShellCharactersArrivesAsOneArgument) {

@@ -26,8 +26,10 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
 #include <QSplitter>
 #include <QStatusTipEvent>
+#include <QStyle>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -42,9 +44,17 @@ constexpr const char* kInCaption = " Midi In";
 constexpr const char* kClearOutCaption = "Clear Out";
 constexpr const char* kClearInCaption = "Clear In";
 constexpr const char* kBulkDumpHeading = "Receiving bulk dump";
+// The widest rate the bulk panel has room for.
+constexpr const char* kWidestBulkRate = "at 10000000 bytes/s = 9765.63 KB/s";
 // Sizes of the window as designed; the stored placement replaces the window size.
 constexpr int kClientWidth = 488;
-constexpr int kClientHeight = 263;
+// A first start shows this much of each box and of the logs, as far as the screen
+// allows: a 16-byte line and a screenful of lines in each box, a few log lines.
+constexpr int kFirstStartBoxColumns = 16 * 3 + 1;
+constexpr int kFirstStartBoxLines = 18;
+constexpr int kFirstStartLogLines = 4;
+// Part of the work area a first start leaves free around the window.
+constexpr double kFirstStartScreenShare = 0.9;
 constexpr int kBevelHeight = 4;
 constexpr int kOutPanelWidth = 241;
 constexpr int kSplitterWidth = 4;
@@ -119,7 +129,7 @@ TPelrowForm::TPelrowForm(TPelrowStartup startup, QWidget* parent)
   BuildMainMenu();
   BuildPopupMenu();
   BindMenuHandlers();
-  resize(kClientWidth, kClientHeight + menuBar()->sizeHint().height());
+  SetFirstStartSize();
   FormCreate();
 }
 
@@ -171,6 +181,7 @@ void TPelrowForm::BuildControls() {
   Splitter->setStretchFactor(0, 0);
   Splitter->setStretchFactor(1, 1);
   SetLeftWidth(Splitter, kOutPanelWidth);
+  FSplitterPos = kOutPanelWidth;
 
   SXOutput->SetAllowDragSelection(false);
   connect(BSend, &QPushButton::clicked, this, &TPelrowForm::BSendClick);
@@ -187,6 +198,12 @@ void TPelrowForm::BuildControls() {
   for (QWidget* watched : {static_cast<QWidget*>(PStatusBar), PanelIn, PanelOut,
                            static_cast<QWidget*>(LogOut), static_cast<QWidget*>(LogIn)})
     watched->installEventFilter(this);
+  // Only the user's drags move the other splitter or change the stored sizes: the
+  // sizes the splitters take while the window is first laid out are not a choice.
+  connect(LogVSplitter, &QSplitter::splitterMoved, this, &TPelrowForm::LogOutResize);
+  connect(Splitter, &QSplitter::splitterMoved, this, [this] { FSplitterPos = SplitterPos(); });
+  connect(LogHSplitter, &QSplitter::splitterMoved, this,
+          [this] { FLogListsHeight = LogHSplitter->sizes().value(1); });
 
   setCentralWidget(client);
 }
@@ -262,7 +279,6 @@ void TPelrowForm::BuildBulkDumpPanel() {
   PRcvBulkDump = NewFrame(PanelMain, "PRcvBulkDump");
   PRcvBulkDump->setFrameStyle(QFrame::Panel | QFrame::Raised);
   PRcvBulkDump->setAutoFillBackground(true);
-  PRcvBulkDump->setFixedSize(kBulkDumpWidth, kBulkDumpHeight);
   auto* column = new QVBoxLayout(PRcvBulkDump);
   auto* heading = new QLabel(kBulkDumpHeading, PRcvBulkDump);
   QFont bold = heading->font();
@@ -276,6 +292,12 @@ void TPelrowForm::BuildBulkDumpPanel() {
   column->addWidget(heading);
   column->addWidget(LSysExRcvd);
   column->addWidget(LReceivedSpeed);
+  // Wide enough for a fast rate, whatever the font.
+  const QMargins margins = column->contentsMargins();
+  const int rateWidth = LReceivedSpeed->fontMetrics().horizontalAdvance(kWidestBulkRate) +
+                        margins.left() + margins.right() + 2 * PRcvBulkDump->frameWidth();
+  PRcvBulkDump->setFixedSize(std::max(kBulkDumpWidth, rateWidth),
+                             std::max(kBulkDumpHeight, column->sizeHint().height()));
   PRcvBulkDump->hide();
 }
 
@@ -294,6 +316,25 @@ TVeskMemo* TPelrowForm::NewBox(const char* name, bool readOnly) {
   return box;
 }
 
+// A first start (no stored size): both boxes side by side at equal width, each
+// showing a line of 16 bytes and a screenful of lines, the logs a few lines and the
+// status line whole; within the work area. Stored sizes replace these later.
+void TPelrowForm::SetFirstStartSize() {
+  const int bar = style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+  const int boxWidth = kFirstStartBoxColumns * SXOutput->CharWidth() + bar + 2;
+  const int logHeight = kFirstStartLogLines * LogOut->LineHeight() + 2 * LogOut->frameWidth();
+  const int height = menuBar()->sizeHint().height() + kBevelHeight +
+                     PanelOutTop->sizeHint().height() +
+                     kFirstStartBoxLines * SXOutput->LineHeight() + bar + kButtonRowHeight +
+                     kSplitterWidth + logHeight + PStatusBar->sizeHint().height();
+  QSize size(2 * boxWidth + kSplitterWidth, height);
+  if (const QScreen* shownOn = screen())
+    size = size.boundedTo(shownOn->availableGeometry().size() * kFirstStartScreenShare);
+  resize(size);
+  SetSplitterPos((size.width() - kSplitterWidth) / 2);
+  SetLogListsHeight(logHeight);
+}
+
 void TPelrowForm::SetLeftWidth(QSplitter* splitter, int width) {
   const QList<int> sizes = splitter->sizes();
   const int total = sizes.size() == 2 && sizes[0] + sizes[1] > 0 ? sizes[0] + sizes[1]
@@ -305,7 +346,7 @@ void TPelrowForm::SetLeftWidth(QSplitter* splitter, int width) {
 
 void TPelrowForm::BuildMainMenu() {
   QMenu* current = nullptr;
-  for (const TMenuItemSpec& item : MainMenuItems()) {
+  for (const TMenuItemDef& item : MainMenuItems()) {
     if (item.Kind != TMenuItemKind::Menu) {
       AddMenuItem(current, item);
       continue;
@@ -319,11 +360,11 @@ void TPelrowForm::BuildMainMenu() {
 void TPelrowForm::BuildPopupMenu() {
   Popup1 = new QMenu(this);
   Popup1->setObjectName("Popup1");
-  for (const TMenuItemSpec& item : PopupMenuItems())
+  for (const TMenuItemDef& item : PopupMenuItems())
     AddMenuItem(Popup1, item);
 }
 
-void TPelrowForm::AddMenuItem(QMenu* menu, const TMenuItemSpec& item) {
+void TPelrowForm::AddMenuItem(QMenu* menu, const TMenuItemDef& item) {
   QAction* action =
       item.Kind == TMenuItemKind::Separator ? menu->addSeparator() : menu->addAction(item.Caption);
   action->setObjectName(item.Name);
@@ -399,6 +440,8 @@ void TPelrowForm::FormCreate() {
   ConnectRecentFiles();
   for (TVeskMemo* log : {LogOut, LogIn})
     log->SetScrollbars(TVKScrolls::sbVertical);
+  for (TVeskMemo* box : {SXOutput, SXInput})
+    box->SetScrollbars(TVKScrolls::sbBoth);
 }
 
 void TPelrowForm::showEvent(QShowEvent* event) {
@@ -496,9 +539,9 @@ void TPelrowForm::ShowStatus(const std::string& text, TStatusSide side, TStatusK
   const TStatusPlan plan = PlanStatus(text, kind);
   const bool isOut = side == TStatusSide::Out;
   PStatusBar->SetPanelText(isOut ? 0 : 1, Latin1(plan.Shown));
-  if (plan.AppendToLog) {
+  if (!plan.LogLines.empty()) {
     TVeskMemo* log = isOut ? LogOut : LogIn;
-    log->Lines().Add(plan.Shown);
+    log->Lines().AddStrings(plan.LogLines);
     log->ScrollToEnd();
     if (immediate)
       log->repaint();
@@ -519,8 +562,10 @@ bool TPelrowForm::LogListsVisible() const {
   return !LogPanel->isHidden();
 }
 
+// The height chosen (stored, set or dragged to), also while the logs are hidden or
+// the window is not laid out yet.
 int TPelrowForm::LogListsHeight() const {
-  return LogListsVisible() ? LogHSplitter->sizes().value(1) : FLogListsHeight;
+  return FLogListsHeight;
 }
 
 void TPelrowForm::SetLogListsHeight(int height) {
@@ -536,7 +581,6 @@ void TPelrowForm::SetLogListsVisible(bool show) {
   if (show == LogListsVisible())
     return;
   if (!show) {
-    FLogListsHeight = LogListsHeight();
     LogPanel->hide(); // the splitter hides its handle with it
     return;
   }
@@ -571,8 +615,6 @@ bool TPelrowForm::eventFilter(QObject* watched, QEvent* event) {
       PanelInResize();
     else if (watched == PanelOut)
       PanelOutResize();
-    else if (watched == LogOut)
-      LogOutResize();
   }
   return QMainWindow::eventFilter(watched, event);
 }
@@ -599,6 +641,7 @@ void TPelrowForm::LogOutResize() {
     return;
   FSyncingWidths = true;
   SetLeftWidth(Splitter, LogOut->width());
+  FSplitterPos = LogOut->width();
   FSyncingWidths = false;
 }
 
@@ -608,12 +651,16 @@ void TPelrowForm::UpdateStatusPanelWidths() {
   PStatusBar->SetPanel0Width(splitterLeft - statusLeft + kStatusSplitOffset);
 }
 
+// Until the window is laid out the splitter's sizes are not yet its own; the
+// position given stands.
 int TPelrowForm::SplitterPos() const {
-  return Splitter->sizes().value(0);
+  return Splitter->isVisible() ? Splitter->sizes().value(0) : FSplitterPos;
 }
 
 void TPelrowForm::SetSplitterPos(int pos) {
+  FSplitterPos = pos;
   SetLeftWidth(Splitter, pos);
+  SetLeftWidth(LogVSplitter, pos);
 }
 
 // ---- places that later components fill in ---------------------------------------------

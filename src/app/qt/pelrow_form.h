@@ -51,7 +51,7 @@ class TSettingsTarget;
 class TSplashForm;
 class TStatusBar;
 struct TAppSettings;
-struct TMenuItemSpec;
+struct TMenuItemDef;
 struct TRect;
 struct TWindowPlacementState;
 class TVKCustomMemo;
@@ -200,7 +200,7 @@ private:
   void BuildBulkDumpPanel();
   void BuildMainMenu();
   void BuildPopupMenu();
-  void AddMenuItem(QMenu* menu, const TMenuItemSpec& item);
+  void AddMenuItem(QMenu* menu, const TMenuItemDef& item);
   TVeskMemo* NewBox(const char* name, bool readOnly);
   void BindMenuHandlers();
 
@@ -226,6 +226,7 @@ private:
   int TwoLogLinesHeight() const;
   void KeepTwoLogLinesVisible();
   static void SetLeftWidth(QSplitter* splitter, int width);
+  void SetFirstStartSize();
 
   // Places that later components fill in.
   bool IsSecondInstance() const;
@@ -285,6 +286,7 @@ private:
   std::map<std::string, QMenu*> FMenus;
   TVKCustomMemo* FPopupBox = nullptr;
   int FLogListsHeight = 0;
+  int FSplitterPos = 0;
   bool FSyncingWidths = false;
   bool FSecondInstance = false;
 

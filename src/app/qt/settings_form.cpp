@@ -242,19 +242,21 @@ void TSettingsForm::setVisible(bool visible) {
 }
 
 // Each opening is centred on the main window, wherever the dialog was moved last
-// time, and kept on the main window's screen.
+// time, and kept on the main window's screen. The window areas without their
+// frames are used: a frame is known only once the dialog has been shown, so
+// frames would put the first opening elsewhere than the later ones.
 void TSettingsForm::CentreOnOwner() {
   QWidget* owner = parentWidget() ? parentWidget()->window() : nullptr;
   if (!owner)
     return;
-  QRect frame = frameGeometry();
-  frame.moveCenter(owner->frameGeometry().center());
+  QRect area = geometry();
+  area.moveCenter(owner->geometry().center());
   if (const QScreen* screen = owner->screen()) {
-    const QRect area = screen->availableGeometry();
-    frame.moveLeft(std::max(area.left(), std::min(frame.left(), area.right() - frame.width() + 1)));
-    frame.moveTop(std::max(area.top(), std::min(frame.top(), area.bottom() - frame.height() + 1)));
+    const QRect work = screen->availableGeometry();
+    area.moveLeft(std::max(work.left(), std::min(area.left(), work.right() - area.width() + 1)));
+    area.moveTop(std::max(work.top(), std::min(area.top(), work.bottom() - area.height() + 1)));
   }
-  move(frame.topLeft());
+  setGeometry(area);
 }
 
 void TSettingsForm::showEvent(QShowEvent* event) {

@@ -30,6 +30,7 @@ QString TStatusBar::PanelText(int index) const {
 
 void TStatusBar::SetPanelText(int index, const QString& text) {
   FPanels[index]->setText(text);
+  LayOut();
 }
 
 void TStatusBar::SetPanel0Width(int width) {
@@ -65,8 +66,22 @@ void TStatusBar::resizeEvent(QResizeEvent* event) {
   LayOut();
 }
 
+// Room a panel needs to show its whole text.
+int TStatusBar::TextWidth(const QLabel& panel) {
+  if (panel.text().isEmpty())
+    return 0;
+  const QMargins margins = panel.contentsMargins();
+  return panel.fontMetrics().horizontalAdvance(panel.text()) + margins.left() + margins.right() +
+         2 * panel.margin() + panel.fontMetrics().averageCharWidth();
+}
+
+// Panel 0 keeps its width under the Out box, except that a text too long for it
+// takes what panel 1's own text leaves free, so a progress report is not cut.
 void TStatusBar::LayOut() {
-  const int w0 = std::min(FPanel0Width, width());
+  int w0 = std::min(FPanel0Width, width());
+  const int needed = TextWidth(*FPanels[0]);
+  if (needed > w0)
+    w0 = std::max(w0, std::min(needed, width() - TextWidth(*FPanels[1])));
   FPanels[0]->setGeometry(0, 0, w0, height());
   FPanels[1]->setGeometry(w0, 0, width() - w0, height());
   FSimple->setGeometry(0, 0, width(), height());

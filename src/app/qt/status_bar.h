@@ -16,7 +16,8 @@ public:
 
   QString PanelText(int index) const;
   void SetPanelText(int index, const QString& text);
-  // Panel 0 takes this width; panel 1 fills the rest.
+  // Panel 0 takes this width, or more while its text needs it and panel 1's text
+  // leaves room; panel 1 fills the rest.
   void SetPanel0Width(int width);
   int PanelWidth(int index) const;
 
@@ -33,6 +34,7 @@ protected:
 private:
   void LayOut();
   QLabel* NewPanel();
+  static int TextWidth(const QLabel& panel);
 
   QLabel* FPanels[2];
   QLabel* FSimple;

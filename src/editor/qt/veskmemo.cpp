@@ -146,10 +146,15 @@ bool TVKCustomMemo::DropListVisible() const {
 // is always shown, disabled when there is nothing to scroll.
 void TVKCustomMemo::ApplyScrollbarPolicy() {
   const bool vertical = FScrollbars == TVKScrolls::sbBoth || FScrollbars == TVKScrolls::sbVertical;
-  const bool horizontal =
-      FScrollbars == TVKScrolls::sbBoth || FScrollbars == TVKScrolls::sbHorizontal;
   setVerticalScrollBarPolicy(vertical ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
-  setHorizontalScrollBarPolicy(horizontal ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
+  setHorizontalScrollBarPolicy(HorizontalBarShown() ? Qt::ScrollBarAlwaysOn
+                                                    : Qt::ScrollBarAlwaysOff);
+  if (!HorizontalBarShown())
+    SetLeftCol(0);
+}
+
+bool TVKCustomMemo::HorizontalBarShown() const {
+  return FScrollbars == TVKScrolls::sbBoth || FScrollbars == TVKScrolls::sbHorizontal;
 }
 
 void TVKCustomMemo::UpdateMetrics() {
@@ -246,7 +251,9 @@ void TVKCustomMemo::SetTopLine(int line) {
 }
 
 void TVKCustomMemo::SetLeftCol(int col) {
-  col = FWindow.ClampLeftCol(col);
+  // Without a horizontal bar nothing would show that the view is scrolled, so such
+  // a box always shows the start of its lines.
+  col = HorizontalBarShown() ? FWindow.ClampLeftCol(col) : 0;
   CloseDropList();
   const int delta = FWindow.LeftCol - col;
   if (delta == 0)

@@ -230,6 +230,7 @@ private:
   void UpdateScrollBars();
   void UpdateGutter();
   void ApplyScrollbarPolicy();
+  bool HorizontalBarShown() const;
   void NoteCaretColumn();
   void BlinkTick();
   void DeferredRefreshTick();

@@ -156,6 +156,31 @@ TEST_F(PelrowFormSend, ABulkDumpWaitsBehindThePanelAndLandsInOneBatch) {
   EXPECT_FALSE(BulkTimer().Active());
 }
 
+// Sent from the Out box to the loopback, as a user tries it: the input hands a
+// message over in buffers of 1024 bytes.
+TEST_F(PelrowFormSend, OneLongSysExIsOneInBoxLineOrLinesOfTheThreshold) {
+  auto form = Start();
+  OpenLoopback(*form);
+  const std::vector<uint8_t> sysex = SysEx(3000, 0x11);
+  for (const int threshold : {-1, 32}) {
+    SCOPED_TRACE(threshold);
+    form->SXInput->Clear();
+    form->LogIn->Clear();
+    form->SetSplitLongMessages(threshold > 0);
+    form->SetSplitLongMessagesThreshold(32);
+    ASSERT_TRUE(Service->InjectInput(LoopbackPortName, sysex));
+    ASSERT_TRUE(WaitFor([&] { return LastLine(form->LogIn).starts_with("Received"); }));
+    const std::vector<std::string> lines = LinesOf(form->SXInput);
+    ASSERT_EQ(lines.size(), threshold > 0 ? 94u : 1u); // 3000 bytes in lines of 32
+    EXPECT_EQ(lines.front().substr(0, 8), "F0 11 11");
+    for (std::size_t i = 0; i + 1 < lines.size(); ++i)
+      EXPECT_EQ(lines[i].size(), 32u * 3 - 1);
+    EXPECT_EQ(LastLine(form->LogIn), "Received 3000 bytes succesfully.");
+    EXPECT_FALSE(form->PRcvBulkDump->isVisible());
+    Clock.Skip(5000); // the next one is no part of a burst
+  }
+}
+
 TEST_F(PelrowFormSend, ReceiveCommandsOfTheOptionsMenuShowTheStateTheyLeave) {
   auto form = Start();
   form->MenuItem("MidiThru1")->trigger();

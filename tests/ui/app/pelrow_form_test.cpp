@@ -309,6 +309,17 @@ TEST_F(PelrowForm, ShowStatusKindsReachPanelLogAndBox) {
   EXPECT_EQ(LastLine(form->LogOut), "Error: device busy");
   EXPECT_EQ(ErrorBoxes, std::vector<std::string>{"device busy"});
 
+  // A device error: what failed, a line break, the system's reason.
+  const std::string deviceError = "Could not open MIDI IN \"Synth\":\r\nDevice or resource busy";
+  form->ShowStatus(deviceError, TStatusSide::In, TStatusKind::ErrorBox, false);
+  EXPECT_EQ(form->PStatusBar->PanelText(1),
+            "Error: Could not open MIDI IN \"Synth\": Device or resource busy");
+  const std::vector<std::string> log = LinesOf(form->LogIn);
+  EXPECT_EQ(std::vector<std::string>(log.end() - 2, log.end()),
+            (std::vector<std::string>{"Error: Could not open MIDI IN \"Synth\":",
+                                      "Device or resource busy"}));
+  EXPECT_EQ(ErrorBoxes.back(), deviceError);
+
   const int inLines = form->LogIn->Lines().Count();
   form->ShowStatus("Receiving 40%", TStatusSide::In, TStatusKind::StatusOnly, true);
   EXPECT_EQ(form->PStatusBar->PanelText(1), "Receiving 40%");

@@ -124,6 +124,7 @@ TEST_F(Mouse, DraggingBelowTheBoxAutoScrollsByDistance) {
 TEST_F(Mouse, WheelScrollsLinesColumnsOrMovesTheCaret) {
   SetLines(100);
   Memo->Lines().Put(0, std::string(300, 'x'));
+  Memo->SetScrollbars(TVKScrolls::sbBoth); // a box scrolls sideways only with its bar
   Wheel(View(), -120);
   EXPECT_EQ(Memo->TopLine(), 3);
   Wheel(View(), 240);
@@ -137,6 +138,7 @@ TEST_F(Mouse, WheelScrollsLinesColumnsOrMovesTheCaret) {
 TEST_F(Mouse, FineWheelStepsAddUpAndSidewaysTurnsScrollColumns) {
   SetLines(100);
   Memo->Lines().Put(0, std::string(300, 'x'));
+  Memo->SetScrollbars(TVKScrolls::sbBoth); // a box scrolls sideways only with its bar
   for (int i = 0; i < 8; ++i)
     Wheel(View(), -15);
   EXPECT_EQ(Memo->TopLine(), 3); // the same as one notch of -120
