@@ -36,9 +36,7 @@ void FillSettings(TRegKeyNode& root, int copies) {
   }
 }
 
-void BM_FormatSettingsText(benchmark::State& state) {
-  TRegKeyNode root;
-  FillSettings(root, static_cast<int>(state.range(0)));
+void FormatRepeatedly(benchmark::State& state, const TRegKeyNode& root) {
   std::size_t bytes = 0;
   for (auto _ : state) {
     const std::string text = FormatRegistryText(root);
@@ -46,6 +44,12 @@ void BM_FormatSettingsText(benchmark::State& state) {
     benchmark::DoNotOptimize(text.data());
   }
   state.SetBytesProcessed(static_cast<int64_t>(bytes * state.iterations()));
+}
+
+void BM_FormatSettingsText(benchmark::State& state) {
+  TRegKeyNode root;
+  FillSettings(root, static_cast<int>(state.range(0)));
+  FormatRepeatedly(state, root);
 }
 BENCHMARK(BM_FormatSettingsText)->Arg(1)->Arg(1000);
 
@@ -121,13 +125,7 @@ void BM_FormatDeepKey(benchmark::State& state) {
   for (std::size_t level = 0; level < path.size(); ++level)
     path[level] += std::to_string(level);
   root.CreatePath(path).SetValue("deep", TRegValue::FromInteger(1));
-  std::size_t bytes = 0;
-  for (auto _ : state) {
-    const std::string text = FormatRegistryText(root);
-    bytes = text.size();
-    benchmark::DoNotOptimize(text.data());
-  }
-  state.SetBytesProcessed(static_cast<int64_t>(bytes * state.iterations()));
+  FormatRepeatedly(state, root);
 }
 BENCHMARK(BM_FormatDeepKey)
     ->Arg(1024)

@@ -96,6 +96,9 @@ void BringWindowToFront(QWidget& window, const std::string& activationToken) {
   if (platform.startsWith(QLatin1String("wayland")) && !activationToken.empty())
     qputenv(kWaylandTokenVariable, QByteArray::fromStdString(activationToken));
   window.activateWindow();
+  // A compositor without activation leaves it unused; programs started from the
+  // window later must not inherit it.
+  qunsetenv(kWaylandTokenVariable);
   if (platform == QLatin1String("xcb") && !activationToken.empty())
     ActivateOnX11(window, activationToken);
 }
