@@ -1,6 +1,7 @@
 // Speed of the settings store: reading and writing the file's text form, and a
 // whole Load or Save (lock, merge, atomic replace with fsync) of a file holding a
-// typical program's settings or a thousand times as many values.
+// typical program's settings or a thousand times as many values; and the text of
+// one very deep key.
 #include "support/registry_store.h"
 #include "support/registry_text.h"
 #include "support/safe_file.h"
@@ -10,6 +11,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace pelrow {
 namespace {
@@ -34,9 +36,7 @@ void FillSettings(TRegKeyNode& root, int copies) {
   }
 }
 
-void BM_FormatSettingsText(benchmark::State& state) {
-  TRegKeyNode root;
-  FillSettings(root, static_cast<int>(state.range(0)));
+void FormatRepeatedly(benchmark::State& state, const TRegKeyNode& root) {
   std::size_t bytes = 0;
   for (auto _ : state) {
     const std::string text = FormatRegistryText(root);
@@ -44,6 +44,12 @@ void BM_FormatSettingsText(benchmark::State& state) {
     benchmark::DoNotOptimize(text.data());
   }
   state.SetBytesProcessed(static_cast<int64_t>(bytes * state.iterations()));
+}
+
+void BM_FormatSettingsText(benchmark::State& state) {
+  TRegKeyNode root;
+  FillSettings(root, static_cast<int>(state.range(0)));
+  FormatRepeatedly(state, root);
 }
 BENCHMARK(BM_FormatSettingsText)->Arg(1)->Arg(1000);
 
@@ -108,6 +114,24 @@ void BM_SaveOneChange(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_SaveOneChange)->Arg(1)->Arg(1000)->Unit(benchmark::kMicrosecond);
+
+// One key as deep as keys go, with names of the given length: the text's size
+// grows with depth times name length, and formatting should grow with it, not
+// with its square.
+void BM_FormatDeepKey(benchmark::State& state) {
+  TRegKeyNode root;
+  std::vector<std::string> path(kMaxKeyDepth,
+                                std::string(static_cast<std::size_t>(state.range(0)), 'k'));
+  for (std::size_t level = 0; level < path.size(); ++level)
+    path[level] += std::to_string(level);
+  root.CreatePath(path).SetValue("deep", TRegValue::FromInteger(1));
+  FormatRepeatedly(state, root);
+}
+BENCHMARK(BM_FormatDeepKey)
+    ->Arg(1024)
+    ->Arg(8 * 1024)
+    ->Arg(32 * 1024)
+    ->Unit(benchmark::kMillisecond);
 
 } // namespace
 } // namespace pelrow

@@ -65,6 +65,20 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
   return result;
 }
 
+std::vector<std::string> AbsoluteFileNames(const std::vector<std::string>& names,
+                                           const std::string& folder) {
+  const std::string base = folder.ends_with('/') ? folder : folder + "/";
+  std::vector<std::string> absolute;
+  absolute.reserve(names.size());
+  for (const std::string& name : names) {
+    if (name.empty() || name.starts_with('/') || folder.empty())
+      absolute.push_back(name);
+    else
+      absolute.push_back(base + (name.starts_with("./") ? name.substr(2) : name));
+  }
+  return absolute;
+}
+
 std::string UsageText(const std::string& programFile) {
   return FormatText(kUsage, programFile);
 }

@@ -22,6 +22,13 @@ struct TCommandLine {
 // args are the arguments after the program path.
 TCommandLine ParseCommandLine(const std::vector<std::string>& args);
 
+// The file names made absolute against folder (the working folder of the start),
+// so that they name the same files in a running window started elsewhere and in
+// the recent-files list. Names that are absolute or empty, and every name when
+// folder is empty (it could not be found), stay as they are.
+std::vector<std::string> AbsoluteFileNames(const std::vector<std::string>& names,
+                                           const std::string& folder);
+
 // The short usage text printed for --help and after an unknown or malformed option.
 std::string UsageText(const std::string& programFile);
 

@@ -3,6 +3,7 @@
 #include "support/text_format.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <string_view>
@@ -119,6 +120,48 @@ TDisplayChoice ChooseDisplay(const TDisplayEnvironment& environment, const TDisp
   if (choice.Error.empty())
     choice.Error = FormatText(kNoDisplay, programFile, programFile);
   return choice;
+}
+
+std::string SessionDisplayName(const TDisplayEnvironment& environment,
+                               const TDisplayChoice& choice) {
+  std::string_view platform = choice.QtPlatform;
+  if (platform.empty()) {
+    platform = environment.QtPlatform;
+    platform = platform.substr(0, platform.find_first_of(":;"));
+  }
+  if (platform.starts_with(kWayland)) {
+    const std::string socket = WaylandSocketPath(environment);
+    return "wayland:" + (socket.empty() ? environment.WaylandDisplay : socket);
+  }
+  if (platform == kX11) {
+    // ":0" and ":0.0" are the same display: the screen number after the dot is not.
+    std::string display = environment.Display;
+    const std::size_t colon = display.rfind(':');
+    const std::size_t dot = display.find('.', colon == std::string::npos ? 0 : colon);
+    if (colon != std::string::npos && dot != std::string::npos)
+      display.erase(dot);
+    return "x11:" + display;
+  }
+  return std::string(platform);
+}
+
+std::string ActivationTokenOfProcess() {
+  const std::string token = Variable("XDG_ACTIVATION_TOKEN");
+  return token.empty() ? Variable("DESKTOP_STARTUP_ID") : token;
+}
+
+uint32_t StartupIdTimestamp(const std::string& startupId) {
+  const std::size_t mark = startupId.rfind("_TIME");
+  if (mark == std::string::npos)
+    return 0;
+  uint64_t time = 0;
+  for (std::size_t at = mark + 5;
+       at < startupId.size() && std::isdigit(static_cast<unsigned char>(startupId[at])); ++at) {
+    time = time * 10 + static_cast<uint64_t>(startupId[at] - '0');
+    if (time > UINT32_MAX)
+      return 0;
+  }
+  return static_cast<uint32_t>(time);
 }
 
 } // namespace pelrow

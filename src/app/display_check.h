@@ -6,6 +6,7 @@
 // answered.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -40,5 +41,19 @@ struct TDisplayChoice {
 
 TDisplayChoice ChooseDisplay(const TDisplayEnvironment& environment, const TDisplayProbes& probes,
                              const std::string& programFile);
+
+// The display the window opens on, named the same way by every start that opens
+// there ("x11::0", "wayland:/run/user/1000/wayland-0", or the Qt platform the user
+// chose), so that copies meet only on their own display.
+std::string SessionDisplayName(const TDisplayEnvironment& environment,
+                               const TDisplayChoice& choice);
+
+// The token the desktop gave this start to bring its window to the front with:
+// XDG_ACTIVATION_TOKEN (Wayland) or else DESKTOP_STARTUP_ID (X11).
+std::string ActivationTokenOfProcess();
+
+// The X server time of the user's action that a startup id was made for (its
+// "_TIME" part); 0, the server's "now", when it has none.
+uint32_t StartupIdTimestamp(const std::string& startupId);
 
 } // namespace pelrow

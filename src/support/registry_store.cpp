@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include "support/file_name_text.h"
+#include "support/general_utils.h"
+#include "support/private_folder.h"
 #include "support/registry_text.h"
 #include "support/safe_file.h"
 #include "support/text_format.h"
@@ -27,6 +29,10 @@ constexpr const char* kReadOnlyText =
 constexpr const char* kReadOnlyFileText = "The settings file %s is read-only. The stored "
                                           "settings are used, but changes will not be saved.";
 constexpr const char* kReadOnlyReason = "it was opened read-only";
+constexpr const char* kUntrustedFolderText =
+    "The settings folder %s cannot be used (%s). Default settings are used, and changes will "
+    "not be saved.";
+constexpr const char* kUntrustedFolderReason = "its folder cannot be used: %s";
 constexpr const char* kDamagedStuckReason = "it is damaged: %s, and could not be set aside: %s";
 constexpr const char* kTooLargeReason = "it is larger than any settings file can be";
 
@@ -87,6 +93,13 @@ bool TRegistryStore::Load() {
   FRoot = TRegKeyNode();
   FChanges.clear();
   FLastError.clear();
+  // A folder that others can change may hold their files and links in place of
+  // ours: nothing is read from it, and nothing will be written.
+  if (std::string untrusted; FolderUntrusted(untrusted)) {
+    FReadOnly = true;
+    FLastError = FormatText(kUntrustedFolderText, FileNameText(FolderOf(FFilePath)), untrusted);
+    return false;
+  }
   // Taking the lock keeps us from setting aside a file that another copy is
   // just replacing; without one (a read-only folder) reading is still safe,
   // because every writer replaces the file in one step.
@@ -108,6 +121,12 @@ bool TRegistryStore::Save() {
   if (FChanges.empty())
     return true;
   std::string reason;
+  const auto untrusted = [this](const std::string& why) {
+    FLastError = FormatText(kNotSavedText, ShownPath(), FormatText(kUntrustedFolderReason, why));
+    return false;
+  };
+  if (FolderUntrusted(reason))
+    return untrusted(reason);
   if (FReadOnly) {
     FLastError = FormatText(kNotSavedText, ShownPath(), kReadOnlyReason);
     return false;
@@ -116,6 +135,9 @@ bool TRegistryStore::Save() {
     FLastError = FormatText(kNotSavedText, ShownPath(), reason);
     return false;
   }
+  // A folder made just now is checked too: one on its way may be another user's.
+  if (FolderUntrusted(reason))
+    return untrusted(reason);
   TFileLock lock(LockPath(), FLockWait);
   if (!lock.Locked()) {
     FLastError = FormatText(kNotSavedText, ShownPath(), lock.Error());
@@ -179,6 +201,14 @@ TRegistryStore::ReadFileSettingDamageAside(TRegKeyNode& root, std::string& reaso
   FLastError = FormatText(kDamagedFileText, ShownPath(), damage, FileNameText(aside));
   Trace(FLastError);
   return TFileState::SetAside;
+}
+
+bool TRegistryStore::FolderUntrusted(std::string& reason) const {
+  const std::string folder = FolderOf(FFilePath);
+  if (!DirExists(folder))
+    return false;
+  reason = UntrustedFolderReason(folder);
+  return !reason.empty();
 }
 
 std::string TRegistryStore::ShownPath() const {

@@ -10,7 +10,8 @@
 // holds a message for the user. A file the user made read-only is never
 // replaced: Load says so, and Save fails. When another copy holds the lock for longer than
 // a start may wait (it hangs), the file is read all the same, the store turns
-// read-only for the rest of the run, and LastError says so. Used from the UI
+// read-only for the rest of the run, and LastError says so. A settings folder
+// that other users could change is neither read nor written. Used from the UI
 // thread only.
 #pragma once
 
@@ -103,6 +104,9 @@ private:
   // and otherwise is Unusable. Unusable comes with the reason.
   TFileState ReadFileSettingDamageAside(TRegKeyNode& root, std::string& reason, bool setAside);
   std::string LockPath() const { return FFilePath + ".lock"; }
+  // The folder exists, but others can change what is in it (reason says how), so
+  // nothing of ours is read from it or written into it.
+  bool FolderUntrusted(std::string& reason) const;
   // The file's path as the user's messages show it.
   std::string ShownPath() const;
 

@@ -76,10 +76,14 @@ void AppendKeyName(std::string_view name, std::string& out) {
   }
 }
 
-void AppendKey(const TRegKeyNode& key, const std::string& path, bool isRoot, std::string& out) {
+// path is the key's own path, grown and cut back in place for each subkey: a
+// deep key costs its one path, not a copy of it at every level above.
+void AppendKey(const TRegKeyNode& key, std::string& path, bool isRoot, std::string& out) {
   const bool listed = !key.Values().empty() || (key.SubKeys().empty() && !isRoot);
   if (listed) {
-    out += "\n[" + path + "]\n";
+    out += "\n[";
+    out += path;
+    out += "]\n";
     for (const auto& [folded, entry] : key.Values()) {
       AppendQuoted(entry.Name, out);
       out += '=';
@@ -90,10 +94,13 @@ void AppendKey(const TRegKeyNode& key, const std::string& path, bool isRoot, std
       out += '\n';
     }
   }
+  const std::size_t length = path.size();
   for (const auto& [folded, subKey] : key.SubKeys()) {
-    std::string subPath = isRoot ? std::string() : path + "\\";
-    AppendKeyName(subKey->Name(), subPath);
-    AppendKey(*subKey, subPath, false, out);
+    if (!isRoot)
+      path += '\\';
+    AppendKeyName(subKey->Name(), path);
+    AppendKey(*subKey, path, false, out);
+    path.resize(length);
   }
 }
 
@@ -239,7 +246,8 @@ private:
 
 std::string FormatRegistryText(const TRegKeyNode& root) {
   std::string out = kFileHeader;
-  AppendKey(root, {}, true, out);
+  std::string path;
+  AppendKey(root, path, true, out);
   return out;
 }
 

@@ -317,8 +317,8 @@ std::string SetFileAside(const std::string& path, const std::string& suffix, std
 }
 
 TFileLock::TFileLock(const std::string& lockPath, const TLockWait& wait) {
-  FDescriptor =
-      ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0600);
+  FDescriptor = ::open(lockPath.c_str(),
+                       O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0600);
   if (FDescriptor < 0) {
     FError = SystemError();
     return;

@@ -80,7 +80,8 @@ struct TLockWait {
 
 // An exclusive advisory lock (flock) on a separate lock file, held for the life of
 // the object. The lock file itself stays in place: deleting it would let two
-// processes lock different files of the same name.
+// processes lock different files of the same name. A link in its place is
+// refused, never followed: nothing is created where it points.
 class TFileLock {
 public:
   explicit TFileLock(const std::string& lockPath, const TLockWait& wait = {});

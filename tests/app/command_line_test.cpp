@@ -68,5 +68,18 @@ TEST(CommandLine, UsageNamesTheProgramAndEveryOption) {
     EXPECT_NE(usage.find(option), std::string::npos) << option;
 }
 
+// A start hands its names to a window working in another folder, and the
+// recent-files list keeps them: they are made absolute against the start's folder.
+TEST(CommandLine, FileNamesAreMadeAbsoluteAgainstTheStartsFolder) {
+  const std::vector<std::string> given = {"x.syx",      "./y.syx", "sub/../z.mid",
+                                          "/abs/a.syx", "",        "-odd"};
+  EXPECT_EQ(AbsoluteFileNames(given, "/home/u/dumps"),
+            (std::vector<std::string>{"/home/u/dumps/x.syx", "/home/u/dumps/y.syx",
+                                      "/home/u/dumps/sub/../z.mid", "/abs/a.syx", "",
+                                      "/home/u/dumps/-odd"}));
+  EXPECT_EQ(AbsoluteFileNames({"x.syx"}, "/"), std::vector<std::string>{"/x.syx"});
+  EXPECT_EQ(AbsoluteFileNames(given, ""), given); // the folder could not be named
+}
+
 } // namespace
 } // namespace pelrow

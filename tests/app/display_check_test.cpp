@@ -114,5 +114,38 @@ TEST(DisplayCheck, AUnixSocketAnswersOnlyWhileSomeoneListens) {
   EXPECT_FALSE(UnixSocketAnswers(std::string(200, 'x')));
 }
 
+// Copies meet only where every start names the display alike: one screen of an X
+// display is the display, a Wayland name is its socket, a chosen platform is itself.
+TEST(DisplayCheck, EveryStartOnOneDisplayNamesItAlike) {
+  struct TCase {
+    TDisplayEnvironment Environment;
+    std::string ChosenPlatform;
+    std::string Name;
+  };
+  const TCase cases[] = {
+      {{":0", "", "", "", ""}, "xcb", "x11::0"},
+      {{":0.1", "", "", "", ""}, "xcb", "x11::0"},
+      {{"host.example:10.0", "", "", "", ""}, "xcb", "x11:host.example:10"},
+      {{":0", "wayland-0", "/run/user/7", "", ""}, "wayland", "wayland:/run/user/7/wayland-0"},
+      {{"", "/tmp/w", "/run/user/7", "", ""}, "wayland", "wayland:/tmp/w"},
+      {{":1", "wayland-0", "/run/user/7", "", "xcb;wayland"}, "", "x11::1"},
+      {{":0", "", "", "", "offscreen"}, "", "offscreen"},
+  };
+  for (const TCase& c : cases) {
+    TDisplayChoice choice;
+    choice.QtPlatform = c.ChosenPlatform;
+    EXPECT_EQ(SessionDisplayName(c.Environment, choice), c.Name) << c.Name;
+  }
+}
+
+TEST(DisplayCheck, AStartupIdCarriesTheTimeOfTheUsersAction) {
+  for (const auto& [id, time] : {std::pair{"a_TIME123456", 123456u},
+                                 {"a_TIME", 0u},
+                                 {"a", 0u},
+                                 {"a_TIME99999999999", 0u},
+                                 {"x_TIME1_TIME77", 77u}})
+    EXPECT_EQ(StartupIdTimestamp(id), time) << id;
+}
+
 } // namespace
 } // namespace pelrow

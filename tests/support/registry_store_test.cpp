@@ -3,12 +3,14 @@
 #include <csignal>
 #include <fcntl.h>
 #include <filesystem>
+#include <functional>
 #include <sys/file.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "support/other_account.h"
 #include "support/registry_printing.h"
 #include "support/registry_store.h"
 #include "support/scratch_folder.h"
@@ -422,6 +424,89 @@ TEST(RegistryStore, DanglingLinkGetsItsTargetCreatedAndStaysALink) {
       << lost.LastError();
   EXPECT_TRUE(std::filesystem::is_symlink(nowhere));
   EXPECT_FALSE(std::filesystem::exists(folder.Path("missing-folder")));
+}
+
+// Settings go only into a folder that nobody else can change; a link the user
+// made is followed, a link in place of the lock file is not.
+TEST(RegistryStore, SettingsAreWrittenOnlyWhereNobodyElseCanChangeThem) {
+  TScratchFolder scratch;
+  struct TCase {
+    const char* Name;
+    std::string Folder; // holds the settings file
+    std::function<void()> Prepare;
+    bool Saved;
+  };
+  const auto folder = [&scratch](const std::string& name, mode_t mode) {
+    std::filesystem::create_directories(scratch.Path(name));
+    ::chmod(scratch.Path(name).c_str(), mode);
+  };
+  const std::vector<TCase> cases = {
+      {"a folder others may write into", scratch.Path("open"), [&] { folder("open", 0777); },
+       false},
+      {"a folder in one where others may rename it", scratch.Path("shared/mine"),
+       [&] { folder("shared/mine", 0700), folder("shared", 0777); }, false},
+      {"a folder in a sticky shared one", scratch.Path("sticky/mine"),
+       [&] { folder("sticky/mine", 0700), folder("sticky", 01777); }, true},
+      {"a link the user made to a folder of theirs", scratch.Path("link"),
+       [&] {
+         folder("dotfiles", 0700);
+         std::filesystem::create_directory_symlink(scratch.Path("dotfiles"), scratch.Path("link"));
+       },
+       true},
+  };
+  for (const TCase& c : cases) {
+    c.Prepare();
+    TRegistryStore store(c.Folder + "/registry");
+    EXPECT_EQ(store.Load(), c.Saved) << c.Name << ": " << store.LastError();
+    store.WriteValue("Software", "x", TRegValue::FromInteger(1));
+    EXPECT_EQ(store.Save(), c.Saved) << c.Name << ": " << store.LastError();
+    EXPECT_EQ(std::filesystem::exists(c.Folder + "/registry"), c.Saved) << c.Name;
+    EXPECT_EQ(std::filesystem::exists(c.Folder + "/registry.lock"), c.Saved) << c.Name;
+    if (!c.Saved) {
+      EXPECT_NE(store.LastError().find("cannot be used"), std::string::npos) << store.LastError();
+    }
+  }
+  EXPECT_TRUE(std::filesystem::exists(scratch.Path("dotfiles/registry")));
+
+  const std::string aside = scratch.Path("aside");
+  folder("locked", 0700);
+  std::filesystem::create_symlink(aside, scratch.Path("locked/registry.lock"));
+  TRegistryStore store(scratch.Path("locked/registry"));
+  store.Load();
+  store.WriteValue("Software", "x", TRegValue::FromInteger(1));
+  EXPECT_FALSE(store.Save());
+  EXPECT_FALSE(std::filesystem::exists(aside));
+}
+
+// With the settings in a folder every user may write into, another account's
+// link or folder there makes the program neither read nor write anything.
+TEST(RegistryStore, AnotherUsersLinksAndFoldersInASharedFolderAreNotUsed) {
+  test::TOtherAccount other;
+  if (!other.SkipReason().empty())
+    GTEST_SKIP() << other.SkipReason();
+  TScratchFolder scratch;
+  ::chmod(scratch.Path().c_str(), 0711);
+  const std::string shared = scratch.Path("shared");
+  const std::string trap = scratch.Path("shared/trap");
+  std::filesystem::create_directory(shared);
+  ::chmod(shared.c_str(), 0777);
+  const std::string planted = "[Software]\n\"SendSpeed\"=999\n";
+  ASSERT_TRUE(other.Run([&] {
+    if (::mkdir(trap.c_str(), 0777) != 0 || ::chmod(trap.c_str(), 0777) != 0)
+      return false;
+    WriteWholeFile(trap + "/registry", planted);
+    return ::symlink(trap.c_str(), (shared + "/pelrow").c_str()) == 0;
+  }));
+  for (const std::string& settings : {shared + "/pelrow/registry", trap + "/registry"}) {
+    TRegistryStore store(settings);
+    EXPECT_FALSE(store.Load()) << settings;
+    EXPECT_FALSE(store.ReadValue("Software", "SendSpeed")) << settings;
+    EXPECT_NE(store.LastError().find("cannot be used"), std::string::npos) << store.LastError();
+    store.WriteValue("Software", "x", TRegValue::FromInteger(1));
+    EXPECT_FALSE(store.Save()) << settings;
+  }
+  EXPECT_EQ(ReadWholeFile(trap + "/registry"), planted);
+  EXPECT_FALSE(std::filesystem::exists(trap + "/registry.lock"));
 }
 
 TEST(RegistryStore, ReadOnlyFileIsLeftAloneAndTheUserIsTold) {

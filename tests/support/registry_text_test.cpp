@@ -100,5 +100,35 @@ TEST(RegistryText, RefusesKeysNestedDeeperThanTheRegistryAllows) {
   EXPECT_FALSE(ParseRegistryText(deep, root, error));
 }
 
+// Each key's line names its whole path, also next to deeper keys and after them.
+TEST(RegistryText, DeepKeysAndTheirNeighboursKeepTheirPaths) {
+  TRegKeyNode root;
+  std::vector<std::string> path;
+  for (std::size_t level = 0; level < kMaxKeyDepth; ++level) {
+    path.push_back(std::string(1000, static_cast<char>('a' + level % 26)) + std::to_string(level));
+    if (level % 100 == 0) {
+      std::vector<std::string> neighbour = path;
+      neighbour.back() = "neighbour" + std::to_string(level);
+      root.CreatePath(neighbour).SetValue("level", TRegValue::FromInteger(int32_t(level)));
+    }
+  }
+  root.CreatePath(path).SetValue("deep", TRegValue::FromText("bottom"));
+
+  TRegKeyNode parsed;
+  std::string error;
+  ASSERT_TRUE(ParseRegistryText(FormatRegistryText(root), parsed, error)) << error;
+  const TRegKeyNode* bottom = parsed.FindPath(path);
+  ASSERT_NE(bottom, nullptr);
+  EXPECT_EQ(*bottom->FindValue("deep"), TRegValue::FromText("bottom"));
+  for (std::size_t level = 0; level < kMaxKeyDepth; level += 100) {
+    std::vector<std::string> neighbour(path.begin(), path.begin() + long(level) + 1);
+    neighbour.back() = "neighbour" + std::to_string(level);
+    const TRegKeyNode* key = parsed.FindPath(neighbour);
+    ASSERT_NE(key, nullptr) << level;
+    EXPECT_EQ(*key->FindValue("level"), TRegValue::FromInteger(int32_t(level)));
+  }
+  EXPECT_EQ(FormatRegistryText(parsed), FormatRegistryText(root));
+}
+
 } // namespace
 } // namespace pelrow

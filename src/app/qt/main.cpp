@@ -13,6 +13,7 @@
 #include "support/qt/qt_services.h"
 #include "support/qt/splash_form.h"
 #include "support/registry_store.h"
+#include "support/safe_file.h"
 
 #include <QApplication>
 #include <QTimer>
@@ -39,6 +40,13 @@ void ScheduleScreenshot(QWidget& window, const QString& fileName) {
 // What start-up found before the window existed, in the order the user reads it;
 // the last one stays in the status line. Settings that cannot be saved weigh more
 // than the note on the MIDI system, and an error that raises its box comes last.
+// The working folder, or empty when it cannot be named (it was removed).
+std::string CurrentFolder() {
+  std::error_code error;
+  const std::filesystem::path folder = std::filesystem::current_path(error);
+  return error ? std::string() : folder.string();
+}
+
 std::vector<pelrow::TStartupReport> StartupReports(const pelrow::TRegistryStore& settings,
                                                    const pelrow::TMidiServiceSetup& midi) {
   using pelrow::TStatusKind;
@@ -71,17 +79,23 @@ int main(int argc, char* argv[]) {
     std::cout << ProgramName() << " " << ProgramVersion() << "\n";
     return 0;
   }
-  const TDisplayChoice display =
-      ChooseDisplay(DisplayEnvironmentOfProcess(), PlatformDisplayProbes(), programFile);
+  const TDisplayEnvironment environment = DisplayEnvironmentOfProcess();
+  const TDisplayChoice display = ChooseDisplay(environment, PlatformDisplayProbes(), programFile);
   if (!display.Usable) {
     std::cerr << display.Error << "\n";
     return 1;
   }
+  // Names are made absolute here, once: the running window that may get them works
+  // in another folder, and the recent-files list must find them from anywhere.
+  const std::vector<std::string> fileNames =
+      AbsoluteFileNames(commandLine.FileNames, CurrentFolder());
 
   // A copy that hands its files to the running one ends here: it reads no settings,
-  // opens no MIDI system and shows nothing.
-  TOneInstance oneInstance(TOneInstance::NameFor(ProgramPath()));
-  oneInstance.CheckInstance(commandLine.FileNames);
+  // opens no MIDI system and shows nothing. Only a window on the same display with
+  // the same settings folder takes them.
+  TOneInstance oneInstance(TOneInstance::ScopeFor(SessionDisplayName(environment, display),
+                                                  FolderOf(DefaultRegistryFilePath())));
+  oneInstance.CheckInstance(fileNames, ActivationTokenOfProcess());
   if (oneInstance.IsSecondInstance())
     return 0;
 
@@ -101,8 +115,8 @@ int main(int argc, char* argv[]) {
   TRegistryStore& settings = CurrentUserRegistry();
   TMidiServiceSetup midi = CreateMidiService(commandLine.Backend, PlatformMidiBackends());
   std::vector<TStartupReport> reports = StartupReports(settings, midi);
-  TPelrowForm form({commandLine.FileNames, std::move(midi.Service), std::move(reports), &settings,
-                    &oneInstance});
+  TPelrowForm form(
+      {fileNames, std::move(midi.Service), std::move(reports), &settings, &oneInstance});
   TSplashForm1 splashForm1(&MakeQtTimer);
   // The About window left open does not keep the program running.
   splashForm1.setAttribute(Qt::WA_QuitOnClose, false);

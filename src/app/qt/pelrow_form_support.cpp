@@ -1,6 +1,7 @@
 // The main window's support components: the About window, the homepage link and
 // the single-instance guard through which a later start hands over its files.
 #include "app/qt/pelrow_form.h"
+#include "app/qt/window_activation.h"
 #include "support/one_instance.h"
 #include "support/qt/splash_form.h"
 #include "support/text_format.h"
@@ -26,30 +27,25 @@ void TPelrowForm::PelrowHomepage1Click() {
     FErrorBox(FormatText(TextBrowserFailed, GoToWeb.Url));
 }
 
-// The first instance hears of a later start on the guard's socket; the guard
-// then brings the window to the front and hands over the parameters.
+// The first instance hears of a later start through the guard's notice; the
+// guard then brings the window to the front and hands over the parameters.
 void TPelrowForm::ConnectOneInstance() {
   TOneInstance* guard = FStartup.OneInstance;
   if (guard == nullptr)
     return;
   // The guard outlives the window in the program entry.
   const QPointer<TPelrowForm> window(this);
-  guard->OnBringToFront = [window](TOneInstance&) {
-    if (!window)
-      return;
-    if (window->isMinimized())
-      window->setWindowState(window->windowState() & ~Qt::WindowMinimized);
-    window->show();
-    window->raise();
-    window->activateWindow();
+  guard->OnBringToFront = [window](TOneInstance&, const std::string& activationToken) {
+    if (window)
+      BringWindowToFront(*window, activationToken);
   };
   guard->OnInstanceStarted = [window](TOneInstance&, const std::vector<std::string>& params) {
     if (window)
       window->OneInstance1InstanceStarted(params);
   };
-  if (guard->HandOverSocket() < 0)
+  if (guard->HandOverNotice() < 0)
     return;
-  FHandOverNotifier = new QSocketNotifier(guard->HandOverSocket(), QSocketNotifier::Read, this);
+  FHandOverNotifier = new QSocketNotifier(guard->HandOverNotice(), QSocketNotifier::Read, this);
   connect(FHandOverNotifier, &QSocketNotifier::activated, this,
           [guard] { guard->ReceiveHandOver(); });
 }

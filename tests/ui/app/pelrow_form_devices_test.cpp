@@ -220,29 +220,34 @@ TEST_F(PelrowFormDevices, SettingsAboutAndHomepageOpenFromTheMenus) {
                                HomepageURL());
 }
 
-// The later start is the program itself, copied under a name of this test's own so
-// that no other running copy takes part.
+// The later start is the program itself, meeting the window in a runtime folder
+// of this test's own, so that no other running copy takes part. It starts in
+// another folder than the window's and names its files relative to it.
 TEST_F(PelrowFormDevices, ALaterStartOfTheProgramHandsItsLastFileToTheWindow) {
-  const std::string program = Scratch.Path("pelrow-handover-" + std::to_string(::getpid()));
-  std::filesystem::copy_file(PELROW_PROGRAM_FILE, program);
-  TOneInstance guard(TOneInstance::NameFor(program));
+  TScratchFolder runtime;
+  // The scope the program finds for an offscreen start with these settings.
+  TOneInstance guard(TOneInstance::ScopeFor("offscreen", Scratch.Path("pelrow")), runtime.Path());
   ASSERT_TRUE(guard.CheckInstance({}));
+  guard.SetActive(true);
   auto form = Start(nullptr, &guard);
 
   const pid_t later = ::fork();
   if (later == 0) {
     const std::string config = "XDG_CONFIG_HOME=" + Scratch.Path();
-    const char* argv[] = {program.c_str(), "first.syx", "last.syx", nullptr};
-    const char* envp[] = {"QT_QPA_PLATFORM=offscreen", config.c_str(), nullptr};
+    const std::string runtimeFolder = "XDG_RUNTIME_DIR=" + runtime.Path();
+    const char* argv[] = {PELROW_PROGRAM_FILE, "first.syx", "last.syx", nullptr};
+    const char* envp[] = {"QT_QPA_PLATFORM=offscreen", config.c_str(), runtimeFolder.c_str(),
+                          nullptr};
     ::alarm(20); // a start that does not hand over ends instead of running on
-    ::execve(argv[0], const_cast<char**>(argv), const_cast<char**>(envp));
+    if (::chdir(Scratch.Path().c_str()) == 0)
+      ::execve(argv[0], const_cast<char**>(argv), const_cast<char**>(envp));
     ::_exit(127);
   }
   int status = -1;
   ASSERT_TRUE(ProcessUntil([&] { return ::waitpid(later, &status, WNOHANG) == later; }));
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
   ASSERT_TRUE(ProcessUntil([&] { return !form->Loaded.empty(); }));
-  EXPECT_EQ(form->Loaded, std::vector<std::string>{"last.syx"});
+  EXPECT_EQ(form->Loaded, std::vector<std::string>{Scratch.Path("last.syx")});
   // The handing-over copy wrote no settings.
   EXPECT_FALSE(std::filesystem::exists(Scratch.Path("pelrow")));
 }
