@@ -7,12 +7,15 @@ namespace pelrow {
 
 namespace {
 constexpr const char* kErrorFormat = "Error: %s";
+constexpr const char* kWarningFormat = "Warning: %s";
 } // namespace
 
 TStatusPlan PlanStatus(const std::string& text, TStatusKind kind) {
   const bool isError = kind == TStatusKind::Error || kind == TStatusKind::ErrorBox;
   TStatusPlan plan;
-  plan.Shown = isError ? FormatText(kErrorFormat, text) : text;
+  plan.Shown = isError                        ? FormatText(kErrorFormat, text)
+               : kind == TStatusKind::Warning ? FormatText(kWarningFormat, text)
+                                              : text;
   plan.AppendToLog = kind != TStatusKind::StatusOnly && !plan.Shown.empty();
   plan.ShowErrorBox = kind == TStatusKind::ErrorBox;
   return plan;

@@ -93,6 +93,8 @@ void TAlsaOutPort::Run() {
     }
     FIdleRounds = 0;
     Write(piece);
+    if (piece.Flush)
+      FEvents->Flush(send);
     FQueue.PieceSent(piece);
     if (FHardware)
       FQueue.Wait(std::chrono::microseconds(piece.Count * WireMicrosecondsPerByte), false);
