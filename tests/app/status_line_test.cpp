@@ -25,6 +25,11 @@ TEST(StatusLine, KindsDecidePrefixLogLineAndBox) {
   const TStatusPlan statusOnly = PlanStatus("Sending line 2/9", TStatusKind::StatusOnly);
   EXPECT_EQ(statusOnly.Shown, "Sending line 2/9");
   EXPECT_FALSE(statusOnly.AppendToLog);
+
+  const TStatusPlan warning = PlanStatus("data may be missing", TStatusKind::Warning);
+  EXPECT_EQ(warning.Shown, "Warning: data may be missing");
+  EXPECT_TRUE(warning.AppendToLog);
+  EXPECT_FALSE(warning.ShowErrorBox);
 }
 
 TEST(StatusLine, EmptyTextClearsThePanelWithoutALogLineButAnEmptyErrorStillShows) {
