@@ -89,7 +89,11 @@ TEST_F(CliJack, SendsAMegabyteAtFullSpeedByteForByte) {
   const TCliResult result =
       RunCli({"--midi=jack", "send", "--out", Dst, "--speed", "1000", file}, FFolder.Path());
   EXPECT_EQ(result.Status, 0) << result.Err;
-  EXPECT_EQ(result.Err, "");
+  // A busy machine may make the server report interruptions: that warning alone.
+  const bool interruptionsOnly =
+      result.Err.starts_with("pelrow-cli: warning: The JACK server reported ") &&
+      std::count(result.Err.begin(), result.Err.end(), '\n') == 1;
+  EXPECT_TRUE(result.Err.empty() || interruptionsOnly) << result.Err;
   EXPECT_EQ(Difference(FPeer->Receive("dst", dump.size(), WaitMs), dump), "");
 }
 
