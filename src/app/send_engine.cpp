@@ -1,6 +1,7 @@
 #include "app/send_engine.h"
 
 #include "app/send_rate.h"
+#include "app/whole_messages.h"
 #include "support/text_format.h"
 
 #include <algorithm>
@@ -8,6 +9,7 @@
 #include <cstdio>
 #include <exception>
 #include <memory>
+#include <optional>
 #include <string_view>
 #include <thread>
 
@@ -27,6 +29,12 @@ constexpr const char* TextOutputClosed = "The MIDI output device was closed (sen
 constexpr const char* TextRefused = "The MIDI output device refused the data (sent %d bytes)";
 constexpr const char* TextUndelivered = "The MIDI output device could not deliver %d of %d bytes";
 constexpr const char* TextUnknownError = "Unknown error while sending";
+constexpr const char* TextNoMessageBytes =
+    "Sent %d bytes; bytes that form no MIDI message were not sent (%d, the first on line %d): "
+    "this output carries whole messages only";
+// Only a JACK output reports interruptions of its server.
+constexpr const char* TextInterruptions = "The JACK server reported %d interruptions during the "
+                                          "send; the receiver may have missed data";
 
 constexpr int MaxChunk = 128;
 constexpr int64_t SleepAheadMs = 50; // sleep only when this far ahead of the schedule
@@ -34,7 +42,6 @@ constexpr uint32_t SleepStepMs = 10;
 constexpr uint32_t ProgressIntervalMs = 100;
 // While the last data is on its way, pending events run this often.
 constexpr uint32_t DeliveryWaitStepMs = 100;
-constexpr int FirstSpeedCheck = 2000; // no setting has it, so the first check computes
 constexpr uint8_t EndOfExclusive = 0xF7;
 
 bool IsSeparator(char c) {
@@ -102,12 +109,17 @@ void TSendEngine::Run(TSendSource& source) {
   FCloseRequested = false;
   FSending = true;
   FTotalSent = 0;
+  FStrayBytes = 0;
   std::string failure;
   try {
     if (OnSendStarted)
       OnSendStarted(*this);
     const int64_t failedBefore = FOutput.FailedBytes();
+    const uint32_t interruptionsBefore = FOutput.Interruptions();
     if (SendLines(source) == TOutcome::Completed) {
+      // What the output holds back for the rest of a message goes out now: the
+      // send has handed over everything it had.
+      FOutput.Flush();
       AwaitDelivery();
       // Data MIDI Thru sent meanwhile may have failed too; it is not counted twice.
       const int failed =
@@ -116,8 +128,16 @@ void TSendEngine::Run(TSendSource& source) {
         Report(FormatText(TextCancelled, FTotalSent), TStatusKind::Plain, false);
       if (failed > 0)
         Report(FormatText(TextUndelivered, failed, FTotalSent), TStatusKind::Error, false);
+      else if (FStrayBytes > 0)
+        Report(FormatText(TextNoMessageBytes, FTotalSent, static_cast<int>(FStrayBytes),
+                          FFirstStrayLine),
+               TStatusKind::Error, false);
       else if (!FCancelSend)
         Report(FormatText(TextSent, FTotalSent), TStatusKind::Plain, false);
+      if (const uint32_t interruptions = FOutput.Interruptions() - interruptionsBefore;
+          interruptions > 0)
+        Report(FormatText(TextInterruptions, static_cast<int>(interruptions)), TStatusKind::Warning,
+               false);
     }
   } catch (const std::exception& e) {
     failure = e.what();
@@ -151,27 +171,51 @@ TSendEngine::TOutcome TSendEngine::SendLines(TSendSource& source) {
   };
 
   const uint32_t start = FClock.NowMs();
-  uint32_t rateTime = start;
-  uint32_t paceBaseTime = start;
-  int64_t rateBytes = 0;
-  double rate = 0.0;
-  int64_t bytesSinceBase = 0;
-  double msPerByte = 1.0;
-  int lastSpeed = FirstSpeedCheck;
-  const int lineCount = selection ? selection->Count() : source.LineCount();
-  const bool showProgress = lineCount > 2;
+  FPace = TPace{};
+  FPace.BaseTime = start;
+  FProgress = TProgress{};
+  FProgress.RateTime = start;
+  FProgress.FirstLine = firstLine;
+  FProgress.LineCount = selection ? selection->Count() : source.LineCount();
+  const int lineCount = FProgress.LineCount;
+  // An output that takes whole messages gets each message at once, and the pace
+  // falls between messages instead of inside them.
+  const uint32_t messageLimit = FOutput.WholeMessageLimit();
+  std::optional<TWholeMessageFramer> framer;
+  if (messageLimit > 0)
+    framer.emplace(messageLimit);
   int remaining = 0;
   int offset = 0;
   int lineIndex = 0;
 
-  while ((lineIndex < lineCount || remaining > 0) && !FCancelSend) {
-    const int speed = FSpeed ? FSpeed() : 0;
-    if (speed != lastSpeed) {
-      // Pacing starts afresh whenever the setting changes.
-      lastSpeed = speed;
-      bytesSinceBase = 0;
-      paceBaseTime = FClock.NowMs();
-      msPerByte = SendSpeedFactor(speed) * WireMsPerByte;
+  while ((lineIndex < lineCount || remaining > 0 || (framer && framer->HasUnit())) &&
+         !FCancelSend) {
+    const int speed = CheckSpeed();
+    if (framer) {
+      if (!framer->HasUnit()) {
+        const std::string line = lineAt(lineIndex);
+        int count = 0;
+        if (FParser.ParseLine(firstLine + lineIndex, Trimmed(line), count))
+          framer->Feed(FParser.MsgBuf(), static_cast<size_t>(count), lineIndex);
+        if (++lineIndex == lineCount)
+          framer->Finish();
+        continue;
+      }
+      const TSendUnit& unit = framer->NextUnit();
+      const int count = static_cast<int>(unit.Bytes.size());
+      ShowProgress(unit.Line);
+      const uint8_t* bytes = unit.Bytes.data();
+      const bool sent =
+          unit.Short ? SendBytes(bytes[0], count > 1 ? bytes[1] : 0, count > 2 ? bytes[2] : 0)
+                     : SendBytes(bytes, count);
+      if (!sent)
+        return TOutcome::Failed;
+      // Sent and paced as the bytes of the send it stands for.
+      const int inputBytes = unit.InputBytes;
+      const bool messageEnded = unit.EndsSysEx;
+      framer->PopUnit();
+      PaceAfter(speed, inputBytes, messageEnded && (framer->HasUnit() || lineIndex < lineCount));
+      continue;
     }
     if (remaining == 0) {
       const std::string line = lineAt(lineIndex);
@@ -183,16 +227,7 @@ TSendEngine::TOutcome TSendEngine::SendLines(TSendSource& source) {
     }
     if (remaining > 0) {
       int count = remaining;
-      const uint32_t now = FClock.NowMs();
-      if (showProgress && now - rateTime > ProgressIntervalMs) {
-        UpdateRate(now, rateTime, rateBytes, rate, FTotalSent);
-        const int shownLine = firstLine + lineIndex + 1;
-        const int shownCount = lineCount + firstLine;
-        Report(rate > 0 ? FormatText(TextProgressRate, shownLine, shownCount, FTotalSent,
-                                     FormatRate(rate).c_str())
-                        : FormatText(TextProgress, shownLine, shownCount, FTotalSent),
-               TStatusKind::StatusOnly, true);
-      }
+      ShowProgress(lineIndex);
       // One complete channel or system message of one to three bytes goes as a
       // short message; the parser leaves zeros behind a shorter one. A lone F0 or
       // F7 is the edge of a SysEx spread over several lines: it goes with the long
@@ -210,48 +245,83 @@ TSendEngine::TOutcome TSendEngine::SendLines(TSendSource& source) {
         count = static_cast<int>(
             std::find(buffer + offset, buffer + offset + count - 1, EndOfExclusive) + 1 -
             (buffer + offset));
-      if (!SendChunk(offset, count, shortMessage))
+      const bool sent = shortMessage ? SendBytes(buffer[0], buffer[1], buffer[2])
+                                     : SendBytes(buffer + offset, count);
+      if (!sent)
         return TOutcome::Failed;
-      FTotalSent += count;
-      bytesSinceBase += count;
       offset += count;
       remaining -= count;
       // No pause after the last line: nothing follows that would need it.
-      const bool gapFollows = FMessageGapMs > 0 && !shortMessage &&
-                              buffer[offset - 1] == EndOfExclusive &&
+      const bool gapFollows = !shortMessage && buffer[offset - 1] == EndOfExclusive &&
                               (remaining > 0 || lineIndex + 1 < lineCount);
-
-      // The schedule is cumulative: a late chunk is made up by sending the next
-      // ones without a pause, and the engine sleeps only once it is well ahead.
-      int64_t wait = 0;
-      if (speed == SendSpeedUnpaced)
-        bytesSinceBase = 0;
-      else
-        wait = static_cast<int64_t>(static_cast<double>(bytesSinceBase) * msPerByte) -
-               static_cast<int64_t>(FClock.NowMs() - paceBaseTime);
-      if (gapFollows)
-        wait = std::max<int64_t>(wait, 0) + FMessageGapMs;
-      if (wait > SleepAheadMs || gapFollows) {
-        const uint32_t t0 = FClock.NowMs();
-        do {
-          FEventLoop.Wait(SleepStepMs);
-          if (FCancelSend)
-            break;
-        } while (static_cast<int64_t>(FClock.NowMs() - t0) <= wait);
-      } else {
-        FEventLoop.ProcessPending();
-      }
-      if (gapFollows) {
-        // The pace starts afresh after the pause, or the schedule would make it up
-        // by sending the next message in a rush.
-        bytesSinceBase = 0;
-        paceBaseTime = FClock.NowMs();
-      }
+      PaceAfter(speed, count, gapFollows);
     }
     if (remaining == 0)
       ++lineIndex;
   }
+  if (framer && framer->StrayBytes() > 0) {
+    FStrayBytes = framer->StrayBytes();
+    FFirstStrayLine = firstLine + framer->FirstStray().Line + 1;
+  }
   return TOutcome::Completed;
+}
+
+int TSendEngine::CheckSpeed() {
+  const int speed = FSpeed ? FSpeed() : 0;
+  if (speed != FPace.LastSpeed) {
+    // Pacing starts afresh whenever the setting changes.
+    FPace.LastSpeed = speed;
+    FPace.BytesSinceBase = 0;
+    FPace.BaseTime = FClock.NowMs();
+    FPace.MsPerByte = SendSpeedFactor(speed) * WireMsPerByte;
+  }
+  return speed;
+}
+
+void TSendEngine::ShowProgress(int lineIndex) {
+  TProgress& p = FProgress;
+  const uint32_t now = FClock.NowMs();
+  if (p.LineCount <= 2 || now - p.RateTime <= ProgressIntervalMs)
+    return;
+  UpdateRate(now, p.RateTime, p.RateBytes, p.Rate, FTotalSent);
+  const int shownLine = p.FirstLine + lineIndex + 1;
+  const int shownCount = p.LineCount + p.FirstLine;
+  Report(p.Rate > 0 ? FormatText(TextProgressRate, shownLine, shownCount, FTotalSent,
+                                 FormatRate(p.Rate).c_str())
+                    : FormatText(TextProgress, shownLine, shownCount, FTotalSent),
+         TStatusKind::StatusOnly, true);
+}
+
+// The schedule is cumulative: a late chunk is made up by sending the next ones
+// without a pause, and the engine sleeps only once it is well ahead.
+void TSendEngine::PaceAfter(int speed, int count, bool messageEnded) {
+  FTotalSent += count;
+  FPace.BytesSinceBase += count;
+  const bool gapFollows = FMessageGapMs > 0 && messageEnded;
+  int64_t wait = 0;
+  if (speed == SendSpeedUnpaced)
+    FPace.BytesSinceBase = 0;
+  else
+    wait = static_cast<int64_t>(static_cast<double>(FPace.BytesSinceBase) * FPace.MsPerByte) -
+           static_cast<int64_t>(FClock.NowMs() - FPace.BaseTime);
+  if (gapFollows)
+    wait = std::max<int64_t>(wait, 0) + FMessageGapMs;
+  if (wait > SleepAheadMs || gapFollows) {
+    const uint32_t t0 = FClock.NowMs();
+    do {
+      FEventLoop.Wait(SleepStepMs);
+      if (FCancelSend)
+        break;
+    } while (static_cast<int64_t>(FClock.NowMs() - t0) <= wait);
+  } else {
+    FEventLoop.ProcessPending();
+  }
+  if (gapFollows) {
+    // The pace starts afresh after the pause, or the schedule would make it up
+    // by sending the next message in a rush.
+    FPace.BytesSinceBase = 0;
+    FPace.BaseTime = FClock.NowMs();
+  }
 }
 
 // The device may still be writing the last chunks when the engine has handed them
@@ -262,21 +332,33 @@ void TSendEngine::AwaitDelivery() {
     FEventLoop.ProcessPending();
 }
 
-bool TSendEngine::SendChunk(int offset, int count, bool shortMessage) {
-  // Bytes that never left the program must not be reported as sent.
-  if (!FOutput.IsOpen()) {
-    if (FTotalSent == 0)
-      Report(TextNoOutput, TStatusKind::ErrorBox, false);
-    else
-      Report(FormatText(TextOutputClosed, FTotalSent), TStatusKind::Error, false);
+// Bytes that never left the program must not be reported as sent.
+bool TSendEngine::OutputOpen() {
+  if (FOutput.IsOpen())
+    return true;
+  if (FTotalSent == 0)
+    Report(TextNoOutput, TStatusKind::ErrorBox, false);
+  else
+    Report(FormatText(TextOutputClosed, FTotalSent), TStatusKind::Error, false);
+  return false;
+}
+
+bool TSendEngine::SendBytes(uint8_t status, uint8_t data1, uint8_t data2) {
+  if (!OutputOpen())
     return false;
-  }
-  const uint8_t* buffer = FParser.MsgBuf();
-  const bool sent = shortMessage ? FOutput.SendShort(buffer[0], buffer[1], buffer[2])
-                                 : FOutput.SendLong(buffer + offset, count);
-  if (!sent)
+  return Taken(FOutput.SendShort(status, data1, data2));
+}
+
+bool TSendEngine::SendBytes(const uint8_t* data, int count) {
+  if (!OutputOpen())
+    return false;
+  return Taken(FOutput.SendLong(data, count));
+}
+
+bool TSendEngine::Taken(bool taken) {
+  if (!taken)
     Report(FormatText(TextRefused, FTotalSent), TStatusKind::Error, false);
-  return sent;
+  return taken;
 }
 
 } // namespace pelrow

@@ -5,8 +5,11 @@
 // schedule, and the engine lets the program's pending events run between chunks
 // and while it waits, so input, timers and the cancel request keep working.
 //
-// A send ends once the device has taken all of its data, and reports how many
-// bytes it could not deliver when any failed after they were handed over.
+// An output that takes whole messages only (JACK) is handed each message at once,
+// with the pause that its bytes earn after it; bytes that form no message cannot
+// go there and are reported. A send ends once the device has taken all of its
+// data, and reports how many bytes it could not deliver when any failed after they
+// were handed over, and whether the server was interrupted meanwhile.
 //
 // The engine runs inside whatever calls BSendClick (the window's click handler, or
 // the command-line program) and returns when the send has ended. It needs no
@@ -125,12 +128,37 @@ public:
 
 private:
   enum class TOutcome { Completed, Failed };
+  static constexpr int FirstSpeedCheck = 2000; // no setting has it: the first check computes
+  // The cumulative schedule: bytes since the base time against the time elapsed.
+  struct TPace {
+    uint32_t BaseTime = 0;
+    int64_t BytesSinceBase = 0;
+    double MsPerByte = 1.0;
+    int LastSpeed = FirstSpeedCheck;
+  };
+  struct TProgress {
+    uint32_t RateTime = 0;
+    int64_t RateBytes = 0;
+    double Rate = 0.0;
+    int FirstLine = 0;
+    int LineCount = 0;
+  };
 
   void Run(TSendSource& source);
   TOutcome SendLines(TSendSource& source);
-  // Hands one chunk to the device; false (reported) when there is no device or it
-  // refused the data.
-  bool SendChunk(int offset, int count, bool shortMessage);
+  // The speed setting now; a change restarts the schedule.
+  int CheckSpeed();
+  // "Sending line ..." at most every 100 ms, for more than two lines.
+  void ShowProgress(int lineIndex);
+  // Counts count bytes as sent and waits as far as the schedule is ahead, plus the
+  // message gap when a message ended and more follows.
+  void PaceAfter(int speed, int count, bool messageEnded);
+  // Hand a short message or long data to the device; false (reported) when there
+  // is no device or it refused the data.
+  bool SendBytes(uint8_t status, uint8_t data1, uint8_t data2);
+  bool SendBytes(const uint8_t* data, int count);
+  bool OutputOpen();
+  bool Taken(bool taken);
   // Returns when the output has completed every long buffer, or on a cancel.
   void AwaitDelivery();
   void Report(const std::string& text, TStatusKind kind, bool immediate);
@@ -145,7 +173,12 @@ private:
   bool FCancelSend = false;
   bool FCloseRequested = false;
   int FTotalSent = 0;
+  // Bytes that formed no message, which an output of whole messages cannot carry.
+  int64_t FStrayBytes = 0;
+  int FFirstStrayLine = 0;
   uint32_t FMessageGapMs = 0;
+  TPace FPace;
+  TProgress FProgress;
 };
 
 } // namespace pelrow

@@ -7,6 +7,7 @@ namespace pelrow {
 
 namespace {
 constexpr const char* kErrorFormat = "Error: %s";
+constexpr const char* kWarningFormat = "Warning: %s";
 
 // The lines of a text broken by CR LF, LF or CR; empty lines are dropped.
 std::vector<std::string> LinesOf(const std::string& text) {
@@ -29,7 +30,9 @@ std::vector<std::string> LinesOf(const std::string& text) {
 
 TStatusPlan PlanStatus(const std::string& text, TStatusKind kind) {
   const bool isError = kind == TStatusKind::Error || kind == TStatusKind::ErrorBox;
-  const std::string shown = isError ? FormatText(kErrorFormat, text) : text;
+  const std::string shown = isError                        ? FormatText(kErrorFormat, text)
+                            : kind == TStatusKind::Warning ? FormatText(kWarningFormat, text)
+                                                           : text;
   TStatusPlan plan;
   // The one-line panel shows every line, joined by a blank, so the reason after a
   // line break is not cut off.

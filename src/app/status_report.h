@@ -15,6 +15,7 @@ enum class TStatusKind {
   Error = 1,        // "Error: %s" in status panel and log
   ErrorBox = 2,     // as Error, plus a modal message box
   StatusOnly = 3,   // status panel only, no log line
+  Warning = 4,      // "Warning: %s" in status panel and log: data may be missing
 };
 
 using TShowStatus =

@@ -3,8 +3,8 @@
 
 #include "app/command_line.h"
 #include "app/file_loader.h"
-#include "support/text_format.h"
 #include "app/send_rate.h"
+#include "support/text_format.h"
 
 #include <algorithm>
 #include <charconv>
@@ -77,11 +77,12 @@ constexpr const char* TextListHelp =
 
 constexpr const char* TextSendHelp =
     "Usage: pelrow-cli send --out PORT [--speed N | --rate BYTES_PER_S] [--gap MS]\n"
-    "                       FILE...|-|--hex \"F0 ... F7\"\n"
+    "                       [--raw] FILE...|-|--hex \"F0 ... F7\"\n"
     "Sends .syx files (raw bytes), .mid files (their System Exclusive events), .txt\n"
     "files and standard input (\"-\", hex text) line by line, as the window sends\n"
     "its Midi Out box. Everything is read and checked first: a hex error names the\n"
-    "file, line and column, and then nothing is sent.\n"
+    "file, line and column, and then nothing is sent. So do bytes that form no MIDI\n"
+    "message (data bytes without a status byte, a lone F7, a message cut short).\n"
     "\n"
     "  --out PORT    the MIDI output (see pelrow-cli list)\n"
     "  --speed N     the window's speed scale, -1000 (slowest) to 1000 (no pacing);\n"
@@ -89,6 +90,8 @@ constexpr const char* TextSendHelp =
     "  --rate B      pace at B bytes per second instead\n"
     "  --gap MS      pause MS milliseconds after each System Exclusive message\n"
     "  --hex TEXT    send these hex bytes (may be given more than once)\n"
+    "  --raw         send bytes that form no MIDI message as they are; JACK carries\n"
+    "                whole messages only, so there they are reported as not sent\n"
     "\n"
     "A progress line is shown on standard error when it is a terminal.\n";
 
@@ -163,6 +166,7 @@ enum class TOptionId {
   Speed,
   Rate,
   Gap,
+  Raw,
   Hex,
   Output,
   Quiet,
@@ -200,6 +204,7 @@ constexpr TOptionDefinition Options[] = {
     {"--speed", "", TOptionId::Speed, true, Sending},
     {"--rate", "", TOptionId::Rate, true, Sending},
     {"--gap", "", TOptionId::Gap, true, Bit(TCommand::Send)},
+    {"--raw", "", TOptionId::Raw, false, Bit(TCommand::Send)},
     {"--hex", "", TOptionId::Hex, true, Sending},
     {"--output", "-o", TOptionId::Output, true, Capturing},
     {"--quiet", "", TOptionId::Quiet, true, Capturing},
@@ -430,6 +435,9 @@ TCliOptions ParseCliArguments(const std::vector<std::string>& args) {
       break;
     case TOptionId::Json:
       options.Json = true;
+      break;
+    case TOptionId::Raw:
+      options.Raw = true;
       break;
     case TOptionId::Out:
       options.OutPort = option.Value;

@@ -48,6 +48,7 @@ struct TCliOptions {
   std::string InPort;
   int Speed = DefaultSendSpeed;
   uint32_t GapMs = 0;
+  bool Raw = false;                 // send: bytes that form no MIDI message are not refused
   std::vector<TSendItem> SendItems; // send, check: files, "-" and --hex; request: its --hex
 
   std::string OutputFile; // receive, request: empty for standard output

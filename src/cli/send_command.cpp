@@ -12,12 +12,14 @@
 #include <chrono>
 #include <exception>
 #include <thread>
+#include <vector>
 
 namespace pelrow::cli {
 
 namespace {
 
 constexpr const char* TextNothingToSend = "nothing to send: the input holds no MIDI bytes";
+constexpr const char* TextWarning = "warning: %s";
 constexpr const char* TextOutputStuck =
     "the MIDI output passed nothing on for %d s (%d messages were not sent)";
 constexpr const char* TextOutputInterrupted = "interrupted while %d messages waited to be sent";
@@ -89,10 +91,13 @@ int SendToPort(const TCliOptions& options, TCliStreams& streams, TMidiService& s
 
   std::string failure;
   std::string outcome;
+  std::vector<std::string> warnings;
   const TShowStatus showStatus = [&](const std::string& text, TStatusSide, TStatusKind kind, bool) {
     if (kind == TStatusKind::Error || kind == TStatusKind::ErrorBox) {
       if (failure.empty())
         failure = text;
+    } else if (kind == TStatusKind::Warning) {
+      warnings.push_back(text); // data may be missing: said, but no failure
     } else if (kind == TStatusKind::Plain) {
       outcome = text; // the last one says how the send ended
     }
@@ -115,6 +120,8 @@ int SendToPort(const TCliOptions& options, TCliStreams& streams, TMidiService& s
   std::string stuck;
   const bool passedOn = failure.empty() && WaitUntilPassedOn(output, wait, stuck);
   output.Close();
+  for (const std::string& warning : warnings)
+    ReportError(streams, FormatText(TextWarning, warning.c_str()));
   if (!failure.empty()) {
     ReportError(streams, failure);
     return ExitFailure;
@@ -136,6 +143,10 @@ int RunSend(const TCliOptions& options, TCliStreams& streams) {
   TSendInput input;
   std::string error;
   if (!ReadNonEmptySendInput(options.SendItems, *streams.In, input, TextNothingToSend, error)) {
+    ReportError(streams, error);
+    return ExitBadInput;
+  }
+  if (!options.Raw && !CheckWholeMessages(input, error)) {
     ReportError(streams, error);
     return ExitBadInput;
   }

@@ -3,7 +3,9 @@
 
 #include "app/file_loader.h"
 #include "app/hex_notation.h"
+#include "app/whole_messages.h"
 #include "support/clock.h"
+#include "support/text_format.h"
 
 #include <algorithm>
 #include <iterator>
@@ -15,6 +17,9 @@ namespace {
 
 // The parser's own report starts so; the rest is "LINE:COLUMN: ...".
 constexpr std::string_view ParserLinePrefix = "line ";
+constexpr const char* TextNoMessage =
+    "%s:%d:%d: bytes that form no MIDI message (data without a status byte, a lone F7 or a "
+    "message cut short); use --raw to send them as they are";
 
 // Only the end is trimmed: the parser skips leading blanks itself, and keeping
 // them makes its columns those of the file.
@@ -27,6 +32,23 @@ std::string_view WithoutTrailingBlanks(std::string_view text) {
 // A text as the window's loader takes a text file: it ends at a NUL character.
 void SetTextLines(std::string_view text, TVKStrings& lines) {
   lines.SetText(text.substr(0, std::min(text.size(), text.find('\0'))));
+}
+
+// The 1-based column of the first digit of a line's byte number index: the
+// shortest start of the line that holds index + 1 bytes ends with its second digit.
+int ByteColumn(std::string_view text, int index) {
+  THexParser parser;
+  size_t low = 2, high = text.size();
+  while (low < high) {
+    const size_t middle = (low + high) / 2;
+    int count = 0;
+    parser.ParseLine(0, text.substr(0, middle), count);
+    if (count > index)
+      high = middle;
+    else
+      low = middle + 1;
+  }
+  return static_cast<int>(low) - 1;
 }
 
 } // namespace
@@ -90,6 +112,7 @@ bool ReadSendInput(const std::vector<TSendItem>& items, std::istream& standardIn
       break;
     }
     const int first = input.Lines.Count();
+    input.Sources.push_back({first, name});
     input.Lines.AddStrings(piece);
     if (!CheckHexLines(input.Lines, first, name, input.Bytes, error))
       return false;
@@ -106,6 +129,33 @@ bool ReadNonEmptySendInput(const std::vector<TSendItem>& items, std::istream& st
     return false;
   }
   return true;
+}
+
+} // namespace pelrow::cli
+
+namespace pelrow::cli {
+
+bool CheckWholeMessages(const TSendInput& input, std::string& error) {
+  // A SysEx is never longer than the whole input; its units are not kept.
+  TWholeMessageFramer framer(static_cast<size_t>(input.Bytes) + 1);
+  THexParser parser;
+  for (int i = 0; i < input.Lines.Count() && framer.StrayBytes() == 0; ++i) {
+    int count = 0;
+    if (parser.ParseLine(i, WithoutTrailingBlanks(input.Lines[i]), count))
+      framer.Feed(parser.MsgBuf(), static_cast<size_t>(count), i);
+    while (framer.HasUnit())
+      framer.PopUnit();
+  }
+  if (framer.StrayBytes() == 0)
+    return true;
+  const TBytePlace place = framer.FirstStray();
+  auto source = input.Sources.begin();
+  while (source + 1 != input.Sources.end() && (source + 1)->FirstLine <= place.Line)
+    ++source;
+  const std::string_view line = WithoutTrailingBlanks(input.Lines[place.Line]);
+  error = FormatText(TextNoMessage, source->Name.c_str(), place.Line - source->FirstLine + 1,
+                     ByteColumn(line, place.Byte));
+  return false;
 }
 
 } // namespace pelrow::cli

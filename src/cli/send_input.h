@@ -21,6 +21,12 @@ inline constexpr char HexOptionName[] = "--hex";
 struct TSendInput {
   TVKStrings Lines;
   int64_t Bytes = 0; // what the lines stand for
+  // Where each source's lines begin, in order, with the name messages give it.
+  struct TSource {
+    int FirstLine = 0;
+    std::string Name;
+  };
+  std::vector<TSource> Sources;
 };
 
 // Reads the items in order into input; false with the first problem in error (a
@@ -32,6 +38,10 @@ bool ReadSendInput(const std::vector<TSendItem>& items, std::istream& standardIn
 // as emptyText.
 bool ReadNonEmptySendInput(const std::vector<TSendItem>& items, std::istream& standardInput,
                            TSendInput& input, const char* emptyText, std::string& error);
+
+// False when the input holds bytes that form no MIDI message, read as one stream
+// as a send reads it; error then names the first of them as NAME:LINE:COLUMN.
+bool CheckWholeMessages(const TSendInput& input, std::string& error);
 
 // Parses lines from first on, which came from sourceName, as a send would; adds
 // their bytes to bytes. False with the first invalid character's place in error.

@@ -137,6 +137,18 @@ bool TMidiOutput::WaitUntilDelivered(uint32_t ms) {
                         [this] { return FPendingCount.load() == 0; });
 }
 
+bool TMidiOutput::Flush() {
+  return FHandle != nullptr && FHandle->Flush() == MidiOk;
+}
+
+uint32_t TMidiOutput::WholeMessageLimit() const {
+  return FHandle != nullptr ? FHandle->WholeMessageLimit() : 0;
+}
+
+uint32_t TMidiOutput::Interruptions() const {
+  return FHandle != nullptr ? FHandle->Interruptions() : 0;
+}
+
 int32_t TMidiOutput::SendLongChunked(const uint8_t* data, int32_t count,
                                      const TProgressEvent& progress) {
   int32_t total = 0;

@@ -49,6 +49,12 @@ public:
   // true when none is outstanding.
   virtual bool WaitUntilDelivered(uint32_t ms) = 0;
 
+  // What the open port says of itself (see TMidiOutPort); a closed device holds
+  // nothing back, takes pieces and reports no interruptions.
+  virtual bool Flush() { return true; }
+  virtual uint32_t WholeMessageLimit() const { return 0; }
+  virtual uint32_t Interruptions() const { return 0; }
+
 protected:
   using TMidiDeviceBase::TMidiDeviceBase;
 };
@@ -77,6 +83,9 @@ public:
   int32_t FailedBuffers() const override { return FFailedBuffers.load(); }
   int64_t FailedBytes() const override { return FFailedBytes.load(); }
   bool WaitUntilDelivered(uint32_t ms) override;
+  bool Flush() override;
+  uint32_t WholeMessageLimit() const override;
+  uint32_t Interruptions() const override;
 
   // The sent bytes as hexadecimal text, after each send.
   TSendTextEvent OnSendText;

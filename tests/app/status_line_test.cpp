@@ -25,6 +25,11 @@ TEST(StatusLine, KindsDecidePrefixLogLineAndBox) {
   const TStatusPlan statusOnly = PlanStatus("Sending line 2/9", TStatusKind::StatusOnly);
   EXPECT_EQ(statusOnly.Shown, "Sending line 2/9");
   EXPECT_TRUE(statusOnly.LogLines.empty());
+
+  const TStatusPlan warning = PlanStatus("data may be missing", TStatusKind::Warning);
+  EXPECT_EQ(warning.Shown, "Warning: data may be missing");
+  EXPECT_EQ(warning.LogLines, std::vector<std::string>{"Warning: data may be missing"});
+  EXPECT_FALSE(warning.ShowErrorBox);
 }
 
 // Device errors carry the system's reason after a line break.

@@ -163,6 +163,32 @@ TEST_F(AlsaEventWriter, BytesThatFormNoMessageGoOutAsTheyAre) {
   EXPECT_EQ(events[0].Data, (Bytes{0xE0, 0x00}));
 }
 
+// A short message split over two sends with a quiet pause between them: what was
+// flushed is followed on the cable by exactly the bytes sent after it, so the
+// receiver puts the message together again.
+TEST_F(AlsaEventWriter, DataAfterAFlushedUnfinishedMessageGoesOnAsTheBytesSent) {
+  const auto wire = [](const std::vector<TSeen>& events) {
+    Bytes bytes;
+    for (const TSeen& event : events)
+      bytes.insert(bytes.end(), event.Data.begin(), event.Data.end());
+    return bytes;
+  };
+  EXPECT_TRUE(Write({{0x90, 0x3C}}).empty());
+  Bytes sent = wire(Flush());
+  const Bytes after = wire(Write({{0x40, 0x3E, 0x40}}));
+  sent.insert(sent.end(), after.begin(), after.end());
+  EXPECT_EQ(sent, (Bytes{0x90, 0x3C, 0x40, 0x3E, 0x40}));
+  EXPECT_TRUE(Flush().empty()) << "nothing is left waiting";
+
+  // A flush with nothing unfinished keeps running status.
+  Write({{0x90, 0x3C, 0x40}});
+  EXPECT_TRUE(Flush().empty());
+  const std::vector<TSeen> events = Write({{0x3E, 0x40}});
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(events[0].Type, SND_SEQ_EVENT_NOTEON);
+  EXPECT_EQ(events[0].Data, (Bytes{0x90, 0x3E, 0x40}));
+}
+
 TEST(AlsaDelivery, OnlyAFullReceiverIsTriedAgain) {
   std::vector<int> results;
   std::vector<long> pauses;

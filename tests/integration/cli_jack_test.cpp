@@ -20,6 +20,11 @@ constexpr int ConnectWaitMs = 10000;
 // After the program's input shows up connected, it still has to start listening.
 constexpr auto ListeningMargin = std::chrono::milliseconds(200);
 
+std::string HexByte(uint8_t byte) {
+  static constexpr char Digits[] = "0123456789ABCDEF";
+  return {Digits[byte >> 4], Digits[byte & 15]};
+}
+
 std::string Text(const Bytes& bytes) {
   return {bytes.begin(), bytes.end()};
 }
@@ -71,7 +76,11 @@ TEST_F(CliJack, SendsAMegabyteAtFullSpeedByteForByte) {
   const TCliResult result =
       RunCli({"--midi=jack", "send", "--out", Dst, "--speed", "1000", file}, FFolder.Path());
   EXPECT_EQ(result.Status, 0) << result.Err;
-  EXPECT_EQ(result.Err, "");
+  // A busy machine may make the server report interruptions: that warning alone.
+  const bool interruptionsOnly =
+      result.Err.starts_with("pelrow-cli: warning: The JACK server reported ") &&
+      std::count(result.Err.begin(), result.Err.end(), '\n') == 1;
+  EXPECT_TRUE(result.Err.empty() || interruptionsOnly) << result.Err;
   EXPECT_EQ(Difference(FPeer->Receive("dst", dump.size(), WaitMs), dump), "");
 }
 
@@ -196,6 +205,97 @@ TEST_F(CliJack, BadInputSendsNothing) {
 
   EXPECT_EQ(PeerCount("dst"), 0u);
   EXPECT_EQ(ReadWholeFile(good), Text({0xF0, 0x01, 0xF7}));
+}
+
+// The same against a peer that sees every event as it was written.
+class CliJackRaw : public CliJack {
+protected:
+  TPeerKind PeerKind() const override { return TPeerKind::RawEvents; }
+  using Events = std::vector<Bytes>;
+  TCliResult Send(std::vector<std::string> args) {
+    args.insert(args.begin(), {"--midi=jack", "send", "--out", Dst});
+    return RunCli(args, FFolder.Path());
+  }
+};
+
+// Bytes that form no message are refused before anything goes out, at their
+// place; with --raw the rest goes out and what could not is reported.
+TEST_F(CliJackRaw, BytesThatFormNoMessageAreRefusedWhereTheyAreUnlessRaw) {
+  const std::string file = FFolder.Path("notes.txt");
+  WriteWholeFile(file, "F0 7D 01 F7\n90 3C 40 3E C0 05\n");
+  const struct {
+    std::vector<std::string> Args;
+    std::string Place;
+  } cases[] = {
+      {{"--hex", "F0 7D 01 F7", "--hex", "  01 02 03"}, "--hex:1:3"},
+      {{file}, file + ":2:10"},
+      {{"--hex", "F7"}, "--hex:1:1"},
+  };
+  for (const auto& c : cases) {
+    const TCliResult result = Send(c.Args);
+    EXPECT_EQ(result.Status, 1) << c.Place;
+    EXPECT_EQ(result.Err, "pelrow-cli: " + c.Place +
+                              ": bytes that form no MIDI message (data without a status byte, a "
+                              "lone F7 or a message cut short); use --raw to send them as they "
+                              "are\n");
+  }
+  EXPECT_EQ(PeerCount("dst"), 0u);
+
+  const TCliResult result = Send({"--raw", "--speed", "1000", file});
+  EXPECT_EQ(result.Status, 3);
+  EXPECT_EQ(result.Err, "pelrow-cli: Sent 9 bytes; bytes that form no MIDI message were not sent "
+                        "(1, the first on line 2): this output carries whole messages only\n");
+  EXPECT_EQ(FPeer->ReceiveEvents("dst", 9, WaitMs),
+            (Events{{0xF0, 0x7D, 0x01, 0xF7}, {0x90, 0x3C, 0x40}, {0xC0, 0x05}}));
+}
+
+// The program is stopped for longer than a second while it sends a SysEx spread
+// over many lines at the slowest pace.
+TEST_F(CliJackRaw, ASysExArrivesWholeThoughTheProgramStallsInTheMiddle) {
+  const Bytes sysEx = SysEx(1024, 7);
+  std::string text;
+  for (size_t at = 0; at < sysEx.size(); at += 128) {
+    for (size_t i = at; i < std::min(sysEx.size(), at + 128); ++i)
+      text += (i > at ? " " : "") + HexByte(sysEx[i]);
+    text += "\n";
+  }
+  const std::string file = FFolder.Path("slow.txt");
+  WriteWholeFile(file, text);
+  TCliProcess process({"--midi=jack", "send", "--out", Dst, "--speed", "-1000", file},
+                      FFolder.Path());
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  process.Signal(SIGSTOP);
+  std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+  process.Signal(SIGCONT);
+  const TCliResult result = process.Wait();
+  EXPECT_EQ(result.Status, 0) << result.Err;
+  EXPECT_EQ(FPeer->ReceiveEvents("dst", sysEx.size(), WaitMs), Events{sysEx});
+}
+
+TEST_F(CliJackRaw, AnUnfinishedMessageAtTheEndGoesOutAsItWasSent) {
+  TCliResult result = Send({"--hex", "F0 7D 01 02 03"});
+  EXPECT_EQ(result.Status, 0) << result.Err;
+  EXPECT_EQ(FPeer->ReceiveEvents("dst", 5, WaitMs), (Events{{0xF0, 0x7D, 0x01, 0x02, 0x03}}));
+  result = Send({"--hex", "90 3C 40 3E"});
+  EXPECT_EQ(result.Status, 0) << result.Err;
+  EXPECT_EQ(FPeer->ReceiveEvents("dst", 5, WaitMs), (Events{{0x90, 0x3C, 0x40}, {0x90, 0x3E}}));
+}
+
+// Interruptions are no certain loss: a warning, and the exit status stays 0.
+TEST_F(CliJackRaw, InterruptionsOfTheServerDuringASendAreAWarning) {
+  const Bytes dump = SysExBurst(4, 1000);
+  const std::string file = Write("dump.syx", dump);
+  TCliProcess process({"--midi=jack", "send", "--out", Dst, "--speed", "0", file}, FFolder.Path());
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_TRUE(FPeer->Ok("stall dst 100"));
+  const TCliResult result = process.Wait();
+  EXPECT_EQ(result.Status, 0) << result.Err;
+  EXPECT_TRUE(result.Err.starts_with("pelrow-cli: warning: The JACK server reported "))
+      << result.Err;
+  EXPECT_TRUE(
+      result.Err.ends_with(" interruptions during the send; the receiver may have missed data\n"))
+      << result.Err;
+  EXPECT_EQ(Difference(FPeer->Receive("dst", dump.size(), WaitMs), dump), "");
 }
 
 TEST_F(CliJack, ListsThePeersPortsByTheirExactNames) {

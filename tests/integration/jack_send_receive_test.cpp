@@ -13,7 +13,10 @@
 #include "support/queued_poster.h"
 
 #include <chrono>
+#include <functional>
+#include <optional>
 #include <thread>
+#include <utility>
 
 namespace pelrow::testing {
 namespace {
@@ -61,6 +64,124 @@ TEST_F(JackSendEngineTest, ASplitDumpArrivesWholeWhenPacedAtTheWireRate) {
   // 4 KB rather than 64 KB: at the wire rate that is 1.3 s instead of 21 s, and the
   // pauses between lines already fall inside every message.
   SendAndCompare(4 * 1024, 0);
+}
+
+// An event loop that sleeps as the command-line program's does and runs a step of
+// the test's own whenever the engine lets events run.
+class TStepLoop final : public TSendEventLoop {
+public:
+  explicit TStepLoop(std::function<void()> step) : FStep(std::move(step)) {}
+  void ProcessPending() override { FStep(); }
+  void Wait(uint32_t ms) override {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    FStep();
+  }
+
+private:
+  std::function<void()> FStep;
+};
+
+TVKStrings Lines(std::initializer_list<const char*> texts) {
+  TVKStrings lines;
+  for (const char* text : texts)
+    lines.Add(text);
+  return lines;
+}
+
+TEST_F(JackSendEngineTest, BytesThatFormNoMessageAreReportedAndTheRestArrivesWhole) {
+  TSleepingEventLoop loop;
+  const TEngineSendReport report =
+      SendThroughEngine(*FOutput, Lines({"F0 7D 01 F7", "01 02 03", "90 3C 40 3E 40"}), 1000, loop);
+  EXPECT_EQ(report.Sent, 9);
+  EXPECT_EQ(report.Failure, "Sent 9 bytes; bytes that form no MIDI message were not sent (3, the "
+                            "first on line 2): this output carries whole messages only");
+  EXPECT_EQ(FPeer->ReceiveEvents("dst", 10, WaitMs),
+            (std::vector<Bytes>{{0xF0, 0x7D, 0x01, 0xF7}, {0x90, 0x3C, 0x40}, {0x90, 0x3E, 0x40}}));
+}
+
+// The window froze for longer than a second between two lines of a SysEx.
+TEST_F(JackSendEngineTest, ASysExArrivesWholeThoughTheSendStallsBetweenItsLines) {
+  const TSplitDump dump = SplitDump(2048, 2048, false);
+  bool stalled = false;
+  TStepLoop loop([&] {
+    if (!std::exchange(stalled, true))
+      std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+  });
+  const TEngineSendReport report = SendThroughEngine(*FOutput, dump.Lines, 0, loop);
+  EXPECT_EQ(report.Failure, "");
+  EXPECT_EQ(report.Outcome, "Sent 2048 bytes");
+  EXPECT_EQ(CheckWholeMessages(FPeer->ReceiveEvents("dst", dump.Bytes.size(), WaitMs), dump.Bytes),
+            "");
+}
+
+TEST_F(JackSendEngineTest, AnUnfinishedMessageAtTheEndOfASendGoesOutAsItWasSent) {
+  const struct {
+    const char* Line;
+    int Sent;
+    std::vector<Bytes> Events; // running status expanded
+  } cases[] = {
+      {"F0 7D 01 02 03", 5, {{0xF0, 0x7D, 0x01, 0x02, 0x03}}},
+      {"90 3C 40 3E", 4, {{0x90, 0x3C, 0x40}, {0x90, 0x3E}}},
+  };
+  for (const auto& c : cases) {
+    TSleepingEventLoop loop;
+    const TEngineSendReport report = SendThroughEngine(*FOutput, Lines({c.Line}), 0, loop);
+    size_t bytes = 0;
+    for (const Bytes& event : c.Events)
+      bytes += event.size();
+    EXPECT_EQ(report.Failure, "") << c.Line;
+    EXPECT_EQ(report.Outcome, "Sent " + std::to_string(c.Sent) + " bytes");
+    EXPECT_EQ(FPeer->ReceiveEvents("dst", bytes, WaitMs), c.Events) << c.Line;
+  }
+}
+
+TEST_F(JackSendEngineTest, InterruptionsOfTheServerDuringASendAreAWarning) {
+  const TSplitDump dump = SplitDump(4096, 1000, true);
+  bool stalled = false;
+  TStepLoop loop([&] {
+    if (!std::exchange(stalled, true))
+      EXPECT_TRUE(FPeer->Ok("stall dst 100"));
+  });
+  const TEngineSendReport report = SendThroughEngine(*FOutput, dump.Lines, 0, loop);
+  EXPECT_EQ(report.Failure, "");
+  EXPECT_EQ(report.Outcome, "Sent " + std::to_string(dump.Bytes.size()) + " bytes");
+  ASSERT_EQ(report.Warnings.size(), 1u);
+  EXPECT_TRUE(report.Warnings[0].starts_with("The JACK server reported ")) << report.Warnings[0];
+  EXPECT_TRUE(report.Warnings[0].ends_with(
+      " interruptions during the send; the receiver may have missed data"))
+      << report.Warnings[0];
+  EXPECT_EQ(CheckWholeMessages(FPeer->ReceiveEvents("dst", dump.Bytes.size(), WaitMs), dump.Bytes),
+            "");
+}
+
+// An output that takes whole messages gets each SysEx at once and the pause its
+// bytes earn after it: the first arrives at once, the rest spread over the time
+// the speed gives for all of them.
+TEST_F(JackSendEngineTest, TenSysExAtTheWireRateArriveWholeOneAfterAnother) {
+  const TSplitDump dump = SplitDump(10 * 1024, 1024, false);
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point start = Clock::now();
+  std::optional<double> first, last;
+  const auto poll = [&] {
+    const std::string reply = FPeer->Command("count dst");
+    const size_t count = reply.starts_with("ok ") ? std::stoul(reply.substr(3)) : 0;
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    if (count >= 1024 && !first)
+      first = seconds;
+    if (count >= dump.Bytes.size() && !last)
+      last = seconds;
+  };
+  TStepLoop loop(poll);
+  const TEngineSendReport report = SendThroughEngine(*FOutput, dump.Lines, 0, loop);
+  while (!last && Clock::now() - start < std::chrono::milliseconds(WaitMs))
+    poll();
+  EXPECT_EQ(report.Failure, "");
+  ASSERT_TRUE(first && last);
+  EXPECT_LT(*first, 0.5);
+  EXPECT_GE(*last, 2.9);
+  const auto events = FPeer->ReceiveEvents("dst", dump.Bytes.size(), WaitMs);
+  EXPECT_EQ(events.size(), 10u);
+  EXPECT_EQ(CheckWholeMessages(events, dump.Bytes), "");
 }
 
 // The bulk-dump timer as the window runs it: it ticks on the steady clock while

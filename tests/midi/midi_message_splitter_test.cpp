@@ -29,9 +29,10 @@ protected:
   }
 
   static std::string Describe(const TMidiPart& part) {
-    std::string text = part.Kind == TMidiPartKind::Short   ? "short"
-                       : part.Kind == TMidiPartKind::Stray ? "stray"
-                                                           : "sysex";
+    std::string text = part.Kind == TMidiPartKind::Short        ? "short"
+                       : part.Kind == TMidiPartKind::Stray      ? "stray"
+                       : part.Kind == TMidiPartKind::Incomplete ? "incomplete"
+                                                                : "sysex";
     if (part.Kind == TMidiPartKind::SysEx)
       text += std::string("[") + (part.Starts ? "start" : "") + (part.Ends ? " end" : "") +
               (part.Cut ? " cut" : "") + "]";
@@ -85,7 +86,7 @@ TEST_F(MessageSplitter, BytesThatFormNoMessageAreHandedOnAsTheyAre) {
   EXPECT_EQ(Split({{0x41, 0x10, 0x42}, {0xF7, 0x90, 0x3C, 0xC0, 0x05}}),
             (Parts{"stray:41 10 42", "stray:F7", "stray:90 3C", "short:C0 05"}));
   EXPECT_EQ(Split({{0xF2, 0x01}}), Parts{});
-  EXPECT_EQ(Flush(), Parts{"stray:F2 01"});
+  EXPECT_EQ(Flush(), Parts{"incomplete:F2 01"});
   EXPECT_EQ(Split({{0x01}}), Parts{"stray:01"}) << "system common left no running status";
 }
 

@@ -119,8 +119,10 @@ void TMidiMessageSplitter::EmitPending(TMidiPartKind kind, const TSink& sink) {
 }
 
 void TMidiMessageSplitter::Flush(const TSink& sink) {
-  if (FCount > 0)
-    EmitPending(TMidiPartKind::Stray, sink);
+  if (FCount == 0)
+    return;
+  FRunning = 0;
+  EmitPending(TMidiPartKind::Incomplete, sink);
 }
 
 void TMidiMessageSplitter::Reset() {

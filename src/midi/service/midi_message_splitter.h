@@ -13,10 +13,11 @@
 namespace pelrow {
 
 enum class TMidiPartKind {
-  Short, // one complete message of one to three bytes (status first)
-  SysEx, // a run of one SysEx message's bytes (see the flags)
-  Stray, // bytes that form no message: data without a status, a lone F7, a short
-         // message cut short by another status byte
+  Short,      // one complete message of one to three bytes (status first)
+  SysEx,      // a run of one SysEx message's bytes (see the flags)
+  Stray,      // bytes that form no message: data without a status, a lone F7, a short
+              // message cut short by another status byte
+  Incomplete, // a short message still missing data bytes when the stream was flushed
 };
 
 struct TMidiPart {
@@ -38,13 +39,17 @@ public:
   // Hands every part that data completes to sink, in stream order. A SysEx is handed
   // on as far as it has come; a short message waits for its last data byte.
   void Split(const uint8_t* data, size_t size, const TSink& sink);
-  // A short message still waiting for data bytes goes out as Stray; running status
-  // and an open SysEx are kept.
+  // A short message still waiting for data bytes goes out as Incomplete, and the
+  // running status ends with it: data bytes that come later are the rest of that
+  // message, not a message of their own. Otherwise running status and an open SysEx
+  // are kept.
   void Flush(const TSink& sink);
   // Forgets everything: running status, an open SysEx, a waiting short message.
   void Reset();
 
   bool InSysEx() const { return FInSysEx; }
+  // A short message has begun and waits for its data bytes.
+  bool Collecting() const { return FCount > 0; }
 
 private:
   void Status(uint8_t status, const TSink& sink);

@@ -112,8 +112,20 @@ public:
   virtual ~TMidiOutPort() = default;
   virtual TMidiResult ShortMsg(uint32_t packed) = 0;
   virtual TMidiResult LongMsg(TMidiBuffer& buffer) = 0;
-  // Completes every queued long buffer (sent or not) before returning.
+  // Completes every queued long buffer (sent or not) before returning. What the
+  // port held back of a message whose buffers it has completed still goes out.
   virtual TMidiResult Reset() = 0;
+  // Nothing more follows for now: a message the port holds back for its rest (an
+  // unterminated SysEx, a short message missing data bytes) goes out as it is,
+  // behind everything sent before.
+  virtual TMidiResult Flush() { return MidiOk; }
+  // 0 when the transport takes a message in pieces of any size; otherwise it takes
+  // whole messages only, one per event of at most this many bytes (a longer SysEx
+  // in pieces of this size), and bytes that form no message cannot go out.
+  virtual uint32_t WholeMessageLimit() const { return 0; }
+  // How often the server behind the port has reported an interruption of its
+  // cycles (an xrun) since the program connected; 0 where there is no such report.
+  virtual uint32_t Interruptions() const { return 0; }
 };
 
 class TMidiService {

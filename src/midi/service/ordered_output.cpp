@@ -40,6 +40,17 @@ TMidiResult TOrderedOutput::PushLong(TMidiBuffer& buffer) {
   return MidiOk;
 }
 
+TMidiResult TOrderedOutput::PushFlush() {
+  TItem item;
+  item.Flush = true;
+  {
+    std::lock_guard lock(FMutex);
+    FQueue.push_back(item);
+  }
+  FWake.notify_one();
+  return MidiOk;
+}
+
 void TOrderedOutput::Reset() {
   std::unique_lock lock(FMutex);
   if (FQuit) {
@@ -88,7 +99,7 @@ bool TOrderedOutput::NextPiece(uint32_t maxBytes, TPiece& piece) {
     return false;
   const TItem& item = FQueue.front();
   if (item.Buffer == nullptr) {
-    piece = {item.Short.data(), item.Count, false};
+    piece = {item.Short.data(), item.Count, false, false, item.Flush};
     return true;
   }
   const uint32_t count = std::min(maxBytes, item.Count - item.Offset);

@@ -27,6 +27,7 @@ public:
     uint32_t Count = 0;
     bool EndsBuffer = false; // the last piece of a long buffer
     bool FromBuffer = false; // part of a long buffer, not a short message
+    bool Flush = false;      // no bytes: what the writer holds back goes out now
   };
 
   explicit TOrderedOutput(TMidiOutCallback completion);
@@ -34,6 +35,9 @@ public:
   // Caller side.
   TMidiResult PushShort(uint32_t packed);
   TMidiResult PushLong(TMidiBuffer& buffer);
+  // Nothing more follows for now: the writer sends what it holds back, in order
+  // behind everything queued before.
+  TMidiResult PushFlush();
   // Waits until the writer has completed every queued and written buffer.
   void Reset();
   // Asks the writer to end; with no writer left the caller completes what remains.
@@ -60,6 +64,7 @@ public:
 private:
   struct TItem {
     TMidiBuffer* Buffer = nullptr; // a long message, or null for a short one
+    bool Flush = false;            // a flush, with no bytes
     std::array<uint8_t, 3> Short{};
     uint32_t Count = 0;
     uint32_t Offset = 0; // bytes already handed to the transport

@@ -15,6 +15,8 @@
 //   save NAME PATH         write the recorded bytes to PATH and forget them
 //   events NAME PATH       as save, each event as [uint32 size][bytes]
 //   unplug NAME            remove every connection of port NAME, as a patchbay does
+//   stall NAME MS          the port's next process callback takes MS ms, so the
+//                          server reports an xrun
 //   quit
 // Replies are "ok ..." or "error ...". The server is chosen by JACK_DEFAULT_SERVER.
 #include <jack/jack.h>
@@ -114,8 +116,12 @@ public:
 
   uint64_t Lost() const { return FLost.load(); }
 
+  void Stall(uint32_t ms) { FStallMs.store(ms); }
+
 private:
   int Process(jack_nframes_t frames) {
+    if (const uint32_t stall = FStallMs.exchange(0); stall > 0)
+      std::this_thread::sleep_for(std::chrono::milliseconds(stall));
     if (FKind == TKind::In)
       Receive(frames);
     else if (FKind == TKind::Out)
@@ -184,6 +190,7 @@ private:
   std::atomic<uint64_t> FCycles{0};
   std::atomic<uint32_t> FMaxEvent{0};
   std::atomic<uint64_t> FLost{0};
+  std::atomic<uint32_t> FStallMs{0};
   std::atomic<bool> FQuit{false};
   std::thread FDrain;
   std::mutex FLock;
@@ -276,6 +283,12 @@ std::string Run(std::map<std::string, std::unique_ptr<TPort>>& ports, const std:
     if (port.Lost() > 0)
       return "error the peer lost " + std::to_string(port.Lost()) + " events";
     return "ok " + std::to_string(bytes.size());
+  }
+  if (command == "stall") {
+    uint32_t ms = 0;
+    words >> ms;
+    find().Stall(ms);
+    return "ok";
   }
   if (command == "unplug") {
     TPort& port = find();

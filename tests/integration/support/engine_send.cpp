@@ -48,15 +48,28 @@ TSplitDump SplitDump(size_t sysExBytes, size_t messageBytes, bool notesBetween) 
 
 int SendThroughEngine(TMidiOutputBase& output, const TVKStrings& lines, int speed,
                       std::string& failure) {
-  const TShowStatus showStatus = [&](const std::string& text, TStatusSide, TStatusKind kind, bool) {
-    if ((kind == TStatusKind::Error || kind == TStatusKind::ErrorBox) && failure.empty())
-      failure = text;
-  };
   TSleepingEventLoop loop;
+  const TEngineSendReport report = SendThroughEngine(output, lines, speed, loop);
+  failure = report.Failure;
+  return report.Sent;
+}
+
+TEngineSendReport SendThroughEngine(TMidiOutputBase& output, const TVKStrings& lines, int speed,
+                                    TSendEventLoop& loop) {
+  TEngineSendReport report;
+  const TShowStatus showStatus = [&](const std::string& text, TStatusSide, TStatusKind kind, bool) {
+    if ((kind == TStatusKind::Error || kind == TStatusKind::ErrorBox) && report.Failure.empty())
+      report.Failure = text;
+    else if (kind == TStatusKind::Warning)
+      report.Warnings.push_back(text);
+    else if (kind == TStatusKind::Plain)
+      report.Outcome = text;
+  };
   TSendEngine engine(SteadyClock(), loop, output, showStatus, [speed] { return speed; });
   TListSendSource source(lines);
   engine.BSendClick(source);
-  return engine.TotalSent();
+  report.Sent = engine.TotalSent();
+  return report;
 }
 
 std::string CheckWholeMessages(const std::vector<std::vector<uint8_t>>& events,

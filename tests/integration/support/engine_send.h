@@ -3,6 +3,7 @@
 // single events should get from it.
 #pragma once
 
+#include "app/send_engine.h"
 #include "editor/vkstrings.h"
 #include "midi/midi_output.h"
 
@@ -26,6 +27,18 @@ TSplitDump SplitDump(size_t sysExBytes, size_t messageBytes, bool notesBetween);
 // engine sent; failure holds the first error it reported.
 int SendThroughEngine(TMidiOutputBase& output, const TVKStrings& lines, int speed,
                       std::string& failure);
+
+// What a send reported: the bytes it counts as sent, its first error, its
+// warnings and its last plain report (how it ended).
+struct TEngineSendReport {
+  int Sent = 0;
+  std::string Failure;
+  std::vector<std::string> Warnings;
+  std::string Outcome;
+};
+// As SendThroughEngine, in the given event loop.
+TEngineSendReport SendThroughEngine(TMidiOutputBase& output, const TVKStrings& lines, int speed,
+                                    TSendEventLoop& loop);
 
 // Empty when every event starts with a status byte and holds one whole message,
 // and the events joined are exactly sent; else the first thing that is wrong.

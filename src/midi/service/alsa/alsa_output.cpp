@@ -95,6 +95,8 @@ void TAlsaOutPort::Run() {
     FIdleRounds = 0;
     FEvents->SetDestination(FLink.Get());
     Write(piece);
+    if (piece.Flush)
+      FEvents->Flush(send);
     FQueue.PieceSent(piece);
     if (FHardware)
       FQueue.Wait(std::chrono::microseconds(piece.Count * WireMicrosecondsPerByte), false);

@@ -29,6 +29,7 @@ public:
   TMidiResult ShortMsg(uint32_t packed) override { return FQueue.PushShort(packed); }
   TMidiResult LongMsg(TMidiBuffer& buffer) override { return FQueue.PushLong(buffer); }
   TMidiResult Reset() override;
+  TMidiResult Flush() override { return FQueue.PushFlush(); }
 
 private:
   TAlsaOutPort(TAlsaSequencer& sequencer, const TAlsaPort& destination, TMidiOutCallback callback);

@@ -101,6 +101,8 @@ public:
   // Why the client is not usable, as a service result code (MidiOk when it is).
   uint32_t Failure() const;
   std::string OwnName() const;
+  // Xruns the server has reported to us since the client opened.
+  uint32_t Xruns() const { return FXruns.load(std::memory_order_relaxed); }
 
   // Registers a port of ours with a unique name; null when JACK refuses.
   jack_port_t* RegisterPort(bool input);

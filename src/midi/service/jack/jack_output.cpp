@@ -54,6 +54,7 @@ TJackOutPort::~TJackOutPort() {
     FQueue.Reset();
     FQueue.Quit();
     FWriter.join();
+    WaitUntilWritten();
   }
   FClient->ReleaseOut(FSlot);
   FQueue.CompleteRemaining();
@@ -83,13 +84,33 @@ TMidiResult TJackOutPort::Reset() {
   return MidiOk;
 }
 
+TMidiResult TJackOutPort::Flush() {
+  const TMidiResult refusal = Refusal();
+  return refusal == MidiOk ? FQueue.PushFlush() : refusal;
+}
+
 // Records of the old generation are skipped by the process callback, and their
-// completion tags here, so a reset never completes a buffer twice.
+// completion tags here, so a reset never completes a buffer twice. What is held
+// back came from buffers that have completed (their sender counts them as sent),
+// so it goes out in the new generation.
 void TJackOutPort::Cancel() {
   FGeneration = (FGeneration + 1) & GenerationMask;
   FSlot.Generation.store(FGeneration);
-  FSysEx.clear();
-  FSplitter.Reset();
+  const auto limit = std::chrono::steady_clock::now() + TJackClient::ServerCallLimit;
+  const size_t held = FSysEx.size() + 3 + 2 * RecordHeaderBytes;
+  while (jack_ringbuffer_write_space(FSlot.Ring) < held && FClient->Usable() &&
+         std::chrono::steady_clock::now() < limit)
+    std::this_thread::sleep_for(BusyPoll);
+  WriteHeld();
+}
+
+// Before the port goes, the last events get the cycles that carry them out.
+void TJackOutPort::WaitUntilWritten() {
+  const auto limit = std::chrono::steady_clock::now() + TJackClient::ServerCallLimit;
+  while (jack_ringbuffer_read_space(FSlot.Ring) > 0 && FClient->Usable() &&
+         std::chrono::steady_clock::now() < limit)
+    std::this_thread::sleep_for(BusyPoll);
+  FClient->WaitUntilConnected();
 }
 
 // A SysEx event must fit the ring with room to spare for what follows it.
@@ -118,14 +139,16 @@ void TJackOutPort::FillRing() {
     // An empty record carries the completion behind everything written before it.
     if (piece.EndsBuffer)
       WriteRecord(nullptr, 0, true);
+    if (piece.Flush)
+      WriteHeld();
     FQueue.PieceSent(piece);
-    FLastInput = std::chrono::steady_clock::now();
   }
 }
 
 void TJackOutPort::WritePart(const TMidiPart& part) {
   switch (part.Kind) {
   case TMidiPartKind::Short:
+  case TMidiPartKind::Incomplete: // it starts with its status byte: sent as it came
     WriteRecord(part.Data, uint32_t(part.Count), false);
     return;
   case TMidiPartKind::Stray:
@@ -170,16 +193,14 @@ bool TJackOutPort::WriteRecord(const uint8_t* data, uint32_t count, bool endsBuf
   return true;
 }
 
-// The send queue went quiet inside a SysEx: what came of it goes out, and the
-// message counts as ended, so later bytes never start an event of their own.
-void TJackOutPort::FlushSysEx() {
-  if (!FSysEx.empty()) {
-    if (!WriteRecord(FSysEx.data(), uint32_t(FSysEx.size()), false))
-      return;
-    Trace("JACK: a SysEx without its end was sent after " + std::to_string(QuietFlush.count()) +
-          " ms without more data");
-    FSysEx.clear();
-  }
+// A SysEx without its end and a short message missing data bytes go out as they
+// are. The message counts as over, so later data bytes never start an event.
+void TJackOutPort::WriteHeld() {
+  FSplitter.Flush([this](const TMidiPart& part) { WritePart(part); });
+  if (!FSysEx.empty() && WriteRecord(FSysEx.data(), uint32_t(FSysEx.size()), false))
+    Trace("JACK: a SysEx without its end was sent as it came (" + std::to_string(FSysEx.size()) +
+          " bytes)");
+  FSysEx.clear();
   FSplitter.Reset();
 }
 
@@ -197,8 +218,6 @@ void TJackOutPort::Run() {
     }
     CollectCompletions();
     FillRing();
-    if (FSplitter.InSysEx() && std::chrono::steady_clock::now() - FLastInput > QuietFlush)
-      FlushSysEx();
     const bool busy = FQueue.WrittenCount() > 0 || jack_ringbuffer_read_space(FSlot.Ring) > 0;
     FQueue.Wait(busy ? BusyPoll : IdleWait, !busy);
   }

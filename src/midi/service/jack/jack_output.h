@@ -6,7 +6,8 @@
 // real-time bytes inside it as events of their own. The process callback writes as
 // many events per period as the port buffer takes. A long buffer completes once all
 // its bytes have been written into a period or copied into a SysEx still waiting
-// for its end.
+// for its end. What is held back waits for its rest however long that takes, and
+// goes out as it is on a flush, a reset or close: no timer ever cuts a message.
 #pragma once
 
 #include "midi/service/jack/jack_helpers.h"
@@ -26,8 +27,6 @@ class TJackOutPort final : public TMidiOutPort {
 public:
   // Bytes taken from the send queue at a time.
   static constexpr uint32_t PieceBytes = 1024;
-  // A SysEx whose F7 does not come within this time goes out as far as it came.
-  static constexpr auto QuietFlush = std::chrono::milliseconds(1000);
 
   static std::unique_ptr<TJackOutPort> Open(const TJackClientPtr& client,
                                             const std::string& destination,
@@ -37,6 +36,9 @@ public:
   TMidiResult ShortMsg(uint32_t packed) override;
   TMidiResult LongMsg(TMidiBuffer& buffer) override;
   TMidiResult Reset() override;
+  TMidiResult Flush() override;
+  uint32_t WholeMessageLimit() const override { return MaxEventBytes(); }
+  uint32_t Interruptions() const override { return FClient->Xruns(); }
 
 private:
   TJackOutPort(TJackClientPtr client, TJackOutSlot& slot, TMidiOutCallback callback);
@@ -47,7 +49,8 @@ private:
   void Cancel();
   void WritePart(const TMidiPart& part);
   bool WriteRecord(const uint8_t* data, uint32_t count, bool endsBuffer);
-  void FlushSysEx();
+  void WriteHeld();
+  void WaitUntilWritten();
   uint32_t MaxEventBytes() const;
 
   TJackClientPtr FClient; // kept while the port is open, also past a reconnect
@@ -57,7 +60,6 @@ private:
   // Writer thread only.
   TMidiMessageSplitter FSplitter;
   std::vector<uint8_t> FSysEx; // the SysEx being joined
-  std::chrono::steady_clock::time_point FLastInput;
   uint64_t FStrayBytes = 0;
   std::thread FWriter;
 };
