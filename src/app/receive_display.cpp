@@ -10,14 +10,19 @@ bool AddLongMessageLines(const uint8_t* data, int length, int limit, TReceiveLin
       data, length, limit, [&](std::string_view line) { lines.Add(line); }, showStatus);
 }
 
+bool AddEventLines(const TMyMidiEvent& event, int limit, TReceiveLines& lines,
+                   const TShowStatus& showStatus) {
+  return AddEventLines(
+      event, limit, [&](std::string_view line) { lines.Add(line); }, showStatus);
+}
+
 void DisplayShortEvent(std::unique_ptr<TMyMidiEvent> event, TReceiveLines& lines,
                        const TShowStatus& showStatus) {
   if (!event)
     return;
   TReceiveUpdate update(lines);
   lines.DeferScrollToEnd();
-  AddShortMessageLine(
-      *event, [&](std::string_view line) { lines.Add(line); }, showStatus);
+  AddEventLines(*event, -1, lines, showStatus);
 }
 
 } // namespace pelrow

@@ -18,6 +18,20 @@ constexpr const char* TextReceivedProgress = "Received %d bytes...";
 constexpr const char* TextReceivedRate = "at %s";
 constexpr const char* TextDisplaying = "Displaying bulk dump data...";
 constexpr const char* TextBulkReceived = "Received %d bytes of bulk dump (at %s)";
+constexpr const char* TextBulkLost =
+    "Received %d bytes of bulk dump (at %s), but it is incomplete: %d bytes were lost";
+constexpr const char* TextBulkLostUncounted =
+    "Received %d bytes of bulk dump (at %s), but it is incomplete: input was lost";
+constexpr const char* TextBulkCut =
+    "Received %d bytes of bulk dump (at %s), but it is incomplete: %d messages were cut short";
+constexpr const char* TextBulkMayBeLost = "Received %d bytes of bulk dump (at %s); input may be "
+                                          "missing: the MIDI system was interrupted";
+constexpr const char* TextReceivedCut = "Received %d bytes of a message that was cut short";
+constexpr const char* TextInputLost = "Input lost: %d bytes could not be kept";
+constexpr const char* TextInputLostUncounted =
+    "Input lost: the MIDI system could not keep all input";
+constexpr const char* TextInputMayBeLost =
+    "Warning: the MIDI system was interrupted while receiving; input may be missing";
 constexpr const char* TextThruOn = "Enabled MIDI thru";
 constexpr const char* TextThruOff = "Disabled MIDI thru";
 constexpr const char* TextThruLoop =
@@ -68,9 +82,11 @@ void TReceivePump::HandleEvent(std::unique_ptr<TMyMidiEvent> event, const std::s
   std::string failure;
   try {
     // Thru sees every event, before the display filter decides what is shown.
-    if (FOptions.MidiThru)
+    if (FOptions.MidiThru && event->Gap == TInputGap::None)
       SendThru(*event, inputName);
-    if (event->Length != 0)
+    if (event->Gap != TInputGap::None)
+      ReceiveGap(std::move(event));
+    else if (event->Length != 0)
       ReceiveLongMessage(std::move(event));
     else if (!FOptions.SysExOnly)
       DisplayShortEvent(std::move(event), FLines, FShowStatus);
@@ -112,9 +128,12 @@ void TReceivePump::ReceiveLongMessage(std::unique_ptr<TMyMidiEvent> event) {
   const uint32_t now = FClock.NowMs();
   FLastLongMsgTime = now;
   if (!FBulkMode) {
-    if (now < FBurstStartTime || now - FBurstStartTime > BurstMs) {
+    if (!InBurst(now)) {
       FBurstStartTime = now;
       ClearPendingMessages();
+      // A gap just before the first message belongs to this burst.
+      if (now - FLastGapTime > BurstMs)
+        FBurstGaps = TBurstGaps();
       FRecvRateTime = now;
       FRecvRateBytes = 0;
       FRecvRate = 0.0;
@@ -128,9 +147,10 @@ void TReceivePump::ReceiveLongMessage(std::unique_ptr<TMyMidiEvent> event) {
   }
 
   const int length = event->Length;
+  const bool damaged = event->Damaged;
+  FBurstGaps.Cut += damaged ? 1 : 0;
   FPendingEvents.push_back(TPendingEvent{std::move(event)});
   FPendingBytes += length;
-  TPendingEvent& pending = FPendingEvents.back();
   if (FBulkMode) {
     // Started once: the timer ticks on from the start of the dump.
     if (!FTimer->Active())
@@ -138,15 +158,50 @@ void TReceivePump::ReceiveLongMessage(std::unique_ptr<TMyMidiEvent> event) {
     UpdateBulkPanel(FPendingBytes);
     return;
   }
-  {
-    TReceiveUpdate update(FLines);
-    FLines.DeferScrollToEnd();
-    pending.Limit = FOptions.SplitThreshold();
-    pending.FirstLine = FLines.Count();
-    AddLongMessageLines(pending.Event->Data.get(), length, pending.Limit, FLines, FShowStatus);
-    pending.LineCount = FLines.Count() - pending.FirstLine;
+  ShowPending(FPendingEvents.back());
+  if (damaged)
+    Report(FormatText(TextReceivedCut, length), TStatusKind::Error);
+  else
+    Report(FormatText(TextReceivedOk, length), TStatusKind::Plain);
+}
+
+bool TReceivePump::InBurst(uint32_t now) const {
+  return now >= FBurstStartTime && now - FBurstStartTime <= BurstMs;
+}
+
+void TReceivePump::ShowPending(TPendingEvent& pending) {
+  TReceiveUpdate update(FLines);
+  FLines.DeferScrollToEnd();
+  pending.Limit = FOptions.SplitThreshold();
+  pending.FirstLine = FLines.Count();
+  AddEventLines(*pending.Event, pending.Limit, FLines, FShowStatus);
+  pending.LineCount = FLines.Count() - pending.FirstLine;
+}
+
+// The user hears of a gap at once; its mark goes where it happened, also inside a
+// burst whose messages are written again as one batch.
+void TReceivePump::ReceiveGap(std::unique_ptr<TMyMidiEvent> event) {
+  const uint32_t now = FClock.NowMs();
+  FLastGapTime = now;
+  if (event->Gap == TInputGap::Lost) {
+    Report(event->LostBytes > 0
+               ? FormatText(TextInputLost, static_cast<unsigned long long>(event->LostBytes))
+               : std::string(TextInputLostUncounted),
+           TStatusKind::Error);
+    FBurstGaps.Lost = true;
+    FBurstGaps.LostBytes += event->LostBytes;
+    FBurstGaps.Uncounted = FBurstGaps.Uncounted || event->LostBytes == 0;
+  } else {
+    Report(TextInputMayBeLost, TStatusKind::Plain);
+    FBurstGaps.MayBeLost = true;
   }
-  Report(FormatText(TextReceivedOk, length), TStatusKind::Plain);
+  if (!FBulkMode && (FPendingEvents.empty() || !InBurst(now))) {
+    DisplayShortEvent(std::move(event), FLines, FShowStatus);
+    return;
+  }
+  FPendingEvents.push_back(TPendingEvent{std::move(event)});
+  if (!FBulkMode)
+    ShowPending(FPendingEvents.back());
 }
 
 // The burst's long messages leave the box so that the whole dump appears together
@@ -167,15 +222,16 @@ void TReceivePump::TakeBackShownMessages() {
 bool TReceivePump::ShownLinesIntact(const TPendingEvent& pending) const {
   if (pending.LineCount <= 0 || pending.FirstLine + pending.LineCount > FLines.Count())
     return false;
-  const uint8_t* data = pending.Event->Data.get();
-  int remaining = pending.Event->Length;
-  std::string text;
-  for (int line = pending.FirstLine; remaining > 0; ++line) {
-    FormatHexLine(data, remaining, pending.Limit, text);
-    if (line >= pending.FirstLine + pending.LineCount || FLines.Line(line) != text)
-      return false;
-  }
-  return true;
+  int line = pending.FirstLine;
+  bool intact = true;
+  AddEventLines(
+      *pending.Event, pending.Limit,
+      [&](std::string_view text) {
+        intact = intact && line < pending.FirstLine + pending.LineCount && FLines.Line(line) == text;
+        ++line;
+      },
+      TShowStatus());
+  return intact && line == pending.FirstLine + pending.LineCount;
 }
 
 void TReceivePump::ClearPendingMessages() {
@@ -241,8 +297,7 @@ void TReceivePump::ShowBatch() {
     for (TPendingEvent& pending : FPendingEvents) {
       // A failing message is reported by the formatter; the others still show.
       if (pending.FirstLine < 0)
-        AddLongMessageLines(pending.Event->Data.get(), pending.Event->Length, limit, FLines,
-                            FShowStatus);
+        AddEventLines(*pending.Event, limit, FLines, FShowStatus);
       pending.Event.reset();
     }
     FBulkMode = false;
@@ -251,7 +306,25 @@ void TReceivePump::ShowBatch() {
   }
   FLines.ScrollToEnd();
   const double rate = KBytesPerSecond(FLastLongMsgTime - FBurstStartTime, total);
-  Report(FormatText(TextBulkReceived, total, FormatRate(rate).c_str()), TStatusKind::Plain);
+  ReportDump(total, FormatRate(rate));
+  FBurstGaps = TBurstGaps();
+}
+
+// A dump that lost data, or holds a message cut short, never reads as received whole.
+void TReceivePump::ReportDump(int total, const std::string& rate) {
+  const TBurstGaps& gaps = FBurstGaps;
+  if (gaps.Lost && !gaps.Uncounted)
+    Report(FormatText(TextBulkLost, total, rate,
+                      static_cast<unsigned long long>(gaps.LostBytes)),
+           TStatusKind::Error);
+  else if (gaps.Lost)
+    Report(FormatText(TextBulkLostUncounted, total, rate), TStatusKind::Error);
+  else if (gaps.Cut > 0)
+    Report(FormatText(TextBulkCut, total, rate, gaps.Cut), TStatusKind::Error);
+  else if (gaps.MayBeLost)
+    Report(FormatText(TextBulkMayBeLost, total, rate), TStatusKind::Plain);
+  else
+    Report(FormatText(TextBulkReceived, total, rate), TStatusKind::Plain);
 }
 
 bool TReceivePump::MidiThru1Click() {

@@ -99,7 +99,7 @@ TEST_F(Input, ASysExLongerThanABufferArrivesInPiecesMarkedAsContinuations) {
   EXPECT_EQ(LongBytes(), sysex);
 }
 
-TEST_F(Input, AFullRingDropsTheNextMessageReportsItOnceAndThenRecovers) {
+TEST_F(Input, AFullRingDropsTheNextMessageMarksItsPlaceAndThenRecovers) {
   int overflows = 0;
   FInput.OnOverflow = [&](TMidiInput&) { ++overflows; };
   OpenInput();
@@ -110,14 +110,16 @@ TEST_F(Input, AFullRingDropsTheNextMessageReportsItOnceAndThenRecovers) {
   ASSERT_TRUE(FPoster.RunUntil([&] { return overflows == 1; }));
   EXPECT_EQ(FInput.EventCount(), 1024);
 
-  // Draining makes room again.
+  // Draining makes room again, first for the gap where the note was lost.
   CollectEvents();
   FInput.DispatchReceived();
-  EXPECT_EQ(FEvents.size(), 1024u);
+  ASSERT_EQ(FEvents.size(), 1025u);
+  EXPECT_EQ(FEvents[1024]->Gap, TInputGap::Lost);
+  EXPECT_EQ(FEvents[1024]->LostBytes, 3u);
   Inject({0xB0, 0x07, 0x64});
-  ASSERT_TRUE(RunUntilEvents(1025));
+  ASSERT_TRUE(RunUntilEvents(1026));
   EXPECT_EQ(FEvents[1023]->Data1, 1023 & 0x7F);
-  EXPECT_EQ(FEvents[1024]->Status, 0xB0);
+  EXPECT_EQ(FEvents[1025]->Status, 0xB0);
   EXPECT_EQ(overflows, 1);
 }
 
