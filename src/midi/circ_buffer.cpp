@@ -87,8 +87,15 @@ bool TCircBuffer::Put(uint32_t timestamp, uint32_t message, TMidiBuffer* header,
     FCutSysEx = !EndsSysEx(*header) && !damaged;
     return false;
   }
+  const uint8_t status = PackedStatus(message);
+  if (header == nullptr && FCutSysEx && (status < 0x80 || status == SysExEnd)) {
+    // Stray bytes of the cut message; its F7 would close it as if it were whole.
+    AddToGap(timestamp, TInputGap::Lost, 1, true);
+    FCutSysEx = status != SysExEnd;
+    return false;
+  }
   // Any message but a real-time byte comes after the end of a SysEx.
-  if (header != nullptr || PackedStatus(message) < FirstRealTime)
+  if (header != nullptr || status < FirstRealTime)
     FCutSysEx = false;
   if (StorePendingGap() && Store(timestamp, message, header, damaged))
     return true;

@@ -303,7 +303,10 @@ void TMidiInputStream::HandleRequest(std::unique_lock<std::mutex>& lock) {
   }
   if (request == TRequest::Stop)
     FlushLoss();
+  // The rest of a SysEx that Stop cut is skipped once input is taken again.
+  const bool cut = FInSysEx;
   ClearParser();
+  FSkipData = cut;
   for (TMidiBuffer* buffer : returned) {
     buffer->Flags = (buffer->Flags & ~MidiBufferInQueue) | MidiBufferDone;
     Notify(TMidiInCode::LongData, 0, buffer, 0);
