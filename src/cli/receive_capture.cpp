@@ -40,6 +40,9 @@ bool TReceiveCapture::Take(const TMyMidiEvent& event, uint32_t nowMs) {
       FFailure = text;
   };
   AddEventLines(event, FSplitThreshold, FAddLine, noteFailure);
+  // A gap is no input: xruns every few periods must not keep a capture from ending.
+  if (event.Gap != TInputGap::None)
+    return true;
   // A System Exclusive message comes in pieces of one buffer each; it is complete
   // with the piece that ends in F7. Every short message is complete in itself.
   const bool complete = event.Length > 0 ? event.Data[event.Length - 1] == EndOfExclusive

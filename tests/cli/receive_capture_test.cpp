@@ -67,6 +67,14 @@ TEST_F(Capture, MarksGapsInTheLinesAndTellsCertainFromPossibleLoss) {
   EXPECT_TRUE(capture.Lost());
   EXPECT_EQ(capture.LostBytes(), 40u);
   EXPECT_FALSE(capture.LossCounted());
+
+  // Gaps are no input: they neither start nor prolong the quiet time.
+  TReceiveCapture quiet = Make({500, 0, 0});
+  quiet.Take(*TMyMidiEvent::FromGap(TInputGap::MayBeLost, 0, 0), 100);
+  EXPECT_FALSE(quiet.Received());
+  quiet.Take(*Short(0xC0, 0x05), 200);
+  quiet.Take(*TMyMidiEvent::FromGap(TInputGap::MayBeLost, 0, 0), 600);
+  EXPECT_EQ(quiet.End(700), TCaptureEnd::Quiet);
 }
 
 TEST_F(Capture, StopsTakingAtTheCount) {

@@ -346,10 +346,7 @@ void TMidiInputStream::ActOnMark(const TMark& mark) {
   case TMarkKind::Time:
     return;
   case TMarkKind::Interrupted:
-    // The SysEx goes on, but what came before the mark is handed back first, so
-    // that the notice stands where the interruption was.
-    if (FInSysEx && FCurrent != nullptr && FCurrent->BytesRecorded > 0)
-      HandBack(TMidiInCode::LongData);
+    // Nothing is cut: the notice comes before the buffer that holds the place.
     Notify(TMidiInCode::Interrupted, 0, nullptr, mark.Timestamp);
     return;
   case TMarkKind::Lost:

@@ -49,7 +49,7 @@ public:
   // lostBytes 0: the backend does not know how much.
   void FeedLost(uint32_t nowMs, uint64_t lostBytes = 0);
   // The backend was interrupted here (a JACK xrun): reported as Interrupted at this
-  // point of the stream, after the SysEx bytes that came before it.
+  // point of the stream (before the SysEx buffer under way comes back).
   void FeedInterrupted(uint32_t nowMs);
   // The source was disconnected from outside: reported as Disconnected at this
   // point of the stream; a SysEx under way is handed back cut short.
