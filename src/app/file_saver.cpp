@@ -1,5 +1,6 @@
 #include "app/file_saver.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -12,6 +13,7 @@
 #include <unistd.h>
 
 #include "app/file_loader.h"
+#include "app/line_formatter.h"
 #include "editor/vkstrings.h"
 #include "files/smf_writer.h"
 #include "support/file_name_text.h"
@@ -155,9 +157,27 @@ bool TFileSaver::SaveFile(const std::string& fileName, const TVKStrings& lines, 
   }
   if (FShowStatus)
     FShowStatus(message, side, saved ? TStatusKind::Plain : TStatusKind::ErrorBox, false);
+  if (saved && SaveFormOf(fileName) != TSaveForm::Text)
+    WarnOfGaps(fileName, lines, side);
   if (OnBusy)
     OnBusy(*this, false);
   return saved;
+}
+
+// The marks are comments, so the bytes show nothing of them: the gap is told here.
+void TFileSaver::WarnOfGaps(const std::string& fileName, const TVKStrings& lines,
+                            TStatusSide side) {
+  TMarkLine worst = TMarkLine::None;
+  for (int i = 0; i < lines.Count() && worst != TMarkLine::Certain; ++i)
+    worst = std::max(worst, MarkLineKind(Trimmed(lines[i])));
+  if (worst == TMarkLine::None || !FShowStatus)
+    return;
+  if (worst == TMarkLine::Certain)
+    FShowStatus(FormatText(SavedWithGapsText, FileNameText(fileName)), side, TStatusKind::ErrorBox,
+                false);
+  else
+    FShowStatus(FormatText(SavedMaybeGapsText, FileNameText(fileName)), side, TStatusKind::Plain,
+                false);
 }
 
 std::string TFileSaver::SaveText(const std::string& fileName, const TVKStrings& lines) {

@@ -44,6 +44,11 @@ inline constexpr char CouldNotCreateText[] = "Could not create %s. %s";
 inline constexpr char WriteErrorText[] = "Error while writing to %s. %s";
 inline constexpr char CannotCreateFileText[] = "Cannot create file \"%s\". %s";
 inline constexpr char SavedText[] = "%s saved succesfully (%s).";
+inline constexpr char SavedWithGapsText[] =
+    "%s is incomplete: input was lost or cut short while it was received (see the marks in the "
+    "box).";
+inline constexpr char SavedMaybeGapsText[] =
+    "%s may be incomplete: the MIDI system was interrupted while it was received.";
 
 // The bytes of every line that holds any, in line order. Lines are trimmed of
 // characters 0..32 at both ends first; the parser reports invalid characters.
@@ -60,7 +65,9 @@ public:
   bool SaveBox(const TVKStrings& lines, TStatusSide side);
 
   // Saves the lines to fileName and reports on the box's side: success plainly,
-  // failure as an error with message box. True on success.
+  // failure as an error with message box. Raw bytes saved from lines that mark
+  // lost input are an incomplete file: the user is warned with a message box. True
+  // on success.
   bool SaveFile(const std::string& fileName, const TVKStrings& lines, TStatusSide side);
 
   // Reports of the save itself, and of invalid characters (always on the Out side).
@@ -79,6 +86,7 @@ private:
   // Each answers the size text of the success message.
   std::string SaveText(const std::string& fileName, const TVKStrings& lines);
   std::string SaveBytes(const std::string& fileName, const TVKStrings& lines, TSaveForm form);
+  void WarnOfGaps(const std::string& fileName, const TVKStrings& lines, TStatusSide side);
 
   TShowStatus FShowStatus;
   THexParser FParser;

@@ -1,6 +1,7 @@
 #include "app/line_formatter.h"
 
 #include "support/hex_digits.h"
+#include "support/text_format.h"
 
 #include <exception>
 
@@ -89,6 +90,36 @@ bool AddShortMessageLine(const TMyMidiEvent& event, const TAddLine& addLine,
                          const TShowStatus& showStatus) {
   return AddShortMessageLine(event.Status, event.Data1, event.Data2, MessageLength(event), addLine,
                              showStatus);
+}
+
+TMarkLine MarkLineKind(std::string_view line) {
+  const auto starts = [&](std::string_view mark) { return line.substr(0, 4) == mark.substr(0, 4); };
+  if (starts(LostMarkLine))
+    return TMarkLine::Certain;
+  if (starts(MayBeLostMarkLine))
+    return TMarkLine::Possible;
+  return TMarkLine::None;
+}
+
+namespace {
+std::string GapLine(const TMyMidiEvent& event) {
+  if (event.Gap == TInputGap::MayBeLost)
+    return MayBeLostMarkLine;
+  return event.LostBytes > 0
+             ? FormatText(LostMarkLine, static_cast<unsigned long long>(event.LostBytes))
+             : std::string(LostUncountedMarkLine);
+}
+} // namespace
+
+bool AddEventLines(const TMyMidiEvent& event, int limit, const TAddLine& addLine,
+                   const TShowStatus& showStatus) {
+  if (event.Gap != TInputGap::None)
+    return Guarded(showStatus, [&] { addLine(GapLine(event)); });
+  if (event.Length == 0)
+    return AddShortMessageLine(event, addLine, showStatus);
+  if (!AddLongMessageLines(event.Data.get(), event.Length, limit, addLine, showStatus))
+    return false;
+  return !event.Damaged || Guarded(showStatus, [&] { addLine(CutMarkLine); });
 }
 
 } // namespace pelrow

@@ -39,4 +39,23 @@ bool AddShortMessageLine(uint8_t status, uint8_t data1, uint8_t data2, int lengt
 bool AddShortMessageLine(const TMyMidiEvent& event, const TAddLine& addLine,
                          const TShowStatus& showStatus);
 
+// Comment lines among received lines that mark where input went missing or a
+// message was cut; the notation ignores them, so the lines still send as they are.
+inline constexpr char LostMarkLine[] = "; !! input lost here: %d bytes could not be kept";
+inline constexpr char LostUncountedMarkLine[] =
+    "; !! input lost here: the MIDI system could not keep all input";
+inline constexpr char CutMarkLine[] = "; !! the message above is incomplete: its end never came";
+inline constexpr char MayBeLostMarkLine[] =
+    "; !? input may be missing here: the MIDI system was interrupted";
+
+enum class TMarkLine { None, Possible, Certain };
+// Whether a line is one of those marks: of data certainly lost or cut short, or of
+// data that may be missing.
+TMarkLine MarkLineKind(std::string_view line);
+
+// Every line of a received event: a short message, long data (limit as for
+// AddLongMessageLines) followed by the cut mark when it was cut short, or a gap's mark.
+bool AddEventLines(const TMyMidiEvent& event, int limit, const TAddLine& addLine,
+                   const TShowStatus& showStatus);
+
 } // namespace pelrow

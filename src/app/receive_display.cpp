@@ -36,14 +36,19 @@ int AddMessagePieceLines(const uint8_t* data, int length, int limit, int openLin
   return lastLineBytes;
 }
 
+bool AddEventLines(const TMyMidiEvent& event, int limit, TReceiveLines& lines,
+                   const TShowStatus& showStatus) {
+  return AddEventLines(
+      event, limit, [&](std::string_view line) { lines.Add(line); }, showStatus);
+}
+
 void DisplayShortEvent(std::unique_ptr<TMyMidiEvent> event, TReceiveLines& lines,
                        const TShowStatus& showStatus) {
   if (!event)
     return;
   TReceiveUpdate update(lines);
   lines.DeferScrollToEnd();
-  AddShortMessageLine(
-      *event, [&](std::string_view line) { lines.Add(line); }, showStatus);
+  AddEventLines(*event, -1, lines, showStatus);
 }
 
 } // namespace pelrow

@@ -88,8 +88,12 @@ bool AddLongMessageLines(const uint8_t* data, int length, int limit, TReceiveLin
 int AddMessagePieceLines(const uint8_t* data, int length, int limit, int openLineBytes,
                          TReceiveLines& lines, const TShowStatus& showStatus);
 
-// Shows one short message as its line, inside one update, with a deferred scroll
-// to the end; the event is released whatever happens.
+// Appends every line of a received event (see the formatter's AddEventLines).
+bool AddEventLines(const TMyMidiEvent& event, int limit, TReceiveLines& lines,
+                   const TShowStatus& showStatus);
+
+// Shows one short message, or a gap's mark, as its line, inside one update, with a
+// deferred scroll to the end; the event is released whatever happens.
 void DisplayShortEvent(std::unique_ptr<TMyMidiEvent> event, TReceiveLines& lines,
                        const TShowStatus& showStatus);
 

@@ -18,6 +18,20 @@ constexpr const char* TextReceivedProgress = "Received %d bytes...";
 constexpr const char* TextReceivedRate = "at %s";
 constexpr const char* TextDisplaying = "Displaying bulk dump data...";
 constexpr const char* TextBulkReceived = "Received %d bytes of bulk dump (at %s)";
+constexpr const char* TextBulkLost =
+    "Received %d bytes of bulk dump (at %s), but it is incomplete: %d bytes were lost";
+constexpr const char* TextBulkLostUncounted =
+    "Received %d bytes of bulk dump (at %s), but it is incomplete: input was lost";
+constexpr const char* TextBulkCut =
+    "Received %d bytes of bulk dump (at %s), but it is incomplete: %d messages were cut short";
+constexpr const char* TextBulkMayBeLost = "Received %d bytes of bulk dump (at %s); input may be "
+                                          "missing: the MIDI system was interrupted";
+constexpr const char* TextReceivedCut = "Received %d bytes of a message that was cut short";
+constexpr const char* TextInputLost = "Input lost: %d bytes could not be kept";
+constexpr const char* TextInputLostUncounted =
+    "Input lost: the MIDI system could not keep all input";
+constexpr const char* TextInputMayBeLost =
+    "Warning: the MIDI system was interrupted while receiving; input may be missing";
 constexpr const char* TextThruOn = "Enabled MIDI thru";
 constexpr const char* TextThruOff = "Disabled MIDI thru";
 constexpr const char* TextThruLoop =
@@ -72,8 +86,12 @@ void TReceivePump::HandleEvent(std::unique_ptr<TMyMidiEvent> event, const std::s
   std::string failure;
   try {
     // Thru sees every event, before the display filter decides what is shown.
-    if (FOptions.MidiThru)
+    if (FOptions.MidiThru && event->Gap == TInputGap::None)
       SendThru(*event, inputName);
+    if (event->Gap != TInputGap::None) {
+      ReceiveGap(std::move(event));
+      return;
+    }
     if (event->Length != 0) {
       ReceiveLongMessage(std::move(event));
       return;
@@ -154,12 +172,34 @@ void WithMessageBytes(const std::vector<std::unique_ptr<TMyMidiEvent>>& pieces, 
   show(bytes.data(), static_cast<int>(bytes.size()));
 }
 
+// Every line of a pending entry: a gap's mark, or the message's bytes as formatting
+// the whole message at once gives them, with the cut mark after a message cut short.
+template <typename TAdd>
+bool AddPendingLines(const std::vector<std::unique_ptr<TMyMidiEvent>>& pieces, int limit,
+                     TAdd addLine, const TShowStatus& showStatus) {
+  if (pieces.size() == 1 && pieces.front()->Gap != TInputGap::None)
+    return AddEventLines(*pieces.front(), limit, addLine, showStatus);
+  bool added = true;
+  WithMessageBytes(pieces, [&](const uint8_t* data, int length) {
+    added = AddLongMessageLines(data, length, limit, addLine, showStatus);
+  });
+  if (added && !pieces.empty() && pieces.back()->Damaged)
+    addLine(CutMarkLine);
+  return added;
+}
+
 } // namespace
+
+bool TReceivePump::InBurst(uint32_t now) const {
+  return now >= FBurstStartTime && now - FBurstStartTime <= BurstMs;
+}
 
 void TReceivePump::ReceiveLongMessage(std::unique_ptr<TMyMidiEvent> event) {
   // A piece that goes on with an unfinished System Exclusive message belongs to it.
   const bool continues = FMessageOpen && !FPendingEvents.empty() && event->Data[0] < 0x80;
-  FMessageOpen = LeavesSysExOpen(*event, continues);
+  // A piece cut short ends its message: the rest never comes.
+  FMessageOpen = !event->Damaged && LeavesSysExOpen(*event, continues);
+  FBurstGaps.Cut += event->Damaged ? 1 : 0;
   if (continues) {
     ContinueLongMessage(std::move(event));
     return;
@@ -170,8 +210,11 @@ void TReceivePump::ReceiveLongMessage(std::unique_ptr<TMyMidiEvent> event) {
   const uint32_t now = FClock.NowMs();
   FLastLongMsgTime = now;
   if (!FBulkMode) {
-    if (now < FBurstStartTime || now - FBurstStartTime > BurstMs) {
+    if (!InBurst(now)) {
       FBurstStartTime = now;
+      // A gap just before the first message belongs to this burst.
+      if (now - FLastGapTime > BurstMs)
+        FBurstGaps = TBurstGaps();
       ClearPendingMessages();
       FRecvRateTime = now;
       FRecvRateBytes = 0;
@@ -231,6 +274,8 @@ void TReceivePump::ShowPiece(TPendingEvent& pending, const TMyMidiEvent& piece) 
   const int lastLineBytes =
       AddMessagePieceLines(piece.Data.get(), piece.Length, pending.Limit,
                            follows ? pending.OpenLineBytes : 0, FLines, FShowStatus);
+  if (piece.Damaged)
+    FLines.Add(CutMarkLine);
   pending.LineCount = FLines.Count() - pending.FirstLine;
   pending.OpenLineBytes = FMessageOpen ? lastLineBytes : 0;
 }
@@ -245,7 +290,51 @@ void TReceivePump::ReportShownMessage() {
     return;
   pending.Reported = true;
   pending.OpenLineBytes = 0;
-  Report(FormatText(TextReceivedOk, pending.Bytes), TStatusKind::Plain);
+  if (pending.Damaged())
+    Report(FormatText(TextReceivedCut, pending.Bytes), TStatusKind::Error);
+  else
+    Report(FormatText(TextReceivedOk, pending.Bytes), TStatusKind::Plain);
+}
+
+// The user hears of a gap at once; its mark goes where it happened, also inside a
+// burst whose messages are written again as one batch. A message under way ends
+// at the gap: what follows is shown after the mark.
+void TReceivePump::ReceiveGap(std::unique_ptr<TMyMidiEvent> event) {
+  FMessageOpen = false;
+  ReportShownMessage();
+  const uint32_t now = FClock.NowMs();
+  FLastGapTime = now;
+  if (event->Gap == TInputGap::Lost) {
+    Report(event->LostBytes > 0
+               ? FormatText(TextInputLost, static_cast<unsigned long long>(event->LostBytes))
+               : std::string(TextInputLostUncounted),
+           TStatusKind::Error);
+    FBurstGaps.Lost = true;
+    FBurstGaps.LostBytes += event->LostBytes;
+    FBurstGaps.Uncounted = FBurstGaps.Uncounted || event->LostBytes == 0;
+  } else {
+    Report(TextInputMayBeLost, TStatusKind::Plain);
+    FBurstGaps.MayBeLost = true;
+  }
+  if (!FBulkMode && (FPendingEvents.empty() || !InBurst(now))) {
+    DisplayShortEvent(std::move(event), FLines, FShowStatus);
+    return;
+  }
+  FPendingEvents.emplace_back();
+  TPendingEvent& pending = FPendingEvents.back();
+  pending.Pieces.push_back(std::move(event));
+  pending.Reported = true;
+  if (!FBulkMode)
+    ShowGap(pending);
+}
+
+void TReceivePump::ShowGap(TPendingEvent& pending) {
+  TReceiveUpdate update(FLines);
+  FLines.DeferScrollToEnd();
+  pending.Limit = FOptions.SplitThreshold();
+  pending.FirstLine = FLines.Count();
+  AddEventLines(*pending.Pieces.front(), pending.Limit, FLines, FShowStatus);
+  pending.LineCount = FLines.Count() - pending.FirstLine;
 }
 
 // The burst's long messages leave the box so that the whole dump appears together
@@ -267,15 +356,17 @@ bool TReceivePump::ShownLinesIntact(const TPendingEvent& pending) const {
   if (pending.Scattered || pending.LineCount <= 0 ||
       pending.FirstLine + pending.LineCount > FLines.Count())
     return false;
+  const int end = pending.FirstLine + pending.LineCount;
+  int line = pending.FirstLine;
   bool intact = true;
-  WithMessageBytes(pending.Pieces, [&](const uint8_t* data, int remaining) {
-    std::string text;
-    for (int line = pending.FirstLine; remaining > 0 && intact; ++line) {
-      FormatHexLine(data, remaining, pending.Limit, text);
-      intact = line < pending.FirstLine + pending.LineCount && FLines.Line(line) == text;
-    }
-  });
-  return intact;
+  AddPendingLines(
+      pending.Pieces, pending.Limit,
+      [&](std::string_view text) {
+        intact = intact && line < end && FLines.Line(line) == text;
+        ++line;
+      },
+      TShowStatus());
+  return intact && line == end;
 }
 
 void TReceivePump::ClearPendingMessages() {
@@ -347,9 +438,8 @@ void TReceivePump::ShowBatch() {
     for (TPendingEvent& pending : FPendingEvents) {
       // A failing message is reported by the formatter; the others still show.
       if (pending.FirstLine < 0)
-        WithMessageBytes(pending.Pieces, [&](const uint8_t* data, int length) {
-          AddLongMessageLines(data, length, limit, FLines, FShowStatus);
-        });
+        AddPendingLines(
+            pending.Pieces, limit, [&](std::string_view line) { FLines.Add(line); }, FShowStatus);
       pending.Pieces.clear();
     }
     FBulkMode = false;
@@ -358,7 +448,24 @@ void TReceivePump::ShowBatch() {
   }
   FLines.ScrollToEnd();
   const double rate = KBytesPerSecond(FLastLongMsgTime - FBurstStartTime, total);
-  Report(FormatText(TextBulkReceived, total, FormatRate(rate).c_str()), TStatusKind::Plain);
+  ReportDump(total, FormatRate(rate));
+  FBurstGaps = TBurstGaps();
+}
+
+// A dump that lost data, or holds a message cut short, never reads as received whole.
+void TReceivePump::ReportDump(int total, const std::string& rate) {
+  const TBurstGaps& gaps = FBurstGaps;
+  if (gaps.Lost && !gaps.Uncounted)
+    Report(FormatText(TextBulkLost, total, rate, static_cast<unsigned long long>(gaps.LostBytes)),
+           TStatusKind::Error);
+  else if (gaps.Lost)
+    Report(FormatText(TextBulkLostUncounted, total, rate), TStatusKind::Error);
+  else if (gaps.Cut > 0)
+    Report(FormatText(TextBulkCut, total, rate, gaps.Cut), TStatusKind::Error);
+  else if (gaps.MayBeLost)
+    Report(FormatText(TextBulkMayBeLost, total, rate), TStatusKind::Plain);
+  else
+    Report(FormatText(TextBulkReceived, total, rate), TStatusKind::Plain);
 }
 
 bool TReceivePump::MidiThru1Click() {

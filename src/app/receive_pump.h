@@ -3,7 +3,9 @@
 // are shown at once. Long messages are shown at once too, until a burst of them
 // turns out to be a bulk dump (8 pending or 500 bytes within 1.5 s of the burst's
 // start): then they are collected behind a progress panel and written in one batch
-// once no long message has come for a second.
+// once no long message has come for a second. Where input went missing, the user
+// is told at once, a mark line stands at the place, and a dump's summary says that
+// it is incomplete.
 //
 // Runs on the UI thread; needs no display: the clock, the timer, the lines, the
 // panel and the output are handed in.
@@ -90,9 +92,26 @@ private:
     // Its lines are not all together (something was shown between its pieces).
     bool Scattered = false;
     bool Reported = false;
+    // A gap's mark line instead of a message: its one piece is the gap event.
+    bool IsGap() const { return Pieces.size() == 1 && Pieces.front()->Gap != TInputGap::None; }
+    // The message was cut short: its end never came.
+    bool Damaged() const { return !Pieces.empty() && Pieces.back()->Damaged; }
+  };
+
+  // What went missing during a burst, for the dump's summary.
+  struct TBurstGaps {
+    bool Lost = false;
+    bool Uncounted = false;
+    uint64_t LostBytes = 0;
+    int Cut = 0; // messages cut short
+    bool MayBeLost = false;
   };
 
   void SendThru(const TMyMidiEvent& event, const std::string& inputName);
+  void ReceiveGap(std::unique_ptr<TMyMidiEvent> event);
+  bool InBurst(uint32_t now) const;
+  void ShowGap(TPendingEvent& pending);
+  void ReportDump(int total, const std::string& rate);
   bool IsThruLoop(const std::string& inputName);
   void ReceiveLongMessage(std::unique_ptr<TMyMidiEvent> event);
   void ContinueLongMessage(std::unique_ptr<TMyMidiEvent> piece);
@@ -122,6 +141,8 @@ private:
   uint32_t FRecvRateTime = 0;
   int64_t FRecvRateBytes = 0;
   double FRecvRate = 0.0;
+  TBurstGaps FBurstGaps;
+  uint32_t FLastGapTime = 0;
   bool FThruLoopReported = false;
   // The last long piece left a System Exclusive message unfinished.
   bool FMessageOpen = false;

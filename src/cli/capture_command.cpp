@@ -25,6 +25,8 @@ constexpr const char* TextLost = "input lost: %d bytes could not be kept";
 constexpr const char* TextLostAtLeast = "input lost: at least %d bytes could not be kept";
 constexpr const char* TextLostUncounted =
     "input lost: the MIDI system could not keep all input and did not say how much";
+constexpr const char* TextMayBeLost =
+    "warning: the MIDI system was interrupted while receiving; input may be missing";
 constexpr const char* TextNothingReceived = "nothing was received; %s was left as it was";
 constexpr const char* TextNoReply = "no reply from \"%s\" within %d ms";
 constexpr const char* TextReceived = "Received %d bytes (%d messages)";
@@ -122,9 +124,6 @@ int RunCapture(const TCliOptions& options, TCliStreams& streams, bool request) {
   }
   input.Stop(take);
   sink.Flush();
-  const bool lost = input.Lost();
-  const uint64_t lostBytes = input.LostBytes();
-  const bool lossCounted = input.LossCounted();
   input.Close();
   if (status != ExitOk)
     return status;
@@ -144,12 +143,15 @@ int RunCapture(const TCliOptions& options, TCliStreams& streams, bool request) {
     ReportError(streams, capture.Failure());
     status = ExitFailure;
   }
-  if (lost) {
-    const auto bytes = static_cast<unsigned long long>(lostBytes);
-    ReportError(streams, lossCounted     ? FormatText(TextLost, bytes)
-                         : lostBytes > 0 ? FormatText(TextLostAtLeast, bytes)
-                                         : std::string(TextLostUncounted));
+  // Certain loss fails the command; a possible one is a warning that keeps it going.
+  if (capture.Lost()) {
+    const auto bytes = static_cast<unsigned long long>(capture.LostBytes());
+    ReportError(streams, capture.LossCounted() ? FormatText(TextLost, bytes)
+                         : bytes > 0           ? FormatText(TextLostAtLeast, bytes)
+                                               : std::string(TextLostUncounted));
     status = ExitFailure;
+  } else if (capture.MayBeLost()) {
+    ReportError(streams, TextMayBeLost);
   }
   if (request && !capture.Received()) {
     ReportError(streams, FormatText(TextNoReply, inPort->Name.c_str(), options.TimeoutMs));

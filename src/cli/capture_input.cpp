@@ -1,26 +1,17 @@
-// The input device of a capture and its loss accounting.
+// The input device of a capture.
 #include "cli/capture_input.h"
-
-#include "cli/receive_capture.h"
 
 #include <chrono>
 
 namespace pelrow::cli {
 
-TCaptureInput::TCaptureInput(TLossCountingService& service, const TCliOptions& options)
-    : FService(service), FInput(service, FPoster) {
+TCaptureInput::TCaptureInput(TMidiService& service, const TCliOptions& options)
+    : FInput(service, FPoster) {
   FInput.BufferCapacity = RingEntries;
   FInput.HeaderCount = InputBuffers;
   FInput.SetActiveSensing(options.ActiveSensing);
   FInput.SetTimingClock(options.Clock);
   FInput.SetSysExOnly(options.SysExOnly);
-  FInput.SetShortFilter([this](TMidiInput&, uint32_t message, bool&) {
-    FSeenBytes.fetch_add(static_cast<uint64_t>(StatusLength(PackedStatus(message))));
-  });
-  FInput.SetLongFilter([this](TMidiInput&, const uint8_t*, uint32_t length, bool&) {
-    FSeenBytes.fetch_add(length);
-  });
-  FInput.OnOverflow = [this](TMidiInput&) { FOverflowed = true; };
 }
 
 void TCaptureInput::Open(int index) {
@@ -33,10 +24,8 @@ void TCaptureInput::Pump(uint32_t ms, const TTake& take) {
   if (ms > 0)
     FPoster.WaitAndRunPending(std::chrono::milliseconds(ms));
   FPoster.RunPending();
-  while (std::unique_ptr<TMyMidiEvent> event = FInput.GetEvent()) {
-    FTakenBytes += static_cast<uint64_t>(EventBytes(*event));
+  while (std::unique_ptr<TMyMidiEvent> event = FInput.GetEvent())
     take(*event);
-  }
 }
 
 void TCaptureInput::Stop(const TTake& take) {
@@ -46,19 +35,6 @@ void TCaptureInput::Stop(const TTake& take) {
 
 void TCaptureInput::Close() {
   FInput.Close();
-}
-
-bool TCaptureInput::Lost() const {
-  return FOverflowed || FService.LossNotices() > 0 || FSeenBytes.load() != FTakenBytes;
-}
-
-uint64_t TCaptureInput::LostBytes() const {
-  const uint64_t seen = FSeenBytes.load();
-  return FService.LostBytes() + (seen > FTakenBytes ? seen - FTakenBytes : 0);
-}
-
-bool TCaptureInput::LossCounted() const {
-  return FService.LostBytes() > 0 || FService.LossNotices() == 0;
 }
 
 } // namespace pelrow::cli

@@ -1,16 +1,12 @@
-// The input device as receive and request use it, on the command's own thread,
-// with the counts that tell whether everything it received was taken: the device
-// filters see every message it goes on to store, so a message seen and never taken
-// out was lost in its ring, and the service's overflow notices count what the
-// backend lost before that.
+// The input device as receive and request use it, on the command's own thread.
+// Input that it or the MIDI system could not keep comes out as gap events at its
+// place, with the bytes lost.
 #pragma once
 
 #include "cli/cli_options.h"
-#include "cli/loss_counting_service.h"
 #include "midi/midi_input.h"
 #include "support/queued_poster.h"
 
-#include <atomic>
 #include <cstdint>
 #include <functional>
 
@@ -27,7 +23,7 @@ public:
 
   // The filters of the options (System Exclusive only, Active Sensing, clock) act
   // in the device, as the window's do.
-  TCaptureInput(TLossCountingService& service, const TCliOptions& options);
+  TCaptureInput(TMidiService& service, const TCliOptions& options);
 
   // Raises the device's exception when it cannot be opened.
   void Open(int index);
@@ -37,21 +33,9 @@ public:
   void Stop(const TTake& take);
   void Close();
 
-  bool Lost() const;
-  // The bytes known to be lost; exact unless a backend could not count its loss.
-  uint64_t LostBytes() const;
-  // No loss came without its byte count.
-  bool LossCounted() const;
-  // Bytes the device has stored for taking, so far.
-  uint64_t SeenBytes() const { return FSeenBytes.load(); }
-
 private:
-  TLossCountingService& FService;
   TQueuedPoster FPoster;
   TMidiInput FInput;
-  std::atomic<uint64_t> FSeenBytes{0};
-  uint64_t FTakenBytes = 0;
-  bool FOverflowed = false;
 };
 
 } // namespace pelrow::cli

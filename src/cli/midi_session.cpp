@@ -15,7 +15,7 @@ bool StartMidi(TMidiBackendKind kind, TMidiSession& session, std::string& error)
     error = session.Notes.front();
     return false;
   }
-  session.Service = std::make_unique<TLossCountingService>(*session.Setup.Service);
+  session.Service = session.Setup.Service.get();
   session.Ports = ListPorts(*session.Service);
   return true;
 }

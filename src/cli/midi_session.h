@@ -1,9 +1,8 @@
-// The MIDI side of a command: the service chosen as the window chooses it, seen
-// through the loss counter, and its ports.
+// The MIDI side of a command: the service chosen as the window chooses it, and its
+// ports.
 #pragma once
 
 #include "cli/cli_ports.h"
-#include "cli/loss_counting_service.h"
 #include "midi/service/midi_backend_choice.h"
 
 #include <memory>
@@ -14,7 +13,7 @@ namespace pelrow::cli {
 
 struct TMidiSession {
   TMidiServiceSetup Setup;
-  std::unique_ptr<TLossCountingService> Service;
+  TMidiService* Service = nullptr; // the one in Setup
   std::vector<TPort> Ports;
   // What the user is told about the choice (no MIDI system found, say).
   std::vector<std::string> Notes;

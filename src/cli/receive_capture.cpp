@@ -26,22 +26,27 @@ TReceiveCapture::TReceiveCapture(const TCaptureLimits& limits, int splitThreshol
       FStartMs(startMs) {}
 
 bool TReceiveCapture::Take(const TMyMidiEvent& event, uint32_t nowMs) {
+  // A loss counts also after the last message that was kept.
+  if (event.Gap == TInputGap::Lost) {
+    FLost = true;
+    FLostBytes += event.LostBytes;
+    FLossCounted = FLossCounted && event.LostBytes > 0;
+  }
+  FMayBeLost = FMayBeLost || event.Gap == TInputGap::MayBeLost;
   if (FLimits.Count > 0 && FMessages >= FLimits.Count)
     return false;
   const TShowStatus noteFailure = [this](const std::string& text, TStatusSide, TStatusKind, bool) {
     if (FFailure.empty())
       FFailure = text;
   };
+  AddEventLines(event, FSplitThreshold, FAddLine, noteFailure);
+  // A gap is no input: xruns every few periods must not keep a capture from ending.
+  if (event.Gap != TInputGap::None)
+    return true;
   // A System Exclusive message comes in pieces of one buffer each; it is complete
   // with the piece that ends in F7. Every short message is complete in itself.
-  bool complete = false;
-  if (event.Length > 0) {
-    AddLongMessageLines(event.Data.get(), event.Length, FSplitThreshold, FAddLine, noteFailure);
-    complete = event.Data[event.Length - 1] == EndOfExclusive;
-  } else {
-    AddShortMessageLine(event, FAddLine, noteFailure);
-    complete = MessageLength(event) > 0;
-  }
+  const bool complete = event.Length > 0 ? event.Data[event.Length - 1] == EndOfExclusive
+                                         : MessageLength(event) > 0;
   FBytes += static_cast<uint64_t>(EventBytes(event));
   if (complete)
     ++FMessages;

@@ -1,7 +1,8 @@
 // What receive and request keep of the input: every event as the window's In box
-// shows it (the same hex lines, cut the same way), handed to a line sink, and the
-// rules that end the capture: the input quiet for a while once something arrived,
-// a number of complete messages, or a time limit.
+// shows it (the same hex lines, cut the same way, gaps marked by the same comment
+// lines), handed to a line sink; what went missing; and the rules that end the
+// capture: the input quiet for a while once something arrived, a number of
+// complete messages, or a time limit.
 #pragma once
 
 #include "app/line_formatter.h"
@@ -41,6 +42,13 @@ public:
   int Messages() const { return FMessages; }
   // The first failure of the formatter (out of memory, say); empty when none.
   const std::string& Failure() const { return FFailure; }
+  // Input was certainly lost: LostBytes of it, exactly unless LossCounted is false
+  // (then at least that many).
+  bool Lost() const { return FLost; }
+  uint64_t LostBytes() const { return FLostBytes; }
+  bool LossCounted() const { return FLossCounted; }
+  // The MIDI system was interrupted: input may be missing.
+  bool MayBeLost() const { return FMayBeLost; }
 
 private:
   TCaptureLimits FLimits;
@@ -51,6 +59,10 @@ private:
   uint64_t FBytes = 0;
   int FMessages = 0;
   std::string FFailure;
+  bool FLost = false;
+  uint64_t FLostBytes = 0;
+  bool FLossCounted = true;
+  bool FMayBeLost = false;
 };
 
 } // namespace pelrow::cli

@@ -1,6 +1,9 @@
 // The input's receive ring: what the MIDI service thread stores and the UI thread
-// takes. Only the service thread appends and only the UI thread removes, so Count
-// and Peek read without the lock; an entry is complete before it is counted.
+// takes. Only the UI thread removes, so Count and Peek read without the lock; an
+// entry is complete before it is counted. What the ring cannot keep becomes a gap
+// entry at its place, stored as soon as there is room: nothing stored later gets
+// ahead of it, and the pieces that would finish a SysEx cut by the loss are
+// counted into it instead of being kept, so no message is spliced.
 #pragma once
 
 #include "midi/midi_records.h"
@@ -16,10 +19,17 @@ namespace pelrow {
 
 struct TCircEntry {
   uint32_t Timestamp = 0;
-  uint32_t Message = 0; // packed short message; F0 for a long buffer; 0 once consumed
+  // Packed short message; F0 for a long buffer; GapEntryMessage; 0 once consumed.
+  uint32_t Message = 0;
   TMidiBuffer* Header = nullptr;
+  bool Damaged = false; // a long buffer that ends a cut SysEx
+  TInputGap Gap = TInputGap::None;
+  uint64_t LostBytes = 0;              // with Gap Lost; 0 when unknown
   std::unique_ptr<TMyMidiEvent> Event; // made from the entry on first use
 };
+
+// No packed short message has bits above 23.
+constexpr uint32_t GapEntryMessage = 0xFF000000;
 
 class TCircBuffer {
 public:
@@ -39,11 +49,19 @@ public:
   // Visits every waiting entry, also those appended during the walk; the lock is
   // released while the visitor runs.
   void ForEach(const std::function<void(TCircEntry& entry)>& visitor);
+  // False when the entry was not kept; it is then counted into a gap.
   bool PutShort(uint32_t timestamp, uint32_t message);
-  bool PutLong(uint32_t timestamp, TMidiBuffer* header);
+  bool PutLong(uint32_t timestamp, TMidiBuffer* header, bool damaged = false);
+  // Input went missing before it reached the ring (lostBytes 0: unknown).
+  void PutGap(uint32_t timestamp, TInputGap gap, uint64_t lostBytes);
+  // Input was lost (not only may have been) since the last call.
+  bool TakeLossNotice();
 
 private:
-  bool Put(uint32_t timestamp, uint32_t message, TMidiBuffer* header);
+  bool Put(uint32_t timestamp, uint32_t message, TMidiBuffer* header, bool damaged);
+  bool Store(uint32_t timestamp, uint32_t message, TMidiBuffer* header, bool damaged);
+  void AddToGap(uint32_t timestamp, TInputGap gap, uint64_t lostBytes, bool counted);
+  bool StorePendingGap();
 
   std::vector<TCircEntry> FEntries;
   const int32_t FCapacity;
@@ -51,6 +69,14 @@ private:
   int32_t FReadIndex = 0;
   std::atomic<int32_t> FFillCount{0};
   TLock FLock;
+  // Guarded by FLock: the gap waiting for room, and whether the rest of a SysEx is
+  // being counted into it.
+  TInputGap FPendingGap = TInputGap::None;
+  uint64_t FPendingLost = 0;
+  bool FPendingCounted = true;
+  uint32_t FPendingTime = 0;
+  bool FCutSysEx = false;
+  bool FLossNotice = false;
 };
 
 } // namespace pelrow

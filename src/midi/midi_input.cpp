@@ -205,10 +205,10 @@ void TMidiInput::InputCallback(const TMidiInNotice& notice) {
     return;
   case TMidiInCode::LongError:
     Trace("MIM_LONGERROR len=" + std::to_string(notice.Buffer->BytesRecorded));
-    StoreLong(notice);
+    StoreLong(notice, true);
     return;
   case TMidiInCode::LongData:
-    StoreLong(notice);
+    StoreLong(notice, false);
     return;
   case TMidiInCode::Disconnected:
     Trace("MIDI input disconnected from its source");
@@ -219,7 +219,12 @@ void TMidiInput::InputCallback(const TMidiInNotice& notice) {
     Trace(notice.Message > 0
               ? "MIDI service input lost: " + std::to_string(notice.Message) + " bytes"
               : std::string("MIDI service input overflow"));
-    FOverflow = true;
+    FBuffer->PutGap(notice.Timestamp, TInputGap::Lost, notice.Message);
+    PostData();
+    return;
+  case TMidiInCode::Interrupted:
+    Trace("MIDI service interrupted: input may be missing");
+    FBuffer->PutGap(notice.Timestamp, TInputGap::MayBeLost, 0);
     PostData();
     return;
   }
@@ -239,14 +244,13 @@ void TMidiInput::StoreShort(const TMidiInNotice& notice) {
         return;
     }
   }
-  if (!FBuffer->PutShort(notice.Timestamp, message))
-    FOverflow = true;
+  FBuffer->PutShort(notice.Timestamp, message);
   PostData();
 }
 
 // A buffer whose entry is not kept goes straight back to the service; otherwise
 // sixteen such losses would stop SysEx input for good.
-void TMidiInput::StoreLong(const TMidiInNotice& notice) {
+void TMidiInput::StoreLong(const TMidiInNotice& notice, bool damaged) {
   TMidiBuffer& header = *notice.Buffer;
   if (header.BytesRecorded == 0) {
     Requeue(header);
@@ -261,10 +265,8 @@ void TMidiInput::StoreLong(const TMidiInNotice& notice) {
       return;
     }
   }
-  if (!FBuffer->PutLong(notice.Timestamp, &header)) {
-    FOverflow = true;
+  if (!FBuffer->PutLong(notice.Timestamp, &header, damaged))
     Requeue(header);
-  }
   PostData();
 }
 
@@ -294,9 +296,12 @@ TMyMidiEvent* TMidiInput::TakeEvent(TCircEntry& entry) {
     return nullptr;
   if (entry.Event != nullptr)
     return entry.Event.get();
-  if (entry.Header != nullptr) {
+  if (entry.Gap != TInputGap::None) {
+    entry.Event = TMyMidiEvent::FromGap(entry.Gap, entry.LostBytes, entry.Timestamp);
+  } else if (entry.Header != nullptr) {
     entry.Event =
         TMyMidiEvent::FromLong(entry.Header->Data, entry.Header->BytesRecorded, entry.Timestamp);
+    entry.Event->Damaged = entry.Damaged;
     Requeue(*entry.Header);
   } else {
     entry.Event = TMyMidiEvent::FromShort(entry.Message, entry.Timestamp);
@@ -321,7 +326,7 @@ std::unique_ptr<TMyMidiEvent> TMidiInput::GetEvent() {
 }
 
 void TMidiInput::DispatchReceived() {
-  if (FOverflow.exchange(false) && OnOverflow && IsOpen())
+  if (FBuffer != nullptr && FBuffer->TakeLossNotice() && OnOverflow && IsOpen())
     OnOverflow(*this);
   if (FDisconnected.exchange(false) && OnDisconnected && IsOpen())
     OnDisconnected(*this);
@@ -352,7 +357,11 @@ void TMidiInput::DispatchToHandlers() {
   FBuffer->ForEach([this](TCircEntry& entry) {
     if (entry.Message == 0)
       return;
-    if (entry.Header != nullptr) {
+    if (entry.Gap != TInputGap::None) {
+      // Only events carry gaps; the handlers learn of a loss through OnOverflow.
+      if (!OnMidiData)
+        entry.Message = 0;
+    } else if (entry.Header != nullptr) {
       if (!OnLongMessage)
         return;
       // A cached event already holds the data and gave its buffer back.

@@ -43,7 +43,8 @@ public:
   using TLongFilter =
       std::function<void(TMidiInput& sender, const uint8_t* data, uint32_t length, bool& skip)>;
 
-  // The buffer refused an entry since the last dispatch.
+  // Input was lost since the last dispatch, in the service or in the buffer; the
+  // events carry a gap at its place.
   TNotifyEvent OnOverflow;
   // Something outside the program removed the connection that fed the input: the
   // port stays open, but nothing arrives until it is connected again.
@@ -129,7 +130,7 @@ private:
   void DrainBuffer();
   void InputCallback(const TMidiInNotice& notice);
   void StoreShort(const TMidiInNotice& notice);
-  void StoreLong(const TMidiInNotice& notice);
+  void StoreLong(const TMidiInNotice& notice, bool damaged);
   void Requeue(TMidiBuffer& header);
   void PostData();
   TMyMidiEvent* TakeEvent(TCircEntry& entry);
@@ -148,7 +149,6 @@ private:
   std::atomic<bool> FActiveSensing{false};
   std::atomic<bool> FTimingClock{true};
   std::atomic<bool> FClosing{false};
-  std::atomic<bool> FOverflow{false};
   std::atomic<bool> FDisconnected{false};
   // The filters may change on the UI thread while the service thread runs one: each
   // side takes its own reference under the lock, so a filter replaced mid-call lives

@@ -87,6 +87,15 @@ std::unique_ptr<TMyMidiEvent> TMyMidiEvent::FromLong(const uint8_t* data, uint32
   return event;
 }
 
+std::unique_ptr<TMyMidiEvent> TMyMidiEvent::FromGap(TInputGap gap, uint64_t lostBytes,
+                                                    uint32_t timestamp) {
+  auto event = std::make_unique<TMyMidiEvent>();
+  event->Gap = gap;
+  event->LostBytes = lostBytes;
+  event->Timestamp = timestamp;
+  return event;
+}
+
 int MessageLength(const TMyMidiEvent& event) {
   return event.Length != 0 ? event.Length : StatusLength(event.Status);
 }

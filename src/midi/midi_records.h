@@ -37,7 +37,15 @@ constexpr uint8_t PackedData2(uint32_t message) {
   return static_cast<uint8_t>(message >> 16);
 }
 
-// One received MIDI message, owned by whoever took it from the input.
+// What an input knows about a place in its data where input went missing.
+enum class TInputGap : uint8_t {
+  None,       // an ordinary message
+  Lost,       // input was lost here (LostBytes of it when known)
+  MayBeLost,  // the MIDI system was interrupted here: input may be missing
+};
+
+// One received MIDI message, owned by whoever took it from the input. A gap is an
+// event of its own, at its place among the messages, with no MIDI data.
 class TMyMidiEvent {
 public:
   static std::unique_ptr<TMyMidiEvent> FromShort(uint32_t message, uint32_t timestamp);
@@ -45,6 +53,8 @@ public:
   // F7 (a later piece of a SysEx message).
   static std::unique_ptr<TMyMidiEvent> FromLong(const uint8_t* data, uint32_t length,
                                                 uint32_t timestamp);
+  static std::unique_ptr<TMyMidiEvent> FromGap(TInputGap gap, uint64_t lostBytes,
+                                               uint32_t timestamp);
 
   uint8_t Status = 0;
   uint8_t Data1 = 0;
@@ -52,6 +62,10 @@ public:
   uint32_t Timestamp = 0; // ms since the input was started
   int32_t Length = 0;     // long-data bytes; 0 for a short message
   std::unique_ptr<uint8_t[]> Data;
+  // Long data that ends a SysEx message cut short: the rest never came.
+  bool Damaged = false;
+  TInputGap Gap = TInputGap::None;
+  uint64_t LostBytes = 0; // with Gap Lost; 0 when nobody could count them
 };
 
 // Length if not 0, else the status byte's length.

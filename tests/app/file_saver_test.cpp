@@ -18,6 +18,8 @@
 
 #include "app/file_loader.h"
 #include "app/hex_notation.h"
+#include "app/line_formatter.h"
+#include "support/text_format.h"
 #include "file_test_support.h"
 #include "support/scratch_folder.h"
 
@@ -110,6 +112,35 @@ TEST_F(FileSave, InvalidPairsAreReportedOnTheOutSideAndValidBytesWritten) {
   EXPECT_EQ(errors[0].Side, TStatusSide::Out);
   EXPECT_EQ(FLog.Last().Side, TStatusSide::In);
   EXPECT_EQ(FLog.Last().Text, path + " saved succesfully (6 bytes).");
+}
+
+// The marks of lost input are comments: the bytes around them are saved as they
+// are, but a .syx file shows nothing of the gap, so the user is warned; the text
+// keeps the marks and needs no warning.
+TEST_F(FileSave, ReceivedLinesWithGapsWarnWhenSavedAsBytes) {
+  const std::string lost = FormatText(LostMarkLine, 12);
+  struct TCase {
+    TLines Lines;
+    TStatusKind Warning; // Plain with no text: none
+    const char* Text;
+  } cases[] = {
+      {{"F0 01 02", lost, "F0 03 F7"}, TStatusKind::ErrorBox, SavedWithGapsText},
+      {{"F0 01 02", CutMarkLine, "F0 03 F7"}, TStatusKind::ErrorBox, SavedWithGapsText},
+      {{"F0 01 02", MayBeLostMarkLine, "F0 03 F7"}, TStatusKind::Plain, SavedMaybeGapsText},
+      {{"F0 01 02", "; a comment of the user's", "F0 03 F7"}, TStatusKind::Plain, ""},
+  };
+  for (const TCase& saveCase : cases) {
+    SCOPED_TRACE(saveCase.Lines[1]);
+    const std::string syx = FFolder.Path("dump.syx"), txt = FFolder.Path("dump.txt");
+    FLog.Reports.clear();
+    ASSERT_TRUE(Save(syx, LinesFrom(saveCase.Lines), TStatusSide::In));
+    EXPECT_EQ(ReadWholeFile(syx), Bytes({0xF0, 0x01, 0x02, 0xF0, 0x03, 0xF7}));
+    const std::string warning = FormatText(saveCase.Text, syx);
+    EXPECT_EQ(FLog.Last().Text, warning.empty() ? syx + " saved succesfully (6 bytes)." : warning);
+    EXPECT_EQ(FLog.Last().Kind, saveCase.Warning);
+    ASSERT_TRUE(Save(txt, LinesFrom(saveCase.Lines), TStatusSide::In));
+    EXPECT_EQ(FLog.Last().Text, txt + " saved succesfully (3 lines).");
+  }
 }
 
 TEST_F(FileSave, TextIsSavedExactlyAndLoadsBackTheSame) {

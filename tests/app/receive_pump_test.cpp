@@ -3,6 +3,7 @@
 // to a second loopback port, the display filter and the device's message filters.
 #include "app/line_formatter.h"
 #include "app/receive_pump.h"
+#include "support/text_format.h"
 #include "manual_time.h"
 #include "midi/midi_test_support.h"
 #include "midi/service/loopback/loopback_service.h"
@@ -442,6 +443,84 @@ TEST_F(ReceivePump, SplittingAppliesToDataFormattedAfterTheChange) {
   EXPECT_EQ(BoxLines(), Join({Format(sysex), Format(sysex, 32)}));
   EXPECT_EQ(Format(sysex, 32).size(), 3u);
   EXPECT_FALSE(Pump.Splitlongsysexmessages1Click());
+}
+
+// Where input went missing the user is told at once, the box shows a mark line at
+// the place (also when a burst is written again as one batch), and a dump's
+// summary never reads as whole.
+class ReceivePumpGaps : public ReceivePump {
+protected:
+  void GapAt(uint32_t at, TInputGap gap, uint64_t lost) {
+    Timer->AdvanceTo(at);
+    Pump.HandleEvent(TMyMidiEvent::FromGap(gap, lost, at), LoopbackPortName);
+  }
+  void CutAt(uint32_t at, const Bytes& bytes) {
+    Timer->AdvanceTo(at);
+    auto event = TMyMidiEvent::FromLong(bytes.data(), uint32_t(bytes.size()), at);
+    event->Damaged = true;
+    Pump.HandleEvent(std::move(event), LoopbackPortName);
+  }
+  static Bytes Numbered(uint8_t number, size_t length) {
+    Bytes sysex = test::SysEx(length);
+    sysex[1] = number;
+    return sysex;
+  }
+  const std::string LostMark = FormatText(LostMarkLine, 300);
+};
+
+TEST_F(ReceivePumpGaps, ALossBetweenSingleMessagesIsToldAndMarked) {
+  const Bytes first = Numbered(1, 600);
+  ReceiveAt(0, first);
+  GapAt(3000, TInputGap::Lost, 300);
+  GapAt(6000, TInputGap::Lost, 0);
+  GapAt(9000, TInputGap::MayBeLost, 0);
+  EXPECT_EQ(BoxLines(),
+            Join({Format(first), {LostMark, LostUncountedMarkLine, MayBeLostMarkLine}}));
+  EXPECT_EQ(Status.Texts(TStatusKind::Error),
+            (Lines{"Input lost: 300 bytes could not be kept",
+                   "Input lost: the MIDI system could not keep all input"}));
+  EXPECT_TRUE(
+      Status.Has("Warning: the MIDI system was interrupted while receiving; input may be missing"));
+}
+
+TEST_F(ReceivePumpGaps, AGapInsideADumpKeepsItsPlaceAndTheSummarySaysItIsIncomplete) {
+  // Three messages are shown at once, a loss cuts the third, the rest of the dump
+  // follows; the whole burst is written again in order, marks included.
+  const Bytes third = Numbered(3, 40);
+  const Bytes cut(third.begin(), third.end() - 10);
+  Lines expected = Join({Format(Numbered(1, 40)), Format(Numbered(2, 40))});
+  ReceiveAt(0, Numbered(1, 40));
+  ReceiveAt(10, Numbered(2, 40));
+  CutAt(20, cut);
+  GapAt(20, TInputGap::Lost, 300);
+  expected = Join({expected, Format(cut), {CutMarkLine, LostMark}});
+  for (uint8_t i = 4; i < 12; ++i) {
+    ReceiveAt(20 + i * 10, Numbered(i, 40));
+    expected = Join({expected, Format(Numbered(i, 40))});
+  }
+  EXPECT_TRUE(Pump.BulkMode());
+  Timer->AdvanceTo(2200);
+  EXPECT_EQ(BoxLines(), expected);
+  EXPECT_EQ(Status.CountStartingWith("Received 30 bytes of a message that was cut short"), 1u);
+  EXPECT_EQ(Status.Texts(TStatusKind::Error).back(),
+            "Received 430 bytes of bulk dump (at 3308 bytes/s = 3.23 KB/s), but it is "
+            "incomplete: 300 bytes were lost");
+}
+
+TEST_F(ReceivePumpGaps, AnInterruptionDuringADumpIsAWarningNotALoss) {
+  for (uint8_t i = 0; i < 10; ++i) {
+    ReceiveAt(i * 10, Numbered(i, 100));
+    if (i == 5)
+      GapAt(55, TInputGap::MayBeLost, 0);
+  }
+  Timer->AdvanceTo(2100);
+  const Lines lines = BoxLines();
+  const size_t mark = 6 * Format(Numbered(0, 100)).size();
+  ASSERT_GT(lines.size(), mark);
+  EXPECT_EQ(lines[mark], MayBeLostMarkLine);
+  EXPECT_TRUE(Status.Texts(TStatusKind::Error).empty());
+  EXPECT_TRUE(Status.Has("Received 1000 bytes of bulk dump (at 11111 bytes/s = 10.85 KB/s); "
+                         "input may be missing: the MIDI system was interrupted"));
 }
 
 } // namespace

@@ -1,6 +1,8 @@
 // What a capture keeps of received events and when it ends.
 #include "cli/receive_capture.h"
 
+#include "support/text_format.h"
+
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -42,6 +44,37 @@ TEST_F(Capture, KeepsLinesAsTheInBoxAndCountsCompleteMessages) {
                                              "F0 7E F7", "90 3C 40", "C0 05"}));
   EXPECT_EQ(capture.Messages(), 5);
   EXPECT_EQ(capture.Bytes(), 18u);
+}
+
+// Gaps are comment lines at their place; a certain loss is counted (unknown
+// counts make the total a lower bound), a possible one is only noted, and a loss
+// after the last counted message still counts.
+TEST_F(Capture, MarksGapsInTheLinesAndTellsCertainFromPossibleLoss) {
+  TReceiveCapture capture = Make({0, 1, 0});
+  EXPECT_FALSE(capture.Lost());
+  auto cut = Long({0xF0, 0x43, 0x10});
+  cut->Damaged = true;
+  capture.Take(*TMyMidiEvent::FromGap(TInputGap::MayBeLost, 0, 0), 0);
+  EXPECT_TRUE(capture.MayBeLost());
+  EXPECT_FALSE(capture.Lost());
+  capture.Take(*cut, 0);
+  capture.Take(*TMyMidiEvent::FromGap(TInputGap::Lost, 40, 0), 0);
+  capture.Take(*Long({0xF0, 0x7E, 0xF7}), 0);
+  EXPECT_EQ(Lines, (std::vector<std::string>{MayBeLostMarkLine, "F0 43 10", CutMarkLine,
+                                             FormatText(LostMarkLine, 40), "F0 7E F7"}));
+  EXPECT_EQ(capture.Messages(), 1) << "a cut message is no complete message";
+  EXPECT_FALSE(capture.Take(*TMyMidiEvent::FromGap(TInputGap::Lost, 0, 0), 0));
+  EXPECT_TRUE(capture.Lost());
+  EXPECT_EQ(capture.LostBytes(), 40u);
+  EXPECT_FALSE(capture.LossCounted());
+
+  // Gaps are no input: they neither start nor prolong the quiet time.
+  TReceiveCapture quiet = Make({500, 0, 0});
+  quiet.Take(*TMyMidiEvent::FromGap(TInputGap::MayBeLost, 0, 0), 100);
+  EXPECT_FALSE(quiet.Received());
+  quiet.Take(*Short(0xC0, 0x05), 200);
+  quiet.Take(*TMyMidiEvent::FromGap(TInputGap::MayBeLost, 0, 0), 600);
+  EXPECT_EQ(quiet.End(700), TCaptureEnd::Quiet);
 }
 
 TEST_F(Capture, StopsTakingAtTheCount) {

@@ -36,8 +36,11 @@ protected:
     };
     FIn->OnError = [this](TMidiMenuBase&, const std::string& text) { FErrors.push_back(text); };
     FIn->SetOnMidiData([this](TMidiInput& input) {
+      // Ports that come and go may make the server report an xrun: a warning
+      // event, no message.
       while (auto event = input.GetEvent())
-        FReceived.push_back(event->Status);
+        if (event->Gap == TInputGap::None)
+          FReceived.push_back(event->Status);
     });
     FIn->SetBaseMenu(&FModel);
     FService->SetOnDevicesChanged([this] {

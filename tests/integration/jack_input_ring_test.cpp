@@ -1,6 +1,7 @@
 // The ring between the JACK process callback and the service thread, driven by
 // hand (no server needed) into a real input stream: a reader that stalls while
-// events keep coming loses input, and the loss must show exactly where it was.
+// events keep coming loses input, and the loss must show exactly where it was,
+// with its size; an interruption is a warning at its place, never a loss.
 #include "midi/service/jack/jack_input_ring.h"
 #include "midi/service/midi_input_stream.h"
 #include "support/clock.h"
@@ -39,8 +40,10 @@ protected:
   }
   // One process cycle: the next few events go into the ring.
   void Cycle() {
+    FRing.FlushMarks();
     for (int i = 0; i < 8 && FNext < FEvents.size(); ++i, ++FNext)
-      FRing.Write(FTime++, FEvents[FNext].data(), uint32_t(FEvents[FNext].size()));
+      if (!FRing.Write(FTime++, FEvents[FNext].data(), uint32_t(FEvents[FNext].size())))
+        FDropped += FEvents[FNext].size();
   }
   // The reader drains while the process callback goes on: a cycle every few events.
   void DrainWhileWriting() {
@@ -51,7 +54,11 @@ protected:
           if (++records % 4 == 0)
             Cycle();
         },
-        [&](uint64_t) { FStream.FeedLost(TimeGetTime()); });
+        [&](uint64_t, uint32_t lost) {
+          FStream.FeedLost(TimeGetTime(), lost);
+          FRingLost += lost;
+        },
+        [&](uint64_t) { FStream.FeedInterrupted(TimeGetTime()); });
   }
 
   TJackInRing FRing{RingBytes};
@@ -60,18 +67,23 @@ protected:
   std::vector<Bytes> FEvents;
   size_t FNext = 0;
   uint64_t FTime = 0;
+  uint64_t FDropped = 0;
+  uint64_t FRingLost = 0;
 };
 
 TEST_F(JackInputRing, AStalledReaderLosesOnlyTheMessagesTheGapsCut) {
   // The reader stalls while twice what the ring holds arrives, then drains while
   // events go on arriving, and stalls again.
-  Queue(TaggedBurst(0, 4 * RingBytes / 300, 300));
+  const Bytes sent = TaggedBurst(0, 4 * RingBytes / 300, 300);
+  Queue(sent);
   while (FNext < FEvents.size()) {
     for (int i = 0; i < int(2 * RingBytes / (8 * EventBytes)); ++i)
       Cycle();
     DrainWhileWriting();
   }
+  FRing.FlushMarks(); // the cycle after the reader caught up
   DrainWhileWriting();
+  EXPECT_EQ(FRingLost, FDropped) << "every dropped byte is counted";
   // A last message behind everything shows when the stream has delivered it all.
   const Bytes last = TaggedSysEx(100000, 50);
   FStream.Feed(last.data(), last.size());
@@ -88,19 +100,22 @@ TEST_F(JackInputRing, AStalledReaderLosesOnlyTheMessagesTheGapsCut) {
   EXPECT_EQ(check.LastNumber, 100000u);
   EXPECT_EQ(check.Problem, "");
   EXPECT_LE(check.Cut, losses) << "only a message a gap interrupts is cut";
+  EXPECT_EQ(received.size() + FCollector.LostBytes(), sent.size() + last.size())
+      << "every byte is delivered or counted as lost";
   EXPECT_GT(check.Whole, 20u);
 }
 
-TEST_F(JackInputRing, AnXrunIsReportedBetweenTheEventsAroundIt) {
-  const Bytes before = TaggedSysEx(1, 50), after = TaggedSysEx(2, 50);
-  FRing.Write(0, before.data(), uint32_t(before.size()));
-  FRing.MarkLoss(1);
-  FRing.Write(2, after.data(), uint32_t(after.size()));
-  FRing.Drain([&](uint64_t, const uint8_t* data, size_t size) { FStream.Feed(data, size); },
-              [&](uint64_t) { FStream.FeedLost(TimeGetTime()); });
+// An xrun is a warning between the events around it, and no loss.
+TEST_F(JackInputRing, AnXrunIsAWarningBetweenTheEventsAroundIt) {
+  const Bytes first = TaggedSysEx(1, 50), second = TaggedSysEx(2, 50);
+  FRing.Write(0, first.data(), uint32_t(first.size()));
+  FRing.MarkInterrupted(1);
+  FRing.Write(2, second.data(), uint32_t(second.size()));
+  DrainWhileWriting();
   const Bytes received = FCollector.WaitFor(100, 5000);
-  EXPECT_EQ(FCollector.LossOffsets(), std::vector<size_t>{50});
-  EXPECT_EQ(CheckTagged(received, FCollector.LossOffsets()).Whole, 2u);
+  EXPECT_EQ(FCollector.InterruptOffsets(), std::vector<size_t>{50});
+  EXPECT_EQ(FCollector.Overflows(), 0);
+  EXPECT_EQ(CheckTagged(received, {}).Whole, 2u);
 }
 
 } // namespace

@@ -301,9 +301,14 @@ TEST_F(JackReceivePumpTest, A200KBBulkDumpFillsTheInBoxWithExactlyItsLines) {
   ASSERT_TRUE(sent);
   ASSERT_TRUE(shown) << FBox.Count() << " of " << expected.size() << " lines";
   EXPECT_TRUE(collected) << "the dump was shown as it came, not collected";
-  ASSERT_EQ(FBox.Count(), int(expected.size()));
+  // An xrun of the server (the machine is busy) may add its warning mark.
+  std::vector<std::string> lines;
   for (int i = 0; i < FBox.Count(); ++i)
-    ASSERT_EQ(FBox.Get(i), expected[size_t(i)]) << "line " << i;
+    if (MarkLineKind(FBox.Get(i)) != TMarkLine::Possible)
+      lines.push_back(FBox.Get(i));
+  ASSERT_EQ(lines.size(), expected.size());
+  for (size_t i = 0; i < lines.size(); ++i)
+    ASSERT_EQ(lines[i], expected[i]) << "line " << i;
   EXPECT_NE(std::find_if(FStatus.begin(), FStatus.end(),
                          [](const std::string& text) {
                            return text.rfind("Received 204800 bytes of bulk dump", 0) == 0;

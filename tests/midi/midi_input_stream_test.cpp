@@ -7,9 +7,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -145,7 +147,104 @@ TEST_F(InputStream, ReportsOverflowBeyondItsBoundAndSkipsToTheNextStatus) {
   EXPECT_EQ(received[0].Code, TMidiInCode::LongError);
   EXPECT_EQ(received[0].Bytes, start);
   EXPECT_EQ(received[1].Code, TMidiInCode::Overflow);
+  EXPECT_EQ(received[1].Message, 7u) << "the refused bytes are counted";
   EXPECT_EQ(received[2].Message, 0x403C90u);
+}
+
+// Where input goes missing the stream says so at that place, cuts only the
+// message under way, and never lets the rest of a cut message (its F7 above all)
+// pass as a message of its own. Steps are hex bytes, "lost N" (a backend lost N
+// bytes; 0: it does not know), "xrun" or "unplug".
+struct TGapCase {
+  const char* Name;
+  std::vector<std::string> Steps;
+  std::vector<std::string> Notices;
+};
+
+std::string NoticeText(const TReceived& received) {
+  const uint8_t packed[3] = {uint8_t(received.Message), uint8_t(received.Message >> 8),
+                             uint8_t(received.Message >> 16)};
+  const std::string bytes = test::HexText(received.Bytes.data(), received.Bytes.size());
+  switch (received.Code) {
+  case TMidiInCode::LongData:
+    return "long" + bytes;
+  case TMidiInCode::LongError:
+    return "cut" + bytes;
+  case TMidiInCode::Overflow:
+    return "lost " + std::to_string(received.Message);
+  case TMidiInCode::Interrupted:
+    return "xrun";
+  case TMidiInCode::Disconnected:
+    return "unplugged";
+  case TMidiInCode::Error:
+    return "error" + test::HexText(packed, 1);
+  default:
+    return "short" + test::HexText(packed, size_t(ShortMessageLength(packed[0])));
+  }
+}
+
+TEST_F(InputStream, MarksEveryGapWhereItIsAndCutsOnlyTheMessageUnderWay) {
+  const TGapCase cases[] = {
+      {"a loss inside a SysEx cuts it; its rest and F7 count as lost",
+       {"F0 01 02", "lost 10", "03 04 F7 90 3C 40"},
+       {"cut F0 01 02", "lost 13", "short 90 3C 40"}},
+      {"a loss between messages cuts nothing",
+       {"F0 01 F7", "lost 4", "F0 02 F7"},
+       {"long F0 01 F7", "lost 4", "long F0 02 F7"}},
+      {"a loss nobody counted stays uncounted",
+       {"F0 01", "lost 0", "02 F7 C0 05"},
+       {"cut F0 01", "lost 0", "short C0 05"}},
+      {"running status does not carry over a loss; reported once input stops",
+       {"90 3C 40 3E", "lost 2", "40 3C 40"},
+       {"short 90 3C 40", "lost 5"}},
+      {"real-time bytes inside the skipped rest still come",
+       {"F0 01", "lost 3", "02 F8 03 F7"},
+       {"cut F0 01", "short F8", "lost 6"}},
+      {"an xrun inside a SysEx is a warning and cuts nothing",
+       {"F0 01 02", "xrun", "03 F7"},
+       {"xrun", "long F0 01 02 03 F7"}},
+      {"an unplug cuts the SysEx; its rest is no loss but is not a message either",
+       {"F0 01", "unplug", "02 F7 90 3C 40"},
+       {"cut F0 01", "unplugged", "short 90 3C 40"}},
+      {"a stray F7 without any gap is handed on as before",
+       {"F7 90 3C 40"},
+       {"error F7", "short 90 3C 40"}},
+  };
+  for (const TGapCase& gapCase : cases) {
+    SCOPED_TRACE(gapCase.Name);
+    Open(TMidiInputStream::DefaultLimitBytes);
+    {
+      std::lock_guard<std::mutex> lock(FMutex);
+      FReceived.clear();
+    }
+    // The stream's thread waits in its first notice until every step is in, so
+    // that no pause in the input falls between the steps.
+    std::atomic<bool> fed{false};
+    FGate = [&] {
+      while (!fed)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    };
+    FRequeue = true;
+    AddBuffers(4, 64);
+    for (const std::string& step : gapCase.Steps) {
+      if (step.rfind("lost ", 0) == 0)
+        FStream->FeedLost(TimeGetTime(), std::stoull(step.substr(5)));
+      else if (step == "xrun")
+        FStream->FeedInterrupted(TimeGetTime());
+      else if (step == "unplug")
+        FStream->FeedDisconnected(TimeGetTime());
+      else
+        Feed(test::HexBytes(step));
+    }
+    fed = true;
+    std::vector<std::string> notices;
+    for (const TReceived& received : WaitForCount(gapCase.Notices.size()))
+      notices.push_back(NoticeText(received));
+    EXPECT_EQ(notices, gapCase.Notices);
+    FRequeue = false;
+    FStream.reset(); // before the gate's flag goes
+    FGate = nullptr;
+  }
 }
 
 TEST_F(InputStream, TimeStampsCountFromStartAndALongBufferTakesItsFirstBytesTime) {

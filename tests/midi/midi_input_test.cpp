@@ -4,6 +4,7 @@
 #include "device_fixture.h"
 
 #include <atomic>
+#include <string>
 #include <thread>
 
 namespace pelrow {
@@ -99,7 +100,7 @@ TEST_F(Input, ASysExLongerThanABufferArrivesInPiecesMarkedAsContinuations) {
   EXPECT_EQ(LongBytes(), sysex);
 }
 
-TEST_F(Input, AFullRingDropsTheNextMessageReportsItOnceAndThenRecovers) {
+TEST_F(Input, AFullRingDropsTheNextMessageMarksItsPlaceAndThenRecovers) {
   int overflows = 0;
   FInput.OnOverflow = [&](TMidiInput&) { ++overflows; };
   OpenInput();
@@ -110,14 +111,16 @@ TEST_F(Input, AFullRingDropsTheNextMessageReportsItOnceAndThenRecovers) {
   ASSERT_TRUE(FPoster.RunUntil([&] { return overflows == 1; }));
   EXPECT_EQ(FInput.EventCount(), 1024);
 
-  // Draining makes room again.
+  // Draining makes room again, first for the gap where the note was lost.
   CollectEvents();
   FInput.DispatchReceived();
-  EXPECT_EQ(FEvents.size(), 1024u);
+  ASSERT_EQ(FEvents.size(), 1025u);
+  EXPECT_EQ(FEvents[1024]->Gap, TInputGap::Lost);
+  EXPECT_EQ(FEvents[1024]->LostBytes, 3u);
   Inject({0xB0, 0x07, 0x64});
-  ASSERT_TRUE(RunUntilEvents(1025));
+  ASSERT_TRUE(RunUntilEvents(1026));
   EXPECT_EQ(FEvents[1023]->Data1, 1023 & 0x7F);
-  EXPECT_EQ(FEvents[1024]->Status, 0xB0);
+  EXPECT_EQ(FEvents[1025]->Status, 0xB0);
   EXPECT_EQ(overflows, 1);
 }
 
@@ -224,6 +227,93 @@ TEST_F(Input, A2MBSysExBurstArrivesCompleteWhileTheUiThreadDrains) {
   ASSERT_TRUE(FPoster.RunUntil([&] { return FLongTotal >= sysex.size(); }));
   EXPECT_EQ(LongBytes(), sysex);
   EXPECT_EQ(FEvents.size(), sysex.size() / 1024);
+}
+
+// What the device hands out where its ring ran full: every message kept is whole
+// or ends at a gap that says how much was lost, and nothing after a gap finishes
+// the message the gap cut. The ring is kept small; the UI thread takes nothing
+// until all that was injected was handed on (by Stop, or until that many SysEx
+// pieces were seen while the message is still under way), then takes everything,
+// and the second part arrives while it keeps up.
+struct TRingCase {
+  const char* Name;
+  int32_t Capacity;
+  std::vector<uint8_t> First;
+  int PiecesFirst; // 0: Stop hands on the first part
+  std::vector<uint8_t> Then;
+  std::vector<std::string> Events;
+};
+
+std::string EventText(const TMyMidiEvent& event) {
+  if (event.Gap != TInputGap::None)
+    return event.Gap == TInputGap::Lost ? "lost " + std::to_string(event.LostBytes) : "maybe";
+  if (event.Length == 0) {
+    const uint8_t bytes[3] = {event.Status, event.Data1, event.Data2};
+    return "short" + test::HexText(bytes, size_t(MessageLength(event)));
+  }
+  const bool ends = event.Data[size_t(event.Length) - 1] == 0xF7;
+  return "long " + std::to_string(event.Length) + (ends ? " F7" : "") +
+         (event.Damaged ? " damaged" : "");
+}
+
+std::vector<uint8_t> Joined(std::initializer_list<std::vector<uint8_t>> parts) {
+  std::vector<uint8_t> bytes;
+  for (const auto& part : parts)
+    bytes.insert(bytes.end(), part.begin(), part.end());
+  return bytes;
+}
+
+TEST_F(Input, AFullRingLeavesAGapAtItsPlaceAndNeverSplicesAMessage) {
+  const std::vector<uint8_t> note = {0x90, 0x3C, 0x40}, small = {0xF0, 0x02, 0xF7};
+  std::vector<uint8_t> unfinished = test::SysEx(2049);
+  unfinished.pop_back(); // two full pieces, no F7 yet
+  const TRingCase cases[] = {
+      {"a SysEx that finds the ring full is lost whole, and so is what follows it",
+       2, Joined({note, note, test::SysEx(2500), small}), 0, small,
+       {"short 90 3C 40", "short 90 3C 40", "lost 2503", "long 3 F7"}},
+      {"the message whose later piece was lost ends at the gap",
+       2, Joined({note, test::SysEx(1500)}), 0, small,
+       {"short 90 3C 40", "long 1024", "lost 476", "long 3 F7"}},
+      {"once the ring has room the rest of the cut message is still not kept",
+       2, Joined({note, unfinished}), 2, Joined({{0x01, 0x02, 0xF7}, small}),
+       {"short 90 3C 40", "long 1024", "lost 1024", "lost 3", "long 3 F7"}},
+      {"short messages lost count their own length",
+       2, Joined({note, note, note, {0xC0, 0x05}}), 0, {0xB0, 0x07, 0x64},
+       {"short 90 3C 40", "short 90 3C 40", "lost 5", "short B0 07 64"}},
+      {"a SysEx cut short by the sender stays marked as damaged",
+       1024, {0xF0, 0x43, 0x12, 0x90, 0x3C, 0x40}, 0, {},
+       {"long 3 damaged", "short 90 3C 40"}},
+  };
+  std::atomic<int> pieces{0};
+  FInput.SetLongFilter([&](TMidiInput&, const uint8_t*, uint32_t, bool&) { ++pieces; });
+  for (const TRingCase& ringCase : cases) {
+    SCOPED_TRACE(ringCase.Name);
+    FInput.Close();
+    FEvents.clear();
+    FInput.BufferCapacity = ringCase.Capacity;
+    OpenInput();
+    pieces = 0;
+    Inject(ringCase.First);
+    if (ringCase.PiecesFirst > 0) {
+      ASSERT_TRUE(WaitFor([&] { return pieces == ringCase.PiecesFirst; }));
+    } else {
+      FInput.Stop(); // hands on everything injected
+      FInput.Start();
+    }
+    CollectEvents();
+    FInput.DispatchReceived();
+    if (!ringCase.Then.empty()) {
+      Inject(ringCase.Then);
+      FInput.Stop();
+      FPoster.RunUntil([&] { return FPoster.Waiting() == 0; });
+      FInput.DispatchReceived();
+    }
+    std::vector<std::string> events;
+    for (const auto& event : FEvents)
+      events.push_back(EventText(*event));
+    EXPECT_EQ(events, ringCase.Events);
+    FInput.OnMidiData = nullptr;
+  }
 }
 
 } // namespace

@@ -10,6 +10,8 @@
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <sstream>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -37,6 +39,25 @@ inline std::vector<uint8_t> SysEx(size_t count) {
     bytes[i] = static_cast<uint8_t>(i & 0x7F);
   bytes.back() = 0xF7;
   return bytes;
+}
+
+// "F0 01 F7" to its bytes.
+inline std::vector<uint8_t> HexBytes(const std::string& text) {
+  std::istringstream words(text);
+  std::vector<uint8_t> bytes;
+  std::string word;
+  while (words >> word)
+    bytes.push_back(static_cast<uint8_t>(std::stoul(word, nullptr, 16)));
+  return bytes;
+}
+
+// Bytes as " F0 01 F7" (each with a blank before it).
+inline std::string HexText(const uint8_t* bytes, size_t count) {
+  static const char digits[] = "0123456789ABCDEF";
+  std::string text;
+  for (size_t i = 0; i < count; ++i)
+    text += {' ', digits[bytes[i] >> 4], digits[bytes[i] & 0x0F]};
+  return text;
 }
 
 } // namespace pelrow::test

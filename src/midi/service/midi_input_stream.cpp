@@ -103,22 +103,18 @@ void TMidiInputStream::Feed(const uint8_t* data, size_t size, uint32_t nowMs) {
       return;
     const uint32_t timestamp = nowMs - FStartMs;
     if (FIncomingBytes + FBacklog + size > FLimit) {
-      // One overflow mark per run of refused input: the thread reports it where the
-      // lost bytes would have been.
-      if (!FOverflowMarked) {
-        TBlock& block = BlockWithRoom();
-        block.Marks.push_back({block.Bytes.size(), timestamp, true});
-      }
-      FOverflowMarked = true;
+      if (FRefusedBytes == 0)
+        FRefusedTime = timestamp;
+      FRefusedBytes += size;
       return;
     }
-    FOverflowMarked = false;
+    EndRefusal();
     FIncomingBytes += size;
     while (size > 0) {
       TBlock& block = BlockWithRoom();
       if (block.Marks.empty() || block.Marks.back().Timestamp != timestamp ||
-          block.Marks.back().Overflow)
-        block.Marks.push_back({block.Bytes.size(), timestamp, false});
+          block.Marks.back().Kind != TMarkKind::Time)
+        block.Marks.push_back({block.Bytes.size(), timestamp});
       const size_t take = std::min(size, BlockBytes - block.Bytes.size());
       block.Bytes.insert(block.Bytes.end(), data, data + take);
       data += take;
@@ -128,26 +124,39 @@ void TMidiInputStream::Feed(const uint8_t* data, size_t size, uint32_t nowMs) {
   FWake.notify_one();
 }
 
-void TMidiInputStream::FeedLost(uint32_t nowMs) {
+void TMidiInputStream::FeedLost(uint32_t nowMs, uint64_t lostBytes) {
+  PushMark({0, nowMs, TMarkKind::Lost, lostBytes});
+}
+
+void TMidiInputStream::FeedInterrupted(uint32_t nowMs) {
+  PushMark({0, nowMs, TMarkKind::Interrupted});
+}
+
+void TMidiInputStream::FeedDisconnected(uint32_t nowMs) {
+  PushMark({0, nowMs, TMarkKind::Disconnected});
+}
+
+// mark's Timestamp is on TimeGetTime's clock; it is placed behind everything fed so far.
+void TMidiInputStream::PushMark(const TMark& mark) {
   {
     std::lock_guard<std::mutex> lock(FMutex);
     if (!FStarted || FQuit)
       return;
+    EndRefusal();
     TBlock& block = BlockWithRoom();
-    block.Marks.push_back({block.Bytes.size(), nowMs - FStartMs, true});
+    block.Marks.push_back({block.Bytes.size(), mark.Timestamp - FStartMs, mark.Kind,
+                           mark.LostBytes});
   }
   FWake.notify_one();
 }
 
-void TMidiInputStream::FeedDisconnected(uint32_t nowMs) {
-  {
-    std::lock_guard<std::mutex> lock(FMutex);
-    if (!FStarted || FQuit)
-      return;
-    TBlock& block = BlockWithRoom();
-    block.Marks.push_back({block.Bytes.size(), nowMs - FStartMs, false, true});
-  }
-  FWake.notify_one();
+// Under the lock: the refused input is marked where it would have been, with its size.
+void TMidiInputStream::EndRefusal() {
+  if (FRefusedBytes == 0)
+    return;
+  TBlock& block = BlockWithRoom();
+  block.Marks.push_back({block.Bytes.size(), FRefusedTime, TMarkKind::Lost, FRefusedBytes});
+  FRefusedBytes = 0;
 }
 
 // The last block while it has room, else a new one (a spare when there is one).
@@ -205,13 +214,24 @@ void TMidiInputStream::Run() {
       TakeNextBlock();
       continue;
     }
+    // Everything was parsed: a loss is reported now rather than when more comes.
+    if (!haveWork && FRefusedBytes > 0) {
+      EndRefusal();
+      continue;
+    }
+    if (!haveWork && FLossPending) {
+      lock.unlock();
+      FlushLoss();
+      lock.lock();
+      continue;
+    }
     FWake.wait(lock);
   }
 }
 
 // Delivers, as far as free buffers allow, what arrived before Stop; returns the
 // bytes that could not be delivered.
-size_t TMidiInputStream::DeliverBeforeStop(std::unique_lock<std::mutex>& lock) {
+uint64_t TMidiInputStream::DeliverBeforeStop(std::unique_lock<std::mutex>& lock) {
   for (;;) {
     if (FPos >= FWork.size() && FMarkIndex >= FWorkMarks.size()) {
       if (FIncoming.empty())
@@ -223,8 +243,21 @@ size_t TMidiInputStream::DeliverBeforeStop(std::unique_lock<std::mutex>& lock) {
     ParseWork();
     lock.lock();
     if (FBlocked)
-      return FWork.size() - FPos + FIncomingBytes;
+      return FWork.size() - FPos + FIncomingBytes + UnreachedLoss();
   }
+}
+
+// Under the lock: what the loss marks not yet reached count.
+uint64_t TMidiInputStream::UnreachedLoss() const {
+  uint64_t lost = 0;
+  const auto add = [&](const std::vector<TMark>& marks, size_t from) {
+    for (size_t i = from; i < marks.size(); ++i)
+      lost += marks[i].Kind == TMarkKind::Lost ? marks[i].LostBytes : 0;
+  };
+  add(FWorkMarks, FMarkIndex);
+  for (const TBlock& block : FIncoming)
+    add(block.Marks, 0);
+  return lost;
 }
 
 void TMidiInputStream::HandleRequest(std::unique_lock<std::mutex>& lock) {
@@ -234,7 +267,10 @@ void TMidiInputStream::HandleRequest(std::unique_lock<std::mutex>& lock) {
   FRequestPending = false;
   // Stop hands on what had arrived before it; Reset discards it, as when a cable
   // is pulled.
-  const size_t undelivered = request == TRequest::Stop ? DeliverBeforeStop(lock) : 0;
+  uint64_t undelivered = 0;
+  if (request == TRequest::Stop)
+    undelivered = DeliverBeforeStop(lock) + FRefusedBytes;
+  FRefusedBytes = 0;
   FIncoming.clear();
   FIncomingBytes = 0;
   FWork.clear();
@@ -254,13 +290,23 @@ void TMidiInputStream::HandleRequest(std::unique_lock<std::mutex>& lock) {
     FFree.push_front(FCurrent);
     FCurrent = nullptr;
   }
+  // A SysEx whose rest found no buffer is cut.
   if (FCurrent != nullptr)
-    HandBack(TMidiInCode::LongData);
+    HandBack(FInSysEx && undelivered > 0 ? TMidiInCode::LongError : TMidiInCode::LongData);
+  // No buffer was free for the rest: the caller learns how much it lost, together
+  // with a loss the stream had not reported yet.
+  if (undelivered > 0 && request == TRequest::Stop) {
+    if (!FLossPending)
+      FLossTime = TimeGetTime() - FStartMs;
+    FLossPending = true;
+    FLossBytes += undelivered;
+  }
+  if (request == TRequest::Stop)
+    FlushLoss();
+  // The rest of a SysEx that Stop cut is skipped once input is taken again.
+  const bool cut = FInSysEx;
   ClearParser();
-  // No buffer was free for the rest: the caller learns how much it lost.
-  if (undelivered > 0)
-    Notify(TMidiInCode::Overflow, uint32_t(std::min<size_t>(undelivered, UINT32_MAX)), nullptr,
-           TimeGetTime() - FStartMs);
+  FSkipData = cut;
   for (TMidiBuffer* buffer : returned) {
     buffer->Flags = (buffer->Flags & ~MidiBufferInQueue) | MidiBufferDone;
     Notify(TMidiInCode::LongData, 0, buffer, 0);
@@ -274,33 +320,86 @@ void TMidiInputStream::HandleRequest(std::unique_lock<std::mutex>& lock) {
 void TMidiInputStream::ClearParser() {
   FInSysEx = false;
   FSkipData = false;
+  FSkippingLoss = false;
+  FLossPending = false;
+  FLossCounted = true;
+  FLossBytes = 0;
   FStatus = 0;
   FCount = 0;
   FNeeded = 0;
 }
 
 uint32_t TMidiInputStream::TimestampAt(size_t offset) {
-  // Marks are consumed in order; an overflow mark is acted on when it is reached.
+  // Marks are consumed in order; a loss, interruption or disconnection mark is
+  // acted on when it is reached.
   uint32_t timestamp = FMarkIndex > 0 ? FWorkMarks[FMarkIndex - 1].Timestamp : 0;
   while (FMarkIndex < FWorkMarks.size() && FWorkMarks[FMarkIndex].Offset <= offset) {
     const TMark& mark = FWorkMarks[FMarkIndex++];
     timestamp = mark.Timestamp;
-    if (mark.Disconnected) {
-      if (FInSysEx)
-        EndSysEx(TMidiInCode::LongError);
-      FStatus = 0;
-      FCount = 0;
-      Notify(TMidiInCode::Disconnected, 0, nullptr, mark.Timestamp);
-    } else if (mark.Overflow) {
-      if (FInSysEx)
-        EndSysEx(TMidiInCode::LongError);
-      FStatus = 0;
-      FCount = 0;
-      FSkipData = true;
-      Notify(TMidiInCode::Overflow, 0, nullptr, mark.Timestamp);
-    }
+    ActOnMark(mark);
   }
   return timestamp;
+}
+
+void TMidiInputStream::ActOnMark(const TMark& mark) {
+  switch (mark.Kind) {
+  case TMarkKind::Time:
+    return;
+  case TMarkKind::Interrupted:
+    // Nothing is cut: the notice comes before the buffer that holds the place.
+    Notify(TMidiInCode::Interrupted, 0, nullptr, mark.Timestamp);
+    return;
+  case TMarkKind::Lost:
+  case TMarkKind::Disconnected:
+    break;
+  }
+  // The message under way is cut here; what follows of it, up to the next status
+  // byte, belongs to no message and is skipped.
+  if (mark.Kind == TMarkKind::Disconnected)
+    FlushLoss();
+  if (FInSysEx)
+    EndSysEx(TMidiInCode::LongError);
+  FStatus = 0;
+  FCount = 0;
+  FSkipData = true;
+  FSkippingLoss = mark.Kind == TMarkKind::Lost;
+  if (mark.Kind == TMarkKind::Disconnected) {
+    Notify(TMidiInCode::Disconnected, 0, nullptr, mark.Timestamp);
+    return;
+  }
+  if (!FLossPending) {
+    FLossPending = true;
+    FLossCounted = true;
+    FLossBytes = 0;
+    FLossTime = mark.Timestamp;
+  }
+  FLossBytes += mark.LostBytes;
+  FLossCounted = FLossCounted && mark.LostBytes > 0;
+}
+
+// A skipped byte of a lost message is lost too; after a loss was reported (the
+// input paused), the rest of its message starts a loss of its own.
+void TMidiInputStream::CountSkipped(uint32_t timestamp) {
+  if (!FSkippingLoss)
+    return;
+  if (!FLossPending) {
+    FLossPending = true;
+    FLossCounted = true;
+    FLossBytes = 0;
+    FLossTime = timestamp;
+  }
+  ++FLossBytes;
+}
+
+// One Overflow notice for a loss and the bytes skipped after it.
+void TMidiInputStream::FlushLoss() {
+  if (!FLossPending)
+    return;
+  FLossPending = false;
+  const uint32_t lost = FLossCounted ? uint32_t(std::min<uint64_t>(FLossBytes, UINT32_MAX)) : 0;
+  FLossBytes = 0;
+  FLossCounted = true;
+  Notify(TMidiInCode::Overflow, lost, nullptr, FLossTime);
 }
 
 void TMidiInputStream::ParseWork() {
@@ -359,6 +458,20 @@ void TMidiInputStream::ParseByte(uint8_t byte, uint32_t timestamp) {
 }
 
 void TMidiInputStream::ParseStatus(uint8_t status, uint32_t timestamp) {
+  if (FSkipData) {
+    FSkipData = false;
+    if (status == SysExEnd) {
+      // The end of the cut message: handed on, it would close a message that
+      // lacks its middle.
+      CountSkipped(timestamp);
+      FSkippingLoss = false;
+      FlushLoss();
+      FStatus = 0;
+      return;
+    }
+    FSkippingLoss = false;
+    FlushLoss();
+  }
   if (FInSysEx) {
     if (status == SysExEnd) {
       if (!AcquireBuffer(timestamp))
@@ -369,7 +482,6 @@ void TMidiInputStream::ParseStatus(uint8_t status, uint32_t timestamp) {
     }
     EndSysEx(TMidiInCode::LongError);
   }
-  FSkipData = false;
   if (status == SysExStart) {
     FStatus = 0;
     FInSysEx = true;
@@ -400,8 +512,10 @@ void TMidiInputStream::ParseStatus(uint8_t status, uint32_t timestamp) {
 }
 
 void TMidiInputStream::ParseData(uint8_t byte, uint32_t timestamp) {
-  if (FSkipData)
+  if (FSkipData) {
+    CountSkipped(timestamp);
     return;
+  }
   if (FStatus == 0) {
     Notify(TMidiInCode::Error, byte, nullptr, timestamp);
     return;

@@ -3,7 +3,9 @@
 // status, real-time bytes inside SysEx, SysEx cut short by another status), fills
 // the caller's long buffers in order and makes the input callbacks. While no
 // buffer is free the bytes wait here, up to a bound; input beyond it is reported
-// as Overflow, and the rest of a cut message is skipped up to the next status byte.
+// as Overflow, and the rest of a cut message is skipped up to the next status byte
+// (an F7 there belongs to the cut message and is skipped too). An Overflow notice
+// comes where the loss was, once the skipping is over, with every byte it cost.
 // The waiting bytes are held in blocks of a fixed size, so a large backlog never
 // needs one large copy that would hold up the feeding thread.
 #pragma once
@@ -44,7 +46,11 @@ public:
   void Feed(const uint8_t* data, size_t size);
   // Input was lost before it reached the stream (a backend's own buffer ran full):
   // reported as Overflow at this point of the stream, like input refused here.
-  void FeedLost(uint32_t nowMs);
+  // lostBytes 0: the backend does not know how much.
+  void FeedLost(uint32_t nowMs, uint64_t lostBytes = 0);
+  // The backend was interrupted here (a JACK xrun): reported as Interrupted at this
+  // point of the stream (before the SysEx buffer under way comes back).
+  void FeedInterrupted(uint32_t nowMs);
   // The source was disconnected from outside: reported as Disconnected at this
   // point of the stream; a SysEx under way is handed back cut short.
   void FeedDisconnected(uint32_t nowMs);
@@ -55,11 +61,12 @@ protected:
   void Shutdown();
 
 private:
+  enum class TMarkKind : uint8_t { Time, Lost, Interrupted, Disconnected };
   struct TMark {
     size_t Offset;
     uint32_t Timestamp;
-    bool Overflow;
-    bool Disconnected = false;
+    TMarkKind Kind = TMarkKind::Time;
+    uint64_t LostBytes = 0; // with Lost; 0 when unknown
   };
   // Bytes as fed, with the marks that fall into them (offsets within the block).
   struct TBlock {
@@ -70,9 +77,15 @@ private:
 
   void Run();
   TBlock& BlockWithRoom();
+  void PushMark(const TMark& mark);
+  void EndRefusal();
+  void ActOnMark(const TMark& mark);
+  void FlushLoss();
+  void CountSkipped(uint32_t timestamp);
   void TakeNextBlock();
   void HandleRequest(std::unique_lock<std::mutex>& lock);
-  size_t DeliverBeforeStop(std::unique_lock<std::mutex>& lock);
+  uint64_t DeliverBeforeStop(std::unique_lock<std::mutex>& lock);
+  uint64_t UnreachedLoss() const;
   void ParseWork();
   bool ParseSysExRun();
   void ParseByte(uint8_t byte, uint32_t timestamp);
@@ -98,7 +111,10 @@ private:
   std::deque<TMidiBuffer*> FFree;
   size_t FBacklog = 0; // bytes of the block being parsed that wait
   bool FStarted = false;
-  bool FOverflowMarked = false;
+  // Input refused since the last accepted Feed: marked where it would have been
+  // once the run of refusals is over.
+  uint64_t FRefusedBytes = 0;
+  uint32_t FRefusedTime = 0;
   bool FQuit = false;
   uint32_t FStartMs = 0;
   TRequest FRequest = TRequest::None;
@@ -114,6 +130,13 @@ private:
   bool FBlocked = false;
   bool FInSysEx = false;
   bool FSkipData = false;
+  bool FSkippingLoss = false; // the skipped bytes are the rest of a lost message
+  // A loss reached in the stream and not yet reported: it grows by the bytes
+  // skipped after it.
+  bool FLossPending = false;
+  bool FLossCounted = true;
+  uint64_t FLossBytes = 0;
+  uint32_t FLossTime = 0;
   uint8_t FStatus = 0;
   uint8_t FMessage[3] = {};
   int FCount = 0;

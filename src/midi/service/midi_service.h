@@ -76,6 +76,9 @@ enum class TMidiInCode : uint32_t {
   MoreData = 0x3CC,  // Message: as Data, the caller is falling behind
   Overflow = 0x3E0,  // input was lost here (Message: bytes lost when known, else 0)
   Disconnected = 0x3E1, // the source was disconnected from outside: no more input
+  // The MIDI system was interrupted here (a JACK xrun): input may be missing, but
+  // nothing says that any was lost.
+  Interrupted = 0x3E2,
 };
 
 struct TMidiInNotice {

@@ -7,6 +7,8 @@
 //   open_out NAME          register an output port (client "pelrow-peer-NAME")
 //   open_in NAME           register an input port that records every event
 //   open_audio NAME        register an audio output port (a port MIDI cannot use)
+//   open_slow NAME MS      a client that sleeps MS ms in every 16th cycle: a
+//                          server that does not wait for it reports xruns
 //   close NAME             remove that port and its client
 //   send NAME HEX          write the bytes ("90 3C 40 3E 40") as one event, as they are
 //   send_file NAME PATH    write a file's MIDI byte stream: one event per message, a
@@ -45,9 +47,9 @@ constexpr size_t RingBytes = size_t(8) << 20;
 
 class TPort {
 public:
-  enum class TKind { In, Out, Audio };
+  enum class TKind { In, Out, Audio, Slow };
 
-  TPort(const std::string& name, TKind kind) : FKind(kind) {
+  TPort(const std::string& name, TKind kind, int slowMs = 0) : FKind(kind), FSlowMs(slowMs) {
     jack_status_t status{};
     FClient = jack_client_open((ClientPrefix + name).c_str(), JackNoStartServer, &status);
     if (FClient == nullptr)
@@ -126,6 +128,8 @@ private:
       Receive(frames);
     else if (FKind == TKind::Out)
       Send(frames);
+    else if (FKind == TKind::Slow && FCycles.load() % 16 == 0)
+      std::this_thread::sleep_for(std::chrono::milliseconds(FSlowMs));
     FCycles.fetch_add(1);
     return 0;
   }
@@ -184,6 +188,7 @@ private:
   }
 
   TKind FKind;
+  int FSlowMs = 0;
   jack_client_t* FClient = nullptr;
   jack_port_t* FPort = nullptr;
   jack_ringbuffer_t* FRing = nullptr;
@@ -237,6 +242,12 @@ std::string Run(std::map<std::string, std::unique_ptr<TPort>>& ports, const std:
                               : command == "open_out" ? TPort::TKind::Out
                                                       : TPort::TKind::Audio;
     ports[name] = std::make_unique<TPort>(name, kind);
+    return "ok";
+  }
+  if (command == "open_slow") {
+    int ms = 0;
+    words >> ms;
+    ports[name] = std::make_unique<TPort>(name, TPort::TKind::Slow, ms);
     return "ok";
   }
   if (command == "close") {

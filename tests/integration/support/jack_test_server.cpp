@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <thread>
+#include <vector>
 
 extern char** environ;
 
@@ -42,18 +43,23 @@ struct TOwnServer {
   }
 };
 
-pid_t SpawnServer(const std::string& name) {
+pid_t SpawnServer(const std::string& name, bool sync = true) {
   setenv("JACK_NO_AUDIO_RESERVATION", "1", 1);
   // As in jack_server.sh: synchronous, so a slow peer slows the clock and loses nothing.
-  const char* argv[] = {"jackd", "--no-realtime", "--sync", "-n",  name.c_str(), "-d", "dummy",
-                        "-r",    "48000",         "-p",     "256", nullptr};
+  // An asynchronous one goes on without a late client and reports an xrun.
+  std::vector<const char*> argv = {"jackd", "--no-realtime"};
+  if (sync)
+    argv.push_back("--sync");
+  for (const char* arg : {"-n", name.c_str(), "-d", "dummy", "-r", "48000", "-p", "256"})
+    argv.push_back(arg);
+  argv.push_back(nullptr);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
   posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
   pid_t pid = 0;
   const int spawned =
-      posix_spawnp(&pid, "jackd", &actions, nullptr, const_cast<char**>(argv), environ);
+      posix_spawnp(&pid, "jackd", &actions, nullptr, const_cast<char**>(argv.data()), environ);
   posix_spawn_file_actions_destroy(&actions);
   return spawned == 0 ? pid : 0;
 }
@@ -96,7 +102,8 @@ std::string EnsureJackServer(std::string& failure) {
   return StartOwnServer(name, failure) ? name : std::string();
 }
 
-TJackServerProcess::TJackServerProcess(std::string name) : FName(std::move(name)) {
+TJackServerProcess::TJackServerProcess(std::string name, bool sync)
+    : FName(std::move(name)), FSync(sync) {
   if (const char* previous = std::getenv("JACK_DEFAULT_SERVER"))
     FPrevious = previous;
   setenv("JACK_DEFAULT_SERVER", FName.c_str(), 1);
@@ -126,7 +133,7 @@ TJackServerProcess::~TJackServerProcess() {
 
 bool TJackServerProcess::Start() {
   FKilled = false;
-  FPid = SpawnServer(FName);
+  FPid = SpawnServer(FName, FSync);
   return FPid > 0 && WaitUntilAnswers();
 }
 

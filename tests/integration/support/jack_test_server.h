@@ -18,7 +18,8 @@ std::string EnsureJackServer(std::string& failure);
 // or kill it. JACK_DEFAULT_SERVER points at it while it exists.
 class TJackServerProcess {
 public:
-  explicit TJackServerProcess(std::string name);
+  // sync false: the server goes on without late clients (xruns, as on a desktop).
+  explicit TJackServerProcess(std::string name, bool sync = true);
   ~TJackServerProcess();
   TJackServerProcess(const TJackServerProcess&) = delete;
   TJackServerProcess& operator=(const TJackServerProcess&) = delete;
@@ -33,6 +34,7 @@ public:
 private:
   std::string FName;
   std::string FPrevious;
+  bool FSync = true;
   pid_t FPid = 0;
   bool FKilled = false;
 };

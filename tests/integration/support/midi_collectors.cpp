@@ -178,6 +178,9 @@ void TInputCollector::OnNotice(const TMidiInNotice& notice) {
   case TMidiInCode::Disconnected:
     ++FDisconnects;
     break;
+  case TMidiInCode::Interrupted:
+    FInterruptOffsets.push_back(FBytes.size());
+    break;
   case TMidiInCode::Overflow:
     ++FOverflows;
     FLossOffsets.push_back(FBytes.size());
@@ -212,6 +215,11 @@ int TInputCollector::Overflows() {
 std::vector<size_t> TInputCollector::LossOffsets() {
   std::lock_guard lock(FLock);
   return FLossOffsets;
+}
+
+std::vector<size_t> TInputCollector::InterruptOffsets() {
+  std::lock_guard lock(FLock);
+  return FInterruptOffsets;
 }
 
 uint64_t TInputCollector::LostBytes() {

@@ -57,6 +57,8 @@ public:
   int Disconnects();
   // Stream offsets at which an overflow was reported, and the bytes it said were lost.
   std::vector<size_t> LossOffsets();
+  // Stream offsets at which an interruption (input may be missing) was reported.
+  std::vector<size_t> InterruptOffsets();
   uint64_t LostBytes();
   // Stop re-queueing buffers (a caller that stalls) or start again.
   void Stall(bool stalled);
@@ -71,6 +73,7 @@ private:
   int FLongErrors = 0;
   int FDisconnects = 0;
   std::vector<size_t> FLossOffsets;
+  std::vector<size_t> FInterruptOffsets;
   uint64_t FLostBytes = 0;
   bool FStalled = false;
   std::vector<TMidiBuffer*> FHeld;

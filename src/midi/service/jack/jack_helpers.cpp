@@ -434,15 +434,18 @@ void TJackClient::ReleaseOut(TJackOutSlot& slot) {
 int TJackClient::Process(jack_nframes_t frames) {
   FInCycle.store(true);
   const jack_nframes_t cycleStart = jack_last_frame_time(FClient);
-  // After an xrun in which the server went on without us, our cycles skip frames:
-  // the input of the skipped periods is lost. (A server that waits for its clients
-  // loses nothing in an xrun, so the xrun alone is no loss.)
-  const bool skipped = FHaveCycle && cycleStart - FLastCycleStart != FLastFrames;
+  // An xrun, or cycles of ours that skip frames (the server went on without us),
+  // may have cost input, but need not: a server that waits for its clients loses
+  // nothing, and a skipped period may have carried no events. Only a warning.
+  const uint32_t xruns = FXruns.load(std::memory_order_relaxed);
+  const bool interrupted = (FHaveCycle && cycleStart - FLastCycleStart != FLastFrames) ||
+                           xruns != FXrunsInCycle;
+  FXrunsInCycle = xruns;
   FHaveCycle = true;
   FLastCycleStart = cycleStart;
   FLastFrames = frames;
   for (auto& slot : FIn)
-    ReadInput(slot, frames, cycleStart, skipped);
+    ReadInput(slot, frames, cycleStart, interrupted);
   for (auto& slot : FOut)
     WriteOutput(slot, frames);
   FCycles.fetch_add(1);
@@ -451,15 +454,16 @@ int TJackClient::Process(jack_nframes_t frames) {
 }
 
 void TJackClient::ReadInput(TJackInSlot& slot, jack_nframes_t frames, jack_nframes_t cycleStart,
-                            bool skipped) {
+                            bool interrupted) {
   jack_port_t* port = slot.Port.load();
   if (port == nullptr)
     return;
-  if (skipped)
-    slot.Ring->MarkLoss(jack_frames_to_time(FClient, cycleStart));
+  slot.Ring->FlushMarks();
+  if (interrupted)
+    slot.Ring->MarkInterrupted(jack_frames_to_time(FClient, cycleStart));
   void* buffer = jack_port_get_buffer(port, frames);
   const uint32_t count = jack_midi_get_event_count(buffer);
-  bool any = skipped;
+  bool any = interrupted;
   for (uint32_t i = 0; i < count; ++i) {
     jack_midi_event_t event;
     if (jack_midi_event_get(&event, buffer, i) != 0 || event.size == 0)
@@ -541,9 +545,12 @@ void TJackClient::ServiceLoop() {
       if (slot.Stream == nullptr)
         continue;
       TMidiInputStream& stream = *slot.Stream;
-      slot.Ring->Drain([&](uint64_t time, const uint8_t* data,
-                           size_t size) { stream.Feed(data, size, programTime(time)); },
-                       [&](uint64_t time) { stream.FeedLost(programTime(time)); });
+      slot.Ring->Drain(
+          [&](uint64_t time, const uint8_t* data, size_t size) {
+            stream.Feed(data, size, programTime(time));
+          },
+          [&](uint64_t time, uint32_t lost) { stream.FeedLost(programTime(time), lost); },
+          [&](uint64_t time) { stream.FeedInterrupted(programTime(time)); });
     }
   }
 }

@@ -138,7 +138,8 @@ private:
   void ReconnectReturnedSources();
   void NotifyPortsChanged();
   int Process(jack_nframes_t frames);
-  void ReadInput(TJackInSlot& slot, jack_nframes_t frames, jack_nframes_t cycleStart, bool xrun);
+  void ReadInput(TJackInSlot& slot, jack_nframes_t frames, jack_nframes_t cycleStart,
+                 bool interrupted);
   void WriteOutput(TJackOutSlot& slot, jack_nframes_t frames);
   void WaitForCycleEnd();
   void Unregister(std::atomic<jack_port_t*>& port);
@@ -159,7 +160,9 @@ private:
   std::atomic<uint64_t> FCycles{0};
   std::atomic<uint32_t> FXruns{0};
   uint32_t FXrunsSeen = 0; // service thread only
-  // Process callback only: where the last cycle started and how long it was.
+  // Process callback only: where the last cycle started and how long it was, and
+  // the xruns it has marked.
+  uint32_t FXrunsInCycle = 0;
   bool FHaveCycle = false;
   jack_nframes_t FLastCycleStart = 0;
   jack_nframes_t FLastFrames = 0;

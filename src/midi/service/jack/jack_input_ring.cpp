@@ -1,5 +1,7 @@
-// The JACK input ring with loss marks.
+// The JACK input ring with loss and interruption marks.
 #include "midi/service/jack/jack_input_ring.h"
+
+#include <algorithm>
 
 namespace pelrow {
 
@@ -17,33 +19,60 @@ void TJackInRing::WriteRecord(uint64_t time, uint32_t size, const uint8_t* data)
     jack_ringbuffer_write(FRing, reinterpret_cast<const char*>(data), size);
 }
 
-bool TJackInRing::Write(uint64_t time, const uint8_t* data, uint32_t size) {
+void TJackInRing::WriteMark(uint64_t time, uint32_t kind, uint32_t value) {
+  WriteRecord(time, kind, nullptr);
+  jack_ringbuffer_write(FRing, reinterpret_cast<const char*>(&value), sizeof value);
+}
+
+void TJackInRing::FlushMarks() {
   if (FDropping) {
     if (jack_ringbuffer_read_space(FRing) > 0)
-      return false;
-    FDropping = false; // the reader has caught up
+      return; // the reader has not caught up
+    FDropping = false;
+    // An interruption before the loss is part of it.
+    FInterruptWaiting = false;
+    WriteMark(FDropTime, LossMark,
+              uint32_t(std::min<uint64_t>(FDroppedBytes, LossMark - 1)));
   }
-  // Room for a loss mark is always kept behind the last record.
-  if (jack_ringbuffer_write_space(FRing) < 2 * HeaderBytes + size_t(size)) {
-    WriteRecord(time, LossMark, nullptr);
+  if (FInterruptWaiting && jack_ringbuffer_write_space(FRing) >= MarkBytes) {
+    FInterruptWaiting = false;
+    WriteMark(FInterruptTime, InterruptMark, 0);
+  }
+}
+
+bool TJackInRing::Write(uint64_t time, const uint8_t* data, uint32_t size) {
+  FlushMarks();
+  if (FDropping) {
+    FDroppedBytes += size;
+    return false;
+  }
+  // Room for an interruption mark is always kept behind the last record.
+  if (FInterruptWaiting || jack_ringbuffer_write_space(FRing) < HeaderBytes + size + MarkBytes) {
     FDropping = true;
+    FDropTime = time;
+    FDroppedBytes = size;
     return false;
   }
   WriteRecord(time, size, data);
   return true;
 }
 
-void TJackInRing::MarkLoss(uint64_t time) {
-  if (FDropping)
+void TJackInRing::MarkInterrupted(uint64_t time) {
+  if (FDropping || FInterruptWaiting)
+    return; // the loss to come, or the mark waiting, covers it
+  if (jack_ringbuffer_write_space(FRing) >= MarkBytes) {
+    WriteMark(time, InterruptMark, 0);
     return;
-  // Using up the kept room means the ring is full: stop as at any overflow.
-  FDropping = jack_ringbuffer_write_space(FRing) < 2 * HeaderBytes;
-  WriteRecord(time, LossMark, nullptr);
+  }
+  FInterruptWaiting = true;
+  FInterruptTime = time;
 }
 
 void TJackInRing::Clear() {
   jack_ringbuffer_reset(FRing);
   FDropping = false;
+  FDroppedBytes = 0;
+  FInterruptWaiting = false;
 }
 
 } // namespace pelrow
