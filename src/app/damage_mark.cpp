@@ -1,5 +1,7 @@
 #include "app/damage_mark.h"
 
+#include "app/line_formatter.h"
+
 #include <array>
 #include <cctype>
 
@@ -28,6 +30,11 @@ bool IsLetter(char c) {
 } // namespace
 
 bool HasDamageMark(std::string_view line) {
+  // The receive path's own marks of certain loss; a possible loss (an interruption
+  // of the MIDI system) is not a fault of the data.
+  const size_t start = line.find_first_not_of(" \t");
+  if (start != std::string_view::npos && MarkLineKind(line.substr(start)) == TMarkLine::Certain)
+    return true;
   std::string_view comment = CommentOf(line);
   while (!comment.empty() && !IsLetter(comment.front()))
     comment.remove_prefix(1);

@@ -165,6 +165,9 @@ TEST(DamageMark, IsACommentThatSaysInputWasLost) {
       {"F0 41 10 F7", false},
       {"lost", false},
       {"; gaps", false},
+      {"; !! input lost here: 2048 bytes could not be kept", true},
+      {"  ; !! the message above is incomplete: its end never came", true},
+      {"; !? input may be missing here: the MIDI system was interrupted", false},
   };
   for (const auto& [line, marked] : cases)
     EXPECT_EQ(HasDamageMark(line), marked) << line;
