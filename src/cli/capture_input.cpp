@@ -48,6 +48,16 @@ void TCaptureInput::Close() {
   FInput.Close();
 }
 
+std::string TCaptureInput::FailureText() const {
+  const TMidiResult failure = FService.InputFailure();
+  if (failure == MidiOk)
+    return {};
+  std::string text;
+  if (FService.InErrorText(failure, text) != MidiOk)
+    text = "error " + std::to_string(failure);
+  return text;
+}
+
 bool TCaptureInput::Lost() const {
   return FOverflowed || FService.LossNotices() > 0 || FSeenBytes.load() != FTakenBytes;
 }

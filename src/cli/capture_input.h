@@ -42,6 +42,9 @@ public:
   uint64_t LostBytes() const;
   // No loss came without its byte count.
   bool LossCounted() const;
+  // The device failed for good (its MIDI system went away): the service's text
+  // for it; empty while it works.
+  std::string FailureText() const;
   // Bytes the device has stored for taking, so far.
   uint64_t SeenBytes() const { return FSeenBytes.load(); }
 

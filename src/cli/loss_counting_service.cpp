@@ -11,6 +11,8 @@ TMidiResult TLossCountingService::OpenInput(int index, TMidiInCallback callback,
         if (notice.Code == TMidiInCode::Overflow) {
           FLossNotices.fetch_add(1);
           FLostBytes.fetch_add(notice.Message);
+        } else if (notice.Code == TMidiInCode::Failed) {
+          FInputFailure.store(notice.Message);
         }
         callback(notice);
       },

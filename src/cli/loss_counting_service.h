@@ -1,7 +1,8 @@
 // A MIDI service seen through a counter of lost input: every call goes to the
 // service underneath, and each input's overflow notices are added up on the way,
-// with the byte counts the backend gives them. The device layer reports a loss
-// only as a flag; pelrow-cli owes its user the number of bytes.
+// with the byte counts the backend gives them; an input that fails for good is
+// noted too. The device layer reports a loss only as a flag; pelrow-cli owes its
+// user the number of bytes.
 #pragma once
 
 #include "midi/service/midi_service.h"
@@ -21,6 +22,9 @@ public:
   // they counted (a backend that does not know how many gives 0).
   uint64_t LossNotices() const { return FLossNotices.load(); }
   uint64_t LostBytes() const { return FLostBytes.load(); }
+  // Why an input opened through this service failed for good (its MIDI system
+  // went away); MidiOk while none did.
+  TMidiResult InputFailure() const { return FInputFailure.load(); }
 
   std::string Name() const override { return FService.Name(); }
   int InputCount() override { return FService.InputCount(); }
@@ -51,6 +55,7 @@ private:
   TMidiService& FService;
   std::atomic<uint64_t> FLossNotices{0};
   std::atomic<uint64_t> FLostBytes{0};
+  std::atomic<TMidiResult> FInputFailure{MidiOk};
 };
 
 } // namespace pelrow::cli

@@ -215,6 +215,10 @@ void TMidiInput::InputCallback(const TMidiInNotice& notice) {
     FDisconnected = true;
     PostData();
     return;
+  case TMidiInCode::Failed:
+    // The device list follows: a failed port's device leaves it and is closed there.
+    Trace("MIDI input failed: " + GetErrorText(notice.Message));
+    return;
   case TMidiInCode::Overflow:
     Trace(notice.Message > 0
               ? "MIDI service input lost: " + std::to_string(notice.Message) + " bytes"

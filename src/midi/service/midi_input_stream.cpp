@@ -140,12 +140,16 @@ void TMidiInputStream::FeedLost(uint32_t nowMs) {
 }
 
 void TMidiInputStream::FeedDisconnected(uint32_t nowMs) {
+  FeedFailed(MidiOk, nowMs);
+}
+
+void TMidiInputStream::FeedFailed(TMidiResult reason, uint32_t nowMs) {
   {
     std::lock_guard<std::mutex> lock(FMutex);
     if (!FStarted || FQuit)
       return;
     TBlock& block = BlockWithRoom();
-    block.Marks.push_back({block.Bytes.size(), nowMs - FStartMs, false, true});
+    block.Marks.push_back({block.Bytes.size(), nowMs - FStartMs, false, true, reason});
   }
   FWake.notify_one();
 }
@@ -290,7 +294,8 @@ uint32_t TMidiInputStream::TimestampAt(size_t offset) {
         EndSysEx(TMidiInCode::LongError);
       FStatus = 0;
       FCount = 0;
-      Notify(TMidiInCode::Disconnected, 0, nullptr, mark.Timestamp);
+      Notify(mark.Failure != MidiOk ? TMidiInCode::Failed : TMidiInCode::Disconnected, mark.Failure,
+             nullptr, mark.Timestamp);
     } else if (mark.Overflow) {
       if (FInSysEx)
         EndSysEx(TMidiInCode::LongError);

@@ -76,6 +76,7 @@ enum class TMidiInCode : uint32_t {
   MoreData = 0x3CC,  // Message: as Data, the caller is falling behind
   Overflow = 0x3E0,  // input was lost here (Message: bytes lost when known, else 0)
   Disconnected = 0x3E1, // the source was disconnected from outside: no more input
+  Failed = 0x3E2, // Message: why the port can deliver nothing more (a result code)
 };
 
 struct TMidiInNotice {
@@ -143,6 +144,10 @@ public:
   virtual TMidiResult InErrorText(TMidiResult code, std::string& text) const;
   virtual TMidiResult OutErrorText(TMidiResult code, std::string& text) const;
 
+  // MidiOk while the MIDI system runs; otherwise why its devices cannot be reached
+  // now (a code whose text InErrorText gives), such as a server that stopped.
+  virtual TMidiResult Failure() const { return MidiOk; }
+
   // Installs the devices-changed handler (see the threading rules above).
   virtual void SetOnDevicesChanged(std::function<void()> handler) = 0;
 };
@@ -156,5 +161,7 @@ bool CommonMidiErrorText(TMidiResult code, std::string& text);
 // device, no JACK server answering) returns null and says why in failure.
 std::unique_ptr<TMidiService> CreateAlsaMidiService(std::string& failure);
 std::unique_ptr<TMidiService> CreateJackMidiService(std::string& failure);
+// A JACK service that also starts while no server runs, and picks one up once it does.
+std::unique_ptr<TMidiService> CreateJackMidiServiceAwaitingServer();
 
 } // namespace pelrow
