@@ -15,6 +15,8 @@
 //   save NAME PATH         write the recorded bytes to PATH and forget them
 //   events NAME PATH       as save, each event as [uint32 size][bytes]
 //   unplug NAME            remove every connection of port NAME, as a patchbay does
+//   ports CLIENT           the MIDI ports of another client, "ok NAME NAME ..."
+//   connections NAME       how many connections port NAME has
 //   quit
 // Replies are "ok ..." or "error ...". The server is chosen by JACK_DEFAULT_SERVER.
 #include <jack/jack.h>
@@ -289,6 +291,22 @@ std::string Run(std::map<std::string, std::unique_ptr<TPort>>& ports, const std:
         ++removed;
     jack_free(others);
     return "ok " + std::to_string(removed);
+  }
+  if (command == "connections") {
+    TPort& port = find();
+    const std::string own = ClientPrefix + name + ":" + name;
+    return "ok " + std::to_string(jack_port_connected(jack_port_by_name(port.Client(), own.c_str())));
+  }
+  if (command == "ports") {
+    if (ports.empty())
+      return "error no client of our own to ask";
+    const char** names = jack_get_ports(ports.begin()->second->Client(), ("^" + name + ":").c_str(),
+                                        JACK_DEFAULT_MIDI_TYPE, 0);
+    std::string reply = "ok";
+    for (const char** port = names; port != nullptr && *port != nullptr; ++port)
+      reply += std::string(" ") + *port;
+    jack_free(names);
+    return reply;
   }
   return "error unknown command " + command;
 }

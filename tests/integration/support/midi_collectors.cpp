@@ -159,6 +159,9 @@ void TInputCollector::OnNotice(const TMidiInNotice& notice) {
   case TMidiInCode::Disconnected:
     ++FDisconnects;
     break;
+  case TMidiInCode::Failed:
+    FFailure = notice.Message;
+    break;
   case TMidiInCode::Overflow:
     ++FOverflows;
     FLossOffsets.push_back(FBytes.size());
@@ -168,6 +171,11 @@ void TInputCollector::OnNotice(const TMidiInNotice& notice) {
     break;
   }
   FArrived.notify_all();
+}
+
+TMidiResult TInputCollector::Failure() {
+  std::lock_guard lock(FLock);
+  return FFailure;
 }
 
 std::vector<uint8_t> TInputCollector::WaitFor(size_t count, int timeoutMs) {
@@ -226,9 +234,10 @@ int TInputCollector::LongErrors() {
 }
 
 TMidiOutCallback TOutputSender::Callback() {
-  return [this](TMidiBuffer&) {
+  return [this](TMidiBuffer& done) {
     std::lock_guard lock(FLock);
     ++FCompleted;
+    ((done.Flags & MidiBufferFailed) ? FFailedBytes : FDeliveredBytes) += done.BufferLength;
     FDone.notify_all();
   };
 }
@@ -255,6 +264,16 @@ bool TOutputSender::WaitForCompletions(int timeoutMs) {
 size_t TOutputSender::Completed() {
   std::lock_guard lock(FLock);
   return FCompleted;
+}
+
+uint64_t TOutputSender::DeliveredBytes() {
+  std::lock_guard lock(FLock);
+  return FDeliveredBytes;
+}
+
+uint64_t TOutputSender::FailedBytes() {
+  std::lock_guard lock(FLock);
+  return FFailedBytes;
 }
 
 size_t TOutputSender::Sent() {

@@ -29,6 +29,8 @@ constexpr auto CycleWaitLimit = std::chrono::milliseconds(500);
 constexpr const char* TextNoServer = "no JACK server is running";
 constexpr const char* TextRefused = "the JACK server refused the client";
 constexpr const char* TextNotActivated = "the JACK client could not be activated";
+constexpr const char* TextStillClosing =
+    "the client of a JACK server that stopped is still being closed";
 
 void TraceJack(const char* text) {
   Trace(std::string("JACK: ") + text);
@@ -37,10 +39,19 @@ void TraceJack(const char* text) {
 // libjack clients of this process that are open or still closing.
 std::atomic<int> OpenHandles{0};
 
+// Opening and closing clients, one at a time. Once a server has shut a client
+// down, libjack closes and frees every client of it by itself the next time any
+// client is opened in the process, so a handle of ours would dangle: clients of a
+// server that has gone are closed here before anything is opened.
+std::mutex ClientsLock;
+// Every client with its handle open, guarded by ClientsLock.
+std::vector<TJackClient*>& Clients() {
+  static std::vector<TJackClient*> clients;
+  return clients;
+}
 // Clients whose server did not answer when their owner let go: closing them would
 // wait for good, and JACK threads may still call into them, so they stay here
-// until their server answers again or goes away.
-std::mutex AbandonedLock;
+// until their server answers again or goes away. Guarded by ClientsLock.
 std::vector<TJackClient*>& Abandoned() {
   static std::vector<TJackClient*> clients;
   return clients;
@@ -66,16 +77,26 @@ TJackClientPtr TJackClient::Open(const std::string& name, std::function<void()> 
                                  std::string& failure) {
   jack_set_error_function(TraceJack);
   jack_set_info_function(TraceJack);
-  ReapAbandoned();
   TJackClientPtr client(new TJackClient(), TJackClientDisposer());
   client->FPortsChanged = std::move(portsChanged);
-  jack_status_t status{};
-  client->FClient = jack_client_open(name.c_str(), JackNoStartServer, &status);
-  if (client->FClient == nullptr) {
-    failure = (status & JackServerFailed) ? TextNoServer : TextRefused;
-    return nullptr;
+  {
+    std::lock_guard lock(ClientsLock);
+    ReapAbandonedLocked();
+    const std::vector<TJackClient*> others = Clients(); // closing takes them out
+    for (TJackClient* other : others)
+      if (other->FShutDown.load() && !other->CloseLocked()) {
+        failure = TextStillClosing;
+        return nullptr;
+      }
+    jack_status_t status{};
+    client->FClient = jack_client_open(name.c_str(), JackNoStartServer, &status);
+    if (client->FClient == nullptr) {
+      failure = (status & JackServerFailed) ? TextNoServer : TextRefused;
+      return nullptr;
+    }
+    OpenHandles.fetch_add(1);
+    Clients().push_back(client.get());
   }
-  OpenHandles.fetch_add(1);
   sem_init(&client->FInputArrived, 0, 0);
   client->FSemaphoreReady = true;
   TJackClient* self = client.get();
@@ -155,6 +176,7 @@ bool TJackClient::CloseHandle() {
   jack_client_t* handle = std::exchange(FClient, nullptr);
   if (handle == nullptr)
     return true;
+  std::erase(Clients(), this);
   intptr_t result = 0;
   return CallServer(
       [handle] {
@@ -167,8 +189,14 @@ bool TJackClient::CloseHandle() {
 }
 
 bool TJackClient::CloseAfterServerGone() {
-  if (FAlive.load())
+  if (!FShutDown.load())
     return false;
+  std::lock_guard lock(ClientsLock);
+  return CloseLocked();
+}
+
+// Under ClientsLock, for a client whose server shut it down.
+bool TJackClient::CloseLocked() {
   StopService();
   std::unique_lock lock(FHandleLock);
   if (FClient == nullptr)
@@ -182,11 +210,12 @@ bool TJackClient::CloseAfterServerGone() {
 void TJackClientDisposer::operator()(TJackClient* client) const {
   client->Orphan();
   client->StopService();
+  std::lock_guard clientsLock(ClientsLock);
   bool closed = false;
   {
     std::unique_lock lock(client->FHandleLock);
     // A frozen server would hang the close; a dead one answers at once.
-    if (client->FClient == nullptr || client->FResponding.load() || !client->FAlive.load())
+    if (client->FClient == nullptr || client->FResponding.load() || client->FShutDown.load())
       closed = client->CloseHandle();
   }
   // A late answer to a stuck call still counts down in the client.
@@ -195,17 +224,19 @@ void TJackClientDisposer::operator()(TJackClient* client) const {
     return;
   }
   Trace("JACK: the server does not answer; the client is left open until it does");
-  std::lock_guard lock(AbandonedLock);
   Abandoned().push_back(client);
+}
+
+void TJackClient::ReapAbandoned() {
+  std::lock_guard lock(ClientsLock);
+  ReapAbandonedLocked();
 }
 
 // A client left aside is closed once its server has shut it down or runs cycles
 // again, and freed once no call of ours into libjack is left under way.
-void TJackClient::ReapAbandoned() {
-  std::vector<TJackClient*> freed;
-  {
-    std::lock_guard lock(AbandonedLock);
-    std::erase_if(Abandoned(), [&](TJackClient* client) {
+void TJackClient::ReapAbandonedLocked() {
+  std::erase_if(Abandoned(), [&](TJackClient* client) {
+    {
       std::unique_lock handleLock(client->FHandleLock);
       if (client->FStuckCalls.load() > 0)
         return false;
@@ -218,12 +249,10 @@ void TJackClient::ReapAbandoned() {
         if (!client->CloseHandle())
           return false;
       }
-      freed.push_back(client);
-      return true;
-    });
-  }
-  for (TJackClient* client : freed)
+    }
     delete client;
+    return true;
+  });
 }
 
 bool TJackClient::CallServer(std::function<intptr_t()> call, intptr_t& result) {
@@ -298,7 +327,7 @@ int TJackClient::PortConnections(jack_port_t* port) const {
 
 // Service thread: the server's state as the callbacks and the cycle count tell it.
 void TJackClient::CheckServer() {
-  if (FShutDown.exchange(false) && FAlive.exchange(false)) {
+  if (FShutDown.load() && FAlive.exchange(false)) {
     Trace("JACK: the server shut us down");
     ServerGone();
     NotifyPortsChanged();

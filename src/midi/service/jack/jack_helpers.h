@@ -181,6 +181,8 @@ private:
   bool CallServer(std::function<intptr_t()> call, intptr_t& result);
   // Deactivates and closes the handle, bounded; the handle is never used again.
   bool CloseHandle();
+  bool CloseLocked();
+  static void ReapAbandonedLocked();
   void StopService();
   void NotResponding(const char* what);
   void CheckServer();
@@ -202,7 +204,7 @@ private:
   std::mutex FNotifyLock;
   std::function<void()> FPortsChanged; // guarded by FNotifyLock
   std::atomic<bool> FAlive{true};
-  std::atomic<bool> FShutDown{false}; // raised by the shutdown callback alone
+  std::atomic<bool> FShutDown{false}; // raised by the shutdown callback alone, for good
   std::atomic<bool> FResponding{true};
   std::atomic<bool> FConnectionLost{false};
   std::atomic<bool> FPortRegistered{false};

@@ -1,87 +1,16 @@
 // The JACK backend when its server fails: frozen (SIGSTOP) or killed and started
 // again. Each test runs a server of its own, so the shared one is never touched.
-#include "midi/service/midi_service.h"
-#include "support/jack_test_server.h"
-#include "support/midi_collectors.h"
-#include "support/peer_process.h"
-
-#include <gtest/gtest.h>
-
-#include <unistd.h>
-
-#include <chrono>
-#include <thread>
+#include "jack_server_life_fixture.h"
 
 namespace pelrow::testing {
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-template <typename TCondition> bool WaitUntil(TCondition condition, int timeoutMs) {
-  const auto limit = Clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (!condition()) {
-    if (Clock::now() > limit)
-      return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return true;
-}
-
-class JackServerLife : public ::testing::Test {
-protected:
-  static constexpr int WaitMs = 15000;
-
-  void SetUp() override {
-    ASSERT_TRUE(FServer.Start()) << "no jackd";
-    FPeer = std::make_unique<TPeerProcess>(TPeerKind::RawEvents);
-    std::string failure;
-    FService = CreateJackMidiService(failure);
-    ASSERT_TRUE(FService) << failure;
-    FService->SetOnDevicesChanged([this] { ++FNotices; });
-  }
-  void TearDown() override {
-    FServer.Thaw();
-    FService.reset();
-    FPeer.reset();
-  }
-
-  int Find(const std::string& name, bool input) {
-    const int count = input ? FService->InputCount() : FService->OutputCount();
-    for (int i = 0; i < count; ++i) {
-      std::string listed;
-      if ((input ? FService->InputName(i, listed) : FService->OutputName(i, listed)) == MidiOk &&
-          listed == name)
-        return i;
-    }
-    return -1;
-  }
-  int WaitForPort(const std::string& name, bool input) {
-    int index = -1;
-    WaitUntil([&] { return (index = Find(name, input)) >= 0; }, WaitMs);
-    return index;
-  }
-
-  TJackServerProcess FServer{"pelrow-life-" + std::to_string(getpid())};
-  std::unique_ptr<TPeerProcess> FPeer;
-  std::unique_ptr<TMidiService> FService;
-  std::atomic<int> FNotices{0};
-};
-
 TEST_F(JackServerLife, AFrozenServerHangsNeitherSendsNorClose) {
-  ASSERT_TRUE(FPeer->Ok("open_in dst"));
-  ASSERT_TRUE(FPeer->Ok("open_out src"));
   TOutputSender sender;
   TInputCollector collector;
   std::unique_ptr<TMidiOutPort> output;
   std::unique_ptr<TMidiInPort> input;
-  ASSERT_EQ(FService->OpenOutput(WaitForPort(TPeerProcess::PortName("dst"), false),
-                                 sender.Callback(), output),
-            MidiOk);
-  ASSERT_EQ(FService->OpenInput(WaitForPort(TPeerProcess::PortName("src"), true),
-                                collector.Callback(), input),
-            MidiOk);
-  collector.Attach(*input);
-  ASSERT_EQ(input->Start(), MidiOk);
+  ASSERT_NO_FATAL_FAILURE(OpenBoth(sender, output, collector, input));
 
   FServer.Freeze();
   // Sends are refused once the server is seen not to run its cycles, with a text
