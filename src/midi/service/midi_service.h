@@ -69,14 +69,14 @@ constexpr uint32_t MidiBufferFailed = 0x100;
 enum class TMidiInCode : uint32_t {
   Open = 0x3C1,
   Close = 0x3C2,
-  Data = 0x3C3,      // Message: a packed short message
-  LongData = 0x3C4,  // Buffer: filled (or returned by Reset with what it holds)
-  Error = 0x3C5,     // Message: a byte that belongs to no message
-  LongError = 0x3C6, // Buffer: a SysEx cut short by another status byte
-  MoreData = 0x3CC,  // Message: as Data, the caller is falling behind
-  Overflow = 0x3E0,  // input was lost here (Message: bytes lost when known, else 0)
+  Data = 0x3C3,         // Message: a packed short message
+  LongData = 0x3C4,     // Buffer: filled (or returned by Reset with what it holds)
+  Error = 0x3C5,        // Message: a byte that belongs to no message
+  LongError = 0x3C6,    // Buffer: a SysEx cut short by another status byte
+  MoreData = 0x3CC,     // Message: as Data, the caller is falling behind
+  Overflow = 0x3E0,     // input was lost here (Message: bytes lost when known, else 0)
   Disconnected = 0x3E1, // the source was disconnected from outside: no more input
-  Failed = 0x3E2, // Message: why the port can deliver nothing more (a result code)
+  Failed = 0x3E2,       // Message: why the port can deliver nothing more (a result code)
 };
 
 struct TMidiInNotice {

@@ -295,7 +295,8 @@ std::string Run(std::map<std::string, std::unique_ptr<TPort>>& ports, const std:
   if (command == "connections") {
     TPort& port = find();
     const std::string own = ClientPrefix + name + ":" + name;
-    return "ok " + std::to_string(jack_port_connected(jack_port_by_name(port.Client(), own.c_str())));
+    return "ok " +
+           std::to_string(jack_port_connected(jack_port_by_name(port.Client(), own.c_str())));
   }
   if (command == "ports") {
     if (ports.empty())

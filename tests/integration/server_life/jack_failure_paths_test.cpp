@@ -197,7 +197,8 @@ TEST_F(JackServerLife, AStallLeavesOnePortPerOpenDeviceAndSaysWhyDevicesClosed) 
   FServer.Thaw();
   ASSERT_TRUE(poster.RunUntil([&] { return !in.IsClosed() && !out.IsClosed(); }, 15s));
   const std::string why = ". The JACK server is not responding.";
-  for (const std::string& closed : {"Closed MIDI IN: " + Src + why, "Closed MIDI OUT: " + Dst + why})
+  for (const std::string& closed :
+       {"Closed MIDI IN: " + Src + why, "Closed MIDI OUT: " + Dst + why})
     EXPECT_NE(std::find(texts.begin(), texts.end(), closed), texts.end()) << closed;
 
   std::vector<std::string> ports = OurPorts();
@@ -207,7 +208,10 @@ TEST_F(JackServerLife, AStallLeavesOnePortPerOpenDeviceAndSaysWhyDevicesClosed) 
   EXPECT_EQ(ports[1].rfind("Pelrow:out_", 0), 0u);
   // A new connection carries data from a later cycle on: sent until it arrives.
   ASSERT_TRUE(poster.RunUntil(
-      [&] { return FPeer->Ok("send src 90 3C 40") && poster.RunUntil([&] { return !received.empty(); }, 200ms); },
+      [&] {
+        return FPeer->Ok("send src 90 3C 40") &&
+               poster.RunUntil([&] { return !received.empty(); }, 200ms);
+      },
       10s));
   poster.RunUntil([] { return false; }, 300ms);
   EXPECT_EQ(received, Bytes{0x90});
@@ -232,7 +236,8 @@ TEST_F(JackServerLife, ReceiveEndsWithAFailureWhenTheServerDies) {
   const TCliResult result = receive.Wait(WaitMs);
   EXPECT_LT(Clock::now() - killed, 5s);
   EXPECT_EQ(result.Status, 3) << result.Err;
-  EXPECT_NE(result.Err.find("failed: The JACK server has stopped."), std::string::npos) << result.Err;
+  EXPECT_NE(result.Err.find("failed: The JACK server has stopped."), std::string::npos)
+      << result.Err;
   EXPECT_NE(result.Out.find("F0 01 02 F7"), std::string::npos) << result.Out;
 }
 

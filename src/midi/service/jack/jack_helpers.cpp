@@ -299,8 +299,8 @@ void TJackClient::NotResponding(const char* what) {
 uint32_t TJackClient::ConnectFailure(const std::string& port) const {
   uint32_t failure = Failure();
   WithHandle([&](jack_client_t* handle) {
-    failure =
-        jack_port_by_name(handle, port.c_str()) == nullptr ? MidiErrNoDevice : JackErrConnectRefused;
+    failure = jack_port_by_name(handle, port.c_str()) == nullptr ? MidiErrNoDevice
+                                                                 : JackErrConnectRefused;
   });
   return failure;
 }
@@ -413,8 +413,8 @@ void TJackClient::ReconnectReturnedPeers() {
   }
   for (const TPending& item : pending) {
     const int result = Connect(item.Source, item.Destination);
-    Trace("JACK: " + item.Source + " -> " + item.Destination + " came back; reconnecting: " +
-          std::to_string(result));
+    Trace("JACK: " + item.Source + " -> " + item.Destination +
+          " came back; reconnecting: " + std::to_string(result));
     if (result != 0 && result != EEXIST)
       continue;
     std::lock_guard lock(FSlotLock);
@@ -484,11 +484,9 @@ jack_port_t* TJackClient::RegisterPort(bool input) {
   const bool answered = WithHandle([&](jack_client_t* handle) {
     CallServer(
         [handle, name, input] {
-          return reinterpret_cast<intptr_t>(jack_port_register(handle, name.c_str(),
-                                                               JACK_DEFAULT_MIDI_TYPE,
-                                                               input ? JackPortIsInput
-                                                                     : JackPortIsOutput,
-                                                               0));
+          return reinterpret_cast<intptr_t>(
+              jack_port_register(handle, name.c_str(), JACK_DEFAULT_MIDI_TYPE,
+                                 input ? JackPortIsInput : JackPortIsOutput, 0));
         },
         port);
   });

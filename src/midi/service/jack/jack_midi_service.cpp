@@ -34,7 +34,8 @@ bool JackErrorText(TMidiResult code, std::string& text) {
 } // namespace
 
 TJackClientPtr TJackMidiService::OpenClient(std::string& failure) {
-  return TJackClient::Open(ClientName, [this] { ClientNotice(); }, failure);
+  return TJackClient::Open(
+      ClientName, [this] { ClientNotice(); }, failure);
 }
 
 void TJackMidiService::ClientNotice() {
@@ -42,8 +43,7 @@ void TJackMidiService::ClientNotice() {
   FWake.notify_all();
 }
 
-std::unique_ptr<TJackMidiService> TJackMidiService::Create(std::string& failure,
-                                                           bool awaitServer) {
+std::unique_ptr<TJackMidiService> TJackMidiService::Create(std::string& failure, bool awaitServer) {
   std::unique_ptr<TJackMidiService> service(new TJackMidiService());
   service->FClient = service->OpenClient(failure);
   if (!service->FClient && !awaitServer)
