@@ -66,20 +66,25 @@ protected:
     WaitUntil([&] { return (index = Find(name, input)) >= 0; }, WaitMs);
     return index;
   }
-  // The peer's "dst" and "src", with an output of ours to the one and a started
-  // input from the other.
-  void OpenBoth(TOutputSender& sender, std::unique_ptr<TMidiOutPort>& output,
-                TInputCollector& collector, std::unique_ptr<TMidiInPort>& input) {
+  // An output of ours to the peer's "dst" and a started input from its "src".
+  struct TOpenPair {
+    TOutputSender Sender;
+    TInputCollector Collector;
+    std::unique_ptr<TMidiOutPort> Output;
+    std::unique_ptr<TMidiInPort> Input;
+    ~TOpenPair() { Collector.Detach(); }
+  };
+  void OpenBoth(TOpenPair& pair) {
     ASSERT_TRUE(FPeer->Ok("open_in dst"));
     ASSERT_TRUE(FPeer->Ok("open_out src"));
     ASSERT_EQ(FService->OpenOutput(WaitForPort(TPeerProcess::PortName("dst"), false),
-                                   sender.Callback(), output),
+                                   pair.Sender.Callback(), pair.Output),
               MidiOk);
     ASSERT_EQ(FService->OpenInput(WaitForPort(TPeerProcess::PortName("src"), true),
-                                  collector.Callback(), input),
+                                  pair.Collector.Callback(), pair.Input),
               MidiOk);
-    collector.Attach(*input);
-    ASSERT_EQ(input->Start(), MidiOk);
+    pair.Collector.Attach(*pair.Input);
+    ASSERT_EQ(pair.Input->Start(), MidiOk);
   }
   // The ports of our client as the server lists them.
   std::vector<std::string> OurPorts() {

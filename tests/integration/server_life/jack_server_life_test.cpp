@@ -6,11 +6,12 @@ namespace pelrow::testing {
 namespace {
 
 TEST_F(JackServerLife, AFrozenServerHangsNeitherSendsNorClose) {
-  TOutputSender sender;
-  TInputCollector collector;
-  std::unique_ptr<TMidiOutPort> output;
-  std::unique_ptr<TMidiInPort> input;
-  ASSERT_NO_FATAL_FAILURE(OpenBoth(sender, output, collector, input));
+  TOpenPair pair;
+  ASSERT_NO_FATAL_FAILURE(OpenBoth(pair));
+  TOutputSender& sender = pair.Sender;
+  TInputCollector& collector = pair.Collector;
+  std::unique_ptr<TMidiOutPort>& output = pair.Output;
+  std::unique_ptr<TMidiInPort>& input = pair.Input;
 
   FServer.Freeze();
   // Sends are refused once the server is seen not to run its cycles, with a text

@@ -19,27 +19,34 @@ extern char** environ;
 namespace pelrow::testing {
 
 namespace {
-constexpr auto StartLimit = std::chrono::seconds(10);
+// Generous: a machine under full load takes a while to start a server.
+constexpr auto StartLimit = std::chrono::seconds(30);
 
-// Asked from a process of its own: a libjack client opened here would share the
-// process's libjack state with the clients under test (which libjack closes by
-// itself when a client is opened after their server stopped).
-// Waits up to seconds for the server to answer.
-bool ServerAnswers(int seconds = 1) {
-  const char* server = std::getenv("JACK_DEFAULT_SERVER");
-  const std::string limit = std::to_string(seconds);
-  const char* argv[] = {"jack_wait", "-w", "-t", limit.c_str(), "-s", server ? server : "default",
-                        nullptr};
+// Starts a program (found on the PATH) with its output thrown away; 0 on failure.
+pid_t SpawnQuiet(const char* const* argv) {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
   posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
   pid_t pid = 0;
-  const bool spawned =
-      posix_spawnp(&pid, "jack_wait", &actions, nullptr, const_cast<char**>(argv), environ) == 0;
+  const int spawned =
+      posix_spawnp(&pid, argv[0], &actions, nullptr, const_cast<char**>(argv), environ);
   posix_spawn_file_actions_destroy(&actions);
+  return spawned == 0 ? pid : 0;
+}
+
+// Waits up to seconds for the server to answer. Asked from a process of its own:
+// a libjack client opened here would share the process's libjack state with the
+// clients under test (libjack closes those by itself when a client is opened
+// after their server stopped).
+bool ServerAnswers(int seconds = 1) {
+  const char* server = std::getenv("JACK_DEFAULT_SERVER");
+  const std::string limit = std::to_string(seconds);
+  const char* argv[] = {"jack_wait", "-w", "-t", limit.c_str(), "-s", server ? server : "default",
+                        nullptr};
+  const pid_t pid = SpawnQuiet(argv);
   int status = 0;
-  return spawned && waitpid(pid, &status, 0) == pid && WIFEXITED(status) &&
+  return pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status) &&
          WEXITSTATUS(status) == 0;
 }
 
@@ -60,15 +67,7 @@ pid_t SpawnServer(const std::string& name) {
   // As in jack_server.sh: synchronous, so a slow peer slows the clock and loses nothing.
   const char* argv[] = {"jackd", "--no-realtime", "--sync", "-n",  name.c_str(), "-d", "dummy",
                         "-r",    "48000",         "-p",     "256", nullptr};
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-  pid_t pid = 0;
-  const int spawned =
-      posix_spawnp(&pid, "jackd", &actions, nullptr, const_cast<char**>(argv), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  return spawned == 0 ? pid : 0;
+  return SpawnQuiet(argv);
 }
 
 bool WaitUntilAnswers() {

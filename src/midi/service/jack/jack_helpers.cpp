@@ -138,10 +138,8 @@ TJackClientPtr TJackClient::Open(const std::string& name, std::function<void()> 
       self->FClient,
       [](jack_port_id_t, jack_port_id_t, int connected, void* arg) {
         auto* me = static_cast<TJackClient*>(arg);
-        if (!connected) {
-          me->FConnectionLost = true;
-          sem_post(&me->FInputArrived);
-        }
+        (connected ? me->FConnectionMade : me->FConnectionLost) = true;
+        sem_post(&me->FInputArrived);
       },
       self);
   // JACK asks this callback to act like a signal handler: it raises a flag and
@@ -355,8 +353,14 @@ void TJackClient::CheckServer() {
   }
   if (FPortRegistered.exchange(false))
     ReconnectReturnedPeers();
-  if (FConnectionLost.exchange(false))
+  if (FConnectionLost.exchange(false)) {
     NoticeLostConnections();
+    // The other end may have gone with its whole client, which JACK does not
+    // always announce as ports going: the lists are read again.
+    NotifyPortsChanged();
+  }
+  if (FConnectionMade.exchange(false))
+    ResumeConnectedOutputs();
 }
 
 // The inputs get what had arrived, then word that nothing more will.
@@ -421,12 +425,23 @@ void TJackClient::ReconnectReturnedPeers() {
     if (item.Slot->Used && item.Slot->Port.load() != nullptr)
       item.Slot->PortsGoneAtConnect = gone;
   }
-  // An output is connected again: what is written from now on arrives.
+  ResumeConnectedOutputs();
+}
+
+// Outputs that lost their connection and have one again (we made it, or a
+// patchbay did) take data again once the connection carries it.
+void TJackClient::ResumeConnectedOutputs() {
+  std::vector<TJackOutSlot*> resumed;
   for (auto& slot : FOut) {
     jack_port_t* own = slot.Port.load();
     if (own != nullptr && slot.Disconnected.load() && jack_port_connected(own) > 0)
-      slot.Disconnected = false;
+      resumed.push_back(&slot);
   }
+  if (resumed.empty())
+    return;
+  WaitUntilConnected();
+  for (TJackOutSlot* slot : resumed)
+    slot->Disconnected = false;
 }
 
 // Service thread, once the server answers again: the ports whose close it did not

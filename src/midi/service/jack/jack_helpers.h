@@ -189,6 +189,7 @@ private:
   void ServerGone();
   void ReconnectReturnedPeers();
   void NoticeLostConnections();
+  void ResumeConnectedOutputs();
   void FinishClosedPorts();
   void ReleasePort(TJackPortSlot& slot, bool output);
   void FreeSlot(TJackPortSlot& slot);
@@ -207,6 +208,7 @@ private:
   std::atomic<bool> FShutDown{false}; // raised by the shutdown callback alone, for good
   std::atomic<bool> FResponding{true};
   std::atomic<bool> FConnectionLost{false};
+  std::atomic<bool> FConnectionMade{false};
   std::atomic<bool> FPortRegistered{false};
   std::atomic<uint64_t> FPortsGone{0};                 // other clients' ports unregistered so far
   std::atomic<int> FStuckCalls{0};                     // server calls that have not come back

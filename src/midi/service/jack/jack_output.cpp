@@ -61,12 +61,14 @@ TJackOutPort::~TJackOutPort() {
 }
 
 // A send that cannot reach anybody fails: the server is gone or frozen, or the
-// connection was removed from outside.
+// connection was removed from outside (and is not yet back, carrying data).
 TMidiResult TJackOutPort::Refusal() const {
   if (!FClient->Usable())
     return FClient->Failure();
   jack_port_t* port = FSlot.Port.load();
-  return port != nullptr && FClient->PortConnections(port) > 0 ? MidiOk : MidiErrNoDevice;
+  return port != nullptr && !FSlot.Disconnected.load() && FClient->PortConnections(port) > 0
+             ? MidiOk
+             : MidiErrNoDevice;
 }
 
 TMidiResult TJackOutPort::ShortMsg(uint32_t packed) {
