@@ -31,7 +31,6 @@ TEST_F(JackServerLife, AnOutputClosedWhileTheServerIsFrozenIsSilentAndItsLossCou
   TOutputSender& sender = pair.Sender;
   TInputCollector& collector = pair.Collector;
   std::unique_ptr<TMidiOutPort>& output = pair.Output;
-  std::unique_ptr<TMidiInPort>& input = pair.Input;
   size_t total = 0;
   for (uint8_t i = 0; i < 100; ++i) {
     const Bytes burst = SysExBurst(10, 2000);
