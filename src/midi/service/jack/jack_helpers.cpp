@@ -354,10 +354,16 @@ void TJackClient::CheckServer() {
   if (FPortRegistered.exchange(false))
     ReconnectReturnedPeers();
   if (FConnectionLost.exchange(false)) {
-    NoticeLostConnections();
+    FRecheckLoops = RecheckLoops;
     // The other end may have gone with its whole client, which JACK does not
     // always announce as ports going: the lists are read again.
     NotifyPortsChanged();
+  }
+  // The connection counts we read change only with the graph's next cycle, which
+  // may come late on a busy machine: they are read again for a while.
+  if (FRecheckLoops > 0) {
+    --FRecheckLoops;
+    NoticeLostConnections();
   }
   if (FConnectionMade.exchange(false))
     ResumeConnectedOutputs();
@@ -376,8 +382,12 @@ void TJackClient::NoticeLostConnections() {
   std::lock_guard lock(FSlotLock);
   for (auto& slot : FIn) {
     jack_port_t* port = slot.Port.load();
-    if (slot.Stream != nullptr && port != nullptr && jack_port_connected(port) == 0)
+    if (slot.Stream == nullptr || port == nullptr)
+      continue;
+    const bool unplugged = jack_port_connected(port) == 0;
+    if (unplugged && !slot.Unplugged)
       slot.Stream->FeedDisconnected(TimeGetTime());
+    slot.Unplugged = unplugged;
   }
   for (auto& slot : FOut) {
     jack_port_t* port = slot.Port.load();
@@ -419,8 +429,11 @@ void TJackClient::ReconnectReturnedPeers() {
     const int result = Connect(item.Source, item.Destination);
     Trace("JACK: " + item.Source + " -> " + item.Destination +
           " came back; reconnecting: " + std::to_string(result));
-    if (result != 0 && result != EEXIST)
+    if (result != 0 && result != EEXIST) {
+      if (!Usable())
+        FPortRegistered = true; // tried again once the server answers
       continue;
+    }
     std::lock_guard lock(FSlotLock);
     if (item.Slot->Used && item.Slot->Port.load() != nullptr)
       item.Slot->PortsGoneAtConnect = gone;
@@ -619,6 +632,7 @@ void TJackClient::ReleasePort(TJackPortSlot& slot, bool output) {
   } else {
     auto& in = static_cast<TJackInSlot&>(slot);
     in.Stream = nullptr;
+    in.Unplugged = false;
     in.Ring->Clear();
   }
   if (done) {

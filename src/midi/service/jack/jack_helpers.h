@@ -57,6 +57,7 @@ struct TJackPortSlot {
 struct TJackInSlot : TJackPortSlot {
   std::unique_ptr<TJackInRing> Ring;
   TMidiInputStream* Stream = nullptr; // guarded by the client's slot lock
+  bool Unplugged = false;             // guarded by the client's slot lock: reported
 };
 
 // One output port as the process callback sees it. Ring records are
@@ -209,6 +210,8 @@ private:
   std::atomic<bool> FResponding{true};
   std::atomic<bool> FConnectionLost{false};
   std::atomic<bool> FConnectionMade{false};
+  static constexpr int RecheckLoops = 30; // service loops of at most 100 ms
+  int FRecheckLoops = 0;                  // service thread only
   std::atomic<bool> FPortRegistered{false};
   std::atomic<uint64_t> FPortsGone{0};                 // other clients' ports unregistered so far
   std::atomic<int> FStuckCalls{0};                     // server calls that have not come back
