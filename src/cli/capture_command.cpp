@@ -31,6 +31,7 @@ constexpr const char* TextNothingReceived = "nothing was received; %s was left a
 constexpr const char* TextNoReply = "no reply from \"%s\" within %d ms";
 constexpr const char* TextReceived = "Received %d bytes (%d messages)";
 constexpr const char* TextNothingToSend = "the request holds no MIDI bytes";
+constexpr const char* TextInputFailed = "the input \"%s\" failed: %s";
 // The longest single wait for input, so that Ctrl-C is seen at once.
 constexpr uint32_t WaitStepMs = 50;
 // Where the captured lines go: standard output line by line, or a line list that
@@ -118,9 +119,13 @@ int RunCapture(const TCliOptions& options, TCliStreams& streams, bool request) {
     status = SendToPort(options, streams, *session.Service, *outPort, requestInput,
                         [&](uint32_t ms) { input.Pump(ms, take); });
   }
-  while (status == ExitOk && !Interrupted() && capture.End(clock.NowMs()) == TCaptureEnd::Running) {
+  // A device that failed ends the capture; what arrived before is kept.
+  std::string failure;
+  while (status == ExitOk && !Interrupted() && failure.empty() &&
+         capture.End(clock.NowMs()) == TCaptureEnd::Running) {
     input.Pump(std::min(WaitStepMs, capture.MsUntilEnd(clock.NowMs())), take);
     sink.Flush();
+    failure = input.FailureText();
   }
   input.Stop(take);
   sink.Flush();
@@ -139,6 +144,10 @@ int RunCapture(const TCliOptions& options, TCliStreams& streams, bool request) {
       status = ExitFailure;
     }
   }
+  if (!failure.empty()) {
+    ReportError(streams, FormatText(TextInputFailed, inPort->Name.c_str(), failure));
+    status = ExitFailure;
+  }
   if (!capture.Failure().empty()) {
     ReportError(streams, capture.Failure());
     status = ExitFailure;
@@ -153,7 +162,7 @@ int RunCapture(const TCliOptions& options, TCliStreams& streams, bool request) {
   } else if (capture.MayBeLost()) {
     ReportError(streams, TextMayBeLost);
   }
-  if (request && !capture.Received()) {
+  if (request && !capture.Received() && failure.empty()) {
     ReportError(streams, FormatText(TextNoReply, inPort->Name.c_str(), options.TimeoutMs));
     status = ExitFailure;
   }

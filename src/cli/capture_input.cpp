@@ -37,4 +37,9 @@ void TCaptureInput::Close() {
   FInput.Close();
 }
 
+std::string TCaptureInput::FailureText() const {
+  const TMidiResult failure = FInput.Failure();
+  return failure == MidiOk ? std::string() : FInput.GetErrorText(failure);
+}
+
 } // namespace pelrow::cli

@@ -33,6 +33,10 @@ public:
   void Stop(const TTake& take);
   void Close();
 
+  // The device failed for good (its MIDI system went away): the service's text
+  // for it; empty while it works.
+  std::string FailureText() const;
+
 private:
   TQueuedPoster FPoster;
   TMidiInput FInput;

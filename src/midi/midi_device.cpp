@@ -87,6 +87,11 @@ void TMidiDeviceBase::FillDeviceList(TDeviceList& list) {
     list.insert(list.begin(), {TextMidiMapper, MidiMapper});
 }
 
+std::string TMidiDeviceBase::UnreachableText() const {
+  const TMidiResult failure = FService.Failure();
+  return failure == MidiOk ? std::string() : GetErrorText(failure);
+}
+
 std::string TMidiDeviceBase::ErrorMessage(const std::string& context, TMidiResult code) const {
   std::string text = GetErrorText(code);
   if (text.size() > MaxErrorTextLength)

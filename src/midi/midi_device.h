@@ -56,6 +56,9 @@ public:
   bool AllowMapper() const { return FAllowMapper; }
   bool DetectMidiLoop() const { return FDetectMidiLoop; }
   void SetDetectMidiLoop(bool value) { FDetectMidiLoop = value; }
+  // Why the devices cannot be reached now (the MIDI system stopped or does not
+  // answer); empty while it runs.
+  std::string UnreachableText() const;
 
 protected:
   TMidiDeviceBase(TMidiService& service, bool allowMapper);

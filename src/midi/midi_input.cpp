@@ -126,6 +126,7 @@ void TMidiInput::DoOpen() {
   }
   FClosing = false;
   FDisconnected = false;
+  FFailure = MidiOk;
   const TMidiResult result = FService.OpenInput(
       DeviceID(), [this](const TMidiInNotice& notice) { InputCallback(notice); }, FHandle);
   if (FHandle == nullptr)
@@ -213,6 +214,12 @@ void TMidiInput::InputCallback(const TMidiInNotice& notice) {
   case TMidiInCode::Disconnected:
     Trace("MIDI input disconnected from its source");
     FDisconnected = true;
+    PostData();
+    return;
+  case TMidiInCode::Failed:
+    // The device list follows: a failed port's device leaves it and is closed there.
+    Trace("MIDI input failed: " + GetErrorText(notice.Message));
+    FFailure = notice.Message;
     PostData();
     return;
   case TMidiInCode::Overflow:

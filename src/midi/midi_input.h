@@ -101,6 +101,8 @@ public:
   // Hands the waiting data to the handlers; runs on the UI thread after each
   // data notice.
   void DispatchReceived();
+  // Why the port failed for good (its MIDI system went away); MidiOk while it works.
+  TMidiResult Failure() const { return FFailure.load(); }
 
   // Data is waiting; installed by the MIDI In menu.
   TNotifyEvent OnMidiData;
@@ -150,6 +152,7 @@ private:
   std::atomic<bool> FTimingClock{true};
   std::atomic<bool> FClosing{false};
   std::atomic<bool> FDisconnected{false};
+  std::atomic<TMidiResult> FFailure{MidiOk};
   // The filters may change on the UI thread while the service thread runs one: each
   // side takes its own reference under the lock, so a filter replaced mid-call lives
   // until that call returns. The flags spare the service thread the lock when no

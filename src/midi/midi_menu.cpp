@@ -18,6 +18,8 @@ constexpr const char* TextNoneStored = "(none)";
 constexpr const char* TextMidiMapper = "MIDI Mapper";
 constexpr const char* TextInvalidDeviceId = "Invalid Device ID!";
 constexpr const char* TextCouldNotOpen = "Error: %s could not be opened.";
+constexpr const char* TextClosedBecause = "%s. %s";
+constexpr const char* TextPortGone = "Its port has gone away.";
 
 constexpr const char* TextClosingIn = "Closing MIDI IN: %s ...";
 constexpr const char* TextClosedIn = "Closed MIDI IN: %s";
@@ -310,7 +312,11 @@ void TMidiMenuBase::DropLostDevice() {
   if (!IsClosed())
     Device().Close();
   FReconnectName = name;
-  TextMessage(TextClosed(), name);
+  if (OnTextMessage) {
+    const std::string reason = Device().UnreachableText();
+    OnTextMessage(*this, FormatText(TextClosedBecause, FormatText(TextClosed(), name),
+                                    reason.empty() ? std::string(TextPortGone) : reason));
+  }
 }
 
 // The platform lists a port that went away by dropping it, so every later index

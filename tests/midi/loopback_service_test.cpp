@@ -258,7 +258,8 @@ struct TFakePlatform {
         return service;
       };
     };
-    return {[this] { return Sequencer; }, factory("ALSA", AlsaWorks), factory("JACK", JackWorks)};
+    return {
+        [this] { return Sequencer; }, factory("ALSA", AlsaWorks), factory("JACK", JackWorks), {}};
   }
 };
 

@@ -377,7 +377,7 @@ TEST_F(MidiMenus, UnpluggedOpenDeviceIsReleasedAndReopenedWhenItReturns) {
   DeviceNotice();
   EXPECT_TRUE(FIn.IsClosed());
   EXPECT_EQ(Checked(FInModel), TStrings{"none"});
-  EXPECT_EQ(TakeTexts(), TStrings{"Closed MIDI IN: Synth A"});
+  EXPECT_EQ(TakeTexts(), TStrings{"Closed MIDI IN: Synth A. Its port has gone away."});
   // A device lost while open is no wish for the next start.
   SaveBoth();
   EXPECT_EQ(Stored("MidiIn"), TRegValue::FromText("(none)"));

@@ -113,7 +113,7 @@ int main(int argc, char* argv[]) {
   QApplication::setApplicationDisplayName(Latin1(ProgramName()));
 
   TRegistryStore& settings = CurrentUserRegistry();
-  TMidiServiceSetup midi = CreateMidiService(commandLine.Backend, PlatformMidiBackends());
+  TMidiServiceSetup midi = CreateMidiService(commandLine.Backend, PlatformMidiBackends(true));
   std::vector<TStartupReport> reports = StartupReports(settings, midi);
   TPelrowForm form(
       {fileNames, std::move(midi.Service), std::move(reports), &settings, &oneInstance});

@@ -69,6 +69,13 @@ TMidiResult TCombinedMidiService::OpenOutput(int index, TMidiOutCallback callbac
   return part != nullptr ? part->OpenOutput(index, std::move(callback), port) : MidiErrBadDeviceId;
 }
 
+TMidiResult TCombinedMidiService::Failure() const {
+  for (const auto& part : FParts)
+    if (const TMidiResult failure = part->Failure(); failure != MidiOk)
+      return failure;
+  return MidiOk;
+}
+
 TMidiResult TCombinedMidiService::InErrorText(TMidiResult code, std::string& text) const {
   for (const auto& part : FParts)
     if (part->InErrorText(code, text) == MidiOk)

@@ -28,6 +28,8 @@ public:
                          std::unique_ptr<TMidiOutPort>& port) override;
   TMidiResult InErrorText(TMidiResult code, std::string& text) const override;
   TMidiResult OutErrorText(TMidiResult code, std::string& text) const override;
+  // The first failure of a part.
+  TMidiResult Failure() const override;
   void SetOnDevicesChanged(std::function<void()> handler) override;
 
 private:

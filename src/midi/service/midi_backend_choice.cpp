@@ -13,6 +13,8 @@ constexpr const char* TextNoPlatformMidi =
     "No MIDI system found (neither the ALSA sequencer nor a JACK server): only the loopback "
     "port is available";
 constexpr const char* TextUsing = "MIDI system: %s";
+constexpr const char* TextAwaitingJack =
+    "No JACK server is running yet: its ports are listed as soon as one starts";
 
 // A failure goes to report when there is one to tell.
 std::unique_ptr<TMidiService> TryBackend(const char* name, const TMidiServiceFactory& factory,
@@ -47,6 +49,11 @@ TMidiServiceSetup CreateMidiService(TMidiBackendKind kind, const TMidiBackendFac
     break;
   case TMidiBackendKind::Jack:
     platform = TryBackend("JACK", factories.Jack, &setup.Error);
+    if (platform == nullptr && factories.JackAwaitingServer) {
+      platform = factories.JackAwaitingServer();
+      setup.Error.clear();
+      setup.Messages.push_back(TextAwaitingJack);
+    }
     break;
   case TMidiBackendKind::Auto:
     if (factories.SequencerPresent && factories.SequencerPresent()) {

@@ -27,10 +27,15 @@ struct TMidiBackendFactories {
   std::function<bool()> SequencerPresent;
   TMidiServiceFactory Alsa; // empty where the backend is not built
   TMidiServiceFactory Jack;
+  // JACK named by the user while no server runs yet: a service that waits for one.
+  // Empty: the choice fails instead.
+  std::function<std::unique_ptr<TMidiService>()> JackAwaitingServer;
 };
 
-// The backends this build has, and the real sequencer device check.
-TMidiBackendFactories PlatformMidiBackends();
+// The backends this build has, and the real sequencer device check. awaitJack:
+// JACK named by the user waits for a server that is not running yet (the window
+// does; a command has nothing to wait for).
+TMidiBackendFactories PlatformMidiBackends(bool awaitJack = false);
 
 struct TMidiServiceSetup {
   std::unique_ptr<TMidiService> Service;

@@ -133,7 +133,11 @@ void TMidiInputStream::FeedInterrupted(uint32_t nowMs) {
 }
 
 void TMidiInputStream::FeedDisconnected(uint32_t nowMs) {
-  PushMark({0, nowMs, TMarkKind::Disconnected});
+  FeedFailed(MidiOk, nowMs);
+}
+
+void TMidiInputStream::FeedFailed(TMidiResult reason, uint32_t nowMs) {
+  PushMark({0, nowMs, TMarkKind::Disconnected, 0, reason});
 }
 
 // mark's Timestamp is on TimeGetTime's clock; it is placed behind everything fed so far.
@@ -144,8 +148,8 @@ void TMidiInputStream::PushMark(const TMark& mark) {
       return;
     EndRefusal();
     TBlock& block = BlockWithRoom();
-    block.Marks.push_back({block.Bytes.size(), mark.Timestamp - FStartMs, mark.Kind,
-                           mark.LostBytes});
+    block.Marks.push_back(
+        {block.Bytes.size(), mark.Timestamp - FStartMs, mark.Kind, mark.LostBytes, mark.Failure});
   }
   FWake.notify_one();
 }
@@ -364,7 +368,8 @@ void TMidiInputStream::ActOnMark(const TMark& mark) {
   FSkipData = true;
   FSkippingLoss = mark.Kind == TMarkKind::Lost;
   if (mark.Kind == TMarkKind::Disconnected) {
-    Notify(TMidiInCode::Disconnected, 0, nullptr, mark.Timestamp);
+    Notify(mark.Failure != MidiOk ? TMidiInCode::Failed : TMidiInCode::Disconnected, mark.Failure,
+           nullptr, mark.Timestamp);
     return;
   }
   if (!FLossPending) {

@@ -54,6 +54,9 @@ public:
   // The source was disconnected from outside: reported as Disconnected at this
   // point of the stream; a SysEx under way is handed back cut short.
   void FeedDisconnected(uint32_t nowMs);
+  // The port can deliver nothing more (its MIDI system went away): reported as
+  // Failed with the backend's result code, after everything fed before it.
+  void FeedFailed(TMidiResult reason, uint32_t nowMs);
 
 protected:
   // Derived ports whose Feed callers live in their own members stop the stream
@@ -67,6 +70,7 @@ private:
     uint32_t Timestamp;
     TMarkKind Kind = TMarkKind::Time;
     uint64_t LostBytes = 0; // with Lost; 0 when unknown
+    TMidiResult Failure = MidiOk; // with Disconnected: the port failed for this reason
   };
   // Bytes as fed, with the marks that fall into them (offsets within the block).
   struct TBlock {

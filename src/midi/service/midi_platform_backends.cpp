@@ -11,7 +11,7 @@ namespace {
 constexpr const char* SequencerDevice = "/dev/snd/seq";
 } // namespace
 
-TMidiBackendFactories PlatformMidiBackends() {
+TMidiBackendFactories PlatformMidiBackends(bool awaitJack) {
   TMidiBackendFactories factories;
   factories.SequencerPresent = [] {
     std::error_code ignored;
@@ -22,6 +22,10 @@ TMidiBackendFactories PlatformMidiBackends() {
 #endif
 #ifdef PELROW_HAVE_JACK
   factories.Jack = CreateJackMidiService;
+  if (awaitJack)
+    factories.JackAwaitingServer = CreateJackMidiServiceAwaitingServer;
+#else
+  (void)awaitJack;
 #endif
   return factories;
 }

@@ -69,16 +69,17 @@ constexpr uint32_t MidiBufferFailed = 0x100;
 enum class TMidiInCode : uint32_t {
   Open = 0x3C1,
   Close = 0x3C2,
-  Data = 0x3C3,      // Message: a packed short message
-  LongData = 0x3C4,  // Buffer: filled (or returned by Reset with what it holds)
-  Error = 0x3C5,     // Message: a byte that belongs to no message
-  LongError = 0x3C6, // Buffer: a SysEx cut short by another status byte
-  MoreData = 0x3CC,  // Message: as Data, the caller is falling behind
-  Overflow = 0x3E0,  // input was lost here (Message: bytes lost when known, else 0)
+  Data = 0x3C3,         // Message: a packed short message
+  LongData = 0x3C4,     // Buffer: filled (or returned by Reset with what it holds)
+  Error = 0x3C5,        // Message: a byte that belongs to no message
+  LongError = 0x3C6,    // Buffer: a SysEx cut short by another status byte
+  MoreData = 0x3CC,     // Message: as Data, the caller is falling behind
+  Overflow = 0x3E0,     // input was lost here (Message: bytes lost when known, else 0)
   Disconnected = 0x3E1, // the source was disconnected from outside: no more input
   // The MIDI system was interrupted here (a JACK xrun): input may be missing, but
   // nothing says that any was lost.
   Interrupted = 0x3E2,
+  Failed = 0x3E3, // Message: why the port can deliver nothing more (a result code)
 };
 
 struct TMidiInNotice {
@@ -158,6 +159,10 @@ public:
   virtual TMidiResult InErrorText(TMidiResult code, std::string& text) const;
   virtual TMidiResult OutErrorText(TMidiResult code, std::string& text) const;
 
+  // MidiOk while the MIDI system runs; otherwise why its devices cannot be reached
+  // now (a code whose text InErrorText gives), such as a server that stopped.
+  virtual TMidiResult Failure() const { return MidiOk; }
+
   // Installs the devices-changed handler (see the threading rules above).
   virtual void SetOnDevicesChanged(std::function<void()> handler) = 0;
 };
@@ -171,5 +176,7 @@ bool CommonMidiErrorText(TMidiResult code, std::string& text);
 // device, no JACK server answering) returns null and says why in failure.
 std::unique_ptr<TMidiService> CreateAlsaMidiService(std::string& failure);
 std::unique_ptr<TMidiService> CreateJackMidiService(std::string& failure);
+// A JACK service that also starts while no server runs, and picks one up once it does.
+std::unique_ptr<TMidiService> CreateJackMidiServiceAwaitingServer();
 
 } // namespace pelrow

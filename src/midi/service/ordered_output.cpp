@@ -72,9 +72,9 @@ void TOrderedOutput::Quit() {
   FResetDone.notify_all();
 }
 
-void TOrderedOutput::CompleteRemaining() {
+void TOrderedOutput::CompleteRemaining(bool failed) {
   std::unique_lock lock(FMutex);
-  CompleteAllLocked(lock);
+  CompleteAllLocked(lock, failed);
 }
 
 bool TOrderedOutput::Quitting() const {
@@ -145,7 +145,7 @@ size_t TOrderedOutput::WrittenCount() const {
 }
 
 // Completions run without the lock, so a completion handler may send again.
-void TOrderedOutput::CompleteAllLocked(std::unique_lock<std::mutex>& lock) {
+void TOrderedOutput::CompleteAllLocked(std::unique_lock<std::mutex>& lock, bool failed) {
   std::deque<TMidiBuffer*> done;
   done.swap(FWritten);
   for (const TItem& item : FQueue)
@@ -154,7 +154,7 @@ void TOrderedOutput::CompleteAllLocked(std::unique_lock<std::mutex>& lock) {
   FQueue.clear();
   lock.unlock();
   for (TMidiBuffer* buffer : done)
-    Complete(buffer);
+    Complete(buffer, failed);
   lock.lock();
 }
 

@@ -40,9 +40,10 @@ public:
   TMidiResult PushFlush();
   // Waits until the writer has completed every queued and written buffer.
   void Reset();
-  // Asks the writer to end; with no writer left the caller completes what remains.
+  // Asks the writer to end; with no writer left the caller completes what remains
+  // (marked MidiBufferFailed when failed: it will not go out).
   void Quit();
-  void CompleteRemaining();
+  void CompleteRemaining(bool failed = false);
 
   // Writer side.
   bool Quitting() const;
@@ -71,7 +72,7 @@ private:
   };
 
   void Complete(TMidiBuffer* buffer, bool failed = false);
-  void CompleteAllLocked(std::unique_lock<std::mutex>& lock);
+  void CompleteAllLocked(std::unique_lock<std::mutex>& lock, bool failed = false);
 
   TMidiOutCallback FCompletion;
   mutable std::mutex FMutex;

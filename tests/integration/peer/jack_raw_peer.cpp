@@ -19,6 +19,8 @@
 //   unplug NAME            remove every connection of port NAME, as a patchbay does
 //   stall NAME MS          the port's next process callback takes MS ms, so the
 //                          server reports an xrun
+//   ports CLIENT           the MIDI ports of another client, "ok NAME NAME ..."
+//   connections NAME       how many connections port NAME has
 //   quit
 // Replies are "ok ..." or "error ...". The server is chosen by JACK_DEFAULT_SERVER.
 #include <jack/jack.h>
@@ -313,6 +315,23 @@ std::string Run(std::map<std::string, std::unique_ptr<TPort>>& ports, const std:
         ++removed;
     jack_free(others);
     return "ok " + std::to_string(removed);
+  }
+  if (command == "connections") {
+    TPort& port = find();
+    const std::string own = ClientPrefix + name + ":" + name;
+    return "ok " +
+           std::to_string(jack_port_connected(jack_port_by_name(port.Client(), own.c_str())));
+  }
+  if (command == "ports") {
+    if (ports.empty())
+      return "error no client of our own to ask";
+    const char** names = jack_get_ports(ports.begin()->second->Client(), ("^" + name + ":").c_str(),
+                                        JACK_DEFAULT_MIDI_TYPE, 0);
+    std::string reply = "ok";
+    for (const char** port = names; port != nullptr && *port != nullptr; ++port)
+      reply += std::string(" ") + *port;
+    jack_free(names);
+    return reply;
   }
   return "error unknown command " + command;
 }

@@ -180,6 +180,8 @@ void TInputCollector::OnNotice(const TMidiInNotice& notice) {
     break;
   case TMidiInCode::Interrupted:
     FInterruptOffsets.push_back(FBytes.size());
+  case TMidiInCode::Failed:
+    FFailure = notice.Message;
     break;
   case TMidiInCode::Overflow:
     ++FOverflows;
@@ -190,6 +192,11 @@ void TInputCollector::OnNotice(const TMidiInNotice& notice) {
     break;
   }
   FArrived.notify_all();
+}
+
+TMidiResult TInputCollector::Failure() {
+  std::lock_guard lock(FLock);
+  return FFailure;
 }
 
 std::vector<uint8_t> TInputCollector::WaitFor(size_t count, int timeoutMs) {
@@ -253,9 +260,10 @@ int TInputCollector::LongErrors() {
 }
 
 TMidiOutCallback TOutputSender::Callback() {
-  return [this](TMidiBuffer&) {
+  return [this](TMidiBuffer& done) {
     std::lock_guard lock(FLock);
     ++FCompleted;
+    ((done.Flags & MidiBufferFailed) ? FFailedBytes : FDeliveredBytes) += done.BufferLength;
     FDone.notify_all();
   };
 }
@@ -282,6 +290,16 @@ bool TOutputSender::WaitForCompletions(int timeoutMs) {
 size_t TOutputSender::Completed() {
   std::lock_guard lock(FLock);
   return FCompleted;
+}
+
+uint64_t TOutputSender::DeliveredBytes() {
+  std::lock_guard lock(FLock);
+  return FDeliveredBytes;
+}
+
+uint64_t TOutputSender::FailedBytes() {
+  std::lock_guard lock(FLock);
+  return FFailedBytes;
 }
 
 size_t TOutputSender::Sent() {

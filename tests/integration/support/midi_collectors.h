@@ -55,6 +55,8 @@ public:
   int Overflows();
   int LongErrors();
   int Disconnects();
+  // Why the port failed for good; MidiOk while it works.
+  TMidiResult Failure();
   // Stream offsets at which an overflow was reported, and the bytes it said were lost.
   std::vector<size_t> LossOffsets();
   // Stream offsets at which an interruption (input may be missing) was reported.
@@ -72,6 +74,7 @@ private:
   int FOverflows = 0;
   int FLongErrors = 0;
   int FDisconnects = 0;
+  TMidiResult FFailure = MidiOk;
   std::vector<size_t> FLossOffsets;
   std::vector<size_t> FInterruptOffsets;
   uint64_t FLostBytes = 0;
@@ -91,6 +94,9 @@ public:
   bool WaitForCompletions(int timeoutMs);
   size_t Completed();
   size_t Sent();
+  // Bytes of completed buffers the port said it delivered, and those it marked failed.
+  uint64_t DeliveredBytes();
+  uint64_t FailedBytes();
 
 private:
   struct TOwned {
@@ -101,6 +107,8 @@ private:
   std::condition_variable FDone;
   std::vector<std::unique_ptr<TOwned>> FOwned;
   size_t FCompleted = 0;
+  uint64_t FDeliveredBytes = 0;
+  uint64_t FFailedBytes = 0;
 };
 
 } // namespace pelrow::testing

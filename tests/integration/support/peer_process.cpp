@@ -62,6 +62,17 @@ TPeerProcess::~TPeerProcess() {
   std::remove(FScratch.c_str());
 }
 
+void TPeerProcess::Kill() {
+  if (FPid <= 0)
+    return;
+  kill(FPid, SIGKILL);
+  int status = 0;
+  waitpid(FPid, &status, 0);
+  FPid = -1;
+  close(FToPeer);
+  FToPeer = -1;
+}
+
 std::string TPeerProcess::PortName(const std::string& name) {
   return PortPrefix + name + ":" + name;
 }

@@ -39,6 +39,8 @@ public:
   std::vector<std::vector<uint8_t>> ReceiveEvents(const std::string& name, size_t count,
                                                   int timeoutMs);
   pid_t Pid() const { return FPid; }
+  // SIGKILL, as when the program crashes: its JACK clients vanish without a word.
+  void Kill();
 
 private:
   void WaitForCount(const std::string& name, size_t count, int timeoutMs);

@@ -9,11 +9,13 @@
 
 #include <jack/midiport.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <ctime>
+#include <utility>
 #include <vector>
 
 namespace pelrow {
@@ -27,15 +29,48 @@ constexpr auto CycleWaitLimit = std::chrono::milliseconds(500);
 constexpr const char* TextNoServer = "no JACK server is running";
 constexpr const char* TextRefused = "the JACK server refused the client";
 constexpr const char* TextNotActivated = "the JACK client could not be activated";
+constexpr const char* TextStillClosing =
+    "the client of a JACK server that stopped is still being closed";
 
 void TraceJack(const char* text) {
   Trace(std::string("JACK: ") + text);
 }
+
+// libjack clients of this process that are open or still closing.
+std::atomic<int> OpenHandles{0};
+
+// Opening and closing clients, one at a time. Once a server has shut a client
+// down, libjack closes and frees every client of it by itself the next time any
+// client is opened in the process, so a handle of ours would dangle: clients of a
+// server that has gone are closed here before anything is opened.
+std::mutex ClientsLock;
+// Every client with its handle open, guarded by ClientsLock.
+std::vector<TJackClient*>& Clients() {
+  static std::vector<TJackClient*> clients;
+  return clients;
+}
+// Clients whose server did not answer when their owner let go: closing them would
+// wait for good, and JACK threads may still call into them, so they stay here
+// until their server answers again or goes away. Guarded by ClientsLock.
+std::vector<TJackClient*>& Abandoned() {
+  static std::vector<TJackClient*> clients;
+  return clients;
+}
 } // namespace
 
 void TJackClient::NotifyPortsChanged() {
+  std::lock_guard lock(FNotifyLock);
   if (FPortsChanged)
     FPortsChanged();
+}
+
+void TJackClient::Orphan() {
+  std::lock_guard lock(FNotifyLock);
+  FPortsChanged = nullptr;
+}
+
+bool TJackClient::NoneOpen() {
+  return OpenHandles.load() == 0;
 }
 
 TJackClientPtr TJackClient::Open(const std::string& name, std::function<void()> portsChanged,
@@ -44,11 +79,23 @@ TJackClientPtr TJackClient::Open(const std::string& name, std::function<void()> 
   jack_set_info_function(TraceJack);
   TJackClientPtr client(new TJackClient(), TJackClientDisposer());
   client->FPortsChanged = std::move(portsChanged);
-  jack_status_t status{};
-  client->FClient = jack_client_open(name.c_str(), JackNoStartServer, &status);
-  if (client->FClient == nullptr) {
-    failure = (status & JackServerFailed) ? TextNoServer : TextRefused;
-    return nullptr;
+  {
+    std::lock_guard lock(ClientsLock);
+    ReapAbandonedLocked();
+    const std::vector<TJackClient*> others = Clients(); // closing takes them out
+    for (TJackClient* other : others)
+      if (other->FShutDown.load() && !other->CloseLocked()) {
+        failure = TextStillClosing;
+        return nullptr;
+      }
+    jack_status_t status{};
+    client->FClient = jack_client_open(name.c_str(), JackNoStartServer, &status);
+    if (client->FClient == nullptr) {
+      failure = (status & JackServerFailed) ? TextNoServer : TextRefused;
+      return nullptr;
+    }
+    OpenHandles.fetch_add(1);
+    Clients().push_back(client.get());
   }
   sem_init(&client->FInputArrived, 0, 0);
   client->FSemaphoreReady = true;
@@ -91,10 +138,8 @@ TJackClientPtr TJackClient::Open(const std::string& name, std::function<void()> 
       self->FClient,
       [](jack_port_id_t, jack_port_id_t, int connected, void* arg) {
         auto* me = static_cast<TJackClient*>(arg);
-        if (!connected) {
-          me->FConnectionLost = true;
-          sem_post(&me->FInputArrived);
-        }
+        (connected ? me->FConnectionMade : me->FConnectionLost) = true;
+        sem_post(&me->FInputArrived);
       },
       self);
   // JACK asks this callback to act like a signal handler: it raises a flag and
@@ -116,41 +161,96 @@ TJackClientPtr TJackClient::Open(const std::string& name, std::function<void()> 
   return client;
 }
 
-namespace {
-// Clients whose server stopped answering: closing them would wait for good, and
-// JACK threads may still call into them, so they stay for the rest of the run.
-std::mutex AbandonedLock;
-std::vector<TJackClient*>& Abandoned() {
-  static std::vector<TJackClient*> clients;
-  return clients;
+void TJackClient::StopService() {
+  std::lock_guard lock(FServiceLock);
+  if (!FService.joinable())
+    return;
+  FQuit = true;
+  sem_post(&FInputArrived);
+  FService.join();
 }
-} // namespace
+
+bool TJackClient::CloseHandle() {
+  jack_client_t* handle = std::exchange(FClient, nullptr);
+  if (handle == nullptr)
+    return true;
+  std::erase(Clients(), this);
+  intptr_t result = 0;
+  return CallServer(
+      [handle] {
+        jack_deactivate(handle);
+        const int closed = jack_client_close(handle);
+        OpenHandles.fetch_sub(1);
+        return intptr_t(closed);
+      },
+      result);
+}
+
+bool TJackClient::CloseAfterServerGone() {
+  if (!FShutDown.load())
+    return false;
+  std::lock_guard lock(ClientsLock);
+  return CloseLocked();
+}
+
+// Under ClientsLock, for a client whose server shut it down.
+bool TJackClient::CloseLocked() {
+  StopService();
+  std::unique_lock lock(FHandleLock);
+  if (FClient == nullptr)
+    return true;
+  // A call still under way uses the handle; a dead server answers it soon.
+  if (FStuckCalls.load() > 0)
+    return false;
+  return CloseHandle();
+}
 
 void TJackClientDisposer::operator()(TJackClient* client) const {
-  if (client->FService.joinable()) {
-    client->FQuit = true;
-    sem_post(&client->FInputArrived);
-    client->FService.join();
+  client->Orphan();
+  client->StopService();
+  std::lock_guard clientsLock(ClientsLock);
+  bool closed = false;
+  {
+    std::unique_lock lock(client->FHandleLock);
+    // A frozen server would hang the close; a dead one answers at once.
+    if (client->FClient == nullptr || client->FResponding.load() || client->FShutDown.load())
+      closed = client->CloseHandle();
   }
-  bool closed = client->FClient == nullptr;
-  if (!closed && (client->FResponding.load() || !client->FAlive.load())) {
-    intptr_t result = 0;
-    jack_client_t* handle = client->FClient;
-    closed = client->CallServer(
-        [handle] {
-          jack_deactivate(handle);
-          return intptr_t(jack_client_close(handle));
-        },
-        result);
-  }
-  if (closed) {
-    client->FClient = nullptr;
+  // A late answer to a stuck call still counts down in the client.
+  if (closed && client->FStuckCalls.load() == 0) {
     delete client;
     return;
   }
-  Trace("JACK: the server does not answer; the client is left open");
-  std::lock_guard lock(AbandonedLock);
+  Trace("JACK: the server does not answer; the client is left open until it does");
   Abandoned().push_back(client);
+}
+
+void TJackClient::ReapAbandoned() {
+  std::lock_guard lock(ClientsLock);
+  ReapAbandonedLocked();
+}
+
+// A client left aside is closed once its server has shut it down or runs cycles
+// again, and freed once no call of ours into libjack is left under way.
+void TJackClient::ReapAbandonedLocked() {
+  std::erase_if(Abandoned(), [&](TJackClient* client) {
+    {
+      std::unique_lock handleLock(client->FHandleLock);
+      if (client->FStuckCalls.load() > 0)
+        return false;
+      if (client->FClient != nullptr) {
+        const uint64_t cycles = client->FCycles.load();
+        const bool answers = cycles != client->FCyclesSeen;
+        client->FCyclesSeen = cycles;
+        if (!client->FShutDown.load() && !answers)
+          return false;
+        if (!client->CloseHandle())
+          return false;
+      }
+    }
+    delete client;
+    return true;
+  });
 }
 
 bool TJackClient::CallServer(std::function<intptr_t()> call, intptr_t& result) {
@@ -195,10 +295,12 @@ void TJackClient::NotResponding(const char* what) {
 }
 
 uint32_t TJackClient::ConnectFailure(const std::string& port) const {
-  if (!Usable())
-    return Failure();
-  return jack_port_by_name(FClient, port.c_str()) == nullptr ? MidiErrNoDevice
-                                                             : JackErrConnectRefused;
+  uint32_t failure = Failure();
+  WithHandle([&](jack_client_t* handle) {
+    failure = jack_port_by_name(handle, port.c_str()) == nullptr ? MidiErrNoDevice
+                                                                 : JackErrConnectRefused;
+  });
+  return failure;
 }
 
 uint32_t TJackClient::Failure() const {
@@ -209,10 +311,23 @@ uint32_t TJackClient::Failure() const {
   return 0;
 }
 
+std::string TJackClient::PortName(jack_port_t* port) const {
+  std::string name;
+  WithHandle([&](jack_client_t*) { name = jack_port_name(port); });
+  return name;
+}
+
+int TJackClient::PortConnections(jack_port_t* port) const {
+  int connections = 0;
+  WithHandle([&](jack_client_t*) { connections = jack_port_connected(port); });
+  return connections;
+}
+
 // Service thread: the server's state as the callbacks and the cycle count tell it.
 void TJackClient::CheckServer() {
-  if (FShutDown.exchange(false) && FAlive.exchange(false)) {
+  if (FShutDown.load() && FAlive.exchange(false)) {
     Trace("JACK: the server shut us down");
+    ServerGone();
     NotifyPortsChanged();
   }
   if (!FAlive.load())
@@ -223,6 +338,8 @@ void TJackClient::CheckServer() {
     FCyclesSeen = cycles;
     FLastProgress = now;
     if (!FResponding.load() && FStuckCalls.load() == 0) {
+      // Ports left over from the stall go before anything can be opened anew.
+      FinishClosedPorts();
       FResponding = true;
       Trace("JACK: the server answers again");
       NotifyPortsChanged();
@@ -235,50 +352,142 @@ void TJackClient::CheckServer() {
     FXrunsSeen = xruns;
   }
   if (FPortRegistered.exchange(false))
-    ReconnectReturnedSources();
+    ReconnectReturnedPeers();
   if (FConnectionLost.exchange(false)) {
-    std::lock_guard lock(FSlotLock);
-    for (auto& slot : FIn) {
-      jack_port_t* port = slot.Port.load();
-      if (slot.Stream != nullptr && port != nullptr && jack_port_connected(port) == 0)
-        slot.Stream->FeedDisconnected(TimeGetTime());
-    }
+    FRecheckLoops = RecheckLoops;
+    // The other end may have gone with its whole client, which JACK does not
+    // always announce as ports going: the lists are read again.
+    NotifyPortsChanged();
+  }
+  // The connection counts we read change only with the graph's next cycle, which
+  // may come late on a busy machine: they are read again for a while.
+  if (FRecheckLoops > 0) {
+    --FRecheckLoops;
+    NoticeLostConnections();
+  }
+  if (FConnectionMade.exchange(false))
+    ResumeConnectedOutputs();
+}
+
+// The inputs get what had arrived, then word that nothing more will.
+void TJackClient::ServerGone() {
+  DrainInput();
+  std::lock_guard lock(FSlotLock);
+  for (auto& slot : FIn)
+    if (slot.Stream != nullptr)
+      slot.Stream->FeedFailed(JackErrServerGone, TimeGetTime());
+}
+
+void TJackClient::NoticeLostConnections() {
+  std::lock_guard lock(FSlotLock);
+  for (auto& slot : FIn) {
+    jack_port_t* port = slot.Port.load();
+    if (slot.Stream == nullptr || port == nullptr)
+      continue;
+    const bool unplugged = jack_port_connected(port) == 0;
+    if (unplugged && !slot.Unplugged)
+      slot.Stream->FeedDisconnected(TimeGetTime());
+    slot.Unplugged = unplugged;
+  }
+  for (auto& slot : FOut) {
+    jack_port_t* port = slot.Port.load();
+    if (port != nullptr && jack_port_connected(port) == 0 && !slot.Disconnected.exchange(true))
+      Trace("JACK: an output lost its connection");
   }
 }
 
 // Service thread: a synth that rebooted (or a program that restarted) registers its
-// port again under the same name; an input that lost its connection while some port
-// went away gets connected to the port of that name, so that the device the user
-// chose keeps receiving. JACK hands a re-registered port its old id, so the count of
-// vanished ports tells a return from a patchbay's disconnect, which is left alone
-// unless ports came and went since.
-void TJackClient::ReconnectReturnedSources() {
+// port again under the same name; a port of ours that lost its connection while
+// some port went away gets connected to the port of that name, so that the device
+// the user chose keeps working. JACK hands a re-registered port its old id, so the
+// count of vanished ports tells a return from a patchbay's disconnect, which is
+// left alone unless ports came and went since.
+void TJackClient::ReconnectReturnedPeers() {
   struct TPending {
-    TJackInSlot* Slot;
+    TJackPortSlot* Slot;
     std::string Source;
-    std::string Own;
+    std::string Destination;
   };
   std::vector<TPending> pending;
   const uint64_t gone = FPortsGone.load();
   {
     std::lock_guard lock(FSlotLock);
-    for (auto& slot : FIn) {
+    const auto consider = [&](TJackPortSlot& slot, bool input) {
       jack_port_t* own = slot.Port.load();
-      if (!slot.Used || own == nullptr || slot.Source.empty() || slot.PortsGoneAtConnect == gone ||
-          jack_port_connected(own) != 0 ||
-          jack_port_by_name(FClient, slot.Source.c_str()) == nullptr)
-        continue;
-      pending.push_back({&slot, slot.Source, jack_port_name(own)});
-    }
+      if (!slot.Used || own == nullptr || slot.Peer.empty() || slot.PortsGoneAtConnect == gone ||
+          jack_port_connected(own) != 0 || jack_port_by_name(FClient, slot.Peer.c_str()) == nullptr)
+        return;
+      const std::string ownName = jack_port_name(own);
+      pending.push_back({&slot, input ? slot.Peer : ownName, input ? ownName : slot.Peer});
+    };
+    for (auto& slot : FIn)
+      consider(slot, true);
+    for (auto& slot : FOut)
+      consider(slot, false);
   }
   for (const TPending& item : pending) {
-    const int result = Connect(item.Source, item.Own);
-    Trace("JACK: " + item.Source + " came back; reconnecting: " + std::to_string(result));
-    if (result != 0 && result != EEXIST)
+    const int result = Connect(item.Source, item.Destination);
+    Trace("JACK: " + item.Source + " -> " + item.Destination +
+          " came back; reconnecting: " + std::to_string(result));
+    if (result != 0 && result != EEXIST) {
+      if (!Usable())
+        FPortRegistered = true; // tried again once the server answers
       continue;
+    }
     std::lock_guard lock(FSlotLock);
-    if (item.Slot->Used && item.Slot->Source == item.Source)
+    if (item.Slot->Used && item.Slot->Port.load() != nullptr)
       item.Slot->PortsGoneAtConnect = gone;
+  }
+  ResumeConnectedOutputs();
+}
+
+// Outputs that lost their connection and have one again (we made it, or a
+// patchbay did) take data again once the connection carries it.
+void TJackClient::ResumeConnectedOutputs() {
+  std::vector<TJackOutSlot*> resumed;
+  for (auto& slot : FOut) {
+    jack_port_t* own = slot.Port.load();
+    if (own != nullptr && slot.Disconnected.load() && jack_port_connected(own) > 0)
+      resumed.push_back(&slot);
+  }
+  if (resumed.empty())
+    return;
+  WaitUntilConnected();
+  for (TJackOutSlot* slot : resumed)
+    slot->Disconnected = false;
+}
+
+// Service thread, once the server answers again: the ports whose close it did not
+// answer are unregistered (unless the call made then has done it meanwhile).
+void TJackClient::FinishClosedPorts() {
+  std::vector<TJackPortSlot*> closing;
+  {
+    std::lock_guard lock(FSlotLock);
+    for (auto& slot : FIn)
+      if (slot.Closing.load() != nullptr)
+        closing.push_back(&slot);
+    for (auto& slot : FOut)
+      if (slot.Closing.load() != nullptr)
+        closing.push_back(&slot);
+  }
+  for (TJackPortSlot* slot : closing) {
+    jack_port_t* port = slot->Closing.load();
+    bool sent = false;
+    {
+      std::lock_guard lock(FSlotLock);
+      sent = std::exchange(slot->UnregisterSent, true);
+    }
+    if (!sent) {
+      intptr_t result = 0;
+      jack_client_t* handle = FClient;
+      if (!CallServer([handle, port] { return intptr_t(jack_port_unregister(handle, port)); },
+                      result))
+        continue; // it finishes when the server answers; the slot is freed then
+    }
+    Trace("JACK: a port closed while the server did not answer is unregistered now");
+    WaitForCycleEnd();
+    std::lock_guard lock(FSlotLock);
+    FreeSlot(*slot);
   }
 }
 
@@ -293,40 +502,36 @@ TJackClient::~TJackClient() {
     sem_destroy(&FInputArrived);
 }
 
-std::string TJackClient::OwnName() const {
-  return jack_get_client_name(FClient);
-}
-
 jack_port_t* TJackClient::RegisterPort(bool input) {
   std::string name;
   {
     std::lock_guard lock(FSlotLock);
     name = (input ? "in_" : "out_") + std::to_string(++FPortSerial);
   }
-  if (!Usable())
-    return nullptr;
   intptr_t port = 0;
-  jack_client_t* handle = FClient;
-  if (!CallServer(
-          [handle, name, input] {
-            return reinterpret_cast<intptr_t>(
-                jack_port_register(handle, name.c_str(), JACK_DEFAULT_MIDI_TYPE,
-                                   input ? JackPortIsInput : JackPortIsOutput, 0));
-          },
-          port))
-    return nullptr;
-  return reinterpret_cast<jack_port_t*>(port);
+  const bool answered = WithHandle([&](jack_client_t* handle) {
+    CallServer(
+        [handle, name, input] {
+          return reinterpret_cast<intptr_t>(
+              jack_port_register(handle, name.c_str(), JACK_DEFAULT_MIDI_TYPE,
+                                 input ? JackPortIsInput : JackPortIsOutput, 0));
+        },
+        port);
+  });
+  // A registration that did not come back in time counts as refused.
+  return answered && Usable() ? reinterpret_cast<jack_port_t*>(port) : nullptr;
 }
 
 int TJackClient::Connect(const std::string& source, const std::string& destination) {
   intptr_t result = -1;
-  jack_client_t* handle = FClient;
-  if (!Usable() || !CallServer(
-                       [handle, source, destination] {
-                         return intptr_t(jack_connect(handle, source.c_str(), destination.c_str()));
-                       },
-                       result))
-    return -1;
+  WithHandle([&](jack_client_t* handle) {
+    if (!CallServer(
+            [handle, source, destination] {
+              return intptr_t(jack_connect(handle, source.c_str(), destination.c_str()));
+            },
+            result))
+      result = -1;
+  });
   return int(result);
 }
 
@@ -367,9 +572,9 @@ void TJackClient::PublishIn(TJackInSlot& slot, jack_port_t* port, TMidiInputStre
   slot.Port.store(port);
 }
 
-void TJackClient::SetInSource(TJackInSlot& slot, const std::string& source) {
+void TJackClient::SetPeer(TJackPortSlot& slot, const std::string& peer) {
   std::lock_guard lock(FSlotLock);
-  slot.Source = source;
+  slot.Peer = peer;
   slot.PortsGoneAtConnect = FPortsGone.load();
 }
 
@@ -377,8 +582,6 @@ void TJackClient::PublishOut(TJackOutSlot& slot, jack_port_t* port) {
   slot.Port.store(port);
 }
 
-// Either the process callback has seen the cleared port, or it was inside a cycle
-// when it was cleared; in that case the next cycle count proves the cycle is over.
 void TJackClient::WaitForCycleEnd() {
   if (!FInCycle.load())
     return;
@@ -403,32 +606,62 @@ void TJackClient::WaitUntilConnected() {
     std::this_thread::sleep_for(std::chrono::microseconds(200));
 }
 
-void TJackClient::Unregister(std::atomic<jack_port_t*>& port) {
-  jack_port_t* old = port.exchange(nullptr);
+void TJackClient::ReleasePort(TJackPortSlot& slot, bool output) {
+  jack_port_t* port = slot.Port.exchange(nullptr);
   WaitForCycleEnd();
-  if (old == nullptr || !Usable())
+  bool done = port == nullptr;
+  bool sent = false;
+  if (!done) {
+    std::shared_lock lock(FHandleLock);
+    if (FClient == nullptr || !FAlive.load()) {
+      done = true; // the server has gone, and our ports with it
+    } else if (FResponding.load()) {
+      intptr_t result = 0;
+      jack_client_t* handle = FClient;
+      sent = true;
+      done = CallServer([handle, port] { return intptr_t(jack_port_unregister(handle, port)); },
+                        result);
+    }
+  }
+  std::lock_guard lock(FSlotLock); // the service thread drains under this lock
+  if (output) {
+    auto& out = static_cast<TJackOutSlot&>(slot);
+    jack_ringbuffer_reset(out.Ring);
+    jack_ringbuffer_reset(out.Done);
+    out.Disconnected = false;
+  } else {
+    auto& in = static_cast<TJackInSlot&>(slot);
+    in.Stream = nullptr;
+    in.Unplugged = false;
+    in.Ring->Clear();
+  }
+  if (done) {
+    FreeSlot(slot);
     return;
-  intptr_t result = 0;
-  jack_client_t* handle = FClient;
-  CallServer([handle, old] { return intptr_t(jack_port_unregister(handle, old)); }, result);
+  }
+  // Left registered: silenced at once (an output's buffer would otherwise repeat
+  // its last period for ever once the server runs again) and unregistered when the
+  // server answers.
+  slot.UnregisterSent = sent;
+  slot.Closing.store(port);
+  Trace("JACK: the server does not answer; a closed port is silenced until it does");
 }
 
-void TJackClient::ReleaseIn(TJackInSlot& slot) {
-  Unregister(slot.Port);
-  std::lock_guard lock(FSlotLock); // the service thread drains under this lock
-  slot.Stream = nullptr;
-  slot.Ring->Clear();
-  slot.Source.clear();
+// Under the slot lock.
+void TJackClient::FreeSlot(TJackPortSlot& slot) {
+  slot.Closing.store(nullptr);
+  slot.UnregisterSent = false;
+  slot.Peer.clear();
   slot.PortsGoneAtConnect = 0;
   slot.Used = false;
 }
 
+void TJackClient::ReleaseIn(TJackInSlot& slot) {
+  ReleasePort(slot, false);
+}
+
 void TJackClient::ReleaseOut(TJackOutSlot& slot) {
-  Unregister(slot.Port);
-  std::lock_guard lock(FSlotLock);
-  jack_ringbuffer_reset(slot.Ring);
-  jack_ringbuffer_reset(slot.Done);
-  slot.Used = false;
+  ReleasePort(slot, true);
 }
 
 int TJackClient::Process(jack_nframes_t frames) {
@@ -477,6 +710,10 @@ void TJackClient::ReadInput(TJackInSlot& slot, jack_nframes_t frames, jack_nfram
 }
 
 void TJackClient::WriteOutput(TJackOutSlot& slot, jack_nframes_t frames) {
+  if (jack_port_t* closing = slot.Closing.load()) {
+    jack_midi_clear_buffer(jack_port_get_buffer(closing, frames));
+    return;
+  }
   jack_port_t* port = slot.Port.load();
   if (port == nullptr)
     return;
@@ -523,7 +760,6 @@ void TJackClient::WriteOutput(TJackOutSlot& slot, jack_nframes_t frames) {
 
 // Moves what the process callback received into the ports' input streams.
 void TJackClient::ServiceLoop() {
-  std::vector<uint8_t> bytes;
   while (!FQuit.load()) {
     timespec deadline{};
     clock_gettime(CLOCK_REALTIME, &deadline);
@@ -534,24 +770,28 @@ void TJackClient::ServiceLoop() {
     }
     sem_timedwait(&FInputArrived, &deadline);
     CheckServer();
-    std::lock_guard lock(FSlotLock);
-    // Time stamps move from JACK's microsecond clock to the program's millisecond one.
-    const uint64_t jackNow = jack_get_time();
-    const uint32_t programNow = TimeGetTime();
-    const auto programTime = [&](uint64_t jackTime) {
-      return programNow - uint32_t((jackNow > jackTime ? jackNow - jackTime : 0) / 1000);
-    };
-    for (auto& slot : FIn) {
-      if (slot.Stream == nullptr)
-        continue;
-      TMidiInputStream& stream = *slot.Stream;
-      slot.Ring->Drain(
-          [&](uint64_t time, const uint8_t* data, size_t size) {
-            stream.Feed(data, size, programTime(time));
-          },
-          [&](uint64_t time, uint32_t lost) { stream.FeedLost(programTime(time), lost); },
-          [&](uint64_t time) { stream.FeedInterrupted(programTime(time)); });
-    }
+    DrainInput();
+  }
+}
+
+void TJackClient::DrainInput() {
+  std::lock_guard lock(FSlotLock);
+  // Time stamps move from JACK's microsecond clock to the program's millisecond one.
+  const uint64_t jackNow = jack_get_time();
+  const uint32_t programNow = TimeGetTime();
+  const auto programTime = [&](uint64_t jackTime) {
+    return programNow - uint32_t((jackNow > jackTime ? jackNow - jackTime : 0) / 1000);
+  };
+  for (auto& slot : FIn) {
+    if (slot.Stream == nullptr)
+      continue;
+    TMidiInputStream& stream = *slot.Stream;
+    slot.Ring->Drain(
+        [&](uint64_t time, const uint8_t* data, size_t size) {
+          stream.Feed(data, size, programTime(time));
+        },
+        [&](uint64_t time, uint32_t lost) { stream.FeedLost(programTime(time), lost); },
+        [&](uint64_t time) { stream.FeedInterrupted(programTime(time)); });
   }
 }
 

@@ -23,12 +23,12 @@ std::unique_ptr<TJackInPort> TJackInPort::Open(const TJackClientPtr& client,
     return nullptr; // the destructor gives the slot back
   }
   client->PublishIn(*slot, own, port.get());
-  const int connected = client->Connect(source, jack_port_name(own));
+  const int connected = client->Connect(source, client->PortName(own));
   if (connected != 0 && connected != EEXIST) {
     result = client->ConnectFailure(source);
     return nullptr;
   }
-  client->SetInSource(*slot, source);
+  client->SetPeer(*slot, source);
   client->WaitUntilConnected();
   result = MidiOk;
   return port;

@@ -34,22 +34,28 @@ bool JackErrorText(TMidiResult code, std::string& text) {
 } // namespace
 
 TJackClientPtr TJackMidiService::OpenClient(std::string& failure) {
-  TJackDeviceObserver& observer = FObserver;
   return TJackClient::Open(
-      ClientName, [&observer] { observer.PortsChanged(); }, failure);
+      ClientName, [this] { ClientNotice(); }, failure);
 }
 
-std::unique_ptr<TJackMidiService> TJackMidiService::Create(std::string& failure) {
+void TJackMidiService::ClientNotice() {
+  FObserver.PortsChanged();
+  FWake.notify_all();
+}
+
+std::unique_ptr<TJackMidiService> TJackMidiService::Create(std::string& failure, bool awaitServer) {
   std::unique_ptr<TJackMidiService> service(new TJackMidiService());
   service->FClient = service->OpenClient(failure);
-  if (!service->FClient)
+  if (!service->FClient && !awaitServer)
     return nullptr;
+  service->FCurrent = service->FClient;
   service->FReconnect = std::thread([p = service.get()] { p->Reconnect(); });
   return service;
 }
 
-// The clients go first, so that no JACK callback reaches the observer afterwards.
-// Ports still open keep their client until they close.
+// The clients are orphaned first, so that no JACK callback reaches this service
+// afterwards, also from a client that ports still open keep, or one left aside
+// because its server does not answer.
 TJackMidiService::~TJackMidiService() {
   {
     std::lock_guard lock(FLock);
@@ -58,35 +64,65 @@ TJackMidiService::~TJackMidiService() {
   FWake.notify_all();
   if (FReconnect.joinable())
     FReconnect.join();
+  for (const TJackClientPtr& client : {FClient, FNewClient})
+    if (client)
+      client->Orphan();
   FNewClient.reset();
+  FCurrent.reset();
   FClient.reset();
 }
 
-// Reconnect thread: once the server has gone away, a new client is tried every
-// few seconds; the UI thread takes it over at its next count.
+// Reconnect thread: the client of a server that went away is closed as soon as
+// that is seen, and a new one is tried every few seconds after; the UI thread
+// takes it over at its next count. libjack allows the new one only once no client
+// of the old server is open.
 void TJackMidiService::Reconnect() {
+  auto nextTry = std::chrono::steady_clock::now() + RetryInterval;
   std::unique_lock lock(FLock);
   while (!FQuit) {
-    FWake.wait_for(lock, RetryInterval);
-    if (FQuit || !FClientDown || FNewClient)
-      continue;
+    const bool down = !FNewClient && (!FCurrent || !FCurrent->Alive());
+    if (down)
+      FWake.wait_until(lock, nextTry);
+    else
+      FWake.wait_for(lock, RetryInterval);
+    if (FQuit)
+      break;
+    TJackClientPtr current = FCurrent;
+    const bool wanted = !FNewClient && (!current || !current->Alive());
     lock.unlock();
-    std::string failure;
-    TJackClientPtr client = OpenClient(failure);
-    // Only a server that runs its cycles is back.
-    if (client && !client->WaitForCycles()) {
-      Trace("JACK: a server answers but runs no cycles");
-      client.reset();
+    TJackClient::ReapAbandoned();
+    if (current && !current->Alive())
+      current->CloseAfterServerGone();
+    current.reset();
+    TJackClientPtr client;
+    if (wanted && std::chrono::steady_clock::now() >= nextTry) {
+      nextTry = std::chrono::steady_clock::now() + RetryInterval;
+      client = TryServer();
     }
     lock.lock();
     if (!client)
       continue;
-    Trace("JACK: the server is back");
     FNewClient = std::move(client);
     lock.unlock();
     FObserver.PortsChanged();
     lock.lock();
   }
+}
+
+// A new client, when a server answers and runs its cycles.
+TJackClientPtr TJackMidiService::TryServer() {
+  if (!TJackClient::NoneOpen())
+    return nullptr;
+  std::string failure;
+  TJackClientPtr client = OpenClient(failure);
+  if (client && !client->WaitForCycles()) {
+    Trace("JACK: a server answers but runs no cycles");
+    client->Orphan();
+    client.reset();
+  }
+  if (client)
+    Trace("JACK: the server is back");
+  return client;
 }
 
 // UI thread, when the devices are counted: takes over a new client and reads the
@@ -96,25 +132,16 @@ void TJackMidiService::Count() {
     std::lock_guard lock(FLock);
     if (FNewClient) {
       FClient = std::move(FNewClient);
-      FClientDown = false;
+      FCurrent = FClient;
       FObserver.Forget();
-    } else if (FClient && !FClient->Alive()) {
-      // The dead client is closed (once its open ports are closed too) before a
-      // new one is tried: JACK keeps per-process state while any client is open.
-      FClient.reset();
-      FClientDown = true;
     }
   }
-  if (Usable())
-    FObserver.RefreshIfChanged(FClient->Handle());
+  if (FClient)
+    FClient->WithHandle([&](jack_client_t* handle) { FObserver.RefreshIfChanged(handle); });
 }
 
 bool TJackMidiService::Usable() const {
   return FClient && FClient->Usable();
-}
-
-TMidiResult TJackMidiService::Failure() const {
-  return FClient ? FClient->Failure() : JackErrServerGone;
 }
 
 const std::vector<std::string>& TJackMidiService::Names(bool inputs) const {
@@ -171,6 +198,10 @@ TMidiResult TJackMidiService::OpenOutput(int index, TMidiOutCallback callback,
   return result;
 }
 
+TMidiResult TJackMidiService::Failure() const {
+  return FClient ? FClient->Failure() : JackErrServerGone;
+}
+
 TMidiResult TJackMidiService::InErrorText(TMidiResult code, std::string& text) const {
   return JackErrorText(code, text) ? MidiOk : MidiErrBadDeviceId;
 }
@@ -185,6 +216,11 @@ void TJackMidiService::SetOnDevicesChanged(std::function<void()> handler) {
 
 std::unique_ptr<TMidiService> CreateJackMidiService(std::string& failure) {
   return TJackMidiService::Create(failure);
+}
+
+std::unique_ptr<TMidiService> CreateJackMidiServiceAwaitingServer() {
+  std::string failure;
+  return TJackMidiService::Create(failure, true);
 }
 
 } // namespace pelrow

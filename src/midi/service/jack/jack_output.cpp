@@ -38,11 +38,12 @@ std::unique_ptr<TJackOutPort> TJackOutPort::Open(const TJackClientPtr& client,
     return nullptr;
   }
   client->PublishOut(*slot, own);
-  const int connected = client->Connect(jack_port_name(own), destination);
+  const int connected = client->Connect(client->PortName(own), destination);
   if (connected != 0 && connected != EEXIST) {
     result = client->ConnectFailure(destination);
     return nullptr;
   }
+  client->SetPeer(*slot, destination);
   client->WaitUntilConnected();
   port->FWriter = std::thread([p = port.get()] { p->Run(); });
   result = MidiOk;
@@ -61,12 +62,14 @@ TJackOutPort::~TJackOutPort() {
 }
 
 // A send that cannot reach anybody fails: the server is gone or frozen, or the
-// connection was removed from outside.
+// connection was removed from outside (and is not yet back, carrying data).
 TMidiResult TJackOutPort::Refusal() const {
   if (!FClient->Usable())
     return FClient->Failure();
   jack_port_t* port = FSlot.Port.load();
-  return port != nullptr && jack_port_connected(port) > 0 ? MidiOk : MidiErrNoDevice;
+  return port != nullptr && !FSlot.Disconnected.load() && FClient->PortConnections(port) > 0
+             ? MidiOk
+             : MidiErrNoDevice;
 }
 
 TMidiResult TJackOutPort::ShortMsg(uint32_t packed) {
@@ -119,11 +122,24 @@ uint32_t TJackOutPort::MaxEventBytes() const {
   return std::min<uint32_t>(told ? told : DefaultMaxEvent, TJackClient::OutRingBytes / 4);
 }
 
-void TJackOutPort::CollectCompletions() {
+void TJackOutPort::CollectCompletions(uint32_t generation) {
   uint32_t tag = 0;
   while (jack_ringbuffer_read(FSlot.Done, reinterpret_cast<char*>(&tag), sizeof tag) == sizeof tag)
-    if ((tag >> 1) == FGeneration)
+    if ((tag >> 1) == generation)
       FQueue.CompleteOldest();
+}
+
+// The server stopped answering, or the port lost its connection: nothing still on
+// its way will arrive. What the process callback wrote before completes as sent;
+// the rest is cancelled and completes as failed, so the sender can count it.
+void TJackOutPort::FailInFlight() {
+  if (FQueue.WrittenCount() > 0 || jack_ringbuffer_read_space(FSlot.Ring) > 0) {
+    const uint32_t old = FGeneration;
+    Cancel();
+    FClient->WaitForCycleEnd();
+    CollectCompletions(old);
+  }
+  FQueue.CompleteRemaining(true);
 }
 
 void TJackOutPort::FillRing() {
@@ -210,13 +226,13 @@ void TJackOutPort::Run() {
       Cancel();
       continue;
     }
-    if (!FClient->Usable()) {
-      // No server to write to: what is queued completes unsent rather than never.
-      FQueue.CompleteRemaining();
+    if (!FClient->Usable() || FSlot.Disconnected.load()) {
+      // Nobody to write to: what is queued completes unsent rather than never.
+      FailInFlight();
       FQueue.Wait(IdleWait, true);
       continue;
     }
-    CollectCompletions();
+    CollectCompletions(FGeneration);
     FillRing();
     const bool busy = FQueue.WrittenCount() > 0 || jack_ringbuffer_read_space(FSlot.Ring) > 0;
     FQueue.Wait(busy ? BusyPoll : IdleWait, !busy);

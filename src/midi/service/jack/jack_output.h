@@ -44,7 +44,8 @@ private:
   TJackOutPort(TJackClientPtr client, TJackOutSlot& slot, TMidiOutCallback callback);
   void Run();
   TMidiResult Refusal() const;
-  void CollectCompletions();
+  void CollectCompletions(uint32_t generation);
+  void FailInFlight();
   void FillRing();
   void Cancel();
   void WritePart(const TMidiPart& part);
