@@ -38,8 +38,7 @@ void TCaptureInput::Close() {
 }
 
 std::string TCaptureInput::FailureText() const {
-  const TMidiResult failure = FInput.Failure();
-  return failure == MidiOk ? std::string() : FInput.GetErrorText(failure);
+  return FInput.FailureText();
 }
 
 } // namespace pelrow::cli

@@ -238,6 +238,14 @@ void TMidiInput::InputCallback(const TMidiInNotice& notice) {
   Trace("unhandled MIDI INPUT msg: 0x" + HexCode(static_cast<uint32_t>(notice.Code)));
 }
 
+std::string TMidiInput::FailureText() const {
+  const TMidiResult failure = FFailure.load();
+  if (failure == MidiOk)
+    return {};
+  const std::string text = GetErrorText(failure);
+  return text.empty() ? "error " + std::to_string(failure) : text;
+}
+
 void TMidiInput::StoreShort(const TMidiInNotice& notice) {
   const uint32_t message = notice.Message;
   if ((message == ActiveSensingMessage && !FActiveSensing) ||

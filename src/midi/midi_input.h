@@ -101,8 +101,9 @@ public:
   // Hands the waiting data to the handlers; runs on the UI thread after each
   // data notice.
   void DispatchReceived();
-  // Why the port failed for good (its MIDI system went away); MidiOk while it works.
-  TMidiResult Failure() const { return FFailure.load(); }
+  // Why the port failed for good (its MIDI system went away), as the service says
+  // it; empty while the port works.
+  std::string FailureText() const;
 
   // Data is waiting; installed by the MIDI In menu.
   TNotifyEvent OnMidiData;
