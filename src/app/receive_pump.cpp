@@ -197,8 +197,11 @@ bool TReceivePump::InBurst(uint32_t now) const {
 void TReceivePump::ReceiveLongMessage(std::unique_ptr<TMyMidiEvent> event) {
   // A piece that goes on with an unfinished System Exclusive message belongs to it.
   const bool continues = FMessageOpen && !FPendingEvents.empty() && event->Data[0] < 0x80;
-  // A piece cut short ends its message: the rest never comes.
-  FMessageOpen = !event->Damaged && LeavesSysExOpen(*event, continues);
+  // A piece cut short ends its message: the rest never comes. After a gap, the rest
+  // of a message under way is a message of its own for the display, in its pieces.
+  const bool restAfterGap = FOpenBeforeGap && event->Data[0] < 0x80;
+  FOpenBeforeGap = false;
+  FMessageOpen = !event->Damaged && LeavesSysExOpen(*event, continues || restAfterGap);
   FBurstGaps.Cut += event->Damaged ? 1 : 0;
   if (continues) {
     ContinueLongMessage(std::move(event));
@@ -300,6 +303,7 @@ void TReceivePump::ReportShownMessage() {
 // burst whose messages are written again as one batch. A message under way ends
 // at the gap: what follows is shown after the mark.
 void TReceivePump::ReceiveGap(std::unique_ptr<TMyMidiEvent> event) {
+  FOpenBeforeGap = FMessageOpen;
   FMessageOpen = false;
   ReportShownMessage();
   const uint32_t now = FClock.NowMs();

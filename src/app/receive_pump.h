@@ -146,6 +146,8 @@ private:
   bool FThruLoopReported = false;
   // The last long piece left a System Exclusive message unfinished.
   bool FMessageOpen = false;
+  // A gap came while a System Exclusive message was unfinished.
+  bool FOpenBeforeGap = false;
   uint64_t FHandledEvents = 0;
 };
 

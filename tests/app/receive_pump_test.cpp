@@ -3,10 +3,10 @@
 // to a second loopback port, the display filter and the device's message filters.
 #include "app/line_formatter.h"
 #include "app/receive_pump.h"
-#include "support/text_format.h"
 #include "manual_time.h"
 #include "midi/midi_test_support.h"
 #include "midi/service/loopback/loopback_service.h"
+#include "support/text_format.h"
 
 #include <gtest/gtest.h>
 
@@ -505,6 +505,29 @@ TEST_F(ReceivePumpGaps, AGapInsideADumpKeepsItsPlaceAndTheSummarySaysItIsIncompl
   EXPECT_EQ(Status.Texts(TStatusKind::Error).back(),
             "Received 430 bytes of bulk dump (at 3308 bytes/s = 3.23 KB/s), but it is "
             "incomplete: 300 bytes were lost");
+}
+
+// The buffers of one long message are one message, also when the last one was cut;
+// a gap while a message is under way ends it there, and what follows comes after
+// the mark.
+TEST_F(ReceivePumpGaps, APieceCutShortOrAGapEndsTheLongMessageUnderWay) {
+  const Bytes sysex = Numbered(1, 3000);
+  const Bytes cut(sysex.begin(), sysex.begin() + 2000);
+  ReceiveAt(0, Bytes(cut.begin(), cut.begin() + 1024));
+  CutAt(10, Bytes(cut.begin() + 1024, cut.end()));
+  EXPECT_EQ(BoxLines(), Join({Format(cut), {CutMarkLine}}));
+  EXPECT_EQ(Status.Texts(TStatusKind::Error),
+            Lines{"Received 2000 bytes of a message that was cut short"});
+
+  Box.Clear();
+  Status.Reports.clear();
+  const Bytes head(sysex.begin(), sysex.begin() + 1024);
+  const Bytes tail(sysex.begin() + 1024, sysex.end());
+  ReceiveAt(5000, head);
+  GapAt(5010, TInputGap::MayBeLost, 0);
+  ReceiveAt(5020, tail);
+  Timer->AdvanceTo(7000); // the second part within the burst makes it a dump
+  EXPECT_TRUE(BoxLines() == Join({Format(head), {MayBeLostMarkLine}, Format(tail)}));
 }
 
 TEST_F(ReceivePumpGaps, AnInterruptionDuringADumpIsAWarningNotALoss) {
