@@ -16,6 +16,7 @@ constexpr const char* SectionMidiDevices = "MidiDevices";
 constexpr const char* ValueSplitterPos = "SplitterPos";
 constexpr const char* ValueMidiThru = "MidiThru";
 constexpr const char* ValueSendSpeed = "SendSpeed";
+constexpr const char* ValueMessageGap = "MessageGap";
 constexpr const char* ValueSplitLongMessages = "SplitLongMessages2";
 constexpr const char* ValueSplitThreshold = "SplitLongMessagesThreshold";
 constexpr const char* ValueFontName = "FontName";
@@ -67,6 +68,8 @@ TPlacementResult LoadAppSettings(TRegistryStore& store, const TSettingsKeys& key
     s.MidiThru = ini.ReadBool(SectionCurrent, ValueMidiThru, s.MidiThru);
     s.SendSpeed = std::clamp(ini.ReadInteger(SectionCurrent, ValueSendSpeed, s.SendSpeed),
                              MinSendSpeed, MaxSendSpeed);
+    s.MessageGap = std::clamp(ini.ReadInteger(SectionCurrent, ValueMessageGap, s.MessageGap),
+                              MinMessageGap, MaxMessageGap);
     s.SplitLongMessages = ini.ReadBool(SectionCurrent, ValueSplitLongMessages, s.SplitLongMessages);
     s.SplitLongMessagesThreshold =
         ini.ReadInteger(SectionCurrent, ValueSplitThreshold, s.SplitLongMessagesThreshold);
@@ -94,6 +97,7 @@ void SaveAppSettings(TRegistryStore& store, const TSettingsKeys& keys,
     SavePlacement(window, workArea, ini, SectionCurrent, plAll, {});
     ini.WriteBool(SectionCurrent, ValueMidiThru, settings.MidiThru);
     ini.WriteInteger(SectionCurrent, ValueSendSpeed, settings.SendSpeed);
+    ini.WriteInteger(SectionCurrent, ValueMessageGap, settings.MessageGap);
     ini.WriteInteger(SectionCurrent, ValueSplitterPos, settings.SplitterPos);
     if (savers.SaveDeviceMenus)
       savers.SaveDeviceMenus(ini);

@@ -19,11 +19,16 @@ class TRegistryStore;
 
 constexpr int32_t MinSendSpeed = -1000;
 constexpr int32_t MaxSendSpeed = 1000;
+// The pause after each System Exclusive message, in ms; older devices need up to a
+// few hundred to store a message before they can take the next.
+constexpr int32_t MinMessageGap = 0;
+constexpr int32_t MaxMessageGap = 2000;
 
 struct TAppSettings {
   int32_t SplitterPos = 241;
   bool MidiThru = false;
   int32_t SendSpeed = -500;
+  int32_t MessageGap = 0;
   bool SplitLongMessages = false;
   int32_t SplitLongMessagesThreshold = 32;
   std::string FontName = "Terminal";

@@ -22,6 +22,10 @@ constexpr const char* TextSendingSelected = "Sending selected MIDI out data...";
 constexpr const char* TextSending = "Sending MIDI out data...";
 constexpr const char* TextProgressRate = "Sending line %d/%d (%d bytes sent at %s)";
 constexpr const char* TextProgress = "Sending line %d/%d (%d bytes sent)";
+// Said while a send runs with a pause after each message, so that a slow send is
+// seen to be meant.
+constexpr const char* TextPausing = ", pausing %d ms after each System Exclusive message";
+constexpr std::string_view Ellipsis = "...";
 constexpr const char* TextCancelled = "Sending cancelled (sent %d bytes)";
 constexpr const char* TextSent = "Sent %d bytes";
 constexpr const char* TextNoOutput = "No MIDI output device is open; nothing was sent.";
@@ -162,9 +166,9 @@ TSendEngine::TOutcome TSendEngine::SendLines(TSendSource& source) {
     selection = std::make_unique<TVKStrings>();
     selection->SetText(source.SelectedText());
     firstLine = source.SelectionFirstLine();
-    Report(TextSendingSelected, TStatusKind::Plain, true);
+    Report(WithPause(TextSendingSelected), TStatusKind::Plain, true);
   } else {
-    Report(TextSending, TStatusKind::Plain, true);
+    Report(WithPause(TextSending), TStatusKind::Plain, true);
   }
   const auto lineAt = [&](int index) {
     return selection ? selection->Get(index) : source.Line(index);
@@ -286,10 +290,23 @@ void TSendEngine::ShowProgress(int lineIndex) {
   UpdateRate(now, p.RateTime, p.RateBytes, p.Rate, FTotalSent);
   const int shownLine = p.FirstLine + lineIndex + 1;
   const int shownCount = p.LineCount + p.FirstLine;
-  Report(p.Rate > 0 ? FormatText(TextProgressRate, shownLine, shownCount, FTotalSent,
-                                 FormatRate(p.Rate).c_str())
-                    : FormatText(TextProgress, shownLine, shownCount, FTotalSent),
+  Report(WithPause(p.Rate > 0 ? FormatText(TextProgressRate, shownLine, shownCount, FTotalSent,
+                                           FormatRate(p.Rate).c_str())
+                              : FormatText(TextProgress, shownLine, shownCount, FTotalSent)),
          TStatusKind::StatusOnly, true);
+}
+
+// "Sending MIDI out data..." becomes "Sending MIDI out data, pausing ... message...".
+std::string TSendEngine::WithPause(std::string text) const {
+  if (FMessageGapMs == 0)
+    return text;
+  const bool trailing = text.ends_with(Ellipsis);
+  if (trailing)
+    text.resize(text.size() - Ellipsis.size());
+  text += FormatText(TextPausing, FMessageGapMs);
+  if (trailing)
+    text += Ellipsis;
+  return text;
 }
 
 // The schedule is cumulative: a late chunk is made up by sending the next ones

@@ -150,6 +150,8 @@ private:
   int CheckSpeed();
   // "Sending line ..." at most every 100 ms, for more than two lines.
   void ShowProgress(int lineIndex);
+  // text with the pause after each message named, when there is one.
+  std::string WithPause(std::string text) const;
   // Counts count bytes as sent and waits as far as the schedule is ahead, plus the
   // message gap when a message ended and more follows.
   void PaceAfter(int speed, int count, bool messageEnded);

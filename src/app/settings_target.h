@@ -22,6 +22,9 @@ public:
   // The send speed, -1000..1000, read by a running send before every chunk.
   virtual int SendSpeed() const = 0;
   virtual void SetSendSpeed(int value) = 0;
+  // The pause after each System Exclusive message in ms, 0..2000, for the next send.
+  virtual int MessageGap() const = 0;
+  virtual void SetMessageGap(int value) = 0;
   // "Split long sys ex messages" menu item.
   virtual bool SplitLongMessages() const = 0;
   virtual void SetSplitLongMessages(bool value) = 0;

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <utility>
+
 namespace pelrow {
 namespace {
 
@@ -81,6 +83,14 @@ TEST_F(AppSettings, RoundTripWritesBooleansAsTextAndClampsTheSpeed) {
   FStore.WriteValue(kCurrent, "SendSpeed", TRegValue::FromText("-5000"));
   Load(loaded);
   EXPECT_EQ(loaded.SendSpeed, -1000);
+
+  // The pause after each message stays within what the dialog offers.
+  const std::pair<int, int> gaps[] = {{5000, 2000}, {-3, 0}, {250, 250}};
+  for (const auto& [stored, expected] : gaps) {
+    FStore.WriteValue(kCurrent, "MessageGap", TRegValue::FromInteger(stored));
+    Load(loaded);
+    EXPECT_EQ(loaded.MessageGap, expected) << stored;
+  }
 }
 
 TEST_F(AppSettings, LegacySettingsAreReadUntilTheFirstSaveMovesThem) {

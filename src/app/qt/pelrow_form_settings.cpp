@@ -53,6 +53,7 @@ TAppSettings TPelrowForm::LiveSettings() {
   settings.SplitterPos = SplitterPos();
   settings.MidiThru = live.MidiThru();
   settings.SendSpeed = live.SendSpeed();
+  settings.MessageGap = live.MessageGap();
   settings.SplitLongMessages = live.SplitLongMessages();
   settings.SplitLongMessagesThreshold = SplitLongMessagesThreshold();
   settings.FontName = live.BoxFontName();
@@ -69,6 +70,7 @@ void TPelrowForm::ApplySettings(const TAppSettings& settings) {
   SetSplitterPos(settings.SplitterPos);
   live.SetMidiThru(settings.MidiThru);
   live.SetSendSpeed(settings.SendSpeed);
+  live.SetMessageGap(settings.MessageGap);
   live.SetSplitLongMessages(settings.SplitLongMessages);
   SetSplitLongMessagesThreshold(settings.SplitLongMessagesThreshold);
   live.SetBoxFont(settings.FontName, settings.FontSize);

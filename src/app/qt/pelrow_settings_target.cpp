@@ -2,11 +2,14 @@
 
 #include "app/qt/pelrow_form.h"
 #include "app/qt/settings_form.h"
+#include "app/send_engine.h"
 #include "editor/qt/veskmemo.h"
 #include "midi/midi_menu.h"
 #include "support/one_instance.h"
 
 #include <QAction>
+
+#include <algorithm>
 
 namespace pelrow {
 
@@ -52,6 +55,14 @@ int TPelrowSettingsTarget::SendSpeed() const {
 
 void TPelrowSettingsTarget::SetSendSpeed(int value) {
   FForm.FSendSpeed = value;
+}
+
+int TPelrowSettingsTarget::MessageGap() const {
+  return static_cast<int>(FForm.SendEngine().MessageGap());
+}
+
+void TPelrowSettingsTarget::SetMessageGap(int value) {
+  FForm.SendEngine().SetMessageGap(static_cast<uint32_t>(std::max(value, 0)));
 }
 
 bool TPelrowSettingsTarget::SplitLongMessages() const {

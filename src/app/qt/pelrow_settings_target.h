@@ -21,6 +21,8 @@ public:
   void SetTimingClock(bool value) override;
   int SendSpeed() const override;
   void SetSendSpeed(int value) override;
+  int MessageGap() const override;
+  void SetMessageGap(int value) override;
   bool SplitLongMessages() const override;
   void SetSplitLongMessages(bool value) override;
   std::string BoxFontName() const override;

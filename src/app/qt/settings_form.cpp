@@ -1,5 +1,6 @@
 #include "app/qt/settings_form.h"
 
+#include "app/app_settings.h"
 #include "app/settings_speed.h"
 #include "editor/qt/veskmemo.h"
 
@@ -15,6 +16,7 @@
 #include <QScreen>
 #include <QShowEvent>
 #include <QSlider>
+#include <QSpinBox>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -35,6 +37,8 @@ constexpr const char* TextVerySlow = "Very Slow";
 constexpr const char* TextActualSpeed = "Actual MIDI Speed";
 constexpr const char* TextVeryFast = "Very Fast";
 constexpr const char* TextDefault = "Default";
+constexpr const char* TextMessageGap = "Pause after each System Exclusive message:";
+constexpr const char* TextMessageGapUnit = " ms";
 constexpr const char* TextNoteDevice =
     "Note that you can never send faster than the MIDI device allows.";
 constexpr const char* TextNoteBulkDumps =
@@ -57,6 +61,7 @@ constexpr int ClientHeight = 420;
 // The empty "Loading Files" group is little more than its caption.
 constexpr int EmptyGroupHeight = 4;
 constexpr int SpeedBarPageStep = 2;
+constexpr int MessageGapStep = 10;
 
 template <typename T> T* Named(T* widget, const char* name) {
   widget->setObjectName(name);
@@ -171,6 +176,18 @@ QWidget* TSettingsForm::BuildSpeedGroup() {
   speedRow->addWidget(BDefault);
   layout->addLayout(speedRow);
 
+  auto* gapRow = new QHBoxLayout;
+  LMessageGap = NewLabel("LMessageGap", TextMessageGap, Qt::AlignLeft | Qt::AlignVCenter);
+  SEMessageGap = Named(new QSpinBox, "SEMessageGap");
+  SEMessageGap->setRange(MinMessageGap, MaxMessageGap);
+  SEMessageGap->setSingleStep(MessageGapStep);
+  SEMessageGap->setSuffix(TextMessageGapUnit);
+  LMessageGap->setBuddy(SEMessageGap);
+  gapRow->addWidget(LMessageGap);
+  gapRow->addWidget(SEMessageGap);
+  gapRow->addStretch(1);
+  layout->addLayout(gapRow);
+
   // Both notes wrap, so a wide desktop font does not widen the dialog for them.
   LNoteDevice = NewLabel("LNoteDevice", TextNoteDevice, Qt::AlignLeft);
   LNoteDevice->setWordWrap(true);
@@ -227,6 +244,7 @@ void TSettingsForm::ConnectHandlers() {
   connect(BApply, &QPushButton::clicked, this, [this] { BApplyClick(); });
   connect(BDefault, &QPushButton::clicked, this, [this] { BDefaultClick(); });
   connect(TBMidiSpeed, &QSlider::valueChanged, this, [this] { TBMidiSpeedChange(); });
+  connect(SEMessageGap, &QSpinBox::valueChanged, this, [this] { SetModified(true); });
   // Only a choice by the user changes the font, not the selection made on show.
   connect(CBFontName, &QComboBox::activated, this, [this] { CBFontNameSelect(); });
   connect(CBFontSize, &QComboBox::activated, this, [this] { CBFontNameSelect(); });
@@ -296,6 +314,7 @@ void TSettingsForm::LoadFromMainWindow() {
   CBAS->setChecked(FTarget.ActiveSensing());
   CBMTC->setChecked(FTarget.TimingClock());
   FOldSendSpeed = FTarget.SendSpeed();
+  SEMessageGap->setValue(FTarget.MessageGap());
   CBSplitSysEx->setChecked(FTarget.SplitLongMessages());
   FOldFontName = FTarget.BoxFontName();
   FOldFontSize = FTarget.BoxFontSize();
@@ -319,6 +338,7 @@ void TSettingsForm::ApplySettings() {
   FTarget.SetActiveSensing(CBAS->isChecked());
   FTarget.SetTimingClock(CBMTC->isChecked());
   FTarget.SetSendSpeed(PositionToSpeed(TBMidiSpeed->value()));
+  FTarget.SetMessageGap(SEMessageGap->value());
   FTarget.SetSplitLongMessages(CBSplitSysEx->isChecked());
   ApplyFont();
   FOldFontName = FTarget.BoxFontName();

@@ -1,7 +1,7 @@
 // The Settings dialog: a tool window above the main window that edits the window's
 // live options. The speed bar and the font lists act while the dialog is open; the
-// check boxes act on Apply or OK; Cancel, Esc and the title bar's close button put
-// back the speed and font the dialog found or last applied.
+// check boxes and the pause after each message act on Apply or OK; Cancel, Esc and the title bar's
+// close button put back the speed and font the dialog found or last applied.
 #pragma once
 
 #include "app/settings_target.h"
@@ -16,6 +16,7 @@ class QGroupBox;
 class QLabel;
 class QPushButton;
 class QSlider;
+class QSpinBox;
 
 namespace pelrow {
 
@@ -46,6 +47,8 @@ public:
   QLabel* LVeryFast;
   QLabel* LSendSpeed;
   QPushButton* BDefault;
+  QLabel* LMessageGap;
+  QSpinBox* SEMessageGap;
   QLabel* LNoteDevice;
   QLabel* LNoteBulkDumps;
   QGroupBox* GBLoadingFiles;

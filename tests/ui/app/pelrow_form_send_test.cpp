@@ -1,16 +1,22 @@
 // Sending and receiving in the real main window over the loopback port: F4, Esc,
-// closing during a send, and a bulk dump behind its panel.
+// closing during a send, the pause after each message, and a bulk dump behind its
+// panel.
 #include "form_fixture.h"
 
+#include "app/app_settings.h"
+#include "app/qt/settings_form.h"
 #include "app/qt/status_bar.h"
 #include "app/receive_pump.h"
 #include "app/send_engine.h"
 #include "app/send_rate.h"
 #include "midi/service/loopback/loopback_hub.h"
+#include "support/registry_store.h"
+#include "support/scratch_folder.h"
 
 #include <QAction>
 #include <QLabel>
 #include <QPushButton>
+#include <QSpinBox>
 
 namespace pelrow::test {
 namespace {
@@ -27,6 +33,19 @@ protected:
   static void SetLongOutBox(TPelrowForm& form) {
     SetOutBox(form, std::vector<std::string>(40, "F0 7E 7F 06 01 F7"));
     form.FSendSpeed = SendSpeedMin;
+  }
+
+  // The Settings dialog as the program entry makes it, opened from its menu item.
+  static TSettingsForm& OpenSettings(TPelrowForm& form) {
+    if (form.SettingsForm == nullptr)
+      form.SettingsForm = new TSettingsForm(form.SettingsTarget(), &form);
+    form.MenuItem("Settings1")->trigger();
+    QApplication::processEvents();
+    return *form.SettingsForm;
+  }
+
+  static std::string PauseText(const TSettingsForm& dialog) {
+    return (dialog.LMessageGap->text() + " " + dialog.SEMessageGap->text()).toStdString();
   }
 
   static std::vector<uint8_t> SysEx(int length, uint8_t fill) {
@@ -122,6 +141,65 @@ TEST_F(PelrowFormSend, ClosingDuringASendCancelsItAndClosesOnceItHasEnded) {
   EXPECT_TRUE(visibleAfterClose);
   EXPECT_TRUE(LastLine(form->LogOut).starts_with("Sending cancelled"));
   EXPECT_TRUE(WaitFor([&] { return !form->isVisible(); }));
+}
+
+// Each message reaches the device a pause after the one before, however fast the
+// speed setting lets bytes go, and the status line says why the send is slow.
+TEST_F(PelrowFormSend, ThePauseChosenInSettingsFollowsEachSysExOfASend) {
+  auto form = Start();
+  OpenLoopback(*form);
+  form->FSendSpeed = SendSpeedUnpaced;
+  TSettingsForm& dialog = OpenSettings(*form);
+  dialog.SEMessageGap->setValue(150);
+  EXPECT_EQ(form->SendEngine().MessageGap(), 0u); // not before OK
+  dialog.BOK->click();
+  EXPECT_EQ(form->SendEngine().MessageGap(), 150u);
+
+  std::vector<uint32_t> handedOver;
+  form->CurrentOutput()->OnSendText = [&](TMidiOutput&, const std::string&) {
+    handedOver.push_back(Clock.NowMs());
+  };
+  QString statusDuringSend;
+  When([&] { return form->SendEngine().TotalSent() > 0; },
+       [&] { statusDuringSend = form->PStatusBar->PanelText(0); });
+  // The first line holds two messages: the pause falls between them as well.
+  const std::vector<std::string> sent = {"F0 41 10 42 12 40 00 7F 00 41 F7 F0 7E 7F 06 01 F7",
+                                         "F0 43 10 4C 00 00 7E 00 F7"};
+  SetOutBox(*form, sent);
+  form->BSend->click();
+
+  ASSERT_EQ(handedOver.size(), 3u);
+  for (size_t i = 1; i < handedOver.size(); ++i)
+    EXPECT_GE(handedOver[i] - handedOver[i - 1], 150u) << i;
+  EXPECT_EQ(statusDuringSend.toStdString(),
+            "Sending MIDI out data, pausing 150 ms after each System Exclusive message...");
+  EXPECT_EQ(form->PStatusBar->PanelText(0), "Sent 26 bytes");
+  ASSERT_TRUE(WaitFor([&] { return form->SXInput->Lines().Count() == 3; }));
+  EXPECT_EQ(LinesOf(form->SXInput), (std::vector<std::string>{"F0 41 10 42 12 40 00 7F 00 41 F7",
+                                                              "F0 7E 7F 06 01 F7", sent[1]}));
+}
+
+TEST_F(PelrowFormSend, ThePauseIsKeptInTheSettingsAndCancelLeavesIt) {
+  TScratchFolder folder;
+  TRegistryStore store(folder.Path("registry"));
+  {
+    auto form = Start({}, &store);
+    TSettingsForm& dialog = OpenSettings(*form);
+    EXPECT_EQ(PauseText(dialog), "Pause after each System Exclusive message: 0 ms");
+    dialog.SEMessageGap->setValue(40);
+    EXPECT_TRUE(dialog.BApply->isEnabled());
+    dialog.BApply->click();
+    dialog.SEMessageGap->setValue(80);
+    dialog.BCancel->click();
+    EXPECT_EQ(form->SendEngine().MessageGap(), 40u);
+    form->close();
+  }
+  EXPECT_EQ(store.ReadValue(ProgramSettingsKeys().Key + "\\Current", "MessageGap"),
+            TRegValue::FromInteger(40));
+
+  auto form = Start({}, &store);
+  EXPECT_EQ(form->SendEngine().MessageGap(), 40u);
+  EXPECT_EQ(PauseText(OpenSettings(*form)), "Pause after each System Exclusive message: 40 ms");
 }
 
 TEST_F(PelrowFormSend, ABulkDumpWaitsBehindThePanelAndLandsInOneBatch) {

@@ -40,6 +40,8 @@ public:
   void SetTimingClock(bool value) override { FTimingClock = value; }
   int SendSpeed() const override { return FSendSpeed; }
   void SetSendSpeed(int value) override { FSendSpeed = value; }
+  int MessageGap() const override { return FMessageGap; }
+  void SetMessageGap(int value) override { FMessageGap = value; }
   bool SplitLongMessages() const override { return FSplit; }
   void SetSplitLongMessages(bool value) override { FSplit = value; }
   std::string BoxFontName() const override { return pelrow::BoxFontName(SXInput); }
@@ -63,6 +65,7 @@ public:
   bool FActiveSensing = false;
   bool FTimingClock = false;
   int FSendSpeed = -500;
+  int FMessageGap = 0;
   bool FSplit = false;
   bool FLogLists = true;
   bool FSysExOnly = false;
