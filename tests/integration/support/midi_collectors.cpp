@@ -180,6 +180,7 @@ void TInputCollector::OnNotice(const TMidiInNotice& notice) {
     break;
   case TMidiInCode::Interrupted:
     FInterruptOffsets.push_back(FBytes.size());
+    break;
   case TMidiInCode::Failed:
     FFailure = notice.Message;
     break;
