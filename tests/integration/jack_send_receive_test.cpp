@@ -139,8 +139,9 @@ TEST_F(JackSendEngineTest, InterruptionsOfTheServerDuringASendAreAWarning) {
   const TSplitDump dump = SplitDump(4096, 1000, true);
   bool stalled = false;
   TStepLoop loop([&] {
-    if (!std::exchange(stalled, true))
+    if (!std::exchange(stalled, true)) {
       EXPECT_TRUE(FPeer->Ok("stall dst 100"));
+    }
   });
   const TEngineSendReport report = SendThroughEngine(*FOutput, dump.Lines, 0, loop);
   EXPECT_EQ(report.Failure, "");
