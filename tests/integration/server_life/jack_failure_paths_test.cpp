@@ -170,8 +170,10 @@ TEST_F(JackServerLife, AStallLeavesOnePortPerOpenDeviceAndSaysWhyDevicesClosed) 
   for (TMidiMenuBase* menu : {static_cast<TMidiMenuBase*>(&in), static_cast<TMidiMenuBase*>(&out)})
     menu->OnTextMessage = [&](TMidiMenuBase&, const std::string& text) { texts.push_back(text); };
   in.SetOnMidiData([&](TMidiInput& input) {
+    // The stall makes the server report interruptions: warnings, not messages.
     while (auto event = input.GetEvent())
-      received.push_back(event->Status);
+      if (event->Gap == TInputGap::None)
+        received.push_back(event->Status);
   });
   in.SetBaseMenu(&inModel);
   out.SetBaseMenu(&outModel);
@@ -213,6 +215,12 @@ TEST_F(JackServerLife, AStallLeavesOnePortPerOpenDeviceAndSaysWhyDevicesClosed) 
                poster.RunUntil([&] { return !received.empty(); }, 200ms);
       },
       10s));
+  // A retry may still have been on its way; once all is quiet, one message sent
+  // arrives once.
+  poster.RunUntil([] { return false; }, 500ms);
+  received.clear();
+  ASSERT_TRUE(FPeer->Ok("send src 90 3C 40"));
+  poster.RunUntil([&] { return !received.empty(); }, 5s);
   poster.RunUntil([] { return false; }, 300ms);
   EXPECT_EQ(received, Bytes{0x90});
   ASSERT_TRUE(out.Output().SendShort(0x90, 0x3C, 0x40));
