@@ -4,8 +4,8 @@
 // MIDI ports stand in for the cable; their raw devices carry its bytes.
 #include "alsa_fixture.h"
 
-#include "app/receive_pump.h"
 #include "app/qt/status_bar.h"
+#include "app/receive_pump.h"
 #include "ui/app/form_fixture.h"
 
 namespace pelrow::test {
@@ -102,8 +102,8 @@ TEST_F(PelrowFormAlsa, TheOutBoxGoesOutOfTheCableAndADumpFromItShowsInTheInBox) 
   const Bytes first = SysEx(3000, 0x11);
   const Bytes second = SysEx(2000, 0x22);
   ASSERT_TRUE(inCable.Write(Joined({first, note, second})));
-  ASSERT_TRUE(QTest::qWaitFor([&] { return form->ReceivePump().PendingBytes() == 5000; },
-                              CableWaitMs));
+  ASSERT_TRUE(
+      QTest::qWaitFor([&] { return form->ReceivePump().PendingBytes() == 5000; }, CableWaitMs));
   EXPECT_TRUE(form->PRcvBulkDump->isVisible());
   EXPECT_EQ(LinesOf(form->SXInput), std::vector<std::string>{HexLine(note)});
   Clock.Skip(TReceivePump::BulkTimerIntervalMs);
