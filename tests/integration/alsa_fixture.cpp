@@ -318,23 +318,19 @@ std::vector<uint8_t> TAlsaPeer::Receive(size_t count, int timeoutMs) {
   return bytes;
 }
 
-std::string MissingSequencer() {
+void RequireSequencer() {
   if (access("/dev/snd/seq", R_OK | W_OK) == 0)
-    return {};
-  return "no ALSA sequencer device (/dev/snd/seq) on this machine; scripts/test runs these "
-         "tests in the guest of scripts/alsa-vm";
-}
-
-bool SequencerRequired() {
-  return std::getenv("PELROW_REQUIRE_ALSA") != nullptr;
+    return;
+  const char* missing = "no ALSA sequencer device (/dev/snd/seq) on this machine";
+  if (std::getenv("PELROW_REQUIRE_ALSA") != nullptr)
+    FAIL() << missing << ", and PELROW_REQUIRE_ALSA is set";
+  GTEST_SKIP() << missing << "; scripts/test runs these tests in the guest of scripts/alsa-vm";
 }
 
 void AlsaTest::SetUp() {
-  if (const std::string missing = MissingSequencer(); !missing.empty()) {
-    if (SequencerRequired())
-      FAIL() << missing << ", and PELROW_REQUIRE_ALSA is set";
-    GTEST_SKIP() << missing;
-  }
+  RequireSequencer();
+  if (IsSkipped() || HasFatalFailure())
+    return;
   std::string failure;
   FService = CreateAlsaMidiService(failure);
   ASSERT_TRUE(FService) << failure;

@@ -85,11 +85,10 @@ private:
   int FPort = -1;
 };
 
-// Empty where the kernel's sequencer can be used; else why not. Without one the
-// ALSA tests skip, unless SequencerRequired (PELROW_REQUIRE_ALSA is set, as in the
-// guest of scripts/alsa-vm), where they fail.
-std::string MissingSequencer();
-bool SequencerRequired();
+// Skips the running test where this machine has no kernel sequencer, or fails it
+// when PELROW_REQUIRE_ALSA is set (as in the guest of scripts/alsa-vm); a caller
+// in SetUp returns when the test is skipped or failed.
+void RequireSequencer();
 
 class AlsaTest : public ::testing::Test {
 protected:

@@ -12,8 +12,6 @@ namespace pelrow::test {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-using testing::MissingSequencer;
-using testing::SequencerRequired;
 using testing::SysEx;
 using testing::TRawMidi;
 
@@ -51,11 +49,9 @@ class PelrowFormAlsa : public FormFixture {
 protected:
   void SetUp() override {
     FormFixture::SetUp();
-    if (const std::string missing = MissingSequencer(); !missing.empty()) {
-      if (SequencerRequired())
-        FAIL() << missing << ", and PELROW_REQUIRE_ALSA is set";
-      GTEST_SKIP() << missing;
-    }
+    testing::RequireSequencer();
+    if (IsSkipped() || HasFatalFailure())
+      return;
     std::string failure;
     OtherMidiSystem = CreateAlsaMidiService(failure);
     ASSERT_TRUE(OtherMidiSystem) << failure;
