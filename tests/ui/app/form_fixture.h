@@ -64,7 +64,7 @@ protected:
                                      TRegistryStore* settings = nullptr) {
     TPelrowStartup startup;
     startup.FileNames = std::move(files);
-    startup.MidiService = Service;
+    startup.MidiService = OtherMidiSystem ? OtherMidiSystem : Service;
     startup.Settings = settings;
     startup.Clock = &Clock;
     startup.Timers = Timers.Factory();
@@ -106,6 +106,8 @@ protected:
   }
 
   std::shared_ptr<TLoopbackMidiService> Service = std::make_shared<TLoopbackMidiService>();
+  // The window's MIDI system when a test gives it one instead of the loopback.
+  std::shared_ptr<TMidiService> OtherMidiSystem;
   TJumpClock Clock;
   TManualTimers Timers;
   std::vector<std::string> ErrorBoxes;
