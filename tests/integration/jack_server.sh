@@ -10,6 +10,9 @@ state=$2
 
 case "$action" in
 start)
+  # A repeated run (ctest --repeat) starts the fixture again: stop the last server
+  # first, so none is left behind.
+  "$0" stop "$state" >/dev/null
   name="pelrow-test-$$"
   export JACK_NO_AUDIO_RESERVATION=1
   # Synchronous mode: a slow client (the Python peer) makes the dummy clock wait
