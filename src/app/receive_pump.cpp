@@ -30,8 +30,9 @@ constexpr const char* TextReceivedCut = "Received %d bytes of a message that was
 constexpr const char* TextInputLost = "Input lost: %d bytes could not be kept";
 constexpr const char* TextInputLostUncounted =
     "Input lost: the MIDI system could not keep all input";
+// Shown as a warning, which the status line prefixes with "Warning: ".
 constexpr const char* TextInputMayBeLost =
-    "Warning: the MIDI system was interrupted while receiving; input may be missing";
+    "the MIDI system was interrupted while receiving; input may be missing";
 constexpr const char* TextThruOn = "Enabled MIDI thru";
 constexpr const char* TextThruOff = "Disabled MIDI thru";
 constexpr const char* TextThruLoop =
@@ -317,7 +318,7 @@ void TReceivePump::ReceiveGap(std::unique_ptr<TMyMidiEvent> event) {
     FBurstGaps.LostBytes += event->LostBytes;
     FBurstGaps.Uncounted = FBurstGaps.Uncounted || event->LostBytes == 0;
   } else {
-    Report(TextInputMayBeLost, TStatusKind::Plain);
+    Report(TextInputMayBeLost, TStatusKind::Warning);
     FBurstGaps.MayBeLost = true;
   }
   if (!FBulkMode && (FPendingEvents.empty() || !InBurst(now))) {
