@@ -39,7 +39,10 @@ Bytes BytesOf(const std::string& text) {
 constexpr char XrunWarning[] = "pelrow-cli: warning: the MIDI system was interrupted while "
                                "receiving; input may be missing\n";
 
-// The text without the xrun warning and its marks: a busy machine may make the
+// The warning of a send (a request's) during which the server reported xruns.
+constexpr char SendXrunWarning[] = "pelrow-cli: warning: The JACK server reported ";
+
+// The text without the xrun warnings and their marks: a busy machine may make the
 // server report an xrun, which is a warning and never a loss.
 std::string WithoutXrunWarnings(const std::string& text) {
   std::string kept;
@@ -47,7 +50,8 @@ std::string WithoutXrunWarnings(const std::string& text) {
   while (at < text.size()) {
     const size_t end = std::min(text.find('\n', at), text.size() - 1) + 1;
     const std::string line = text.substr(at, end - at);
-    if (line != XrunWarning && MarkLineKind(line) != TMarkLine::Possible)
+    if (line != XrunWarning && line.rfind(SendXrunWarning, 0) != 0 &&
+        MarkLineKind(line) != TMarkLine::Possible)
       kept += line;
     at = end;
   }
