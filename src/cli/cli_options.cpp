@@ -191,6 +191,7 @@ constexpr const char* TextCheckHelp =
 enum class TOptionId {
   Midi,
   Help,
+  HelpAll,
   Version,
   Json,
   Out,
@@ -234,6 +235,7 @@ constexpr TOptionDefinition Options[] = {
     {"--midi", "", TOptionId::Midi, false, AllCommands},
     {"--name", "", TOptionId::Name, true, UsingMidi},
     {"--help", "-h", TOptionId::Help, false, AllCommands},
+    {"--help-all", "", TOptionId::HelpAll, false, AllCommands},
     {"--version", "", TOptionId::Version, false, AllCommands},
     {"--json", "", TOptionId::Json, false, Bit(TCommand::List) | Bit(TCommand::Check)},
     {"--out", "", TOptionId::Out, true, Sending},
@@ -335,6 +337,13 @@ const char* CommandName(TCommand command) {
     if (entry.Command == command)
       return entry.Name.data();
   return "pelrow-cli";
+}
+
+std::string AllHelpText() {
+  std::string text = TextProgramHelp;
+  for (const auto& entry : Commands)
+    text += "\n" + HelpText(entry.Command);
+  return text;
 }
 
 std::string HelpText(TCommand command) {
@@ -449,6 +458,8 @@ TCliOptions ParseCliArguments(const std::vector<std::string>& args) {
   for (const TGivenOption& option : given) {
     if (option.Definition->Id == TOptionId::Help)
       options.ShowHelp = true;
+    else if (option.Definition->Id == TOptionId::HelpAll)
+      options.ShowHelp = options.ShowAllHelp = true;
     else if (option.Definition->Id == TOptionId::Version)
       options.ShowVersion = true;
   }
@@ -474,6 +485,7 @@ TCliOptions ParseCliArguments(const std::vector<std::string>& args) {
     switch (option.Definition->Id) {
     case TOptionId::Midi:
     case TOptionId::Help:
+    case TOptionId::HelpAll:
     case TOptionId::Version:
       break;
     case TOptionId::Json:

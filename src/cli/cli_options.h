@@ -41,6 +41,7 @@ struct TCliOptions {
   TCommand Command = TCommand::None;
   TMidiBackendKind Backend = TMidiBackendKind::Auto;
   bool ShowHelp = false;
+  bool ShowAllHelp = false; // the program's help and every command's, for the manual page
   bool ShowVersion = false;
 
   bool Json = false;       // list, check
@@ -77,6 +78,8 @@ TCliOptions ParseCliArguments(const std::vector<std::string>& args);
 
 // The help of a command, or of the program for TCommand::None.
 std::string HelpText(TCommand command);
+// The program's help followed by every command's.
+std::string AllHelpText();
 const char* CommandName(TCommand command);
 
 // The speed setting whose pace is closest to bytesPerSecond; false when the rate
