@@ -13,6 +13,7 @@
 #include <stdexcept>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 #include "app/line_formatter.h"
@@ -42,9 +43,16 @@ bool SameIgnoringCase(std::string_view a, std::string_view b) {
          });
 }
 
-// Closes a descriptor on every way out.
+// A descriptor that is closed on every way out; it can go to a worker thread.
 struct TFd {
-  int Fd;
+  int Fd = -1;
+  TFd() = default;
+  explicit TFd(int fd) : Fd(fd) {}
+  TFd(TFd&& other) noexcept : Fd(std::exchange(other.Fd, -1)) {}
+  TFd& operator=(TFd&& other) noexcept {
+    std::swap(Fd, other.Fd);
+    return *this;
+  }
   ~TFd() {
     if (Fd >= 0)
       ::close(Fd);
@@ -58,20 +66,35 @@ struct TUpdateBracket {
   ~TUpdateBracket() { Lines.EndUpdate(); }
 };
 
-// Reads the whole file with one buffer of its full size. Only a regular file can
-// be opened: a folder or a device has no bytes to load.
-std::unique_ptr<uint8_t[]> ReadWholeFile(const std::string& fileName, std::size_t& size,
-                                         const std::function<void()>& opened) {
+// Only a regular file can be opened: a folder or a device has no bytes to load. No
+// descriptor when it cannot be opened.
+TFd OpenRegularFile(const std::string& fileName, std::size_t& size) {
   TFd file{::open(fileName.c_str(), O_RDONLY | O_CLOEXEC)};
   struct stat info {};
   if (file.Fd < 0 || ::fstat(file.Fd, &info) != 0 || !S_ISREG(info.st_mode))
-    throw std::runtime_error(FormatText(CouldNotOpenText, FileNameText(fileName)));
+    return TFd();
   size = static_cast<std::size_t>(info.st_size);
-  opened();
+  return file;
+}
+
+TFd OpenForLoading(const std::string& fileName, std::size_t& size) {
+  TFd file = OpenRegularFile(fileName, size);
+  if (file.Fd < 0)
+    throw std::runtime_error(FormatText(CouldNotOpenText, FileNameText(fileName)));
+  return file;
+}
+
+// Reads the whole file into one buffer of its full size. A cancelled load stops
+// between two reads of a few megabytes.
+std::unique_ptr<uint8_t[]> ReadWholeFile(const TFd& file, std::size_t size,
+                                         const std::string& fileName,
+                                         const std::atomic<bool>* stop = nullptr) {
+  constexpr std::size_t ReadStep = std::size_t(16) << 20;
   auto buffer = std::make_unique_for_overwrite<uint8_t[]>(std::max<std::size_t>(size, 1));
   std::size_t filled = 0;
-  while (filled < size) {
-    const ssize_t got = ::read(file.Fd, buffer.get() + filled, size - filled);
+  while (filled < size && !(stop && stop->load(std::memory_order_relaxed))) {
+    const ssize_t got =
+        ::read(file.Fd, buffer.get() + filled, std::min(size - filled, ReadStep));
     if (got < 0 && errno == EINTR)
       continue;
     if (got <= 0)
@@ -79,6 +102,26 @@ std::unique_ptr<uint8_t[]> ReadWholeFile(const std::string& fileName, std::size_
     filled += static_cast<std::size_t>(got);
   }
   return buffer;
+}
+
+// Turns a raw or text file's bytes into the lines, which it replaces; answers the
+// size text of the success message.
+std::string FillLines(TFileKind kind, const uint8_t* bytes, std::size_t size, TVKStrings& lines,
+                      int splitThreshold, const TShowStatus& showStatus,
+                      const std::atomic<bool>* stop) {
+  if (kind == TFileKind::Text) {
+    // A NUL character ends the text.
+    const auto* chars = reinterpret_cast<const char*>(bytes);
+    const std::size_t length = std::find(chars, chars + size, '\0') - chars;
+    lines.SetText(std::string_view(chars, length));
+    return FormatText(LineCountText, lines.Count());
+  }
+  TUpdateBracket bracket(lines);
+  lines.Clear();
+  THexLineAppender appender(lines, splitThreshold, size > LargeFileSize, size, showStatus);
+  appender.SetStop(stop);
+  appender.Append(bytes, size);
+  return FormatText(ByteCountText, static_cast<int>(std::min<std::size_t>(size, INT_MAX)));
 }
 
 int ClampToInt(std::size_t value) {
@@ -111,14 +154,15 @@ THexLineAppender::THexLineAppender(TVKStrings& lines, int splitThreshold, bool l
 
 void THexLineAppender::Append(const uint8_t* bytes, std::size_t count, std::size_t bytesLeftAfter) {
   std::size_t left = count;
-  while (left > 0) {
+  while (left > 0 && !(FStop && FStop->load(std::memory_order_relaxed))) {
     // The formatter counts in int; a run beyond that is taken in pieces, which
     // can only cut a line that is longer than 2 GB anyway.
     int piece = ClampToInt(left);
     const int before = piece;
     FormatHexLine(bytes, piece, FSplitThreshold, FText);
     left -= static_cast<std::size_t>(before - piece);
-    FLines.Add(FText);
+    // The text goes into the list as it is; the next line gets a buffer of its own.
+    FLines.Add(std::move(FText));
     ++FLineCounter;
     if (FLarge && FLineCounter % ProgressLineStep == 0)
       ReportProgress(left + bytesLeftAfter);
@@ -142,6 +186,24 @@ void TFileLoader::Report(const std::string& text, TStatusKind kind, bool immedia
     ShowStatus(text, TStatusSide::Out, kind, immediate);
 }
 
+void TFileLoader::ReportLoaded(const std::string& fileName, const std::string& sizeText,
+                               bool large, uint32_t startMs) {
+  if (OnLoaded)
+    OnLoaded(*this, fileName);
+  if (large)
+    Report(FormatText(LoadedInTimeText, FileNameText(fileName),
+                      static_cast<int>(FClock.NowMs() - startMs), sizeText.c_str()),
+           TStatusKind::Plain, false);
+  else
+    Report(FormatText(LoadedText, FileNameText(fileName), sizeText.c_str()), TStatusKind::Plain,
+           false);
+}
+
+void TFileLoader::SetBusy(bool busy) {
+  if (OnBusy)
+    OnBusy(*this, busy);
+}
+
 bool TFileLoader::LoadFile(const std::string& fileName, TVKStrings& lines, int splitThreshold) {
   std::string message;
   try {
@@ -152,15 +214,7 @@ bool TFileLoader::LoadFile(const std::string& fileName, TVKStrings& lines, int s
         kind == TFileKind::MidiFile
             ? LoadMidiFile(fileName, lines, splitThreshold)
             : LoadBytesOrText(fileName, kind, lines, splitThreshold, large, startMs);
-    if (OnLoaded)
-      OnLoaded(*this, fileName);
-    if (large)
-      Report(FormatText(LoadedInTimeText, FileNameText(fileName),
-                        static_cast<int>(FClock.NowMs() - startMs), sizeText.c_str()),
-             TStatusKind::Plain, false);
-    else
-      Report(FormatText(LoadedText, FileNameText(fileName), sizeText.c_str()), TStatusKind::Plain,
-             false);
+    ReportLoaded(fileName, sizeText, large, startMs);
     return true;
   } catch (const std::bad_alloc&) {
     message = OutOfMemoryText;
@@ -211,38 +265,146 @@ std::string TFileLoader::LoadBytesOrText(const std::string& fileName, TFileKind 
   struct TBusy {
     TFileLoader& Loader;
     bool On = false;
-    void Set(bool busy) {
-      On = busy;
-      if (Loader.OnBusy)
-        Loader.OnBusy(Loader, busy);
-    }
     ~TBusy() {
       if (On)
-        Set(false);
+        Loader.SetBusy(false);
     }
   } busy{*this};
 
   std::size_t size = 0;
-  const auto buffer = ReadWholeFile(fileName, size, [&] {
-    busy.Set(true);
-    Report(FormatText(LoadingText, FileNameText(fileName)), TStatusKind::Plain, true);
-  });
+  const TFd file = OpenForLoading(fileName, size);
+  busy.On = true;
+  SetBusy(true);
+  Report(FormatText(LoadingText, FileNameText(fileName)), TStatusKind::Plain, true);
+  const auto buffer = ReadWholeFile(file, size, fileName);
   large = size > LargeFileSize;
   if (large)
     startMs = FClock.NowMs();
+  return FillLines(kind, buffer.get(), size, lines, splitThreshold, ShowStatus, nullptr);
+}
 
-  if (kind == TFileKind::Text) {
-    // A NUL character ends the text.
-    const auto* chars = reinterpret_cast<const char*>(buffer.get());
-    const std::size_t length = std::find(chars, chars + size, '\0') - chars;
-    lines.SetText(std::string_view(chars, length));
-    return FormatText(LineCountText, lines.Count());
+// ---- loading on a worker thread ----------------------------------------------------
+
+struct TFileLoader::TLoadJob {
+  TFileLoader* Loader = nullptr;
+  std::string FileName;
+  TFileKind Kind = TFileKind::RawBytes;
+  int SplitThreshold = -1;
+  TVKStrings* Target = nullptr;
+  TFd File;
+  std::size_t Size = 0;
+  // Set on the UI thread; the worker stops soon after, and nothing it posts acts.
+  std::atomic<bool> Cancelled{false};
+  // Made by the worker; the UI thread reads them once the worker has posted its end.
+  TVKStrings Lines;
+  std::string SizeText;
+  std::string Failure;
+  bool ReadFailed = false;
+  // The clock when the bytes were in (UI thread).
+  uint32_t StartMs = 0;
+};
+
+TFileLoader::~TFileLoader() {
+  // The owner is going: the worker is stopped, but nobody is told any more.
+  if (FJob)
+    FJob->Cancelled = true;
+  if (FWorker.joinable())
+    FWorker.join();
+}
+
+void TFileLoader::StartLoad(const std::string& fileName, TVKStrings& lines, int splitThreshold,
+                            TUiPoster& poster) {
+  CancelLoad();
+  const TFileKind kind = FileKindOf(fileName);
+  auto job = std::make_shared<TLoadJob>();
+  if (kind != TFileKind::MidiFile)
+    job->File = OpenRegularFile(fileName, job->Size);
+  // Small files take no time, and a file that cannot be opened is reported at once.
+  if (job->File.Fd < 0 || job->Size <= LargeFileSize) {
+    job.reset();
+    LoadFile(fileName, lines, splitThreshold);
+    return;
   }
+  job->Loader = this;
+  job->FileName = fileName;
+  job->Kind = kind;
+  job->SplitThreshold = splitThreshold;
+  job->Target = &lines;
+  SetBusy(true);
+  Report(FormatText(LoadingText, FileNameText(fileName)), TStatusKind::Plain, true);
+  try {
+    FWorker = std::thread([job, &poster] { RunLoadJob(job, poster); });
+    FJob = std::move(job);
+  } catch (const std::exception& e) {
+    SetBusy(false);
+    Report(e.what(), TStatusKind::ErrorBox, false);
+  }
+}
 
-  TUpdateBracket bracket(lines);
-  lines.Clear();
-  THexLineAppender(lines, splitThreshold, large, size, ShowStatus).Append(buffer.get(), size);
-  return FormatText(ByteCountText, ClampToInt(size));
+void TFileLoader::RunLoadJob(const std::shared_ptr<TLoadJob>& held, TUiPoster& poster) {
+  TLoadJob& job = *held;
+  // What the worker posts holds the job, so that it outlives a cancelled load, and
+  // acts only while the load still runs.
+  const auto post = [&poster, &held](std::function<void(TFileLoader&, TLoadJob&)> step) {
+    poster.Post([held, step = std::move(step)] {
+      if (!held->Cancelled)
+        step(*held->Loader, *held);
+    });
+  };
+  const TShowStatus progress = [&](const std::string& text, TStatusSide, TStatusKind kind,
+                                   bool immediate) {
+    post([text, kind, immediate](TFileLoader& loader, TLoadJob&) {
+      loader.Report(text, kind, immediate);
+    });
+  };
+  try {
+    std::unique_ptr<uint8_t[]> buffer;
+    try {
+      buffer = ReadWholeFile(job.File, job.Size, job.FileName, &job.Cancelled);
+    } catch (...) {
+      job.ReadFailed = true;
+      throw;
+    }
+    job.File = TFd();
+    if (job.Cancelled)
+      return;
+    post([](TFileLoader& loader, TLoadJob& job) { job.StartMs = loader.FClock.NowMs(); });
+    job.SizeText = FillLines(job.Kind, buffer.get(), job.Size, job.Lines, job.SplitThreshold,
+                             progress, &job.Cancelled);
+  } catch (const std::bad_alloc&) {
+    job.Failure = OutOfMemoryText;
+  } catch (const std::exception& e) {
+    job.Failure = e.what();
+  }
+  post([](TFileLoader& loader, TLoadJob& job) { loader.EndLoad(job); });
+}
+
+void TFileLoader::EndLoad(TLoadJob& job) {
+  if (FWorker.joinable())
+    FWorker.join();
+  // Kept until the end of this step, which the posted call holds the job for.
+  const std::shared_ptr<TLoadJob> held = std::move(FJob);
+  if (!job.ReadFailed) {
+    // What the worker made replaces the lines, also when it failed part-way; the
+    // old lines go with the job.
+    TUpdateBracket bracket(*job.Target);
+    job.Target->Swap(job.Lines);
+  }
+  SetBusy(false);
+  if (!job.Failure.empty())
+    Report(job.Failure, TStatusKind::ErrorBox, false);
+  else
+    ReportLoaded(job.FileName, job.SizeText, true, job.StartMs);
+}
+
+void TFileLoader::CancelLoad() {
+  if (!FJob)
+    return;
+  FJob->Cancelled = true;
+  if (FWorker.joinable())
+    FWorker.join();
+  FJob.reset();
+  SetBusy(false);
 }
 
 } // namespace pelrow

@@ -8,17 +8,21 @@
 // loader reports through ShowStatus and never raises.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
+#include <thread>
 
 #include "app/status_report.h"
 
 namespace pelrow {
 
 class TClock;
+class TUiPoster;
 class TVKStrings;
 
 enum class TFileKind { RawBytes, MidiFile, Text };
@@ -68,6 +72,8 @@ public:
   // Adds the lines of one run; a run never shares a line with the one before it.
   // bytesLeftAfter is what of the file remains after this run (for the percentage).
   void Append(const uint8_t* bytes, std::size_t count, std::size_t bytesLeftAfter = 0);
+  // Append stops between two lines once stop holds (a load that was cancelled).
+  void SetStop(const std::atomic<bool>* stop) { FStop = stop; }
 
 private:
   void ReportProgress(std::size_t bytesLeft);
@@ -80,16 +86,34 @@ private:
   int FLineCounter = 0;
   int FLastPercent = -1;
   std::string FText;
+  const std::atomic<bool>* FStop = nullptr;
 };
 
 class TFileLoader {
 public:
   explicit TFileLoader(TClock& clock) : FClock(clock) {}
+  // A load under way is cancelled.
+  ~TFileLoader();
+  TFileLoader(const TFileLoader&) = delete;
+  TFileLoader& operator=(const TFileLoader&) = delete;
 
   // Replaces the lines with the file's content and reports the outcome on the Out
   // side: success plainly, failure as an error with message box. A failure before
   // the lines are cleared leaves them as they were. True on success.
   bool LoadFile(const std::string& fileName, TVKStrings& lines, int splitThreshold);
+
+  // The same load with the same steps and messages in the same order, except that a
+  // large raw or text file is read and turned into lines on a worker thread while
+  // the UI thread goes on; its lines replace the box's in one step once they are
+  // all made, and the progress and the outcome reach ShowStatus through poster.
+  // Busy stays on until then. Other files load at once. A load under way is
+  // cancelled first.
+  void StartLoad(const std::string& fileName, TVKStrings& lines, int splitThreshold,
+                 TUiPoster& poster);
+  bool Loading() const { return FJob != nullptr; }
+  // Ends a load under way at once: the worker is joined, the lines stay as they
+  // were, nothing more is reported, and busy goes off.
+  void CancelLoad();
 
   TShowStatus ShowStatus;
   // Busy on while a raw or text file is read and turned into lines (the window's
@@ -99,13 +123,22 @@ public:
   std::function<void(TFileLoader& sender, const std::string& fileName)> OnLoaded;
 
 private:
+  struct TLoadJob;
   // Each answers the size text of the success message.
   std::string LoadMidiFile(const std::string& fileName, TVKStrings& lines, int splitThreshold);
   std::string LoadBytesOrText(const std::string& fileName, TFileKind kind, TVKStrings& lines,
                               int splitThreshold, bool& large, uint32_t& startMs);
   void Report(const std::string& text, TStatusKind kind, bool immediate);
+  void ReportLoaded(const std::string& fileName, const std::string& sizeText, bool large,
+                    uint32_t startMs);
+  void SetBusy(bool busy);
+  // The worker's part of a background load, and the UI thread's end of it.
+  static void RunLoadJob(const std::shared_ptr<TLoadJob>& job, TUiPoster& poster);
+  void EndLoad(TLoadJob& job);
 
   TClock& FClock;
+  std::shared_ptr<TLoadJob> FJob;
+  std::thread FWorker;
 };
 
 } // namespace pelrow

@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace pelrow {
 
@@ -20,6 +21,8 @@ public:
   virtual int Count() const = 0;
   virtual const std::string& Line(int index) const = 0;
   virtual void Add(std::string_view line) = 0;
+  // Appends many lines in one step.
+  virtual void AddLines(std::vector<std::string> lines) = 0;
   // Appends text to the end of the last line.
   virtual void AppendToLast(std::string_view text) = 0;
   // Deletes count lines from index on.
@@ -45,6 +48,9 @@ public:
   int Count() const override { return FLines.Count(); }
   const std::string& Line(int index) const override { return FLines.Get(index); }
   void Add(std::string_view line) override { FLines.Add(std::string(line)); }
+  void AddLines(std::vector<std::string> lines) override {
+    FLines.InsertLines(FLines.Count(), std::move(lines));
+  }
   void AppendToLast(std::string_view text) override {
     const int last = FLines.Count() - 1;
     FLines.InsertInLine(last, FLines.LineLength(last), text);

@@ -6,8 +6,10 @@
 #include "support/text_format.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <exception>
+#include <system_error>
 
 namespace pelrow {
 
@@ -80,38 +82,59 @@ void TReceivePump::MidiInData(TMidiInput& sender) {
   }
 }
 
+namespace {
+
+// Runs one step of the pump; a failure comes back as its message instead of
+// escaping.
+template <typename TStep> std::string Guarded(TStep step) {
+  try {
+    step();
+    return std::string();
+  } catch (const std::exception& e) {
+    return e.what();
+  } catch (...) {
+    return TextUnknownError;
+  }
+}
+
+} // namespace
+
 void TReceivePump::HandleEvent(std::unique_ptr<TMyMidiEvent> event, const std::string& inputName) {
   if (!event)
     return;
   ++FHandledEvents;
-  std::string failure;
-  try {
+  const std::string failure = Guarded([&] {
     // Thru sees every event, before the display filter decides what is shown.
     if (FOptions.MidiThru && event->Gap == TInputGap::None)
       SendThru(*event, inputName);
-    if (event->Gap != TInputGap::None) {
-      ReceiveGap(std::move(event));
-      return;
-    }
-    if (event->Length != 0) {
-      ReceiveLongMessage(std::move(event));
-      return;
-    }
-    // A channel or system common message ends an unfinished System Exclusive
-    // message; real-time messages may come in the middle of one.
-    if (event->Status < RealTimeFirst) {
-      FMessageOpen = false;
-      ReportShownMessage();
-    }
-    if (!FOptions.SysExOnly)
-      DisplayShortEvent(std::move(event), FLines, FShowStatus);
+    // While a batch is still being shown, what came after it waits, so that the
+    // box keeps the order of arrival.
+    if (FBatchJob)
+      FBacklog.push_back(std::move(event));
+    else
+      ShowEvent(std::move(event));
+  });
+  if (!failure.empty())
+    Report(failure, TStatusKind::Error);
+}
+
+void TReceivePump::ShowEvent(std::unique_ptr<TMyMidiEvent> event) {
+  if (event->Gap != TInputGap::None) {
+    ReceiveGap(std::move(event));
     return;
-  } catch (const std::exception& e) {
-    failure = e.what();
-  } catch (...) {
-    failure = TextUnknownError;
   }
-  Report(failure, TStatusKind::Error);
+  if (event->Length != 0) {
+    ReceiveLongMessage(std::move(event));
+    return;
+  }
+  // A channel or system common message ends an unfinished System Exclusive
+  // message; real-time messages may come in the middle of one.
+  if (event->Status < RealTimeFirst) {
+    FMessageOpen = false;
+    ReportShownMessage();
+  }
+  if (!FOptions.SysExOnly)
+    DisplayShortEvent(std::move(event), FLines, FShowStatus);
 }
 
 // Only the program's own loopback port leads from an output back into the input
@@ -395,6 +418,8 @@ void TReceivePump::SetBulkPanelText(const std::string& text) {
 }
 
 void TReceivePump::AsnchRecvTimerTimer() {
+  if (FBatchJob)
+    return; // the dump is being shown
   if (FClock.NowMs() - FLastLongMsgTime < BulkTimerIntervalMs)
     return; // the dump, or the message, is still arriving
   if (!FBulkMode) {
@@ -407,15 +432,17 @@ void TReceivePump::AsnchRecvTimerTimer() {
       FTimer->Stop();
     return;
   }
-  std::string failure;
-  try {
-    ShowBatch();
-  } catch (const std::exception& e) {
-    failure = e.what();
-  } catch (...) {
-    failure = TextUnknownError;
-  }
-  // Whatever happened, the dump is over: nothing stays pending behind a panel.
+  bool shown = true;
+  const std::string failure = Guarded([&] { shown = ShowBatch(); });
+  if (!shown)
+    return; // it goes on in the background
+  EndBatch();
+  if (!failure.empty())
+    Report(failure, TStatusKind::Error);
+}
+
+// Whatever happened, the dump is over: nothing stays pending behind a panel.
+void TReceivePump::EndBatch() {
   FTimer->Stop();
   if (FBulkMode) {
     FBulkMode = false;
@@ -423,14 +450,17 @@ void TReceivePump::AsnchRecvTimerTimer() {
   }
   FPanel.Hide();
   FLines.Repaint();
-  if (!failure.empty())
-    Report(failure, TStatusKind::Error);
 }
 
-void TReceivePump::ShowBatch() {
+bool TReceivePump::ShowBatch() {
   FTimer->Stop();
   SetBulkPanelText(TextDisplaying);
   const int limit = FOptions.SplitThreshold();
+  const std::string rate =
+      FormatRate(KBytesPerSecond(FLastLongMsgTime - FBurstStartTime, FPendingBytes));
+  if (FBatchPoster && FPendingBytes >= BackgroundBatchBytes &&
+      StartBatchJob(limit, FPendingBytes, rate))
+    return false;
   int total = 0;
   {
     TReceiveUpdate update(FLines);
@@ -452,9 +482,115 @@ void TReceivePump::ShowBatch() {
     ClearPendingMessages();
   }
   FLines.ScrollToEnd();
-  const double rate = KBytesPerSecond(FLastLongMsgTime - FBurstStartTime, total);
-  ReportDump(total, FormatRate(rate));
+  ReportDump(total, rate);
   FBurstGaps = TBurstGaps();
+  return true;
+}
+
+// ---- a large batch on a worker thread ---------------------------------------------
+
+struct TReceivePump::TBatchJob {
+  TReceivePump* Pump = nullptr;
+  std::vector<TPendingEvent> Pending;
+  int Limit = -1;
+  int Total = 0;
+  std::string Rate;
+  // Set on the UI thread; the worker stops soon after, and nothing it posts acts.
+  std::atomic<bool> Cancelled{false};
+};
+
+bool TReceivePump::StartBatchJob(int limit, int total, const std::string& rate) {
+  auto job = std::make_shared<TBatchJob>();
+  job->Pump = this;
+  job->Pending = std::move(FPendingEvents);
+  job->Limit = limit;
+  job->Total = total;
+  job->Rate = rate;
+  try {
+    FBatchWorker = std::thread([job, poster = FBatchPoster] { RunBatchJob(job, *poster); });
+  } catch (const std::system_error&) {
+    FPendingEvents = std::move(job->Pending); // shown at once instead
+    return false;
+  }
+  FBatchJob = std::move(job);
+  FBulkMode = false;
+  ClearPendingMessages();
+  return true;
+}
+
+void TReceivePump::RunBatchJob(const std::shared_ptr<TBatchJob>& held, TUiPoster& poster) {
+  // A few megabytes of text per step on the UI thread.
+  constexpr size_t PieceBytes = size_t(16) << 20;
+  TBatchJob& job = *held;
+  // What the worker posts holds the job and acts only while it still runs.
+  const auto post = [&](std::function<void(TReceivePump&)> step) {
+    poster.Post([held, step = std::move(step)] {
+      if (!held->Cancelled)
+        step(*held->Pump);
+    });
+  };
+  std::vector<std::string> piece;
+  size_t pieceBytes = 0;
+  const auto handOver = [&] {
+    post([lines = std::move(piece)](TReceivePump& pump) mutable {
+      TReceiveUpdate update(pump.FLines);
+      pump.FLines.AddLines(std::move(lines));
+    });
+    piece = {};
+    pieceBytes = 0;
+  };
+  // A failing message is reported where it stands among the lines.
+  const TShowStatus report = [&](const std::string& text, TStatusSide, TStatusKind kind, bool) {
+    post([text, kind](TReceivePump& pump) { pump.Report(text, kind); });
+  };
+  for (TPendingEvent& pending : job.Pending) {
+    if (job.Cancelled)
+      return;
+    if (pending.FirstLine < 0)
+      AddPendingLines(
+          pending.Pieces, job.Limit,
+          [&](std::string_view line) {
+            piece.emplace_back(line);
+            pieceBytes += line.size();
+            if (pieceBytes >= PieceBytes)
+              handOver();
+          },
+          report);
+    pending.Pieces.clear();
+  }
+  handOver();
+  post([held](TReceivePump& pump) { pump.EndBatchJob(*held); });
+}
+
+void TReceivePump::EndBatchJob(TBatchJob& job) {
+  if (FBatchWorker.joinable())
+    FBatchWorker.join();
+  FBatchJob.reset();
+  FLines.ScrollToEnd();
+  ReportDump(job.Total, job.Rate);
+  FBurstGaps = TBurstGaps();
+  EndBatch();
+  // What came meanwhile is shown now, in order.
+  std::vector<std::unique_ptr<TMyMidiEvent>> backlog = std::move(FBacklog);
+  FBacklog.clear();
+  for (std::unique_ptr<TMyMidiEvent>& event : backlog) {
+    const std::string failure = Guarded([&] { ShowEvent(std::move(event)); });
+    if (!failure.empty())
+      Report(failure, TStatusKind::Error);
+  }
+}
+
+void TReceivePump::CancelBatch() {
+  if (!FBatchJob)
+    return;
+  FBatchJob->Cancelled = true;
+  if (FBatchWorker.joinable())
+    FBatchWorker.join();
+  FBatchJob.reset();
+}
+
+TReceivePump::~TReceivePump() {
+  CancelBatch();
 }
 
 // A dump that lost data, or holds a message cut short, never reads as received whole.

@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace pelrow {
@@ -57,7 +58,21 @@ public:
   TReceivePump(TClock& clock, std::unique_ptr<TTimer> timer, TReceiveLines& lines,
                TBulkPanel& panel, TMidiOutputBase& output, TShowStatus showStatus);
 
+  // A batch still being shown is dropped.
+  ~TReceivePump();
+  TReceivePump(const TReceivePump&) = delete;
+  TReceivePump& operator=(const TReceivePump&) = delete;
+
   TReceiveOptions& Options() { return FOptions; }
+
+  // With a poster, a large batch is formatted on a worker thread and its lines go
+  // into the box in pieces posted back, so the UI thread never waits for all of it;
+  // what arrives meanwhile is echoed at once and shown after the batch. Without
+  // one, every batch is shown at once.
+  void SetBatchPoster(TUiPoster* poster) { FBatchPoster = poster; }
+  // A batch at least this large goes to the worker thread.
+  static constexpr int BackgroundBatchBytes = 1 << 20;
+  bool ShowingBatch() const { return FBatchJob != nullptr; }
 
   // The input's data handler: takes every waiting event.
   void MidiInData(TMidiInput& sender);
@@ -107,6 +122,9 @@ private:
     bool MayBeLost = false;
   };
 
+  struct TBatchJob;
+
+  void ShowEvent(std::unique_ptr<TMyMidiEvent> event);
   void SendThru(const TMyMidiEvent& event, const std::string& inputName);
   void ReceiveGap(std::unique_ptr<TMyMidiEvent> event);
   bool InBurst(uint32_t now) const;
@@ -119,7 +137,14 @@ private:
   void ReportShownMessage();
   void TakeBackShownMessages();
   bool ShownLinesIntact(const TPendingEvent& pending) const;
-  void ShowBatch();
+  // Shows the collected dump; false when it goes on being shown in the background.
+  bool ShowBatch();
+  // False when no worker could be started; the batch is then shown at once.
+  bool StartBatchJob(int limit, int total, const std::string& rate);
+  static void RunBatchJob(const std::shared_ptr<TBatchJob>& job, TUiPoster& poster);
+  void EndBatchJob(TBatchJob& job);
+  void EndBatch();
+  void CancelBatch();
   void ClearPendingMessages();
   void UpdateBulkPanel(int bytes);
   void SetBulkPanelText(const std::string& text);
@@ -149,6 +174,12 @@ private:
   // A gap came while a System Exclusive message was unfinished.
   bool FOpenBeforeGap = false;
   uint64_t FHandledEvents = 0;
+
+  TUiPoster* FBatchPoster = nullptr;
+  std::shared_ptr<TBatchJob> FBatchJob;
+  std::thread FBatchWorker;
+  // Events that came while a batch was shown in the background, in order.
+  std::vector<std::unique_ptr<TMyMidiEvent>> FBacklog;
 };
 
 } // namespace pelrow

@@ -162,6 +162,16 @@ void TVKStrings::Clear() {
   RecordChange(WholeList, ToEnd);
 }
 
+void TVKStrings::Swap(TVKStrings& other) {
+  if (&other == this)
+    return;
+  const TVKUpdateBracket bracket(*this);
+  NoteTextChanging(0, 0);
+  FLines.swap(other.FLines);
+  std::swap(FMaxLineLength, other.FMaxLineLength);
+  RecordChange(WholeList, ToEnd);
+}
+
 void TVKStrings::Exchange(int index1, int index2) {
   CheckIndex(index1, Count());
   CheckIndex(index2, Count());

@@ -77,6 +77,10 @@ public:
   void AddStrings(const TVKStrings& other);
   void AddStrings(const std::vector<std::string>& lines);
   void Assign(const TVKStrings& other);
+  // Exchanges the lines with other's, storage and all, at no cost per line: a list
+  // filled elsewhere (on a worker thread) goes into a box in one step, and the box's
+  // old lines leave with other.
+  void Swap(TVKStrings& other);
   void Reserve(size_t count) { FLines.reserve(count); }
 
   // The lines joined by CR LF, without a break after the last line.

@@ -6,6 +6,7 @@
 #include "manual_time.h"
 #include "midi/midi_test_support.h"
 #include "midi/service/loopback/loopback_service.h"
+#include "support/queued_poster.h"
 #include "support/text_format.h"
 
 #include <gtest/gtest.h>
@@ -544,6 +545,44 @@ TEST_F(ReceivePumpGaps, AnInterruptionDuringADumpIsAWarningNotALoss) {
   EXPECT_TRUE(Status.Texts(TStatusKind::Error).empty());
   EXPECT_TRUE(Status.Has("Received 1000 bytes of bulk dump (at 11111 bytes/s = 10.85 KB/s); "
                          "input may be missing: the MIDI system was interrupted"));
+}
+
+// A dump too large to show at once is formatted in the background: its lines are
+// those the batch at once gives, marks included, and a message that comes while it
+// is shown is echoed at once and shown after it.
+TEST_F(ReceivePumpGaps, ALargeDumpShownInTheBackgroundMatchesTheBatchAtOnce) {
+  TQueuedPoster batchPoster;
+  Pump.SetBatchPoster(&batchPoster);
+  Pump.Options().SplitLongMessages = true;
+  Lines expected;
+  uint32_t at = 0;
+  int total = 0;
+  for (int i = 0; total < TReceivePump::BackgroundBatchBytes; ++i, at += 2) {
+    const Bytes sysex = Numbered(uint8_t(i & 0x7F), 20 + size_t(i * 131) % 3000);
+    if (i == 100) {
+      CutAt(at, sysex);
+      GapAt(at, TInputGap::Lost, 300);
+      for (const Lines& part : {Format(sysex, 32), Lines{CutMarkLine, LostMark}})
+        expected.insert(expected.end(), part.begin(), part.end());
+    } else {
+      Timer->AdvanceTo(at);
+      Pump.HandleEvent(TMyMidiEvent::FromLong(sysex.data(), uint32_t(sysex.size()), at),
+                       LoopbackPortName);
+      const Lines lines = Format(sysex, 32);
+      expected.insert(expected.end(), lines.begin(), lines.end());
+    }
+    total += int(sysex.size());
+  }
+  Timer->AdvanceTo(at + 2000);
+  ASSERT_TRUE(Pump.ShowingBatch());
+  Pump.Options().MidiThru = true;
+  Pump.HandleEvent(TMyMidiEvent::FromShort(0x7F3C90, at + 2000), LoopbackPortName);
+  EXPECT_EQ(Thru.size(), 1u);
+
+  ASSERT_TRUE(batchPoster.RunUntil([&] { return !Pump.ShowingBatch(); }));
+  EXPECT_EQ(BoxLines(), Join({expected, {"90 3C 7F"}}));
+  EXPECT_FALSE(Panel.Visible());
+  EXPECT_EQ(Status.CountStartingWith(FormatText("Received %d bytes of bulk dump", total)), 1u);
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 
 #include "app/hex_notation.h"
 #include "app/main_menu.h"
+#include "app/qt/input_block.h"
 #include "app/qt/menu_mirror.h"
 #include "app/qt/send_receive_parts.h"
 #include "app/qt/status_bar.h"
@@ -133,7 +134,10 @@ TPelrowForm::TPelrowForm(TPelrowStartup startup, QWidget* parent)
   FormCreate();
 }
 
-TPelrowForm::~TPelrowForm() = default;
+TPelrowForm::~TPelrowForm() {
+  // Before the boxes go: a file still loading would fill the Out box.
+  FFileLoader.CancelLoad();
+}
 
 // ---- layout ---------------------------------------------------------------------------
 
@@ -476,6 +480,8 @@ void TPelrowForm::closeEvent(QCloseEvent* event) {
     event->ignore();
     return;
   }
+  // A file still loading is dropped; the Out box keeps what it had.
+  FFileLoader.CancelLoad();
   FormClose();
   QMainWindow::closeEvent(event);
 }

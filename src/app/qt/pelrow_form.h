@@ -33,6 +33,7 @@ class QSplitter;
 
 namespace pelrow {
 
+class TInputBlock;
 class TMenuMirror;
 class TMergedNotice;
 class TMidiInMenu;
@@ -113,7 +114,9 @@ public:
 
   // Opens the last of the given files into the Out box.
   void OpenFileList(const std::vector<std::string>& fileNames);
+  // A large file goes on loading after the call returns (see Loading).
   virtual void LoadFile(const std::string& fileName);
+  bool Loading() const { return FFileLoader.Loading(); }
 
   // Bytes per line when long messages are split, -1 when they are not.
   int SplitThreshold() const;
@@ -308,6 +311,10 @@ private:
   std::unique_ptr<TSendReceiveParts> FSendReceive;
   TRegistryStore FOwnSettings{""};
   THistoryList MRUFiles{SettingsStore()};
+  // A large file loads on a worker thread, which posts its progress and end here;
+  // meanwhile the window takes no input.
+  std::unique_ptr<TQtUiPoster> FFilePoster;
+  std::unique_ptr<TInputBlock> FLoadInputBlock;
   TFileLoader FFileLoader{Clock()};
   TFileSaver FFileSaver;
   TSplitSaver FSplitSaver;

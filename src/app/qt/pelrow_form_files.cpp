@@ -5,9 +5,11 @@
 #include "app/qt/pelrow_form.h"
 
 #include "app/dialog_filter.h"
+#include "app/qt/input_block.h"
 #include "editor/qt/veskmemo.h"
 #include "support/file_name_text.h"
 #include "support/product_info.h"
+#include "support/qt/qt_services.h"
 #include "support/qt/latin1_text.h"
 #include "support/text_format.h"
 
@@ -51,7 +53,14 @@ TRegistryStore& TPelrowForm::SettingsStore() {
 
 void TPelrowForm::ConnectFileUnits() {
   FFileLoader.ShowStatus = StatusReporter();
-  FFileLoader.OnBusy = [this](TFileLoader&, bool busy) { BusyCursor(busy); };
+  FFileLoader.OnBusy = [this](TFileLoader&, bool busy) {
+    BusyCursor(busy);
+    if (busy)
+      FLoadInputBlock = std::make_unique<TInputBlock>(*this);
+    else
+      FLoadInputBlock.reset();
+  };
+  FFilePoster = std::make_unique<TQtUiPoster>();
   FFileLoader.OnLoaded = [this](TFileLoader&, const std::string& fileName) {
     MRUFiles.AddFile(fileName);
   };
@@ -151,7 +160,7 @@ void TPelrowForm::BusyCursor(bool busy) {
 }
 
 void TPelrowForm::LoadFile(const std::string& fileName) {
-  FFileLoader.LoadFile(fileName, SXOutput->Lines(), SplitThreshold());
+  FFileLoader.StartLoad(fileName, SXOutput->Lines(), SplitThreshold(), *FFilePoster);
 }
 
 void TPelrowForm::Open1Click() {

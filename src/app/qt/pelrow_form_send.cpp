@@ -26,7 +26,9 @@ TSendReceiveParts::TSendReceiveParts(TPelrowForm& form, TClock& clock,
              [&form] { return form.FSendSpeed; }),
       Pump(clock, std::move(bulkTimer), InBox, BulkPanel, output ? *output : NoMidi->Output,
            form.StatusReporter()),
-      Keys(form) {}
+      Keys(form) {
+  Pump.SetBatchPoster(&BatchPoster);
+}
 
 TClock& TPelrowForm::Clock() {
   return FStartup.Clock ? *FStartup.Clock : SteadyClock();

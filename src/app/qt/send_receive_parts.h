@@ -11,6 +11,7 @@
 #include "app/send_engine.h"
 #include "midi/midi_output.h"
 #include "midi/service/loopback/loopback_service.h"
+#include "support/qt/qt_services.h"
 
 #include <memory>
 
@@ -35,6 +36,8 @@ struct TSendReceiveParts {
   TQtSendEventLoop EventLoop;
   TInBoxLines InBox;
   TBulkPanelWidget BulkPanel;
+  // Before the pump, which joins its batch worker before the poster goes.
+  TQtUiPoster BatchPoster;
   TSendEngine Engine;
   TReceivePump Pump;
   TKeyPreview Keys; // F4 and Esc

@@ -6,11 +6,14 @@
 #include "support/registry_store.h"
 #include "support/scratch_folder.h"
 
+#include "app/file_loader.h"
+
 #include <QAbstractButton>
 #include <QAction>
 #include <QFileDialog>
 #include <QMenu>
 #include <QMessageBox>
+#include <QTimer>
 
 namespace pelrow::test {
 namespace {
@@ -46,6 +49,30 @@ protected:
       dialog.selectFile(QString::fromStdString(name));
       static_cast<QDialog&>(dialog).accept();
     });
+  }
+
+  // Raw bytes of every kind a file may hold, about size long: data bytes before any
+  // status, System Exclusive messages of many lengths (some with a timing clock
+  // inside), notes, program changes and a lone F7.
+  static std::string MixedDump(size_t size) {
+    std::string bytes = "\x01\x02";
+    for (size_t i = 0; bytes.size() < size; ++i) {
+      bytes += '\xF0';
+      const size_t length = 1 + (i * 131) % 3000;
+      for (size_t k = 0; k < length; ++k)
+        bytes += static_cast<char>(k == length / 2 && i % 5 == 0 ? 0xF8 : (i + k) & 0x7F);
+      bytes += '\xF7';
+      bytes += std::string("\x90\x3C\x40\xC0\x05", i % 3 == 0 ? 5 : 3);
+      if (i % 7 == 0)
+        bytes += '\xF7';
+    }
+    bytes.resize(size);
+    return bytes;
+  }
+
+  static bool LogHas(TVeskMemo* log, const std::string& line) {
+    const std::vector<std::string> lines = LinesOf(log);
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
   }
 
   TScratchFolder Folder;
@@ -129,6 +156,58 @@ TEST_F(PelrowFormFiles, ACommandLineFileThatCannotBeLoadedIsReported) {
   EXPECT_EQ(ErrorBoxes, std::vector<std::string>{"Could not open " + Folder.Path("missing.syx")});
   EXPECT_EQ(form->SXOutput->Lines()[0], "// type here MIDI messages in hex");
   EXPECT_EQ(RecentItems(*form), std::vector<std::string>{});
+}
+
+// A large file loads in the background: the event loop goes on turning, the box
+// takes no typing meanwhile, and the lines are those that loading it at once gives.
+TEST_F(PelrowFormFiles, ALargeFileLoadsWhileTheWindowTurnsAndGivesTheLinesOfALoadAtOnce) {
+  const std::string path = Folder.Path("mixed.syx");
+  WriteWholeFile(path, MixedDump(size_t(3) << 20));
+  auto form = Start();
+  form->SetSplitLongMessages(true);
+  int ticksWhileLoading = 0;
+  QTimer ticker;
+  QObject::connect(&ticker, &QTimer::timeout, [&] { ticksWhileLoading += form->Loading(); });
+  ticker.start(0);
+  const std::vector<std::string> before = LinesOf(form->SXOutput);
+
+  form->LoadFile(path);
+  ASSERT_TRUE(form->Loading());
+  QTest::keyClick(form->SXOutput, Qt::Key_A);
+  EXPECT_EQ(LinesOf(form->SXOutput), before);
+  ASSERT_TRUE(WaitFor([&] { return !form->Loading(); }));
+  EXPECT_GT(ticksWhileLoading, 0);
+
+  TFileLoader atOnce(Clock);
+  TVKStrings expected;
+  ASSERT_TRUE(atOnce.LoadFile(path, expected, form->SplitThreshold()));
+  ASSERT_EQ(form->SXOutput->Lines().Count(), expected.Count());
+  for (int i = 0; i < expected.Count(); ++i)
+    ASSERT_EQ(form->SXOutput->Lines()[i], expected[i]) << "line " << i;
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+  EXPECT_TRUE(LogHas(form->LogOut, "Loading " + path + "..."));
+  EXPECT_TRUE(LastLine(form->LogOut).starts_with(path + " was loaded succesfully in "));
+  EXPECT_TRUE(LastLine(form->LogOut).ends_with(" ms (3145728 bytes)"));
+  EXPECT_EQ(RecentItems(*form), (std::vector<std::string>{"-", "mixed.syx"}));
+}
+
+// Closing the window while a file loads drops the load: the box keeps its text,
+// nothing is reported afterwards and the file does not become a recent one.
+TEST_F(PelrowFormFiles, ClosingTheWindowWhileAFileLoadsCancelsTheLoad) {
+  const std::string path = Folder.Path("big.syx");
+  WriteWholeFile(path, MixedDump(size_t(8) << 20));
+  auto form = Start();
+  const std::vector<std::string> before = LinesOf(form->SXOutput);
+  form->LoadFile(path);
+  ASSERT_TRUE(form->Loading());
+  form->close();
+  EXPECT_FALSE(form->Loading());
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+  QTest::qWait(50);
+  EXPECT_EQ(LinesOf(form->SXOutput), before);
+  EXPECT_TRUE(LastLine(form->LogOut).starts_with("Loading "));
+  EXPECT_EQ(RecentItems(*form), std::vector<std::string>{});
+  EXPECT_TRUE(ErrorBoxes.empty());
 }
 
 } // namespace

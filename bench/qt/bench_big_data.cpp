@@ -1,0 +1,231 @@
+// The main window with 100 MB of data: opening a .syx file into the Out box (1 KB
+// messages, and one single message of 100 MB) and showing a received 100 MB bulk
+// dump in the In box. Each run measures how long until the box holds the text and
+// the longest time the UI thread went without returning to its event loop, seen by
+// calls posted to it every 5 ms from another thread. The dump is fed in-process
+// into the window's receive pump from the event loop, 256 KB per turn, as the input
+// device delivers it; the bulk timer is the window's real one.
+#include "app/qt/pelrow_form.h"
+#include "app/receive_pump.h"
+#include "bench_application.h"
+#include "editor/qt/veskmemo.h"
+
+#include <QElapsedTimer>
+#include <QEvent>
+#include <QLabel>
+#include <QTimer>
+
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace pelrow {
+namespace {
+
+constexpr size_t TotalBytes = 100u << 20;
+constexpr size_t MessageBytes = 1024;
+constexpr int MessagesPerTurn = 256;
+
+// A SysEx message of n bytes whose data bytes vary with number.
+std::vector<uint8_t> Message(size_t n, size_t number) {
+  std::vector<uint8_t> bytes(n);
+  for (size_t i = 1; i + 1 < n; ++i)
+    bytes[i] = static_cast<uint8_t>((i + number) & 0x7F);
+  bytes.front() = 0xF0;
+  bytes.back() = 0xF7;
+  return bytes;
+}
+
+std::string BigSyxFile(bool single) {
+  const std::string path = (std::filesystem::temp_directory_path() /
+                            (single ? "pelrow_bench_single.syx" : "pelrow_bench_1k.syx"))
+                               .string();
+  if (std::filesystem::exists(path) && std::filesystem::file_size(path) == TotalBytes)
+    return path;
+  std::ofstream file(path, std::ios::binary | std::ios::trunc);
+  const size_t messageBytes = single ? TotalBytes : MessageBytes;
+  for (size_t at = 0; at < TotalBytes; at += messageBytes) {
+    const std::vector<uint8_t> bytes = Message(messageBytes, at / messageBytes);
+    file.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+  }
+  return path;
+}
+
+// The longest time the UI thread took to answer: another thread posts a call to
+// it every 5 ms, and each call notes how long it waited.
+class TBusyProbe {
+public:
+  TBusyProbe()
+      : FThread([this] {
+          while (FRunning.load()) {
+            const auto posted = std::chrono::steady_clock::now();
+            QMetaObject::invokeMethod(
+                &FReceiver,
+                [this, posted] {
+                  const double waited = std::chrono::duration<double, std::milli>(
+                                            std::chrono::steady_clock::now() - posted)
+                                            .count();
+                  FLongestMs = std::max(FLongestMs, waited);
+                },
+                Qt::QueuedConnection);
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+          }
+        }) {}
+  ~TBusyProbe() { Stop(); }
+  // The answer counts only once the calls posted so far have run.
+  double LongestMs() {
+    Stop();
+    return FLongestMs;
+  }
+
+private:
+  void Stop() {
+    if (!FThread.joinable())
+      return;
+    FRunning = false;
+    FThread.join();
+    QCoreApplication::processEvents();
+  }
+
+  QObject FReceiver;
+  double FLongestMs = 0;
+  std::atomic<bool> FRunning{true};
+  std::thread FThread;
+};
+
+// Calls seen whenever the widget paints.
+class TPaintWatch : public QObject {
+public:
+  TPaintWatch(QWidget& widget, std::function<void()> seen) : FSeen(std::move(seen)) {
+    widget.installEventFilter(this);
+  }
+
+protected:
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() == QEvent::Paint)
+      FSeen();
+    return false;
+  }
+
+private:
+  std::function<void()> FSeen;
+};
+
+// Turns the event loop until done holds; false after the limit. It sleeps while
+// there is nothing to do (the probe's calls wake it), so that it takes no time
+// from a worker thread.
+bool RunUntil(const std::function<bool()>& done, int limitMs = 60000) {
+  QElapsedTimer since;
+  since.start();
+  while (!done()) {
+    if (since.elapsed() > limitMs)
+      return false;
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+  }
+  return true;
+}
+
+bool LastLogLineHas(TVeskMemo* log, const char* text) {
+  const TVKStrings& lines = log->Lines();
+  return !lines.Empty() && lines[lines.Count() - 1].find(text) != std::string::npos;
+}
+
+void BM_OpenSyx100MB(benchmark::State& state) {
+  BenchApplication();
+  const bool single = state.range(0) == 1;
+  const std::string path = BigSyxFile(single);
+  const int expectedLines = single ? 1 : int(TotalBytes / MessageBytes);
+  double shownMs = 0, busyMs = 0;
+  for (auto _ : state) {
+    TPelrowForm form;
+    form.resize(800, 600);
+    form.show();
+    QCoreApplication::processEvents();
+    QElapsedTimer since;
+    TBusyProbe probe;
+    since.start();
+    form.LoadFile(path);
+    const bool done = RunUntil([&] {
+      return form.SXOutput->Lines().Count() == expectedLines &&
+             LastLogLineHas(form.LogOut, "was loaded succesfully");
+    });
+    shownMs = std::max(shownMs, double(since.elapsed()));
+    // A last paint of the box belongs to showing it.
+    form.SXOutput->viewport()->repaint();
+    QCoreApplication::processEvents();
+    busyMs = std::max(busyMs, probe.LongestMs());
+    if (!done) {
+      state.SkipWithError("the file did not load");
+      break;
+    }
+  }
+  state.counters["shown_ms"] = shownMs;
+  state.counters["busy_ms"] = busyMs;
+  state.SetBytesProcessed(int64_t(state.iterations() * TotalBytes));
+}
+BENCHMARK(BM_OpenSyx100MB)
+    ->ArgName("single")
+    ->Arg(0)
+    ->Arg(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(3);
+
+void BM_ReceiveDump100MB(benchmark::State& state) {
+  BenchApplication();
+  const std::vector<uint8_t> message = Message(MessageBytes, 1);
+  double completeMs = 0, quietMs = 0, busyMs = 0;
+  for (auto _ : state) {
+    TPelrowForm form;
+    form.resize(800, 600);
+    form.show();
+    QCoreApplication::processEvents();
+    TReceivePump& pump = form.ReceivePump();
+    TBusyProbe probe;
+    size_t fed = 0;
+    QElapsedTimer sinceLast;
+    QTimer feeder;
+    QObject::connect(&feeder, &QTimer::timeout, [&] {
+      for (int i = 0; i < MessagesPerTurn && fed < TotalBytes; ++i, fed += MessageBytes)
+        pump.HandleEvent(TMyMidiEvent::FromLong(message.data(), int(message.size()), 0), "bench");
+      if (fed >= TotalBytes) {
+        feeder.stop();
+        sinceLast.start();
+      }
+    });
+    feeder.start(0);
+    // The batch starts with the timer tick that finds the input quiet, which paints
+    // the panel's last text at once.
+    qint64 displayStartMs = -1;
+    TPaintWatch watch(*form.LSysExRcvd, [&] {
+      if (displayStartMs < 0 && form.LSysExRcvd->text().startsWith("Displaying"))
+        displayStartMs = sinceLast.elapsed();
+    });
+    const bool done =
+        RunUntil([&] { return LastLogLineHas(form.LogIn, "bytes of bulk dump"); });
+    completeMs = std::max(completeMs, double(sinceLast.elapsed()));
+    quietMs = std::max(quietMs, double(displayStartMs));
+    busyMs = std::max(busyMs, probe.LongestMs());
+    if (!done || form.SXInput->Lines().Count() != int(TotalBytes / MessageBytes)) {
+      state.SkipWithError("the dump was not shown whole");
+      break;
+    }
+  }
+  state.counters["complete_ms"] = completeMs;
+  state.counters["quiet_ms"] = quietMs;
+  state.counters["busy_ms"] = busyMs;
+  state.SetBytesProcessed(int64_t(state.iterations() * TotalBytes));
+}
+BENCHMARK(BM_ReceiveDump100MB)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+
+} // namespace
+} // namespace pelrow
