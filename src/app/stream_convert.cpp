@@ -7,6 +7,7 @@
 #include <cstring>
 #include <exception>
 #include <fcntl.h>
+#include <memory>
 #include <new>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -53,12 +54,18 @@ struct TConvertFailure {
 // Collects output and hands it to the sink in large pieces.
 class TOutput {
 public:
-  explicit TOutput(TByteSink& sink) : FSink(sink) { FBuffer.reserve(OutputFlushSize * 2); }
+  explicit TOutput(TByteSink& sink) : FSink(sink) {}
 
   // Room for size more characters at the end; Commit says how many were used.
   char* Room(std::size_t size) {
-    FBuffer.resize(FUsed + size);
-    return FBuffer.data() + FUsed;
+    if (FUsed + size > FCapacity) {
+      Flush();
+      if (size > FCapacity) {
+        FBuffer = std::make_unique_for_overwrite<char[]>(size);
+        FCapacity = size;
+      }
+    }
+    return FBuffer.get() + FUsed;
   }
   void Commit(std::size_t used) {
     FUsed += used;
@@ -70,14 +77,15 @@ public:
     Commit(size);
   }
   void Flush() {
-    if (FUsed > 0 && !FSink.Write(FBuffer.data(), FUsed))
+    if (FUsed > 0 && !FSink.Write(FBuffer.get(), FUsed))
       throw TConvertFailure{TConvertStatus::WriteFailed, {}};
     FUsed = 0;
   }
 
 private:
   TByteSink& FSink;
-  std::string FBuffer;
+  std::size_t FCapacity = OutputFlushSize * 2;
+  std::unique_ptr<char[]> FBuffer = std::make_unique_for_overwrite<char[]>(FCapacity);
   std::size_t FUsed = 0;
 };
 
@@ -133,12 +141,19 @@ public:
   TByteTarget(TOutput& output, bool asText, int limit)
       : FOutput(output), FAsText(asText), FWriter(output, limit) {}
 
+  // In pieces, so that one huge message from a MIDI file needs no more room than
+  // a chunk of a raw file.
   void Add(const uint8_t* bytes, std::size_t count) {
     FBytes += count;
-    if (FAsText)
-      FWriter.Add(bytes, count);
-    else
-      FOutput.Put(reinterpret_cast<const char*>(bytes), count);
+    while (count > 0) {
+      const std::size_t piece = std::min(count, ChunkSize);
+      if (FAsText)
+        FWriter.Add(bytes, piece);
+      else
+        FOutput.Put(reinterpret_cast<const char*>(bytes), piece);
+      bytes += piece;
+      count -= piece;
+    }
   }
   void EndRun() { FWriter.EndRun(); }
   uint64_t Bytes() const { return FBytes; }
