@@ -121,21 +121,22 @@ const std::string& ConvertInput() {
   return path;
 }
 
-void BM_CliConvertSyxToText50MB(benchmark::State& state) {
-  const std::string& input = ConvertInput();
+void RunEach(benchmark::State& state, const std::vector<std::string>& args,
+             const std::string& outputPath) {
   for (auto _ : state)
-    if (!Run({PELROW_CLI_PROGRAM, "convert", input, Folder().File("dump.txt")}, "/dev/null"))
-      state.SkipWithError("pelrow-cli convert failed");
+    if (!Run(args, outputPath))
+      state.SkipWithError((args[0] + " failed").c_str());
   state.SetBytesProcessed(int64_t(state.iterations() * ConvertFileSize));
+}
+
+void BM_CliConvertSyxToText50MB(benchmark::State& state) {
+  RunEach(state, {PELROW_CLI_PROGRAM, "convert", ConvertInput(), Folder().File("dump.txt")},
+          "/dev/null");
 }
 BENCHMARK(BM_CliConvertSyxToText50MB)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 
 void BM_XxdPlainToFile50MB(benchmark::State& state) {
-  const std::string& input = ConvertInput();
-  for (auto _ : state)
-    if (!Run({"xxd", "-p", input}, Folder().File("dump.hex")))
-      state.SkipWithError("xxd -p failed");
-  state.SetBytesProcessed(int64_t(state.iterations() * ConvertFileSize));
+  RunEach(state, {"xxd", "-p", ConvertInput()}, Folder().File("dump.hex"));
 }
 BENCHMARK(BM_XxdPlainToFile50MB)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 
@@ -159,14 +160,6 @@ const std::string& RandomInput() {
     return file;
   }();
   return path;
-}
-
-void RunEach(benchmark::State& state, const std::vector<std::string>& args,
-             const std::string& outputPath) {
-  for (auto _ : state)
-    if (!Run(args, outputPath))
-      state.SkipWithError((args[0] + " failed").c_str());
-  state.SetBytesProcessed(int64_t(state.iterations() * ConvertFileSize));
 }
 
 void BM_CliConvertRandomToText50MB(benchmark::State& state) {

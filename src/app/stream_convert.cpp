@@ -11,6 +11,7 @@
 #include <new>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 #include "app/file_loader.h"
 #include "app/file_saver.h"
@@ -33,17 +34,23 @@ constexpr std::size_t MidiEventsPerStopCheck = 4096;
 
 constexpr uint8_t EndOfExclusive = 0xF7;
 constexpr uint8_t SysExStart = 0xF0;
-constexpr uint8_t NoDigit = 0xFF;
+constexpr const std::array<uint8_t, 256>& DigitValue = HexDigitValues;
 
-constexpr std::array<uint8_t, 256> MakeDigitTable() {
-  std::array<uint8_t, 256> table{};
-  for (int c = 0; c < 256; ++c) {
-    const int value = HexDigitValue(static_cast<char>(c));
-    table[c] = value < 0 ? NoDigit : static_cast<uint8_t>(value);
-  }
-  return table;
-}
-constexpr std::array<uint8_t, 256> DigitValue = MakeDigitTable();
+// The two digits of every byte.
+constexpr std::array<std::array<char, 2>, 256> HexPairs = [] {
+  std::array<std::array<char, 2>, 256> pairs{};
+  for (int b = 0; b < 256; ++b)
+    pairs[b] = {HexDigits[b >> 4], HexDigits[b & 0x0F]};
+  return pairs;
+}();
+
+// A status byte starts a new line, except F7, which stays on the line it closes.
+constexpr std::array<bool, 256> StartsLine = [] {
+  std::array<bool, 256> starts{};
+  for (int b = 0x80; b < 256; ++b)
+    starts[b] = b != EndOfExclusive;
+  return starts;
+}();
 
 // A failure that ends the conversion with its status and message.
 struct TConvertFailure {
@@ -98,23 +105,32 @@ public:
       : FOutput(output), FLimit(limit > 0 ? static_cast<uint64_t>(limit) : UINT64_MAX) {}
 
   void Add(const uint8_t* bytes, std::size_t count) {
-    char* const start = FOutput.Room(count * MaxTextPerByte + 1);
+    if (count == 0)
+      return;
+    char* const start = FOutput.Room(count * MaxTextPerByte);
     char* out = start;
-    for (std::size_t i = 0; i < count; ++i) {
-      const uint8_t b = bytes[i];
-      if (FLineBytes > 0) {
-        if ((b >= 0x80 && b != EndOfExclusive) || FLineBytes >= FLimit) {
-          *out++ = '\n';
-          ++FLines;
-          FLineBytes = 0;
-        } else {
-          *out++ = ' ';
-        }
-      }
-      WriteHexByte(b, out);
+    std::size_t i = 0;
+    if (FLineBytes == 0) {
+      std::memcpy(out, HexPairs[bytes[0]].data(), 2);
       out += 2;
-      ++FLineBytes;
+      FLineBytes = 1;
+      i = 1;
     }
+    // Without branches on the bytes: in random data every other byte starts a line,
+    // and a mispredicted jump per byte would cost more than the formatting.
+    uint64_t lineBytes = FLineBytes;
+    uint64_t lines = FLines;
+    for (; i < count; ++i) {
+      const uint8_t b = bytes[i];
+      const bool cut = StartsLine[b] | (lineBytes >= FLimit);
+      out[0] = cut ? '\n' : ' ';
+      std::memcpy(out + 1, HexPairs[b].data(), 2);
+      out += 3;
+      lines += cut;
+      lineBytes = (cut ? 0 : lineBytes) + 1;
+    }
+    FLineBytes = lineBytes;
+    FLines = lines;
     FOutput.Commit(static_cast<std::size_t>(out - start));
   }
 
@@ -168,12 +184,28 @@ private:
 
 // Lines of text as the window's line list splits them: at CR LF, a lone CR or a
 // lone LF; a break at the very end starts no further line. The reader of the
-// characters sees each line's characters and its end.
+// characters sees each line's characters and its end, and a NUL character, which
+// no text holds.
 template <typename TLineReader> class TLineSplitter {
 public:
   explicit TLineSplitter(TLineReader& reader) : FReader(reader) {}
 
   void Feed(const char* chars, std::size_t count) {
+    const void* nul = std::memchr(chars, '\0', count);
+    if (nul != nullptr) {
+      FeedLines(chars, static_cast<std::size_t>(static_cast<const char*>(nul) - chars));
+      FReader.NulCharacter();
+    }
+    FeedLines(chars, count);
+  }
+
+  void Finish() {
+    if (FLineOpen)
+      FReader.LineEnd();
+  }
+
+private:
+  void FeedLines(const char* chars, std::size_t count) {
     std::size_t i = 0;
     if (FAfterCR && count > 0 && chars[0] == '\n')
       i = 1; // the LF of a CR LF cut between two chunks
@@ -200,12 +232,6 @@ public:
     }
   }
 
-  void Finish() {
-    if (FLineOpen)
-      FReader.LineEnd();
-  }
-
-private:
   TLineReader& FReader;
   bool FAfterCR = false;
   bool FLineOpen = false;
@@ -213,15 +239,9 @@ private:
 
 // Text input is refused at a NUL character: the window would end the text there
 // and silently lose the rest.
-void CheckNoNul(const std::string& name, const char* chars, std::size_t count, uint64_t line,
-                uint64_t column) {
-  const void* nul = std::memchr(chars, '\0', count);
-  if (nul == nullptr)
-    return;
-  const auto offset = static_cast<uint64_t>(static_cast<const char*>(nul) - chars);
+[[noreturn]] void ThrowNul(const std::string& name, uint64_t line, uint64_t column) {
   throw TConvertFailure{TConvertStatus::BadInput,
-                        FormatText(ConvertNulInTextText, name, line,
-                                   column + offset + 1)};
+                        FormatText(ConvertNulInTextText, name, line, column)};
 }
 
 // Copies text lines as they are, each ended by LF.
@@ -230,7 +250,6 @@ public:
   TTextCopier(TOutput& output, const std::string& name) : FOutput(output), FName(name) {}
 
   void Characters(const char* chars, std::size_t count) {
-    CheckNoNul(FName, chars, count, FLines + 1, FColumn);
     FOutput.Put(chars, count);
     FColumn += count;
   }
@@ -240,6 +259,7 @@ public:
     FColumn = 0;
   }
   uint64_t Lines() const { return FLines; }
+  [[noreturn]] void NulCharacter() { ThrowNul(FName, FLines + 1, FColumn + 1); }
 
 private:
   TOutput& FOutput;
@@ -257,54 +277,65 @@ public:
   THexTextReader(TByteTarget& target, const std::string& name) : FTarget(target), FName(name) {}
 
   void Characters(const char* chars, std::size_t count) {
-    CheckNoNul(FName, chars, count, FLine, FColumn);
+    // Half the characters plus one pending from before is the most they can give.
+    if (FUsed + count / 2 + 1 > FBytes.size())
+      Flush();
     const auto* c = reinterpret_cast<const uint8_t*>(chars);
-    uint8_t* const start = FBytes.data();
-    uint8_t* out = start;
-    for (std::size_t i = 0; i < count; ++i) {
-      if (out == start + FBytes.size()) {
-        FTarget.Add(start, FBytes.size());
-        out = start;
-      }
-      const uint8_t ch = c[i];
-      switch (FState) {
-      case TState::Comment:
-        break;
-      case TState::Idle:
-        // The usual case first: a whole byte within this piece.
-        if (i + 1 < count && (DigitValue[ch] | DigitValue[c[i + 1]]) < 16) {
-          *out++ = static_cast<uint8_t>(DigitValue[ch] * 16 + DigitValue[c[i + 1]]);
-          ++i;
-        } else if (ch > 32) {
-          FPending = ch;
+    uint8_t* out = FBytes.data() + FUsed;
+    std::size_t i = 0;
+    while (i < count) {
+      if (FState == TState::Idle) {
+        // The usual text: whole bytes and blanks.
+        while (i + 1 < count) {
+          if (c[i] <= 32) {
+            ++i;
+            continue;
+          }
+          const uint8_t high = DigitValue[c[i]];
+          const uint8_t low = DigitValue[c[i + 1]];
+          if ((high | low) >= 16)
+            break;
+          *out++ = static_cast<uint8_t>(high << 4 | low);
+          i += 2;
+        }
+        if (i < count && c[i] > 32) {
+          FPending = c[i];
           FPendingColumn = FColumn + i;
           FState = TState::Pending;
         }
-        break;
-      case TState::Pending:
-        if ((DigitValue[FPending] | DigitValue[ch]) < 16) {
-          *out++ = static_cast<uint8_t>(DigitValue[FPending] * 16 + DigitValue[ch]);
-          FState = TState::Idle;
-        } else if (FPending == ';' || FPending == '#' || (FPending == '/' && ch == '/')) {
-          FState = TState::Comment;
-        } else if (ch <= 32) {
-          // An error only if more than blanks follow on the line: the notation never
-          // starts a byte at the line's last character.
-          FPendingBlank = ch;
-          FState = TState::PendingBeforeBlank;
-        } else {
-          Unexpected(ch);
-        }
-        break;
-      case TState::PendingBeforeBlank:
+        ++i;
+        continue;
+      }
+      const uint8_t ch = c[i++];
+      if (FState == TState::Comment) {
+        i = count;
+      } else if (FState == TState::PendingBeforeBlank) {
         if (ch > 32)
           Unexpected(FPendingBlank);
-        break;
+      } else if ((DigitValue[FPending] | DigitValue[ch]) < 16) {
+        *out++ = static_cast<uint8_t>(DigitValue[FPending] << 4 | DigitValue[ch]);
+        FState = TState::Idle;
+      } else if (FPending == ';' || FPending == '#' || (FPending == '/' && ch == '/')) {
+        FState = TState::Comment;
+      } else if (ch <= 32) {
+        // An error only if more than blanks follow on the line: the notation never
+        // starts a byte at the line's last character.
+        FPendingBlank = ch;
+        FState = TState::PendingBeforeBlank;
+      } else {
+        Unexpected(ch);
       }
     }
-    FTarget.Add(start, static_cast<std::size_t>(out - start));
+    FUsed = static_cast<std::size_t>(out - FBytes.data());
     FColumn += count;
   }
+
+  void Flush() {
+    FTarget.Add(FBytes.data(), FUsed);
+    FUsed = 0;
+  }
+
+  [[noreturn]] void NulCharacter() { ThrowNul(FName, FLine, FColumn + 1); }
 
   void LineEnd() {
     if ((FState == TState::Pending || FState == TState::PendingBeforeBlank) && FPending != ';' &&
@@ -334,7 +365,8 @@ private:
 
   TByteTarget& FTarget;
   const std::string& FName;
-  std::array<uint8_t, 64 * 1024> FBytes{};
+  std::vector<uint8_t> FBytes = std::vector<uint8_t>(ChunkSize);
+  std::size_t FUsed = 0;
   TState FState = TState::Idle;
   uint8_t FPending = 0;
   uint8_t FPendingBlank = 0;
@@ -468,6 +500,7 @@ TConvertResult ConvertStream(const TConvertRequest& request, TByteSink& sink) {
       TLineSplitter<THexTextReader> lines(reader);
       ReadChunks(request, [&](const char* chars, std::size_t count) { lines.Feed(chars, count); });
       lines.Finish();
+      reader.Flush();
       result.Note = reader.Note();
     } else {
       ReadChunks(request, [&](const char* chars, std::size_t count) {
