@@ -4,6 +4,7 @@
 #include "app/stream_convert.h"
 
 #include "app/file_loader.h"
+#include "app/hex_notation.h"
 #include "file_test_support.h"
 #include "support/scratch_folder.h"
 
@@ -126,6 +127,45 @@ TEST_F(StreamConvert, HexTextIsReadWithTheWindowsNotation) {
     EXPECT_EQ(result.Status, TConvertStatus::Done) << c.Text << result.Message;
     EXPECT_EQ(FSink.Text, c.Expected) << c.Text;
     EXPECT_EQ(result.Note, c.Note.empty() ? "" : path + c.Note) << c.Text;
+  }
+}
+
+// Random texts of digits, blanks, comment marks, stray characters and line breaks:
+// the bytes are those of the window's parser, and its first report is the refusal.
+TEST_F(StreamConvert, ReadsHexTextExactlyAsTheWindowsParser) {
+  const std::string alphabet = "0Fa7  \t/;#x\r\n\n";
+  uint32_t state = 7;
+  const auto next = [&](uint32_t below) {
+    state = state * 1664525u + 1013904223u;
+    return (state >> 8) % below;
+  };
+  for (int round = 0; round < 400; ++round) {
+    std::string text(next(120), ' ');
+    for (char& c : text)
+      c = alphabet[next(static_cast<uint32_t>(alphabet.size()))];
+    TVKStrings lines;
+    lines.SetText(text);
+    std::string report, bytes;
+    THexParser parser([&](const std::string& t, TStatusSide, TStatusKind, bool) {
+      if (report.empty())
+        report = t;
+    });
+    for (int i = 0; i < lines.Count() && report.empty(); ++i) {
+      std::string_view line = lines[i];
+      while (!line.empty() && static_cast<unsigned char>(line.back()) <= 32)
+        line.remove_suffix(1);
+      int count = 0;
+      if (parser.ParseLine(i, line, count))
+        bytes.append(reinterpret_cast<const char*>(parser.MsgBuf()), static_cast<size_t>(count));
+    }
+    const std::string path = Write("random.txt", text);
+    const TConvertResult result = Convert(path, "out.syx");
+    if (report.empty()) {
+      EXPECT_EQ(result.Status, TConvertStatus::Done) << text;
+      EXPECT_EQ(FSink.Text, bytes) << text;
+    } else {
+      EXPECT_EQ(result.Message, path + ":" + report.substr(5)) << text;
+    }
   }
 }
 
