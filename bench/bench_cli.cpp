@@ -166,7 +166,10 @@ void BM_CliConvertRandomToText50MB(benchmark::State& state) {
   RunEach(state, {PELROW_CLI_PROGRAM, "convert", RandomInput(), Folder().File("random.txt")},
           "/dev/null");
 }
-BENCHMARK(BM_CliConvertRandomToText50MB)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+BENCHMARK(BM_CliConvertRandomToText50MB)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(3);
 
 void BM_XxdPlainRandom50MB(benchmark::State& state) {
   RunEach(state, {"xxd", "-p", RandomInput()}, Folder().File("random.hex"));

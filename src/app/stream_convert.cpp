@@ -340,8 +340,7 @@ public:
   void LineEnd() {
     if ((FState == TState::Pending || FState == TState::PendingBeforeBlank) && FPending != ';' &&
         FPending != '#' && FNote.empty())
-      FNote = FormatText(ConvertLoneCharacterText, FName, FLine,
-                         FPendingColumn + 1,
+      FNote = FormatText(ConvertLoneCharacterText, FName, FLine, FPendingColumn + 1,
                          std::string(1, static_cast<char>(FPending)).c_str());
     FState = TState::Idle;
     ++FLine;
@@ -356,8 +355,8 @@ private:
   // The pair that the notation rejects, at the 1-based column of its second character.
   [[noreturn]] void Unexpected(uint8_t second) {
     const char pair[2] = {static_cast<char>(FPending), static_cast<char>(second)};
-    const std::string report = UnexpectedCharactersText(
-        FLine, FPendingColumn + 2, std::string_view(pair, 2));
+    const std::string report =
+        UnexpectedCharactersText(FLine, FPendingColumn + 2, std::string_view(pair, 2));
     // "line L:C: ..." becomes "NAME:L:C: ...".
     throw TConvertFailure{TConvertStatus::BadInput,
                           FName + ":" + report.substr(std::strlen("line "))};
@@ -400,8 +399,7 @@ void OpenInput(const TConvertRequest& request, TInputFile& input) {
   } while (input.Fd < 0 && errno == EINTR);
   struct stat info {};
   if (input.Fd < 0 || ::fstat(input.Fd, &info) != 0 || S_ISDIR(info.st_mode))
-    throw TConvertFailure{TConvertStatus::BadInput,
-                          FormatText(CouldNotOpenText, name)};
+    throw TConvertFailure{TConvertStatus::BadInput, FormatText(CouldNotOpenText, name)};
 }
 
 // Hands the input to take in chunks until it ends.
@@ -417,8 +415,7 @@ template <typename TTake> void ReadChunks(const TConvertRequest& request, TTake 
     if (got < 0 && errno == EINTR)
       continue;
     if (got < 0)
-      throw TConvertFailure{TConvertStatus::BadInput,
-                            FormatText(ReadErrorText, request.InputName)};
+      throw TConvertFailure{TConvertStatus::BadInput, FormatText(ReadErrorText, request.InputName)};
     take(chunk.data(), static_cast<std::size_t>(got));
   }
 }

@@ -38,9 +38,9 @@ private:
 
 enum class TConvertStatus {
   Done,
-  BadInput,  // unreadable, damaged or empty input; Message says which and where
+  BadInput,    // unreadable, damaged or empty input; Message says which and where
   WriteFailed, // the sink refused bytes; its owner knows why
-  Stopped,   // the stop request was seen
+  Stopped,     // the stop request was seen
 };
 
 struct TConvertResult {
@@ -70,8 +70,7 @@ struct TConvertRequest {
 TConvertResult ConvertStream(const TConvertRequest& request, TByteSink& sink);
 
 // Message texts, filled in with FormatText.
-inline constexpr char ConvertNulInTextText[] =
-    "%s:%d:%d: a NUL character: this is no hex text";
+inline constexpr char ConvertNulInTextText[] = "%s:%d:%d: a NUL character: this is no hex text";
 inline constexpr char ConvertDamagedMidiText[] = "%s is damaged (%s); nothing was converted";
 inline constexpr char ConvertNoSysExText[] = "%s holds no System Exclusive events";
 inline constexpr char ConvertNoMidiOutputText[] = "%s: MIDI files are read, not written";

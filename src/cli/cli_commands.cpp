@@ -7,7 +7,6 @@
 #include "app/line_formatter.h"
 #include "app/split_saver.h"
 #include "app/stream_convert.h"
-#include "support/text_format.h"
 #include "cli/capture_command.h"
 #include "cli/check_command.h"
 #include "cli/interrupt.h"
@@ -16,6 +15,7 @@
 #include "cli/send_input.h"
 #include "editor/vkstrings.h"
 #include "support/safe_file.h"
+#include "support/text_format.h"
 
 #include <cerrno>
 #include <cstring>
@@ -143,8 +143,8 @@ int RunConvert(const TCliOptions& options, TCliStreams& streams) {
   case TConvertStatus::WriteFailed:
     break;
   }
-  ReportError(streams, FormatText(WriteErrorText, options.ConvertOut,
-                                  std::strerror(sink.Failure.Errno)));
+  ReportError(streams,
+              FormatText(WriteErrorText, options.ConvertOut, std::strerror(sink.Failure.Errno)));
   return ExitBadInput;
 }
 

@@ -249,8 +249,8 @@ TMidiTrack::TMidiTrack(std::span<const uint8_t> bytes) {
       break;
     }
     if (FCount % EventsPerMark == 0)
-      FMarks.push_back({static_cast<uint32_t>(start - bytes.data()), before.Time,
-                        before.RunningStatus});
+      FMarks.push_back(
+          {static_cast<uint32_t>(start - bytes.data()), before.Time, before.RunningStatus});
     ++FCount;
     FEndTime = event.Time;
   }
@@ -297,8 +297,8 @@ TMidiEventList::TIterator TMidiEventList::end() const {
 }
 
 TMidiEventList::TIterator::TIterator(const TMidiTrack& track, std::size_t index)
-    : FTrack(&track), FIndex(index), FReader{track.FBytes.data(),
-                                              track.FBytes.data() + track.FBytes.size()} {
+    : FTrack(&track),
+      FIndex(index), FReader{track.FBytes.data(), track.FBytes.data() + track.FBytes.size()} {
   if (FIndex == 0 && FTrack->FCount > 0)
     FReader.Next(FEvent);
   else if (FIndex == FTrack->FCount)

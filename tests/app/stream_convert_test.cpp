@@ -76,12 +76,12 @@ protected:
 TEST_F(StreamConvert, BytesBecomeTheWindowsLinesAndComeBackByteForByte) {
   const std::string bytes = MixedBytes(700 * 1000);
   const std::string syx = Write("mixed.syx", bytes);
-  const std::string mid =
-      Write("packets.mid", MidiFile({SysExEvent(0xF0, Bytes({0x43, 0x10, 0x01})) +
-                                         Bytes({0x00, 0x90, 0x3C, 0x40}) +
-                                         SysExEvent(0xF7, Bytes({0x02, 0x03, 0xF7}), 0x10) +
-                                         SysExEvent(0xF0, MixedBytes(100).substr(50)) + EndOfTrack,
-                                     SysExEvent(0xF0, Bytes({0x7E, 0xF7})) + EndOfTrack}));
+  const std::string mid = Write(
+      "packets.mid",
+      MidiFile({SysExEvent(0xF0, Bytes({0x43, 0x10, 0x01})) + Bytes({0x00, 0x90, 0x3C, 0x40}) +
+                    SysExEvent(0xF7, Bytes({0x02, 0x03, 0xF7}), 0x10) +
+                    SysExEvent(0xF0, MixedBytes(100).substr(50)) + EndOfTrack,
+                SysExEvent(0xF0, Bytes({0x7E, 0xF7})) + EndOfTrack}));
   for (const std::string& input : {syx, mid}) {
     for (const int split : {-1, 7}) {
       TConvertResult result = Convert(input, "out.txt", split);
@@ -112,8 +112,8 @@ TEST_F(StreamConvert, HexTextIsReadWithTheWindowsNotation) {
     std::string Note; // after the file's name
   };
   const TCase cases[] = {
-      {"F0 7E\r\n  f7 // G\r;x\n#x\n\n90 3C 40 ;", ".syx", Bytes({0xF0, 0x7E, 0xF7, 0x90, 0x3C, 0x40}),
-       ""},
+      {"F0 7E\r\n  f7 // G\r;x\n#x\n\n90 3C 40 ;", ".syx",
+       Bytes({0xF0, 0x7E, 0xF7, 0x90, 0x3C, 0x40}), ""},
       // The last character of a line never starts a byte.
       {"F0 41 7 \nF7", ".syx", Bytes({0xF0, 0x41, 0xF7}),
        ":1:7: the lone character \"7\" at the end of the line is no byte and was left out"},
@@ -183,7 +183,8 @@ TEST_F(StreamConvert, DamagedInputIsRefusedWithItsPlaceBeforeAnythingIsWritten) 
       {"bad.txt", "F0 01 F7\nF0 02 G3 F7\n", ":2:8: Unexpected characters: \"G3\""},
       {"blank.txt", "F0 01 F7\n  F0 7 x\n", ":2:7: Unexpected characters: \"7 \""},
       {"slash.txt", "F0 /x F7", ":1:5: Unexpected characters: \"/x\""},
-      {"nul.txt", "F0 F7\nF0" + std::string(1, '\0') + "F7", ":2:3: a NUL character: this is no hex text"},
+      {"nul.txt", "F0 F7\nF0" + std::string(1, '\0') + "F7",
+       ":2:3: a NUL character: this is no hex text"},
       {"cut.mid", cutTrack,
        " is damaged (track 1 ends before its stated length); nothing was converted"},
       {"short.mid", whole.substr(0, 25),
@@ -208,8 +209,7 @@ TEST_F(StreamConvert, DamagedInputIsRefusedWithItsPlaceBeforeAnythingIsWritten) 
 TEST_F(StreamConvert, StopsWhenAskedAndWhenTheSinkFails) {
   const std::string syx = Write("big.syx", MixedBytes(2 * 1000 * 1000));
   int polls = 0;
-  TConvertResult result =
-      ConvertStream({syx, "out.txt", -1, [&] { return ++polls > 2; }}, FSink);
+  TConvertResult result = ConvertStream({syx, "out.txt", -1, [&] { return ++polls > 2; }}, FSink);
   EXPECT_EQ(result.Status, TConvertStatus::Stopped);
   EXPECT_EQ(polls, 3);
   EXPECT_LT(FSink.Text.size(), 3u * 1000 * 1000);
