@@ -1,7 +1,8 @@
 // pelrow-cli as a user runs it, whole process included: sending 2 MB at speed 1000
 // to the JACK peer and receiving a 2 MB dump from it (every run checks that every
-// byte arrived), and converting a 50 MB .syx to hex text side by side with
-// `xxd -p` on the same file, both writing their output to the same folder.
+// byte arrived), and converting a 50 MB .syx to hex text and 50 MB of random bytes
+// to hex text and back, side by side with `xxd -p` and `xxd -r -p` on the same
+// content, all writing their output to the same folder.
 #ifdef PELROW_CLI_PROGRAM
 
 #include <benchmark/benchmark.h>
@@ -120,23 +121,80 @@ const std::string& ConvertInput() {
   return path;
 }
 
-void BM_CliConvertSyxToText50MB(benchmark::State& state) {
-  const std::string& input = ConvertInput();
+void RunEach(benchmark::State& state, const std::vector<std::string>& args,
+             const std::string& outputPath) {
   for (auto _ : state)
-    if (!Run({PELROW_CLI_PROGRAM, "convert", input, Folder().File("dump.txt")}, "/dev/null"))
-      state.SkipWithError("pelrow-cli convert failed");
+    if (!Run(args, outputPath))
+      state.SkipWithError((args[0] + " failed").c_str());
   state.SetBytesProcessed(int64_t(state.iterations() * ConvertFileSize));
+}
+
+void BM_CliConvertSyxToText50MB(benchmark::State& state) {
+  RunEach(state, {PELROW_CLI_PROGRAM, "convert", ConvertInput(), Folder().File("dump.txt")},
+          "/dev/null");
 }
 BENCHMARK(BM_CliConvertSyxToText50MB)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 
 void BM_XxdPlainToFile50MB(benchmark::State& state) {
-  const std::string& input = ConvertInput();
-  for (auto _ : state)
-    if (!Run({"xxd", "-p", input}, Folder().File("dump.hex")))
-      state.SkipWithError("xxd -p failed");
-  state.SetBytesProcessed(int64_t(state.iterations() * ConvertFileSize));
+  RunEach(state, {"xxd", "-p", ConvertInput()}, Folder().File("dump.hex"));
 }
 BENCHMARK(BM_XxdPlainToFile50MB)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+
+// Random bytes are the hardest case for hex lines: about half of them are status
+// bytes, so the text is millions of short lines. Each direction runs side by side
+// with xxd on the same content, each tool reading its own text form back.
+std::vector<uint8_t> RandomBytes(size_t size) {
+  uint32_t state = 2024;
+  std::vector<uint8_t> bytes(size);
+  for (uint8_t& b : bytes) {
+    state = state * 1664525u + 1013904223u;
+    b = static_cast<uint8_t>(state >> 24);
+  }
+  return bytes;
+}
+
+const std::string& RandomInput() {
+  static const std::string path = [] {
+    const std::string file = Folder().File("random.syx");
+    WriteFile(file, RandomBytes(ConvertFileSize));
+    return file;
+  }();
+  return path;
+}
+
+void BM_CliConvertRandomToText50MB(benchmark::State& state) {
+  RunEach(state, {PELROW_CLI_PROGRAM, "convert", RandomInput(), Folder().File("random.txt")},
+          "/dev/null");
+}
+BENCHMARK(BM_CliConvertRandomToText50MB)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(3);
+
+void BM_XxdPlainRandom50MB(benchmark::State& state) {
+  RunEach(state, {"xxd", "-p", RandomInput()}, Folder().File("random.hex"));
+}
+BENCHMARK(BM_XxdPlainRandom50MB)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+
+void BM_CliConvertRandomTextToSyx50MB(benchmark::State& state) {
+  const std::string text = Folder().File("random-in.txt");
+  if (!Run({PELROW_CLI_PROGRAM, "convert", RandomInput(), text}, "/dev/null"))
+    state.SkipWithError("pelrow-cli convert failed");
+  RunEach(state, {PELROW_CLI_PROGRAM, "convert", text, Folder().File("random-back.syx")},
+          "/dev/null");
+}
+BENCHMARK(BM_CliConvertRandomTextToSyx50MB)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(3);
+
+void BM_XxdRevertRandom50MB(benchmark::State& state) {
+  const std::string hex = Folder().File("random-in.hex");
+  if (!Run({"xxd", "-p", RandomInput()}, hex))
+    state.SkipWithError("xxd -p failed");
+  RunEach(state, {"xxd", "-r", "-p", hex}, Folder().File("random-back.bin"));
+}
+BENCHMARK(BM_XxdRevertRandom50MB)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 
 #ifdef PELROW_HAVE_JACK_TESTING
 

@@ -28,7 +28,6 @@ namespace pelrow {
 namespace {
 
 constexpr uint8_t SysExStart = 0xF0;
-constexpr uint8_t SysExEscape = 0xF7;
 
 // A file read only in part: its message says so, and what was read stays loaded.
 class EDamagedFile : public std::runtime_error {
@@ -242,11 +241,11 @@ std::string TFileLoader::LoadMidiFile(const std::string& fileName, TVKStrings& l
   for (int t = 0; t < smf.TrackCount(); ++t) {
     run.clear();
     for (const TMidiEvent& event : smf.GetTrack(t)->Events()) {
-      if (event.Size <= 0 || (event.Status != SysExStart && event.Status != SysExEscape))
+      if (!event.IsSysEx())
         continue;
-      const auto bytes = event.Bytes();
-      const std::size_t skip = event.Status == SysExEscape ? 1 : 0;
-      run.insert(run.end(), bytes.begin() + static_cast<std::ptrdiff_t>(skip), bytes.end());
+      if (event.Status == SysExStart)
+        run.push_back(SysExStart);
+      run.insert(run.end(), event.Stored.begin(), event.Stored.end());
     }
     appender.Append(run.data(), run.size());
     total += run.size();

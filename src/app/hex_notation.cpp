@@ -13,18 +13,7 @@ const char* const DefaultOutBoxText = "// type here MIDI messages in hex\r\n"
 
 namespace {
 
-constexpr uint8_t NoDigit = 0xFF;
-
-// Digit value of every character, upper and lower case alike; NoDigit otherwise.
-constexpr std::array<uint8_t, 256> MakeDigitTable() {
-  std::array<uint8_t, 256> table{};
-  for (int c = 0; c < 256; ++c) {
-    const int value = HexDigitValue(static_cast<char>(c));
-    table[c] = value < 0 ? NoDigit : static_cast<uint8_t>(value);
-  }
-  return table;
-}
-constexpr std::array<uint8_t, 256> DigitValue = MakeDigitTable();
+constexpr const std::array<uint8_t, 256>& DigitValue = HexDigitValues;
 
 constexpr int MinMsgBufSize = 10;
 
@@ -43,7 +32,7 @@ bool ParseHexPair(std::string_view pair, uint8_t& value) {
     return false;
   const uint8_t high = DigitValue[static_cast<unsigned char>(pair[0])];
   const uint8_t low = DigitValue[static_cast<unsigned char>(pair[1])];
-  if (high == NoDigit || low == NoDigit)
+  if (high == NoHexDigit || low == NoHexDigit)
     return false;
   value = static_cast<uint8_t>(high * 16 + low);
   return true;

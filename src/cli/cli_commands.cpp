@@ -6,14 +6,16 @@
 #include "app/file_saver.h"
 #include "app/line_formatter.h"
 #include "app/split_saver.h"
-#include "support/text_format.h"
+#include "app/stream_convert.h"
 #include "cli/capture_command.h"
 #include "cli/check_command.h"
+#include "cli/interrupt.h"
 #include "cli/midi_session.h"
 #include "cli/send_command.h"
 #include "cli/send_input.h"
 #include "editor/vkstrings.h"
 #include "support/safe_file.h"
+#include "support/text_format.h"
 
 #include <cerrno>
 #include <cstring>
@@ -29,6 +31,8 @@ constexpr const char* ProgramPrefix = "pelrow-cli: ";
 constexpr const char* TextSplitFileExists =
     "%s already exists (%d of the files to write exist; nothing was written)";
 constexpr const char* TextCannotMakeFolder = "Cannot create folder \"%s\". %s";
+constexpr const char* TextWarning = "warning: %s";
+constexpr const char* TextConvertStopped = "stopped; %s was left as it was";
 
 int RunList(const TCliOptions& options, TCliStreams& streams) {
   TMidiSession session;
@@ -92,6 +96,19 @@ int RunSplit(const TCliOptions& options, TCliStreams& streams) {
   return ExitOk;
 }
 
+// The converted bytes go into the new file that replaces OUT once it is complete.
+class TNewFileSink : public TByteSink {
+public:
+  explicit TNewFileSink(TAtomicFileWriter& file) : FFile(file) {}
+  bool Write(const char* data, std::size_t size) override {
+    return FFile.Write(data, size, Failure);
+  }
+  TWriteFailure Failure;
+
+private:
+  TAtomicFileWriter& FFile;
+};
+
 int RunConvert(const TCliOptions& options, TCliStreams& streams) {
   if (!options.SplitFolder.empty())
     return RunSplit(options, streams);
@@ -100,27 +117,36 @@ int RunConvert(const TCliOptions& options, TCliStreams& streams) {
     ReportError(streams, error);
     return ExitBadInput;
   }
-  TVKStrings lines;
-  if (!LoadFileLines(options.ConvertIn, SplitThreshold(options.Split > 0, options.Split), lines,
-                     error)) {
-    ReportError(streams, error);
+  TAtomicFileWriter file;
+  TNewFileSink sink(file);
+  if (!file.Open(options.ConvertOut, sink.Failure, 0666)) {
+    ReportError(streams, FormatText(CannotCreateFileText, options.ConvertOut,
+                                    std::strerror(sink.Failure.Errno)));
     return ExitBadInput;
   }
-  if (SaveFormOf(options.ConvertOut) == TSaveForm::RawBytes &&
-      !CheckTextInput(options, lines, error)) {
-    ReportError(streams, error);
+  const TConvertResult result =
+      ConvertStream({options.ConvertIn, options.ConvertOut,
+                     SplitThreshold(options.Split > 0, options.Split), Interrupted},
+                    sink);
+  switch (result.Status) {
+  case TConvertStatus::Done:
+    if (!file.Commit(sink.Failure))
+      break;
+    if (!result.Note.empty())
+      ReportError(streams, FormatText(TextWarning, result.Note));
+    return ExitOk;
+  case TConvertStatus::BadInput:
+    ReportError(streams, result.Message);
     return ExitBadInput;
+  case TConvertStatus::Stopped:
+    ReportError(streams, FormatText(TextConvertStopped, options.ConvertOut));
+    return ExitFailure;
+  case TConvertStatus::WriteFailed:
+    break;
   }
-  TFileSaver saver;
-  saver.SetShowStatus([&](const std::string& text, TStatusSide, TStatusKind kind, bool) {
-    if (kind == TStatusKind::Error || kind == TStatusKind::ErrorBox)
-      error = text;
-  });
-  if (!saver.SaveFile(options.ConvertOut, lines, TStatusSide::Out)) {
-    ReportError(streams, error);
-    return ExitBadInput;
-  }
-  return ExitOk;
+  ReportError(streams,
+              FormatText(WriteErrorText, options.ConvertOut, std::strerror(sink.Failure.Errno)));
+  return ExitBadInput;
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 // Standard MIDI File reader. The whole file is read into memory and parsed from
 // there, so every read is checked against the bytes that really exist and no
-// length field of the file decides how much memory is taken.
+// length field of the file decides how much memory is taken. The bytes are kept:
+// events are read from them again when asked for, never held as objects.
 #include "files/midi_smf.h"
 
 #include <algorithm>
@@ -155,47 +156,23 @@ template <typename TWork> void LoadOrClear(TSMF& smf, TWork&& work) {
 
 ESMF::ESMF(int code) : std::runtime_error(TSMF::ErrorText(code)), FCode(code) {}
 
-void TMidiEvent::SetData(const uint8_t* source, int32_t count) {
-  if (source == nullptr || count <= 0) {
-    Data.reset();
-    Size = 0;
-    return;
-  }
-  Data = std::make_unique_for_overwrite<uint8_t[]>(static_cast<std::size_t>(count));
-  std::memcpy(Data.get(), source, static_cast<std::size_t>(count));
-  Size = count;
+std::vector<uint8_t> TMidiEvent::Bytes() const {
+  std::vector<uint8_t> bytes;
+  bytes.reserve(static_cast<std::size_t>(Size));
+  if (IsSysEx())
+    bytes.push_back(Status);
+  bytes.insert(bytes.end(), Stored.begin(), Stored.end());
+  return bytes;
 }
 
-struct TMidiTrack::TCursor : TByteCursor {};
+namespace {
 
-TMidiTrack::TMidiTrack() {
-  TMidiEvent marker;
-  marker.Status = MetaStatus;
-  marker.Data1 = MetaEndOfTrack;
-  FEvents.push_back(std::move(marker));
-}
-
-TMidiTrack::TMidiTrack(std::span<const uint8_t> bytes) : TMidiTrack() {
-  TCursor cursor{{bytes.data(), bytes.data() + bytes.size()}};
-  // Typical tracks hold an event per few bytes; a guess from the track's own size
-  // saves most regrowth and stays in proportion to what the file holds.
-  FEvents.reserve(bytes.size() / 8 + 1);
-  // Fewer than four bytes after the last event are padding, not an event.
-  while (cursor.Left() >= 4) {
-    TMidiEvent event;
-    const TRead read = ReadEvent(cursor, event);
-    FBroken = read == TRead::Broken;
-    if (read != TRead::Event || !AddEvent(std::move(event)))
-      break;
-  }
-}
-
-bool TMidiTrack::ReadVarLen(TCursor& cursor, int32_t& value) const {
+bool ReadVarLen(const uint8_t*& pos, const uint8_t* end, int32_t& value) {
   value = 0;
   for (int i = 0; i < VarLenMaxBytes; ++i) {
-    if (cursor.Left() == 0)
+    if (pos == end)
       return false;
-    const uint8_t byte = *cursor.Pos++;
+    const uint8_t byte = *pos++;
     value = (value << 7) | (byte & 0x7F);
     if ((byte & 0x80) == 0)
       break;
@@ -203,87 +180,159 @@ bool TMidiTrack::ReadVarLen(TCursor& cursor, int32_t& value) const {
   return true;
 }
 
-// Reads one event; parsing of the track ends at the end-of-track event or at an
-// event that cannot be read.
-TMidiTrack::TRead TMidiTrack::ReadEvent(TCursor& cursor, TMidiEvent& event) {
-  if (!ReadVarLen(cursor, event.Time) || cursor.Left() == 0)
+} // namespace
+
+// Reads one event and makes its time absolute; parsing of the track ends at the
+// end-of-track event or at an event that cannot be read.
+TMidiTrack::TRead TMidiTrack::TReader::Next(TMidiEvent& event) {
+  event = TMidiEvent{};
+  int32_t delta = 0;
+  if (!ReadVarLen(Pos, End, delta) || Pos == End)
     return TRead::Broken;
 
-  uint8_t status = *cursor.Pos;
+  uint8_t status = *Pos;
   if (status < 0x80) {
     // A data byte continues the last channel status. With none yet it still reads
     // as a channel event (of status 0), so one stray byte does not cost the rest of
     // the track; loading into the Out box passes such events over.
-    status = FRunningStatus;
+    status = RunningStatus;
   } else {
-    ++cursor.Pos;
+    ++Pos;
     if (status < 0xF0)
-      FRunningStatus = status;
+      RunningStatus = status;
   }
   event.Status = status;
 
   if (status < 0xF0) {
     const uint8_t kind = status & 0xF0;
     const bool oneDataByte = kind == 0xC0 || kind == 0xD0;
-    const std::size_t dataBytes = oneDataByte ? 1 : 2;
-    if (cursor.Left() < dataBytes)
+    const std::ptrdiff_t dataBytes = oneDataByte ? 1 : 2;
+    if (End - Pos < dataBytes)
       return TRead::Broken;
-    event.Data1 = cursor.Pos[0];
+    event.Data1 = Pos[0];
     if (!oneDataByte)
-      event.Data2 = cursor.Pos[1];
-    cursor.Pos += dataBytes;
-    return TRead::Event;
-  }
-
-  if (status == MetaStatus) {
-    if (cursor.Left() == 0)
-      return TRead::Broken;
-    event.Data1 = *cursor.Pos++;
-  }
-  int32_t length = 0;
-  if (!ReadVarLen(cursor, length) || cursor.Left() < static_cast<std::size_t>(length))
-    return TRead::Broken;
-
-  if (status == MetaStatus) {
-    event.SetData(cursor.Pos, length);
+      event.Data2 = Pos[1];
+    Pos += dataBytes;
   } else {
-    // System Exclusive events keep their status byte in front of the stored bytes.
-    event.Size = length + 1;
-    event.Data = std::make_unique_for_overwrite<uint8_t[]>(static_cast<std::size_t>(event.Size));
-    event.Data[0] = status;
-    std::memcpy(event.Data.get() + 1, cursor.Pos, static_cast<std::size_t>(length));
+    if (status == MetaStatus) {
+      if (Pos == End)
+        return TRead::Broken;
+      event.Data1 = *Pos++;
+    }
+    int32_t length = 0;
+    if (!ReadVarLen(Pos, End, length) || End - Pos < length)
+      return TRead::Broken;
+    event.Stored = {Pos, static_cast<std::size_t>(length)};
+    // System Exclusive events count their status byte with the stored bytes.
+    event.Size = status == MetaStatus ? length : length + 1;
+    Pos += length;
+    // A bare end-of-track event keeps the time of the event before it.
+    if (event.Size == 0 && event.IsEndOfTrack())
+      return TRead::EndOfTrack;
   }
-  cursor.Pos += length;
-  return event.Size == 0 && event.IsEndOfTrack() ? TRead::EndOfTrack : TRead::Event;
+  event.Time = Time = AddTimes(Time, delta);
+  return TRead::Event;
 }
 
-// Makes the event's time absolute and puts it before the end-of-track marker.
-// False means parsing of the track ends.
-bool TMidiTrack::AddEvent(TMidiEvent&& event) {
-  TMidiEvent& marker = FEvents.back();
-  event.Time = AddTimes(event.Time, marker.Time);
-  marker.Time = event.Time;
-  // An end-of-track event that carried data still ends the track.
-  if (event.IsEndOfTrack())
-    return false;
-  FEvents.push_back(std::move(event));
-  std::swap(FEvents[FEvents.size() - 2], FEvents.back());
-  return true;
+TMidiTrack::TMidiTrack(std::span<const uint8_t> bytes) {
+  TReader reader{bytes.data(), bytes.data() + bytes.size()};
+  TMidiEvent event;
+  // Fewer than four bytes after the last event are padding, not an event.
+  while (reader.End - reader.Pos >= 4) {
+    const uint8_t* start = reader.Pos;
+    const TReader before = reader;
+    const TRead read = reader.Next(event);
+    FBroken = read == TRead::Broken;
+    // An end-of-track event that carried data still ends the track.
+    if (read != TRead::Event || event.IsEndOfTrack()) {
+      FEndTime = read == TRead::Event ? event.Time : before.Time;
+      break;
+    }
+    if (FCount % EventsPerMark == 0)
+      FMarks.push_back(
+          {static_cast<uint32_t>(start - bytes.data()), before.Time, before.RunningStatus});
+    ++FCount;
+    FEndTime = event.Time;
+  }
+  FBytes = bytes;
+}
+
+TMidiTrack::TReader TMidiTrack::ReaderAt(std::size_t index) const {
+  const TMark& mark = FMarks[index / EventsPerMark];
+  TReader reader{FBytes.data() + mark.Offset, FBytes.data() + FBytes.size(), mark.RunningStatus,
+                 mark.TimeBefore};
+  TMidiEvent skipped;
+  for (std::size_t i = index % EventsPerMark; i > 0; --i)
+    reader.Next(skipped);
+  return reader;
+}
+
+TMidiEvent TMidiTrack::Marker() const {
+  TMidiEvent marker;
+  marker.Status = MetaStatus;
+  marker.Data1 = MetaEndOfTrack;
+  marker.Time = FEndTime;
+  return marker;
+}
+
+std::size_t TMidiEventList::size() const {
+  return FTrack->FCount + 1;
+}
+
+TMidiEvent TMidiEventList::operator[](std::size_t index) const {
+  if (index >= FTrack->FCount)
+    return FTrack->Marker();
+  TMidiTrack::TReader reader = FTrack->ReaderAt(index);
+  TMidiEvent event;
+  reader.Next(event);
+  return event;
+}
+
+TMidiEventList::TIterator TMidiEventList::begin() const {
+  return TIterator(*FTrack, 0);
+}
+
+TMidiEventList::TIterator TMidiEventList::end() const {
+  return TIterator(*FTrack, size());
+}
+
+TMidiEventList::TIterator::TIterator(const TMidiTrack& track, std::size_t index)
+    : FTrack(&track),
+      FIndex(index), FReader{track.FBytes.data(), track.FBytes.data() + track.FBytes.size()} {
+  if (FIndex == 0 && FTrack->FCount > 0)
+    FReader.Next(FEvent);
+  else if (FIndex == FTrack->FCount)
+    FEvent = FTrack->Marker();
+}
+
+TMidiEventList::TIterator& TMidiEventList::TIterator::operator++() {
+  ++FIndex;
+  if (FIndex < FTrack->FCount)
+    FReader.Next(FEvent);
+  else if (FIndex == FTrack->FCount)
+    FEvent = FTrack->Marker();
+  return *this;
 }
 
 void TSMF::LoadFromFile(const std::string& fileName) {
   Clear();
   FFileName = NamePart(fileName);
-  LoadOrClear(*this, [&] { Parse(ReadWholeFile(fileName)); });
+  LoadOrClear(*this, [&] {
+    FBytes = ReadWholeFile(fileName);
+    Parse();
+  });
 }
 
 void TSMF::LoadFromMemory(std::span<const uint8_t> bytes) {
   Clear();
-  LoadOrClear(*this, [&] { Parse(bytes); });
+  LoadOrClear(*this, [&] {
+    FBytes.assign(bytes.begin(), bytes.end());
+    Parse();
+  });
 }
 
-void TSMF::Parse(std::span<const uint8_t> bytes) {
-  TByteCursor cursor{bytes.data(), bytes.data() + bytes.size()};
+void TSMF::Parse() {
+  TByteCursor cursor{FBytes.data(), FBytes.data() + FBytes.size()};
 
   std::array<char, 4> tag{};
   uint32_t headerLength = 0;
@@ -331,6 +380,8 @@ void TSMF::Parse(std::span<const uint8_t> bytes) {
 
 void TSMF::Clear() {
   FTracks.clear();
+  FBytes.clear();
+  FBytes.shrink_to_fit();
   FDamage.clear();
   FFormat = 0;
   FDivision = 1;

@@ -2,6 +2,7 @@
 // case in.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 
@@ -38,5 +39,18 @@ constexpr int HexDigitValue(char c) {
     return c - 'A' + 10;
   return -1;
 }
+
+inline constexpr uint8_t NoHexDigit = 0xFF;
+
+// The digit value of every character, upper and lower case alike; NoHexDigit for
+// any other. Two values or'ed together are below 16 exactly when both are digits.
+inline constexpr std::array<uint8_t, 256> HexDigitValues = [] {
+  std::array<uint8_t, 256> table{};
+  for (int c = 0; c < 256; ++c) {
+    const int value = HexDigitValue(static_cast<char>(c));
+    table[c] = value < 0 ? NoHexDigit : static_cast<uint8_t>(value);
+  }
+  return table;
+}();
 
 } // namespace pelrow

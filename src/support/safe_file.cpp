@@ -60,7 +60,7 @@ private:
   int FFd;
 };
 
-bool WriteAll(int fd, const std::string& bytes) {
+bool WriteAll(int fd, std::string_view bytes) {
   std::size_t done = 0;
   while (done < bytes.size()) {
     const ssize_t written = ::write(fd, bytes.data() + done, bytes.size() - done);
@@ -225,46 +225,79 @@ bool FileIsReadOnly(const std::string& path) {
 
 bool WriteFileAtomically(const std::string& path, const std::string& bytes, TWriteFailure& failure,
                          mode_t newFileMode) {
-  const auto fail = [&failure](TWriteStep step, int error) {
-    failure = {step, error};
-    return false;
-  };
-  std::string target;
-  int linkError = 0;
-  if (!ResolveLinkTarget(path, target, linkError))
-    return fail(TWriteStep::FollowLink, linkError);
-  struct stat old {};
-  const bool replacing = ::stat(target.c_str(), &old) == 0;
-  if (replacing && S_ISREG(old.st_mode) && IsReadOnly(old, target))
-    return fail(TWriteStep::ReadOnly, EACCES);
+  TAtomicFileWriter writer;
+  return writer.Open(path, failure, newFileMode) &&
+         writer.Write(bytes.data(), bytes.size(), failure) && writer.Commit(failure);
+}
 
-  const std::string temporary = TemporaryPrefix(target) + std::to_string(::getpid());
+TAtomicFileWriter::~TAtomicFileWriter() {
+  Discard();
+}
+
+bool TAtomicFileWriter::Fail(TWriteFailure& failure, TWriteStep step, int error) {
+  failure = {step, error};
+  Discard();
+  return false;
+}
+
+void TAtomicFileWriter::Discard() {
+  if (FFd >= 0)
+    ::close(FFd);
+  if (!FTemporary.empty())
+    ::unlink(FTemporary.c_str());
+  FFd = -1;
+  FTemporary.clear();
+}
+
+bool TAtomicFileWriter::Open(const std::string& path, TWriteFailure& failure, mode_t newFileMode) {
+  Discard();
+  int linkError = 0;
+  if (!ResolveLinkTarget(path, FTarget, linkError))
+    return Fail(failure, TWriteStep::FollowLink, linkError);
+  struct stat old {};
+  const bool replacing = ::stat(FTarget.c_str(), &old) == 0;
+  if (replacing && S_ISREG(old.st_mode) && IsReadOnly(old, FTarget))
+    return Fail(failure, TWriteStep::ReadOnly, EACCES);
+
+  const std::string temporary = TemporaryPrefix(FTarget) + std::to_string(::getpid());
   // A leftover of a dead process with our number may be anything, a FIFO even;
   // only a file made here and now is written.
   ::unlink(temporary.c_str());
   // Owner-only until it holds the old file's permissions, which may be narrower
   // than a new file's.
-  TDescriptor file(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                          replacing ? 0600 : newFileMode));
-  if (file.Get() < 0)
-    return fail(TWriteStep::CreateTemporary, errno);
+  FFd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+               replacing ? 0600 : newFileMode);
+  if (FFd < 0)
+    return Fail(failure, TWriteStep::CreateTemporary, errno);
+  FTemporary = temporary;
   // The content matters more than the permissions: where they cannot be set (a
   // file system without them) the new file stays owner-only.
   if (replacing && S_ISREG(old.st_mode))
-    (void)::fchmod(file.Get(), old.st_mode & 07777);
-  const auto discard = [&](TWriteStep step, int error) {
-    ::unlink(temporary.c_str());
-    return fail(step, error);
-  };
-  if (!WriteAll(file.Get(), bytes))
-    return discard(TWriteStep::Write, errno);
-  if (::fsync(file.Get()) != 0)
-    return discard(TWriteStep::Sync, errno);
-  if (!file.Close())
-    return discard(TWriteStep::Close, errno);
-  if (::rename(temporary.c_str(), target.c_str()) != 0)
-    return discard(TWriteStep::Replace, errno);
-  SyncFolder(FolderOf(target));
+    (void)::fchmod(FFd, old.st_mode & 07777);
+  return true;
+}
+
+bool TAtomicFileWriter::Write(const char* data, std::size_t size, TWriteFailure& failure) {
+  if (FFd < 0)
+    return Fail(failure, TWriteStep::Write, EBADF);
+  if (!WriteAll(FFd, std::string_view(data, size)))
+    return Fail(failure, TWriteStep::Write, errno);
+  return true;
+}
+
+bool TAtomicFileWriter::Commit(TWriteFailure& failure) {
+  if (FFd < 0)
+    return Fail(failure, TWriteStep::Write, EBADF);
+  if (::fsync(FFd) != 0)
+    return Fail(failure, TWriteStep::Sync, errno);
+  const int fd = FFd;
+  FFd = -1;
+  if (::close(fd) != 0)
+    return Fail(failure, TWriteStep::Close, errno);
+  if (::rename(FTemporary.c_str(), FTarget.c_str()) != 0)
+    return Fail(failure, TWriteStep::Replace, errno);
+  FTemporary.clear();
+  SyncFolder(FolderOf(FTarget));
   return true;
 }
 

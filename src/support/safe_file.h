@@ -52,6 +52,30 @@ struct TWriteFailure {
 bool WriteFileAtomically(const std::string& path, const std::string& bytes, TWriteFailure& failure,
                          mode_t newFileMode = 0600);
 
+// WriteFileAtomically for content that comes piece by piece: Open makes the new
+// file beside the old one, Write adds to it, Commit puts it in place. Until the
+// commit the old file stays as it was; a writer that fails, or is discarded or
+// destroyed before its commit, removes what it wrote.
+class TAtomicFileWriter {
+public:
+  TAtomicFileWriter() = default;
+  ~TAtomicFileWriter();
+  TAtomicFileWriter(const TAtomicFileWriter&) = delete;
+  TAtomicFileWriter& operator=(const TAtomicFileWriter&) = delete;
+
+  bool Open(const std::string& path, TWriteFailure& failure, mode_t newFileMode = 0600);
+  bool Write(const char* data, std::size_t size, TWriteFailure& failure);
+  bool Commit(TWriteFailure& failure);
+  void Discard();
+
+private:
+  bool Fail(TWriteFailure& failure, TWriteStep step, int error);
+
+  std::string FTarget;
+  std::string FTemporary;
+  int FFd = -1;
+};
+
 // Whether the file (links followed) exists and may not be written by us. The
 // superuser may write anything, so for it a file without any write permission
 // counts as read-only too: the user marked it so.

@@ -87,7 +87,7 @@ void ExpectTrackInvariant(const TMidiTrack& track) {
   for (std::size_t i = 1; i < events.size(); ++i)
     EXPECT_LE(events[i - 1].Time, events[i].Time);
   for (const TMidiEvent& event : events)
-    EXPECT_EQ(event.Size == 0, event.Data == nullptr);
+    EXPECT_EQ(event.Size == 0, event.Bytes().empty());
 }
 
 TBytes DataOf(const TMidiEvent& event) {

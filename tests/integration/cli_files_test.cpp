@@ -44,11 +44,14 @@ TEST_F(CliFiles, ConvertRoundTripsSyxThroughTextByteForByte) {
     ASSERT_EQ(result.Status, 0) << result.Err;
     EXPECT_EQ(ReadWholeFile(FFolder.Path("back.syx")), ReadWholeFile(syx)) << split;
   }
-  // Split at 16 bytes, the longest line holds 16 bytes: 47 characters.
+  // Split at 16 bytes, the longest line holds 16 bytes: 47 characters. Lines end
+  // with LF, the last one too.
   const std::string text = ReadWholeFile(FFolder.Path("any.txt"));
+  ASSERT_TRUE(text.ends_with('\n'));
+  EXPECT_EQ(text.find('\r'), std::string::npos);
   size_t longest = 0;
-  for (size_t start = 0, end; start < text.size(); start = end + 2) {
-    end = std::min(text.find("\r\n", start), text.size());
+  for (size_t start = 0, end; start < text.size(); start = end + 1) {
+    end = text.find('\n', start);
     longest = std::max(longest, end - start);
   }
   EXPECT_EQ(longest, 47u);
@@ -79,6 +82,15 @@ TEST_F(CliFiles, BadInputLeavesTheOutputAsItWas) {
   result = RunCli({"convert", FFolder.Path("missing.syx"), old}, FFolder.Path());
   EXPECT_EQ(result.Status, 1);
   EXPECT_EQ(result.Err, "pelrow-cli: Could not open " + FFolder.Path("missing.syx") + "\n");
+
+  // A track length far past the end of the file: the file is cut short.
+  const std::string cut = Write("cut.mid", std::string("MThd\0\0\0\6\0\0\0\1\0\x60MTrk", 18) +
+                                               "\xFF\xFF\xFF\xFF\x00\xF0\x01\xF7\x00\xFF\x2F\x00");
+  result = RunCli({"convert", cut, old}, FFolder.Path());
+  EXPECT_EQ(result.Status, 1);
+  EXPECT_EQ(result.Err, "pelrow-cli: " + cut +
+                            " is damaged (track 1 ends before its stated length); nothing was "
+                            "converted\n");
 
   result = RunCli({"convert", old, FFolder.Path("song.mid")}, FFolder.Path());
   EXPECT_EQ(result.Status, 2);
