@@ -1,6 +1,7 @@
 #include "app/file_loader.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <climits>
@@ -58,26 +59,40 @@ struct TUpdateBracket {
   ~TUpdateBracket() { Lines.EndUpdate(); }
 };
 
-// Reads the whole file with one buffer of its full size. Only a regular file can
-// be opened: a folder or a device has no bytes to load.
-std::unique_ptr<uint8_t[]> ReadWholeFile(const std::string& fileName, std::size_t& size,
+// A stop request ends a load at once; the lines are then left as they were or as
+// far as they got.
+class ELoadStopped : public std::runtime_error {
+public:
+  using std::runtime_error::runtime_error;
+};
+
+bool StopAsked(const std::atomic<bool>* stop) {
+  return stop != nullptr && stop->load(std::memory_order_relaxed);
+}
+
+// Reads the whole file. A regular file is read into one buffer of its full size;
+// a pipe, FIFO or device only when streams are allowed, until its end. A folder
+// has no bytes to load. Opening a FIFO waits for its writer, as any reader does.
+std::unique_ptr<uint8_t[]> ReadWholeFile(const std::string& fileName, bool streams,
+                                         const std::atomic<bool>* stop, std::size_t& size,
                                          const std::function<void()>& opened) {
-  TFd file{::open(fileName.c_str(), O_RDONLY | O_CLOEXEC)};
+  const auto fail = [&](const char* text, int error) {
+    if (StopAsked(stop))
+      throw ELoadStopped(LoadStoppedText);
+    throw std::runtime_error(FormatText(text, FileNameText(fileName),
+                                        error == 0 ? NotAFileText : std::strerror(error)));
+  };
+  TFd file{::open(fileName.c_str(), O_RDONLY | O_NOCTTY | O_CLOEXEC)};
   struct stat info {};
-  if (file.Fd < 0 || ::fstat(file.Fd, &info) != 0 || !S_ISREG(info.st_mode))
-    throw std::runtime_error(FormatText(CouldNotOpenText, FileNameText(fileName)));
-  size = static_cast<std::size_t>(info.st_size);
+  if (file.Fd < 0 || ::fstat(file.Fd, &info) != 0)
+    fail(CouldNotOpenText, errno);
+  if (S_ISDIR(info.st_mode) || (!S_ISREG(info.st_mode) && !streams))
+    fail(CouldNotOpenText, S_ISDIR(info.st_mode) ? EISDIR : 0);
   opened();
-  auto buffer = std::make_unique_for_overwrite<uint8_t[]>(std::max<std::size_t>(size, 1));
-  std::size_t filled = 0;
-  while (filled < size) {
-    const ssize_t got = ::read(file.Fd, buffer.get() + filled, size - filled);
-    if (got < 0 && errno == EINTR)
-      continue;
-    if (got <= 0)
-      throw std::runtime_error(FormatText(ReadErrorText, FileNameText(fileName)));
-    filled += static_cast<std::size_t>(got);
-  }
+  int error = 0;
+  auto buffer = ReadAllBytes(file.Fd, stop, size, error);
+  if (!buffer)
+    fail(ReadErrorText, error);
   return buffer;
 }
 
@@ -86,6 +101,43 @@ int ClampToInt(std::size_t value) {
 }
 
 } // namespace
+
+std::unique_ptr<uint8_t[]> ReadAllBytes(int fd, const std::atomic<bool>* stop, std::size_t& size,
+                                        int& error) {
+  struct stat info {};
+  const bool regular = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+  std::size_t capacity = regular ? std::max<std::size_t>(info.st_size, 1) : 1 << 16;
+  auto buffer = std::make_unique_for_overwrite<uint8_t[]>(capacity);
+  // Read in pieces, so that a stop request is seen within one of them.
+  constexpr std::size_t Piece = 1 << 20;
+  std::size_t filled = 0;
+  for (;;) {
+    if (StopAsked(stop)) {
+      error = 0;
+      return nullptr;
+    }
+    if (filled == capacity) {
+      if (regular && filled == static_cast<std::size_t>(info.st_size))
+        break;
+      auto larger = std::make_unique_for_overwrite<uint8_t[]>(capacity * 2);
+      std::memcpy(larger.get(), buffer.get(), filled);
+      buffer = std::move(larger);
+      capacity *= 2;
+    }
+    const ssize_t got = ::read(fd, buffer.get() + filled, std::min(capacity - filled, Piece));
+    if (got < 0 && errno == EINTR)
+      continue;
+    if (got < 0 || (got == 0 && regular && filled < static_cast<std::size_t>(info.st_size))) {
+      error = got < 0 ? errno : EIO;
+      return nullptr;
+    }
+    if (got == 0)
+      break;
+    filled += static_cast<std::size_t>(got);
+  }
+  size = filled;
+  return buffer;
+}
 
 std::string_view FileExtension(std::string_view fileName) {
   const std::size_t slash = fileName.find_last_of('/');
@@ -119,7 +171,8 @@ void THexLineAppender::Append(const uint8_t* bytes, std::size_t count, std::size
     FormatHexLine(bytes, piece, FSplitThreshold, FText);
     left -= static_cast<std::size_t>(before - piece);
     FLines.Add(FText);
-    ++FLineCounter;
+    if (++FLineCounter % 4096 == 0 && StopAsked(Stop))
+      throw ELoadStopped(LoadStoppedText);
     if (FLarge && FLineCounter % ProgressLineStep == 0)
       ReportProgress(left + bytesLeftAfter);
   }
@@ -164,6 +217,8 @@ bool TFileLoader::LoadFile(const std::string& fileName, TVKStrings& lines, int s
     return true;
   } catch (const std::bad_alloc&) {
     message = OutOfMemoryText;
+  } catch (const ELoadStopped&) {
+    message = FormatText(LoadStoppedText, FileNameText(fileName));
   } catch (const std::exception& e) {
     message = e.what();
   }
@@ -179,6 +234,7 @@ std::string TFileLoader::LoadMidiFile(const std::string& fileName, TVKStrings& l
   TUpdateBracket bracket(lines);
   lines.Clear();
   THexLineAppender appender(lines, splitThreshold, false, 0, ShowStatus);
+  appender.Stop = Stop;
   std::size_t total = 0;
   // A message stored in timed packets is an F0 event followed by F7 events whose
   // bytes after the marker are what goes out. Each track's System Exclusive
@@ -223,7 +279,7 @@ std::string TFileLoader::LoadBytesOrText(const std::string& fileName, TFileKind 
   } busy{*this};
 
   std::size_t size = 0;
-  const auto buffer = ReadWholeFile(fileName, size, [&] {
+  const auto buffer = ReadWholeFile(fileName, ReadStreams, Stop, size, [&] {
     busy.Set(true);
     Report(FormatText(LoadingText, FileNameText(fileName)), TStatusKind::Plain, true);
   });
@@ -241,7 +297,9 @@ std::string TFileLoader::LoadBytesOrText(const std::string& fileName, TFileKind 
 
   TUpdateBracket bracket(lines);
   lines.Clear();
-  THexLineAppender(lines, splitThreshold, large, size, ShowStatus).Append(buffer.get(), size);
+  THexLineAppender appender(lines, splitThreshold, large, size, ShowStatus);
+  appender.Stop = Stop;
+  appender.Append(buffer.get(), size);
   return FormatText(ByteCountText, ClampToInt(size));
 }
 

@@ -6,6 +6,7 @@
 #include "cli/capture_input.h"
 #include "cli/interrupt.h"
 #include "cli/midi_session.h"
+#include "cli/output_file.h"
 #include "cli/receive_capture.h"
 #include "cli/send_command.h"
 #include "cli/send_input.h"
@@ -45,23 +46,16 @@ public:
     if (!FFileName.empty())
       return [this](std::string_view line) { FLines.Add(std::string(line)); };
     return [this](std::string_view line) {
-      std::fwrite(line.data(), 1, line.size(), FStreams.Out);
-      std::fputc('\n', FStreams.Out);
+      FStreams.Out->Write(line);
+      FStreams.Out->Write(TextLineEnd);
     };
   }
-  void Flush() { std::fflush(FStreams.Out); }
+  // False once standard output cannot be written (its reader went away).
+  bool Flush() { return FStreams.Out->Flush(); }
 
-  // Saves the lines through the window's saver; false with its message.
-  bool Save(std::string& error) {
-    if (FFileName.empty())
-      return true;
-    TFileSaver saver;
-    saver.SetShowStatus([&](const std::string& text, TStatusSide, TStatusKind kind, bool) {
-      if (kind == TStatusKind::Error || kind == TStatusKind::ErrorBox)
-        error = text;
-    });
-    return saver.SaveFile(FFileName, FLines, TStatusSide::In);
-  }
+  // Saves the lines through the window's saver, or beside the file when that
+  // fails; false then (the reason and where they went have been said).
+  bool Save() { return FFileName.empty() || SaveCapture(FFileName, FLines, FStreams); }
 
 private:
   std::string FFileName;
@@ -71,14 +65,19 @@ private:
 
 int RunCapture(const TCliOptions& options, TCliStreams& streams, bool request) {
   std::string error;
+  TSaveForm form = TSaveForm::Text;
+  if (!options.OutputFile.empty() && !OutputFormOf(options.OutputFile, form, error)) {
+    ReportError(streams, error);
+    return ExitUsage;
+  }
   if (!options.OutputFile.empty() && !CheckOutputFile(options.OutputFile, error)) {
     ReportError(streams, error);
     return ExitBadInput;
   }
   TSendInput requestInput;
   if (request) {
-    if (!ReadNonEmptySendInput(options.SendItems, *streams.In, requestInput, TextNothingToSend,
-                               error)) {
+    if (!ReadNonEmptySendInput(options.SendItems, streams.In, options.InputFormat, requestInput,
+                               TextNothingToSend, error)) {
       ReportError(streams, error);
       return ExitBadInput;
     }
@@ -124,7 +123,8 @@ int RunCapture(const TCliOptions& options, TCliStreams& streams, bool request) {
   while (status == ExitOk && !Interrupted() && failure.empty() &&
          capture.End(clock.NowMs()) == TCaptureEnd::Running) {
     input.Pump(std::min(WaitStepMs, capture.MsUntilEnd(clock.NowMs())), take);
-    sink.Flush();
+    if (!sink.Flush())
+      break; // nobody reads what follows; the program ends as FinishOutput says
     failure = input.FailureText();
   }
   input.Stop(take);
@@ -139,8 +139,7 @@ int RunCapture(const TCliOptions& options, TCliStreams& streams, bool request) {
     if (!capture.Received()) {
       if (!request)
         ReportError(streams, FormatText(TextNothingReceived, options.OutputFile.c_str()));
-    } else if (!sink.Save(error)) {
-      ReportError(streams, error);
+    } else if (!sink.Save()) {
       status = ExitFailure;
     }
   }

@@ -32,6 +32,7 @@ constexpr const char* TextStandardInputTwice = "\"-\" can be read only once";
 constexpr const char* TextNoArguments = "%s takes no file names, not \"%s\"";
 constexpr const char* TextConvertArguments = "convert needs IN and OUT, or --split DIR and IN";
 constexpr const char* TextNothingToCheck = "check needs files or \"-\"";
+constexpr const char* TextBadFormat = "--format takes syx or txt, not \"%s\"";
 constexpr const char* TextMidiFileOutput = "%s: .mid files can be read, not written";
 
 constexpr const char* TextProgramHelp =
@@ -176,7 +177,8 @@ enum class TOptionId {
   SysExOnly,
   ActiveSensing,
   Clock,
-  QuietCheck
+  QuietCheck,
+  Format
 };
 
 constexpr unsigned Bit(TCommand command) {
@@ -216,6 +218,8 @@ constexpr TOptionDefinition Options[] = {
     {"--clock", "", TOptionId::Clock, false, Capturing},
     // For check, --quiet is a switch: the problems only.
     {"--quiet", "", TOptionId::QuietCheck, false, Bit(TCommand::Check)},
+    {"--format", "", TOptionId::Format, true,
+     Bit(TCommand::Send) | Bit(TCommand::Check) | Bit(TCommand::Convert)},
 };
 
 constexpr struct {
@@ -494,6 +498,14 @@ TCliOptions ParseCliArguments(const std::vector<std::string>& args) {
       break;
     case TOptionId::QuietCheck:
       options.QuietCheck = true;
+      break;
+    case TOptionId::Format:
+      if (option.Value == "syx")
+        options.InputFormat = TInputFormat::Syx;
+      else if (option.Value == "txt")
+        options.InputFormat = TInputFormat::Text;
+      else
+        parser.Fail(FormatText(TextBadFormat, option.Value.c_str()));
       break;
     }
   }

@@ -142,7 +142,10 @@ int SendToPort(const TCliOptions& options, TCliStreams& streams, TMidiService& s
 int RunSend(const TCliOptions& options, TCliStreams& streams) {
   TSendInput input;
   std::string error;
-  if (!ReadNonEmptySendInput(options.SendItems, *streams.In, input, TextNothingToSend, error)) {
+  if (!ReadNonEmptySendInput(options.SendItems, streams.In, options.InputFormat, input,
+                             TextNothingToSend, error)) {
+    if (Interrupted())
+      return InterruptedStatus();
     ReportError(streams, error);
     return ExitBadInput;
   }
