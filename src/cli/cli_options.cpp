@@ -289,6 +289,11 @@ bool IsMidiFile(const std::string& fileName) {
   return FileKindOf(fileName) == TFileKind::MidiFile;
 }
 
+// The names of standard output; it is written as it is, never replaced.
+bool IsStandardOutput(std::string_view name) {
+  return name == "-" || name == "/dev/stdout";
+}
+
 double RateOfSpeed(int speed) {
   return 1000.0 / (WireMsPerByte * SendSpeedFactor(speed));
 }
@@ -468,7 +473,7 @@ TCliOptions ParseCliArguments(const std::vector<std::string>& args) {
       break;
     case TOptionId::Output:
       // "-o -" is standard output, as the default.
-      options.OutputFile = option.Value == "-" ? std::string() : option.Value;
+      options.OutputFile = IsStandardOutput(option.Value) ? std::string() : option.Value;
       break;
     case TOptionId::Quiet:
       quietGiven = true;
@@ -565,7 +570,7 @@ TCliOptions ParseCliArguments(const std::vector<std::string>& args) {
       break;
     }
     options.ConvertIn = positionals[0];
-    options.ConvertOut = positionals[1];
+    options.ConvertOut = IsStandardOutput(positionals[1]) ? "-" : positionals[1];
     if (IsMidiFile(options.ConvertOut))
       parser.Fail(FormatText(TextMidiFileOutput, options.ConvertOut.c_str()));
     break;

@@ -86,7 +86,7 @@ bool CheckOutputFile(const std::string& fileName, std::string& error) {
     reason = TWriteFailure{TWriteStep::ReadOnly, EACCES}.Text();
   else if (exists && !S_ISREG(info.st_mode) && ::access(fileName.c_str(), W_OK) != 0)
     reason = std::strerror(errno);
-  else if (!exists &&
+  else if ((!exists || S_ISREG(info.st_mode)) && // replaced through a new file beside it
            ::faccessat(AT_FDCWD, FolderOf(fileName).c_str(), W_OK | X_OK, AT_EACCESS) != 0)
     reason = std::strerror(errno);
   if (reason.empty())

@@ -245,7 +245,7 @@ void TOutputTarget::OpenDescriptor(int fd) {
   FInPlace = true;
 }
 
-bool TOutputTarget::Open(const std::string& path, mode_t newFileMode) {
+bool TOutputTarget::Open(const std::string& path, mode_t newFileMode, bool waitForReader) {
   if (const int own = OwnDescriptorOf(path); own >= 0) {
     OpenDescriptor(own);
     return true;
@@ -258,9 +258,12 @@ bool TOutputTarget::Open(const std::string& path, mode_t newFileMode) {
   if (exists && S_ISDIR(old.st_mode))
     return Fail(TWriteStep::CreateTemporary, EISDIR);
   if (exists && !S_ISREG(old.st_mode)) {
-    FFd = ::open(FTarget.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+    FFd = ::open(FTarget.c_str(),
+                 O_WRONLY | O_NOCTTY | O_CLOEXEC | (waitForReader ? 0 : O_NONBLOCK));
     if (FFd < 0)
       return Fail(TWriteStep::CreateTemporary, errno);
+    if (!waitForReader) // the writes themselves wait as usual
+      (void)::fcntl(FFd, F_SETFL, ::fcntl(FFd, F_GETFL) & ~O_NONBLOCK);
     FOwnsFd = true;
     FInPlace = true;
     return true;
@@ -357,7 +360,8 @@ void TOutputTarget::Abandon() {
 bool WriteFileAtomically(const std::string& path, const std::string& bytes, TWriteFailure& failure,
                          mode_t newFileMode) {
   TOutputTarget target;
-  if (target.Open(path, newFileMode) && target.Write(bytes) && target.Commit())
+  // Whole-file saves run where nothing may hang: a FIFO without a reader fails.
+  if (target.Open(path, newFileMode, false) && target.Write(bytes) && target.Commit())
     return true;
   failure = target.Failure();
   return false;

@@ -65,8 +65,9 @@ public:
   TOutputTarget& operator=(const TOutputTarget&) = delete;
 
   // Opens path; newFileMode as for WriteFileAtomically. Opening a FIFO waits for
-  // its reader (a signal ends the wait with EINTR).
-  bool Open(const std::string& path, mode_t newFileMode = 0600);
+  // its reader (a signal ends the wait with EINTR), or with waitForReader false
+  // fails at once (ENXIO) when there is none.
+  bool Open(const std::string& path, mode_t newFileMode = 0600, bool waitForReader = true);
   // Writes to a descriptor we hold already (standard output), in place.
   void OpenDescriptor(int fd);
   // Buffered; false once anything failed.
