@@ -16,6 +16,7 @@
 #include "cli/output_file.h"
 #include "cli/send_input.h"
 #include "editor/vkstrings.h"
+#include "support/hex_digits.h"
 #include "support/safe_file.h"
 
 #include <cerrno>
@@ -175,7 +176,7 @@ std::string ShownText(const std::string& text) {
       shown.append(text, i, length);
       i += length - 1;
     } else if (c < 0x20 || c >= 0x7F) {
-      shown += FormatText("<%02X>", c);
+      shown += "<" + HexByteText(c) + ">";
     } else {
       shown += static_cast<char>(c);
     }

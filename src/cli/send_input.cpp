@@ -21,7 +21,7 @@ namespace {
 constexpr std::string_view ParserLinePrefix = "line ";
 constexpr const char* TextLoneDigit =
     "%s:%d:%d: a lone hex digit \"%s\" at the end of the line (a byte takes two digits)";
-constexpr const char* TextStrayLastCharacter = "%s:%d:%d: Unexpected character: %s";
+constexpr const char* TextStrayLastCharacter = "%s:%d:%d: Unexpected character: \"%s\"";
 constexpr const char* TextNoSysEx = "no System Exclusive messages in %s";
 constexpr const char* TextStandardInputFailed = "standard input could not be read: %s";
 constexpr const char* TextStandardInputStopped = "reading standard input was stopped";
@@ -64,12 +64,6 @@ int UnreadLastColumn(std::string_view text) {
   const bool last = i + 1 == text.size() && static_cast<unsigned char>(text[i]) > 32 &&
                     text[i] != ';' && text[i] != '#';
   return last ? static_cast<int>(text.size()) : 0;
-}
-
-// A character as a message shows it: itself when printable, else its hex code.
-std::string ShownCharacter(char c) {
-  const auto code = static_cast<unsigned char>(c);
-  return code > 32 && code < 127 ? "\"" + std::string(1, c) + "\"" : FormatText("byte %02X", code);
 }
 
 // The 1-based column of the first digit of a line's byte number index: the
@@ -166,7 +160,7 @@ bool CheckHexLines(const TVKStrings& lines, int first, const std::string& source
                   ? FormatText(TextLoneDigit, sourceName.c_str(), i - first + 1, column,
                                std::string(1, last).c_str())
                   : FormatText(TextStrayLastCharacter, sourceName.c_str(), i - first + 1, column,
-                               ShownCharacter(last).c_str());
+                               std::string(1, last).c_str());
       return false;
     }
     bytes += count;

@@ -344,7 +344,7 @@ TEST_F(FileSave, FailureWhenTheDiskFillsLeavesTheOldFile) {
   EXPECT_EQ(SaveInChild(syx, lines, smallDisk),
             "Error while writing to " + syx + ". " + std::strerror(EFBIG));
   EXPECT_EQ(SaveInChild(txt, lines, smallDisk),
-            "Cannot create file \"" + txt + "\". " + std::strerror(EFBIG));
+            "Error while writing to " + txt + ". " + std::strerror(EFBIG));
   EXPECT_EQ(ReadWholeFile(syx), old);
   EXPECT_EQ(ReadWholeFile(txt), old);
   EXPECT_EQ(FolderEntries(FFolder.Path()), (TLines{"big.syx", "big.txt"}));
