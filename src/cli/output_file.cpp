@@ -18,6 +18,7 @@ namespace {
 
 constexpr const char* TextUnknownOutput =
     "%s: unknown kind of output file \"%s\" (use .syx for raw bytes or .txt for hex lines)";
+constexpr const char* TextReadOnly = "It is read-only";
 constexpr const char* TextSavedInstead = "%s; what was received was saved to %s instead";
 constexpr const char* TextNotSavedAnywhere =
     "%s; what was received could not be saved anywhere else either (%s)";
@@ -83,7 +84,7 @@ bool CheckOutputFile(const std::string& fileName, std::string& error) {
   if (exists && S_ISDIR(info.st_mode))
     reason = std::strerror(EISDIR);
   else if (FileIsReadOnly(fileName))
-    reason = TWriteFailure{TWriteStep::ReadOnly, EACCES}.Text();
+    reason = TextReadOnly;
   else if (exists && !S_ISREG(info.st_mode) && ::access(fileName.c_str(), W_OK) != 0)
     reason = std::strerror(errno);
   else if ((!exists || S_ISREG(info.st_mode)) && // replaced through a new file beside it

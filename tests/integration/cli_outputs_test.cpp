@@ -149,8 +149,7 @@ TEST_F(CliOutputs, ACaptureIsNeverThrownAway) {
   ::chmod(locked.c_str(), 0444);
   TCliResult result = RunCli(With(LoopbackRequest, {"-o", locked}), FFolder.Path());
   EXPECT_EQ(result.Status, 1);
-  EXPECT_EQ(result.Err, "pelrow-cli: Cannot create file \"" + locked +
-                            "\". it is read-only, so it was left as it is\n");
+  EXPECT_EQ(result.Err, "pelrow-cli: Cannot create file \"" + locked + "\". It is read-only\n");
 
   const std::string target = FFolder.Path("target.syx");
   WriteWholeFile(target, "old");
