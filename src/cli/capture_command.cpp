@@ -65,14 +65,14 @@ private:
 
 int RunCapture(const TCliOptions& options, TCliStreams& streams, bool request) {
   std::string error;
+  if (!options.OutputFile.empty() && !CheckOutputFile(options.OutputFile, error)) {
+    ReportError(streams, error);
+    return ExitBadInput;
+  }
   TSaveForm form = TSaveForm::Text;
   if (!options.OutputFile.empty() && !OutputFormOf(options.OutputFile, form, error)) {
     ReportError(streams, error);
     return ExitUsage;
-  }
-  if (!options.OutputFile.empty() && !CheckOutputFile(options.OutputFile, error)) {
-    ReportError(streams, error);
-    return ExitBadInput;
   }
   TSendInput requestInput;
   if (request) {

@@ -135,15 +135,15 @@ int RunConvert(const TCliOptions& options, TCliStreams& streams) {
   if (!options.SplitFolder.empty())
     return RunSplit(options, streams);
   std::string error;
-  TSaveForm form = TSaveForm::Text;
-  if (!OutputFormOf(options.ConvertOut, form, error)) {
-    ReportError(streams, error);
-    return ExitUsage;
-  }
   const bool toStandardOutput = options.ConvertOut == "-";
   if (!toStandardOutput && !CheckOutputFile(options.ConvertOut, error)) {
     ReportError(streams, error);
     return ExitBadInput;
+  }
+  TSaveForm form = TSaveForm::Text;
+  if (!OutputFormOf(options.ConvertOut, form, error)) {
+    ReportError(streams, error);
+    return ExitUsage;
   }
   // The output is opened first: a FIFO waits here for its reader, and a file
   // that cannot be made is known before any of the input is read.

@@ -89,6 +89,12 @@ TEST_F(CliFiles, BadInputLeavesTheOutputAsItWas) {
 
   result = RunCli({"convert", old, FFolder.Path("song.mid")}, FFolder.Path());
   EXPECT_EQ(result.Status, 2);
+  // An unknown kind of output is a mistake, not a wish for raw bytes.
+  result = RunCli({"convert", old, FFolder.Path("dump.bin")}, FFolder.Path());
+  EXPECT_EQ(result.Status, 2);
+  EXPECT_EQ(result.Err, "pelrow-cli: " + FFolder.Path("dump.bin") +
+                            ": unknown kind of output file \".bin\" (use .syx for raw bytes or "
+                            ".txt for hex lines)\n");
   EXPECT_EQ(ReadWholeFile(old), "\xF0\x01\xF7");
 }
 
