@@ -1,6 +1,7 @@
 #include "app/file_loader.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <climits>
@@ -76,31 +77,50 @@ TFd OpenRegularFile(const std::string& fileName, std::size_t& size) {
   return file;
 }
 
-TFd OpenForLoading(const std::string& fileName, std::size_t& size) {
-  TFd file = OpenRegularFile(fileName, size);
-  if (file.Fd < 0)
-    throw std::runtime_error(FormatText(CouldNotOpenText, FileNameText(fileName)));
-  return file;
+// A stop request ends a load at once; the lines are then left as they were or as
+// far as they got.
+class ELoadStopped : public std::runtime_error {
+public:
+  using std::runtime_error::runtime_error;
+};
+
+bool StopAsked(const std::atomic<bool>* stop) {
+  return stop != nullptr && stop->load(std::memory_order_relaxed);
 }
 
-// Reads the whole file into one buffer of its full size. A cancelled load stops
-// between two reads of a few megabytes.
-std::unique_ptr<uint8_t[]> ReadWholeFile(const TFd& file, std::size_t size,
-                                         const std::string& fileName,
-                                         const std::atomic<bool>* stop = nullptr) {
-  constexpr std::size_t ReadStep = std::size_t(16) << 20;
-  auto buffer = std::make_unique_for_overwrite<uint8_t[]>(std::max<std::size_t>(size, 1));
-  std::size_t filled = 0;
-  while (filled < size && !(stop && stop->load(std::memory_order_relaxed))) {
-    const ssize_t got =
-        ::read(file.Fd, buffer.get() + filled, std::min(size - filled, ReadStep));
-    if (got < 0 && errno == EINTR)
-      continue;
-    if (got <= 0)
-      throw std::runtime_error(FormatText(ReadErrorText, FileNameText(fileName)));
-    filled += static_cast<std::size_t>(got);
-  }
-  return buffer;
+// Reads an open file to its end; a stop request ends the read with ELoadStopped.
+std::unique_ptr<uint8_t[]> ReadOpenedFile(const TFd& file, const std::string& fileName,
+                                          const std::atomic<bool>* stop, std::size_t& size) {
+  int error = 0;
+  auto buffer = ReadAllBytes(file.Fd, stop, size, error);
+  if (buffer)
+    return buffer;
+  if (StopAsked(stop))
+    throw ELoadStopped(LoadStoppedText);
+  throw std::runtime_error(
+      FormatText(ReadErrorText, FileNameText(fileName), std::strerror(error)));
+}
+
+// Reads the whole file. A regular file is read into one buffer of its full size;
+// a pipe, FIFO or device only when streams are allowed, until its end. A folder
+// has no bytes to load. Opening a FIFO waits for its writer, as any reader does.
+std::unique_ptr<uint8_t[]> ReadWholeFile(const std::string& fileName, bool streams,
+                                         const std::atomic<bool>* stop, std::size_t& size,
+                                         const std::function<void()>& opened) {
+  const auto fail = [&](const char* text, int error) {
+    if (StopAsked(stop))
+      throw ELoadStopped(LoadStoppedText);
+    throw std::runtime_error(FormatText(text, FileNameText(fileName),
+                                        error == 0 ? NotAFileText : std::strerror(error)));
+  };
+  TFd file{::open(fileName.c_str(), O_RDONLY | O_NOCTTY | O_CLOEXEC)};
+  struct stat info {};
+  if (file.Fd < 0 || ::fstat(file.Fd, &info) != 0)
+    fail(CouldNotOpenText, errno);
+  if (S_ISDIR(info.st_mode) || (!S_ISREG(info.st_mode) && !streams))
+    fail(CouldNotOpenText, S_ISDIR(info.st_mode) ? EISDIR : 0);
+  opened();
+  return ReadOpenedFile(file, fileName, stop, size);
 }
 
 // Turns a raw or text file's bytes into the lines, which it replaces; answers the
@@ -129,6 +149,43 @@ int ClampToInt(std::size_t value) {
 
 } // namespace
 
+std::unique_ptr<uint8_t[]> ReadAllBytes(int fd, const std::atomic<bool>* stop, std::size_t& size,
+                                        int& error) {
+  struct stat info {};
+  const bool regular = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+  std::size_t capacity = regular ? std::max<std::size_t>(info.st_size, 1) : 1 << 16;
+  auto buffer = std::make_unique_for_overwrite<uint8_t[]>(capacity);
+  // Read in pieces, so that a stop request is seen within one of them.
+  constexpr std::size_t Piece = 1 << 20;
+  std::size_t filled = 0;
+  for (;;) {
+    if (StopAsked(stop)) {
+      error = 0;
+      return nullptr;
+    }
+    if (filled == capacity) {
+      if (regular && filled == static_cast<std::size_t>(info.st_size))
+        break;
+      auto larger = std::make_unique_for_overwrite<uint8_t[]>(capacity * 2);
+      std::memcpy(larger.get(), buffer.get(), filled);
+      buffer = std::move(larger);
+      capacity *= 2;
+    }
+    const ssize_t got = ::read(fd, buffer.get() + filled, std::min(capacity - filled, Piece));
+    if (got < 0 && errno == EINTR)
+      continue;
+    if (got < 0 || (got == 0 && regular && filled < static_cast<std::size_t>(info.st_size))) {
+      error = got < 0 ? errno : EIO;
+      return nullptr;
+    }
+    if (got == 0)
+      break;
+    filled += static_cast<std::size_t>(got);
+  }
+  size = filled;
+  return buffer;
+}
+
 std::string_view FileExtension(std::string_view fileName) {
   const std::size_t slash = fileName.find_last_of('/');
   const std::size_t dot = fileName.find_last_of('.');
@@ -153,7 +210,7 @@ THexLineAppender::THexLineAppender(TVKStrings& lines, int splitThreshold, bool l
 
 void THexLineAppender::Append(const uint8_t* bytes, std::size_t count, std::size_t bytesLeftAfter) {
   std::size_t left = count;
-  while (left > 0 && !(FStop && FStop->load(std::memory_order_relaxed))) {
+  while (left > 0) {
     // The formatter counts in int; a run beyond that is taken in pieces, which
     // can only cut a line that is longer than 2 GB anyway.
     int piece = ClampToInt(left);
@@ -162,7 +219,8 @@ void THexLineAppender::Append(const uint8_t* bytes, std::size_t count, std::size
     left -= static_cast<std::size_t>(before - piece);
     // The text goes into the list as it is; the next line gets a buffer of its own.
     FLines.Add(std::move(FText));
-    ++FLineCounter;
+    if (++FLineCounter % 4096 == 0 && StopAsked(FStop))
+      throw ELoadStopped(LoadStoppedText);
     if (FLarge && FLineCounter % ProgressLineStep == 0)
       ReportProgress(left + bytesLeftAfter);
   }
@@ -217,6 +275,8 @@ bool TFileLoader::LoadFile(const std::string& fileName, TVKStrings& lines, int s
     return true;
   } catch (const std::bad_alloc&) {
     message = OutOfMemoryText;
+  } catch (const ELoadStopped&) {
+    message = FormatText(LoadStoppedText, FileNameText(fileName));
   } catch (const std::exception& e) {
     message = e.what();
   }
@@ -232,6 +292,7 @@ std::string TFileLoader::LoadMidiFile(const std::string& fileName, TVKStrings& l
   TUpdateBracket bracket(lines);
   lines.Clear();
   THexLineAppender appender(lines, splitThreshold, false, 0, ShowStatus);
+  appender.SetStop(Stop);
   std::size_t total = 0;
   // A message stored in timed packets is an F0 event followed by F7 events whose
   // bytes after the marker are what goes out. Each track's System Exclusive
@@ -271,15 +332,15 @@ std::string TFileLoader::LoadBytesOrText(const std::string& fileName, TFileKind 
   } busy{*this};
 
   std::size_t size = 0;
-  const TFd file = OpenForLoading(fileName, size);
-  busy.On = true;
-  SetBusy(true);
-  Report(FormatText(LoadingText, FileNameText(fileName)), TStatusKind::Plain, true);
-  const auto buffer = ReadWholeFile(file, size, fileName);
+  const auto buffer = ReadWholeFile(fileName, ReadStreams, Stop, size, [&] {
+    busy.On = true;
+    SetBusy(true);
+    Report(FormatText(LoadingText, FileNameText(fileName)), TStatusKind::Plain, true);
+  });
   large = size > LargeFileSize;
   if (large)
     startMs = FClock.NowMs();
-  return FillLines(kind, buffer.get(), size, lines, splitThreshold, ShowStatus, nullptr);
+  return FillLines(kind, buffer.get(), size, lines, splitThreshold, ShowStatus, Stop);
 }
 
 // ---- loading on a worker thread ----------------------------------------------------
@@ -359,7 +420,7 @@ void TFileLoader::RunLoadJob(const std::shared_ptr<TLoadJob>& held, TUiPoster& p
   try {
     std::unique_ptr<uint8_t[]> buffer;
     try {
-      buffer = ReadWholeFile(job.File, job.Size, job.FileName, &job.Cancelled);
+      buffer = ReadOpenedFile(job.File, job.FileName, &job.Cancelled, job.Size);
     } catch (...) {
       job.ReadFailed = true;
       throw;

@@ -48,8 +48,11 @@ constexpr int ProgressLineStep = 20;
 // Message texts, filled in with FormatText.
 inline constexpr char LoadingText[] = "Loading %s...";
 inline constexpr char LoadingPercentText[] = "Loading %d%%...";
-inline constexpr char CouldNotOpenText[] = "Could not open %s";
-inline constexpr char ReadErrorText[] = "Error while reading %s from disk.";
+// The last "%s" is the system's reason.
+inline constexpr char CouldNotOpenText[] = "Could not open %s: %s";
+inline constexpr char ReadErrorText[] = "Error while reading %s: %s";
+inline constexpr char NotAFileText[] = "it is not a regular file";
+inline constexpr char LoadStoppedText[] = "Loading %s was stopped.";
 // Reading a text file a second time for its lines; this loader reads every file
 // once, so only a front end that reads text files separately uses it.
 inline constexpr char CannotOpenFileText[] = "Cannot open file \"%s\". %s";
@@ -62,6 +65,12 @@ inline constexpr char OutOfMemoryText[] = "Out of memory.";
 // was loaded.
 inline constexpr char DamagedMidiFileText[] = "%s is damaged (%s); only %s could be loaded.";
 
+// Reads everything from fd: a regular file with one buffer of its size, a pipe,
+// FIFO or device until its end. Null with the system's reason in error (0 when
+// stopped through stop); size is the number of bytes read.
+std::unique_ptr<uint8_t[]> ReadAllBytes(int fd, const std::atomic<bool>* stop, std::size_t& size,
+                                        int& error);
+
 // Turns runs of bytes into lines of a line list, with progress for large files.
 class THexLineAppender {
 public:
@@ -72,7 +81,7 @@ public:
   // Adds the lines of one run; a run never shares a line with the one before it.
   // bytesLeftAfter is what of the file remains after this run (for the percentage).
   void Append(const uint8_t* bytes, std::size_t count, std::size_t bytesLeftAfter = 0);
-  // Append stops between two lines once stop holds (a load that was cancelled).
+  // Once stop holds (a cancelled load, a signal), Append ends soon with a failure.
   void SetStop(const std::atomic<bool>* stop) { FStop = stop; }
 
 private:
@@ -116,6 +125,11 @@ public:
   void CancelLoad();
 
   TShowStatus ShowStatus;
+  // Pipes, FIFOs and devices are read to their end too (the window keeps to files,
+  // which cannot leave it waiting for a writer).
+  bool ReadStreams = false;
+  // When set and raised, a load ends at once with a failure.
+  const std::atomic<bool>* Stop = nullptr;
   // Busy on while a raw or text file is read and turned into lines (the window's
   // hourglass cursor); always followed by busy off.
   std::function<void(TFileLoader& sender, bool busy)> OnBusy;

@@ -1,6 +1,7 @@
 #include "app/file_saver.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -41,35 +42,6 @@ bool Exists(const std::string& path) {
   return ::stat(path.c_str(), &info) == 0;
 }
 
-// Whether a file of that name can be created at all: not a folder, in a folder
-// that we may write to. Answers the system's reason when not.
-bool CanCreate(const std::string& fileName, std::string& reason) {
-  struct stat info {};
-  if (::stat(fileName.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
-    reason = std::strerror(EISDIR);
-    return false;
-  }
-  if (::faccessat(AT_FDCWD, FolderOf(fileName).c_str(), W_OK | X_OK, AT_EACCESS) == 0)
-    return true;
-  reason = std::strerror(errno);
-  return false;
-}
-
-// Replaces the file with bytes, or leaves it untouched and answers false with the
-// system's reason and whether the writing itself failed (rather than making or
-// replacing the file). A replaced file keeps its permissions; a new one gets those
-// of any new file (the umask applies).
-bool ReplaceFile(const std::string& fileName, const std::string& bytes, std::string& reason,
-                 bool& whileWriting) {
-  TWriteFailure failure;
-  if (WriteFileAtomically(fileName, bytes, failure, 0666))
-    return true;
-  reason = std::strerror(failure.Errno);
-  whileWriting = failure.Step == TWriteStep::Write || failure.Step == TWriteStep::Sync ||
-                 failure.Step == TWriteStep::Close;
-  return false;
-}
-
 } // namespace
 
 TSaveForm SaveFormOf(std::string_view fileName) {
@@ -93,10 +65,24 @@ std::string WithDefaultExtension(const std::string& fileName, std::string_view e
 
 namespace {
 
+// A stop request ends a save at once; the output is then abandoned.
+class ESaveStopped : public std::runtime_error {
+public:
+  ESaveStopped() : std::runtime_error("stopped") {}
+};
+
+void StopIfAsked(const std::atomic<bool>* stop) {
+  if (stop != nullptr && stop->load(std::memory_order_relaxed))
+    throw ESaveStopped();
+}
+
 // Calls take with the bytes of every line that holds any, in line order.
 template <typename TTake>
-void ForEachLineBytes(const TVKStrings& lines, THexParser& parser, TTake take) {
+void ForEachLineBytes(const TVKStrings& lines, THexParser& parser, TTake take,
+                      const std::atomic<bool>* stop = nullptr) {
   for (int i = 0; i < lines.Count(); ++i) {
+    if (i % 4096 == 0)
+      StopIfAsked(stop);
     int count = 0;
     if (parser.ParseLine(i, Trimmed(lines[i]), count))
       take(std::span<const uint8_t>(parser.MsgBuf(), static_cast<std::size_t>(count)));
@@ -138,26 +124,44 @@ bool TFileSaver::SaveBox(const TVKStrings& lines, TStatusSide side) {
 }
 
 bool TFileSaver::SaveFile(const std::string& fileName, const TVKStrings& lines, TStatusSide side) {
+  TOutputTarget target;
+  target.Open(fileName, 0666); // a failure is reported by SaveTo
+  return SaveTo(target, fileName, SaveFormOf(fileName), lines, side);
+}
+
+bool TFileSaver::SaveTo(TOutputTarget& target, const std::string& fileName, TSaveForm form,
+                        const TVKStrings& lines, TStatusSide side) {
   if (OnBusy)
     OnBusy(*this, true);
   std::string message;
   bool saved = false;
   try {
-    const TSaveForm form = SaveFormOf(fileName);
+    if (!target.IsOpen())
+      throw std::runtime_error(FormatText(form == TSaveForm::Text ? CannotCreateFileText
+                                                                  : CouldNotCreateText,
+                                          FileNameText(fileName),
+                                          std::strerror(target.Failure().Errno)));
     const std::string sizeText =
-        form == TSaveForm::Text ? SaveText(fileName, lines) : SaveBytes(fileName, lines, form);
+        form == TSaveForm::Text ? WriteText(target, lines) : WriteBytes(target, lines, form);
+    if (!target.Commit())
+      throw std::runtime_error(FormatText(WriteErrorText, FileNameText(fileName),
+                                          std::strerror(target.Failure().Errno)));
     saved = true;
     if (OnSaved)
       OnSaved(*this, fileName);
     message = FormatText(SavedText, FileNameText(fileName), sizeText.c_str());
   } catch (const std::bad_alloc&) {
     message = OutOfMemoryText;
+  } catch (const ESaveStopped&) {
+    message = FormatText(SaveStoppedText, FileNameText(fileName));
   } catch (const std::exception& e) {
     message = e.what();
   }
+  if (!saved)
+    target.Abandon();
   if (FShowStatus)
     FShowStatus(message, side, saved ? TStatusKind::Plain : TStatusKind::ErrorBox, false);
-  if (saved && SaveFormOf(fileName) != TSaveForm::Text)
+  if (saved && form != TSaveForm::Text)
     WarnOfGaps(fileName, lines, side);
   if (OnBusy)
     OnBusy(*this, false);
@@ -180,30 +184,30 @@ void TFileSaver::WarnOfGaps(const std::string& fileName, const TVKStrings& lines
                 false);
 }
 
-std::string TFileSaver::SaveText(const std::string& fileName, const TVKStrings& lines) {
-  std::string reason;
-  bool whileWriting = false;
-  if (!ReplaceFile(fileName, lines.Text(), reason, whileWriting))
-    throw std::runtime_error(
-        FormatText(CannotCreateFileText, FileNameText(fileName), reason.c_str()));
+std::string TFileSaver::WriteText(TOutputTarget& target, const TVKStrings& lines) {
+  for (int i = 0; i < lines.Count(); ++i) {
+    if (i % 4096 == 0)
+      StopIfAsked(Stop);
+    target.Write(lines[i]);
+    target.Write(TextLineEnd);
+  }
   return FormatText(LineCountText, lines.Count());
 }
 
-std::string TFileSaver::SaveBytes(const std::string& fileName, const TVKStrings& lines,
-                                  TSaveForm form) {
-  std::string reason;
-  if (!CanCreate(fileName, reason))
-    throw std::runtime_error(
-        FormatText(CouldNotCreateText, FileNameText(fileName), reason.c_str()));
+std::string TFileSaver::WriteBytes(TOutputTarget& target, const TVKStrings& lines,
+                                   TSaveForm form) {
   std::size_t midiBytes = 0;
-  const std::string bytes = form == TSaveForm::MidiFile ? MidiFileOfLines(lines, FParser, midiBytes)
-                                                        : SyxBytesOfLines(lines, FParser);
-  if (form != TSaveForm::MidiFile)
-    midiBytes = bytes.size();
-  bool whileWriting = false;
-  if (!ReplaceFile(fileName, bytes, reason, whileWriting))
-    throw std::runtime_error(FormatText(whileWriting ? WriteErrorText : CouldNotCreateText,
-                                        FileNameText(fileName), reason.c_str()));
+  if (form == TSaveForm::MidiFile) {
+    target.Write(MidiFileOfLines(lines, FParser, midiBytes));
+  } else {
+    ForEachLineBytes(
+        lines, FParser,
+        [&](std::span<const uint8_t> line) {
+          target.Write({reinterpret_cast<const char*>(line.data()), line.size()});
+          midiBytes += line.size();
+        },
+        Stop);
+  }
   return FormatText(ByteCountText, static_cast<int>(std::min<std::size_t>(midiBytes, INT_MAX)));
 }
 

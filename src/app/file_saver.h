@@ -1,14 +1,15 @@
-// Saving a box to a file. ".txt" keeps the box's text exactly (lines joined by
-// CR LF, no break after the last); ".mid" writes the MIDI bytes the lines stand
+// Saving a box to a file. ".txt" keeps the box's text exactly (every line ended
+// by LF, as text files are on Linux); ".mid" writes the MIDI bytes the lines stand
 // for as a Standard MIDI File; any other extension writes those bytes raw. The
 // bytes come from the same parser that sending uses, so a ".syx" file holds
 // exactly what Send would transmit.
 //
-// The file is written to a temporary file in the same folder and renamed over the
-// target only when it is complete: a failure part-way (disk full, say) leaves the
-// user's earlier file as it was.
+// A regular file is written to a temporary file in the same folder and renamed
+// over the target only when it is complete: a failure part-way (disk full, say)
+// leaves the user's earlier file as it was. A device or FIFO is written in place.
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <optional>
 #include <string>
@@ -16,6 +17,7 @@
 
 #include "app/hex_notation.h"
 #include "app/status_report.h"
+#include "support/safe_file.h"
 
 namespace pelrow {
 
@@ -43,12 +45,16 @@ inline constexpr char ConfirmOverwriteText[] = "%s already exists.\nDo you want 
 inline constexpr char CouldNotCreateText[] = "Could not create %s. %s";
 inline constexpr char WriteErrorText[] = "Error while writing to %s. %s";
 inline constexpr char CannotCreateFileText[] = "Cannot create file \"%s\". %s";
+inline constexpr char SaveStoppedText[] = "Saving %s was stopped; the file was left as it was.";
 inline constexpr char SavedText[] = "%s saved succesfully (%s).";
 inline constexpr char SavedWithGapsText[] =
     "%s is incomplete: input was lost or cut short while it was received (see the marks in the "
     "box).";
 inline constexpr char SavedMaybeGapsText[] =
     "%s may be incomplete: the MIDI system was interrupted while it was received.";
+
+// What ends every line of a ".txt" file.
+inline constexpr char TextLineEnd[] = "\n";
 
 // The bytes of every line that holds any, in line order. Lines are trimmed of
 // characters 0..32 at both ends first; the parser reports invalid characters.
@@ -69,9 +75,17 @@ public:
   // lost input are an incomplete file: the user is warned with a message box. True
   // on success.
   bool SaveFile(const std::string& fileName, const TVKStrings& lines, TStatusSide side);
+  // As SaveFile, into an output opened by the caller (fileName names it in the
+  // reports); the output is committed on success and abandoned on failure. An
+  // output that could not be opened is reported as a file that cannot be created.
+  bool SaveTo(TOutputTarget& target, const std::string& fileName, TSaveForm form,
+              const TVKStrings& lines, TStatusSide side);
 
   // Reports of the save itself, and of invalid characters (always on the Out side).
   void SetShowStatus(TShowStatus showStatus);
+
+  // When set and raised, a save ends at once and the output is abandoned.
+  const std::atomic<bool>* Stop = nullptr;
 
   // The save dialog: the chosen name, or nothing when the user cancels.
   std::function<std::optional<std::string>(TFileSaver& sender)> OnChooseFileName;
@@ -84,8 +98,8 @@ public:
 
 private:
   // Each answers the size text of the success message.
-  std::string SaveText(const std::string& fileName, const TVKStrings& lines);
-  std::string SaveBytes(const std::string& fileName, const TVKStrings& lines, TSaveForm form);
+  std::string WriteText(TOutputTarget& target, const TVKStrings& lines);
+  std::string WriteBytes(TOutputTarget& target, const TVKStrings& lines, TSaveForm form);
   void WarnOfGaps(const std::string& fileName, const TVKStrings& lines, TStatusSide side);
 
   TShowStatus FShowStatus;

@@ -1,7 +1,10 @@
 #include "app/stream_convert.h"
 
+#include "support/file_name_text.h"
+
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -11,6 +14,7 @@
 #include <new>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <string_view>
 #include <vector>
 
 #include "app/file_loader.h"
@@ -23,6 +27,12 @@
 namespace pelrow {
 
 namespace {
+
+// The MIDI file reader's messages begin with "Error: "; the file's name stands there.
+const char* WithoutErrorPrefix(const char* text) {
+  constexpr std::string_view Prefix = "Error: ";
+  return std::string_view(text).starts_with(Prefix) ? text + Prefix.size() : text;
+}
 
 // Small enough to look at the stop request every few milliseconds, large enough
 // that system calls cost nothing next to the formatting.
@@ -340,7 +350,8 @@ public:
   void LineEnd() {
     if ((FState == TState::Pending || FState == TState::PendingBeforeBlank) && FPending != ';' &&
         FPending != '#' && FNote.empty())
-      FNote = FormatText(ConvertLoneCharacterText, FName, FLine, FPendingColumn + 1,
+      FNote = FormatText(std::isxdigit(FPending) ? ConvertLoneDigitText : ConvertLoneCharacterText,
+                         FName, FLine, FPendingColumn + 1,
                          std::string(1, static_cast<char>(FPending)).c_str());
     FState = TState::Idle;
     ++FLine;
@@ -399,7 +410,9 @@ void OpenInput(const TConvertRequest& request, TInputFile& input) {
   } while (input.Fd < 0 && errno == EINTR);
   struct stat info {};
   if (input.Fd < 0 || ::fstat(input.Fd, &info) != 0 || S_ISDIR(info.st_mode))
-    throw TConvertFailure{TConvertStatus::BadInput, FormatText(CouldNotOpenText, name)};
+    throw TConvertFailure{TConvertStatus::BadInput,
+                          FormatText(CouldNotOpenText, FileNameText(name),
+                                     std::strerror(input.Fd < 0 ? errno : EISDIR))};
 }
 
 // Hands the input to take in chunks until it ends.
@@ -415,7 +428,9 @@ template <typename TTake> void ReadChunks(const TConvertRequest& request, TTake 
     if (got < 0 && errno == EINTR)
       continue;
     if (got < 0)
-      throw TConvertFailure{TConvertStatus::BadInput, FormatText(ReadErrorText, request.InputName)};
+      throw TConvertFailure{TConvertStatus::BadInput,
+                            FormatText(ReadErrorText, FileNameText(request.InputName),
+                                       std::strerror(errno))};
     take(chunk.data(), static_cast<std::size_t>(got));
   }
 }
@@ -429,7 +444,7 @@ void ConvertMidiFile(const TConvertRequest& request, TByteTarget& target) {
     smf.LoadFromFile(request.InputName);
   } catch (const ESMF& e) {
     throw TConvertFailure{TConvertStatus::BadInput,
-                          FormatText("%s: %s", request.InputName, e.what())};
+                          FormatText("%s: %s", request.InputName, WithoutErrorPrefix(e.what()))};
   }
   const std::string& name = request.InputName;
   // Checked before a byte goes out: an output written in place (a pipe) would
@@ -476,7 +491,7 @@ TConvertResult ConvertStream(const TConvertRequest& request, TByteSink& sink) {
   try {
     TOutput output(sink);
     const TFileKind in = FileKindOf(request.InputName);
-    const TSaveForm form = SaveFormOf(request.OutputName);
+    const TSaveForm form = request.OutputForm.value_or(SaveFormOf(request.OutputName));
     if (form == TSaveForm::MidiFile)
       throw TConvertFailure{TConvertStatus::BadInput,
                             FormatText(ConvertNoMidiOutputText, request.OutputName)};

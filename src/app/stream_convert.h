@@ -8,9 +8,12 @@
 // converted file is always all of its input.
 #pragma once
 
+#include "app/file_saver.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 namespace pelrow {
@@ -55,12 +58,14 @@ struct TConvertResult {
 
 struct TConvertRequest {
   std::string InputName;
-  std::string OutputName; // its extension decides the output form
+  std::string OutputName; // its extension decides the output form, unless given
   // Bytes per hex line, as the window's split setting: 0 or less for no cut.
   int SplitThreshold = -1;
   // Polled between pieces of work (at least every few milliseconds); true stops
   // the conversion with Stopped.
   std::function<bool()> StopRequested;
+  // The output form when the name says none (standard output, a device).
+  std::optional<TSaveForm> OutputForm;
 };
 
 // Converts the input (kind by its extension, as the window loads it) into the
@@ -72,9 +77,10 @@ TConvertResult ConvertStream(const TConvertRequest& request, TByteSink& sink);
 // Message texts, filled in with FormatText.
 inline constexpr char ConvertNulInTextText[] = "%s:%d:%d: a NUL character: this is no hex text";
 inline constexpr char ConvertDamagedMidiText[] = "%s is damaged (%s); nothing was converted";
-inline constexpr char ConvertNoSysExText[] = "%s holds no System Exclusive events";
+inline constexpr char ConvertNoSysExText[] = "no System Exclusive messages in %s";
 inline constexpr char ConvertNoMidiOutputText[] = "%s: MIDI files are read, not written";
-inline constexpr char ConvertLoneCharacterText[] =
-    "%s:%d:%d: the lone character \"%s\" at the end of the line is no byte and was left out";
+inline constexpr char ConvertLoneDigitText[] =
+    "%s:%d:%d: a lone hex digit \"%s\" at the end of the line (a byte takes two digits)";
+inline constexpr char ConvertLoneCharacterText[] = "%s:%d:%d: Unexpected character: \"%s\"";
 
 } // namespace pelrow

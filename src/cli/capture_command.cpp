@@ -6,6 +6,7 @@
 #include "cli/capture_input.h"
 #include "cli/interrupt.h"
 #include "cli/midi_session.h"
+#include "cli/output_file.h"
 #include "cli/progress_line.h"
 #include "cli/receive_capture.h"
 #include "cli/send_command.h"
@@ -56,23 +57,16 @@ public:
     if (!FFileName.empty())
       return [this](std::string_view line) { FLines.Add(std::string(line)); };
     return [this](std::string_view line) {
-      std::fwrite(line.data(), 1, line.size(), FStreams.Out);
-      std::fputc('\n', FStreams.Out);
+      FStreams.Out->Write(line);
+      FStreams.Out->Write(TextLineEnd);
     };
   }
-  void Flush() { std::fflush(FStreams.Out); }
+  // False once standard output cannot be written (its reader went away).
+  bool Flush() { return FStreams.Out->Flush(); }
 
-  // Saves the lines through the window's saver; false with its message.
-  bool Save(std::string& error) {
-    if (FFileName.empty())
-      return true;
-    TFileSaver saver;
-    saver.SetShowStatus([&](const std::string& text, TStatusSide, TStatusKind kind, bool) {
-      if (kind == TStatusKind::Error || kind == TStatusKind::ErrorBox)
-        error = text;
-    });
-    return saver.SaveFile(FFileName, FLines, TStatusSide::In);
-  }
+  // Saves the lines through the window's saver, or beside the file when that
+  // fails; false then (the reason and where they went have been said).
+  bool Save() { return FFileName.empty() || SaveCapture(FFileName, FLines, FStreams); }
 
 private:
   std::string FFileName;
@@ -150,9 +144,14 @@ int RunCapture(const TCliOptions& options, TCliStreams& streams, bool request) {
     ReportError(streams, error);
     return ExitBadInput;
   }
+  TSaveForm form = TSaveForm::Text;
+  if (!options.OutputFile.empty() && !OutputFormOf(options.OutputFile, form, error)) {
+    ReportError(streams, error);
+    return ExitUsage;
+  }
   TSendInput requestInput;
-  if (request && (!ReadNonEmptySendInput(options.SendItems, *streams.In, requestInput,
-                                         TextNothingToSend, error) ||
+  if (request && (!ReadNonEmptySendInput(options.SendItems, streams.In, options.InputFormat,
+                                         requestInput, TextNothingToSend, error) ||
                   !CheckWholeMessages(requestInput, error))) {
     ReportError(streams, error);
     return ExitBadInput;
@@ -193,7 +192,8 @@ int RunCapture(const TCliOptions& options, TCliStreams& streams, bool request) {
   while (status == ExitOk && !Interrupted() && outcome.Failure.empty() && !outcome.SourceGone &&
          (outcome.End = capture.End(clock.NowMs())) == TCaptureEnd::Running) {
     pump(std::min(WaitStepMs, capture.MsUntilEnd(clock.NowMs())));
-    sink.Flush();
+    if (!sink.Flush())
+      break; // nobody reads what follows; the program ends as FinishOutput says
     outcome.Failure = input.FailureText();
     outcome.SourceGone = input.Disconnected();
   }
@@ -202,7 +202,7 @@ int RunCapture(const TCliOptions& options, TCliStreams& streams, bool request) {
   capture.MarkLastMessageCut();
   sink.Flush();
   input.Close();
-  if (status != ExitOk)
+  if (status != ExitOk || streams.Out->BrokenPipe())
     return status;
 
   // What arrived is written whatever else went wrong; an empty capture does not
@@ -211,8 +211,7 @@ int RunCapture(const TCliOptions& options, TCliStreams& streams, bool request) {
     if (!capture.Received()) {
       if (!request)
         ReportError(streams, FormatText(TextNothingReceived, options.OutputFile.c_str()));
-    } else if (!sink.Save(error)) {
-      ReportError(streams, error);
+    } else if (!sink.Save()) {
       status = ExitFailure;
     }
   }

@@ -2,17 +2,15 @@
 
 #include "app/file_loader.h"
 #include "cli/cli_ports.h"
+#include "cli/interrupt.h"
 #include "cli/send_input.h"
 #include "editor/vkstrings.h"
 
 #include <array>
-#include <iterator>
 
 namespace pelrow::cli {
 
 namespace {
-
-constexpr char NoStandardInputText[] = "standard input cannot be read";
 
 // By TCheckProblemKind.
 constexpr std::array<const char*, 9> ProblemKindNames{"text",          "no-end",   "cut",
@@ -26,25 +24,11 @@ std::string Place(const std::string& name, int line) {
 // The source's lines as the window would show them: a file opened as the window
 // opens it, standard input as hex text or, when it holds raw bytes, as the lines
 // of a loaded ".syx".
-bool ReadCheckLines(const TSendItem& item, std::istream* standardInput, TVKStrings& lines,
-                    std::string& error) {
+bool ReadCheckLines(const TSendItem& item, const TCliOptions& options, TCliStreams& streams,
+                    TVKStrings& lines, std::string& error) {
   if (item.Kind == TSendItem::TKind::File)
     return LoadFileLines(item.Text, -1, lines, error);
-  if (standardInput == nullptr) {
-    error = NoStandardInputText;
-    return false;
-  }
-  const std::string text{std::istreambuf_iterator<char>(*standardInput),
-                         std::istreambuf_iterator<char>()};
-  lines.Clear();
-  if (LooksLikeRawBytes(text)) {
-    const TShowStatus noProgress; // the appender keeps a reference to it
-    THexLineAppender appender(lines, -1, false, text.size(), noProgress);
-    appender.Append(reinterpret_cast<const uint8_t*>(text.data()), text.size());
-  } else {
-    lines.SetText(text.substr(0, std::min(text.size(), text.find('\0'))));
-  }
-  return true;
+  return ReadStandardInput(streams.In, options.InputFormat, -1, lines, error);
 }
 
 std::string JsonNumberOrNull(int value) {
@@ -77,13 +61,6 @@ template <typename T, typename F> std::string JsonArray(const std::vector<T>& it
 }
 
 } // namespace
-
-bool LooksLikeRawBytes(std::string_view text) {
-  for (const char c : text)
-    if (static_cast<unsigned char>(c) > 32)
-      return static_cast<unsigned char>(c) >= 0x80;
-  return false;
-}
 
 std::string CheckReportText(const std::string& name, const TCheckReport& report, bool quiet) {
   std::string text;
@@ -132,7 +109,9 @@ int RunCheck(const TCliOptions& options, TCliStreams& streams) {
     const std::string name = item.Kind == TSendItem::TKind::File ? item.Text : StandardInputName;
     TVKStrings lines;
     std::string error;
-    if (!ReadCheckLines(item, streams.In, lines, error)) {
+    if (!ReadCheckLines(item, options, streams, lines, error)) {
+      if (Interrupted())
+        return InterruptedStatus();
       ReportError(streams, error);
       anyProblem = true;
       continue;
@@ -144,11 +123,10 @@ int RunCheck(const TCliOptions& options, TCliStreams& streams) {
           (json.empty() ? "[\n  " : ",\n  ") + CheckReportJson(name, report, options.QuietCheck);
       continue;
     }
-    const std::string text = CheckReportText(name, report, options.QuietCheck);
-    std::fputs(text.c_str(), streams.Out);
+    streams.Out->Write(CheckReportText(name, report, options.QuietCheck));
   }
   if (options.Json)
-    std::fputs((json.empty() ? std::string("[]\n") : json + "\n]\n").c_str(), streams.Out);
+    streams.Out->Write(json.empty() ? std::string("[]\n") : json + "\n]\n");
   return anyProblem ? ExitBadInput : ExitOk;
 }
 

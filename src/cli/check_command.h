@@ -17,8 +17,4 @@ int RunCheck(const TCliOptions& options, TCliStreams& streams);
 std::string CheckReportText(const std::string& name, const TCheckReport& report, bool quiet);
 std::string CheckReportJson(const std::string& name, const TCheckReport& report, bool quiet);
 
-// Whether text read from a stream is raw MIDI bytes rather than hex text: it starts
-// with a status byte, after any blanks.
-bool LooksLikeRawBytes(std::string_view text);
-
 } // namespace pelrow::cli

@@ -6,29 +6,36 @@
 
 #include "cli/cli_options.h"
 
+#include "support/safe_file.h"
+
 #include <cstdio>
-#include <istream>
 #include <string>
 
 namespace pelrow::cli {
 
 struct TCliStreams {
-  std::FILE* Out = stdout;
+  // Every write checked: a failure ends the command (see FinishOutput).
+  TOutputTarget* Out = nullptr;
   std::FILE* Err = stderr;
-  std::istream* In = nullptr; // standard input for "send -"
+  int In = 0; // standard input for "-"
   // Progress and summaries are for a person watching; a script gets silence.
   bool ErrIsTerminal = false;
 };
 
 int RunCommand(const TCliOptions& options, TCliStreams& streams);
 
-// "pelrow-cli: " and the text as one line.
+// "pelrow-cli: " and the text as one line; control characters and bytes that are
+// no UTF-8 are shown as hex ("<8F>"), never passed to the terminal.
 void ReportError(TCliStreams& streams, const std::string& text);
+// The text as ReportError shows it.
+std::string ShownText(const std::string& text);
 // A device message of several lines ("context:\r\nreason") as one.
 std::string OneLine(const std::string& text);
 
-// Whether a file of that name can be written: not a folder, in a folder that
-// exists and may be written to. False with the reason in error.
-bool CheckOutputFile(const std::string& fileName, std::string& error);
+// The status of the command once its standard output is written out: a reader
+// that went away ends the program as SIGPIPE ends any tool in a pipe (the shell
+// sees 141); another failure is said, and fails a command that had succeeded
+// with failureStatus.
+int FinishOutput(TCliStreams& streams, int status, int failureStatus);
 
 } // namespace pelrow::cli

@@ -33,6 +33,7 @@ constexpr const char* TextStandardInputTwice = "\"-\" can be read only once";
 constexpr const char* TextNoArguments = "%s takes no file names, not \"%s\"";
 constexpr const char* TextConvertArguments = "convert needs IN and OUT, or --split DIR and IN";
 constexpr const char* TextNothingToCheck = "check needs files or \"-\"";
+constexpr const char* TextBadFormat = "--format takes syx or txt, not \"%s\"";
 constexpr const char* TextMidiFileOutput = "%s: .mid files can be read, not written";
 constexpr const char* TextTimestampsInSyx =
     "--timestamps writes comment lines, which a .syx file cannot hold; use .txt";
@@ -59,8 +60,14 @@ constexpr const char* TextProgramHelp =
     "  -h, --help    show this text, or a command's own: COMMAND --help\n"
     "  --version     show the version\n"
     "\n"
-    "Exit status: 0 done, 1 bad input, 2 bad usage or unknown port, 3 data lost\n"
-    "or a device failure.\n"
+    "Files, pipes and FIFOs are read alike; \"-\" is standard input (raw .syx\n"
+    "bytes or hex text, told apart by content) and, as an output, standard output.\n"
+    "Devices, FIFOs and standard output are written in place; a file is replaced\n"
+    "only once its new content is complete.\n"
+    "\n"
+    "Exit status: 0 done, 1 bad input or an output that cannot be written, 2 bad\n"
+    "usage or unknown port, 3 data lost or a device failure, 130/143 stopped by\n"
+    "Ctrl-C/SIGTERM; a closed pipe ends it as SIGPIPE ends any tool (141).\n"
     "\n"
     "Examples:\n"
     "  # back up a synthesizer's memory: send its dump request, save the reply\n"
@@ -84,12 +91,13 @@ constexpr const char* TextListHelp =
 
 constexpr const char* TextSendHelp =
     "Usage: pelrow-cli send --out PORT [--speed N | --rate BYTES_PER_S] [--gap MS]\n"
-    "                       [--raw] FILE...|-|--hex \"F0 ... F7\"\n"
+    "                       [--raw] [--format syx|txt] FILE...|-|--hex \"F0 ... F7\"\n"
     "Sends .syx files (raw bytes), .mid files (their System Exclusive events), .txt\n"
-    "files and standard input (\"-\", hex text) line by line, as the window sends\n"
-    "its Midi Out box. Everything is read and checked first: a hex error names the\n"
-    "file, line and column, and then nothing is sent. So do bytes that form no MIDI\n"
-    "message (data bytes without a status byte, a lone F7, a message cut short).\n"
+    "files, pipes and standard input (\"-\", raw bytes or hex text) line by line, as\n"
+    "the window sends its Midi Out box. Everything is read and checked first: a hex\n"
+    "error (a lone last digit too) names the file, line and column, and then nothing\n"
+    "is sent. So do bytes that form no MIDI message (data bytes without a status\n"
+    "byte, a lone F7, a message cut short).\n"
     "\n"
     "  --out PORT    the MIDI output (see pelrow-cli list)\n"
     "  --speed N     the window's speed scale, -1000 (slowest) to 1000; 0, the\n"
@@ -100,6 +108,7 @@ constexpr const char* TextSendHelp =
     "  --hex TEXT    send these hex bytes (may be given more than once)\n"
     "  --raw         send bytes that form no MIDI message as they are; JACK carries\n"
     "                whole messages only, so there they are reported as not sent\n"
+    "  --format F    read \"-\" as syx (raw bytes) or txt (hex text), not by content\n"
     "\n"
     "\n"
     "A progress line is shown on standard error when it is a terminal. Ctrl-C stops\n"
@@ -110,9 +119,11 @@ constexpr const char* TextReceiveHelp =
     "                          [--count N] [--timeout MS] [--split N] [--timestamps]\n"
     "                          [FILTERS]\n"
     "Writes every message that arrives as hex lines to standard output, or to FILE\n"
-    "(.syx raw bytes, .txt hex lines). It listens before its port is connected, so\n"
-    "nothing a source sends at once is missed. What arrived is always written, also\n"
-    "on Ctrl-C; a file is replaced only once it is complete.\n"
+    "(.syx raw bytes, .txt hex lines; a device or FIFO gets hex lines). FILE is\n"
+    "checked before the input is opened. It listens before its port is connected,\n"
+    "so nothing a source sends at once is missed. What arrived is always written,\n"
+    "also on Ctrl-C; a file is replaced only once it is complete, and if that fails\n"
+    "what arrived is saved beside it (FILE-1.syx) and the message says where.\n"
     "\n"
     "  --in PORT     the MIDI input (see pelrow-cli list)\n"
     "  -o FILE       write to FILE; without it, or with \"-\", to standard output\n"
@@ -161,20 +172,23 @@ constexpr const char* TextRequestHelp =
     "--count, or any of the failures of receive.\n";
 
 constexpr const char* TextConvertHelp =
-    "Usage: pelrow-cli convert [--split N] IN OUT\n"
+    "Usage: pelrow-cli convert [--split N] [--format syx|txt] IN OUT\n"
     "       pelrow-cli convert --split DIR IN\n"
     "Converts between .syx (raw bytes), .txt (hex lines) and .mid (read only: its\n"
-    "System Exclusive events), as the window loads and saves files. OUT is replaced\n"
-    "only once it is complete.\n"
+    "System Exclusive events), as the window loads and saves files. IN \"-\" is\n"
+    "standard input, OUT \"-\" standard output (hex lines). OUT is replaced only\n"
+    "once it is complete; input that is damaged or holds no MIDI bytes is refused\n"
+    "and OUT left as it was. Another extension of OUT is an error.\n"
     "\n"
     "  --split N     at most N bytes per hex line\n"
+    "  --format F    read IN \"-\" as syx (raw bytes) or txt (hex text)\n"
     "  --split DIR   with IN alone: write each System Exclusive message of IN to a\n"
     "                .syx file of its own in DIR, numbered and named after the\n"
     "                maker (0001-Roland.syx); DIR is made when missing, and\n"
     "                existing files are never replaced\n";
 
 constexpr const char* TextCheckHelp =
-    "Usage: pelrow-cli check [--quiet] [--json] FILE...|-\n"
+    "Usage: pelrow-cli check [--quiet] [--json] [--format syx|txt] FILE...|-\n"
     "Checks .syx, .mid and .txt files and standard input (\"-\", hex text or raw\n"
     "bytes) as the window's Check data does: one line per message with its length,\n"
     "maker and device, and one line per problem, as FILE:LINE: TEXT (lines as the\n"
@@ -184,6 +198,7 @@ constexpr const char* TextCheckHelp =
     "\n"
     "  --quiet       the problems only\n"
     "  --json        a JSON array with one object per file\n"
+    "  --format F    read \"-\" as syx (raw bytes) or txt (hex text), not by content\n"
     "\n"
     "Exit status: 0 when everything is sound, 1 when a problem was found or a file\n"
     "could not be read.\n";
@@ -212,7 +227,8 @@ enum class TOptionId {
   SysExOnly,
   ActiveSensing,
   Clock,
-  QuietCheck
+  QuietCheck,
+  Format
 };
 
 constexpr unsigned Bit(TCommand command) {
@@ -257,6 +273,8 @@ constexpr TOptionDefinition Options[] = {
     {"--clock", "", TOptionId::Clock, false, Capturing},
     // For check, --quiet is a switch: the problems only.
     {"--quiet", "", TOptionId::QuietCheck, false, Bit(TCommand::Check)},
+    {"--format", "", TOptionId::Format, true,
+     Bit(TCommand::Send) | Bit(TCommand::Check) | Bit(TCommand::Convert)},
 };
 
 constexpr struct {
@@ -324,6 +342,11 @@ private:
 // A ".mid" name, known the way the file loader knows it.
 bool IsMidiFile(const std::string& fileName) {
   return FileKindOf(fileName) == TFileKind::MidiFile;
+}
+
+// The names of standard output; it is written as it is, never replaced.
+bool IsStandardOutput(std::string_view name) {
+  return name == "-" || name == "/dev/stdout";
 }
 
 double RateOfSpeed(int speed) {
@@ -532,7 +555,7 @@ TCliOptions ParseCliArguments(const std::vector<std::string>& args) {
       break;
     case TOptionId::Output:
       // "-o -" is standard output, as the default.
-      options.OutputFile = option.Value == "-" ? std::string() : option.Value;
+      options.OutputFile = IsStandardOutput(option.Value) ? std::string() : option.Value;
       break;
     case TOptionId::Quiet:
       quietGiven = true;
@@ -561,6 +584,14 @@ TCliOptions ParseCliArguments(const std::vector<std::string>& args) {
       break;
     case TOptionId::QuietCheck:
       options.QuietCheck = true;
+      break;
+    case TOptionId::Format:
+      if (option.Value == "syx")
+        options.InputFormat = TInputFormat::Syx;
+      else if (option.Value == "txt")
+        options.InputFormat = TInputFormat::Text;
+      else
+        parser.Fail(FormatText(TextBadFormat, option.Value.c_str()));
       break;
     }
   }
@@ -623,7 +654,7 @@ TCliOptions ParseCliArguments(const std::vector<std::string>& args) {
       break;
     }
     options.ConvertIn = positionals[0];
-    options.ConvertOut = positionals[1];
+    options.ConvertOut = IsStandardOutput(positionals[1]) ? "-" : positionals[1];
     if (IsMidiFile(options.ConvertOut))
       parser.Fail(FormatText(TextMidiFileOutput, options.ConvertOut.c_str()));
     break;

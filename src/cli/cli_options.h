@@ -19,6 +19,9 @@ enum TExitStatus : int {
   ExitFailure = 3,  // input lost, a device that failed, a send that did not finish
 };
 
+// How standard input ("-") is read: told apart by its content, or as told.
+enum class TInputFormat { Auto, Syx, Text };
+
 enum class TCommand { None, List, Send, Receive, Request, Convert, Check };
 
 // One source of bytes for send, in command-line order.
@@ -52,6 +55,7 @@ struct TCliOptions {
   uint32_t GapMs = 0;
   bool Raw = false;                 // send: bytes that form no MIDI message are not refused
   std::vector<TSendItem> SendItems; // send, check: files, "-" and --hex; request: its --hex
+  TInputFormat InputFormat = TInputFormat::Auto; // send, check, convert: of "-"
 
   std::string ClientName; // the MIDI client name; empty for the program's own
 

@@ -6,7 +6,6 @@
 #include "support/product_info.h"
 
 #include <cstdio>
-#include <iostream>
 #include <unistd.h>
 
 namespace {
@@ -32,10 +31,15 @@ int main(int argc, char* argv[]) {
     return ExitOk;
   }
   InstallInterruptHandler();
+  pelrow::TOutputTarget standardOutput;
+  standardOutput.OpenDescriptor(STDOUT_FILENO);
   TCliStreams streams;
-  streams.In = &std::cin;
+  streams.Out = &standardOutput;
+  streams.In = STDIN_FILENO;
   streams.ErrIsTerminal = ::isatty(STDERR_FILENO) == 1;
   const int status = RunCommand(options, streams);
-  std::fflush(stdout);
-  return status;
+  // Output that was not written loses a capture; for the other commands it is
+  // a file that could not be written.
+  const bool capturing = options.Command == TCommand::Receive || options.Command == TCommand::Request;
+  return FinishOutput(streams, status, capturing ? ExitFailure : ExitBadInput);
 }

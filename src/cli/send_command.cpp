@@ -158,7 +158,10 @@ int RunSend(const TCliOptions& options, TCliStreams& streams) {
     return ExitUsage;
   }
   TSendInput input;
-  if (!ReadNonEmptySendInput(options.SendItems, *streams.In, input, TextNothingToSend, error)) {
+  if (!ReadNonEmptySendInput(options.SendItems, streams.In, options.InputFormat, input,
+                             TextNothingToSend, error)) {
+    if (Interrupted())
+      return InterruptedStatus();
     ReportError(streams, error);
     return ExitBadInput;
   }

@@ -4,11 +4,13 @@
 #include "app/file_loader.h"
 #include "app/hex_notation.h"
 #include "app/whole_messages.h"
+#include "cli/interrupt.h"
 #include "support/clock.h"
+#include "support/hex_digits.h"
 #include "support/text_format.h"
 
 #include <algorithm>
-#include <iterator>
+#include <cstring>
 #include <string_view>
 #include <utility>
 
@@ -18,6 +20,14 @@ namespace {
 
 // The parser's own report starts so; the rest is "LINE:COLUMN: ...".
 constexpr std::string_view ParserLinePrefix = "line ";
+constexpr const char* TextLoneDigit =
+    "%s:%d:%d: a lone hex digit \"%s\" at the end of the line (a byte takes two digits)";
+constexpr const char* TextStrayLastCharacter = "%s:%d:%d: Unexpected character: \"%s\"";
+constexpr const char* TextNoSysEx = "no System Exclusive messages in %s";
+constexpr const char* TextStandardInputFailed = "standard input could not be read: %s";
+constexpr const char* TextStandardInputStopped = "reading standard input was stopped";
+// The Standard MIDI File reader's messages begin so; the file's name stands there.
+constexpr std::string_view ReaderErrorPrefix = "Error: ";
 constexpr const char* TextNoMessage =
     "%s:%d:%d: bytes that form no MIDI message (data without a status byte, a lone F7 or a "
     "message cut short); use --raw to send them as they are";
@@ -33,6 +43,28 @@ std::string_view WithoutTrailingBlanks(std::string_view text) {
 // A text as the window's loader takes a text file: it ends at a NUL character.
 void SetTextLines(std::string_view text, TVKStrings& lines) {
   lines.SetText(text.substr(0, std::min(text.size(), text.find('\0'))));
+}
+
+// The 1-based column of a last character that the parser never reads (a byte
+// begins only where two characters remain), or 0 when every character was read.
+// Reads the line as the parser does: blanks, two-digit bytes, a comment ends it.
+int UnreadLastColumn(std::string_view text) {
+  std::size_t i = 0;
+  while (i + 1 < text.size()) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    if (c <= 32) {
+      ++i;
+    } else if (HexDigitValue(text[i]) >= 0 && HexDigitValue(text[i + 1]) >= 0) {
+      i += 2;
+    } else if (c == ';' || c == '#' || (c == '/' && text[i + 1] == '/')) {
+      return 0;
+    } else {
+      ++i;
+    }
+  }
+  const bool last = i + 1 == text.size() && static_cast<unsigned char>(text[i]) > 32 &&
+                    text[i] != ';' && text[i] != '#';
+  return last ? static_cast<int>(text.size()) : 0;
 }
 
 // The 1-based column of the first digit of a line's byte number index: the
@@ -57,15 +89,53 @@ int ByteColumn(std::string_view text, int index) {
 bool LoadFileLines(const std::string& fileName, int splitThreshold, TVKStrings& lines,
                    std::string& error) {
   TFileLoader loader(SteadyClock());
+  loader.ReadStreams = true;
+  loader.Stop = &InterruptFlag();
   std::string failure;
   loader.ShowStatus = [&](const std::string& text, TStatusSide, TStatusKind kind, bool) {
     if ((kind == TStatusKind::Error || kind == TStatusKind::ErrorBox) && failure.empty())
       failure = text;
   };
-  if (loader.LoadFile(fileName, lines, splitThreshold))
-    return true;
+  const bool midiFile = FileKindOf(fileName) == TFileKind::MidiFile;
+  if (loader.LoadFile(fileName, lines, splitThreshold)) {
+    if (!midiFile || lines.Count() > 0)
+      return true;
+    failure = FormatText(TextNoSysEx, fileName.c_str());
+  } else if (midiFile && std::string_view(failure).starts_with(ReaderErrorPrefix)) {
+    failure = fileName + ": " + failure.substr(ReaderErrorPrefix.size());
+  }
   error = failure;
   return false;
+}
+
+bool LooksLikeRawBytes(std::string_view text) {
+  for (const char c : text)
+    if (static_cast<unsigned char>(c) > 32)
+      return static_cast<unsigned char>(c) >= 0x80;
+  return false;
+}
+
+bool ReadStandardInput(int fd, TInputFormat format, int splitThreshold, TVKStrings& lines,
+                       std::string& error) {
+  std::size_t size = 0;
+  int failure = 0;
+  const auto bytes = ReadAllBytes(fd, &InterruptFlag(), size, failure);
+  if (!bytes) {
+    error = failure == 0 ? std::string(TextStandardInputStopped)
+                         : FormatText(TextStandardInputFailed, std::strerror(failure));
+    return false;
+  }
+  const std::string_view text(reinterpret_cast<const char*>(bytes.get()), size);
+  lines.Clear();
+  if (format == TInputFormat::Syx || (format == TInputFormat::Auto && LooksLikeRawBytes(text))) {
+    const TShowStatus noProgress; // the appender keeps a reference to it
+    THexLineAppender appender(lines, splitThreshold, false, size, noProgress);
+    appender.SetStop(&InterruptFlag());
+    appender.Append(bytes.get(), size);
+  } else {
+    SetTextLines(text, lines);
+  }
+  return true;
 }
 
 bool CheckHexLines(const TVKStrings& lines, int first, const std::string& sourceName,
@@ -84,12 +154,22 @@ bool CheckHexLines(const TVKStrings& lines, int first, const std::string& source
                   : sourceName + ": " + report;
       return false;
     }
+    const std::string_view text = WithoutTrailingBlanks(lines[i]);
+    if (const int column = UnreadLastColumn(text); column > 0) {
+      const char last = text.back();
+      error = HexDigitValue(last) >= 0
+                  ? FormatText(TextLoneDigit, sourceName.c_str(), i - first + 1, column,
+                               std::string(1, last).c_str())
+                  : FormatText(TextStrayLastCharacter, sourceName.c_str(), i - first + 1, column,
+                               std::string(1, last).c_str());
+      return false;
+    }
     bytes += count;
   }
   return true;
 }
 
-bool ReadSendInput(const std::vector<TSendItem>& items, std::istream& standardInput,
+bool ReadSendInput(const std::vector<TSendItem>& items, int standardInput, TInputFormat format,
                    TSendInput& input, std::string& error) {
   TVKStrings piece;
   for (const TSendItem& item : items) {
@@ -102,9 +182,8 @@ bool ReadSendInput(const std::vector<TSendItem>& items, std::istream& standardIn
       break;
     case TSendItem::TKind::StandardInput: {
       name = StandardInputName;
-      const std::string text{std::istreambuf_iterator<char>(standardInput),
-                             std::istreambuf_iterator<char>()};
-      SetTextLines(text, piece);
+      if (!ReadStandardInput(standardInput, format, -1, piece, error))
+        return false;
       break;
     }
     case TSendItem::TKind::Hex:
@@ -121,9 +200,10 @@ bool ReadSendInput(const std::vector<TSendItem>& items, std::istream& standardIn
   return true;
 }
 
-bool ReadNonEmptySendInput(const std::vector<TSendItem>& items, std::istream& standardInput,
-                           TSendInput& input, const char* emptyText, std::string& error) {
-  if (!ReadSendInput(items, standardInput, input, error))
+bool ReadNonEmptySendInput(const std::vector<TSendItem>& items, int standardInput,
+                           TInputFormat format, TSendInput& input, const char* emptyText,
+                           std::string& error) {
+  if (!ReadSendInput(items, standardInput, format, input, error))
     return false;
   if (input.Bytes == 0) {
     error = emptyText;

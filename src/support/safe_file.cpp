@@ -60,20 +60,6 @@ private:
   int FFd;
 };
 
-bool WriteAll(int fd, std::string_view bytes) {
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t written = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (written < 0) {
-      if (errno == EINTR)
-        continue;
-      return false;
-    }
-    done += static_cast<std::size_t>(written);
-  }
-  return true;
-}
-
 // As many links in a row as the system itself follows before it gives up.
 constexpr int kMaxLinkHops = 40;
 
@@ -223,82 +209,162 @@ bool FileIsReadOnly(const std::string& path) {
   return ::stat(target.c_str(), &info) == 0 && S_ISREG(info.st_mode) && IsReadOnly(info, target);
 }
 
-bool WriteFileAtomically(const std::string& path, const std::string& bytes, TWriteFailure& failure,
-                         mode_t newFileMode) {
-  TAtomicFileWriter writer;
-  return writer.Open(path, failure, newFileMode) &&
-         writer.Write(bytes.data(), bytes.size(), failure) && writer.Commit(failure);
+namespace {
+
+// Our own descriptors by the names the system gives them; -1 for any other path.
+int OwnDescriptorOf(const std::string& path) {
+  if (path == "/dev/stdout")
+    return STDOUT_FILENO;
+  if (path == "/dev/stderr")
+    return STDERR_FILENO;
+  for (const std::string_view prefix : {"/dev/fd/", "/proc/self/fd/"}) {
+    const std::string_view rest = std::string_view(path).substr(
+        path.starts_with(prefix) ? prefix.size() : path.size());
+    if (AllDigits(rest) && rest.size() < 6)
+      return std::stoi(std::string(rest));
+  }
+  return -1;
 }
 
-TAtomicFileWriter::~TAtomicFileWriter() {
-  Discard();
+} // namespace
+
+TOutputTarget::~TOutputTarget() {
+  Abandon();
 }
 
-bool TAtomicFileWriter::Fail(TWriteFailure& failure, TWriteStep step, int error) {
-  failure = {step, error};
-  Discard();
+bool TOutputTarget::Fail(TWriteStep step, int error) {
+  if (!FFailed)
+    FFailure = {step, error};
+  FFailed = true;
   return false;
 }
 
-void TAtomicFileWriter::Discard() {
-  if (FFd >= 0)
-    ::close(FFd);
-  if (!FTemporary.empty())
-    ::unlink(FTemporary.c_str());
-  FFd = -1;
-  FTemporary.clear();
+void TOutputTarget::OpenDescriptor(int fd) {
+  FFd = fd;
+  FOwnsFd = false;
+  FInPlace = true;
 }
 
-bool TAtomicFileWriter::Open(const std::string& path, TWriteFailure& failure, mode_t newFileMode) {
-  Discard();
+bool TOutputTarget::Open(const std::string& path, mode_t newFileMode, bool waitForReader) {
+  if (const int own = OwnDescriptorOf(path); own >= 0) {
+    OpenDescriptor(own);
+    return true;
+  }
   int linkError = 0;
   if (!ResolveLinkTarget(path, FTarget, linkError))
-    return Fail(failure, TWriteStep::FollowLink, linkError);
+    return Fail(TWriteStep::FollowLink, linkError);
   struct stat old {};
-  const bool replacing = ::stat(FTarget.c_str(), &old) == 0;
-  if (replacing && S_ISREG(old.st_mode) && IsReadOnly(old, FTarget))
-    return Fail(failure, TWriteStep::ReadOnly, EACCES);
-
-  const std::string temporary = TemporaryPrefix(FTarget) + std::to_string(::getpid());
+  const bool exists = ::stat(FTarget.c_str(), &old) == 0;
+  if (exists && S_ISDIR(old.st_mode))
+    return Fail(TWriteStep::CreateTemporary, EISDIR);
+  if (exists && !S_ISREG(old.st_mode)) {
+    FFd = ::open(FTarget.c_str(),
+                 O_WRONLY | O_NOCTTY | O_CLOEXEC | (waitForReader ? 0 : O_NONBLOCK));
+    if (FFd < 0)
+      return Fail(TWriteStep::CreateTemporary, errno);
+    if (!waitForReader) // the writes themselves wait as usual
+      (void)::fcntl(FFd, F_SETFL, ::fcntl(FFd, F_GETFL) & ~O_NONBLOCK);
+    FOwnsFd = true;
+    FInPlace = true;
+    return true;
+  }
+  if (exists && IsReadOnly(old, FTarget))
+    return Fail(TWriteStep::ReadOnly, EACCES);
+  FTemporary = TemporaryPrefix(FTarget) + std::to_string(::getpid());
   // A leftover of a dead process with our number may be anything, a FIFO even;
   // only a file made here and now is written.
-  ::unlink(temporary.c_str());
+  ::unlink(FTemporary.c_str());
   // Owner-only until it holds the old file's permissions, which may be narrower
   // than a new file's.
-  FFd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-               replacing ? 0600 : newFileMode);
-  if (FFd < 0)
-    return Fail(failure, TWriteStep::CreateTemporary, errno);
-  FTemporary = temporary;
+  FFd = ::open(FTemporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+               exists ? 0600 : newFileMode);
+  if (FFd < 0) {
+    FTemporary.clear();
+    return Fail(TWriteStep::CreateTemporary, errno);
+  }
+  FOwnsFd = true;
   // The content matters more than the permissions: where they cannot be set (a
   // file system without them) the new file stays owner-only.
-  if (replacing && S_ISREG(old.st_mode))
+  if (exists)
     (void)::fchmod(FFd, old.st_mode & 07777);
   return true;
 }
 
-bool TAtomicFileWriter::Write(const char* data, std::size_t size, TWriteFailure& failure) {
-  if (FFd < 0)
-    return Fail(failure, TWriteStep::Write, EBADF);
-  if (!WriteAll(FFd, std::string_view(data, size)))
-    return Fail(failure, TWriteStep::Write, errno);
+bool TOutputTarget::WriteOut(const char* data, std::size_t size) {
+  std::size_t done = 0;
+  while (done < size) {
+    const ssize_t written = ::write(FFd, data + done, size - done);
+    if (written < 0) {
+      if (errno == EINTR)
+        continue;
+      return Fail(TWriteStep::Write, errno);
+    }
+    done += static_cast<std::size_t>(written);
+  }
   return true;
 }
 
-bool TAtomicFileWriter::Commit(TWriteFailure& failure) {
-  if (FFd < 0)
-    return Fail(failure, TWriteStep::Write, EBADF);
+bool TOutputTarget::Write(std::string_view bytes) {
+  constexpr std::size_t BufferSize = 1 << 16;
+  if (FFailed || FFd < 0)
+    return false;
+  if (FBuffer.size() + bytes.size() < BufferSize) {
+    FBuffer.append(bytes);
+    return true;
+  }
+  return Flush() && WriteOut(bytes.data(), bytes.size());
+}
+
+bool TOutputTarget::Flush() {
+  if (FFailed || FFd < 0)
+    return false;
+  const bool written = WriteOut(FBuffer.data(), FBuffer.size());
+  FBuffer.clear();
+  return written;
+}
+
+bool TOutputTarget::Commit() {
+  if (!Flush())
+    return false;
+  if (FTemporary.empty()) {
+    if (!FOwnsFd)
+      return true; // a descriptor of ours stays open for more
+    const int fd = FFd;
+    FFd = -1;
+    return ::close(fd) == 0 || Fail(TWriteStep::Close, errno);
+  }
   if (::fsync(FFd) != 0)
-    return Fail(failure, TWriteStep::Sync, errno);
+    return Fail(TWriteStep::Sync, errno);
   const int fd = FFd;
   FFd = -1;
   if (::close(fd) != 0)
-    return Fail(failure, TWriteStep::Close, errno);
+    return Fail(TWriteStep::Close, errno);
   if (::rename(FTemporary.c_str(), FTarget.c_str()) != 0)
-    return Fail(failure, TWriteStep::Replace, errno);
+    return Fail(TWriteStep::Replace, errno);
   FTemporary.clear();
   SyncFolder(FolderOf(FTarget));
   return true;
+}
+
+void TOutputTarget::Abandon() {
+  if (FFd >= 0 && FOwnsFd)
+    ::close(FFd);
+  if (FOwnsFd || !FTemporary.empty())
+    FFd = -1;
+  if (!FTemporary.empty())
+    ::unlink(FTemporary.c_str());
+  FTemporary.clear();
+  FBuffer.clear();
+}
+
+bool WriteFileAtomically(const std::string& path, const std::string& bytes, TWriteFailure& failure,
+                         mode_t newFileMode) {
+  TOutputTarget target;
+  // Whole-file saves run where nothing may hang: a FIFO without a reader fails.
+  if (target.Open(path, newFileMode, false) && target.Write(bytes) && target.Commit())
+    return true;
+  failure = target.Failure();
+  return false;
 }
 
 void RemoveLeftoverTemporaries(const std::string& path) {

@@ -1,6 +1,7 @@
 // Careful whole-file reading and writing for files the user must never lose: a
-// bounded read that tells "missing" from "unreadable", a write that replaces the
-// file atomically (temporary file, fsync, rename), an advisory lock that keeps
+// bounded read that tells "missing" from "unreadable", a write that replaces a
+// regular file atomically (temporary file, fsync, rename) and writes a device,
+// FIFO or one of our own descriptors in place, an advisory lock that keeps
 // two running copies from interleaving their writes, and setting a damaged file
 // aside instead of overwriting it. Nothing here waits without end: a FIFO or a
 // device in place of a file is refused before it is read, and a lock is waited for
@@ -10,7 +11,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <cerrno>
 #include <string>
+#include <string_view>
 #include <sys/types.h>
 
 #include "support/clock.h"
@@ -36,6 +39,8 @@ enum class TWriteStep {
 };
 
 struct TWriteFailure {
+  TWriteFailure() = default;
+  TWriteFailure(TWriteStep step, int error) : Step(step), Errno(error) {}
   TWriteStep Step = TWriteStep::Write;
   int Errno = 0;
   // The step and the system's reason, for a message ("writing the new file: No
@@ -43,38 +48,65 @@ struct TWriteFailure {
   std::string Text() const;
 };
 
+// Where output goes. A regular file, or a name that does not exist yet, is written
+// to a temporary file beside it that replaces it at Commit in one step: readers see
+// the old file or the new one, never a mix, and a failure or an abandoned write
+// leaves the old file as it was. Anything else -- a device such as /dev/null, a
+// FIFO, a pipe -- cannot be replaced without destroying it, so it is written in
+// place, as a shell redirection writes it; "/dev/stdout", "/dev/stderr",
+// "/dev/fd/N" and "/proc/self/fd/N" are our own descriptors and are written as they
+// are. Every write is checked; a failed write (EPIPE included) is kept as the
+// failure and every later call answers false.
+class TOutputTarget {
+public:
+  TOutputTarget() = default;
+  ~TOutputTarget(); // an uncommitted temporary file is removed
+  TOutputTarget(const TOutputTarget&) = delete;
+  TOutputTarget& operator=(const TOutputTarget&) = delete;
+
+  // Opens path; newFileMode as for WriteFileAtomically. Opening a FIFO waits for
+  // its reader (a signal ends the wait with EINTR), or with waitForReader false
+  // fails at once (ENXIO) when there is none.
+  bool Open(const std::string& path, mode_t newFileMode = 0600, bool waitForReader = true);
+  // Writes to a descriptor we hold already (standard output), in place.
+  void OpenDescriptor(int fd);
+  // Buffered; false once anything failed.
+  bool Write(std::string_view bytes);
+  // Passes the buffered bytes on (in place: to the reader at once).
+  bool Flush();
+  // Finishes the output: the regular file is put in place.
+  bool Commit();
+  // Gives up: the temporary file is removed, the old file stays.
+  void Abandon();
+
+  bool IsOpen() const { return FFd >= 0; }
+  bool InPlace() const { return FInPlace; }
+  bool Failed() const { return FFailed; }
+  const TWriteFailure& Failure() const { return FFailure; }
+  // The reader of a pipe has gone away.
+  bool BrokenPipe() const { return FFailed && FFailure.Errno == EPIPE; }
+
+private:
+  bool Fail(TWriteStep step, int error);
+  bool WriteOut(const char* data, std::size_t size);
+
+  int FFd = -1;
+  bool FOwnsFd = false;
+  bool FInPlace = false;
+  bool FFailed = false;
+  TWriteFailure FFailure;
+  std::string FTarget, FTemporary;
+  std::string FBuffer;
+};
+
 // Replaces the file's content in one step: readers see the old file or the new
 // one, never a mix, even if the program dies halfway. A symbolic link is kept and
 // its target replaced, or created when the link dangles. The file keeps its
 // permissions; a file that did not exist gets newFileMode less the umask. A file
 // that is read-only for us is not replaced: the write fails as writing into it
-// would.
+// would. A device or FIFO is written in place (see TOutputTarget).
 bool WriteFileAtomically(const std::string& path, const std::string& bytes, TWriteFailure& failure,
                          mode_t newFileMode = 0600);
-
-// WriteFileAtomically for content that comes piece by piece: Open makes the new
-// file beside the old one, Write adds to it, Commit puts it in place. Until the
-// commit the old file stays as it was; a writer that fails, or is discarded or
-// destroyed before its commit, removes what it wrote.
-class TAtomicFileWriter {
-public:
-  TAtomicFileWriter() = default;
-  ~TAtomicFileWriter();
-  TAtomicFileWriter(const TAtomicFileWriter&) = delete;
-  TAtomicFileWriter& operator=(const TAtomicFileWriter&) = delete;
-
-  bool Open(const std::string& path, TWriteFailure& failure, mode_t newFileMode = 0600);
-  bool Write(const char* data, std::size_t size, TWriteFailure& failure);
-  bool Commit(TWriteFailure& failure);
-  void Discard();
-
-private:
-  bool Fail(TWriteFailure& failure, TWriteStep step, int error);
-
-  std::string FTarget;
-  std::string FTemporary;
-  int FFd = -1;
-};
 
 // Whether the file (links followed) exists and may not be written by us. The
 // superuser may write anything, so for it a file without any write permission

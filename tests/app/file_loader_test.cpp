@@ -245,9 +245,10 @@ TEST_F(FileLoad, FailuresAreReportedAndLeaveTheLinesAlone) {
   const std::string missing = FFolder.Path("missing.syx");
   const std::string notMidi = Write("not.mid", "RIFF....");
   const std::pair<std::string, std::string> cases[] = {
-      {missing, "Could not open " + missing},
-      {FFolder.Path(), "Could not open " + FFolder.Path()},
-      {FFolder.Path("missing.txt"), "Could not open " + FFolder.Path("missing.txt")},
+      {missing, "Could not open " + missing + ": No such file or directory"},
+      {FFolder.Path(), "Could not open " + FFolder.Path() + ": Is a directory"},
+      {FFolder.Path("missing.txt"),
+       "Could not open " + FFolder.Path("missing.txt") + ": No such file or directory"},
       {notMidi, "Error: File is no Standard Midi File"},
       {FFolder.Path("missing.mid"), "Error: Midi-File could not be opened"},
   };

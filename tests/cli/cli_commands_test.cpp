@@ -1,6 +1,7 @@
 // The small rules every command keeps: errors in one line, outputs checked before
 // any work is done.
 #include "cli/cli_commands.h"
+#include "cli/output_file.h"
 
 #include "support/scratch_folder.h"
 

@@ -6,7 +6,8 @@
 
 #include <gtest/gtest.h>
 
-#include <sstream>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace pelrow::cli {
 namespace {
@@ -18,9 +19,12 @@ protected:
     return FFolder.Path(name);
   }
   bool Read(std::vector<TSendItem> items, const std::string& standardInput = {}) {
-    std::istringstream in(standardInput);
+    const std::string in = Write("standard-input", standardInput);
+    const int fd = ::open(in.c_str(), O_RDONLY);
     FInput = TSendInput();
-    return ReadSendInput(items, in, FInput, FError);
+    const bool read = ReadSendInput(items, fd, TInputFormat::Auto, FInput, FError);
+    ::close(fd);
+    return read;
   }
   std::vector<std::string> Lines() const {
     std::vector<std::string> lines;
@@ -63,9 +67,9 @@ TEST_F(SendInput, AHexErrorNamesItsSourceLineAndColumn) {
 
 TEST_F(SendInput, AFileThatCannotBeReadIsNamed) {
   EXPECT_FALSE(Read({{TSendItem::TKind::File, FFolder.Path("none.syx")}}));
-  EXPECT_EQ(FError, "Could not open " + FFolder.Path("none.syx"));
+  EXPECT_EQ(FError, "Could not open " + FFolder.Path("none.syx") + ": No such file or directory");
   EXPECT_FALSE(Read({{TSendItem::TKind::File, FFolder.Path()}}));
-  EXPECT_EQ(FError, "Could not open " + FFolder.Path());
+  EXPECT_EQ(FError, "Could not open " + FFolder.Path() + ": Is a directory");
 }
 
 } // namespace

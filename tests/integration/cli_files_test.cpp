@@ -6,10 +6,16 @@
 
 #include <gtest/gtest.h>
 
+#include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <chrono>
+#include <csignal>
 #include <cstdint>
 #include <string>
+#include <thread>
 
 namespace pelrow::testing {
 namespace {
@@ -51,7 +57,7 @@ TEST_F(CliFiles, ConvertRoundTripsSyxThroughTextByteForByte) {
   EXPECT_EQ(text.find('\r'), std::string::npos);
   size_t longest = 0;
   for (size_t start = 0, end; start < text.size(); start = end + 1) {
-    end = text.find('\n', start);
+    end = std::min(text.find('\n', start), text.size());
     longest = std::max(longest, end - start);
   }
   EXPECT_EQ(longest, 47u);
@@ -81,7 +87,8 @@ TEST_F(CliFiles, BadInputLeavesTheOutputAsItWas) {
 
   result = RunCli({"convert", FFolder.Path("missing.syx"), old}, FFolder.Path());
   EXPECT_EQ(result.Status, 1);
-  EXPECT_EQ(result.Err, "pelrow-cli: Could not open " + FFolder.Path("missing.syx") + "\n");
+  EXPECT_EQ(result.Err, "pelrow-cli: Could not open " + FFolder.Path("missing.syx") +
+                            ": No such file or directory\n");
 
   // A track length far past the end of the file: the file is cut short.
   const std::string cut = Write("cut.mid", std::string("MThd\0\0\0\6\0\0\0\1\0\x60MTrk", 18) +
@@ -94,6 +101,12 @@ TEST_F(CliFiles, BadInputLeavesTheOutputAsItWas) {
 
   result = RunCli({"convert", old, FFolder.Path("song.mid")}, FFolder.Path());
   EXPECT_EQ(result.Status, 2);
+  // An unknown kind of output is a mistake, not a wish for raw bytes.
+  result = RunCli({"convert", old, FFolder.Path("dump.bin")}, FFolder.Path());
+  EXPECT_EQ(result.Status, 2);
+  EXPECT_EQ(result.Err, "pelrow-cli: " + FFolder.Path("dump.bin") +
+                            ": unknown kind of output file \".bin\" (use .syx for raw bytes or "
+                            ".txt for hex lines)\n");
   EXPECT_EQ(ReadWholeFile(old), "\xF0\x01\xF7");
 }
 
@@ -122,6 +135,118 @@ TEST_F(CliFiles, AnOutputInAReadOnlyFolderIsRefusedBeforeAnythingHappens) {
   EXPECT_EQ(result.Err, refusal);
   EXPECT_EQ(ReadWholeFile(old), "\xF0\x01\xF7");
   ::chmod(folder.c_str(), 0755);
+}
+
+// Input that is damaged, empty or no dump at all is refused with the file and the
+// problem named, and the old output stays as it was. What the user typed wrong is
+// placed by line and column; bytes that are no text are shown as hex.
+TEST_F(CliFiles, DamagedOrEmptyInputIsRefusedNamingTheFileAndTheProblem) {
+  const std::string header("MThd\0\0\0\6\0\0\0\1\0\x60", 14);
+  const std::string sysex("\0\xF0\x03\x01\x02\xF7", 6);
+  ::mkdir(FFolder.Path("adir").c_str(), 0755);
+  // "@" stands for the file's path.
+  const struct {
+    std::string Name, Bytes, Err;
+  } cases[] = {
+      {"huge.mid", header + "MTrk\xFF\xFF\xFF\xFF" + sysex,
+       "@ is damaged (track 1 ends before its stated length); nothing was converted"},
+      {"cut.mid", header + std::string("MTrk\0\0\0\x20", 8) + sysex,
+       "@ is damaged (track 1 ends before its stated length); nothing was converted"},
+      {"notes.mid", header + std::string("MTrk\0\0\0\x08\0\x90\x3C\x40\0\xFF\x2F\0", 16),
+       "no System Exclusive messages in @"},
+      {"riff.mid", "RIFF....", "@: File is no Standard Midi File"},
+      {"noise.txt", std::string("F0 01\n\x8F\x01zz", 10),
+       "@:2:2: Unexpected characters: \"<8F><01>\""},
+      {"odd.txt", "F0 1FF\nF7\n",
+       "@:1:6: a lone hex digit \"F\" at the end of the line (a byte takes two digits)"},
+      {"empty.syx", "", "@ holds no MIDI bytes; nothing was written"},
+      {"comments.txt", "; nothing here\n", "@ holds no MIDI bytes; nothing was written"},
+      {"adir", "", "Could not open @: Is a directory"},
+  };
+  const std::string keep = Write("keep.syx", "\xF0\x01\xF7");
+  for (const auto& c : cases) {
+    if (c.Name != "adir")
+      Write(c.Name, c.Bytes);
+    const TCliResult result = RunCli({"convert", FFolder.Path(c.Name), keep}, FFolder.Path());
+    std::string err = c.Err;
+    err.replace(err.find('@'), 1, FFolder.Path(c.Name));
+    EXPECT_EQ(result.Status, 1) << c.Name;
+    EXPECT_EQ(result.Err, "pelrow-cli: " + err + "\n") << c.Name;
+    EXPECT_EQ(ReadWholeFile(keep), "\xF0\x01\xF7") << c.Name;
+  }
+  // A lone last digit typed on the command line is the same mistake.
+  const TCliResult typed = RunCli({"--midi=loopback", "send", "--out", "Pelrow Loopback", "--hex",
+                                   "F0 1FF", "--hex", "F7"},
+                                  FFolder.Path());
+  EXPECT_EQ(typed.Status, 1);
+  EXPECT_EQ(typed.Err, "pelrow-cli: --hex:1:6: a lone hex digit \"F\" at the end of the line (a "
+                       "byte takes two digits)\n");
+}
+
+// Any readable file is input: a FIFO is read once its writer comes, standard input
+// takes raw bytes as well as hex text, told apart by content or by --format.
+TEST_F(CliFiles, PipesFifosAndStandardInputAreRead) {
+  const std::string syx("\xF0\x41\x10\xF7", 4);
+  const std::string fifo = FFolder.Path("fifo");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  std::thread writer([&] { WriteWholeFile(fifo, syx); });
+  TCliResult result = RunCli({"convert", fifo, FFolder.Path("from-fifo.txt")}, FFolder.Path());
+  writer.join();
+  EXPECT_EQ(result.Status, 0) << result.Err;
+  EXPECT_EQ(ReadWholeFile(FFolder.Path("from-fifo.txt")), "F0 41 10 F7\n");
+
+  const struct {
+    std::vector<std::string> Args;
+    std::string In, Out;
+  } cases[] = {
+      {{"convert", "-", "-"}, syx, "F0 41 10 F7\n"},
+      {{"convert", "-", "-"}, "f0 41 10 f7\r\n", "f0 41 10 f7\n"},
+      {{"convert", "--format", "syx", "-", "-"}, "F0", "46 30\n"},
+      {{"convert", "--format", "txt", "-", FFolder.Path("typed.syx")}, "  F0 41 10 F7", ""},
+      {{"--midi=loopback", "send", "--out", "Pelrow Loopback", "-"}, syx, ""},
+  };
+  for (const auto& c : cases) {
+    result = RunCli(c.Args, FFolder.Path(), c.In);
+    EXPECT_EQ(result.Status, 0) << c.In << result.Err;
+    EXPECT_EQ(result.Out, c.Out) << c.In;
+  }
+  EXPECT_EQ(ReadWholeFile(FFolder.Path("typed.syx")), syx);
+}
+
+// The first Ctrl-C or SIGTERM stops reading at once, also while a FIFO's writer
+// keeps it open: the program ends with 128 + the signal, the old output kept and
+// no temporary file left.
+TEST_F(CliFiles, TheFirstSignalStopsLoadingAtOnce) {
+  const std::string fifo = FFolder.Path("endless");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const std::string keep = Write("keep.txt", "F0 01 F7\n");
+  const std::vector<std::string> commands[] = {
+      {"convert", fifo, keep},
+      {"--midi=loopback", "send", "--out", "Pelrow Loopback", fifo},
+      {"check", fifo},
+  };
+  for (const auto& args : commands) {
+    for (const int signal : {SIGINT, SIGTERM}) {
+      TCliProcess process(args, FFolder.Path());
+      // Opening the FIFO waits for the reader; the writer then stays.
+      const int fd = ::open(fifo.c_str(), O_WRONLY);
+      ASSERT_GE(fd, 0);
+      ASSERT_EQ(::write(fd, "\xF0\x01", 2), 2);
+      std::this_thread::sleep_for(std::chrono::milliseconds(200));
+      process.Signal(signal);
+      const TCliResult result = process.Wait(10000);
+      ::close(fd);
+      EXPECT_EQ(result.Status, 128 + signal) << args[0] << " " << signal << result.Err;
+      EXPECT_EQ(ReadWholeFile(keep), "F0 01 F7\n");
+    }
+  }
+  std::vector<std::string> names;
+  DIR* dir = ::opendir(FFolder.Path().c_str());
+  while (const dirent* entry = ::readdir(dir))
+    if (std::string(entry->d_name).find(".tmp-") != std::string::npos)
+      names.push_back(entry->d_name);
+  ::closedir(dir);
+  EXPECT_EQ(names, std::vector<std::string>{});
 }
 
 // The loopback port gives back what goes out on it, so a request against it gets

@@ -212,7 +212,7 @@ TEST_F(CliJack, BadInputSendsNothing) {
   result = RunCli({"--midi=jack", "send", "--out", Dst, good, FFolder.Path("missing.syx")},
                   FFolder.Path());
   EXPECT_EQ(result.Status, 1);
-  EXPECT_EQ(result.Err, "pelrow-cli: Could not open " + FFolder.Path("missing.syx") + "\n");
+  EXPECT_EQ(result.Err, "pelrow-cli: Could not open " + FFolder.Path("missing.syx") + ": No such file or directory\n");
 
   // The good file comes first: it would go out if the input were not checked whole.
   result = RunCli({"--midi=jack", "send", "--out", Dst, good, bad}, FFolder.Path());

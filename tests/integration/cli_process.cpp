@@ -23,13 +23,18 @@ std::string ReadAll(const std::string& path) {
 } // namespace
 
 TCliProcess::TCliProcess(const std::vector<std::string>& args, const std::string& folder,
-                         const std::string& standardInput, bool asNobody) {
+                         const std::string& standardInput, bool asNobody)
+    : TCliProcess(args, folder, TCliStart{standardInput, asNobody}) {}
+
+TCliProcess::TCliProcess(const std::vector<std::string>& args, const std::string& folder,
+                         const TCliStart& start) {
   static int serial = 0;
   const std::string stem = folder + "/cli-" + std::to_string(++serial);
   FOutPath = stem + ".out";
   FErrPath = stem + ".err";
   const std::string inPath = stem + ".in";
-  std::ofstream(inPath, std::ios::binary) << standardInput;
+  std::ofstream(inPath, std::ios::binary) << start.StandardInput;
+  const std::string outPath = start.OutputPath.empty() ? FOutPath : start.OutputPath;
 
   // Everything the child needs is made before the fork: after it, only calls that
   // are safe in a copy of a threaded process.
@@ -44,12 +49,14 @@ TCliProcess::TCliProcess(const std::vector<std::string>& args, const std::string
   if (FPid != 0)
     return;
   const int in = ::open(inPath.c_str(), O_RDONLY);
-  const int out = ::open(FOutPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+  const int out = start.OutputFd >= 0 ? start.OutputFd
+                                      : ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
   const int err = ::open(FErrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
   if (in < 0 || out < 0 || err < 0 || ::dup2(in, 0) < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0)
     ::_exit(126);
-  if (asNobody && ::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0))
+  if (start.AsNobody && ::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0))
     ::_exit(126);
+  ::signal(SIGPIPE, start.IgnorePipeSignal ? SIG_IGN : SIG_DFL);
   ::execv(pointers[0], pointers.data());
   ::_exit(127);
 }
@@ -68,7 +75,9 @@ bool TCliProcess::Running() {
   if (::waitpid(FPid, &status, WNOHANG) != FPid)
     return true;
   FWaited = true;
-  FStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  FStatus = WIFEXITED(status)     ? WEXITSTATUS(status)
+            : WIFSIGNALED(status) ? 128 + WTERMSIG(status)
+                                  : -1;
   return false;
 }
 
@@ -93,6 +102,11 @@ TCliResult TCliProcess::Wait(int timeoutMs) {
 TCliResult RunCli(const std::vector<std::string>& args, const std::string& folder,
                   const std::string& standardInput, bool asNobody) {
   return TCliProcess(args, folder, standardInput, asNobody).Wait();
+}
+
+TCliResult RunCli(const std::vector<std::string>& args, const std::string& folder,
+                  const TCliStart& start) {
+  return TCliProcess(args, folder, start).Wait();
 }
 
 bool WaitForMoreJackConnections(const std::string& portName, int than, int timeoutMs) {

@@ -10,9 +10,22 @@
 namespace pelrow::testing {
 
 struct TCliResult {
-  int Status = -1; // the exit status; -1 when it did not exit normally
+  int Status = -1; // the exit status, 128 + the signal that ended it as a shell says
+
   std::string Out;
   std::string Err;
+};
+
+// How the program is started, beyond its arguments.
+struct TCliStart {
+  std::string StandardInput;
+  bool AsNobody = false;
+  // Standard output goes to this path (/dev/full, a FIFO) instead of a file.
+  std::string OutputPath;
+  // Standard output is this descriptor (the write end of a pipe).
+  int OutputFd = -1;
+  // As a process whose libraries ignore SIGPIPE: a closed pipe is seen as EPIPE.
+  bool IgnorePipeSignal = false;
 };
 
 class TCliProcess {
@@ -21,6 +34,8 @@ public:
   // up root first, so that file permissions apply to it.
   TCliProcess(const std::vector<std::string>& args, const std::string& folder,
               const std::string& standardInput = {}, bool asNobody = false);
+  TCliProcess(const std::vector<std::string>& args, const std::string& folder,
+              const TCliStart& start);
   ~TCliProcess();
   TCliProcess(const TCliProcess&) = delete;
   TCliProcess& operator=(const TCliProcess&) = delete;
@@ -40,6 +55,8 @@ private:
 // Runs pelrow-cli to its end.
 TCliResult RunCli(const std::vector<std::string>& args, const std::string& folder,
                   const std::string& standardInput = {}, bool asNobody = false);
+TCliResult RunCli(const std::vector<std::string>& args, const std::string& folder,
+                  const TCliStart& start);
 
 // Number of connections of a JACK port (-1 when there is no such port).
 int JackConnections(const std::string& portName);

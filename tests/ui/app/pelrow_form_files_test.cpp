@@ -153,7 +153,8 @@ TEST_F(PelrowFormFiles, RecentFilesComeFromTheSettingsAndGoBackOnClose) {
 
 TEST_F(PelrowFormFiles, ACommandLineFileThatCannotBeLoadedIsReported) {
   auto form = Start({Folder.Path("first.syx"), Folder.Path("missing.syx")});
-  EXPECT_EQ(ErrorBoxes, std::vector<std::string>{"Could not open " + Folder.Path("missing.syx")});
+  EXPECT_EQ(ErrorBoxes, std::vector<std::string>{"Could not open " + Folder.Path("missing.syx") +
+                                                           ": No such file or directory"});
   EXPECT_EQ(form->SXOutput->Lines()[0], "// type here MIDI messages in hex");
   EXPECT_EQ(RecentItems(*form), std::vector<std::string>{});
 }
