@@ -18,7 +18,7 @@ class TReceiveLines {
 public:
   virtual ~TReceiveLines() = default;
   virtual int Count() const = 0;
-  virtual const std::string& Line(int index) const = 0;
+  virtual std::string_view Line(int index) const = 0;
   virtual void Add(std::string_view line) = 0;
   // Appends text to the end of the last line.
   virtual void AppendToLast(std::string_view text) = 0;
@@ -43,7 +43,7 @@ public:
   explicit TVKStringsReceiveLines(TVKStrings& lines) : FLines(lines) {}
 
   int Count() const override { return FLines.Count(); }
-  const std::string& Line(int index) const override { return FLines.Get(index); }
+  std::string_view Line(int index) const override { return FLines.Get(index); }
   void Add(std::string_view line) override { FLines.Add(std::string(line)); }
   void AppendToLast(std::string_view text) override {
     const int last = FLines.Count() - 1;

@@ -13,7 +13,7 @@ namespace {
 std::vector<std::string> LinesOf(const TVKStrings& list) {
   std::vector<std::string> lines;
   for (int i = 0; i < list.Count(); ++i)
-    lines.push_back(list[i]);
+    lines.emplace_back(list[i]);
   return lines;
 }
 
