@@ -229,6 +229,11 @@ void TVKLineStore::InsertLine(int index, std::string_view line) {
     const size_t weight = Weight(line.size(), 1);
     if (FBlocks.empty() ||
         Weight(FBlocks.back().Text.Size(), FBlocks.back().Ends.size()) + weight > FBlockBytes) {
+      if (!FBlocks.empty()) {
+        // The full block gives back the room it grew into.
+        FBlocks.back().Text.ShrinkToFit();
+        FBlocks.back().Ends.shrink_to_fit();
+      }
       FBlocks.emplace_back();
       FFirstLine.push_back(FCount);
     }
