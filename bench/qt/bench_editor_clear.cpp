@@ -64,10 +64,12 @@ size_t FillBox(TVKStrings& lines, bool singleMessage) {
   if (singleMessage) {
     lines.Add({});
     for (size_t done = 0; done < SysExBytes; done += MessageBytes) {
-      std::string piece = HexMessage(MessageBytes, static_cast<int>(done));
-      piece.insert(0, done == 0 ? "" : " ");
+      // Messages follow one another in the line, a blank apart.
+      if (done > 0)
+        lines.InsertInLine(0, lines.LineLength(0), " ");
+      const std::string piece = HexMessage(MessageBytes, static_cast<int>(done));
       lines.InsertInLine(0, lines.LineLength(0), piece);
-      textBytes += piece.size();
+      textBytes += piece.size() + (done > 0 ? 1 : 0);
     }
   } else {
     for (size_t done = 0; done < SysExBytes; done += MessageBytes) {
