@@ -127,6 +127,10 @@ TVKLineStore::TVKLineStore(TVKLineStore&& other) noexcept
   other.FTextBytes = 0;
 }
 
+TVKLineStore::TVKLineStore(const TVKLineStore& other)
+    : FBlocks(other.FBlocks), FFirstLine(other.FFirstLine), FCount(other.FCount),
+      FTextBytes(other.FTextBytes), FBlockBytes(other.FBlockBytes) {}
+
 TVKLineStore& TVKLineStore::operator=(const TVKLineStore& other) {
   if (&other != this)
     *this = TVKLineStore(other);
@@ -164,8 +168,18 @@ void TVKLineStore::Clear() {
 }
 
 TVKLineStore::TPlace TVKLineStore::Locate(int index) const {
+  const size_t last = FLastBlock.load(std::memory_order_relaxed);
+  for (size_t block = last; block < last + 2 && block < FBlocks.size(); ++block) {
+    const int line = index - FFirstLine[block];
+    if (line >= 0 && line < FBlocks[block].Lines()) {
+      if (block != last)
+        FLastBlock.store(block, std::memory_order_relaxed);
+      return {block, line};
+    }
+  }
   const auto after = std::upper_bound(FFirstLine.begin(), FFirstLine.end(), index);
   const auto block = static_cast<size_t>(after - FFirstLine.begin() - 1);
+  FLastBlock.store(block, std::memory_order_relaxed);
   return {block, index - FFirstLine[block]};
 }
 

@@ -6,6 +6,7 @@
 // the undo history and back.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -49,7 +50,7 @@ public:
   static constexpr size_t DefaultBlockBytes = 64 * 1024;
 
   TVKLineStore() = default;
-  TVKLineStore(const TVKLineStore&) = default;
+  TVKLineStore(const TVKLineStore& other);
   TVKLineStore(TVKLineStore&& other) noexcept;
   TVKLineStore& operator=(const TVKLineStore& other);
   TVKLineStore& operator=(TVKLineStore&& other) noexcept;
@@ -124,6 +125,9 @@ private:
 
   std::vector<TBlock> FBlocks;
   std::vector<int> FFirstLine; // index of each block's first line
+  // The block found last: reading the lines in order finds each line there or in the
+  // next block without a search. Atomic so that readers on several threads may share it.
+  mutable std::atomic<size_t> FLastBlock{0};
   int FCount = 0;
   size_t FTextBytes = 0;
   size_t FBlockBytes = DefaultBlockBytes;
