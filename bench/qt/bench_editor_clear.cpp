@@ -48,7 +48,9 @@ std::string HexMessage(size_t count, int seed) {
   std::string text;
   text.reserve(count * 3);
   for (size_t i = 0; i < count; ++i) {
-    const int byte = i == 0 ? 0xF0 : i + 1 == count ? 0xF7 : static_cast<int>((seed + i * 7) & 0x7F);
+    const int byte = i == 0           ? 0xF0
+                     : i + 1 == count ? 0xF7
+                                      : static_cast<int>((seed + i * 7) & 0x7F);
     if (i > 0)
       text += ' ';
     text += digits[byte >> 4];

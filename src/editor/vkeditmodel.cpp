@@ -248,8 +248,8 @@ std::string TVKEditModel::SelText() const {
   const std::string_view first = FLines[FSelStart.Line];
   const size_t startCol = std::min(static_cast<size_t>(FSelStart.Col), first.size());
   if (end.Line == FSelStart.Line)
-    return std::string(
-        first.substr(startCol, static_cast<size_t>(std::max(0, end.Col - static_cast<int>(startCol)))));
+    return std::string(first.substr(
+        startCol, static_cast<size_t>(std::max(0, end.Col - static_cast<int>(startCol)))));
   std::string text(first.substr(startCol));
   for (int line = FSelStart.Line + 1; line < end.Line; ++line) {
     text += LineBreak;

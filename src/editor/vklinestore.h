@@ -142,8 +142,7 @@ struct TVKTextShape {
 TVKTextShape ShapeOfPieces(std::string_view text);
 
 // Calls piece(text) for every piece of text between breaks (see FromPieces).
-template <typename TPiece>
-void ForEachPiece(std::string_view text, TPiece&& piece) {
+template <typename TPiece> void ForEachPiece(std::string_view text, TPiece&& piece) {
   size_t start = 0;
   for (size_t i = 0; i < text.size(); ++i) {
     const char c = text[i];

@@ -47,7 +47,8 @@ void TVKUndoRing::RecordDeleted(TVKLineStore&& removed, const TVKEditState& afte
   if (FBlocks.empty() || lines == 0 || (lines == 1 && removed.TextBytes() == 0))
     return;
   const TVKTextShape shape{lines - 1, removed.LineLength(lines - 1)};
-  Complete({TVKUndoKind::ukDeleted, std::move(removed), shape, FPendingBefore, after, false, false});
+  Complete(
+      {TVKUndoKind::ukDeleted, std::move(removed), shape, FPendingBefore, after, false, false});
 }
 
 void TVKUndoRing::Complete(TVKUndoBlock next) {
