@@ -244,6 +244,12 @@ void TVKLineStore::InsertLine(int index, std::string_view line) {
     if (FBlocks.empty() ||
         Weight(FBlocks.back().Text.Size(), FBlocks.back().Ends.size()) + weight > FBlockBytes) {
       if (!FBlocks.empty()) {
+        const TVKTextBuffer& full = FBlocks.back().Text;
+        if (line.data() >= full.Data() && line.data() < full.Data() + full.Size()) {
+          // The line is read from the block about to shrink.
+          InsertLine(index, std::string(line));
+          return;
+        }
         // The full block gives back the room it grew into.
         FBlocks.back().Text.ShrinkToFit();
         FBlocks.back().Ends.shrink_to_fit();

@@ -154,8 +154,12 @@ TEST(LineStore, RandomEditsMatchAPlainListOfStrings) {
       const int col = count == 0 ? 0 : pick(static_cast<int>(plain[line].size()) + 1);
       switch (count == 0 ? 0 : pick(9)) {
       case 0: {
-        const std::string added = text();
-        list.Add(added);
+        // Sometimes a copy of a line of the list itself.
+        const std::string added = count > 0 && pick(3) == 0 ? plain[line] : text();
+        if (count > 0 && added == plain[line])
+          list.Add(list[line]);
+        else
+          list.Add(added);
         plain.push_back(added);
         break;
       }
