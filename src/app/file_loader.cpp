@@ -217,8 +217,7 @@ void THexLineAppender::Append(const uint8_t* bytes, std::size_t count, std::size
     const int before = piece;
     FormatHexLine(bytes, piece, FSplitThreshold, FText);
     left -= static_cast<std::size_t>(before - piece);
-    // The text goes into the list as it is; the next line gets a buffer of its own.
-    FLines.Add(std::move(FText));
+    FLines.Add(FText);
     if (++FLineCounter % 4096 == 0 && StopAsked(FStop))
       throw ELoadStopped(LoadStoppedText);
     if (FLarge && FLineCounter % ProgressLineStep == 0)

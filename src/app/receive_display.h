@@ -19,7 +19,7 @@ class TReceiveLines {
 public:
   virtual ~TReceiveLines() = default;
   virtual int Count() const = 0;
-  virtual const std::string& Line(int index) const = 0;
+  virtual std::string_view Line(int index) const = 0;
   virtual void Add(std::string_view line) = 0;
   // Appends many lines in one step.
   virtual void AddLines(std::vector<std::string> lines) = 0;
@@ -46,7 +46,7 @@ public:
   explicit TVKStringsReceiveLines(TVKStrings& lines) : FLines(lines) {}
 
   int Count() const override { return FLines.Count(); }
-  const std::string& Line(int index) const override { return FLines.Get(index); }
+  std::string_view Line(int index) const override { return FLines.Get(index); }
   void Add(std::string_view line) override { FLines.Add(std::string(line)); }
   void AddLines(std::vector<std::string> lines) override {
     FLines.InsertLines(FLines.Count(), std::move(lines));

@@ -171,7 +171,7 @@ TSendEngine::TOutcome TSendEngine::SendLines(TSendSource& source) {
     Report(WithPause(TextSending), TStatusKind::Plain, true);
   }
   const auto lineAt = [&](int index) {
-    return selection ? selection->Get(index) : source.Line(index);
+    return selection ? std::string(selection->Get(index)) : source.Line(index);
   };
 
   const uint32_t start = FClock.NowMs();

@@ -56,7 +56,7 @@ public:
   void ClearSelection() { FSelection.reset(); }
 
   int LineCount() const override { return FLines.Count(); }
-  std::string Line(int index) const override { return FLines.Get(index); }
+  std::string Line(int index) const override { return std::string(FLines.Get(index)); }
   bool HasSelection() const override { return FSelection.has_value(); }
   std::string SelectedText() const override { return FSelection.value_or(std::string()); }
   int SelectionFirstLine() const override { return FSelectionFirstLine; }

@@ -10,23 +10,6 @@ namespace {
 constexpr const char* LineBreak = "\r\n";
 }
 
-std::vector<std::string> SplitInsertedText(std::string_view text) {
-  std::vector<std::string> pieces(1);
-  for (size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    if (c != '\r' && c != '\n') {
-      pieces.back() += c;
-      continue;
-    }
-    // CR LF and LF CR are one break each.
-    const char partner = c == '\r' ? '\n' : '\r';
-    if (i + 1 < text.size() && text[i + 1] == partner)
-      ++i;
-    pieces.emplace_back();
-  }
-  return pieces;
-}
-
 TVKEditModel::TVKEditModel(TVKEditView* view)
     : FView(view ? view : &FNoView), FClipboard(std::make_shared<TVKMemoryClipboard>()) {
   FLines.SetOwner(this);
@@ -262,11 +245,12 @@ std::string TVKEditModel::SelText() const {
   if (!FSelAvail || FSelStart.Line >= FLines.Count())
     return {};
   const TVKPos end = FSelEnd.Line >= FLines.Count() ? LineEnd(FLines.Count() - 1) : FSelEnd;
-  const std::string& first = FLines[FSelStart.Line];
+  const std::string_view first = FLines[FSelStart.Line];
   const size_t startCol = std::min(static_cast<size_t>(FSelStart.Col), first.size());
   if (end.Line == FSelStart.Line)
-    return first.substr(startCol, std::max(0, end.Col - static_cast<int>(startCol)));
-  std::string text = first.substr(startCol);
+    return std::string(first.substr(
+        startCol, static_cast<size_t>(std::max(0, end.Col - static_cast<int>(startCol)))));
+  std::string text(first.substr(startCol));
   for (int line = FSelStart.Line + 1; line < end.Line; ++line) {
     text += LineBreak;
     text += FLines[line];
@@ -278,7 +262,7 @@ std::string TVKEditModel::SelText() const {
 
 // --- Editing ---------------------------------------------------------------------------
 
-void TVKEditModel::RecordUndo(TVKUndoKind kind, const std::string& text) {
+void TVKEditModel::RecordUndo(TVKUndoKind kind, std::string_view text) {
   if (FReadOnly || text.empty())
     return;
   FUndo.Record(kind, text, State());
@@ -286,53 +270,65 @@ void TVKEditModel::RecordUndo(TVKUndoKind kind, const std::string& text) {
 
 void TVKEditModel::AddLineIfEmpty() {
   if (FLines.Empty())
-    FLines.Add(std::string());
+    FLines.Add({});
 }
 
-TVKPos TVKEditModel::EndOfInsertedText(TVKPos from, std::string_view text) {
-  const std::vector<std::string> pieces = SplitInsertedText(text);
-  const int lastLength = static_cast<int>(pieces.back().size());
-  if (pieces.size() == 1)
-    return {from.Col + lastLength, from.Line};
-  return {lastLength, from.Line + static_cast<int>(pieces.size()) - 1};
+TVKPos TVKEditModel::EndOfText(TVKPos from, TVKTextShape shape) {
+  if (shape.Breaks == 0)
+    return {from.Col + shape.LastLength, from.Line};
+  return {shape.LastLength, from.Line + shape.Breaks};
 }
+
+namespace {
+// A removal within one line up to this size is copied; longer ones move blocks.
+constexpr int CopiedRemoval = 4096;
+} // namespace
 
 // Lines are changed in place: an edit in a line of many megabytes moves only what
 // follows the edit within that line, never a copy of the whole line.
-void TVKEditModel::RemoveRange(TVKPos from, TVKPos to) {
+TVKLineStore TVKEditModel::TakeText(TVKPos from, TVKPos to) {
   if (FLines.Empty())
-    return;
+    return {};
   from = Clamp(from);
   to = Clamp(to);
   if (to < from)
     std::swap(from, to);
   const TVKUpdateBracket bracket(FLines);
-  if (from.Line == to.Line) {
+  if (from.Line == to.Line && to.Col - from.Col <= CopiedRemoval) {
+    TVKLineStore removed;
+    removed.InsertLine(0, FLines[from.Line].substr(static_cast<size_t>(from.Col),
+                                                   static_cast<size_t>(to.Col - from.Col)));
     FLines.EraseInLine(from.Line, from.Col, to.Col - from.Col);
-    return;
+    return removed;
   }
-  FLines.EraseInLine(from.Line, from.Col, LineLength(from.Line) - from.Col);
-  FLines.InsertInLine(from.Line, from.Col,
-                      std::string_view(FLines[to.Line]).substr(static_cast<size_t>(to.Col)));
-  FLines.DeleteLines(from.Line + 1, to.Line - from.Line);
+  // Cut the text out as whole lines: break the lines at both ends, take the lines in
+  // between and join what is left of the two ends.
+  FLines.SplitLine(to.Line, to.Col);
+  FLines.SplitLine(from.Line, from.Col);
+  TVKLineStore removed = FLines.TakeLines(from.Line + 1, to.Line - from.Line + 1);
+  FLines.JoinLines(from.Line);
+  return removed;
+}
+
+TVKPos TVKEditModel::PutText(TVKPos at, TVKLineStore&& text) {
+  const int count = text.Count();
+  if (count == 0)
+    return at;
+  const TVKPos end = EndOfText(at, {count - 1, text.LineLength(count - 1)});
+  const TVKUpdateBracket bracket(FLines);
+  FLines.SplitLine(at.Line, at.Col);
+  FLines.PutLines(at.Line + 1, std::move(text));
+  FLines.JoinLines(at.Line + count);
+  FLines.JoinLines(at.Line);
+  return end;
 }
 
 TVKPos TVKEditModel::InsertAt(TVKPos at, std::string_view text) {
-  std::vector<std::string> pieces = SplitInsertedText(text);
-  const TVKUpdateBracket bracket(FLines);
-  if (pieces.size() == 1) {
-    FLines.InsertInLine(at.Line, at.Col, pieces.front());
-    return {at.Col + static_cast<int>(pieces.front().size()), at.Line};
+  if (text.find_first_of("\r\n") == std::string_view::npos) {
+    FLines.InsertInLine(at.Line, at.Col, text);
+    return {at.Col + static_cast<int>(text.size()), at.Line};
   }
-  const TVKPos end{static_cast<int>(pieces.back().size()),
-                   at.Line + static_cast<int>(pieces.size()) - 1};
-  // The line's former tail follows the last piece.
-  pieces.back() += std::string_view(FLines[at.Line]).substr(static_cast<size_t>(at.Col));
-  FLines.EraseInLine(at.Line, at.Col, LineLength(at.Line) - at.Col);
-  FLines.InsertInLine(at.Line, at.Col, pieces.front());
-  pieces.erase(pieces.begin());
-  FLines.InsertLines(at.Line + 1, std::move(pieces));
-  return end;
+  return PutText(at, TVKLineStore::FromPieces(text, FLines.BlockBytes()));
 }
 
 void TVKEditModel::DeleteSelectedText(bool record) {
@@ -340,18 +336,18 @@ void TVKEditModel::DeleteSelectedText(bool record) {
     return;
   if (record)
     BeginUndoStep();
-  const std::string removed = SelText();
   const TVKPos start = FSelStart;
   const TVKPos end = FSelEnd;
+  TVKLineStore removed;
   {
     const TVKUpdateBracket bracket(FLines);
-    RemoveRange(start, end);
+    removed = TakeText(start, end);
     FSelAvail = false;
     PlaceCaret(start);
     EndSelection();
   }
-  if (record)
-    RecordUndo(TVKUndoKind::ukDeleted, removed);
+  if (record && !FReadOnly)
+    FUndo.RecordDeleted(std::move(removed), State());
   FView->ViewRepaintAll();
 }
 
@@ -390,7 +386,7 @@ void TVKEditModel::InsertText(std::string_view text, int col, int line, bool rec
     PlaceCaret(end);
   }
   if (record)
-    RecordUndo(TVKUndoKind::ukInserted, std::string(text));
+    RecordUndo(TVKUndoKind::ukInserted, text);
   FView->ViewScrollCaretIntoView();
   FView->ViewRepaintAll();
 }
@@ -467,9 +463,7 @@ void TVKEditModel::KeyEnter() {
     BeginUndoStep();
     const int line = FCaret.Line;
     const int cut = FCaret.Col;
-    std::string tail = FLines[line].substr(static_cast<size_t>(cut));
-    FLines.EraseInLine(line, cut, static_cast<int>(tail.size()));
-    FLines.Insert(line + 1, std::move(tail));
+    FLines.SplitLine(line, cut);
     PlaceCaret({0, line + 1});
   }
   RecordUndo(TVKUndoKind::ukTyped, LineBreak);
@@ -496,9 +490,7 @@ void TVKEditModel::KeyDelete(bool shift) {
     PlaceCaret({length, line});
     BeginUndoStep();
     RecordUndo(TVKUndoKind::ukDeleted, LineBreak);
-    const TVKUpdateBracket bracket(FLines);
-    FLines.InsertInLine(line, length, FLines[line + 1]);
-    FLines.Delete(line + 1);
+    FLines.JoinLines(line);
   } else {
     BeginUndoStep();
     RecordUndo(TVKUndoKind::ukDeleted, std::string(1, FLines[line][FCaret.Col]));
@@ -535,8 +527,7 @@ void TVKEditModel::KeyBackspace() {
     {
       const TVKUpdateBracket bracket(FLines);
       PlaceCaret(LineEnd(line - 1));
-      FLines.InsertInLine(line - 1, LineLength(line - 1), FLines[line]);
-      FLines.Delete(line);
+      FLines.JoinLines(line - 1);
     }
     RecordUndo(TVKUndoKind::ukDeleted, LineBreak);
   }
@@ -638,39 +629,50 @@ void TVKEditModel::RestoreState(const TVKEditState& state) {
   FView->ViewRepaintAll();
 }
 
+TVKPos TVKEditModel::PlaceForText(TVKPos pos) {
+  AddLineIfEmpty();
+  return Clamp(pos);
+}
+
 void TVKEditModel::Undo() {
   if (FReadOnly)
     return;
-  const TVKUndoBlock* block = FUndo.StepBack();
+  TVKUndoBlock* block = FUndo.StepBack();
   if (!block)
     return;
-  const TVKUndoBlock undone = *block;
-  if (undone.Kind == TVKUndoKind::ukDeleted) {
-    InsertText(undone.Text, undone.After.CaretCol, undone.After.CaretLine, false, false);
-  } else {
-    // The text went in at the caret of the before state (a drop keeps the dragged
-    // selection elsewhere, so the selection start does not mark the insertion).
-    const TVKPos from{undone.Before.CaretCol, undone.Before.CaretLine};
-    RemoveRange(from, EndOfInsertedText(from, undone.Text));
+  {
+    const TVKUpdateBracket bracket(FLines);
+    if (block->Kind == TVKUndoKind::ukDeleted) {
+      PutText(PlaceForText({block->After.CaretCol, block->After.CaretLine}),
+              std::move(block->Text));
+    } else {
+      // The text went in at the caret of the before state (a drop keeps the dragged
+      // selection elsewhere, so the selection start does not mark the insertion).
+      const TVKPos from{block->Before.CaretCol, block->Before.CaretLine};
+      block->Text = TakeText(from, EndOfText(from, block->Shape));
+    }
   }
-  RestoreState(undone.Before);
+  RestoreState(block->Before);
 }
 
 void TVKEditModel::Redo() {
   if (FReadOnly)
     return;
-  const TVKUndoBlock* block = FUndo.StepForward();
+  TVKUndoBlock* block = FUndo.StepForward();
   if (!block)
     return;
-  const TVKUndoBlock redone = *block;
-  if (redone.Kind == TVKUndoKind::ukDeleted) {
-    // A deletion leaves the caret where the removed text began (Backspace included).
-    const TVKPos from{redone.After.CaretCol, redone.After.CaretLine};
-    RemoveRange(from, EndOfInsertedText(from, redone.Text));
-  } else {
-    InsertText(redone.Text, redone.Before.CaretCol, redone.Before.CaretLine, false, false);
+  {
+    const TVKUpdateBracket bracket(FLines);
+    if (block->Kind == TVKUndoKind::ukDeleted) {
+      // A deletion leaves the caret where the removed text began (Backspace included).
+      const TVKPos from{block->After.CaretCol, block->After.CaretLine};
+      block->Text = TakeText(from, EndOfText(from, block->Shape));
+    } else {
+      PutText(PlaceForText({block->Before.CaretCol, block->Before.CaretLine}),
+              std::move(block->Text));
+    }
   }
-  RestoreState(redone.After);
+  RestoreState(block->After);
 }
 
 } // namespace pelrow

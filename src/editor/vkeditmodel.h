@@ -53,6 +53,8 @@ public:
   TVKStrings& Lines() { return FLines; }
   const TVKStrings& Lines() const { return FLines; }
   void SetLines(const TVKStrings& lines) { FLines.Assign(lines); }
+  // Takes the lines over without copying them (a text prepared elsewhere).
+  void SetLines(TVKStrings&& lines) { FLines.Assign(std::move(lines)); }
 
   void SetClipboard(std::shared_ptr<TVKClipboard> clipboard);
   TVKClipboard& Clipboard() { return *FClipboard; }
@@ -137,14 +139,21 @@ private:
   bool TextEmpty() const { return FLines.Empty() || (FLines.Count() == 1 && LineLength(0) == 0); }
   void RestoreState(const TVKEditState& state);
   void BeginUndoStep() { FUndo.BeginStep(State()); }
-  void RecordUndo(TVKUndoKind kind, const std::string& text);
+  void RecordUndo(TVKUndoKind kind, std::string_view text);
   void DeleteSelectedText(bool record);
-  // Removes the text between two positions of the text without recording.
-  void RemoveRange(TVKPos from, TVKPos to);
+  // Moves the text between two positions out of the lines without recording; whole
+  // blocks of lines move rather than being copied.
+  TVKLineStore TakeText(TVKPos from, TVKPos to);
+  void RemoveRange(TVKPos from, TVKPos to) { TakeText(from, to); }
+  // Moves lines in at a position inside the text without recording (the first joins
+  // the text before the position, the last the text after it); returns their end.
+  TVKPos PutText(TVKPos at, TVKLineStore&& text);
   // Puts text in at a position inside the text without recording; returns its end.
   TVKPos InsertAt(TVKPos at, std::string_view text);
-  // End position of text inserted at from.
-  static TVKPos EndOfInsertedText(TVKPos from, std::string_view text);
+  // End position of text of the given shape inserted at from.
+  static TVKPos EndOfText(TVKPos from, TVKTextShape shape);
+  // Where an undo or redo puts text back, brought inside the text.
+  TVKPos PlaceForText(TVKPos pos);
   void AddLineIfEmpty();
   int LineLength(int line) const { return FLines.LineLength(line); }
   TVKPos LineEnd(int line) const { return {LineLength(line), line}; }
@@ -173,9 +182,5 @@ private:
   };
   mutable TColumnMark FColumnMark;
 };
-
-// Splits text at CR LF, LF CR, lone CR or lone LF; a break at the end leaves an
-// empty last piece.
-std::vector<std::string> SplitInsertedText(std::string_view text);
 
 } // namespace pelrow

@@ -54,9 +54,9 @@ void TVKStrings::NoteTextChanging(int line, int col) {
     FOwner->TextChanging(*this, line, col);
 }
 
-const std::string& TVKStrings::Get(int index) const {
+std::string_view TVKStrings::Get(int index) const {
   CheckIndex(index, Count());
-  return FLines[static_cast<size_t>(index)];
+  return FLines.Get(index);
 }
 
 void TVKStrings::RecordChange(int first, int last) {
@@ -76,65 +76,69 @@ void TVKStrings::NoteLength(size_t length) {
   FMaxLineLength = std::max(FMaxLineLength, static_cast<int>(length));
 }
 
-void TVKStrings::Put(int index, std::string line) {
+void TVKStrings::Put(int index, std::string_view line) {
   CheckIndex(index, Count());
   const TVKUpdateBracket bracket(*this);
   NoteTextChanging(index, 0);
   NoteLength(line.size());
-  FLines[static_cast<size_t>(index)] = std::move(line);
+  const std::string copy(line); // the new text may be a view into the list
+  FLines.EraseInLine(index, 0, FLines.LineLength(index));
+  FLines.InsertInLine(index, 0, copy);
   RecordChange(index, index);
 }
 
 void TVKStrings::InsertInLine(int index, int col, std::string_view text) {
   CheckIndex(index, Count());
-  std::string& line = FLines[static_cast<size_t>(index)];
-  CheckColumn(col, static_cast<int>(line.size()) + 1);
+  CheckColumn(col, FLines.LineLength(index) + 1);
   if (text.empty())
     return;
   const TVKUpdateBracket bracket(*this);
   NoteTextChanging(index, col);
-  line.insert(static_cast<size_t>(col), text);
-  NoteLength(line.size());
+  FLines.InsertInLine(index, col, text);
+  NoteLength(static_cast<size_t>(FLines.LineLength(index)));
   RecordChange(index, index);
 }
 
 void TVKStrings::EraseInLine(int index, int col, int count) {
   CheckIndex(index, Count());
-  std::string& line = FLines[static_cast<size_t>(index)];
-  CheckColumn(col, static_cast<int>(line.size()) + 1);
-  if (count <= 0 || col == static_cast<int>(line.size()))
+  const int length = FLines.LineLength(index);
+  CheckColumn(col, length + 1);
+  if (count <= 0 || col == length)
     return;
   const TVKUpdateBracket bracket(*this);
   NoteTextChanging(index, col);
-  line.erase(static_cast<size_t>(col), static_cast<size_t>(count));
+  FLines.EraseInLine(index, col, std::min(count, length - col));
   RecordChange(index, index);
 }
 
-int TVKStrings::Add(std::string line) {
+int TVKStrings::Add(std::string_view line) {
   const int index = Count();
-  Insert(index, std::move(line));
+  Insert(index, line);
   return index;
 }
 
-void TVKStrings::Insert(int index, std::string line) {
+void TVKStrings::Insert(int index, std::string_view line) {
   CheckIndex(index, Count() + 1);
   const TVKUpdateBracket bracket(*this);
   NoteTextChanging(index, 0);
   NoteLength(line.size());
-  FLines.insert(FLines.begin() + index, std::move(line));
+  FLines.InsertLine(index, line);
   RecordChange(index, ToEnd);
 }
 
-void TVKStrings::InsertLines(int index, std::vector<std::string> lines) {
+void TVKStrings::InsertLines(int index, const std::vector<std::string>& lines) {
   CheckIndex(index, Count() + 1);
   if (lines.empty())
     return;
   const TVKUpdateBracket bracket(*this);
   NoteTextChanging(index, 0);
-  for (const std::string& line : lines)
+  std::vector<std::string_view> views;
+  views.reserve(lines.size());
+  for (const std::string& line : lines) {
     NoteLength(line.size());
-  FLines.insert(FLines.begin() + index, std::make_move_iterator(lines.begin()),
-                std::make_move_iterator(lines.end()));
+    views.emplace_back(line);
+  }
+  FLines.InsertLines(index, views);
   RecordChange(index, ToEnd);
 }
 
@@ -143,21 +147,61 @@ void TVKStrings::Delete(int index) {
 }
 
 void TVKStrings::DeleteLines(int index, int count) {
+  TakeLines(index, count);
+}
+
+TVKLineStore TVKStrings::TakeLines(int index, int count) {
   if (count <= 0)
-    return;
+    return {};
   CheckIndex(index, Count());
   CheckIndex(index + count - 1, Count());
   const TVKUpdateBracket bracket(*this);
   NoteTextChanging(index, 0);
-  FLines.erase(FLines.begin() + index, FLines.begin() + index + count);
   RecordChange(index, ToEnd);
+  return FLines.TakeLines(index, count);
+}
+
+void TVKStrings::PutLines(int index, TVKLineStore&& lines) {
+  CheckIndex(index, Count() + 1);
+  if (lines.Empty())
+    return;
+  const TVKUpdateBracket bracket(*this);
+  NoteTextChanging(index, 0);
+  NoteLength(static_cast<size_t>(lines.LongestLine()));
+  FLines.PutLines(index, std::move(lines));
+  RecordChange(index, ToEnd);
+}
+
+void TVKStrings::SplitLine(int index, int col) {
+  CheckIndex(index, Count());
+  CheckColumn(col, FLines.LineLength(index) + 1);
+  const TVKUpdateBracket bracket(*this);
+  NoteTextChanging(index, col);
+  FLines.SplitLine(index, col);
+  RecordChange(index, ToEnd);
+}
+
+void TVKStrings::JoinLines(int index) {
+  CheckIndex(index, Count() - 1);
+  const TVKUpdateBracket bracket(*this);
+  NoteTextChanging(index, FLines.LineLength(index));
+  FLines.JoinLines(index);
+  NoteLength(static_cast<size_t>(FLines.LineLength(index)));
+  RecordChange(index, ToEnd);
+}
+
+void TVKStrings::Replace(TVKLineStore&& lines) {
+  const TVKUpdateBracket bracket(*this);
+  NoteTextChanging(0, 0);
+  FMaxLineLength = lines.LongestLine();
+  FLines = std::move(lines);
+  RecordChange(WholeList, ToEnd);
 }
 
 void TVKStrings::Clear() {
   const TVKUpdateBracket bracket(*this);
   NoteTextChanging(0, 0);
-  FLines.clear();
-  FLines.shrink_to_fit();
+  FLines.Clear();
   FMaxLineLength = 0;
   RecordChange(WholeList, ToEnd);
 }
@@ -167,7 +211,9 @@ void TVKStrings::Swap(TVKStrings& other) {
     return;
   const TVKUpdateBracket bracket(*this);
   NoteTextChanging(0, 0);
-  FLines.swap(other.FLines);
+  TVKLineStore mine = std::move(FLines);
+  FLines = std::move(other.FLines);
+  other.FLines = std::move(mine);
   std::swap(FMaxLineLength, other.FMaxLineLength);
   RecordChange(WholeList, ToEnd);
 }
@@ -175,30 +221,35 @@ void TVKStrings::Swap(TVKStrings& other) {
 void TVKStrings::Exchange(int index1, int index2) {
   CheckIndex(index1, Count());
   CheckIndex(index2, Count());
+  if (index1 == index2)
+    return;
   const TVKUpdateBracket bracket(*this);
-  NoteTextChanging(std::min(index1, index2), 0);
-  std::swap(FLines[static_cast<size_t>(index1)], FLines[static_cast<size_t>(index2)]);
-  RecordChange(index1, index1);
-  RecordChange(index2, index2);
+  const std::string first(FLines.Get(index1));
+  const std::string second(FLines.Get(index2));
+  Put(index1, second);
+  Put(index2, first);
 }
 
 void TVKStrings::CustomSort(const std::function<int(const TVKStrings&, int, int)>& compare) {
-  const TVKUpdateBracket bracket(*this);
-  NoteTextChanging(0, 0);
-  std::vector<int> order(FLines.size());
+  std::vector<int> order(static_cast<size_t>(Count()));
   std::iota(order.begin(), order.end(), 0);
   std::stable_sort(order.begin(), order.end(),
                    [&](int a, int b) { return compare(*this, a, b) < 0; });
-  std::vector<std::string> sorted;
-  sorted.reserve(FLines.size());
+  TVKLineStore sorted;
+  sorted.SetBlockBytes(FLines.BlockBytes());
   for (int index : order)
-    sorted.push_back(std::move(FLines[static_cast<size_t>(index)]));
-  FLines = std::move(sorted);
-  RecordChange(WholeList, ToEnd);
+    sorted.InsertLine(sorted.Count(), FLines.Get(index));
+  Replace(std::move(sorted));
 }
 
 void TVKStrings::AddStrings(const TVKStrings& other) {
-  AddStrings(other.FLines);
+  if (&other == this) {
+    AddStrings(TVKStrings(other));
+    return;
+  }
+  const TVKUpdateBracket bracket(*this);
+  for (int i = 0; i < other.Count(); ++i)
+    Add(other[i]);
 }
 
 void TVKStrings::AddStrings(const std::vector<std::string>& lines) {
@@ -206,47 +257,38 @@ void TVKStrings::AddStrings(const std::vector<std::string>& lines) {
 }
 
 void TVKStrings::Assign(const TVKStrings& other) {
+  if (&other != this)
+    Replace(TVKLineStore(other.FLines));
+}
+
+void TVKStrings::Assign(TVKStrings&& other) {
   if (&other == this)
     return;
-  const TVKUpdateBracket bracket(*this);
-  Clear();
-  AddStrings(other);
+  TVKLineStore lines = std::move(other.FLines);
+  other.Clear();
+  Replace(std::move(lines));
 }
 
 std::string TVKStrings::Text() const {
-  size_t size = 0;
-  for (const std::string& line : FLines)
-    size += line.size() + 2;
-  std::string text;
-  text.reserve(size);
-  for (size_t i = 0; i < FLines.size(); ++i) {
-    if (i > 0)
-      text += "\r\n";
-    text += FLines[i];
-  }
-  return text;
+  return FLines.Joined();
 }
 
 void TVKStrings::SetText(std::string_view text) {
-  const TVKUpdateBracket bracket(*this);
-  Clear();
-  // CR LF text has as many CRs as LFs, so the larger count is close to the line count.
-  const auto breaks = std::max(std::count(text.begin(), text.end(), '\n'),
-                               std::count(text.begin(), text.end(), '\r'));
-  FLines.reserve(static_cast<size_t>(breaks) + 1);
+  // Unlike inserted text, LF CR here is two breaks and a final break adds no line.
+  TVKLineStore lines;
+  lines.SetBlockBytes(FLines.BlockBytes());
   size_t start = 0;
   while (start < text.size()) {
     size_t end = text.find_first_of("\r\n", start);
     if (end == std::string_view::npos)
       end = text.size();
-    NoteLength(end - start);
-    FLines.emplace_back(text.substr(start, end - start));
+    lines.InsertLine(lines.Count(), text.substr(start, end - start));
     // Step over the break: CR LF counts once, a lone CR or LF once each.
     start = end + 1;
     if (end + 1 < text.size() && text[end] == '\r' && text[end + 1] == '\n')
       ++start;
   }
-  RecordChange(WholeList, ToEnd);
+  Replace(std::move(lines));
 }
 
 void TVKStrings::BeginUpdate() {
@@ -272,15 +314,6 @@ void TVKStrings::EndUpdate() {
     if (FOwner)
       FOwner->MaxLineLengthChanged(*this, FMaxLineLength);
   }
-}
-
-size_t TVKStrings::MemoryUsed() const {
-  constexpr size_t inlineCapacity = 15;
-  size_t bytes = FLines.capacity() * sizeof(std::string);
-  for (const std::string& line : FLines)
-    if (line.capacity() > inlineCapacity)
-      bytes += line.capacity() + 1;
-  return bytes;
 }
 
 } // namespace pelrow

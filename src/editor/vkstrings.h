@@ -2,9 +2,13 @@
 // characters. Every change runs inside an update bracket and widens a recorded range
 // of touched lines; when the outermost bracket ends the owning control is told which
 // lines changed and whether the longest line grew, so it repaints only what it must.
-// Characters are inserted and erased inside a line in place, so an edit in a line of
-// many megabytes costs what the edit itself moves, not a copy of the line.
+// The lines are packed (see TVKLineStore); characters are inserted and erased inside a
+// line in place, so an edit in a line of many megabytes costs what the edit itself
+// moves, not a copy of the line, and runs of whole lines move out and back in (the
+// undo history's deletions) without copying.
 #pragma once
+
+#include "editor/vklinestore.h"
 
 #include <functional>
 #include <stdexcept>
@@ -51,25 +55,37 @@ public:
   TVKStrings& operator=(const TVKStrings& other);
 
   void SetOwner(TVKStringsOwner* owner) { FOwner = owner; }
+  // See TVKLineStore::SetBlockBytes.
+  void SetBlockBytes(size_t bytes) { FLines.SetBlockBytes(bytes); }
+  size_t BlockBytes() const { return FLines.BlockBytes(); }
 
-  int Count() const { return static_cast<int>(FLines.size()); }
-  bool Empty() const { return FLines.empty(); }
-  const std::string& operator[](int index) const { return Get(index); }
-  const std::string& Get(int index) const;
+  int Count() const { return FLines.Count(); }
+  bool Empty() const { return FLines.Empty(); }
+  // A line's characters, valid until the list next changes.
+  std::string_view operator[](int index) const { return Get(index); }
+  std::string_view Get(int index) const;
   int LineLength(int index) const { return static_cast<int>(Get(index).size()); }
 
-  void Put(int index, std::string line);
+  void Put(int index, std::string_view line);
   // Inserts text before column col of a line (col up to the line's length).
   void InsertInLine(int index, int col, std::string_view text);
   // Erases count characters from column col of a line on (at most to its end).
   void EraseInLine(int index, int col, int count);
-  int Add(std::string line);
-  void Insert(int index, std::string line);
+  int Add(std::string_view line);
+  void Insert(int index, std::string_view line);
   // Inserts several lines before index in one step.
-  void InsertLines(int index, std::vector<std::string> lines);
+  void InsertLines(int index, const std::vector<std::string>& lines);
   void Delete(int index);
   // Deletes count lines from index on in one step.
   void DeleteLines(int index, int count);
+  // Line index keeps its first col characters; the rest becomes a new line after it.
+  void SplitLine(int index, int col);
+  // Appends line index + 1 to line index.
+  void JoinLines(int index);
+  // Moves count lines from index on out of the list, without copying whole blocks.
+  TVKLineStore TakeLines(int index, int count);
+  // Moves the lines of a store in before index (index up to Count()).
+  void PutLines(int index, TVKLineStore&& lines);
   void Clear();
   void Exchange(int index1, int index2);
   // compare(list, i, j) < 0 when line i sorts before line j.
@@ -77,11 +93,15 @@ public:
   void AddStrings(const TVKStrings& other);
   void AddStrings(const std::vector<std::string>& lines);
   void Assign(const TVKStrings& other);
+  // Takes the other list's lines without copying them; the other list is left empty.
+  void Assign(TVKStrings&& other);
   // Exchanges the lines with other's, storage and all, at no cost per line: a list
   // filled elsewhere (on a worker thread) goes into a box in one step, and the box's
   // old lines leave with other.
   void Swap(TVKStrings& other);
-  void Reserve(size_t count) { FLines.reserve(count); }
+  // Lines are packed into blocks that grow as needed; kept for callers that announce
+  // a large batch.
+  void Reserve(size_t /*count*/) {}
 
   // The lines joined by CR LF, without a break after the last line.
   std::string Text() const;
@@ -97,8 +117,8 @@ public:
   int FirstChanged() const { return FFirstChanged; }
   int LastChanged() const { return FLastChanged; }
 
-  // Bytes held by the lines (capacity, string objects and the list itself).
-  size_t MemoryUsed() const;
+  // Bytes held by the lines (buffers, line offsets and block list).
+  size_t MemoryUsed() const { return FLines.MemoryUsed(); }
 
 private:
   void CheckIndex(int index, int limit) const;
@@ -106,8 +126,10 @@ private:
   void NoteTextChanging(int line, int col);
   void RecordChange(int first, int last);
   void NoteLength(size_t length);
+  // Replaces the whole list.
+  void Replace(TVKLineStore&& lines);
 
-  std::vector<std::string> FLines;
+  TVKLineStore FLines;
   TVKStringsOwner* FOwner = nullptr;
   int FUpdateCount = 0;
   int FFirstChanged = NothingChanged;

@@ -18,7 +18,7 @@ void TVKUndoRing::Resize(int size) {
 
 void TVKUndoRing::Clear() {
   for (TVKUndoBlock& block : FBlocks)
-    std::string().swap(block.Text);
+    block.Text = TVKLineStore();
   FIndex = FUndoCount = FRedoCount = 0;
 }
 
@@ -28,21 +28,40 @@ bool TVKUndoRing::MergesIntoPrevious(const TVKUndoBlock& previous, const TVKUndo
          !(!previous.Whitespace && next.Whitespace) && next.Before == previous.After;
 }
 
-void TVKUndoRing::Record(TVKUndoKind kind, const std::string& text, const TVKEditState& after) {
+void TVKUndoRing::Record(TVKUndoKind kind, std::string_view text, const TVKEditState& after) {
   if (text.empty() || FBlocks.empty())
     return;
-  TVKUndoBlock next{kind, text, FPendingBefore, after, false, false};
+  TVKUndoBlock next{kind, {}, ShapeOfPieces(text), FPendingBefore, after, false, false};
+  if (kind == TVKUndoKind::ukDeleted)
+    next.Text = TVKLineStore::FromPieces(text);
   if (kind == TVKUndoKind::ukTyped) {
     const char last = text.back();
     next.EndsWithBreak = IsBreak(last);
     next.Whitespace = static_cast<unsigned char>(last) <= 32 && !next.EndsWithBreak;
   }
+  Complete(std::move(next));
+}
+
+void TVKUndoRing::RecordDeleted(TVKLineStore&& removed, const TVKEditState& after) {
+  const int lines = removed.Count();
+  if (FBlocks.empty() || lines == 0 || (lines == 1 && removed.TextBytes() == 0))
+    return;
+  const TVKTextShape shape{lines - 1, removed.LineLength(lines - 1)};
+  Complete(
+      {TVKUndoKind::ukDeleted, std::move(removed), shape, FPendingBefore, after, false, false});
+}
+
+void TVKUndoRing::Complete(TVKUndoBlock next) {
   FRedoCount = 0;
   const bool merges = MergesIntoPrevious(FBlocks[static_cast<size_t>(Wrap(FIndex - 1))], next);
   FTypingBroken = false;
   TVKUndoBlock& previous = FBlocks[static_cast<size_t>(Wrap(FIndex - 1))];
   if (merges) {
-    previous.Text += next.Text;
+    // Typed text is in the lines; only where it ends changes.
+    if (next.Shape.Breaks > 0)
+      previous.Shape = {previous.Shape.Breaks + next.Shape.Breaks, next.Shape.LastLength};
+    else
+      previous.Shape.LastLength += next.Shape.LastLength;
     previous.After = next.After;
     previous.Whitespace = next.Whitespace;
     previous.EndsWithBreak = next.EndsWithBreak;
@@ -54,7 +73,7 @@ void TVKUndoRing::Record(TVKUndoKind kind, const std::string& text, const TVKEdi
   FIndex = Wrap(FIndex + 1);
 }
 
-const TVKUndoBlock* TVKUndoRing::StepBack() {
+TVKUndoBlock* TVKUndoRing::StepBack() {
   if (FUndoCount == 0 || FBlocks.empty())
     return nullptr;
   --FUndoCount;
@@ -63,12 +82,12 @@ const TVKUndoBlock* TVKUndoRing::StepBack() {
   return &FBlocks[static_cast<size_t>(FIndex)];
 }
 
-const TVKUndoBlock* TVKUndoRing::StepForward() {
+TVKUndoBlock* TVKUndoRing::StepForward() {
   if (FRedoCount == 0 || FBlocks.empty())
     return nullptr;
   --FRedoCount;
   ++FUndoCount;
-  const TVKUndoBlock* block = &FBlocks[static_cast<size_t>(FIndex)];
+  TVKUndoBlock* block = &FBlocks[static_cast<size_t>(FIndex)];
   FIndex = Wrap(FIndex + 1);
   return block;
 }

@@ -1,9 +1,15 @@
 // The editor's undo history: a ring of UndoSize blocks, each holding one edit (the
 // text removed or inserted and the caret and selection before and after it). Typed
 // characters merge into the previous block while the user keeps typing one word.
+// A block holds the text only while it is out of the lines: a deletion until it is
+// undone, an insertion once it is undone. Undo and redo move that text between the
+// block and the lines, so clearing a large box and undoing it copy nothing.
 #pragma once
 
+#include "editor/vklinestore.h"
+
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace pelrow {
@@ -30,7 +36,8 @@ enum class TVKUndoKind {
 
 struct TVKUndoBlock {
   TVKUndoKind Kind = TVKUndoKind::ukDeleted;
-  std::string Text; // line breaks as CR LF
+  TVKLineStore Text;  // the text while it is out of the lines, one entry per line
+  TVKTextShape Shape; // line breaks in the text and the length of its last line
   TVKEditState Before;
   TVKEditState After;
   bool Whitespace = false;    // last typed character is a blank or control code, not a break
@@ -56,17 +63,22 @@ public:
   // even when the caret came back to where typing stopped.
   void BreakTyping() { FTypingBroken = true; }
   // Completes the edit begun last, merging typed text into the previous block when
-  // the user simply kept typing. With no slots nothing is kept.
-  void Record(TVKUndoKind kind, const std::string& text, const TVKEditState& after);
+  // the user simply kept typing. With no slots nothing is kept. The text of an
+  // insertion is in the lines and only its shape is kept.
+  void Record(TVKUndoKind kind, std::string_view text, const TVKEditState& after);
+  // Completes a deletion whose removed lines the block takes over.
+  void RecordDeleted(TVKLineStore&& removed, const TVKEditState& after);
 
-  // The block to undo, or nullptr; moves the ring one step back.
-  const TVKUndoBlock* StepBack();
+  // The block to undo, or nullptr; moves the ring one step back. Its text moves
+  // between it and the lines.
+  TVKUndoBlock* StepBack();
   // The block to redo, or nullptr; moves the ring one step forward.
-  const TVKUndoBlock* StepForward();
+  TVKUndoBlock* StepForward();
 
 private:
   int Wrap(int index) const { return (index % Size() + Size()) % Size(); }
   bool MergesIntoPrevious(const TVKUndoBlock& previous, const TVKUndoBlock& next) const;
+  void Complete(TVKUndoBlock next);
 
   std::vector<TVKUndoBlock> FBlocks;
   TVKEditState FPendingBefore;

@@ -68,7 +68,7 @@ inline std::string SysExOf(std::size_t count, int seed = 0) {
 inline std::vector<std::string> LinesOf(const TVKStrings& lines) {
   std::vector<std::string> all;
   for (int i = 0; i < lines.Count(); ++i)
-    all.push_back(lines[i]);
+    all.emplace_back(lines[i]);
   return all;
 }
 

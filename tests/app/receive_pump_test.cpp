@@ -109,7 +109,7 @@ protected:
   Lines BoxLines() const {
     Lines lines;
     for (int i = 0; i < Box.Count(); ++i)
-      lines.push_back(Box[i]);
+      lines.emplace_back(Box[i]);
     return lines;
   }
 

@@ -64,7 +64,7 @@ protected:
     EXPECT_TRUE(loader.LoadFile(path, lines, split));
     std::string text;
     for (int i = 0; i < lines.Count(); ++i)
-      text += lines[i] + "\n";
+      text.append(lines[i]).append("\n");
     return text;
   }
 

@@ -29,7 +29,7 @@ protected:
   std::vector<std::string> Lines() const {
     std::vector<std::string> lines;
     for (int i = 0; i < FInput.Lines.Count(); ++i)
-      lines.push_back(FInput.Lines[i]);
+      lines.emplace_back(FInput.Lines[i]);
     return lines;
   }
 

@@ -1,9 +1,11 @@
-// Line store: whole-text joins and splits, change ranges reported to the owner, and
-// the longest-line bookkeeping the horizontal scroll range depends on.
+// Line store: whole-text joins and splits, change ranges reported to the owner, the
+// longest-line bookkeeping the horizontal scroll range depends on, random edits against
+// a plain list of strings, and the memory the packed lines take.
 #include "editor/vkstrings.h"
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
@@ -13,7 +15,7 @@ namespace {
 std::vector<std::string> LinesOf(const TVKStrings& list) {
   std::vector<std::string> lines;
   for (int i = 0; i < list.Count(); ++i)
-    lines.push_back(list[i]);
+    lines.emplace_back(list[i]);
   return lines;
 }
 
@@ -130,6 +132,118 @@ TEST(LineStore, SortExchangeAndAssign) {
   copy.Add("old");
   copy = list;
   EXPECT_EQ(copy.Text(), "A\r\nb\r\nc");
+}
+
+// Every kind of edit at random places, with blocks from one byte to a few dozen, must
+// leave the same lines as a plain vector of strings given the same edits.
+TEST(LineStore, RandomEditsMatchAPlainListOfStrings) {
+  for (unsigned seed = 1; seed <= 30; ++seed) {
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    std::mt19937 random(seed);
+    const auto pick = [&](int limit) {
+      return std::uniform_int_distribution<int>(0, std::max(0, limit - 1))(random);
+    };
+    const auto text = [&] { return std::string(static_cast<size_t>(pick(12)), "abc"[pick(3)]); };
+    TVKStrings list;
+    list.SetBlockBytes(static_cast<size_t>(1 + pick(40)));
+    std::vector<std::string> plain;
+    for (int step = 0; step < 400; ++step) {
+      const int count = static_cast<int>(plain.size());
+      const int line = pick(count);
+      const auto at = plain.begin() + line;
+      const int col = count == 0 ? 0 : pick(static_cast<int>(plain[line].size()) + 1);
+      switch (count == 0 ? 0 : pick(9)) {
+      case 0: {
+        // Sometimes a copy of a line of the list itself.
+        const std::string added = count > 0 && pick(3) == 0 ? plain[line] : text();
+        if (count > 0 && added == plain[line])
+          list.Add(list[line]);
+        else
+          list.Add(added);
+        plain.push_back(added);
+        break;
+      }
+      case 1: {
+        const std::string typed = text();
+        list.InsertInLine(line, col, typed);
+        plain[line].insert(static_cast<size_t>(col), typed);
+        break;
+      }
+      case 2: {
+        const int erased = pick(6);
+        list.EraseInLine(line, col, erased);
+        plain[line].erase(static_cast<size_t>(col), static_cast<size_t>(erased));
+        break;
+      }
+      case 3:
+        list.SplitLine(line, col);
+        plain.insert(at + 1, plain[line].substr(static_cast<size_t>(col)));
+        plain[line].resize(static_cast<size_t>(col));
+        break;
+      case 4:
+        if (line + 1 < count) {
+          list.JoinLines(line);
+          plain[line] += plain[line + 1];
+          plain.erase(at + 1);
+        }
+        break;
+      case 5: {
+        const std::vector<std::string> lines{text(), text(), text()};
+        list.InsertLines(line, lines);
+        plain.insert(at, lines.begin(), lines.end());
+        break;
+      }
+      case 6: {
+        const int deleted = 1 + pick(std::min(4, count - line));
+        list.DeleteLines(line, deleted);
+        plain.erase(at, at + deleted);
+        break;
+      }
+      case 7: {
+        // A run of lines moves out and back in somewhere else, as undo does.
+        const int moved = 1 + pick(count - line);
+        TVKLineStore run = list.TakeLines(line, moved);
+        std::vector<std::string> runPlain(at, at + moved);
+        plain.erase(at, at + moved);
+        const int to = pick(static_cast<int>(plain.size()) + 1);
+        list.PutLines(to, std::move(run));
+        plain.insert(plain.begin() + to, runPlain.begin(), runPlain.end());
+        break;
+      }
+      default: {
+        const std::string put = text();
+        list.Put(line, put);
+        plain[line] = put;
+        break;
+      }
+      }
+      ASSERT_EQ(LinesOf(list), plain) << "step " << step;
+    }
+    TVKStrings copy(list);
+    EXPECT_EQ(LinesOf(copy), plain);
+  }
+}
+
+// Short note lines, In box lines and one long dump line each take at most twice
+// their text; emptied, the store keeps next to nothing.
+TEST(LineStore, MemoryStaysWithinTwiceTheText) {
+  struct TCase {
+    int Lines;
+    size_t Length;
+  };
+  for (const TCase& shape : {TCase{200'000, 8}, TCase{20'000, 95}, TCase{1, 5'000'000}}) {
+    SCOPED_TRACE(std::to_string(shape.Length));
+    TVKStrings list;
+    for (int i = 0; i < shape.Lines; ++i)
+      list.Add(std::string(shape.Length, 'F'));
+    // Typing at the end of the last line, a few characters at a time.
+    for (int i = 0; i < 1000; ++i)
+      list.InsertInLine(list.Count() - 1, list.LineLength(list.Count() - 1), "7F ");
+    const size_t text = shape.Length * static_cast<size_t>(shape.Lines) + 3000;
+    EXPECT_LE(list.MemoryUsed(), 2 * text);
+    list.DeleteLines(0, list.Count());
+    EXPECT_LT(list.MemoryUsed(), 4096u);
+  }
 }
 
 } // namespace

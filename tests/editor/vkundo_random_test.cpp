@@ -84,11 +84,12 @@ private:
   bool FIntoWhiteSpace;
 };
 
-void CheckRandomEdits(bool allowCaretInWhiteSpace) {
+void CheckRandomEdits(bool allowCaretInWhiteSpace, size_t blockBytes) {
   for (unsigned seed = 1; seed <= 40; ++seed) {
     SCOPED_TRACE("seed " + std::to_string(seed));
     TRandomEditor random(seed, allowCaretInWhiteSpace);
     TVKEditModel model;
+    model.Lines().SetBlockBytes(blockBytes);
     model.SetAllowCaretInWhiteSpace(allowCaretInWhiteSpace);
     model.SetUndoSize(1000);
     model.Lines().SetText("F0 43 10\r\n\t7E 00\r\nF7");
@@ -147,11 +148,13 @@ void CheckRandomEdits(bool allowCaretInWhiteSpace) {
 }
 
 TEST(UndoRandomized, EveryUndoAndRedoLandsOnARecordedText) {
-  CheckRandomEdits(false);
+  CheckRandomEdits(false, TVKLineStore::DefaultBlockBytes);
+  CheckRandomEdits(false, 6);
 }
 
 TEST(UndoRandomized, EveryUndoAndRedoLandsOnARecordedTextWithTheCaretInWhiteSpace) {
-  CheckRandomEdits(true);
+  CheckRandomEdits(true, TVKLineStore::DefaultBlockBytes);
+  CheckRandomEdits(true, 6);
 }
 
 } // namespace

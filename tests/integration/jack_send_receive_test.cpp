@@ -306,7 +306,7 @@ TEST_F(JackReceivePumpTest, A200KBBulkDumpFillsTheInBoxWithExactlyItsLines) {
   std::vector<std::string> lines;
   for (int i = 0; i < FBox.Count(); ++i)
     if (MarkLineKind(FBox.Get(i)) != TMarkLine::Possible)
-      lines.push_back(FBox.Get(i));
+      lines.emplace_back(FBox.Get(i));
   ASSERT_EQ(lines.size(), expected.size());
   for (size_t i = 0; i < lines.size(); ++i)
     ASSERT_EQ(lines[i], expected[i]) << "line " << i;

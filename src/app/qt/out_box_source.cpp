@@ -9,7 +9,7 @@ int TOutBoxSource::LineCount() const {
 }
 
 std::string TOutBoxSource::Line(int index) const {
-  return FBox.Lines().Get(index);
+  return std::string(FBox.Lines().Get(index));
 }
 
 bool TOutBoxSource::HasSelection() const {

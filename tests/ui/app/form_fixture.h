@@ -97,12 +97,12 @@ protected:
   static std::vector<std::string> LinesOf(const TVeskMemo* box) {
     std::vector<std::string> lines;
     for (int i = 0; i < box->Lines().Count(); ++i)
-      lines.push_back(box->Lines()[i]);
+      lines.emplace_back(box->Lines()[i]);
     return lines;
   }
 
   static std::string LastLine(const TVeskMemo* box) {
-    return box->Lines().Empty() ? "" : box->Lines()[box->Lines().Count() - 1];
+    return std::string(box->Lines().Empty() ? "" : box->Lines()[box->Lines().Count() - 1]);
   }
 
   std::shared_ptr<TLoopbackMidiService> Service = std::make_shared<TLoopbackMidiService>();

@@ -62,7 +62,7 @@ QStringList CheckedItems(QMenu* menu) {
 }
 
 std::string LastLine(TVeskMemo* box) {
-  return box->Lines().Empty() ? "" : box->Lines()[box->Lines().Count() - 1];
+  return std::string(box->Lines().Empty() ? "" : box->Lines()[box->Lines().Count() - 1]);
 }
 
 class PelrowFormDevices : public ::testing::Test {

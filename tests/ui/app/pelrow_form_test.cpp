@@ -44,12 +44,12 @@ protected:
   static std::vector<std::string> LinesOf(TVeskMemo* box) {
     std::vector<std::string> lines;
     for (int i = 0; i < box->Lines().Count(); ++i)
-      lines.push_back(box->Lines()[i]);
+      lines.emplace_back(box->Lines()[i]);
     return lines;
   }
 
   static std::string LastLine(TVeskMemo* box) {
-    return box->Lines().Empty() ? "" : box->Lines()[box->Lines().Count() - 1];
+    return std::string(box->Lines().Empty() ? "" : box->Lines()[box->Lines().Count() - 1]);
   }
 
   std::vector<std::string> ErrorBoxes;
