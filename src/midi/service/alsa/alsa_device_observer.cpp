@@ -34,6 +34,8 @@ void Enumerate(TAlsaSequencer& sequencer, std::vector<TAlsaPort>& sources,
         entry.Address = {id, snd_seq_port_info_get_port(port)};
         entry.Hardware =
             kernel && (snd_seq_port_info_get_type(port) & SND_SEQ_PORT_TYPE_HARDWARE);
+        if (entry.Hardware)
+          entry.Card = snd_seq_client_info_get_card(client);
         if ((caps & ReadCaps) == ReadCaps)
           AddUniquelyNamed(sources, entry);
         if ((caps & WriteCaps) == WriteCaps)

@@ -3,7 +3,8 @@
 // turns the output's bytes into sequencer events addressed to that port. To a
 // hardware port the kernel copies into a 4 KB raw MIDI buffer and drops what
 // overflows it, so there long data goes in pieces of at most 256 bytes, paced at
-// the wire rate, and completes once its last piece has had time to drain.
+// the wire rate, and completes once its last piece has had time to drain (used
+// where the port's raw MIDI device is taken by another program).
 #pragma once
 
 #include "midi/service/alsa/alsa_device_observer.h"
