@@ -22,12 +22,12 @@ constexpr size_t KernelSysExPiece = 256;
 // A reader that takes nothing from its queue for this long has stopped.
 constexpr int ReaderStallMs = 30000;
 
-// The card of the virtual raw MIDI ports.
-int VirMidiCard() {
+// The card whose name contains cardName.
+int CardNamed(const std::string& cardName) {
   for (int card = -1; snd_card_next(&card) == 0 && card >= 0;) {
     char* name = nullptr;
     if (snd_card_get_name(card, &name) == 0) {
-      const bool found = std::strstr(name, "VirMIDI") != nullptr;
+      const bool found = std::strstr(name, cardName.c_str()) != nullptr;
       std::free(name);
       if (found)
         return card;
@@ -37,7 +37,10 @@ int VirMidiCard() {
 }
 } // namespace
 
-TRawMidi::TRawMidi(int device) : FCard(VirMidiCard()), FDevice(device) {
+TRawMidi::TRawMidi(int device) : TRawMidi("VirMIDI", device) {}
+
+TRawMidi::TRawMidi(const std::string& cardName, int device)
+    : FCard(CardNamed(cardName)), FDevice(device) {
   if (FCard < 0)
     return;
   const std::string name = "hw:" + std::to_string(FCard) + "," + std::to_string(device);
@@ -191,6 +194,20 @@ bool TRawMidi::Write(const std::vector<uint8_t>& bytes) {
                                      bytes.begin() + long(std::min(bytes.size(), done + Piece)));
     if (!reader.WaitForRoom(ReaderStallMs) || WriteSome(piece, -1) != piece.size())
       return false;
+  }
+  return true;
+}
+
+bool TRawMidi::WriteAtCablePace(const std::vector<uint8_t>& bytes) {
+  constexpr size_t Piece = 32;
+  constexpr auto PieceTime = std::chrono::microseconds(Piece * 320);
+  auto next = Clock::now();
+  for (size_t done = 0; done < bytes.size(); done += Piece) {
+    const std::vector<uint8_t> piece(bytes.begin() + long(done),
+                                     bytes.begin() + long(std::min(bytes.size(), done + Piece)));
+    if (WriteSome(piece, -1) != piece.size())
+      return false;
+    std::this_thread::sleep_until(next += PieceTime);
   }
   return true;
 }

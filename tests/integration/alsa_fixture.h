@@ -24,6 +24,8 @@ namespace pelrow::testing {
 class TRawMidi {
 public:
   explicit TRawMidi(int device);
+  // Device `device` of the card whose name contains cardName.
+  TRawMidi(const std::string& cardName, int device);
   ~TRawMidi();
   TRawMidi(const TRawMidi&) = delete;
   TRawMidi& operator=(const TRawMidi&) = delete;
@@ -34,6 +36,8 @@ public:
   // Writes as fast as the reader of the device's port takes the bytes, never
   // more than its queue in the sequencer holds; false when it stopped taking them.
   bool Write(const std::vector<uint8_t>& bytes);
+  // Writes no faster than a MIDI cable carries the bytes (3125 a second).
+  bool WriteAtCablePace(const std::vector<uint8_t>& bytes);
   // Writes what the device takes within timeoutMs, however full the reader's
   // queue (the sequencer drops what does not fit); answers how much that was.
   size_t WriteFor(const std::vector<uint8_t>& bytes, int timeoutMs);
