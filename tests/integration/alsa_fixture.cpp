@@ -277,10 +277,11 @@ TAlsaPeer::TAlsaPeer(const std::string& clientName) : FName(clientName) {
   }
   snd_seq_set_client_name(FSeq, FName.c_str());
   snd_seq_set_client_pool_input(FSeq, 2000);
-  FPort = snd_seq_create_simple_port(FSeq, "port",
-                                     SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS_READ |
-                                         SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE,
-                                     SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION);
+  FPort =
+      snd_seq_create_simple_port(FSeq, "port",
+                                 SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS_READ |
+                                     SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE,
+                                 SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION);
   if (snd_midi_event_new(KernelSysExPiece, &FCodec) == 0)
     snd_midi_event_no_status(FCodec, 1); // every message decoded in full
 }

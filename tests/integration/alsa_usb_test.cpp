@@ -72,8 +72,9 @@ public:
       return;
     }
     snd_seq_addr_t synth;
-    const int port = snd_seq_create_simple_port(
-        FSeq, "user", SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_WRITE, SND_SEQ_PORT_TYPE_APPLICATION);
+    const int port =
+        snd_seq_create_simple_port(FSeq, "user", SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_WRITE,
+                                   SND_SEQ_PORT_TYPE_APPLICATION);
     FReady = port >= 0 && snd_seq_parse_address(FSeq, &synth, SynthPort) == 0 &&
              snd_seq_connect_to(FSeq, port, synth.client, synth.port) == 0 &&
              snd_seq_connect_from(FSeq, port, synth.client, synth.port) == 0;
@@ -112,7 +113,8 @@ protected:
     return path;
   }
   static std::vector<TUsbCase> Cases() {
-    const Bytes shorts = {0x90, 0x3C, 0x40, 0xB0, 0x07, 0x64, 0xC0, 0x05, 0xE0, 0x00, 0x40, 0x80, 0x3C, 0x00};
+    const Bytes shorts = {0x90, 0x3C, 0x40, 0xB0, 0x07, 0x64, 0xC0,
+                          0x05, 0xE0, 0x00, 0x40, 0x80, 0x3C, 0x00};
     return {
         {"short messages", shorts, 1000},
         {"a 20 KB SysEx", SysEx(20 * 1024, 3), 1000},
@@ -142,9 +144,10 @@ TEST_F(CliAlsaUsb, WhatIsSentArrivesAtTheSynthesizerByteForByte) {
     Bytes cable;
     std::thread reader([&] { cable = FSynth->Read(one.Data.size(), LongWaitMs); });
     const auto start = Clock::now();
-    const TCliResult result = RunCli({"--midi=alsa", "send", "--out", SynthPort, "--speed",
-                                      std::to_string(one.Speed), file},
-                                     FFolder.Path());
+    TCliProcess process(
+        {"--midi=alsa", "send", "--out", SynthPort, "--speed", std::to_string(one.Speed), file},
+        FFolder.Path());
+    const TCliResult result = process.Wait(LongWaitMs);
     const double seconds = SecondsSince(start);
     reader.join();
     EXPECT_EQ(result.Status, 0) << one.What << ": " << result.Err;
@@ -192,8 +195,8 @@ TEST_F(CliAlsaUsb, AmidiOnTheSameDeviceForComparison) {
   EXPECT_EQ(std::system(("amidi -p " + device + " -s " + file).c_str()), 0);
   const double sendSeconds = SecondsSince(start);
   reader.join();
-  std::printf("amidi send: %zu of %zu bytes, %.0f bytes/s\n", cable.size(), data.size(),
-              double(data.size()) / sendSeconds);
+  std::printf("amidi send: %zu of %zu bytes, %.0f bytes/s; %s\n", cable.size(), data.size(),
+              double(data.size()) / sendSeconds, Difference(cable, data).c_str());
 
   const std::string out = FFolder.Path("amidi.syx");
   std::thread amidi([&] { std::system(("amidi -p " + device + " -t 2 -r " + out).c_str()); });
@@ -202,9 +205,10 @@ TEST_F(CliAlsaUsb, AmidiOnTheSameDeviceForComparison) {
   EXPECT_TRUE(FSynth->Write(data));
   const double receiveSeconds = SecondsSince(start);
   amidi.join();
-  const size_t got = ReadWholeFile(out).size();
-  std::printf("amidi receive: %zu of %zu bytes, written at %.0f bytes/s\n", got, data.size(),
-              double(data.size()) / receiveSeconds);
+  const std::string got = ReadWholeFile(out);
+  std::printf("amidi receive: %zu of %zu bytes, written at %.0f bytes/s; %s\n", got.size(),
+              data.size(), double(data.size()) / receiveSeconds,
+              Difference(Bytes(got.begin(), got.end()), data).c_str());
 }
 
 } // namespace

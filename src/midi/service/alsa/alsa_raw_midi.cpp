@@ -48,11 +48,11 @@ std::string RawMidiDeviceOf(const TAlsaPort& port) {
 
 TAlsaRawOutPort::TAlsaRawOutPort(TMidiOutCallback callback) : FQueue(std::move(callback)) {}
 
-std::unique_ptr<TAlsaRawOutPort> TAlsaRawOutPort::Open(const std::string& device,
-                                                       TMidiOutCallback callback,
-                                                       TMidiResult& result) {
+std::unique_ptr<TAlsaRawOutPort>
+TAlsaRawOutPort::Open(const std::string& device, TMidiOutCallback callback, TMidiResult& result) {
   std::unique_ptr<TAlsaRawOutPort> port(new TAlsaRawOutPort(std::move(callback)));
-  if (const int error = snd_rawmidi_open(nullptr, &port->FOut, device.c_str(), SND_RAWMIDI_NONBLOCK);
+  if (const int error =
+          snd_rawmidi_open(nullptr, &port->FOut, device.c_str(), SND_RAWMIDI_NONBLOCK);
       error < 0) {
     port->FOut = nullptr;
     result = AlsaOpenResult(error);
@@ -110,6 +110,12 @@ void TAlsaRawOutPort::Run() {
       continue;
     }
     WriteAll(piece.Data, piece.Count);
+    // The kernel counts bytes as written before it copies them into the device's
+    // ring, unlocked; a device that takes bytes meanwhile (USB, on another
+    // processor) can pass on what the ring held a lap before. Each piece goes into
+    // an empty ring, so the device is never still taking bytes during the copy.
+    if (!FFailed)
+      snd_rawmidi_drain(FOut);
     FQueue.PieceSent(piece);
     if (piece.EndsBuffer)
       FQueue.CompleteOldest(FFailed);
@@ -120,8 +126,8 @@ void TAlsaRawOutPort::Run() {
 
 TAlsaRawInPort::TAlsaRawInPort(TMidiInCallback callback) : TMidiInputStream(std::move(callback)) {}
 
-std::unique_ptr<TAlsaRawInPort> TAlsaRawInPort::Open(const std::string& device,
-                                                     TMidiInCallback callback, TMidiResult& result) {
+std::unique_ptr<TAlsaRawInPort>
+TAlsaRawInPort::Open(const std::string& device, TMidiInCallback callback, TMidiResult& result) {
   std::unique_ptr<TAlsaRawInPort> port(new TAlsaRawInPort(std::move(callback)));
   if (const int error = snd_rawmidi_open(&port->FIn, nullptr, device.c_str(), SND_RAWMIDI_NONBLOCK);
       error < 0) {
