@@ -22,19 +22,6 @@ constexpr size_t KernelSysExPiece = 256;
 // A reader that takes nothing from its queue for this long has stopped.
 constexpr int ReaderStallMs = 30000;
 
-// The card whose name contains cardName.
-int CardNamed(const std::string& cardName) {
-  for (int card = -1; snd_card_next(&card) == 0 && card >= 0;) {
-    char* name = nullptr;
-    if (snd_card_get_name(card, &name) == 0) {
-      const bool found = std::strstr(name, cardName.c_str()) != nullptr;
-      std::free(name);
-      if (found)
-        return card;
-    }
-  }
-  return -1;
-}
 } // namespace
 
 TRawMidi::TRawMidi(int device) : TRawMidi("VirMIDI", device) {}
@@ -334,6 +321,19 @@ std::vector<uint8_t> TAlsaPeer::Receive(size_t count, int timeoutMs) {
       bytes.insert(bytes.end(), decoded, decoded + n);
   }
   return bytes;
+}
+
+int CardNamed(const std::string& cardName) {
+  for (int card = -1; snd_card_next(&card) == 0 && card >= 0;) {
+    char* name = nullptr;
+    if (snd_card_get_name(card, &name) == 0) {
+      const bool found = std::strstr(name, cardName.c_str()) != nullptr;
+      std::free(name);
+      if (found)
+        return card;
+    }
+  }
+  return -1;
 }
 
 void RequireSequencer() {

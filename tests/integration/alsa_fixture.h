@@ -94,6 +94,9 @@ private:
 // in SetUp returns when the test is skipped or failed.
 void RequireSequencer();
 
+// The number of the sound card whose name contains cardName, or -1.
+int CardNamed(const std::string& cardName);
+
 class AlsaTest : public ::testing::Test {
 protected:
   static constexpr int WaitMs = 10000;

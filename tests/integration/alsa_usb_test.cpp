@@ -31,24 +31,10 @@ double SecondsSince(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-// The number of the card whose name contains name, or -1.
-int CardNumber(const std::string& name) {
-  for (int card = -1; snd_card_next(&card) == 0 && card >= 0;) {
-    char* cardName = nullptr;
-    if (snd_card_get_name(card, &cardName) == 0) {
-      const bool found = std::string(cardName).find(name) != std::string::npos;
-      std::free(cardName);
-      if (found)
-        return card;
-    }
-  }
-  return -1;
-}
-
 // Waits until a program holds the synthesizer's raw input open (the kernel lists
 // its owner); false after timeoutMs.
 bool WaitForRawReader(int timeoutMs) {
-  const std::string path = "/proc/asound/card" + std::to_string(CardNumber(SynthCard)) + "/midi0";
+  const std::string path = "/proc/asound/card" + std::to_string(CardNamed(SynthCard)) + "/midi0";
   const auto limit = Clock::now() + std::chrono::milliseconds(timeoutMs);
   while (Clock::now() < limit) {
     std::stringstream text;
@@ -188,7 +174,7 @@ TEST_F(CliAlsaUsb, AmidiOnTheSameDeviceForComparison) {
     GTEST_SKIP() << "no amidi (alsa-utils)";
   const Bytes data = SysEx(1 << 20, 5);
   const std::string file = Write(data);
-  const std::string device = "hw:" + std::to_string(CardNumber(SynthCard)) + ",0,0";
+  const std::string device = "hw:" + std::to_string(CardNamed(SynthCard)) + ",0,0";
   Bytes cable;
   std::thread reader([&] { cable = FSynth->Read(data.size(), LongWaitMs); });
   auto start = Clock::now();
