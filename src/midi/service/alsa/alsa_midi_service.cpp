@@ -66,7 +66,8 @@ TMidiResult TAlsaMidiService::OpenInput(int index, TMidiInCallback callback,
       return result;
     Trace("ALSA: " + source->Name + " is read through the sequencer (" + device + " is taken)");
   }
-  port = TAlsaInPort::Open(*FSequencer, source->Name, source->Address, std::move(callback), result);
+  port = TAlsaInPort::Open(*FSequencer, source->Name, source->Address, std::move(callback), result,
+                           TRawMidiOverruns(*source));
   return result;
 }
 

@@ -59,8 +59,12 @@ void TAlsaOutPort::Send(snd_seq_event_t& event) {
                                                 FQueue.Wait(pause, false);
                                                 return !FQueue.Interrupted();
                                               });
-  if (delivery != TAlsaDelivery::Refused)
+  if (delivery == TAlsaDelivery::Sent)
     return;
+  if (delivery == TAlsaDelivery::GaveUp) {
+    FRefused = true; // dropped for a reset or close
+    return;
+  }
   if (!FRefused)
     Trace(std::string("ALSA: the receiver refused an event: ") + snd_strerror(result));
   FRefused = true;
@@ -68,7 +72,9 @@ void TAlsaOutPort::Send(snd_seq_event_t& event) {
 
 void TAlsaOutPort::Write(const TOrderedOutput::TPiece& piece) {
   FEvents->Write(piece.Data, piece.Count, [this](snd_seq_event_t& event) {
-    if (!FQueue.Interrupted())
+    if (FQueue.Interrupted())
+      FRefused = true; // dropped for a reset or close
+    else
       Send(event);
   });
 }
@@ -97,7 +103,7 @@ void TAlsaOutPort::Run() {
     Write(piece);
     if (piece.Flush)
       FEvents->Flush(send);
-    FQueue.PieceSent(piece);
+    FQueue.PieceSent(piece, FRefused);
     if (FHardware)
       FQueue.Wait(std::chrono::microseconds(piece.Count * WireMicrosecondsPerByte), false);
     if (piece.EndsBuffer)

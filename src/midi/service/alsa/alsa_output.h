@@ -31,6 +31,10 @@ public:
   TMidiResult LongMsg(TMidiBuffer& buffer) override { return FQueue.PushLong(buffer); }
   TMidiResult Reset() override;
   TMidiResult Flush() override { return FQueue.PushFlush(); }
+  bool WaitUntilWritten(uint32_t ms) override {
+    return FQueue.WaitUntilWritten(std::chrono::milliseconds(ms));
+  }
+  uint64_t FailedShortBytes() const override { return FQueue.FailedShortBytes(); }
 
 private:
   TAlsaOutPort(TAlsaSequencer& sequencer, const TAlsaPort& destination, TMidiOutCallback callback);

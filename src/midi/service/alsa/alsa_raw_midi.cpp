@@ -12,6 +12,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
+#include <fstream>
 #include <vector>
 
 namespace pelrow {
@@ -44,6 +46,33 @@ std::string RawMidiDeviceOf(const TAlsaPort& port) {
   return "hw:" + std::to_string(port.Card) + "," +
          std::to_string(port.Address.Port / PortsPerRawDevice) + "," +
          std::to_string(port.Address.Port % PortsPerRawDevice);
+}
+
+TRawMidiOverruns::TRawMidiOverruns(const TAlsaPort& port) {
+  if (!port.Hardware || port.Card < 0)
+    return;
+  FPath = "/proc/asound/card" + std::to_string(port.Card) + "/midi" +
+          std::to_string(port.Address.Port / PortsPerRawDevice);
+  FSection = "Input " + std::to_string(port.Address.Port % PortsPerRawDevice);
+}
+
+// The listing reads "Input 0", then lines such as "  Overruns     : 12".
+int64_t TRawMidiOverruns::Read() const {
+  if (FPath.empty())
+    return -1;
+  std::ifstream file(FPath);
+  std::string line;
+  bool inSection = false;
+  while (std::getline(file, line)) {
+    if (!line.empty() && line[0] != ' ') {
+      inSection = line == FSection;
+    } else if (inSection && line.find("Overruns") != std::string::npos) {
+      const size_t colon = line.find(':');
+      if (colon != std::string::npos)
+        return std::strtoll(line.c_str() + colon + 1, nullptr, 10);
+    }
+  }
+  return -1;
 }
 
 TAlsaRawOutPort::TAlsaRawOutPort(TMidiOutCallback callback) : FQueue(std::move(callback)) {}
@@ -96,6 +125,8 @@ void TAlsaRawOutPort::WriteAll(const uint8_t* data, size_t size) {
       FFailed = true;
     }
   }
+  if (size > 0)
+    FFailed = true; // given up on for a reset or close
 }
 
 void TAlsaRawOutPort::Run() {
@@ -116,7 +147,7 @@ void TAlsaRawOutPort::Run() {
     // an empty ring, so the device is never still taking bytes during the copy.
     if (!FFailed)
       snd_rawmidi_drain(FOut);
-    FQueue.PieceSent(piece);
+    FQueue.PieceSent(piece, FFailed);
     if (piece.EndsBuffer)
       FQueue.CompleteOldest(FFailed);
     if (piece.EndsBuffer || !piece.FromBuffer)

@@ -26,6 +26,22 @@ namespace pelrow {
 // device's bytes the other way).
 std::string RawMidiDeviceOf(const TAlsaPort& port);
 
+// The kernel's count of bytes that a hardware port's raw MIDI input dropped for
+// want of room, as it lists it in /proc/asound (only while the input is open, which
+// it is while the sequencer reads it for somebody). The count is the device's, not
+// one reader's: a rise during a receive means input may be missing.
+class TRawMidiOverruns {
+public:
+  TRawMidiOverruns() = default; // a port that has no such count
+  explicit TRawMidiOverruns(const TAlsaPort& port);
+  // -1 where there is no count to read.
+  int64_t Read() const;
+
+private:
+  std::string FPath;
+  std::string FSection;
+};
+
 class TAlsaRawOutPort final : public TMidiOutPort {
 public:
   // Null with the open's result when the device cannot be opened.
@@ -37,6 +53,10 @@ public:
   TMidiResult LongMsg(TMidiBuffer& buffer) override { return FQueue.PushLong(buffer); }
   TMidiResult Reset() override;
   TMidiResult Flush() override { return FQueue.PushFlush(); }
+  bool WaitUntilWritten(uint32_t ms) override {
+    return FQueue.WaitUntilWritten(std::chrono::milliseconds(ms));
+  }
+  uint64_t FailedShortBytes() const override { return FQueue.FailedShortBytes(); }
 
 private:
   explicit TAlsaRawOutPort(TMidiOutCallback callback);

@@ -37,6 +37,10 @@ public:
   TMidiResult LongMsg(TMidiBuffer& buffer) override;
   TMidiResult Reset() override;
   TMidiResult Flush() override;
+  bool WaitUntilWritten(uint32_t ms) override {
+    return FQueue.WaitUntilWritten(std::chrono::milliseconds(ms));
+  }
+  uint64_t FailedShortBytes() const override { return FQueue.FailedShortBytes(); }
   uint32_t WholeMessageLimit() const override { return MaxEventBytes(); }
   uint32_t Interruptions() const override { return FClient->Xruns(); }
 

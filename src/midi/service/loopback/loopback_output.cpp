@@ -44,7 +44,7 @@ TMidiResult TLoopbackOutPort::Reset() {
 bool TLoopbackOutPort::Write(const TOrderedOutput::TPiece& piece) {
   FHub->WaitWhileStalled(FName, [this] { return FQueue.Interrupted(); });
   if (FQueue.Interrupted())
-    return true; // dropped on purpose: the reset completes it
+    return false; // dropped for a reset or close: it never left
   // Refused or unplugged while it waited: it never leaves, and its owner must know.
   if (FHub->SendState(FName) != MidiOk)
     return false;
@@ -62,7 +62,7 @@ void TLoopbackOutPort::Run() {
       continue;
     }
     const bool written = Write(piece);
-    FQueue.PieceSent(piece);
+    FQueue.PieceSent(piece, !written);
     if (piece.EndsBuffer)
       FQueue.CompleteOldest(!written);
   }

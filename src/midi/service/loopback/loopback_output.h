@@ -24,6 +24,10 @@ public:
   TMidiResult ShortMsg(uint32_t packed) override;
   TMidiResult LongMsg(TMidiBuffer& buffer) override;
   TMidiResult Reset() override;
+  bool WaitUntilWritten(uint32_t ms) override {
+    return FQueue.WaitUntilWritten(std::chrono::milliseconds(ms));
+  }
+  uint64_t FailedShortBytes() const override { return FQueue.FailedShortBytes(); }
 
 private:
   void Run();
