@@ -48,6 +48,30 @@ bool WaitForRawReader(int timeoutMs) {
   return false;
 }
 
+// Waits until `count` sequencer clients read from the synthesizer's port; false
+// after timeoutMs.
+bool WaitForSequencerReaders(int count, int timeoutMs) {
+  snd_seq_t* seq = nullptr;
+  if (snd_seq_open(&seq, "default", SND_SEQ_OPEN_DUPLEX, 0) < 0)
+    return false;
+  snd_seq_addr_t synth;
+  snd_seq_query_subscribe_t* query;
+  snd_seq_query_subscribe_alloca(&query);
+  bool found = false;
+  if (snd_seq_parse_address(seq, &synth, SynthPort) == 0) {
+    snd_seq_query_subscribe_set_root(query, &synth);
+    snd_seq_query_subscribe_set_type(query, SND_SEQ_QUERY_SUBS_READ);
+    snd_seq_query_subscribe_set_index(query, 0);
+    const auto limit = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!(found = snd_seq_query_port_subscribers(seq, query) == 0 &&
+                     snd_seq_query_subscribe_get_num_subs(query) >= count) &&
+           Clock::now() < limit)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  snd_seq_close(seq);
+  return found;
+}
+
 // Another program on the synthesizer's port, both ways: the kernel's sequencer
 // driver then holds its raw device, and ours must go through the sequencer.
 class TSequencerUser {
@@ -145,21 +169,34 @@ TEST_F(CliAlsaUsb, WhatIsSentArrivesAtTheSynthesizerByteForByte) {
 
 TEST_F(CliAlsaUsb, WhatTheSynthesizerSendsArrivesByteForByte) {
   for (const TUsbCase& one : Cases()) {
-    if (one.Taken)
-      continue; // the kernel's own loss there, which nobody can see, is in the notes
+    std::unique_ptr<TSequencerUser> user;
+    if (one.Taken) {
+      user = std::make_unique<TSequencerUser>();
+      ASSERT_TRUE(user->Ready()) << one.What;
+    }
     const std::string out = FFolder.Path("got.syx");
     TCliProcess process({"--midi=alsa", "receive", "--in", SynthPort, "-o", out, "--quiet", "2000"},
                         FFolder.Path());
-    ASSERT_TRUE(WaitForRawReader(WaitMs)) << one.What;
+    ASSERT_TRUE(one.Taken ? WaitForSequencerReaders(2, WaitMs) : WaitForRawReader(WaitMs))
+        << one.What;
     const auto start = Clock::now();
     ASSERT_TRUE(one.Speed == 0 ? FSynth->WriteAtCablePace(one.Data) : FSynth->Write(one.Data))
         << one.What;
     const double seconds = SecondsSince(start);
     const TCliResult result = process.Wait(LongWaitMs);
     const std::string got = ReadWholeFile(out);
-    EXPECT_EQ(result.Status, 0) << one.What << ": " << result.Err;
-    EXPECT_EQ(Difference(Bytes(got.begin(), got.end()), one.Data), "")
-        << one.What << (one.Speed == 0 ? " at a cable's pace" : " at full speed");
+    const std::string missing = Difference(Bytes(got.begin(), got.end()), one.Data);
+    if (one.Taken && !missing.empty()) {
+      // Through the sequencer the kernel may drop input before anybody reads it:
+      // never without a word.
+      EXPECT_TRUE(result.Status != 0 ||
+                  result.Err.find("input may be missing") != std::string::npos)
+          << one.What << ": " << missing;
+    } else {
+      EXPECT_EQ(result.Status, 0) << one.What << ": " << result.Err;
+      EXPECT_EQ(missing, "") << one.What
+                             << (one.Speed == 0 ? " at a cable's pace" : " at full speed");
+    }
     std::printf("receive %s (%s): %zu of %zu bytes, written at %.0f bytes/s\n", one.What,
                 one.Speed == 0 ? "cable pace" : "full speed", got.size(), one.Data.size(),
                 double(one.Data.size()) / seconds);
