@@ -179,7 +179,7 @@ bool TRawMidi::Write(const std::vector<uint8_t>& bytes) {
   for (size_t done = 0; done < bytes.size(); done += Piece) {
     const std::vector<uint8_t> piece(bytes.begin() + long(done),
                                      bytes.begin() + long(std::min(bytes.size(), done + Piece)));
-    if (!reader.WaitForRoom(ReaderStallMs) || WriteSome(piece, -1) != piece.size())
+    if (!reader.WaitForRoom(ReaderStallMs) || !WriteWhole(piece))
       return false;
   }
   return true;
@@ -192,7 +192,7 @@ bool TRawMidi::WriteAtCablePace(const std::vector<uint8_t>& bytes) {
   for (size_t done = 0; done < bytes.size(); done += Piece) {
     const std::vector<uint8_t> piece(bytes.begin() + long(done),
                                      bytes.begin() + long(std::min(bytes.size(), done + Piece)));
-    if (WriteSome(piece, -1) != piece.size())
+    if (!WriteWhole(piece))
       return false;
     std::this_thread::sleep_until(next += PieceTime);
   }
@@ -202,6 +202,16 @@ bool TRawMidi::WriteAtCablePace(const std::vector<uint8_t>& bytes) {
 size_t TRawMidi::WriteFor(const std::vector<uint8_t>& bytes, int timeoutMs) {
   const TOneProcessor pinned;
   return WriteSome(bytes, timeoutMs);
+}
+
+// Each piece goes into an empty ring: the kernel copies a write into the device's
+// ring unlocked, after counting it, and a USB gadget taking bytes meanwhile (on
+// another processor) passes on what the ring held a lap before.
+bool TRawMidi::WriteWhole(const std::vector<uint8_t>& bytes) {
+  if (WriteSome(bytes, -1) != bytes.size())
+    return false;
+  snd_rawmidi_drain(FOut);
+  return true;
 }
 
 size_t TRawMidi::WriteSome(const std::vector<uint8_t>& bytes, int timeoutMs) {

@@ -58,6 +58,8 @@ public:
 private:
   size_t ReadSome(std::vector<uint8_t>& bytes, int waitMs);
   size_t WriteSome(const std::vector<uint8_t>& bytes, int timeoutMs);
+  // Writes all of bytes and waits until the device has taken them.
+  bool WriteWhole(const std::vector<uint8_t>& bytes);
 
   int FCard = -1;
   int FDevice;

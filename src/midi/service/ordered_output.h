@@ -98,4 +98,25 @@ private:
   uint64_t FFailedShortBytes = 0;
 };
 
+// An output port whose writer thread takes its messages from a TOrderedOutput.
+class TOrderedOutPort : public TMidiOutPort {
+public:
+  TMidiResult ShortMsg(uint32_t packed) override { return FQueue.PushShort(packed); }
+  TMidiResult LongMsg(TMidiBuffer& buffer) override { return FQueue.PushLong(buffer); }
+  TMidiResult Reset() override {
+    FQueue.Reset();
+    return MidiOk;
+  }
+  TMidiResult Flush() override { return FQueue.PushFlush(); }
+  bool WaitUntilWritten(uint32_t ms) override {
+    return FQueue.WaitUntilWritten(std::chrono::milliseconds(ms));
+  }
+  uint64_t FailedShortBytes() const override { return FQueue.FailedShortBytes(); }
+
+protected:
+  explicit TOrderedOutPort(TMidiOutCallback completion) : FQueue(std::move(completion)) {}
+
+  TOrderedOutput FQueue;
+};
+
 } // namespace pelrow

@@ -13,8 +13,8 @@ constexpr auto IdleWait = std::chrono::microseconds(100'000);
 
 TAlsaOutPort::TAlsaOutPort(TAlsaSequencer& sequencer, const TAlsaPort& destination,
                            TMidiOutCallback callback)
-    : FSequencer(sequencer), FHardware(destination.Hardware), FLink(destination.Address),
-      FQueue(std::move(callback)) {}
+    : TOrderedOutPort(std::move(callback)), FSequencer(sequencer), FHardware(destination.Hardware),
+      FLink(destination.Address) {}
 
 std::unique_ptr<TAlsaOutPort> TAlsaOutPort::Open(TAlsaSequencer& sequencer,
                                                  const TAlsaPort& destination,
@@ -44,11 +44,6 @@ TAlsaOutPort::~TAlsaOutPort() {
   FQueue.CompleteRemaining();
   if (FPort >= 0)
     FSequencer.CloseOutput(FPort);
-}
-
-TMidiResult TAlsaOutPort::Reset() {
-  FQueue.Reset();
-  return MidiOk;
 }
 
 // A full receiver is waited out; a reset or close ends the wait.

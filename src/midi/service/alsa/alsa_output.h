@@ -18,7 +18,7 @@
 
 namespace pelrow {
 
-class TAlsaOutPort final : public TMidiOutPort {
+class TAlsaOutPort final : public TOrderedOutPort {
 public:
   static constexpr uint32_t PieceBytes = 256;
   static constexpr uint32_t WireMicrosecondsPerByte = 320;
@@ -26,15 +26,6 @@ public:
   static std::unique_ptr<TAlsaOutPort> Open(TAlsaSequencer& sequencer, const TAlsaPort& destination,
                                             TMidiOutCallback callback, TMidiResult& result);
   ~TAlsaOutPort() override;
-
-  TMidiResult ShortMsg(uint32_t packed) override { return FQueue.PushShort(packed); }
-  TMidiResult LongMsg(TMidiBuffer& buffer) override { return FQueue.PushLong(buffer); }
-  TMidiResult Reset() override;
-  TMidiResult Flush() override { return FQueue.PushFlush(); }
-  bool WaitUntilWritten(uint32_t ms) override {
-    return FQueue.WaitUntilWritten(std::chrono::milliseconds(ms));
-  }
-  uint64_t FailedShortBytes() const override { return FQueue.FailedShortBytes(); }
 
 private:
   TAlsaOutPort(TAlsaSequencer& sequencer, const TAlsaPort& destination, TMidiOutCallback callback);
@@ -49,7 +40,6 @@ private:
   std::unique_ptr<TAlsaEventWriter> FEvents; // the writer thread's only
   bool FRefused = false; // an event of the buffer being written was refused for good
   int FIdleRounds = 0;   // idle waits in a row without anything to write
-  TOrderedOutput FQueue;
   std::thread FWriter;
 };
 

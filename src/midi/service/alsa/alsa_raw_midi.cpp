@@ -75,7 +75,8 @@ int64_t TRawMidiOverruns::Read() const {
   return -1;
 }
 
-TAlsaRawOutPort::TAlsaRawOutPort(TMidiOutCallback callback) : FQueue(std::move(callback)) {}
+TAlsaRawOutPort::TAlsaRawOutPort(TMidiOutCallback callback)
+    : TOrderedOutPort(std::move(callback)) {}
 
 std::unique_ptr<TAlsaRawOutPort>
 TAlsaRawOutPort::Open(const std::string& device, TMidiOutCallback callback, TMidiResult& result) {
@@ -102,11 +103,6 @@ TAlsaRawOutPort::~TAlsaRawOutPort() {
   FQueue.CompleteRemaining();
   if (FOut)
     snd_rawmidi_close(FOut);
-}
-
-TMidiResult TAlsaRawOutPort::Reset() {
-  FQueue.Reset();
-  return MidiOk;
 }
 
 // Waits for the device as long as it takes the bytes; a reset or close ends the

@@ -42,21 +42,12 @@ private:
   std::string FSection;
 };
 
-class TAlsaRawOutPort final : public TMidiOutPort {
+class TAlsaRawOutPort final : public TOrderedOutPort {
 public:
   // Null with the open's result when the device cannot be opened.
   static std::unique_ptr<TAlsaRawOutPort> Open(const std::string& device, TMidiOutCallback callback,
                                                TMidiResult& result);
   ~TAlsaRawOutPort() override;
-
-  TMidiResult ShortMsg(uint32_t packed) override { return FQueue.PushShort(packed); }
-  TMidiResult LongMsg(TMidiBuffer& buffer) override { return FQueue.PushLong(buffer); }
-  TMidiResult Reset() override;
-  TMidiResult Flush() override { return FQueue.PushFlush(); }
-  bool WaitUntilWritten(uint32_t ms) override {
-    return FQueue.WaitUntilWritten(std::chrono::milliseconds(ms));
-  }
-  uint64_t FailedShortBytes() const override { return FQueue.FailedShortBytes(); }
 
 private:
   explicit TAlsaRawOutPort(TMidiOutCallback callback);
@@ -65,7 +56,6 @@ private:
 
   snd_rawmidi_t* FOut = nullptr;
   bool FFailed = false; // the device refused bytes of the buffer being written
-  TOrderedOutput FQueue;
   std::thread FWriter;
 };
 

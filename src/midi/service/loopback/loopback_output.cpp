@@ -14,7 +14,7 @@ constexpr uint32_t WholeBuffer = std::numeric_limits<uint32_t>::max();
 
 TLoopbackOutPort::TLoopbackOutPort(std::shared_ptr<TLoopbackHub> hub, std::string name,
                                    TMidiOutCallback completion)
-    : FHub(std::move(hub)), FName(std::move(name)), FQueue(std::move(completion)),
+    : TOrderedOutPort(std::move(completion)), FHub(std::move(hub)), FName(std::move(name)),
       FWriter([this] { Run(); }) {}
 
 TLoopbackOutPort::~TLoopbackOutPort() {
@@ -34,11 +34,6 @@ TMidiResult TLoopbackOutPort::LongMsg(TMidiBuffer& buffer) {
   if (const TMidiResult state = FHub->SendState(FName); state != MidiOk)
     return state;
   return FQueue.PushLong(buffer);
-}
-
-TMidiResult TLoopbackOutPort::Reset() {
-  FQueue.Reset();
-  return MidiOk;
 }
 
 bool TLoopbackOutPort::Write(const TOrderedOutput::TPiece& piece) {

@@ -13,7 +13,7 @@
 
 namespace pelrow {
 
-class TLoopbackOutPort final : public TMidiOutPort {
+class TLoopbackOutPort final : public TOrderedOutPort {
 public:
   TLoopbackOutPort(std::shared_ptr<TLoopbackHub> hub, std::string name,
                    TMidiOutCallback completion);
@@ -23,11 +23,6 @@ public:
 
   TMidiResult ShortMsg(uint32_t packed) override;
   TMidiResult LongMsg(TMidiBuffer& buffer) override;
-  TMidiResult Reset() override;
-  bool WaitUntilWritten(uint32_t ms) override {
-    return FQueue.WaitUntilWritten(std::chrono::milliseconds(ms));
-  }
-  uint64_t FailedShortBytes() const override { return FQueue.FailedShortBytes(); }
 
 private:
   void Run();
@@ -36,7 +31,6 @@ private:
 
   const std::shared_ptr<TLoopbackHub> FHub;
   const std::string FName;
-  TOrderedOutput FQueue;
   std::thread FWriter; // last: it starts once everything it uses exists
 };
 
