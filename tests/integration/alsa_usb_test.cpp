@@ -26,13 +26,17 @@ constexpr const char* SynthPort = "Test Synth:Test Synth MIDI 1";
 constexpr const char* SynthCard = "Test Synth";
 constexpr const char* GadgetCard = "f_midi";
 constexpr int LongWaitMs = 180000;
+// Ample for a reader to go from opening the device to reading it, in the guest.
+constexpr int ReaderStartMs = 500;
 
 double SecondsSince(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
 // Waits until a program holds the synthesizer's raw input open (the kernel lists
-// its owner); false after timeoutMs.
+// its owner) and has had a moment to start reading: the USB driver drops what
+// arrives between the open and the first read, so a synthesizer that starts
+// right away would lose its first bytes on any system. False after timeoutMs.
 bool WaitForRawReader(int timeoutMs) {
   const std::string path = "/proc/asound/card" + std::to_string(CardNamed(SynthCard)) + "/midi0";
   const auto limit = Clock::now() + std::chrono::milliseconds(timeoutMs);
@@ -41,8 +45,10 @@ bool WaitForRawReader(int timeoutMs) {
     text << std::ifstream(path).rdbuf();
     const std::string info = text.str();
     const size_t input = info.find("Input 0");
-    if (input != std::string::npos && info.find("Owner PID", input) != std::string::npos)
+    if (input != std::string::npos && info.find("Owner PID", input) != std::string::npos) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(ReaderStartMs));
       return true;
+    }
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   return false;

@@ -156,6 +156,13 @@ TAlsaRawInPort::TAlsaRawInPort(TMidiInCallback callback) : TMidiInputStream(std:
 std::unique_ptr<TAlsaRawInPort>
 TAlsaRawInPort::Open(const std::string& device, TMidiInCallback callback, TMidiResult& result) {
   std::unique_ptr<TAlsaRawInPort> port(new TAlsaRawInPort(std::move(callback)));
+  port->FStopFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  if (port->FStopFd < 0) {
+    result = MidiErrNoMemory;
+    return nullptr;
+  }
+  // From the open to the first read the USB driver drops what arrives: nothing
+  // else happens in between.
   if (const int error = snd_rawmidi_open(&port->FIn, nullptr, device.c_str(), SND_RAWMIDI_NONBLOCK);
       error < 0) {
     port->FIn = nullptr;
@@ -168,12 +175,6 @@ TAlsaRawInPort::Open(const std::string& device, TMidiInCallback callback, TMidiR
       snd_rawmidi_params_set_buffer_size(port->FIn, params, InputBufferBytes) < 0 ||
       snd_rawmidi_params(port->FIn, params) < 0)
     Trace("ALSA: the raw MIDI input keeps its small buffer");
-  port->FStopFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  if (port->FStopFd < 0) {
-    result = MidiErrNoMemory;
-    return nullptr;
-  }
-  // The device takes input from the first read on.
   port->ReadAvailable();
   port->FReader = std::thread([p = port.get()] { p->Run(); });
   result = MidiOk;
