@@ -24,10 +24,16 @@ constexpr int ReaderStallMs = 30000;
 
 } // namespace
 
-TRawMidi::TRawMidi(int device) : TRawMidi("VirMIDI", device) {}
+namespace {
+constexpr const char* VirtualCard = "VirMIDI";
+} // namespace
 
+TRawMidi::TRawMidi(int device) : TRawMidi(VirtualCard, device) {}
+
+// A virtual raw MIDI device passes bytes on as they are written; a USB gadget
+// takes them from its ring on its own (see WriteWhole).
 TRawMidi::TRawMidi(const std::string& cardName, int device)
-    : FCard(CardNamed(cardName)), FDevice(device) {
+    : FCard(CardNamed(cardName)), FDevice(device), FDrainEachPiece(cardName != VirtualCard) {
   if (FCard < 0)
     return;
   const std::string name = "hw:" + std::to_string(FCard) + "," + std::to_string(device);
@@ -210,8 +216,7 @@ size_t TRawMidi::WriteFor(const std::vector<uint8_t>& bytes, int timeoutMs) {
 bool TRawMidi::WriteWhole(const std::vector<uint8_t>& bytes) {
   if (WriteSome(bytes, -1) != bytes.size())
     return false;
-  snd_rawmidi_drain(FOut);
-  return true;
+  return !FDrainEachPiece || snd_rawmidi_drain(FOut) == 0;
 }
 
 size_t TRawMidi::WriteSome(const std::vector<uint8_t>& bytes, int timeoutMs) {

@@ -58,11 +58,12 @@ public:
 private:
   size_t ReadSome(std::vector<uint8_t>& bytes, int waitMs);
   size_t WriteSome(const std::vector<uint8_t>& bytes, int timeoutMs);
-  // Writes all of bytes and waits until the device has taken them.
+  // Writes all of bytes; a USB gadget's device is waited for until it took them.
   bool WriteWhole(const std::vector<uint8_t>& bytes);
 
   int FCard = -1;
   int FDevice;
+  bool FDrainEachPiece;
   snd_rawmidi_t* FIn = nullptr;
   snd_rawmidi_t* FOut = nullptr;
   std::chrono::steady_clock::time_point FFirst, FLast;
