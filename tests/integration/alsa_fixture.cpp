@@ -216,7 +216,23 @@ size_t TRawMidi::WriteFor(const std::vector<uint8_t>& bytes, int timeoutMs) {
 bool TRawMidi::WriteWhole(const std::vector<uint8_t>& bytes) {
   if (WriteSome(bytes, -1) != bytes.size())
     return false;
-  return !FDrainEachPiece || snd_rawmidi_drain(FOut) == 0;
+  if (!FDrainEachPiece)
+    return true;
+  // Not snd_rawmidi_drain: for this device it sleeps 50 ms on every call.
+  snd_rawmidi_params_t* params;
+  snd_rawmidi_params_alloca(&params);
+  snd_rawmidi_status_t* status;
+  snd_rawmidi_status_alloca(&status);
+  if (snd_rawmidi_params_current(FOut, params) < 0)
+    return false;
+  const size_t ring = snd_rawmidi_params_get_buffer_size(params);
+  const auto limit = Clock::now() + std::chrono::milliseconds(ReaderStallMs);
+  while (snd_rawmidi_status(FOut, status) == 0 && snd_rawmidi_status_get_avail(status) < ring) {
+    if (Clock::now() > limit)
+      return false;
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+  }
+  return true;
 }
 
 size_t TRawMidi::WriteSome(const std::vector<uint8_t>& bytes, int timeoutMs) {
