@@ -3,6 +3,7 @@
 
 #include "support/hex_digits.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <thread>
@@ -15,6 +16,9 @@ constexpr const char* TextCannotOpen = "Cannot open MIDI output device \"%s\":";
 constexpr const char* TextMidiMapper = "MIDI Mapper";
 constexpr int32_t ChunkBytes = 1000;
 constexpr int32_t MaxPendingBeforeChunk = 10;
+// What a close waits for the port to write what it holds: a full queue of chunks
+// at a MIDI cable's pace, with room to spare.
+constexpr uint32_t CloseWriteLimitMs = 5000;
 
 std::string HexBytes(const uint8_t* data, size_t count, bool spaced) {
   std::string text;
@@ -69,14 +73,19 @@ void TMidiOutput::DoOpen() {
     throw EMidiOutputError(ErrorMessage(FormatText(TextCannotOpen, DeviceName()), result), result);
 }
 
-// Resetting completes every queued buffer through LongDone before the port goes.
+// The port writes what it holds first, for a while; resetting then completes
+// every queued buffer through LongDone (what did not go out as failed) before the
+// port goes.
 void TMidiOutput::DoClose() {
+  FHandle->WaitUntilWritten(CloseWriteLimitMs);
   FHandle->Reset();
+  FFailedBytes.fetch_add(int64_t(FHandle->FailedShortBytes()));
   FHandle.reset();
 }
 
 // Destroying the port completes what it still holds, so nothing leaks.
 void TMidiOutput::DoDiscard() {
+  FFailedBytes.fetch_add(int64_t(FHandle->FailedShortBytes()));
   FHandle.reset();
 }
 
@@ -118,7 +127,8 @@ void TMidiOutput::LongDone(TMidiBuffer& header) {
   // Counted before the buffer stops being pending, so whoever sees nothing pending
   // also sees every failure.
   if ((header.Flags & MidiBufferFailed) != 0) {
-    FFailedBytes.fetch_add(header.BufferLength);
+    FFailedBytes.fetch_add(header.BufferLength -
+                           std::min(header.BytesRecorded, header.BufferLength));
     FFailedBuffers.fetch_add(1);
   }
   done->Unprepare(nullptr);
@@ -131,10 +141,22 @@ void TMidiOutput::LongDone(TMidiBuffer& header) {
   FDone.notify_all();
 }
 
+// Long buffers first, then the short messages queued behind them.
 bool TMidiOutput::WaitUntilDelivered(uint32_t ms) {
-  std::unique_lock lock(FDoneMutex);
-  return FDone.wait_for(lock, std::chrono::milliseconds(ms),
-                        [this] { return FPendingCount.load() == 0; });
+  const auto limit = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  {
+    std::unique_lock lock(FDoneMutex);
+    if (!FDone.wait_until(lock, limit, [this] { return FPendingCount.load() == 0; }))
+      return false;
+  }
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+      limit - std::chrono::steady_clock::now());
+  return FHandle == nullptr ||
+         FHandle->WaitUntilWritten(uint32_t(std::max<int64_t>(left.count(), 0)));
+}
+
+int64_t TMidiOutput::FailedBytes() const {
+  return FFailedBytes.load() + (FHandle ? int64_t(FHandle->FailedShortBytes()) : 0);
 }
 
 bool TMidiOutput::Flush() {

@@ -42,11 +42,12 @@ public:
                                   const TProgressEvent& progress) = 0;
 
   // Long buffers the device took but then could not deliver (the backend
-  // completed them marked failed), and their bytes, since the device was made.
+  // completed them marked failed), and their bytes that did not go out, since the
+  // device was made.
   virtual int32_t FailedBuffers() const = 0;
   virtual int64_t FailedBytes() const = 0;
-  // Blocks for at most ms until every long buffer handed over has completed;
-  // true when none is outstanding.
+  // Blocks for at most ms until every long buffer handed over has completed and
+  // every short message has been written; true when nothing is outstanding.
   virtual bool WaitUntilDelivered(uint32_t ms) = 0;
 
   // What the open port says of itself (see TMidiOutPort); a closed device holds
@@ -81,7 +82,8 @@ public:
   // Long buffers handed to the service whose completion has not come yet.
   int32_t PendingCount() const { return FPendingCount.load(); }
   int32_t FailedBuffers() const override { return FFailedBuffers.load(); }
-  int64_t FailedBytes() const override { return FFailedBytes.load(); }
+  // Short messages the port could not send count too.
+  int64_t FailedBytes() const override;
   bool WaitUntilDelivered(uint32_t ms) override;
   bool Flush() override;
   uint32_t WholeMessageLimit() const override;

@@ -22,22 +22,18 @@ constexpr size_t KernelSysExPiece = 256;
 // A reader that takes nothing from its queue for this long has stopped.
 constexpr int ReaderStallMs = 30000;
 
-// The card of the virtual raw MIDI ports.
-int VirMidiCard() {
-  for (int card = -1; snd_card_next(&card) == 0 && card >= 0;) {
-    char* name = nullptr;
-    if (snd_card_get_name(card, &name) == 0) {
-      const bool found = std::strstr(name, "VirMIDI") != nullptr;
-      std::free(name);
-      if (found)
-        return card;
-    }
-  }
-  return -1;
-}
 } // namespace
 
-TRawMidi::TRawMidi(int device) : FCard(VirMidiCard()), FDevice(device) {
+namespace {
+constexpr const char* VirtualCard = "VirMIDI";
+} // namespace
+
+TRawMidi::TRawMidi(int device) : TRawMidi(VirtualCard, device) {}
+
+// A virtual raw MIDI device passes bytes on as they are written; a USB gadget
+// takes them from its ring on its own (see WriteWhole).
+TRawMidi::TRawMidi(const std::string& cardName, int device)
+    : FCard(CardNamed(cardName)), FDevice(device), FDrainEachPiece(cardName != VirtualCard) {
   if (FCard < 0)
     return;
   const std::string name = "hw:" + std::to_string(FCard) + "," + std::to_string(device);
@@ -189,8 +185,22 @@ bool TRawMidi::Write(const std::vector<uint8_t>& bytes) {
   for (size_t done = 0; done < bytes.size(); done += Piece) {
     const std::vector<uint8_t> piece(bytes.begin() + long(done),
                                      bytes.begin() + long(std::min(bytes.size(), done + Piece)));
-    if (!reader.WaitForRoom(ReaderStallMs) || WriteSome(piece, -1) != piece.size())
+    if (!reader.WaitForRoom(ReaderStallMs) || !WriteWhole(piece))
       return false;
+  }
+  return true;
+}
+
+bool TRawMidi::WriteAtCablePace(const std::vector<uint8_t>& bytes) {
+  constexpr size_t Piece = 32;
+  constexpr auto PieceTime = std::chrono::microseconds(Piece * 320);
+  auto next = Clock::now();
+  for (size_t done = 0; done < bytes.size(); done += Piece) {
+    const std::vector<uint8_t> piece(bytes.begin() + long(done),
+                                     bytes.begin() + long(std::min(bytes.size(), done + Piece)));
+    if (!WriteWhole(piece))
+      return false;
+    std::this_thread::sleep_until(next += PieceTime);
   }
   return true;
 }
@@ -198,6 +208,31 @@ bool TRawMidi::Write(const std::vector<uint8_t>& bytes) {
 size_t TRawMidi::WriteFor(const std::vector<uint8_t>& bytes, int timeoutMs) {
   const TOneProcessor pinned;
   return WriteSome(bytes, timeoutMs);
+}
+
+// Each piece goes into an empty ring: the kernel copies a write into the device's
+// ring unlocked, after counting it, and a USB gadget taking bytes meanwhile (on
+// another processor) passes on what the ring held a lap before.
+bool TRawMidi::WriteWhole(const std::vector<uint8_t>& bytes) {
+  if (WriteSome(bytes, -1) != bytes.size())
+    return false;
+  if (!FDrainEachPiece)
+    return true;
+  // Not snd_rawmidi_drain: for this device it sleeps 50 ms on every call.
+  snd_rawmidi_params_t* params;
+  snd_rawmidi_params_alloca(&params);
+  snd_rawmidi_status_t* status;
+  snd_rawmidi_status_alloca(&status);
+  if (snd_rawmidi_params_current(FOut, params) < 0)
+    return false;
+  const size_t ring = snd_rawmidi_params_get_buffer_size(params);
+  const auto limit = Clock::now() + std::chrono::milliseconds(ReaderStallMs);
+  while (snd_rawmidi_status(FOut, status) == 0 && snd_rawmidi_status_get_avail(status) < ring) {
+    if (Clock::now() > limit)
+      return false;
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+  }
+  return true;
 }
 
 size_t TRawMidi::WriteSome(const std::vector<uint8_t>& bytes, int timeoutMs) {
@@ -260,10 +295,11 @@ TAlsaPeer::TAlsaPeer(const std::string& clientName) : FName(clientName) {
   }
   snd_seq_set_client_name(FSeq, FName.c_str());
   snd_seq_set_client_pool_input(FSeq, 2000);
-  FPort = snd_seq_create_simple_port(FSeq, "port",
-                                     SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS_READ |
-                                         SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE,
-                                     SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION);
+  FPort =
+      snd_seq_create_simple_port(FSeq, "port",
+                                 SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS_READ |
+                                     SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE,
+                                 SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION);
   if (snd_midi_event_new(KernelSysExPiece, &FCodec) == 0)
     snd_midi_event_no_status(FCodec, 1); // every message decoded in full
 }
@@ -316,6 +352,19 @@ std::vector<uint8_t> TAlsaPeer::Receive(size_t count, int timeoutMs) {
       bytes.insert(bytes.end(), decoded, decoded + n);
   }
   return bytes;
+}
+
+int CardNamed(const std::string& cardName) {
+  for (int card = -1; snd_card_next(&card) == 0 && card >= 0;) {
+    char* name = nullptr;
+    if (snd_card_get_name(card, &name) == 0) {
+      const bool found = std::strstr(name, cardName.c_str()) != nullptr;
+      std::free(name);
+      if (found)
+        return card;
+    }
+  }
+  return -1;
 }
 
 void RequireSequencer() {

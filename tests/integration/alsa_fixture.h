@@ -24,6 +24,8 @@ namespace pelrow::testing {
 class TRawMidi {
 public:
   explicit TRawMidi(int device);
+  // Device `device` of the card whose name contains cardName.
+  TRawMidi(const std::string& cardName, int device);
   ~TRawMidi();
   TRawMidi(const TRawMidi&) = delete;
   TRawMidi& operator=(const TRawMidi&) = delete;
@@ -34,6 +36,8 @@ public:
   // Writes as fast as the reader of the device's port takes the bytes, never
   // more than its queue in the sequencer holds; false when it stopped taking them.
   bool Write(const std::vector<uint8_t>& bytes);
+  // Writes no faster than a MIDI cable carries the bytes (3125 a second).
+  bool WriteAtCablePace(const std::vector<uint8_t>& bytes);
   // Writes what the device takes within timeoutMs, however full the reader's
   // queue (the sequencer drops what does not fit); answers how much that was.
   size_t WriteFor(const std::vector<uint8_t>& bytes, int timeoutMs);
@@ -54,9 +58,12 @@ public:
 private:
   size_t ReadSome(std::vector<uint8_t>& bytes, int waitMs);
   size_t WriteSome(const std::vector<uint8_t>& bytes, int timeoutMs);
+  // Writes all of bytes; a USB gadget's device is waited for until it took them.
+  bool WriteWhole(const std::vector<uint8_t>& bytes);
 
   int FCard = -1;
   int FDevice;
+  bool FDrainEachPiece;
   snd_rawmidi_t* FIn = nullptr;
   snd_rawmidi_t* FOut = nullptr;
   std::chrono::steady_clock::time_point FFirst, FLast;
@@ -89,6 +96,9 @@ private:
 // when PELROW_REQUIRE_ALSA is set (as in the guest of scripts/alsa-vm); a caller
 // in SetUp returns when the test is skipped or failed.
 void RequireSequencer();
+
+// The number of the sound card whose name contains cardName, or -1.
+int CardNamed(const std::string& cardName);
 
 class AlsaTest : public ::testing::Test {
 protected:

@@ -1,6 +1,6 @@
 // The output device over the loopback backend: what the platform is handed for
 // short and long sends, chunked sends with their flow control, refused sends and
-// closing with long messages in flight.
+// closing with messages in flight.
 #include "device_fixture.h"
 
 namespace pelrow {
@@ -144,15 +144,35 @@ TEST_F(Output, LongBuffersTheDeviceCouldNotDeliverAreCounted) {
   EXPECT_EQ(FOutput.FailedBuffers(), 20);
 }
 
-TEST_F(Output, ClosingWithLongMessagesQueuedCompletesAndReleasesThemAll) {
+// A close lets the device take what is queued, short messages too; what it has
+// not taken after a while is dropped and counted as failed, never as sent.
+TEST_F(Output, ClosingWritesWhatIsQueuedForAWhileAndCountsTheRestAsFailed) {
+  CollectEvents();
+  OpenInput();
   OpenOutput();
   FService.StallOutput(LoopbackPortName, true);
   const auto sysex = test::SysEx(5000);
+  ASSERT_TRUE(FOutput.SendLong(sysex.data(), 5000));
+  ASSERT_TRUE(FOutput.SendShort(0x90, 0x3C, 0x40));
+  std::thread device([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    FService.StallOutput(LoopbackPortName, false);
+  });
+  FOutput.Close();
+  device.join();
+  ASSERT_TRUE(FPoster.RunUntil(
+      [&] { return FLongTotal == 5000 && !FEvents.empty() && FEvents.back()->Status == 0x90; }));
+  EXPECT_EQ(FOutput.FailedBytes(), 0);
+
+  OpenOutput();
+  FService.StallOutput(LoopbackPortName, true);
   for (int i = 0; i < 5; ++i)
     ASSERT_TRUE(FOutput.SendLong(sysex.data(), 5000));
+  ASSERT_TRUE(FOutput.SendShort(0xC0, 0x05, 0x00));
   EXPECT_EQ(FOutput.PendingCount(), 5);
   FOutput.Close();
   EXPECT_EQ(FOutput.PendingCount(), 0);
+  EXPECT_EQ(FOutput.FailedBytes(), 5 * 5000 + 2);
   // The same holds for an output dropped because its device went away.
   OpenOutput();
   for (int i = 0; i < 3; ++i)

@@ -85,11 +85,12 @@ TEST_F(OrderedOutput, RefusesWhatCannotGoOut) {
   EXPECT_EQ(DrainPieces(100), (Bytes{0xF0, 0xF7}));
 }
 
-TEST_F(OrderedOutput, ResetOnTheWriterCompletesQueuedAndWrittenBuffersOnce) {
+TEST_F(OrderedOutput, ResetOnTheWriterCompletesQueuedAndWrittenBuffersOnceWhatItDropsAsFailed) {
   TLongBuffer written(Bytes(8, 1)), partly(Bytes(8, 2)), queued(Bytes(8, 3));
   FOutput.PushLong(written.Buffer);
   FOutput.PushLong(partly.Buffer);
   FOutput.PushLong(queued.Buffer);
+  FOutput.PushShort(0x403C90);
   TOrderedOutput::TPiece piece;
   ASSERT_TRUE(FOutput.NextPiece(8, piece));
   FOutput.PieceSent(piece);
@@ -104,6 +105,14 @@ TEST_F(OrderedOutput, ResetOnTheWriterCompletesQueuedAndWrittenBuffersOnce) {
   writer.join();
   EXPECT_EQ(FCompleted,
             (std::vector<TMidiBuffer*>{&written.Buffer, &partly.Buffer, &queued.Buffer}));
+  // What did not (wholly) go out is no success, and says how much did.
+  EXPECT_FALSE(written.Buffer.Flags & MidiBufferFailed);
+  EXPECT_TRUE(partly.Buffer.Flags & MidiBufferFailed);
+  EXPECT_EQ(partly.Buffer.BytesRecorded, 4u);
+  EXPECT_TRUE(queued.Buffer.Flags & MidiBufferFailed);
+  EXPECT_EQ(queued.Buffer.BytesRecorded, 0u);
+  EXPECT_EQ(FOutput.FailedShortBytes(), 3u);
+  EXPECT_TRUE(FOutput.WaitUntilWritten(std::chrono::milliseconds(0)));
   EXPECT_FALSE(FOutput.NextPiece(8, piece));
   FOutput.CompleteOldest();
   EXPECT_EQ(FCompleted.size(), 3u);

@@ -53,7 +53,7 @@ constexpr TMidiResult MidiErrBackendBase = 1000;
 struct TMidiBuffer {
   uint8_t* Data = nullptr;
   uint32_t BufferLength = 0;  // bytes available at Data
-  uint32_t BytesRecorded = 0; // input: bytes the service wrote
+  uint32_t BytesRecorded = 0; // input: bytes the service wrote; output: see MidiBufferFailed
   void* User = nullptr;       // the caller's own back-reference
   uint32_t Flags = 0;         // MidiBuffer... flags, kept by the service
 };
@@ -61,7 +61,8 @@ struct TMidiBuffer {
 constexpr uint32_t MidiBufferDone = 0x1;    // handed back to the caller
 constexpr uint32_t MidiBufferInQueue = 0x4; // queued with the service
 // Output, with Done: the backend could not deliver all of it (the receiver refused
-// it for good); the buffer is completed all the same.
+// it for good, or a reset dropped it); the buffer is completed all the same, its
+// BytesRecorded the bytes that did go out.
 constexpr uint32_t MidiBufferFailed = 0x100;
 
 // What an input callback reports. The codes keep the values of the multimedia
@@ -123,6 +124,12 @@ public:
   // unterminated SysEx, a short message missing data bytes) goes out as it is,
   // behind everything sent before.
   virtual TMidiResult Flush() { return MidiOk; }
+  // Blocks for at most ms until everything handed over, short messages too, has
+  // been written; true when nothing is left.
+  virtual bool WaitUntilWritten(uint32_t /*ms*/) { return true; }
+  // Bytes of short messages the port took but did not send (the transport refused
+  // them, or a reset dropped them).
+  virtual uint64_t FailedShortBytes() const { return 0; }
   // 0 when the transport takes a message in pieces of any size; otherwise it takes
   // whole messages only, one per event of at most this many bytes (a longer SysEx
   // in pieces of this size), and bytes that form no message cannot go out.

@@ -31,6 +31,7 @@ TMidiResult TOrderedOutput::PushLong(TMidiBuffer& buffer) {
     if (buffer.Flags & MidiBufferInQueue)
       return MidiErrInvalidParam;
     buffer.Flags = (buffer.Flags & ~(MidiBufferDone | MidiBufferFailed)) | MidiBufferInQueue;
+    buffer.BytesRecorded = 0;
     TItem item;
     item.Buffer = &buffer;
     item.Count = buffer.BufferLength;
@@ -63,6 +64,18 @@ void TOrderedOutput::Reset() {
   FResetDone.wait(lock, [&] { return FResetsServed != served || FQuit; });
 }
 
+bool TOrderedOutput::WaitUntilWritten(std::chrono::milliseconds limit) {
+  std::unique_lock lock(FMutex);
+  const auto idle = [&] { return FQueue.empty() && FWritten.empty(); };
+  FWrittenAll.wait_for(lock, limit, [&] { return idle() || FQuit; });
+  return idle();
+}
+
+uint64_t TOrderedOutput::FailedShortBytes() const {
+  std::lock_guard lock(FMutex);
+  return FFailedShortBytes;
+}
+
 void TOrderedOutput::Quit() {
   {
     std::lock_guard lock(FMutex);
@@ -70,6 +83,7 @@ void TOrderedOutput::Quit() {
   }
   FWake.notify_all();
   FResetDone.notify_all();
+  FWrittenAll.notify_all();
 }
 
 void TOrderedOutput::CompleteRemaining(bool failed) {
@@ -107,17 +121,24 @@ bool TOrderedOutput::NextPiece(uint32_t maxBytes, TPiece& piece) {
   return true;
 }
 
-void TOrderedOutput::PieceSent(const TPiece& piece) {
-  std::lock_guard lock(FMutex);
-  if (FQueue.empty())
-    return;
-  TItem& item = FQueue.front();
-  item.Offset += piece.Count;
-  if (item.Offset < item.Count)
-    return;
-  if (item.Buffer != nullptr)
-    FWritten.push_back(item.Buffer);
-  FQueue.pop_front();
+void TOrderedOutput::PieceSent(const TPiece& piece, bool failed) {
+  {
+    std::lock_guard lock(FMutex);
+    if (FQueue.empty())
+      return;
+    TItem& item = FQueue.front();
+    item.Offset += piece.Count;
+    if (!failed)
+      item.Delivered += piece.Count;
+    else if (item.Buffer == nullptr)
+      FFailedShortBytes += piece.Count;
+    if (item.Offset < item.Count)
+      return;
+    if (item.Buffer != nullptr)
+      FWritten.push_back(item.Buffer);
+    FQueue.pop_front();
+  }
+  FWrittenAll.notify_all();
 }
 
 void TOrderedOutput::Complete(TMidiBuffer* buffer, bool failed) {
@@ -137,6 +158,7 @@ void TOrderedOutput::CompleteOldest(bool failed) {
     FWritten.pop_front();
   }
   Complete(buffer, failed);
+  FWrittenAll.notify_all();
 }
 
 size_t TOrderedOutput::WrittenCount() const {
@@ -144,17 +166,27 @@ size_t TOrderedOutput::WrittenCount() const {
   return FWritten.size();
 }
 
-// Completions run without the lock, so a completion handler may send again.
+// Completions run without the lock, so a completion handler may send again. What
+// is still queued was not (wholly) written: it fails.
 void TOrderedOutput::CompleteAllLocked(std::unique_lock<std::mutex>& lock, bool failed) {
-  std::deque<TMidiBuffer*> done;
-  done.swap(FWritten);
-  for (const TItem& item : FQueue)
-    if (item.Buffer != nullptr)
-      done.push_back(item.Buffer);
+  std::deque<TMidiBuffer*> written;
+  written.swap(FWritten);
+  std::deque<TMidiBuffer*> cut;
+  for (const TItem& item : FQueue) {
+    if (item.Buffer != nullptr) {
+      item.Buffer->BytesRecorded = item.Delivered;
+      cut.push_back(item.Buffer);
+    } else {
+      FFailedShortBytes += item.Count - item.Delivered;
+    }
+  }
   FQueue.clear();
   lock.unlock();
-  for (TMidiBuffer* buffer : done)
+  for (TMidiBuffer* buffer : written)
     Complete(buffer, failed);
+  for (TMidiBuffer* buffer : cut)
+    Complete(buffer, true);
+  FWrittenAll.notify_all();
   lock.lock();
 }
 

@@ -5,7 +5,9 @@
 // the backend says when a long buffer has really left (JACK: once its last piece is
 // written into a period). Reset is carried out by the writer thread between two
 // pieces, so a buffer is never completed (and freed by its owner) while it is
-// being written.
+// being written. What a reset drops never counts as sent: a long buffer not yet
+// wholly written completes marked failed (its BytesRecorded says how much of it
+// went out), a short message adds its bytes to FailedShortBytes.
 #pragma once
 
 #include "midi/service/midi_service.h"
@@ -40,6 +42,12 @@ public:
   TMidiResult PushFlush();
   // Waits until the writer has completed every queued and written buffer.
   void Reset();
+  // Waits at most limit until everything queued has been written and every buffer
+  // completed; true when nothing is left.
+  bool WaitUntilWritten(std::chrono::milliseconds limit);
+  // Bytes of short messages taken but not sent: refused by the transport, or
+  // dropped by a reset or close.
+  uint64_t FailedShortBytes() const;
   // Asks the writer to end; with no writer left the caller completes what remains
   // (marked MidiBufferFailed when failed: it will not go out).
   void Quit();
@@ -53,7 +61,9 @@ public:
   // also when something is queued.
   void Wait(std::chrono::microseconds maxWait, bool wakeOnWork);
   bool NextPiece(uint32_t maxBytes, TPiece& piece);
-  void PieceSent(const TPiece& piece);
+  // failed: the transport did not take the piece (refused, or given up on for a
+  // reset or close).
+  void PieceSent(const TPiece& piece, bool failed = false);
   // The oldest written buffer has left the program: its completion runs now, marked
   // MidiBufferFailed when the transport refused some of it for good.
   void CompleteOldest(bool failed = false);
@@ -68,7 +78,8 @@ private:
     bool Flush = false;            // a flush, with no bytes
     std::array<uint8_t, 3> Short{};
     uint32_t Count = 0;
-    uint32_t Offset = 0; // bytes already handed to the transport
+    uint32_t Offset = 0;    // bytes already handed to the transport
+    uint32_t Delivered = 0; // of those, the bytes it took
   };
 
   void Complete(TMidiBuffer* buffer, bool failed = false);
@@ -78,11 +89,34 @@ private:
   mutable std::mutex FMutex;
   std::condition_variable FWake;
   std::condition_variable FResetDone;
+  std::condition_variable FWrittenAll;
   std::deque<TItem> FQueue;
   std::deque<TMidiBuffer*> FWritten; // fully written, completion outstanding
   bool FResetAsked = false;
   uint64_t FResetsServed = 0;
   bool FQuit = false;
+  uint64_t FFailedShortBytes = 0;
+};
+
+// An output port whose writer thread takes its messages from a TOrderedOutput.
+class TOrderedOutPort : public TMidiOutPort {
+public:
+  TMidiResult ShortMsg(uint32_t packed) override { return FQueue.PushShort(packed); }
+  TMidiResult LongMsg(TMidiBuffer& buffer) override { return FQueue.PushLong(buffer); }
+  TMidiResult Reset() override {
+    FQueue.Reset();
+    return MidiOk;
+  }
+  TMidiResult Flush() override { return FQueue.PushFlush(); }
+  bool WaitUntilWritten(uint32_t ms) override {
+    return FQueue.WaitUntilWritten(std::chrono::milliseconds(ms));
+  }
+  uint64_t FailedShortBytes() const override { return FQueue.FailedShortBytes(); }
+
+protected:
+  explicit TOrderedOutPort(TMidiOutCallback completion) : FQueue(std::move(completion)) {}
+
+  TOrderedOutput FQueue;
 };
 
 } // namespace pelrow

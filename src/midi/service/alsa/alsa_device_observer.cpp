@@ -32,8 +32,9 @@ void Enumerate(TAlsaSequencer& sequencer, std::vector<TAlsaPort>& sources,
         entry.Name = std::string(snd_seq_client_info_get_name(client)) + ":" +
                      snd_seq_port_info_get_name(port);
         entry.Address = {id, snd_seq_port_info_get_port(port)};
-        entry.Hardware =
-            kernel && (snd_seq_port_info_get_type(port) & SND_SEQ_PORT_TYPE_HARDWARE);
+        entry.Hardware = kernel && (snd_seq_port_info_get_type(port) & SND_SEQ_PORT_TYPE_HARDWARE);
+        if (entry.Hardware)
+          entry.Card = snd_seq_client_info_get_card(client);
         if ((caps & ReadCaps) == ReadCaps)
           AddUniquelyNamed(sources, entry);
         if ((caps & WriteCaps) == WriteCaps)
@@ -48,7 +49,8 @@ void Enumerate(TAlsaSequencer& sequencer, std::vector<TAlsaPort>& sources,
 void AddUniquelyNamed(std::vector<TAlsaPort>& ports, TAlsaPort port) {
   const std::string base = port.Name;
   const auto taken = [&](const std::string& name) {
-    return std::any_of(ports.begin(), ports.end(), [&](const TAlsaPort& p) { return p.Name == name; });
+    return std::any_of(ports.begin(), ports.end(),
+                       [&](const TAlsaPort& p) { return p.Name == name; });
   };
   for (int copy = 2; taken(port.Name); ++copy)
     port.Name = base + " (" + std::to_string(copy) + ")";
@@ -61,7 +63,8 @@ void MergePorts(std::vector<TAlsaPort>& known, const std::vector<TAlsaPort>& now
   };
   std::vector<TAlsaPort> merged;
   for (const TAlsaPort& old : known)
-    if (const auto found = std::find_if(now.begin(), now.end(), named(old.Name)); found != now.end())
+    if (const auto found = std::find_if(now.begin(), now.end(), named(old.Name));
+        found != now.end())
       merged.push_back(*found);
   for (const TAlsaPort& port : now)
     if (std::none_of(merged.begin(), merged.end(), named(port.Name)))

@@ -19,6 +19,7 @@ struct TAlsaPort {
   std::string Name;
   TAlsaAddress Address;
   bool Hardware = false; // behind it is a MIDI cable, which takes 3125 bytes a second
+  int Card = -1;         // the sound card whose raw MIDI device it is, for hardware
 };
 
 // Adds port under its name, or as "name (2)", "name (3)"... when the name is taken.

@@ -3,6 +3,8 @@
 
 #include "midi/service/alsa/alsa_input.h"
 #include "midi/service/alsa/alsa_output.h"
+#include "midi/service/alsa/alsa_raw_midi.h"
+#include "support/trace.h"
 
 namespace pelrow {
 
@@ -74,7 +76,14 @@ TMidiResult TAlsaMidiService::OpenInput(int index, TMidiInCallback callback,
   if (source == nullptr)
     return MidiErrBadDeviceId;
   TMidiResult result = MidiOk;
-  port = TAlsaInPort::Open(*FSequencer, source->Name, source->Address, std::move(callback), result);
+  if (const std::string device = RawMidiDeviceOf(*source); !device.empty()) {
+    port = TAlsaRawInPort::Open(device, callback, result);
+    if (port)
+      return result;
+    Trace("ALSA: " + source->Name + " is read through the sequencer (" + device + " is taken)");
+  }
+  port = TAlsaInPort::Open(*FSequencer, source->Name, source->Address, std::move(callback), result,
+                           TRawMidiOverruns(*source));
   return result;
 }
 
@@ -84,6 +93,13 @@ TMidiResult TAlsaMidiService::OpenOutput(int index, TMidiOutCallback callback,
   if (destination == nullptr)
     return MidiErrBadDeviceId;
   TMidiResult result = MidiOk;
+  if (const std::string device = RawMidiDeviceOf(*destination); !device.empty()) {
+    port = TAlsaRawOutPort::Open(device, callback, result);
+    if (port)
+      return result;
+    Trace("ALSA: " + destination->Name + " is written through the sequencer at the cable's pace (" +
+          device + " is taken)");
+  }
   port = TAlsaOutPort::Open(*FSequencer, *destination, std::move(callback), result);
   return result;
 }

@@ -1,4 +1,5 @@
-// The platform MIDI service over the ALSA sequencer.
+// The platform MIDI service over the ALSA sequencer. Hardware ports are written and
+// read through their raw MIDI devices where those can be opened (see alsa_raw_midi.h).
 #pragma once
 
 #include "midi/service/alsa/alsa_device_observer.h"

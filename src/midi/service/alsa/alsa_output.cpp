@@ -13,8 +13,8 @@ constexpr auto IdleWait = std::chrono::microseconds(100'000);
 
 TAlsaOutPort::TAlsaOutPort(TAlsaSequencer& sequencer, const TAlsaPort& destination,
                            TMidiOutCallback callback)
-    : FSequencer(sequencer), FHardware(destination.Hardware), FLink(destination.Address),
-      FQueue(std::move(callback)) {}
+    : TOrderedOutPort(std::move(callback)), FSequencer(sequencer), FHardware(destination.Hardware),
+      FLink(destination.Address) {}
 
 std::unique_ptr<TAlsaOutPort> TAlsaOutPort::Open(TAlsaSequencer& sequencer,
                                                  const TAlsaPort& destination,
@@ -46,11 +46,6 @@ TAlsaOutPort::~TAlsaOutPort() {
     FSequencer.CloseOutput(FPort);
 }
 
-TMidiResult TAlsaOutPort::Reset() {
-  FQueue.Reset();
-  return MidiOk;
-}
-
 // A full receiver is waited out; a reset or close ends the wait.
 void TAlsaOutPort::Send(snd_seq_event_t& event) {
   int result = 0;
@@ -59,8 +54,12 @@ void TAlsaOutPort::Send(snd_seq_event_t& event) {
                                                 FQueue.Wait(pause, false);
                                                 return !FQueue.Interrupted();
                                               });
-  if (delivery != TAlsaDelivery::Refused)
+  if (delivery == TAlsaDelivery::Sent)
     return;
+  if (delivery == TAlsaDelivery::GaveUp) {
+    FRefused = true; // dropped for a reset or close
+    return;
+  }
   if (!FRefused)
     Trace(std::string("ALSA: the receiver refused an event: ") + snd_strerror(result));
   FRefused = true;
@@ -68,7 +67,9 @@ void TAlsaOutPort::Send(snd_seq_event_t& event) {
 
 void TAlsaOutPort::Write(const TOrderedOutput::TPiece& piece) {
   FEvents->Write(piece.Data, piece.Count, [this](snd_seq_event_t& event) {
-    if (!FQueue.Interrupted())
+    if (FQueue.Interrupted())
+      FRefused = true; // dropped for a reset or close
+    else
       Send(event);
   });
 }
@@ -97,7 +98,7 @@ void TAlsaOutPort::Run() {
     Write(piece);
     if (piece.Flush)
       FEvents->Flush(send);
-    FQueue.PieceSent(piece);
+    FQueue.PieceSent(piece, FRefused);
     if (FHardware)
       FQueue.Wait(std::chrono::microseconds(piece.Count * WireMicrosecondsPerByte), false);
     if (piece.EndsBuffer)

@@ -3,7 +3,8 @@
 // turns the output's bytes into sequencer events addressed to that port. To a
 // hardware port the kernel copies into a 4 KB raw MIDI buffer and drops what
 // overflows it, so there long data goes in pieces of at most 256 bytes, paced at
-// the wire rate, and completes once its last piece has had time to drain.
+// the wire rate, and completes once its last piece has had time to drain (used
+// where the port's raw MIDI device is taken by another program).
 #pragma once
 
 #include "midi/service/alsa/alsa_device_observer.h"
@@ -17,7 +18,7 @@
 
 namespace pelrow {
 
-class TAlsaOutPort final : public TMidiOutPort {
+class TAlsaOutPort final : public TOrderedOutPort {
 public:
   static constexpr uint32_t PieceBytes = 256;
   static constexpr uint32_t WireMicrosecondsPerByte = 320;
@@ -25,11 +26,6 @@ public:
   static std::unique_ptr<TAlsaOutPort> Open(TAlsaSequencer& sequencer, const TAlsaPort& destination,
                                             TMidiOutCallback callback, TMidiResult& result);
   ~TAlsaOutPort() override;
-
-  TMidiResult ShortMsg(uint32_t packed) override { return FQueue.PushShort(packed); }
-  TMidiResult LongMsg(TMidiBuffer& buffer) override { return FQueue.PushLong(buffer); }
-  TMidiResult Reset() override;
-  TMidiResult Flush() override { return FQueue.PushFlush(); }
 
 private:
   TAlsaOutPort(TAlsaSequencer& sequencer, const TAlsaPort& destination, TMidiOutCallback callback);
@@ -44,7 +40,6 @@ private:
   std::unique_ptr<TAlsaEventWriter> FEvents; // the writer thread's only
   bool FRefused = false; // an event of the buffer being written was refused for good
   int FIdleRounds = 0;   // idle waits in a row without anything to write
-  TOrderedOutput FQueue;
   std::thread FWriter;
 };
 

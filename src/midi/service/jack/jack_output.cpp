@@ -20,7 +20,7 @@ constexpr uint32_t DefaultMaxEvent = 1024;
 } // namespace
 
 TJackOutPort::TJackOutPort(TJackClientPtr client, TJackOutSlot& slot, TMidiOutCallback callback)
-    : FClient(std::move(client)), FSlot(slot), FQueue(std::move(callback)),
+    : TOrderedOutPort(std::move(callback)), FClient(std::move(client)), FSlot(slot),
       FGeneration(slot.Generation.load()) {}
 
 std::unique_ptr<TJackOutPort> TJackOutPort::Open(const TJackClientPtr& client,
@@ -80,11 +80,6 @@ TMidiResult TJackOutPort::ShortMsg(uint32_t packed) {
 TMidiResult TJackOutPort::LongMsg(TMidiBuffer& buffer) {
   const TMidiResult refusal = Refusal();
   return refusal == MidiOk ? FQueue.PushLong(buffer) : refusal;
-}
-
-TMidiResult TJackOutPort::Reset() {
-  FQueue.Reset();
-  return MidiOk;
 }
 
 TMidiResult TJackOutPort::Flush() {

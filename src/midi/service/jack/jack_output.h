@@ -23,7 +23,7 @@
 
 namespace pelrow {
 
-class TJackOutPort final : public TMidiOutPort {
+class TJackOutPort final : public TOrderedOutPort {
 public:
   // Bytes taken from the send queue at a time.
   static constexpr uint32_t PieceBytes = 1024;
@@ -35,7 +35,6 @@ public:
 
   TMidiResult ShortMsg(uint32_t packed) override;
   TMidiResult LongMsg(TMidiBuffer& buffer) override;
-  TMidiResult Reset() override;
   TMidiResult Flush() override;
   uint32_t WholeMessageLimit() const override { return MaxEventBytes(); }
   uint32_t Interruptions() const override { return FClient->Xruns(); }
@@ -56,7 +55,6 @@ private:
 
   TJackClientPtr FClient; // kept while the port is open, also past a reconnect
   TJackOutSlot& FSlot;
-  TOrderedOutput FQueue;
   uint32_t FGeneration = 0; // writer thread's copy of the slot's generation
   // Writer thread only.
   TMidiMessageSplitter FSplitter;

@@ -14,7 +14,7 @@ constexpr uint32_t WholeBuffer = std::numeric_limits<uint32_t>::max();
 
 TLoopbackOutPort::TLoopbackOutPort(std::shared_ptr<TLoopbackHub> hub, std::string name,
                                    TMidiOutCallback completion)
-    : FHub(std::move(hub)), FName(std::move(name)), FQueue(std::move(completion)),
+    : TOrderedOutPort(std::move(completion)), FHub(std::move(hub)), FName(std::move(name)),
       FWriter([this] { Run(); }) {}
 
 TLoopbackOutPort::~TLoopbackOutPort() {
@@ -36,15 +36,10 @@ TMidiResult TLoopbackOutPort::LongMsg(TMidiBuffer& buffer) {
   return FQueue.PushLong(buffer);
 }
 
-TMidiResult TLoopbackOutPort::Reset() {
-  FQueue.Reset();
-  return MidiOk;
-}
-
 bool TLoopbackOutPort::Write(const TOrderedOutput::TPiece& piece) {
   FHub->WaitWhileStalled(FName, [this] { return FQueue.Interrupted(); });
   if (FQueue.Interrupted())
-    return true; // dropped on purpose: the reset completes it
+    return false; // dropped for a reset or close: it never left
   // Refused or unplugged while it waited: it never leaves, and its owner must know.
   if (FHub->SendState(FName) != MidiOk)
     return false;
@@ -62,7 +57,7 @@ void TLoopbackOutPort::Run() {
       continue;
     }
     const bool written = Write(piece);
-    FQueue.PieceSent(piece);
+    FQueue.PieceSent(piece, !written);
     if (piece.EndsBuffer)
       FQueue.CompleteOldest(!written);
   }

@@ -13,7 +13,7 @@
 
 namespace pelrow {
 
-class TLoopbackOutPort final : public TMidiOutPort {
+class TLoopbackOutPort final : public TOrderedOutPort {
 public:
   TLoopbackOutPort(std::shared_ptr<TLoopbackHub> hub, std::string name,
                    TMidiOutCallback completion);
@@ -23,7 +23,6 @@ public:
 
   TMidiResult ShortMsg(uint32_t packed) override;
   TMidiResult LongMsg(TMidiBuffer& buffer) override;
-  TMidiResult Reset() override;
 
 private:
   void Run();
@@ -32,7 +31,6 @@ private:
 
   const std::shared_ptr<TLoopbackHub> FHub;
   const std::string FName;
-  TOrderedOutput FQueue;
   std::thread FWriter; // last: it starts once everything it uses exists
 };
 
