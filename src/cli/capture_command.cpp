@@ -34,6 +34,8 @@ constexpr const char* TextNothingToSend = "the request holds no MIDI bytes";
 constexpr const char* TextInputFailed = "the input \"%s\" failed: %s";
 // The longest single wait for input, so that Ctrl-C is seen at once.
 constexpr uint32_t WaitStepMs = 50;
+// A wait that overran by more than this means the program itself was held up.
+constexpr uint32_t HeldUpMs = 100;
 // Where the captured lines go: standard output line by line, or a line list that
 // is saved at the end.
 class TCaptureSink {
@@ -123,7 +125,12 @@ int RunCapture(const TCliOptions& options, TCliStreams& streams, bool request) {
   std::string failure;
   while (status == ExitOk && !Interrupted() && failure.empty() &&
          capture.End(clock.NowMs()) == TCaptureEnd::Running) {
-    input.Pump(std::min(WaitStepMs, capture.MsUntilEnd(clock.NowMs())), take);
+    const uint32_t before = clock.NowMs();
+    const uint32_t wait = std::min(WaitStepMs, capture.MsUntilEnd(before));
+    input.Pump(wait, take);
+    if (const uint32_t overrun = clock.NowMs() - before - wait;
+        overrun > HeldUpMs && overrun < UINT32_MAX / 2)
+      capture.HeldUp(overrun);
     sink.Flush();
     failure = input.FailureText();
   }

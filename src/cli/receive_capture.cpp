@@ -45,13 +45,18 @@ bool TReceiveCapture::Take(const TMyMidiEvent& event, uint32_t nowMs) {
     return true;
   // A System Exclusive message comes in pieces of one buffer each; it is complete
   // with the piece that ends in F7. Every short message is complete in itself.
-  const bool complete = event.Length > 0 ? event.Data[event.Length - 1] == EndOfExclusive
-                                         : MessageLength(event) > 0;
+  const bool complete =
+      event.Length > 0 ? event.Data[event.Length - 1] == EndOfExclusive : MessageLength(event) > 0;
   FBytes += static_cast<uint64_t>(EventBytes(event));
   if (complete)
     ++FMessages;
   FLastInputMs = nowMs;
   return true;
+}
+
+void TReceiveCapture::HeldUp(uint32_t ms) {
+  if (Received())
+    FLastInputMs += ms;
 }
 
 TCaptureEnd TReceiveCapture::End(uint32_t nowMs) const {

@@ -29,6 +29,7 @@ public:
   TCliResult Wait(int timeoutMs = 60000);
   bool Running();
   void Signal(int signal);
+  pid_t Pid() const { return FPid; }
 
 private:
   pid_t FPid = -1;

@@ -1,6 +1,7 @@
 // Test-side callers of the MIDI service.
 #include "support/midi_collectors.h"
 
+#include "app/line_formatter.h"
 #include "midi/service/midi_input_stream.h"
 
 #include <algorithm>
@@ -116,6 +117,34 @@ TTaggedCheck CheckTagged(const std::vector<uint8_t>& bytes, const std::vector<si
     at = end + 1;
   }
   return check;
+}
+
+std::vector<uint8_t> TaggedDump(size_t messages) {
+  std::vector<uint8_t> bytes;
+  for (uint32_t m = 0; m < messages; ++m) {
+    const auto one = TaggedSysEx(m, m % 1000 == 500 ? 100000 : 1000 + (m * 389) % 3000);
+    bytes.insert(bytes.end(), one.begin(), one.end());
+  }
+  return bytes;
+}
+
+TMarkedBytes ReadMarkedLines(const std::vector<std::string>& lines) {
+  TMarkedBytes read;
+  for (const std::string& line : lines) {
+    switch (MarkLineKind(line)) {
+    case TMarkLine::Certain:
+      read.LossOffsets.push_back(read.Bytes.size());
+      continue;
+    case TMarkLine::Possible:
+      read.MayBeLostOffsets.push_back(read.Bytes.size());
+      continue;
+    case TMarkLine::None:
+      break;
+    }
+    for (size_t at = 0; at + 1 < line.size() && line[at] != ';'; at += 3)
+      read.Bytes.push_back(uint8_t(std::stoi(line.substr(at, 2), nullptr, 16)));
+  }
+  return read;
 }
 
 std::string Difference(const std::vector<uint8_t>& got, const std::vector<uint8_t>& want) {
