@@ -128,9 +128,10 @@ int RunCapture(const TCliOptions& options, TCliStreams& streams, bool request) {
     const uint32_t before = clock.NowMs();
     const uint32_t wait = std::min(WaitStepMs, capture.MsUntilEnd(before));
     input.Pump(wait, take);
-    if (const uint32_t overrun = clock.NowMs() - before - wait;
+    const uint32_t after = clock.NowMs();
+    if (const uint32_t overrun = after - before - wait;
         overrun > HeldUpMs && overrun < UINT32_MAX / 2)
-      capture.HeldUp(overrun);
+      capture.HeldUp(overrun, after);
     sink.Flush();
     failure = input.FailureText();
   }

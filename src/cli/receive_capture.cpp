@@ -54,9 +54,11 @@ bool TReceiveCapture::Take(const TMyMidiEvent& event, uint32_t nowMs) {
   return true;
 }
 
-void TReceiveCapture::HeldUp(uint32_t ms) {
+void TReceiveCapture::HeldUp(uint32_t ms, uint32_t nowMs) {
+  // Input taken after the hold-up (in the same wait) already moved the last input
+  // on; quiet then counts from it, and never from a time still to come.
   if (Received())
-    FLastInputMs += ms;
+    FLastInputMs += std::min(ms, nowMs - FLastInputMs);
 }
 
 TCaptureEnd TReceiveCapture::End(uint32_t nowMs) const {

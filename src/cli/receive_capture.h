@@ -33,9 +33,10 @@ public:
   // Writes the event's lines; false, keeping nothing, once the count is reached.
   bool Take(const TMyMidiEvent& event, uint32_t nowMs);
 
-  // The program did not run for ms (stopped, or starved of the CPU): input may
-  // have waited unseen in the MIDI system all along, so that time is not quiet.
-  void HeldUp(uint32_t ms);
+  // The program did not run for ms up to nowMs (stopped, or starved of the CPU):
+  // input may have waited unseen in the MIDI system all along, so that time is
+  // not quiet.
+  void HeldUp(uint32_t ms, uint32_t nowMs);
 
   TCaptureEnd End(uint32_t nowMs) const;
   // How long nothing can end the capture unless input comes; UINT32_MAX for ever.

@@ -88,8 +88,8 @@ TEST_F(Capture, StopsTakingAtTheCount) {
   EXPECT_EQ(Lines.size(), 3u);
 }
 
-// Quiet counts only once something arrived, and from the latest input; the time
-// limit counts from the start.
+// Quiet counts only once something arrived, from the latest input, and not while
+// the program was held up; the time limit counts from the start.
 TEST_F(Capture, QuietTimeAndTimeLimit) {
   TReceiveCapture capture = Make({500, 0, 3000}, -1, 100);
   EXPECT_EQ(capture.End(1000), TCaptureEnd::Running);
@@ -100,6 +100,17 @@ TEST_F(Capture, QuietTimeAndTimeLimit) {
   capture.Take(*Short(0xFE), 1699);
   EXPECT_EQ(capture.End(2150), TCaptureEnd::Running);
   EXPECT_EQ(capture.End(2199), TCaptureEnd::Quiet);
+
+  // Held up from 1200 to 2700: only the 200 ms before it were quiet.
+  TReceiveCapture held = Make({500, 0, 0});
+  held.Take(*Short(0xFE), 1000);
+  held.HeldUp(1500, 2700);
+  EXPECT_EQ(held.MsUntilEnd(2700), 300u);
+  // Input taken right after a hold-up, in the same wait: quiet counts from it.
+  held.Take(*Short(0xFE), 2900);
+  held.HeldUp(1500, 2910);
+  EXPECT_EQ(held.End(2910), TCaptureEnd::Running);
+  EXPECT_EQ(held.MsUntilEnd(2910), 500u);
   EXPECT_EQ(Make({0, 0, 2000}, -1, 100).End(2100), TCaptureEnd::Timeout);
   EXPECT_EQ(Make({}).MsUntilEnd(5000), UINT32_MAX);
 }

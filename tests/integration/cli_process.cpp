@@ -69,6 +69,7 @@ bool TCliProcess::Running() {
     return true;
   FWaited = true;
   FStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  FSignal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
   return false;
 }
 
@@ -86,8 +87,10 @@ TCliResult TCliProcess::Wait(int timeoutMs) {
     ::waitpid(FPid, nullptr, 0);
     FWaited = true;
     FStatus = -1;
+    FSignal = SIGKILL;
+    FTimedOut = true;
   }
-  return {FStatus, ReadAll(FOutPath), ReadAll(FErrPath)};
+  return {FStatus, FSignal, FTimedOut, ReadAll(FOutPath), ReadAll(FErrPath)};
 }
 
 TCliResult RunCli(const std::vector<std::string>& args, const std::string& folder,

@@ -10,7 +10,9 @@
 namespace pelrow::testing {
 
 struct TCliResult {
-  int Status = -1; // the exit status; -1 when it did not exit normally
+  int Status = -1;       // the exit status; -1 when it did not exit normally
+  int Signal = 0;        // the signal that ended it, if one did
+  bool TimedOut = false; // Wait gave up on it and killed it
   std::string Out;
   std::string Err;
 };
@@ -33,6 +35,8 @@ public:
 
 private:
   pid_t FPid = -1;
+  int FSignal = 0;
+  bool FTimedOut = false;
   std::string FOutPath, FErrPath;
   bool FWaited = false;
   int FStatus = -1;

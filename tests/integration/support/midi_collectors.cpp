@@ -147,6 +147,33 @@ TMarkedBytes ReadMarkedLines(const std::vector<std::string>& lines) {
   return read;
 }
 
+long FirstUnmarkedGap(const std::vector<uint8_t>& bytes, std::vector<size_t> marks,
+                      uint32_t count) {
+  std::sort(marks.begin(), marks.end());
+  const auto markedWithin = [&](size_t from, size_t to) {
+    const auto mark = std::lower_bound(marks.begin(), marks.end(), from);
+    return mark != marks.end() && *mark <= to;
+  };
+  uint32_t expected = 0; // the next message that is not yet whole
+  size_t sinceWhole = 0; // where the stream went on after the last whole message
+  for (size_t at = 0; at < bytes.size();) {
+    size_t end = at + 1;
+    while (end < bytes.size() && bytes[end] < 0x80)
+      ++end;
+    const bool whole = end < bytes.size() && bytes[end] == 0xF7 && end - at >= 6;
+    if (whole) {
+      const uint32_t number =
+          uint32_t(bytes[at + 2]) << 14 | uint32_t(bytes[at + 3]) << 7 | bytes[at + 4];
+      if (number != expected && !markedWithin(sinceWhole, at))
+        return long(expected);
+      expected = number + 1;
+      sinceWhole = end + 1;
+    }
+    at = whole ? end + 1 : std::max(end, at + 1);
+  }
+  return expected < count && !markedWithin(sinceWhole, bytes.size()) ? long(expected) : -1;
+}
+
 std::string Difference(const std::vector<uint8_t>& got, const std::vector<uint8_t>& want) {
   if (got == want)
     return {};

@@ -45,6 +45,10 @@ struct TMarkedBytes {
   std::vector<size_t> MayBeLostOffsets;
 };
 TMarkedBytes ReadMarkedLines(const std::vector<std::string>& lines);
+// The number of the first of messages 0 to count-1 of a tagged dump that is missing
+// or cut where no mark stands (marks: offsets of marks of either kind); -1 when
+// every gap is marked at its place.
+long FirstUnmarkedGap(const std::vector<uint8_t>& bytes, std::vector<size_t> marks, uint32_t count);
 // Empty when equal, else the sizes and the first position where they differ.
 std::string Difference(const std::vector<uint8_t>& got, const std::vector<uint8_t>& want);
 
