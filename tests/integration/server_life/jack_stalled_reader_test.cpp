@@ -155,6 +155,10 @@ struct TStallCase {
   TLoss Expected;
 };
 
+void PrintTo(const TStallCase& c, std::ostream* out) {
+  *out << c.Name;
+}
+
 class StalledReceiver : public ::testing::TestWithParam<TStallCase> {
 protected:
   void TearDown() override {
