@@ -9,13 +9,15 @@ find_program(PELROW_HELP2MAN help2man)
 find_program(PELROW_GZIP gzip)
 
 set(man_pages)
-set(man_names "pelrow:send and receive MIDI System Exclusive messages and bulk dumps"
-              "pelrow-cli:send, receive, check and convert MIDI System Exclusive dumps")
+# program:summary:the option that prints all of its help
+set(man_names "pelrow:send and receive MIDI System Exclusive messages and bulk dumps:--help"
+              "pelrow-cli:send, receive, check and convert MIDI System Exclusive dumps:--help-all")
 if(PELROW_HELP2MAN AND PELROW_GZIP)
   foreach(entry IN LISTS man_names)
     string(REPLACE ":" ";" entry "${entry}")
     list(GET entry 0 program)
     list(GET entry 1 summary)
+    list(GET entry 2 help_option)
     if(NOT TARGET ${program})
       continue()
     endif()
@@ -25,6 +27,7 @@ if(PELROW_HELP2MAN AND PELROW_GZIP)
       OUTPUT ${page}.gz
       COMMAND ${CMAKE_COMMAND} -E make_directory ${package_files}
       COMMAND ${PELROW_HELP2MAN} --no-info --section=1 --name=${summary}
+              --help-option=${help_option}
               --output=${page} $<TARGET_FILE:${program}>
       COMMAND ${PELROW_GZIP} -9nf ${page}
       DEPENDS ${program}

@@ -56,6 +56,7 @@ void TWholeMessageFramer::Take(const TMidiPart& part, TBytePlace at, int line, i
     unit.InputBytes = static_cast<int>(part.Count) - added;
     unit.Short = part.Kind == TMidiPartKind::Short;
     unit.Line = line;
+    unit.Start = at;
     FUnits.push_back(std::move(unit));
     return;
   }
@@ -66,6 +67,8 @@ void TWholeMessageFramer::Take(const TMidiPart& part, TBytePlace at, int line, i
     return;
   case TMidiPartKind::SysEx:
     for (size_t i = 0; i < part.Count; ++i) {
+      if (FSysEx.empty())
+        FSysExStart = at;
       FSysEx.push_back(part.Data[i]);
       if (FSysEx.size() == FLimit && !(part.Ends && i + 1 == part.Count))
         EndSysEx(false, line);
@@ -84,6 +87,7 @@ void TWholeMessageFramer::EndSysEx(bool endsWithF7, int line) {
   unit.InputBytes = static_cast<int>(unit.Bytes.size());
   unit.EndsSysEx = endsWithF7 && unit.Bytes.back() == SysExEnd;
   unit.Line = line;
+  unit.Start = FSysExStart;
   FUnits.push_back(std::move(unit));
 }
 

@@ -28,6 +28,9 @@ struct TSendUnit {
   bool Short = false;     // one complete message of one to three bytes
   bool EndsSysEx = false; // ends with the F7 of a SysEx
   int Line = 0;           // the line that completed it
+  TBytePlace Start;       // where its first byte came from
+  // A message without its end: a SysEx without F7, a short message missing data.
+  bool Cut() const { return !Short && !EndsSysEx; }
 };
 
 class TWholeMessageFramer {
@@ -58,6 +61,7 @@ private:
   TMidiMessageSplitter FSplitter;
   std::deque<TSendUnit> FUnits;
   std::vector<uint8_t> FSysEx;
+  TBytePlace FSysExStart;
   TBytePlace FMessageStart;    // first byte of the short message being collected
   bool FStartedByData = false; // ... under running status, by its first data byte
   int64_t FStrayBytes = 0;

@@ -6,6 +6,7 @@
 #include "cli/capture_input.h"
 #include "cli/interrupt.h"
 #include "cli/midi_session.h"
+#include "cli/progress_line.h"
 #include "cli/receive_capture.h"
 #include "cli/send_command.h"
 #include "cli/send_input.h"
@@ -28,10 +29,20 @@ constexpr const char* TextLostUncounted =
 constexpr const char* TextMayBeLost =
     "warning: the MIDI system was interrupted while receiving; input may be missing";
 constexpr const char* TextNothingReceived = "nothing was received; %s was left as it was";
+constexpr const char* TextNothingWithin = "nothing was received within %d s";
 constexpr const char* TextNoReply = "no reply from \"%s\" within %d ms";
 constexpr const char* TextReceived = "Received %d bytes (%d messages)";
 constexpr const char* TextNothingToSend = "the request holds no MIDI bytes";
 constexpr const char* TextInputFailed = "the input \"%s\" failed: %s";
+constexpr const char* TextSourceGone =
+    "the input \"%s\" lost its source (it went away or was disconnected)";
+constexpr const char* TextCutByTimeout =
+    "the time limit of %d ms cut the last message: its end never came";
+constexpr const char* TextLastCut = "the last message is cut: its end never came";
+constexpr const char* TextTooFew = "only %d of %d messages arrived";
+constexpr const char* TextCutAtStart =
+    "the first message was cut: it began before the input listened, and its last %d bytes "
+    "were not kept";
 // The longest single wait for input, so that Ctrl-C is seen at once.
 constexpr uint32_t WaitStepMs = 50;
 // A wait that overran by more than this means the program itself was held up.
@@ -71,22 +82,61 @@ private:
   TVKStrings FLines;
 };
 
+// How a capture ended, beyond what the capture itself knows.
+struct TCaptureOutcome {
+  TCaptureEnd End = TCaptureEnd::Running;
+  std::string Failure; // the device's, when it failed
+  bool SourceGone = false;
+};
+
+// Everything that went wrong with what arrived, each said in one line; the exit
+// status they make.
+int ReportCapture(const TCliOptions& options, TCliStreams& streams, const TPort& inPort,
+                  bool request, const TReceiveCapture& capture, const TCaptureOutcome& outcome) {
+  int status = ExitOk;
+  const auto fail = [&](const std::string& text) {
+    ReportError(streams, text);
+    status = ExitFailure;
+  };
+  if (capture.CutAtStartBytes() > 0)
+    ReportError(streams, FormatText(TextCutAtStart,
+                                    static_cast<unsigned long long>(capture.CutAtStartBytes())));
+  if (!outcome.Failure.empty())
+    fail(FormatText(TextInputFailed, inPort.Name.c_str(), outcome.Failure));
+  else if (outcome.SourceGone)
+    fail(FormatText(TextSourceGone, inPort.Name.c_str()));
+  if (!capture.Failure().empty())
+    fail(capture.Failure());
+  // Certain loss fails the command; a possible one is a warning that keeps it going.
+  if (capture.Lost()) {
+    const auto bytes = static_cast<unsigned long long>(capture.LostBytes());
+    fail(capture.LossCounted() ? FormatText(TextLost, bytes)
+         : bytes > 0           ? FormatText(TextLostAtLeast, bytes)
+                               : std::string(TextLostUncounted));
+  } else if (capture.MayBeLost()) {
+    ReportError(streams, TextMayBeLost);
+  }
+  if (capture.LastMessageCut())
+    fail(outcome.End == TCaptureEnd::Timeout ? FormatText(TextCutByTimeout, options.TimeoutMs)
+                                             : std::string(TextLastCut));
+  const bool failed = !outcome.Failure.empty() || outcome.SourceGone;
+  if (!capture.Received()) {
+    if (request && !failed)
+      fail(FormatText(TextNoReply, inPort.Name.c_str(),
+                      outcome.End == TCaptureEnd::Timeout ? options.TimeoutMs : options.IdleMs));
+    else if (!request && options.OutputFile.empty() && outcome.End == TCaptureEnd::Idle)
+      ReportError(streams, FormatText(TextNothingWithin, options.IdleMs / 1000));
+  } else if (options.Count > 0 && capture.Messages() < options.Count) {
+    fail(FormatText(TextTooFew, capture.Messages(), options.Count));
+  }
+  return status;
+}
+
 int RunCapture(const TCliOptions& options, TCliStreams& streams, bool request) {
+  // Ports and the output file first: a mistake there costs nothing.
   std::string error;
-  if (!options.OutputFile.empty() && !CheckOutputFile(options.OutputFile, error)) {
-    ReportError(streams, error);
-    return ExitBadInput;
-  }
-  TSendInput requestInput;
-  if (request) {
-    if (!ReadNonEmptySendInput(options.SendItems, *streams.In, requestInput, TextNothingToSend,
-                               error)) {
-      ReportError(streams, error);
-      return ExitBadInput;
-    }
-  }
   TMidiSession session;
-  if (!StartMidi(options.Backend, session, error)) {
+  if (!StartMidi(options, session, error)) {
     ReportError(streams, error);
     return ExitFailure;
   }
@@ -98,6 +148,17 @@ int RunCapture(const TCliOptions& options, TCliStreams& streams, bool request) {
     ReportError(streams, error);
     return ExitUsage;
   }
+  if (!options.OutputFile.empty() && !CheckOutputFile(options.OutputFile, error)) {
+    ReportError(streams, error);
+    return ExitBadInput;
+  }
+  TSendInput requestInput;
+  if (request && (!ReadNonEmptySendInput(options.SendItems, *streams.In, requestInput,
+                                         TextNothingToSend, error) ||
+                  !CheckWholeMessages(requestInput, error))) {
+    ReportError(streams, error);
+    return ExitBadInput;
+  }
 
   TCaptureInput input(*session.Service, options);
   try {
@@ -108,34 +169,45 @@ int RunCapture(const TCliOptions& options, TCliStreams& streams, bool request) {
   }
   TClock& clock = SteadyClock();
   TCaptureSink sink(options, streams);
-  TReceiveCapture capture({options.QuietMs, options.Count, options.TimeoutMs},
-                          SplitThreshold(options.Split > 0, options.Split), sink.AddLine(),
-                          clock.NowMs());
+  TReceiveCapture capture(
+      {options.QuietMs, options.IdleMs, options.Count, options.TimeoutMs, options.Timestamps},
+      SplitThreshold(options.Split > 0, options.Split), sink.AddLine(), clock.NowMs());
+  TProgressLine progress(streams.Err, streams.ErrIsTerminal, clock);
   const TCaptureInput::TTake take = [&](const TMyMidiEvent& event) {
     capture.Take(event, clock.NowMs());
+  };
+  const auto pump = [&](uint32_t ms) {
+    input.Pump(ms, take);
+    const auto bytes = static_cast<int64_t>(capture.Bytes());
+    progress.Update(bytes, [&](double kbps) {
+      return CaptureProgressText(bytes, capture.Messages(), kbps);
+    });
   };
 
   int status = ExitOk;
   if (request) {
     // A reply may begin while the request still goes out.
-    status = SendToPort(options, streams, *session.Service, *outPort, requestInput,
-                        [&](uint32_t ms) { input.Pump(ms, take); });
+    status = SendToPort(options, streams, *session.Service, *outPort, requestInput, pump);
   }
-  // A device that failed ends the capture; what arrived before is kept.
-  std::string failure;
-  while (status == ExitOk && !Interrupted() && failure.empty() &&
-         capture.End(clock.NowMs()) == TCaptureEnd::Running) {
+  // A device that failed or lost its source ends the capture; what arrived before
+  // is kept.
+  TCaptureOutcome outcome;
+  while (status == ExitOk && !Interrupted() && outcome.Failure.empty() && !outcome.SourceGone &&
+         (outcome.End = capture.End(clock.NowMs())) == TCaptureEnd::Running) {
     const uint32_t before = clock.NowMs();
     const uint32_t wait = std::min(WaitStepMs, capture.MsUntilEnd(before));
-    input.Pump(wait, take);
+    pump(wait);
     const uint32_t after = clock.NowMs();
     if (const uint32_t overrun = after - before - wait;
         overrun > HeldUpMs && overrun < UINT32_MAX / 2)
       capture.HeldUp(overrun, after);
     sink.Flush();
-    failure = input.FailureText();
+    outcome.Failure = input.FailureText();
+    outcome.SourceGone = input.Disconnected();
   }
   input.Stop(take);
+  progress.Finish();
+  capture.MarkLastMessageCut();
   sink.Flush();
   input.Close();
   if (status != ExitOk)
@@ -152,28 +224,8 @@ int RunCapture(const TCliOptions& options, TCliStreams& streams, bool request) {
       status = ExitFailure;
     }
   }
-  if (!failure.empty()) {
-    ReportError(streams, FormatText(TextInputFailed, inPort->Name.c_str(), failure));
+  if (ReportCapture(options, streams, *inPort, request, capture, outcome) != ExitOk)
     status = ExitFailure;
-  }
-  if (!capture.Failure().empty()) {
-    ReportError(streams, capture.Failure());
-    status = ExitFailure;
-  }
-  // Certain loss fails the command; a possible one is a warning that keeps it going.
-  if (capture.Lost()) {
-    const auto bytes = static_cast<unsigned long long>(capture.LostBytes());
-    ReportError(streams, capture.LossCounted() ? FormatText(TextLost, bytes)
-                         : bytes > 0           ? FormatText(TextLostAtLeast, bytes)
-                                               : std::string(TextLostUncounted));
-    status = ExitFailure;
-  } else if (capture.MayBeLost()) {
-    ReportError(streams, TextMayBeLost);
-  }
-  if (request && !capture.Received() && failure.empty()) {
-    ReportError(streams, FormatText(TextNoReply, inPort->Name.c_str(), options.TimeoutMs));
-    status = ExitFailure;
-  }
   if (status == ExitOk && streams.ErrIsTerminal)
     std::fprintf(streams.Err, "%s\n",
                  FormatText(TextReceived, static_cast<unsigned long long>(capture.Bytes()),

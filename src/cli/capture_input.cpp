@@ -12,6 +12,7 @@ TCaptureInput::TCaptureInput(TMidiService& service, const TCliOptions& options)
   FInput.SetActiveSensing(options.ActiveSensing);
   FInput.SetTimingClock(options.Clock);
   FInput.SetSysExOnly(options.SysExOnly);
+  FInput.OnDisconnected = [this](TMidiInput&) { FDisconnected = true; };
 }
 
 void TCaptureInput::Open(int index) {

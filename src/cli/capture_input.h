@@ -36,10 +36,13 @@ public:
   // The device failed for good (its MIDI system went away): the service's text
   // for it; empty while it works.
   std::string FailureText() const;
+  // Something outside removed the connection to the source, or the source went away.
+  bool Disconnected() const { return FDisconnected; }
 
 private:
   TQueuedPoster FPoster;
   TMidiInput FInput;
+  bool FDisconnected = false;
 };
 
 } // namespace pelrow::cli

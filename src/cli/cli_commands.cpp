@@ -33,15 +33,16 @@ constexpr const char* TextCannotMakeFolder = "Cannot create folder \"%s\". %s";
 int RunList(const TCliOptions& options, TCliStreams& streams) {
   TMidiSession session;
   std::string error;
-  if (!StartMidi(options.Backend, session, error)) {
-    ReportError(streams, error);
-    return ExitFailure;
-  }
+  // The ports there are, the loopback's at least, are listed also when the MIDI
+  // system asked for cannot be used; the status says it could not.
+  const bool started = StartMidi(options, session, error);
   for (const std::string& note : session.Notes)
     ReportError(streams, note);
+  if (!started)
+    ReportError(streams, error);
   const std::string text = options.Json ? PortListJson(session.Ports) : PortListText(session.Ports);
   std::fputs(text.c_str(), streams.Out);
-  return ExitOk;
+  return started ? ExitOk : ExitFailure;
 }
 
 // The folder is made when it is missing (its parent must exist, as for mkdir).

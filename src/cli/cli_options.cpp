@@ -3,6 +3,7 @@
 
 #include "app/command_line.h"
 #include "app/file_loader.h"
+#include "app/file_saver.h"
 #include "app/send_rate.h"
 #include "support/text_format.h"
 
@@ -33,9 +34,12 @@ constexpr const char* TextNoArguments = "%s takes no file names, not \"%s\"";
 constexpr const char* TextConvertArguments = "convert needs IN and OUT, or --split DIR and IN";
 constexpr const char* TextNothingToCheck = "check needs files or \"-\"";
 constexpr const char* TextMidiFileOutput = "%s: .mid files can be read, not written";
+constexpr const char* TextTimestampsInSyx =
+    "--timestamps writes comment lines, which a .syx file cannot hold; use .txt";
+constexpr const char* TextEmptyName = "--name needs a client name";
 
 constexpr const char* TextProgramHelp =
-    "Usage: pelrow-cli [--midi=alsa|jack|loopback] COMMAND [OPTIONS]\n"
+    "Usage: pelrow-cli [--midi=alsa|jack|loopback] [--name NAME] COMMAND [OPTIONS]\n"
     "Sends and receives MIDI System Exclusive messages and bulk dumps from a\n"
     "terminal, on the same engine as the Pelrow window.\n"
     "\n"
@@ -51,6 +55,7 @@ constexpr const char* TextProgramHelp =
     "Options of every command:\n"
     "  --midi=alsa|jack|loopback  the MIDI system; by default ALSA when its\n"
     "                sequencer exists, else JACK when a server runs\n"
+    "  --name NAME   the client name others see (default Pelrow)\n"
     "  -h, --help    show this text, or a command's own: COMMAND --help\n"
     "  --version     show the version\n"
     "\n"
@@ -62,7 +67,7 @@ constexpr const char* TextProgramHelp =
     "  pelrow-cli request --out \"Synth:Synth MIDI 1\" --in \"Synth:Synth MIDI 1\" \\\n"
     "      --hex \"F0 43 20 7F 1C 00 0E 01 00 F7\" -o backup.syx\n"
     "  # send a folder of dumps, with a pause for the device to store each one\n"
-    "  pelrow-cli send --out \"Synth:Synth MIDI 1\" --gap 200 patches/*.syx\n"
+    "  pelrow-cli send --out synth --gap 200 patches/*.syx\n"
     "  # turn a dump into hex lines to read or edit (and back the same way)\n"
     "  pelrow-cli convert backup.syx backup.txt\n"
     "  # make sure a backup is sound before relying on it\n"
@@ -71,7 +76,9 @@ constexpr const char* TextProgramHelp =
 constexpr const char* TextListHelp =
     "Usage: pelrow-cli list [--json]\n"
     "Lists the MIDI ports, one a line: \"in\" or \"out\", a tab, and the exact name\n"
-    "to pass to --in or --out.\n"
+    "to pass to --in or --out. Those take as well any part of a name that only one\n"
+    "port has (\"synth\", letter case and blanks ignored) and, for ALSA, the\n"
+    "CLIENT:PORT numbers that aconnect -l shows (\"20:0\").\n"
     "\n"
     "  --json        a JSON array of {\"direction\": \"in\"|\"out\", \"name\": ...}\n";
 
@@ -85,48 +92,73 @@ constexpr const char* TextSendHelp =
     "message (data bytes without a status byte, a lone F7, a message cut short).\n"
     "\n"
     "  --out PORT    the MIDI output (see pelrow-cli list)\n"
-    "  --speed N     the window's speed scale, -1000 (slowest) to 1000 (no pacing);\n"
-    "                0 is the MIDI cable's 3125 bytes per second (default -500)\n"
+    "  --speed N     the window's speed scale, -1000 (slowest) to 1000; 0, the\n"
+    "                default, is the MIDI cable's 3125 bytes per second, and 1000\n"
+    "                sends as fast as the port takes it\n"
     "  --rate B      pace at B bytes per second instead\n"
     "  --gap MS      pause MS milliseconds after each System Exclusive message\n"
     "  --hex TEXT    send these hex bytes (may be given more than once)\n"
     "  --raw         send bytes that form no MIDI message as they are; JACK carries\n"
     "                whole messages only, so there they are reported as not sent\n"
     "\n"
-    "A progress line is shown on standard error when it is a terminal.\n";
+    "\n"
+    "A progress line is shown on standard error when it is a terminal. Ctrl-C stops\n"
+    "the send once the output has passed on what it took, and says how much that was.\n";
 
 constexpr const char* TextReceiveHelp =
-    "Usage: pelrow-cli receive --in PORT [-o FILE] [--quiet MS] [--count N]\n"
-    "                          [--timeout MS] [--split N] [FILTERS]\n"
+    "Usage: pelrow-cli receive --in PORT [-o FILE] [--quiet MS] [--idle SEC]\n"
+    "                          [--count N] [--timeout MS] [--split N] [--timestamps]\n"
+    "                          [FILTERS]\n"
     "Writes every message that arrives as hex lines to standard output, or to FILE\n"
-    "(.syx raw bytes, .txt hex lines). What arrived is always written, also on\n"
-    "Ctrl-C; a file is replaced only once it is complete.\n"
+    "(.syx raw bytes, .txt hex lines). It listens before its port is connected, so\n"
+    "nothing a source sends at once is missed. What arrived is always written, also\n"
+    "on Ctrl-C; a file is replaced only once it is complete.\n"
     "\n"
     "  --in PORT     the MIDI input (see pelrow-cli list)\n"
     "  -o FILE       write to FILE; without it, or with \"-\", to standard output\n"
     "  --quiet MS    stop once the input has been quiet MS ms after it began\n"
+    "  --idle SEC    stop once nothing has come for SEC seconds, counted from the\n"
+    "                start (so also when nothing comes at all)\n"
     "  --count N     stop after N complete messages\n"
     "  --timeout MS  stop after MS ms in all\n"
     "  --split N     at most N bytes per hex line\n"
+    "  --timestamps  a comment line \"; 12.345 s\" before each message: its time\n"
+    "                since the input started (hex lines only: the notation ignores\n"
+    "                comments, so the lines still send and convert as they are)\n"
     "  --sysex-only      keep System Exclusive messages only\n"
     "  --active-sensing  keep Active Sensing (FE) messages\n"
     "  --clock           keep Timing Clock (F8) messages\n"
     "\n"
-    "Input that could not be kept is reported with its byte count (exit status 3).\n";
+    "A progress line (bytes, messages, rate) is shown on standard error when it is\n"
+    "a terminal.\n"
+    "\n"
+    "Exit status 3, with the reason on standard error and what arrived written:\n"
+    "input that could not be kept (with its byte count), a last message without\n"
+    "its end (cut by --timeout, Ctrl-C or the source), fewer messages than --count\n"
+    "asked for, a source that went away or was disconnected, a MIDI system that\n"
+    "stopped. A capture that starts in the middle of a message keeps nothing of\n"
+    "it and says so; that and nothing received at all leave the status 0.\n";
 
 constexpr const char* TextRequestHelp =
     "Usage: pelrow-cli request --out PORT --in PORT --hex \"F0 ... F7\" [-o FILE]\n"
-    "                          [--quiet MS] [--timeout MS] [RECEIVE OPTIONS]\n"
+    "                          [--quiet MS] [--idle SEC] [--timeout MS]\n"
+    "                          [RECEIVE OPTIONS]\n"
     "Opens the input, sends the request and captures the reply as receive does.\n"
+    "A reply is taken whole however long it takes: it ends once the input is quiet.\n"
     "\n"
     "  --out PORT    where the request goes\n"
     "  --in PORT     where the reply comes from\n"
     "  --hex TEXT    the request\n"
     "  -o FILE       write the reply to FILE (.syx or .txt), not standard output\n"
     "  --quiet MS    the reply is complete once the input is quiet MS ms (1000)\n"
-    "  --timeout MS  give up after MS ms in all, 0 for never (30000)\n"
-    "  --speed N, --rate B, --count N, --split N and the filters as for send and\n"
-    "  receive. No reply at all gives exit status 3.\n";
+    "  --idle SEC    give up when no reply has begun within SEC seconds (30)\n"
+    "  --timeout MS  stop after MS ms in all (no limit unless given)\n"
+    "  --count N     the reply is N complete messages\n"
+    "  --speed N, --rate B, --split N, --timestamps and the filters as for send and\n"
+    "  receive.\n"
+    "\n"
+    "Exit status 3: no reply at all, a reply cut by --timeout, fewer messages than\n"
+    "--count, or any of the failures of receive.\n";
 
 constexpr const char* TextConvertHelp =
     "Usage: pelrow-cli convert [--split N] IN OUT\n"
@@ -159,6 +191,7 @@ constexpr const char* TextCheckHelp =
 enum class TOptionId {
   Midi,
   Help,
+  HelpAll,
   Version,
   Json,
   Out,
@@ -168,6 +201,9 @@ enum class TOptionId {
   Gap,
   Raw,
   Hex,
+  Name,
+  Idle,
+  Timestamps,
   Output,
   Quiet,
   Count,
@@ -185,6 +221,7 @@ constexpr unsigned Bit(TCommand command) {
 constexpr unsigned AllCommands = 0xFFFF;
 constexpr unsigned Capturing = Bit(TCommand::Receive) | Bit(TCommand::Request);
 constexpr unsigned Sending = Bit(TCommand::Send) | Bit(TCommand::Request);
+constexpr unsigned UsingMidi = Bit(TCommand::None) | Bit(TCommand::List) | Capturing | Sending;
 
 struct TOptionDefinition {
   std::string_view Name;
@@ -196,7 +233,9 @@ struct TOptionDefinition {
 
 constexpr TOptionDefinition Options[] = {
     {"--midi", "", TOptionId::Midi, false, AllCommands},
+    {"--name", "", TOptionId::Name, true, UsingMidi},
     {"--help", "-h", TOptionId::Help, false, AllCommands},
+    {"--help-all", "", TOptionId::HelpAll, false, AllCommands},
     {"--version", "", TOptionId::Version, false, AllCommands},
     {"--json", "", TOptionId::Json, false, Bit(TCommand::List) | Bit(TCommand::Check)},
     {"--out", "", TOptionId::Out, true, Sending},
@@ -210,6 +249,8 @@ constexpr TOptionDefinition Options[] = {
     {"--quiet", "", TOptionId::Quiet, true, Capturing},
     {"--count", "", TOptionId::Count, true, Capturing},
     {"--timeout", "", TOptionId::Timeout, true, Capturing},
+    {"--idle", "", TOptionId::Idle, true, Capturing},
+    {"--timestamps", "", TOptionId::Timestamps, false, Capturing},
     {"--split", "", TOptionId::Split, true, Capturing | Bit(TCommand::Convert)},
     {"--sysex-only", "", TOptionId::SysExOnly, false, Capturing},
     {"--active-sensing", "", TOptionId::ActiveSensing, false, Capturing},
@@ -298,6 +339,13 @@ const char* CommandName(TCommand command) {
   return "pelrow-cli";
 }
 
+std::string AllHelpText() {
+  std::string text = TextProgramHelp;
+  for (const auto& entry : Commands)
+    text += "\n" + HelpText(entry.Command);
+  return text;
+}
+
 std::string HelpText(TCommand command) {
   switch (command) {
   case TCommand::List:
@@ -375,8 +423,12 @@ TCliOptions ParseCliArguments(const std::vector<std::string>& args) {
     }
     TGivenOption option{definition, arg, {}};
     if (definition->Id == TOptionId::Midi) {
-      // The window's own reading of the option, so that both accept the same.
-      const TCommandLine midi = ParseCommandLine({arg});
+      // The window's own reading of the option, so that both accept the same;
+      // "--midi jack" is read as "--midi=jack", as other tools take it.
+      std::string spelled = arg;
+      if (equals == std::string_view::npos && i + 1 < args.size())
+        spelled += "=" + args[++i];
+      const TCommandLine midi = ParseCommandLine({spelled});
       if (!midi.Error.empty())
         parser.Fail(midi.Error);
       else
@@ -406,6 +458,8 @@ TCliOptions ParseCliArguments(const std::vector<std::string>& args) {
   for (const TGivenOption& option : given) {
     if (option.Definition->Id == TOptionId::Help)
       options.ShowHelp = true;
+    else if (option.Definition->Id == TOptionId::HelpAll)
+      options.ShowHelp = options.ShowAllHelp = true;
     else if (option.Definition->Id == TOptionId::Version)
       options.ShowVersion = true;
   }
@@ -420,7 +474,7 @@ TCliOptions ParseCliArguments(const std::vector<std::string>& args) {
   bool speedGiven = false;
   bool rateGiven = false;
   bool quietGiven = false;
-  bool timeoutGiven = false;
+  bool idleGiven = false;
   const TGivenOption* split = nullptr;
   long long value = 0;
   for (const TGivenOption& option : given) {
@@ -431,6 +485,7 @@ TCliOptions ParseCliArguments(const std::vector<std::string>& args) {
     switch (option.Definition->Id) {
     case TOptionId::Midi:
     case TOptionId::Help:
+    case TOptionId::HelpAll:
     case TOptionId::Version:
       break;
     case TOptionId::Json:
@@ -462,6 +517,19 @@ TCliOptions ParseCliArguments(const std::vector<std::string>& args) {
       break;
     case TOptionId::Hex:
       break;
+    case TOptionId::Name:
+      options.ClientName = option.Value;
+      if (option.Value.empty())
+        parser.Fail(TextEmptyName);
+      break;
+    case TOptionId::Idle:
+      idleGiven = true;
+      if (parser.Number(option, 1, INT32_MAX / 1000, value))
+        options.IdleMs = static_cast<uint32_t>(value) * 1000;
+      break;
+    case TOptionId::Timestamps:
+      options.Timestamps = true;
+      break;
     case TOptionId::Output:
       // "-o -" is standard output, as the default.
       options.OutputFile = option.Value == "-" ? std::string() : option.Value;
@@ -476,7 +544,6 @@ TCliOptions ParseCliArguments(const std::vector<std::string>& args) {
         options.Count = static_cast<int>(value);
       break;
     case TOptionId::Timeout:
-      timeoutGiven = true;
       if (parser.Number(option, 0, INT32_MAX, value))
         options.TimeoutMs = static_cast<uint32_t>(value);
       break;
@@ -524,8 +591,8 @@ TCliOptions ParseCliArguments(const std::vector<std::string>& args) {
         options.SendItems.push_back(item);
     if (!quietGiven)
       options.QuietMs = DefaultRequestQuietMs;
-    if (!timeoutGiven)
-      options.TimeoutMs = DefaultRequestTimeoutMs;
+    if (!idleGiven)
+      options.IdleMs = DefaultRequestIdleMs;
     if (options.OutPort.empty())
       parser.Fail(FormatText(TextMissing, command, "--out PORT"));
     if (options.InPort.empty())
@@ -540,6 +607,9 @@ TCliOptions ParseCliArguments(const std::vector<std::string>& args) {
       parser.Fail(FormatText(TextNoArguments, command, positionals.front().c_str()));
     if (IsMidiFile(options.OutputFile))
       parser.Fail(FormatText(TextMidiFileOutput, options.OutputFile.c_str()));
+    else if (options.Timestamps && !options.OutputFile.empty() &&
+             SaveFormOf(options.OutputFile) != TSaveForm::Text)
+      parser.Fail(TextTimestampsInSyx);
     break;
   case TCommand::Convert:
     if (splitIntoFolder) {

@@ -28,10 +28,11 @@ struct TSendItem {
   std::string Text; // the file name, or the hex text
 };
 
-// Until told otherwise, sending goes at the window's own default pace.
-constexpr int DefaultSendSpeed = -500;
-// A request is answered within this long, or the command gives up.
-constexpr uint32_t DefaultRequestTimeoutMs = 30000;
+// Until told otherwise, sending goes at the MIDI cable's pace, as a device expects.
+constexpr int DefaultSendSpeed = 0;
+// A request is answered within this long, or the command gives up; once the reply
+// comes, only the quiet time ends it, however long it takes.
+constexpr uint32_t DefaultRequestIdleMs = 30000;
 // A reply to a request is complete once the input has been quiet this long, as a
 // bulk dump in the window.
 constexpr uint32_t DefaultRequestQuietMs = 1000;
@@ -40,6 +41,7 @@ struct TCliOptions {
   TCommand Command = TCommand::None;
   TMidiBackendKind Backend = TMidiBackendKind::Auto;
   bool ShowHelp = false;
+  bool ShowAllHelp = false; // the program's help and every command's, for the manual page
   bool ShowVersion = false;
 
   bool Json = false;       // list, check
@@ -51,8 +53,12 @@ struct TCliOptions {
   bool Raw = false;                 // send: bytes that form no MIDI message are not refused
   std::vector<TSendItem> SendItems; // send, check: files, "-" and --hex; request: its --hex
 
+  std::string ClientName; // the MIDI client name; empty for the program's own
+
   std::string OutputFile; // receive, request: empty for standard output
   uint32_t QuietMs = 0;   // 0: the input may stay quiet for good
+  uint32_t IdleMs = 0;    // 0: no end by silence counted from the start
+  bool Timestamps = false;
   int Count = 0;          // 0: no limit
   uint32_t TimeoutMs = 0; // 0: no limit
   int Split = 0;          // bytes per line, 0: lines are cut at status bytes only
@@ -72,6 +78,8 @@ TCliOptions ParseCliArguments(const std::vector<std::string>& args);
 
 // The help of a command, or of the program for TCommand::None.
 std::string HelpText(TCommand command);
+// The program's help followed by every command's.
+std::string AllHelpText();
 const char* CommandName(TCommand command);
 
 // The speed setting whose pace is closest to bytesPerSecond; false when the rate

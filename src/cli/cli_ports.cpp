@@ -11,6 +11,7 @@ namespace pelrow::cli {
 namespace {
 constexpr const char* TextNoSuchPort = "no MIDI %s \"%s\"; the %ss are %s";
 constexpr const char* TextNoPorts = "no MIDI %s \"%s\"; there are no MIDI %ss";
+constexpr const char* TextAmbiguous = "the MIDI %s \"%s\" is ambiguous: it matches %s";
 
 const char* DirectionText(TPortDirection direction) {
   return direction == TPortDirection::In ? "in" : "out";
@@ -27,13 +28,13 @@ std::vector<TPort> ListPorts(TMidiService& service) {
   for (int i = 0; i < inputs; ++i) {
     std::string name;
     if (service.InputName(i, name) == MidiOk)
-      ports.push_back({TPortDirection::In, name, i});
+      ports.push_back({TPortDirection::In, name, i, service.InputAddress(i)});
   }
   const int outputs = service.OutputCount();
   for (int i = 0; i < outputs; ++i) {
     std::string name;
     if (service.OutputName(i, name) == MidiOk)
-      ports.push_back({TPortDirection::Out, name, i});
+      ports.push_back({TPortDirection::Out, name, i, service.OutputAddress(i)});
   }
   return ports;
 }
@@ -74,27 +75,43 @@ std::string PortListJson(const std::vector<TPort>& ports) {
   return json + (ports.empty() ? "]\n" : "\n]\n");
 }
 
+namespace {
+std::string QuotedNames(const std::vector<const TPort*>& ports) {
+  std::string names;
+  for (const TPort* port : ports)
+    names += (names.empty() ? "\"" : ", \"") + port->Name + "\"";
+  return names;
+}
+} // namespace
+
 const TPort* FindPort(const std::vector<TPort>& ports, TPortDirection direction,
                       const std::string& name, std::string& error) {
-  const TPort* similar = nullptr;
-  int similarCount = 0;
-  std::string names;
+  std::vector<const TPort*> all, same, containing;
+  const std::string folded = FoldedDeviceName(name);
   for (const TPort& port : ports) {
     if (port.Direction != direction)
       continue;
-    if (port.Name == name)
+    if (port.Name == name || (!port.Address.empty() && port.Address == name))
       return &port;
-    if (SameDeviceName(port.Name, name)) {
-      similar = &port;
-      ++similarCount;
-    }
-    names += (names.empty() ? "\"" : ", \"") + port.Name + "\"";
+    all.push_back(&port);
+    const std::string portName = FoldedDeviceName(port.Name);
+    if (portName == folded)
+      same.push_back(&port);
+    else if (!folded.empty() && portName.find(folded) != std::string::npos)
+      containing.push_back(&port);
   }
-  if (similarCount == 1)
-    return similar;
+  // Names that differ only in case or blanks are as close as names get: a part of
+  // another name does not make them less ambiguous.
+  const std::vector<const TPort*>& matches = same.empty() ? containing : same;
+  if (matches.size() == 1)
+    return matches.front();
   const char* noun = DirectionNoun(direction);
-  error = names.empty() ? FormatText(TextNoPorts, noun, name.c_str(), noun)
-                        : FormatText(TextNoSuchPort, noun, name.c_str(), noun, names.c_str());
+  if (matches.size() > 1)
+    error = FormatText(TextAmbiguous, noun, name.c_str(), QuotedNames(matches).c_str());
+  else if (all.empty())
+    error = FormatText(TextNoPorts, noun, name.c_str(), noun);
+  else
+    error = FormatText(TextNoSuchPort, noun, name.c_str(), noun, QuotedNames(all).c_str());
   return nullptr;
 }
 

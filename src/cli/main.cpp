@@ -18,7 +18,7 @@ int main(int argc, char* argv[]) {
   using namespace pelrow::cli;
   const TCliOptions options = ParseCliArguments({argv + 1, argv + argc});
   if (options.ShowHelp) {
-    std::fputs(HelpText(options.Command).c_str(), stdout);
+    std::fputs((options.ShowAllHelp ? AllHelpText() : HelpText(options.Command)).c_str(), stdout);
     return ExitOk;
   }
   if (!options.Error.empty()) {

@@ -2,6 +2,7 @@
 // ports.
 #pragma once
 
+#include "cli/cli_options.h"
 #include "cli/cli_ports.h"
 #include "midi/service/midi_backend_choice.h"
 
@@ -19,8 +20,10 @@ struct TMidiSession {
   std::vector<std::string> Notes;
 };
 
-// False with the reason when a MIDI system named on the command line cannot be
-// used: a script that asks for JACK must not quietly get the loopback port alone.
-bool StartMidi(TMidiBackendKind kind, TMidiSession& session, std::string& error);
+// Starts the MIDI system of the options under their client name. False with the
+// reason when a system named on the command line cannot be used: a script that
+// asks for JACK must not quietly get the loopback port alone. The session is
+// usable either way (the loopback port is always there).
+bool StartMidi(const TCliOptions& options, TMidiSession& session, std::string& error);
 
 } // namespace pelrow::cli

@@ -1,6 +1,8 @@
 // Keeping received events as hex lines, and knowing when to stop.
 #include "cli/receive_capture.h"
 
+#include "support/text_format.h"
+
 #include <algorithm>
 #include <climits>
 
@@ -8,11 +10,18 @@ namespace pelrow::cli {
 
 namespace {
 constexpr uint8_t EndOfExclusive = 0xF7;
+constexpr uint8_t FirstRealTime = 0xF8;
+constexpr const char* TextTimestampLine = "; %d.%s s";
 
 // Milliseconds from now until due, 0 once it has passed.
 uint32_t Remaining(uint32_t now, uint32_t from, uint32_t span) {
   const uint32_t elapsed = now - from;
   return elapsed >= span ? 0 : span - elapsed;
+}
+
+// A byte that can only continue a message: a data byte, or F7 without its F0.
+bool IsStrayShort(const TMyMidiEvent& event) {
+  return event.Length == 0 && (event.Status < 0x80 || event.Status == EndOfExclusive);
 }
 } // namespace
 
@@ -20,12 +29,45 @@ int EventBytes(const TMyMidiEvent& event) {
   return MessageLength(event);
 }
 
+std::string TimestampLine(uint32_t ms) {
+  const std::string thousandths = std::to_string(1000 + ms % 1000).substr(1);
+  return FormatText(TextTimestampLine, static_cast<unsigned long long>(ms / 1000),
+                    thousandths.c_str());
+}
+
 TReceiveCapture::TReceiveCapture(const TCaptureLimits& limits, int splitThreshold, TAddLine addLine,
                                  uint32_t startMs)
     : FLimits(limits), FSplitThreshold(splitThreshold), FAddLine(std::move(addLine)),
-      FStartMs(startMs) {}
+      FStartMs(startMs), FLastInputMs(startMs) {}
+
+// Until a message starts, bytes that can only continue one are the end of a
+// message the source began before we listened.
+bool TReceiveCapture::TakeCutStart(const TMyMidiEvent& event) {
+  if (FBegun || event.Gap != TInputGap::None || (event.Length == 0 && event.Status >= FirstRealTime))
+    return false;
+  if (!IsStrayShort(event)) {
+    FBegun = true;
+    return false;
+  }
+  FCutAtStartBytes += 1;
+  return true;
+}
+
+void TReceiveCapture::AddLines(const TMyMidiEvent& event) {
+  const TShowStatus noteFailure = [this](const std::string& text, TStatusSide, TStatusKind, bool) {
+    if (FFailure.empty())
+      FFailure = text;
+  };
+  // A System Exclusive message comes in pieces; only its first carries the time.
+  const bool startsMessage = event.Gap == TInputGap::None && !(event.Length > 0 && FOpenMessage);
+  if (FLimits.Timestamps && startsMessage)
+    FAddLine(TimestampLine(event.Timestamp));
+  AddEventLines(event, FSplitThreshold, FAddLine, noteFailure);
+}
 
 bool TReceiveCapture::Take(const TMyMidiEvent& event, uint32_t nowMs) {
+  if (FLimits.Count > 0 && FMessages >= FLimits.Count)
+    return false;
   // A loss counts also after the last message that was kept.
   if (event.Gap == TInputGap::Lost) {
     FLost = true;
@@ -33,20 +75,24 @@ bool TReceiveCapture::Take(const TMyMidiEvent& event, uint32_t nowMs) {
     FLossCounted = FLossCounted && event.LostBytes > 0;
   }
   FMayBeLost = FMayBeLost || event.Gap == TInputGap::MayBeLost;
-  if (FLimits.Count > 0 && FMessages >= FLimits.Count)
-    return false;
-  const TShowStatus noteFailure = [this](const std::string& text, TStatusSide, TStatusKind, bool) {
-    if (FFailure.empty())
-      FFailure = text;
-  };
-  AddEventLines(event, FSplitThreshold, FAddLine, noteFailure);
+  if (TakeCutStart(event)) {
+    FLastInputMs = nowMs;
+    return true;
+  }
+  AddLines(event);
   // A gap is no input: xruns every few periods must not keep a capture from ending.
   if (event.Gap != TInputGap::None)
     return true;
   // A System Exclusive message comes in pieces of one buffer each; it is complete
   // with the piece that ends in F7. Every short message is complete in itself.
-  const bool complete =
-      event.Length > 0 ? event.Data[event.Length - 1] == EndOfExclusive : MessageLength(event) > 0;
+  bool complete = MessageLength(event) > 0;
+  if (event.Length > 0) {
+    complete = event.Data[event.Length - 1] == EndOfExclusive;
+    FOpenMessage = !complete && !event.Damaged;
+    FLastDamaged = event.Damaged;
+  } else if (event.Status < FirstRealTime) {
+    FLastDamaged = false;
+  }
   FBytes += static_cast<uint64_t>(EventBytes(event));
   if (complete)
     ++FMessages;
@@ -57,8 +103,12 @@ bool TReceiveCapture::Take(const TMyMidiEvent& event, uint32_t nowMs) {
 void TReceiveCapture::HeldUp(uint32_t ms, uint32_t nowMs) {
   // Input taken after the hold-up (in the same wait) already moved the last input
   // on; quiet then counts from it, and never from a time still to come.
-  if (Received())
-    FLastInputMs += std::min(ms, nowMs - FLastInputMs);
+  FLastInputMs += std::min(ms, nowMs - FLastInputMs);
+}
+
+void TReceiveCapture::MarkLastMessageCut() {
+  if (FOpenMessage)
+    FAddLine(CutMarkLine);
 }
 
 TCaptureEnd TReceiveCapture::End(uint32_t nowMs) const {
@@ -66,6 +116,8 @@ TCaptureEnd TReceiveCapture::End(uint32_t nowMs) const {
     return TCaptureEnd::Count;
   if (FLimits.QuietMs > 0 && Received() && Remaining(nowMs, FLastInputMs, FLimits.QuietMs) == 0)
     return TCaptureEnd::Quiet;
+  if (FLimits.IdleMs > 0 && Remaining(nowMs, FLastInputMs, FLimits.IdleMs) == 0)
+    return TCaptureEnd::Idle;
   if (FLimits.TimeoutMs > 0 && Remaining(nowMs, FStartMs, FLimits.TimeoutMs) == 0)
     return TCaptureEnd::Timeout;
   return TCaptureEnd::Running;
@@ -75,6 +127,8 @@ uint32_t TReceiveCapture::MsUntilEnd(uint32_t nowMs) const {
   uint32_t until = UINT32_MAX;
   if (FLimits.QuietMs > 0 && Received())
     until = std::min(until, Remaining(nowMs, FLastInputMs, FLimits.QuietMs));
+  if (FLimits.IdleMs > 0)
+    until = std::min(until, Remaining(nowMs, FLastInputMs, FLimits.IdleMs));
   if (FLimits.TimeoutMs > 0)
     until = std::min(until, Remaining(nowMs, FStartMs, FLimits.TimeoutMs));
   return until;

@@ -4,11 +4,12 @@
 #include "app/send_engine.h"
 #include "cli/interrupt.h"
 #include "cli/midi_session.h"
-#include "cli/send_progress.h"
+#include "cli/progress_line.h"
 #include "midi/midi_output.h"
 #include "support/clock.h"
 #include "support/text_format.h"
 
+#include <algorithm>
 #include <chrono>
 #include <exception>
 #include <thread>
@@ -22,7 +23,7 @@ constexpr const char* TextNothingToSend = "nothing to send: the input holds no M
 constexpr const char* TextWarning = "warning: %s";
 constexpr const char* TextOutputStuck =
     "the MIDI output passed nothing on for %d s (%d messages were not sent)";
-constexpr const char* TextOutputInterrupted = "interrupted while %d messages waited to be sent";
+constexpr const char* TextCancelled = "Sending cancelled (the output took %d of %d bytes)";
 // An output that passes nothing on for this long is taken to be stuck.
 constexpr uint32_t OutputStuckMs = 10000;
 constexpr uint32_t OutputPollMs = 5;
@@ -48,16 +49,13 @@ private:
 };
 
 // Waits until the output has passed every long message on; false with the reason
-// when it does not.
+// when it does not. Also after Ctrl-C: what was handed over goes out whole (a
+// second Ctrl-C ends the program at once).
 bool WaitUntilPassedOn(TMidiOutput& output, const TWaitFunction& wait, std::string& error) {
   TClock& clock = SteadyClock();
   int32_t pending = output.PendingCount();
   uint32_t lastChange = clock.NowMs();
   while (pending > 0) {
-    if (Interrupted()) {
-      error = FormatText(TextOutputInterrupted, pending);
-      return false;
-    }
     wait(OutputPollMs);
     const int32_t now = output.PendingCount();
     if (now != pending) {
@@ -102,17 +100,20 @@ int SendToPort(const TCliOptions& options, TCliStreams& streams, TMidiService& s
       outcome = text; // the last one says how the send ended
     }
   };
-  TSendProgress progress(streams.Err, streams.ErrIsTerminal, input.Bytes, SteadyClock());
+  TProgressLine progress(streams.Err, streams.ErrIsTerminal, SteadyClock());
   TSendEngine* running = nullptr;
   TCliSendLoop loop(wait, [&] {
     if (Interrupted() && running != nullptr)
       running->Cancel();
-    if (running != nullptr)
-      progress.Update(running->TotalSent());
+    if (running != nullptr) {
+      const int64_t sent = running->TotalSent();
+      progress.Update(sent, [&](double kbps) { return SendProgressText(sent, input.Bytes, kbps); });
+    }
   });
   TSendEngine engine(SteadyClock(), loop, output, showStatus, [&] { return options.Speed; });
   engine.SetMessageGap(options.GapMs);
   running = &engine;
+  const int64_t failedBefore = output.FailedBytes();
   TListSendSource source(input.Lines);
   engine.BSendClick(source);
   progress.Finish();
@@ -126,12 +127,16 @@ int SendToPort(const TCliOptions& options, TCliStreams& streams, TMidiService& s
     ReportError(streams, failure);
     return ExitFailure;
   }
-  if (engine.CancelRequested()) {
-    ReportError(streams, outcome);
-    return ExitFailure;
-  }
   if (!passedOn) {
     ReportError(streams, stuck);
+    return ExitFailure;
+  }
+  if (engine.CancelRequested()) {
+    // What the output could not deliver after all was handed over, not taken.
+    const int64_t sent = engine.TotalSent();
+    const int64_t taken = sent - std::min(sent, output.FailedBytes() - failedBefore);
+    ReportError(streams, FormatText(TextCancelled, static_cast<long long>(taken),
+                                    static_cast<long long>(input.Bytes)));
     return ExitFailure;
   }
   if (streams.ErrIsTerminal)
@@ -140,18 +145,10 @@ int SendToPort(const TCliOptions& options, TCliStreams& streams, TMidiService& s
 }
 
 int RunSend(const TCliOptions& options, TCliStreams& streams) {
-  TSendInput input;
+  // The port first: a mistyped name must not wait for a large input to be read.
   std::string error;
-  if (!ReadNonEmptySendInput(options.SendItems, *streams.In, input, TextNothingToSend, error)) {
-    ReportError(streams, error);
-    return ExitBadInput;
-  }
-  if (!options.Raw && !CheckWholeMessages(input, error)) {
-    ReportError(streams, error);
-    return ExitBadInput;
-  }
   TMidiSession session;
-  if (!StartMidi(options.Backend, session, error)) {
+  if (!StartMidi(options, session, error)) {
     ReportError(streams, error);
     return ExitFailure;
   }
@@ -159,6 +156,15 @@ int RunSend(const TCliOptions& options, TCliStreams& streams) {
   if (port == nullptr) {
     ReportError(streams, error);
     return ExitUsage;
+  }
+  TSendInput input;
+  if (!ReadNonEmptySendInput(options.SendItems, *streams.In, input, TextNothingToSend, error)) {
+    ReportError(streams, error);
+    return ExitBadInput;
+  }
+  if (!options.Raw && !CheckWholeMessages(input, error)) {
+    ReportError(streams, error);
+    return ExitBadInput;
   }
   return SendToPort(options, streams, *session.Service, *port, input, Sleep);
 }

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <iterator>
 #include <string_view>
+#include <utility>
 
 namespace pelrow::cli {
 
@@ -139,16 +140,29 @@ bool CheckWholeMessages(const TSendInput& input, std::string& error) {
   // A SysEx is never longer than the whole input; its units are not kept.
   TWholeMessageFramer framer(static_cast<size_t>(input.Bytes) + 1);
   THexParser parser;
-  for (int i = 0; i < input.Lines.Count() && framer.StrayBytes() == 0; ++i) {
+  TBytePlace cut; // the first message without its end
+  const auto takeUnits = [&] {
+    for (; framer.HasUnit(); framer.PopUnit())
+      if (framer.NextUnit().Cut() && !cut.Known())
+        cut = framer.NextUnit().Start;
+  };
+  for (int i = 0; i < input.Lines.Count() && framer.StrayBytes() == 0 && !cut.Known(); ++i) {
     int count = 0;
     if (parser.ParseLine(i, WithoutTrailingBlanks(input.Lines[i]), count))
       framer.Feed(parser.MsgBuf(), static_cast<size_t>(count), i);
-    while (framer.HasUnit())
-      framer.PopUnit();
+    takeUnits();
   }
-  if (framer.StrayBytes() == 0)
+  if (framer.StrayBytes() == 0 && !cut.Known()) {
+    framer.Finish();
+    takeUnits();
+  }
+  if (framer.StrayBytes() == 0 && !cut.Known())
     return true;
-  const TBytePlace place = framer.FirstStray();
+  const TBytePlace stray = framer.FirstStray();
+  const bool strayFirst = framer.StrayBytes() > 0 &&
+                          (!cut.Known() || std::pair(stray.Line, stray.Byte) <
+                                               std::pair(cut.Line, cut.Byte));
+  const TBytePlace place = strayFirst ? stray : cut;
   auto source = input.Sources.begin();
   while (source + 1 != input.Sources.end() && (source + 1)->FirstLine <= place.Line)
     ++source;

@@ -49,6 +49,8 @@ std::vector<std::string>::iterator FindOpenDevice(int direction, const std::stri
                       [&](const std::string& entry) { return SameTextIgnoreCase(entry, name); });
 }
 
+} // namespace
+
 std::string FoldedDeviceName(const std::string& name) {
   std::string folded;
   folded.reserve(name.size());
@@ -59,7 +61,6 @@ std::string FoldedDeviceName(const std::string& name) {
   }
   return folded;
 }
-} // namespace
 
 int StatusLength(uint8_t status) {
   return ShortMessageLength(status);

@@ -73,6 +73,8 @@ int MessageLength(const TMyMidiEvent& event);
 
 // Names equal once A-Z are lower-cased and spaces removed.
 bool SameDeviceName(const std::string& a, const std::string& b);
+// A name so lower-cased and without its spaces.
+std::string FoldedDeviceName(const std::string& name);
 
 // Names of the devices this program has open, one list per direction; touched on
 // the UI thread only. Lookup ignores letter case and compares whole names.

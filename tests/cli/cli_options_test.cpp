@@ -42,11 +42,15 @@ TEST(CliOptions, SendTakesItsSourcesInTheOrderNamed) {
 }
 
 TEST(CliOptions, CapturingCommandsAndTheirDefaults) {
-  TCliOptions options = Parse({"receive", "--in", "Synth", "-o", "x.txt", "--quiet", "500",
-                               "--count=3", "--timeout", "0", "--split", "16", "--sysex-only",
-                               "--active-sensing", "--clock", "--midi=loopback"});
+  TCliOptions options = Parse({"--midi", "loopback", "--name", "backup", "receive", "--in",
+                               "Synth", "-o", "x.txt", "--quiet", "500", "--count=3", "--timeout",
+                               "0", "--idle", "5", "--timestamps", "--split", "16", "--sysex-only",
+                               "--active-sensing", "--clock"});
   ASSERT_EQ(options.Error, "");
   EXPECT_EQ(options.Backend, TMidiBackendKind::Loopback);
+  EXPECT_EQ(options.ClientName, "backup");
+  EXPECT_EQ(options.IdleMs, 5000u);
+  EXPECT_TRUE(options.Timestamps);
   EXPECT_EQ(options.InPort, "Synth");
   EXPECT_EQ(options.OutputFile, "x.txt");
   EXPECT_EQ(options.QuietMs, 500u);
@@ -62,12 +66,13 @@ TEST(CliOptions, CapturingCommandsAndTheirDefaults) {
   EXPECT_EQ(options.TimeoutMs, 0u);
   options = Parse({"request", "--out", "A", "--in", "B", "--hex", "F0 7E F7"});
   ASSERT_EQ(options.Error, "");
+  // A reply is awaited for a while, then taken whole however long it takes.
   EXPECT_EQ(options.QuietMs, DefaultRequestQuietMs);
-  EXPECT_EQ(options.TimeoutMs, DefaultRequestTimeoutMs);
+  EXPECT_EQ(options.IdleMs, DefaultRequestIdleMs);
+  EXPECT_EQ(options.TimeoutMs, 0u);
   EXPECT_EQ(options.Speed, DefaultSendSpeed);
   EXPECT_EQ(Items(options), std::vector<std::string>{"hex:F0 7E F7"});
-  options = Parse({"request", "--out", "A", "--in", "B", "--hex", "F0 7E F7", "--timeout", "0"});
-  EXPECT_EQ(options.TimeoutMs, 0u);
+  EXPECT_EQ(Parse({"send", "--out", "A", "a.syx"}).Speed, 0) << "the cable's pace";
 
   options = Parse({"convert", "--split", "8", "in.syx", "out.txt"});
   ASSERT_EQ(options.Error, "");
@@ -134,6 +139,12 @@ TEST(CliOptions, EveryMistakeHasItsOneLine) {
       {{"check", "--split", "4", "a.syx"}, "check does not take --split"},
       {{"convert", "a.syx", "b.mid"}, "b.mid: .mid files can be read, not written"},
       {{"list", "--midi=oss"}, "unknown MIDI service \"oss\" (use alsa, jack or loopback)"},
+      {{"--midi", "oss", "list"}, "unknown MIDI service \"oss\" (use alsa, jack or loopback)"},
+      {{"convert", "--name", "x", "a.syx", "b.txt"}, "convert does not take --name"},
+      {{"receive", "--in", "A", "--idle", "0"},
+       "--idle takes a whole number from 1 to 2147483, not \"0\""},
+      {{"receive", "--in", "A", "--timestamps", "-o", "dump.syx"},
+       "--timestamps writes comment lines, which a .syx file cannot hold; use .txt"},
   };
   for (const auto& [args, error] : cases) {
     const std::string joined = ::testing::PrintToString(args);

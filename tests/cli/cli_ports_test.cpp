@@ -53,14 +53,41 @@ TEST_F(CliPorts, FindsByExactNameOrTheWindowsRule) {
   FService.AddInput("SYNTH:SYNTH MIDI 1");
   const std::vector<TPort> twins = ListPorts(FService);
   EXPECT_EQ(FindPort(twins, TPortDirection::In, "synth:synth midi 1", FError), nullptr);
+  EXPECT_EQ(FError, "the MIDI input \"synth:synth midi 1\" is ambiguous: it matches "
+                    "\"Synth:Synth MIDI 1\", \"SYNTH:SYNTH MIDI 1\"");
   port = FindPort(twins, TPortDirection::In, "SYNTH:SYNTH MIDI 1", FError);
   ASSERT_NE(port, nullptr);
   EXPECT_EQ(port->Name, "SYNTH:SYNTH MIDI 1");
 }
 
+// A part of a name finds the one port that has it; an address finds its port.
+TEST_F(CliPorts, FindsByAPartOfTheNameOrTheAddress) {
+  std::vector<TPort> ports = FPorts;
+  ports.push_back({TPortDirection::Out, "Synth:Synth MIDI 2", 9, "20:1"});
+  ports.push_back({TPortDirection::Out, "Nord:Nord Lead", 10, "24:0"});
+  const struct {
+    std::string Name;
+    std::string Found; // empty: not found, with that error
+    std::string Error;
+  } cases[] = {
+      {"desk", "Desk \"B\"\\2", ""},
+      {"nord lead", "Nord:Nord Lead", ""},
+      {"20:1", "Synth:Synth MIDI 2", ""},
+      {"synth midi 1", "Synth:Synth MIDI 1", ""},
+      {"synth", "",
+       "the MIDI output \"synth\" is ambiguous: it matches \"Synth:Synth MIDI 1\", \"Synth:Synth "
+       "MIDI 2\""},
+  };
+  for (const auto& c : cases) {
+    const TPort* port = FindPort(ports, TPortDirection::Out, c.Name, FError);
+    EXPECT_EQ(port != nullptr ? port->Name : FError, c.Found.empty() ? c.Error : c.Found)
+        << c.Name;
+  }
+}
+
 TEST_F(CliPorts, AnUnknownPortIsAnsweredWithThePortsThereAre) {
-  EXPECT_EQ(FindPort(FPorts, TPortDirection::Out, "Synth", FError), nullptr);
-  EXPECT_EQ(FError, "no MIDI output \"Synth\"; the outputs are \"Pelrow Loopback\", "
+  EXPECT_EQ(FindPort(FPorts, TPortDirection::Out, "Nord", FError), nullptr);
+  EXPECT_EQ(FError, "no MIDI output \"Nord\"; the outputs are \"Pelrow Loopback\", "
                     "\"Synth:Synth MIDI 1\", \"Desk \"B\"\\2\"");
   EXPECT_EQ(FindPort({}, TPortDirection::In, "Synth", FError), nullptr);
   EXPECT_EQ(FError, "no MIDI input \"Synth\"; there are no MIDI inputs");

@@ -47,10 +47,10 @@ TEST_F(Capture, KeepsLinesAsTheInBoxAndCountsCompleteMessages) {
 }
 
 // Gaps are comment lines at their place; a certain loss is counted (unknown
-// counts make the total a lower bound), a possible one is only noted, and a loss
-// after the last counted message still counts.
+// counts make the total a lower bound), a possible one is only noted; once the
+// count is reached, nothing more is kept or lost.
 TEST_F(Capture, MarksGapsInTheLinesAndTellsCertainFromPossibleLoss) {
-  TReceiveCapture capture = Make({0, 1, 0});
+  TReceiveCapture capture = Make({.Count = 1});
   EXPECT_FALSE(capture.Lost());
   auto cut = Long({0xF0, 0x43, 0x10});
   cut->Damaged = true;
@@ -63,13 +63,14 @@ TEST_F(Capture, MarksGapsInTheLinesAndTellsCertainFromPossibleLoss) {
   EXPECT_EQ(Lines, (std::vector<std::string>{MayBeLostMarkLine, "F0 43 10", CutMarkLine,
                                              FormatText(LostMarkLine, 40), "F0 7E F7"}));
   EXPECT_EQ(capture.Messages(), 1) << "a cut message is no complete message";
+  EXPECT_TRUE(capture.LastMessageCut() == false);
   EXPECT_FALSE(capture.Take(*TMyMidiEvent::FromGap(TInputGap::Lost, 0, 0), 0));
   EXPECT_TRUE(capture.Lost());
   EXPECT_EQ(capture.LostBytes(), 40u);
-  EXPECT_FALSE(capture.LossCounted());
+  EXPECT_TRUE(capture.LossCounted()) << "what came after the count is no loss";
 
   // Gaps are no input: they neither start nor prolong the quiet time.
-  TReceiveCapture quiet = Make({500, 0, 0});
+  TReceiveCapture quiet = Make({.QuietMs = 500});
   quiet.Take(*TMyMidiEvent::FromGap(TInputGap::MayBeLost, 0, 0), 100);
   EXPECT_FALSE(quiet.Received());
   quiet.Take(*Short(0xC0, 0x05), 200);
@@ -78,7 +79,7 @@ TEST_F(Capture, MarksGapsInTheLinesAndTellsCertainFromPossibleLoss) {
 }
 
 TEST_F(Capture, StopsTakingAtTheCount) {
-  TReceiveCapture capture = Make({0, 2, 0});
+  TReceiveCapture capture = Make({.Count = 2});
   EXPECT_TRUE(capture.Take(*Long({0xF0, 0x01}), 0));
   EXPECT_TRUE(capture.Take(*Long({0x02, 0xF7}), 0));
   EXPECT_EQ(capture.End(0), TCaptureEnd::Running);
@@ -88,10 +89,11 @@ TEST_F(Capture, StopsTakingAtTheCount) {
   EXPECT_EQ(Lines.size(), 3u);
 }
 
-// Quiet counts only once something arrived, from the latest input, and not while
-// the program was held up; the time limit counts from the start.
-TEST_F(Capture, QuietTimeAndTimeLimit) {
-  TReceiveCapture capture = Make({500, 0, 3000}, -1, 100);
+// Quiet counts only once something arrived, and from the latest input; idle counts
+// from the start or the latest input; neither counts while the program was held
+// up; the time limit counts from the start.
+TEST_F(Capture, QuietIdleAndTimeLimit) {
+  TReceiveCapture capture = Make({.QuietMs = 500, .TimeoutMs = 3000}, -1, 100);
   EXPECT_EQ(capture.End(1000), TCaptureEnd::Running);
   EXPECT_EQ(capture.MsUntilEnd(1000), 2100u);
   capture.Take(*Short(0xFE), 1200);
@@ -100,9 +102,18 @@ TEST_F(Capture, QuietTimeAndTimeLimit) {
   capture.Take(*Short(0xFE), 1699);
   EXPECT_EQ(capture.End(2150), TCaptureEnd::Running);
   EXPECT_EQ(capture.End(2199), TCaptureEnd::Quiet);
+  EXPECT_EQ(Make({.TimeoutMs = 2000}, -1, 100).End(2100), TCaptureEnd::Timeout);
+  EXPECT_EQ(Make({}).MsUntilEnd(5000), UINT32_MAX);
+
+  TReceiveCapture idle = Make({.IdleMs = 1000}, -1, 100);
+  EXPECT_EQ(idle.MsUntilEnd(600), 500u);
+  EXPECT_EQ(idle.End(1100), TCaptureEnd::Idle) << "nothing at all came";
+  idle.Take(*Short(0xC0, 0x05), 1050);
+  EXPECT_EQ(idle.End(2049), TCaptureEnd::Running);
+  EXPECT_EQ(idle.End(2050), TCaptureEnd::Idle);
 
   // Held up from 1200 to 2700: only the 200 ms before it were quiet.
-  TReceiveCapture held = Make({500, 0, 0});
+  TReceiveCapture held = Make({.QuietMs = 500});
   held.Take(*Short(0xFE), 1000);
   held.HeldUp(1500, 2700);
   EXPECT_EQ(held.MsUntilEnd(2700), 300u);
@@ -111,13 +122,47 @@ TEST_F(Capture, QuietTimeAndTimeLimit) {
   held.HeldUp(1500, 2910);
   EXPECT_EQ(held.End(2910), TCaptureEnd::Running);
   EXPECT_EQ(held.MsUntilEnd(2910), 500u);
-  EXPECT_EQ(Make({0, 0, 2000}, -1, 100).End(2100), TCaptureEnd::Timeout);
-  EXPECT_EQ(Make({}).MsUntilEnd(5000), UINT32_MAX);
+  // Held up before anything came: no idle time either.
+  TReceiveCapture heldIdle = Make({.IdleMs = 1000}, -1, 0);
+  heldIdle.HeldUp(1500, 1600);
+  EXPECT_EQ(heldIdle.MsUntilEnd(1600), 900u);
+}
+
+// A capture that starts inside a message keeps nothing of its end and counts its
+// bytes; real-time bytes among them are messages of their own. A message still
+// without its F7 at the end is cut, and marked so.
+TEST_F(Capture, TheEndsOfMessagesCutByTheCaptureAreNotMessages) {
+  TReceiveCapture capture = Make({});
+  for (const uint8_t byte : {0x01, 0x02, 0xF8, 0x03, 0xF7})
+    capture.Take(*Short(byte), 0);
+  capture.Take(*Long({0xF0, 0x7E, 0x01}), 0);
+  EXPECT_EQ(capture.CutAtStartBytes(), 4u);
+  EXPECT_EQ(capture.Messages(), 1) << "the clock byte";
+  EXPECT_TRUE(capture.LastMessageCut());
+  capture.MarkLastMessageCut();
+  EXPECT_EQ(Lines, (std::vector<std::string>{"F8", "F0 7E 01", CutMarkLine}));
+  capture.Take(*Long({0x02, 0xF7}), 0);
+  EXPECT_FALSE(capture.LastMessageCut());
+}
+
+// With timestamps, a comment line gives each message's time; the pieces of one
+// message are not parted by it.
+TEST_F(Capture, TimestampsAreCommentLinesBeforeEachMessage) {
+  TReceiveCapture capture = Make({.Timestamps = true});
+  auto first = Long({0xF0, 0x01});
+  first->Timestamp = 1234;
+  capture.Take(*first, 0);
+  capture.Take(*Long({0x02, 0xF7}), 0);
+  auto note = Short(0x90, 0x3C, 0x40);
+  note->Timestamp = 61005;
+  capture.Take(*note, 0);
+  EXPECT_EQ(Lines, (std::vector<std::string>{"; 1.234 s", "F0 01", "02 F7", "; 61.005 s",
+                                             "90 3C 40"}));
 }
 
 // The clock wraps after 49 days; spans are taken in unsigned arithmetic.
 TEST_F(Capture, SpansAcrossTheClocksWrap) {
-  TReceiveCapture capture = Make({0, 0, 1000}, -1, UINT32_MAX - 100);
+  TReceiveCapture capture = Make({.TimeoutMs = 1000}, -1, UINT32_MAX - 100);
   EXPECT_EQ(capture.End(800), TCaptureEnd::Running);
   EXPECT_EQ(capture.End(900), TCaptureEnd::Timeout);
 }

@@ -11,6 +11,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <thread>
 
 namespace pelrow::testing {
@@ -200,7 +201,8 @@ TEST_F(CliJack, BadInputSendsNothing) {
   const std::string bad = FFolder.Path("bad.txt");
   WriteWholeFile(bad, "F0 01 02 F7\r\n  F0 0x 03 F7\r\n");
 
-  TCliResult result = RunCli({"--midi=jack", "send", "--out", "nowhere", good}, FFolder.Path());
+  // The port is checked before the input is read.
+  TCliResult result = RunCli({"--midi=jack", "send", "--out", "nowhere", good, bad}, FFolder.Path());
   EXPECT_EQ(result.Status, 2);
   EXPECT_NE(result.Err.find("no MIDI output \"nowhere\"; the outputs are "), std::string::npos)
       << result.Err;
@@ -248,6 +250,9 @@ protected:
 TEST_F(CliJackRaw, BytesThatFormNoMessageAreRefusedWhereTheyAreUnlessRaw) {
   const std::string file = FFolder.Path("notes.txt");
   WriteWholeFile(file, "F0 7D 01 F7\n90 3C 40 3E C0 05\n");
+  // Hex text in a file whose name does not say so is taken as raw bytes: letters.
+  const std::string hexAsBytes = FFolder.Path("dump.hex");
+  WriteWholeFile(hexAsBytes, "F0 01 02 F7\n");
   const struct {
     std::vector<std::string> Args;
     std::string Place;
@@ -255,6 +260,10 @@ TEST_F(CliJackRaw, BytesThatFormNoMessageAreRefusedWhereTheyAreUnlessRaw) {
       {{"--hex", "F0 7D 01 F7", "--hex", "  01 02 03"}, "--hex:1:3"},
       {{file}, file + ":2:10"},
       {{"--hex", "F7"}, "--hex:1:1"},
+      {{"--hex", "F0 7D 01 F7", "--hex", "F0 01 02 03"}, "--hex:1:1"},
+      {{"--hex", "80 3C"}, "--hex:1:1"},
+      {{"--hex", "F0 01", "--hex", "02 03 90 3C 40"}, "--hex:1:1"},
+      {{hexAsBytes}, hexAsBytes + ":1:1"},
   };
   for (const auto& c : cases) {
     const TCliResult result = Send(c.Args);
@@ -268,7 +277,8 @@ TEST_F(CliJackRaw, BytesThatFormNoMessageAreRefusedWhereTheyAreUnlessRaw) {
 
   const TCliResult result = Send({"--raw", "--speed", "1000", file});
   EXPECT_EQ(result.Status, 3);
-  EXPECT_EQ(result.Err, "pelrow-cli: Sent 9 bytes; bytes that form no MIDI message were not sent "
+  EXPECT_EQ(WithoutXrunWarnings(result.Err),
+            "pelrow-cli: Sent 9 bytes; bytes that form no MIDI message were not sent "
                         "(1, the first on line 2): this output carries whole messages only\n");
   EXPECT_EQ(FPeer->ReceiveEvents("dst", 9, WaitMs),
             (Events{{0xF0, 0x7D, 0x01, 0xF7}, {0x90, 0x3C, 0x40}, {0xC0, 0x05}}));
@@ -297,11 +307,11 @@ TEST_F(CliJackRaw, ASysExArrivesWholeThoughTheProgramStallsInTheMiddle) {
   EXPECT_EQ(FPeer->ReceiveEvents("dst", sysEx.size(), WaitMs), Events{sysEx});
 }
 
-TEST_F(CliJackRaw, AnUnfinishedMessageAtTheEndGoesOutAsItWasSent) {
-  TCliResult result = Send({"--hex", "F0 7D 01 02 03"});
+TEST_F(CliJackRaw, WithRawAnUnfinishedMessageAtTheEndGoesOutAsItWasSent) {
+  TCliResult result = Send({"--raw", "--hex", "F0 7D 01 02 03"});
   EXPECT_EQ(result.Status, 0) << result.Err;
   EXPECT_EQ(FPeer->ReceiveEvents("dst", 5, WaitMs), (Events{{0xF0, 0x7D, 0x01, 0x02, 0x03}}));
-  result = Send({"--hex", "90 3C 40 3E"});
+  result = Send({"--raw", "--hex", "90 3C 40 3E"});
   EXPECT_EQ(result.Status, 0) << result.Err;
   EXPECT_EQ(FPeer->ReceiveEvents("dst", 5, WaitMs), (Events{{0x90, 0x3C, 0x40}, {0x90, 0x3E}}));
 }
@@ -321,6 +331,205 @@ TEST_F(CliJackRaw, InterruptionsOfTheServerDuringASendAreAWarning) {
       result.Err.ends_with(" interruptions during the send; the receiver may have missed data\n"))
       << result.Err;
   EXPECT_EQ(Difference(FPeer->Receive("dst", dump.size(), WaitMs), dump), "");
+}
+
+// The input listens before it is connected: a dump sent the moment the connection
+// is made arrives whole. What came before it, the end of a message begun earlier,
+// is no message and is not kept.
+TEST_F(CliJackRaw, ReceiveKeepsWhatASourceSendsAtOnceButNoCutEnd) {
+  const std::string file = FFolder.Path("dump.syx");
+  const int before = JackConnections(Src);
+  TCliProcess process({"--midi=jack", "receive", "--in", Src, "--quiet", "500", "-o", file},
+                      FFolder.Path());
+  ASSERT_TRUE(WaitForMoreJackConnections(Src, before, ConnectWaitMs));
+  ASSERT_TRUE(FPeer->Ok("send src 01 02 03 F7"));
+  const Bytes dump = SysExBurst(256, 1024);
+  ASSERT_TRUE(FPeer->SendBytes("src", dump));
+  const TCliResult result = process.Wait();
+  EXPECT_EQ(result.Status, 0) << result.Err;
+  EXPECT_EQ(WithoutXrunWarnings(result.Err),
+            "pelrow-cli: the first message was cut: it began before the input listened, and its "
+            "last 4 bytes were not kept\n");
+  EXPECT_EQ(Difference(BytesOf(ReadWholeFile(file)), dump), "");
+}
+
+// A reply ends when the input is quiet, however long it takes; the user's limits
+// (a total time, a count of messages) end it too, and a reply they cut or that
+// falls short of them is an error with what arrived kept. What comes after the
+// count is neither kept nor lost.
+TEST_F(CliJackRaw, ARequestEndsOnQuietAndItsLimitsSayWhatTheyCut) {
+  const struct {
+    std::string Name;
+    std::vector<std::string> Options;
+    std::vector<std::string> Pieces; // sent 300 ms apart once the request came
+    int Status;
+    std::string Kept;
+    std::string Err;
+  } cases[] = {
+      {"a slow reply outlasts the wait for its start",
+       {"--idle", "1"},
+       {"F0 01 F7", "F0 02 F7", "F0 03 F7", "F0 04 F7", "F0 05 F7"},
+       0,
+       "F0 01 F7 F0 02 F7 F0 03 F7 F0 04 F7 F0 05 F7",
+       ""},
+      {"a time limit that cuts the reply",
+       {"--timeout", "700"},
+       {"F0 43 00 01", "", "", ""},
+       3,
+       "F0 43 00 01",
+       "pelrow-cli: the time limit of 700 ms cut the last message: its end never came\n"},
+      {"fewer messages than counted",
+       {"--count", "3"},
+       {"F0 01 F7", "F0 02 F7"},
+       3,
+       "F0 01 F7 F0 02 F7",
+       "pelrow-cli: only 2 of 3 messages arrived\n"},
+      {"more messages than counted",
+       {"--count", "2"},
+       {"F0 01 F7 F0 02 F7 F0 03 F7 F0 04 F7"},
+       0,
+       "F0 01 F7 F0 02 F7",
+       ""},
+  };
+  const Bytes request = {0xF0, 0x43, 0x20, 0x7F, 0x1C, 0x00, 0xF7};
+  for (const auto& c : cases) {
+    const std::string file = FFolder.Path("reply.syx");
+    std::remove(file.c_str());
+    std::vector<std::string> args = {"--midi=jack", "request",  "--out",  Dst,  "--in",
+                                     Src,           "--hex",    "F0 43 20 7F 1C 00 F7",
+                                     "--quiet",     "800",      "-o",     file};
+    args.insert(args.end(), c.Options.begin(), c.Options.end());
+    TCliProcess process(args, FFolder.Path());
+    EXPECT_EQ(FPeer->ReceiveEvents("dst", request.size(), WaitMs), Events{request}) << c.Name;
+    for (const std::string& piece : c.Pieces) {
+      EXPECT_TRUE(piece.empty() || FPeer->Ok("send src " + piece)) << c.Name;
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    }
+    const TCliResult result = process.Wait();
+    EXPECT_EQ(result.Status, c.Status) << c.Name << ": " << result.Err;
+    EXPECT_EQ(WithoutXrunWarnings(result.Err), c.Err) << c.Name;
+    std::string kept;
+    for (const uint8_t byte : BytesOf(ReadWholeFile(file)))
+      kept += (kept.empty() ? "" : " ") + HexByte(byte);
+    EXPECT_EQ(kept, c.Kept) << c.Name;
+  }
+}
+
+// A source that goes away in the middle of a dump ends the capture at once, with
+// what arrived kept and the cut said, whatever ends the capture otherwise.
+TEST_F(CliJackRaw, ASourceThatGoesAwayMidDumpEndsTheCaptureWithAFailure) {
+  const std::vector<std::vector<std::string>> commands = {
+      {"receive", "--in", Src},
+      {"receive", "--in", Src, "--quiet", "60000"},
+      {"request", "--out", Dst, "--in", Src, "--hex", "F0 7E 7F 06 01 F7"},
+  };
+  for (const auto& command : commands) {
+    const std::string joined = ::testing::PrintToString(command);
+    if (&command != &commands.front()) { // the last round closed it
+      ASSERT_TRUE(FPeer->Ok("open_out src")) << joined;
+      ASSERT_GE(WaitForInput(Src), 0);
+    }
+    const std::string file = FFolder.Path("cut.syx");
+    std::vector<std::string> args = {"--midi=jack"};
+    args.insert(args.end(), command.begin(), command.end());
+    args.insert(args.end(), {"-o", file});
+    auto process = StartListening(args);
+    ASSERT_TRUE(FPeer->Ok("send src F0 7D 01 F7 F0 7D 02 03"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    ASSERT_TRUE(FPeer->Ok("close src"));
+    const TCliResult result = process->Wait(WaitMs);
+    EXPECT_EQ(result.Status, 3) << joined;
+    EXPECT_EQ(WithoutXrunWarnings(result.Err),
+              "pelrow-cli: the input \"" + Src +
+                  "\" lost its source (it went away or was disconnected)\n"
+                  "pelrow-cli: the last message is cut: its end never came\n")
+        << joined;
+    EXPECT_EQ(BytesOf(ReadWholeFile(file)), (Bytes{0xF0, 0x7D, 0x01, 0xF7, 0xF0, 0x7D, 0x02, 0x03}))
+        << joined;
+  }
+}
+
+// Ctrl-C during a send: the output passes on what it took, and that is what the
+// command reports.
+TEST_F(CliJack, CtrlCDuringASendReportsWhatTheOutputTook) {
+  const Bytes dump = SysExBurst(40, 500);
+  const std::string file = Write("dump.syx", dump);
+  TCliProcess process({"--midi=jack", "send", "--out", Dst, file}, FFolder.Path());
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  process.Signal(SIGINT);
+  const TCliResult result = process.Wait();
+  EXPECT_EQ(result.Status, 3);
+  unsigned long long took = 0, total = 0;
+  ASSERT_EQ(std::sscanf(WithoutXrunWarnings(result.Err).c_str(),
+                        "pelrow-cli: Sending cancelled (the output took %llu of %llu bytes)", &took,
+                        &total),
+            2)
+      << result.Err;
+  EXPECT_EQ(total, dump.size());
+  EXPECT_GT(took, 0u);
+  EXPECT_LT(took, dump.size());
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_EQ(PeerCount("dst"), took);
+}
+
+// Ports by the names users know: a unique part of the name, not one that two
+// ports share; the client under a name of the user's; "--midi jack" as
+// "--midi=jack". A JACK asked for without a server is said, and the loopback is
+// still listed.
+TEST_F(CliJackRaw, PortsAreFoundByTheNamesUsersKnow) {
+  ASSERT_TRUE(FPeer->Ok("open_in dst2"));
+  ASSERT_GE(WaitForOutput(TPeerProcess::PortName("dst2")), 0);
+  TCliResult result =
+      RunCli({"--midi", "jack", "send", "--out", "PEER-dst2", "--hex", "C0 05"}, FFolder.Path());
+  EXPECT_EQ(result.Status, 0) << result.Err;
+  EXPECT_EQ(FPeer->Receive("dst2", 2, WaitMs), (Bytes{0xC0, 0x05}));
+  result = RunCli({"--midi", "jack", "send", "--out", "peer-dst", "--hex", "C0 05"}, FFolder.Path());
+  EXPECT_EQ(result.Status, 2);
+  EXPECT_EQ(result.Err, "pelrow-cli: the MIDI output \"peer-dst\" is ambiguous: it matches \"" +
+                            Dst + "\", \"" + TPeerProcess::PortName("dst2") + "\"\n");
+
+  auto process = StartListening(
+      {"--midi", "jack", "--name", "nightly-backup", "receive", "--in", "PEER-SRC:SRC", "--idle", "2"});
+  const std::string ours = FPeer->Command("ports nightly-backup");
+  EXPECT_EQ(ours.rfind("ok nightly-backup:", 0), 0u) << ours;
+  result = process->Wait();
+  EXPECT_EQ(result.Status, 0) << result.Err;
+  EXPECT_EQ(WithoutXrunWarnings(result.Err), "pelrow-cli: nothing was received within 2 s\n");
+
+  const char* server = std::getenv("JACK_DEFAULT_SERVER");
+  const std::string kept = server != nullptr ? server : "";
+  ::setenv("JACK_DEFAULT_SERVER", "pelrow-no-such-server", 1);
+  result = RunCli({"--midi", "jack", "list"}, FFolder.Path());
+  if (server != nullptr)
+    ::setenv("JACK_DEFAULT_SERVER", kept.c_str(), 1);
+  else
+    ::unsetenv("JACK_DEFAULT_SERVER");
+  EXPECT_EQ(result.Status, 3);
+  EXPECT_TRUE(result.Err.starts_with("pelrow-cli: Cannot use JACK: ")) << result.Err;
+  EXPECT_EQ(result.Out, "in\tPelrow Loopback\nout\tPelrow Loopback\n");
+}
+
+// With --timestamps each message has a comment line with its time before it; the
+// lines still send as they are.
+TEST_F(CliJack, TimestampsAreCommentLinesThatStillSend) {
+  auto process = StartListening({"--midi=jack", "receive", "--in", Src, "--timestamps",
+                                 "--count", "2"});
+  ASSERT_TRUE(FPeer->SendBytes("src", {0xF0, 0x7E, 0x00, 0xF7, 0x90, 0x3C, 0x40}));
+  const TCliResult result = process->Wait();
+  EXPECT_EQ(result.Status, 0) << result.Err;
+  const std::string lines = WithoutXrunWarnings(result.Out);
+  unsigned first = 0, firstMs = 0, second = 0, secondMs = 0;
+  ASSERT_EQ(std::sscanf(lines.c_str(), "; %u.%u s\nF0 7E 00 F7\n; %u.%u s\n90 3C 40\n", &first,
+                        &firstMs, &second, &secondMs),
+            4)
+      << lines;
+  EXPECT_LE(first * 1000 + firstMs, second * 1000 + secondMs);
+  const TCliResult sent =
+      RunCli({"--midi=jack", "send", "--out", Dst, "-"}, FFolder.Path(), lines);
+  EXPECT_EQ(sent.Status, 0) << sent.Err;
+  EXPECT_EQ(Difference(FPeer->Receive("dst", 7, WaitMs),
+                       {0xF0, 0x7E, 0x00, 0xF7, 0x90, 0x3C, 0x40}),
+            "");
 }
 
 TEST_F(CliJack, ListsThePeersPortsByTheirExactNames) {

@@ -57,6 +57,16 @@ TMidiResult TCombinedMidiService::OutputName(int index, std::string& name) {
   return part != nullptr ? part->OutputName(index, name) : MidiErrBadDeviceId;
 }
 
+std::string TCombinedMidiService::InputAddress(int index) {
+  TMidiService* part = Locate(TDirection::Input, index);
+  return part != nullptr ? part->InputAddress(index) : std::string();
+}
+
+std::string TCombinedMidiService::OutputAddress(int index) {
+  TMidiService* part = Locate(TDirection::Output, index);
+  return part != nullptr ? part->OutputAddress(index) : std::string();
+}
+
 TMidiResult TCombinedMidiService::OpenInput(int index, TMidiInCallback callback,
                                             std::unique_ptr<TMidiInPort>& port) {
   TMidiService* part = Locate(TDirection::Input, index);

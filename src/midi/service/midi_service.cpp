@@ -16,6 +16,11 @@ constexpr const char* TextNoDevice = "The device is no longer connected.";
 constexpr const char* TextAccessDenied = "The device does not allow this program to use it.";
 } // namespace
 
+TMidiClientSettings& MidiClientSettings() {
+  static TMidiClientSettings settings;
+  return settings;
+}
+
 bool CommonMidiErrorText(TMidiResult code, std::string& text) {
   switch (code) {
   case MidiErrUnspecified:

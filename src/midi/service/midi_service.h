@@ -148,6 +148,10 @@ public:
   virtual int OutputCount() = 0;
   virtual TMidiResult InputName(int index, std::string& name) = 0;
   virtual TMidiResult OutputName(int index, std::string& name) = 0;
+  // The numbers by which the MIDI system's own tools name a device ("20:0" for
+  // ALSA, as aconnect shows it); empty where there are none.
+  virtual std::string InputAddress(int) { return {}; }
+  virtual std::string OutputAddress(int) { return {}; }
 
   // On success port is set; on failure it stays empty.
   virtual TMidiResult OpenInput(int index, TMidiInCallback callback,
@@ -166,6 +170,16 @@ public:
   // Installs the devices-changed handler (see the threading rules above).
   virtual void SetOnDevicesChanged(std::function<void()> handler) = 0;
 };
+
+// How this process shows itself to the MIDI system: set before a service is made.
+struct TMidiClientSettings {
+  std::string Name = "Pelrow"; // the ALSA and JACK client name
+  // Inputs take what arrives from the moment they are connected, not only once
+  // they are started, so that nothing a source sends at once is missed (a
+  // command-line capture). The window starts its inputs as it opens them.
+  bool ListenAtConnect = false;
+};
+TMidiClientSettings& MidiClientSettings();
 
 // Texts of the common result codes, shared by every backend; false for other codes.
 bool CommonMidiErrorText(TMidiResult code, std::string& text);

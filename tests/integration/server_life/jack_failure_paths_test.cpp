@@ -228,25 +228,43 @@ TEST_F(JackServerLife, AStallLeavesOnePortPerOpenDeviceAndSaysWhyDevicesClosed) 
   EXPECT_EQ(FPeer->Receive("dst", 3, WaitMs), (Bytes{0x90, 0x3C, 0x40}));
 }
 
-// pelrow-cli receive when the server dies mid-capture: it ends at once with exit
-// status 3, says why, and keeps what had arrived.
-TEST_F(JackServerLife, ReceiveEndsWithAFailureWhenTheServerDies) {
-  ASSERT_TRUE(FPeer->Ok("open_out src"));
-  ASSERT_GE(WaitForPort(Src, true), 0);
-  TScratchFolder folder;
-  TCliProcess receive({"--midi=jack", "receive", "--in", Src, "--timeout", "60000"}, folder.Path());
-  ASSERT_TRUE(WaitUntil([&] { return FPeer->Command("connections src") == "ok 1"; }, WaitMs));
-  std::this_thread::sleep_for(300ms); // connected, and listening
-  ASSERT_TRUE(FPeer->Ok("send src F0 01 02 F7"));
-  std::this_thread::sleep_for(300ms);
-  const auto killed = Clock::now();
-  FServer.Kill();
-  const TCliResult result = receive.Wait(WaitMs);
-  EXPECT_LT(Clock::now() - killed, 5s);
-  EXPECT_EQ(result.Status, 3) << result.Err;
-  EXPECT_NE(result.Err.find("failed: The JACK server has stopped."), std::string::npos)
-      << result.Err;
-  EXPECT_NE(result.Out.find("F0 01 02 F7"), std::string::npos) << result.Out;
+// pelrow-cli receive and request when the server dies mid-capture: they end at
+// once with exit status 3, say why, and keep what had arrived, also when only the
+// quiet time would end them.
+TEST_F(JackServerLife, CapturesEndWithAFailureWhenTheServerDies) {
+  const std::string dst = TPeerProcess::PortName("dst");
+  const std::vector<std::vector<std::string>> commands = {
+      {"receive", "--in", Src, "--timeout", "60000"},
+      {"receive", "--in", Src, "--quiet", "60000"},
+      {"request", "--out", dst, "--in", Src, "--hex", "F0 7E 7F 06 01 F7", "--quiet", "60000"},
+  };
+  for (const auto& command : commands) {
+    const std::string joined = ::testing::PrintToString(command);
+    if (&command != &commands.front()) { // a server and peer of its own each round
+      FPeer.reset();
+      ASSERT_TRUE(FServer.Start()) << joined;
+      FPeer = std::make_unique<TPeerProcess>(TPeerKind::RawEvents);
+    }
+    ASSERT_TRUE(FPeer->Ok("open_out src"));
+    ASSERT_TRUE(FPeer->Ok("open_in dst"));
+    ASSERT_GE(WaitForPort(Src, true), 0);
+    TScratchFolder folder;
+    std::vector<std::string> args = {"--midi=jack"};
+    args.insert(args.end(), command.begin(), command.end());
+    TCliProcess capture(args, folder.Path());
+    ASSERT_TRUE(WaitUntil([&] { return FPeer->Command("connections src") == "ok 1"; }, WaitMs));
+    std::this_thread::sleep_for(300ms); // connected, and listening
+    ASSERT_TRUE(FPeer->Ok("send src F0 01 02 F7"));
+    std::this_thread::sleep_for(300ms);
+    const auto killed = Clock::now();
+    FServer.Kill();
+    const TCliResult result = capture.Wait(WaitMs);
+    EXPECT_LT(Clock::now() - killed, 5s) << joined;
+    EXPECT_EQ(result.Status, 3) << joined << ": " << result.Err;
+    EXPECT_NE(result.Err.find("failed: The JACK server has stopped."), std::string::npos)
+        << joined << ": " << result.Err;
+    EXPECT_NE(result.Out.find("F0 01 02 F7"), std::string::npos) << joined << ": " << result.Out;
+  }
 }
 
 // Started with no server running, the service lists the ports of one that starts

@@ -40,7 +40,7 @@ snd_seq_t* OpenHandle(int streams, int& client, std::string& failure) {
     failure = TextCannotOpen + std::string(snd_strerror(error));
     return nullptr;
   }
-  snd_seq_set_client_name(handle, TAlsaSequencer::ClientName);
+  snd_seq_set_client_name(handle, MidiClientSettings().Name.c_str());
   client = snd_seq_client_id(handle);
   return handle;
 }

@@ -53,7 +53,6 @@ bool AlsaErrorText(TMidiResult code, std::string& text);
 
 class TAlsaSequencer {
 public:
-  static constexpr const char* ClientName = "Pelrow";
 
   // Null with a reason when there is no sequencer. announce runs on the reader
   // thread for every client or port that starts, ends or changes.

@@ -11,6 +11,8 @@ std::unique_ptr<TAlsaInPort> TAlsaInPort::Open(TAlsaSequencer& sequencer,
                                                const TAlsaAddress& source, TMidiInCallback callback,
                                                TMidiResult& result) {
   std::unique_ptr<TAlsaInPort> port(new TAlsaInPort(sequencer, std::move(callback)));
+  if (MidiClientSettings().ListenAtConnect)
+    port->Start();
   port->FPort = sequencer.OpenInput(sourceName, source, *port);
   if (port->FPort < 0) {
     result = AlsaOpenResult(port->FPort);

@@ -52,6 +52,22 @@ TMidiResult TAlsaMidiService::OutputName(int index, std::string& name) {
   return NameAt(FObserver.Destinations(), index, name);
 }
 
+namespace {
+std::string AddressText(const TAlsaPort* port) {
+  return port == nullptr ? std::string()
+                         : std::to_string(port->Address.Client) + ":" +
+                               std::to_string(port->Address.Port);
+}
+} // namespace
+
+std::string TAlsaMidiService::InputAddress(int index) {
+  return AddressText(PortAt(FObserver.Sources(), index));
+}
+
+std::string TAlsaMidiService::OutputAddress(int index) {
+  return AddressText(PortAt(FObserver.Destinations(), index));
+}
+
 TMidiResult TAlsaMidiService::OpenInput(int index, TMidiInCallback callback,
                                         std::unique_ptr<TMidiInPort>& port) {
   const TAlsaPort* source = PortAt(FObserver.Sources(), index);

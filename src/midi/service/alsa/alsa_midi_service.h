@@ -21,6 +21,8 @@ public:
   int OutputCount() override;
   TMidiResult InputName(int index, std::string& name) override;
   TMidiResult OutputName(int index, std::string& name) override;
+  std::string InputAddress(int index) override;
+  std::string OutputAddress(int index) override;
   TMidiResult OpenInput(int index, TMidiInCallback callback,
                         std::unique_ptr<TMidiInPort>& port) override;
   TMidiResult OpenOutput(int index, TMidiOutCallback callback,

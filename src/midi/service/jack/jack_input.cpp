@@ -23,6 +23,8 @@ std::unique_ptr<TJackInPort> TJackInPort::Open(const TJackClientPtr& client,
     return nullptr; // the destructor gives the slot back
   }
   client->PublishIn(*slot, own, port.get());
+  if (MidiClientSettings().ListenAtConnect)
+    port->Start();
   const int connected = client->Connect(source, client->PortName(own));
   if (connected != 0 && connected != EEXIST) {
     result = client->ConnectFailure(source);

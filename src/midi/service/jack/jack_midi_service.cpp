@@ -35,7 +35,7 @@ bool JackErrorText(TMidiResult code, std::string& text) {
 
 TJackClientPtr TJackMidiService::OpenClient(std::string& failure) {
   return TJackClient::Open(
-      ClientName, [this] { ClientNotice(); }, failure);
+      MidiClientSettings().Name.c_str(), [this] { ClientNotice(); }, failure);
 }
 
 void TJackMidiService::ClientNotice() {

@@ -22,7 +22,6 @@ namespace pelrow {
 
 class TJackMidiService final : public TMidiService {
 public:
-  static constexpr const char* ClientName = "Pelrow";
   static constexpr auto RetryInterval = std::chrono::seconds(3);
 
   // Null with a reason when no JACK server answers, unless awaitServer: then the

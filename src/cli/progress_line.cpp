@@ -1,5 +1,5 @@
-// Drawing the progress of a send.
-#include "cli/send_progress.h"
+// Drawing the progress of a transfer.
+#include "cli/progress_line.h"
 
 #include "support/text_format.h"
 #include "app/send_rate.h"
@@ -11,6 +11,8 @@ namespace pelrow::cli {
 namespace {
 constexpr const char* TextProgress = "Sending %d of %d bytes (%d%%)";
 constexpr const char* TextProgressRate = "Sending %d of %d bytes (%d%%) at %s, %s left";
+constexpr const char* TextCapture = "Received %d bytes, %d messages";
+constexpr const char* TextCaptureRate = "Received %d bytes, %d messages at %s";
 constexpr const char* TextMinutes = "%d:%s";
 constexpr const char* TextHours = "%d:%s:%s";
 constexpr uint32_t RedrawMs = 200;
@@ -42,25 +44,31 @@ std::string SendProgressText(int64_t sent, int64_t total, double kbps) {
                     percent, FormatRate(kbps).c_str(), DurationText(secondsLeft).c_str());
 }
 
-TSendProgress::TSendProgress(std::FILE* stream, bool enabled, int64_t total, TClock& clock)
-    : FStream(stream), FEnabled(enabled), FTotal(total), FClock(clock), FDrawnTime(clock.NowMs()),
+std::string CaptureProgressText(int64_t bytes, int messages, double kbps) {
+  const auto count = static_cast<long long>(bytes);
+  return kbps <= 0 ? FormatText(TextCapture, count, messages)
+                   : FormatText(TextCaptureRate, count, messages, FormatRate(kbps).c_str());
+}
+
+TProgressLine::TProgressLine(std::FILE* stream, bool enabled, TClock& clock)
+    : FStream(stream), FEnabled(enabled), FClock(clock), FDrawnTime(clock.NowMs()),
       FRateTime(FDrawnTime) {}
 
-void TSendProgress::Update(int64_t sent) {
+void TProgressLine::Update(int64_t bytes, const TText& text) {
   if (!FEnabled)
     return;
   const uint32_t now = FClock.NowMs();
   if (FShown && now - FDrawnTime < RedrawMs)
     return;
-  UpdateRate(now, FRateTime, FRateBytes, FRate, sent);
+  UpdateRate(now, FRateTime, FRateBytes, FRate, bytes);
   std::fputs(ClearLine, FStream);
-  std::fputs(SendProgressText(sent, FTotal, FRate).c_str(), FStream);
+  std::fputs(text(FRate).c_str(), FStream);
   std::fflush(FStream);
   FShown = true;
   FDrawnTime = now;
 }
 
-void TSendProgress::Finish() {
+void TProgressLine::Finish() {
   if (!FShown)
     return;
   std::fputs(ClearLine, FStream);
