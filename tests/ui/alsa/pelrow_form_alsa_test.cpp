@@ -7,6 +7,7 @@
 #include "app/qt/status_bar.h"
 #include "app/receive_pump.h"
 #include "ui/app/form_fixture.h"
+#include "ui/device_menu.h"
 
 namespace pelrow::test {
 namespace {
@@ -56,17 +57,6 @@ protected:
     OtherMidiSystem = CreateAlsaMidiService(failure);
     ASSERT_TRUE(OtherMidiSystem) << failure;
   }
-
-  // Clicks the device of that name in the menu, as a user would.
-  static bool Choose(TPelrowForm& form, const char* menu, const std::string& device) {
-    for (QAction* item : form.Menu(menu)->actions())
-      if (item->text().toStdString() == device) {
-        item->trigger();
-        QApplication::processEvents();
-        return true;
-      }
-    return false;
-  }
 };
 
 TEST_F(PelrowFormAlsa, TheOutBoxGoesOutOfTheCableAndADumpFromItShowsInTheInBox) {
@@ -74,8 +64,8 @@ TEST_F(PelrowFormAlsa, TheOutBoxGoesOutOfTheCableAndADumpFromItShowsInTheInBox) 
   TRawMidi inCable(1);
   ASSERT_TRUE(outCable.Ready() && inCable.Ready());
   auto form = Start();
-  ASSERT_TRUE(Choose(*form, "MidiOut1", outCable.PortName()));
-  ASSERT_TRUE(Choose(*form, "MidiIn1", inCable.PortName()));
+  ASSERT_TRUE(ChooseDevice(*form, "MidiOut1", outCable.PortName()));
+  ASSERT_TRUE(ChooseDevice(*form, "MidiIn1", inCable.PortName()));
   ASSERT_TRUE(form->CurrentOutput()->IsOpen());
   ASSERT_TRUE(form->CurrentInput()->IsOpen());
   EXPECT_TRUE(ErrorBoxes.empty());

@@ -13,6 +13,7 @@
 #include "support/midi_collectors.h"
 #include "support/peer_process.h"
 #include "ui/app/form_fixture.h"
+#include "ui/device_menu.h"
 
 #include <unistd.h>
 
@@ -80,28 +81,13 @@ protected:
     Server.reset();
   }
 
-  // Clicks the device of that name in the menu once the MIDI system lists it.
-  static bool Choose(TPelrowForm& form, const char* menu, const std::string& device) {
-    return QTest::qWaitFor(
-        [&] {
-          for (QAction* item : form.Menu(menu)->actions())
-            if (item->text().toStdString() == device) {
-              item->trigger();
-              QApplication::processEvents();
-              return true;
-            }
-          return false;
-        },
-        WaitMs);
-  }
-
   std::unique_ptr<TJackServerProcess> Server;
   std::unique_ptr<TPeerProcess> Peer;
 };
 
 TEST_F(PelrowFormJack, AWindowHeldUpWhileADumpComesMarksWhatItCouldNotKeepAndSaysSo) {
   auto form = Start();
-  ASSERT_TRUE(Choose(*form, "MidiIn1", TPeerProcess::PortName("src")));
+  ASSERT_TRUE(ChooseDevice(*form, "MidiIn1", TPeerProcess::PortName("src"), WaitMs));
   ASSERT_TRUE(form->CurrentInput()->IsOpen());
   form->SXInput->Lines().Clear();
 
