@@ -201,6 +201,7 @@ int RunCapture(const TCliOptions& options, TCliStreams& streams, bool request) {
     if (const uint32_t overrun = after - before - wait;
         overrun > HeldUpMs && overrun < UINT32_MAX / 2)
       capture.HeldUp(overrun, after);
+    capture.SystemRan(input.RunMs(), after);
     sink.Flush();
     outcome.Failure = input.FailureText();
     outcome.SourceGone = input.Disconnected();
