@@ -46,6 +46,8 @@ constexpr const char* TextCutAtStart =
     "were not kept";
 // The longest single wait for input, so that Ctrl-C is seen at once.
 constexpr uint32_t WaitStepMs = 50;
+// A wait that overran by more than this means the program itself was held up.
+constexpr uint32_t HeldUpMs = 100;
 // Where the captured lines go: standard output line by line, or a line list that
 // is saved at the end.
 class TCaptureSink {
@@ -191,7 +193,14 @@ int RunCapture(const TCliOptions& options, TCliStreams& streams, bool request) {
   TCaptureOutcome outcome;
   while (status == ExitOk && !Interrupted() && outcome.Failure.empty() && !outcome.SourceGone &&
          (outcome.End = capture.End(clock.NowMs())) == TCaptureEnd::Running) {
-    pump(std::min(WaitStepMs, capture.MsUntilEnd(clock.NowMs())));
+    const uint32_t before = clock.NowMs();
+    const uint32_t wait = std::min(WaitStepMs, capture.MsUntilEnd(before));
+    pump(wait);
+    const uint32_t after = clock.NowMs();
+    if (const uint32_t overrun = after - before - wait;
+        overrun > HeldUpMs && overrun < UINT32_MAX / 2)
+      capture.HeldUp(overrun, after);
+    capture.SystemRan(input.RunMs(), after);
     if (!sink.Flush())
       break; // nobody reads what follows; the program ends as FinishOutput says
     outcome.Failure = input.FailureText();

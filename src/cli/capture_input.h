@@ -36,6 +36,8 @@ public:
   // The device failed for good (its MIDI system went away): the service's text
   // for it; empty while it works.
   std::string FailureText() const;
+  // How long the MIDI system has read input, in ms; -1 where it always does.
+  int64_t RunMs() const { return FInput.RunMs(); }
   // Something outside removed the connection to the source, or the source went away.
   bool Disconnected() const { return FDisconnected; }
 

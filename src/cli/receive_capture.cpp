@@ -12,6 +12,9 @@ namespace {
 constexpr uint8_t EndOfExclusive = 0xF7;
 constexpr uint8_t FirstRealTime = 0xF8;
 constexpr const char* TextTimestampLine = "; %d.%s s";
+// The MIDI system's run time moves in steps (a JACK server's periods); a lag
+// behind the clock shorter than this is no stall.
+constexpr int64_t StoodStillMs = 250;
 
 // Milliseconds from now until due, 0 once it has passed.
 uint32_t Remaining(uint32_t now, uint32_t from, uint32_t span) {
@@ -98,6 +101,27 @@ bool TReceiveCapture::Take(const TMyMidiEvent& event, uint32_t nowMs) {
     ++FMessages;
   FLastInputMs = nowMs;
   return true;
+}
+
+void TReceiveCapture::HeldUp(uint32_t ms, uint32_t nowMs) {
+  // Input taken after the hold-up (in the same wait) already moved the last input
+  // on; quiet then counts from it, and never from a time still to come.
+  FLastInputMs += std::min(ms, nowMs - FLastInputMs);
+  FRunMarked = false; // the system's time that stood still then is counted already
+}
+
+void TReceiveCapture::SystemRan(int64_t runMs, uint32_t nowMs) {
+  if (runMs < 0)
+    return;
+  const int64_t stood = FRunMarked ? int64_t(nowMs - FRunMarkMs) - (runMs - FRunMark) : 0;
+  // A small lag is kept until it grows or the system catches up.
+  if (FRunMarked && stood > 0 && stood <= StoodStillMs)
+    return;
+  if (stood > StoodStillMs)
+    HeldUp(uint32_t(stood), nowMs);
+  FRunMarked = true;
+  FRunMark = runMs;
+  FRunMarkMs = nowMs;
 }
 
 void TReceiveCapture::MarkLastMessageCut() {

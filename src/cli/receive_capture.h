@@ -40,6 +40,15 @@ public:
   // what comes after the last message asked for is neither kept nor lost.
   bool Take(const TMyMidiEvent& event, uint32_t nowMs);
 
+  // The program did not run for ms up to nowMs (stopped, or starved of the CPU):
+  // input may have waited unseen in the MIDI system all along, so that time is
+  // not quiet.
+  void HeldUp(uint32_t ms, uint32_t nowMs);
+  // The MIDI system had run for runMs by nowMs, by its own count (-1: it always
+  // runs). Time in which it stood still (a server starved of the CPU reads no
+  // input) is not quiet either: the rest of a dump may wait in the source.
+  void SystemRan(int64_t runMs, uint32_t nowMs);
+
   TCaptureEnd End(uint32_t nowMs) const;
   // How long nothing can end the capture unless input comes; UINT32_MAX for ever.
   uint32_t MsUntilEnd(uint32_t nowMs) const;
@@ -84,6 +93,10 @@ private:
   uint64_t FLostBytes = 0;
   bool FLossCounted = true;
   bool FMayBeLost = false;
+  // Where the count of the MIDI system's run time was last taken up, and when.
+  bool FRunMarked = false;
+  int64_t FRunMark = 0;
+  uint32_t FRunMarkMs = 0;
 };
 
 } // namespace pelrow::cli

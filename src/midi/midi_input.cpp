@@ -238,6 +238,10 @@ void TMidiInput::InputCallback(const TMidiInNotice& notice) {
   Trace("unhandled MIDI INPUT msg: 0x" + HexCode(static_cast<uint32_t>(notice.Code)));
 }
 
+int64_t TMidiInput::RunMs() const {
+  return FHandle != nullptr ? FHandle->RunMs() : -1;
+}
+
 std::string TMidiInput::FailureText() const {
   const TMidiResult failure = FFailure.load();
   if (failure == MidiOk)

@@ -104,6 +104,9 @@ public:
   // Why the port failed for good (its MIDI system went away), as the service says
   // it; empty while the port works.
   std::string FailureText() const;
+  // The open port's RunMs: how long its MIDI system has read input; -1 where it
+  // always does, or while closed.
+  int64_t RunMs() const;
 
   // Data is waiting; installed by the MIDI In menu.
   TNotifyEvent OnMidiData;

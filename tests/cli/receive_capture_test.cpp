@@ -90,7 +90,8 @@ TEST_F(Capture, StopsTakingAtTheCount) {
 }
 
 // Quiet counts only once something arrived, and from the latest input; idle counts
-// from the start or the latest input; the time limit counts from the start.
+// from the start or the latest input; neither counts while the program was held
+// up or its MIDI system stood still; the time limit counts from the start.
 TEST_F(Capture, QuietIdleAndTimeLimit) {
   TReceiveCapture capture = Make({.QuietMs = 500, .TimeoutMs = 3000}, -1, 100);
   EXPECT_EQ(capture.End(1000), TCaptureEnd::Running);
@@ -110,6 +111,30 @@ TEST_F(Capture, QuietIdleAndTimeLimit) {
   idle.Take(*Short(0xC0, 0x05), 1050);
   EXPECT_EQ(idle.End(2049), TCaptureEnd::Running);
   EXPECT_EQ(idle.End(2050), TCaptureEnd::Idle);
+
+  // Held up from 1200 to 2700: only the 200 ms before it were quiet.
+  TReceiveCapture held = Make({.QuietMs = 500});
+  held.Take(*Short(0xFE), 1000);
+  held.HeldUp(1500, 2700);
+  EXPECT_EQ(held.MsUntilEnd(2700), 300u);
+  // Input taken right after a hold-up, in the same wait: quiet counts from it.
+  held.Take(*Short(0xFE), 2900);
+  held.HeldUp(1500, 2910);
+  EXPECT_EQ(held.End(2910), TCaptureEnd::Running);
+  EXPECT_EQ(held.MsUntilEnd(2910), 500u);
+  // Held up before anything came: no idle time either.
+  TReceiveCapture heldIdle = Make({.IdleMs = 1000}, -1, 0);
+  heldIdle.HeldUp(1500, 1600);
+  EXPECT_EQ(heldIdle.MsUntilEnd(1600), 900u);
+  // The MIDI system ran only 200 of the 1200 ms after the input (its server was
+  // starved): only those were quiet. A lag of a period or so is no stall.
+  TReceiveCapture starved = Make({.QuietMs = 500});
+  starved.SystemRan(0, 1000);
+  starved.Take(*Short(0xFE), 1000);
+  starved.SystemRan(200, 2200);
+  EXPECT_EQ(starved.MsUntilEnd(2200), 300u);
+  starved.SystemRan(250, 2400);
+  EXPECT_EQ(starved.MsUntilEnd(2400), 100u);
 }
 
 // A capture that starts inside a message keeps nothing of its end and counts its

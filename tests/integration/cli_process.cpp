@@ -78,6 +78,7 @@ bool TCliProcess::Running() {
   FStatus = WIFEXITED(status)     ? WEXITSTATUS(status)
             : WIFSIGNALED(status) ? 128 + WTERMSIG(status)
                                   : -1;
+  FSignal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
   return false;
 }
 
@@ -95,8 +96,10 @@ TCliResult TCliProcess::Wait(int timeoutMs) {
     ::waitpid(FPid, nullptr, 0);
     FWaited = true;
     FStatus = -1;
+    FSignal = SIGKILL;
+    FTimedOut = true;
   }
-  return {FStatus, ReadAll(FOutPath), ReadAll(FErrPath)};
+  return {FStatus, FSignal, FTimedOut, ReadAll(FOutPath), ReadAll(FErrPath)};
 }
 
 TCliResult RunCli(const std::vector<std::string>& args, const std::string& folder,

@@ -10,7 +10,9 @@
 namespace pelrow::testing {
 
 struct TCliResult {
-  int Status = -1; // the exit status, 128 + the signal that ended it as a shell says
+  int Status = -1;       // the exit status, 128 + the signal that ended it as a shell says
+  int Signal = 0;        // the signal that ended it, if one did
+  bool TimedOut = false; // Wait gave up on it and killed it
 
   std::string Out;
   std::string Err;
@@ -44,9 +46,12 @@ public:
   TCliResult Wait(int timeoutMs = 60000);
   bool Running();
   void Signal(int signal);
+  pid_t Pid() const { return FPid; }
 
 private:
   pid_t FPid = -1;
+  int FSignal = 0;
+  bool FTimedOut = false;
   std::string FOutPath, FErrPath;
   bool FWaited = false;
   int FStatus = -1;

@@ -108,6 +108,10 @@ public:
   // Stops and hands back every queued buffer before returning.
   virtual TMidiResult Reset() = 0;
   virtual TMidiResult AddBuffer(TMidiBuffer& buffer) = 0;
+  // How long the MIDI system behind the port has run for it since it opened, in
+  // ms: a server starved of the CPU reads no input, and its time stands still.
+  // -1 where the system reads input all the time.
+  virtual int64_t RunMs() const { return -1; }
 };
 
 // One open output. Short messages go out at once; long buffers are queued and

@@ -1,6 +1,7 @@
 // Test-side callers of the MIDI service.
 #include "support/midi_collectors.h"
 
+#include "app/line_formatter.h"
 #include "midi/service/midi_input_stream.h"
 
 #include <algorithm>
@@ -116,6 +117,61 @@ TTaggedCheck CheckTagged(const std::vector<uint8_t>& bytes, const std::vector<si
     at = end + 1;
   }
   return check;
+}
+
+std::vector<uint8_t> TaggedDump(size_t messages) {
+  std::vector<uint8_t> bytes;
+  for (uint32_t m = 0; m < messages; ++m) {
+    const auto one = TaggedSysEx(m, m % 1000 == 500 ? 100000 : 1000 + (m * 389) % 3000);
+    bytes.insert(bytes.end(), one.begin(), one.end());
+  }
+  return bytes;
+}
+
+TMarkedBytes ReadMarkedLines(const std::vector<std::string>& lines) {
+  TMarkedBytes read;
+  for (const std::string& line : lines) {
+    switch (MarkLineKind(line)) {
+    case TMarkLine::Certain:
+      read.LossOffsets.push_back(read.Bytes.size());
+      continue;
+    case TMarkLine::Possible:
+      read.MayBeLostOffsets.push_back(read.Bytes.size());
+      continue;
+    case TMarkLine::None:
+      break;
+    }
+    for (size_t at = 0; at + 1 < line.size() && line[at] != ';'; at += 3)
+      read.Bytes.push_back(uint8_t(std::stoi(line.substr(at, 2), nullptr, 16)));
+  }
+  return read;
+}
+
+long FirstUnmarkedGap(const std::vector<uint8_t>& bytes, std::vector<size_t> marks,
+                      uint32_t count) {
+  std::sort(marks.begin(), marks.end());
+  const auto markedWithin = [&](size_t from, size_t to) {
+    const auto mark = std::lower_bound(marks.begin(), marks.end(), from);
+    return mark != marks.end() && *mark <= to;
+  };
+  uint32_t expected = 0; // the next message that is not yet whole
+  size_t sinceWhole = 0; // where the stream went on after the last whole message
+  for (size_t at = 0; at < bytes.size();) {
+    size_t end = at + 1;
+    while (end < bytes.size() && bytes[end] < 0x80)
+      ++end;
+    const bool whole = end < bytes.size() && bytes[end] == 0xF7 && end - at >= 6;
+    if (whole) {
+      const uint32_t number =
+          uint32_t(bytes[at + 2]) << 14 | uint32_t(bytes[at + 3]) << 7 | bytes[at + 4];
+      if (number != expected && !markedWithin(sinceWhole, at))
+        return long(expected);
+      expected = number + 1;
+      sinceWhole = end + 1;
+    }
+    at = whole ? end + 1 : std::max(end, at + 1);
+  }
+  return expected < count && !markedWithin(sinceWhole, bytes.size()) ? long(expected) : -1;
 }
 
 std::string Difference(const std::vector<uint8_t>& got, const std::vector<uint8_t>& want) {

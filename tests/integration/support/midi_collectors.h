@@ -34,6 +34,21 @@ struct TTaggedCheck {
   std::string Problem;     // empty when nothing else was found
 };
 TTaggedCheck CheckTagged(const std::vector<uint8_t>& bytes, const std::vector<size_t>& losses);
+// A bulk dump of tagged messages as a synthesizer's memory gives it: messages of
+// 1 to 4 KB, numbered from 0, and now and then one far larger than a JACK event.
+std::vector<uint8_t> TaggedDump(size_t messages);
+// Received hex lines as the In box and pelrow-cli show them, read back: the bytes,
+// and the stream offsets of the marks of certain and of possible loss.
+struct TMarkedBytes {
+  std::vector<uint8_t> Bytes;
+  std::vector<size_t> LossOffsets;
+  std::vector<size_t> MayBeLostOffsets;
+};
+TMarkedBytes ReadMarkedLines(const std::vector<std::string>& lines);
+// The number of the first of messages 0 to count-1 of a tagged dump that is missing
+// or cut where no mark stands (marks: offsets of marks of either kind); -1 when
+// every gap is marked at its place.
+long FirstUnmarkedGap(const std::vector<uint8_t>& bytes, std::vector<size_t> marks, uint32_t count);
 // Empty when equal, else the sizes and the first position where they differ.
 std::string Difference(const std::vector<uint8_t>& got, const std::vector<uint8_t>& want);
 

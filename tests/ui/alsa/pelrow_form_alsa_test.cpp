@@ -8,6 +8,7 @@
 #include "app/qt/status_bar.h"
 #include "app/receive_pump.h"
 #include "ui/app/form_fixture.h"
+#include "ui/device_menu.h"
 
 namespace pelrow::test {
 namespace {
@@ -58,17 +59,6 @@ protected:
     ASSERT_TRUE(OtherMidiSystem) << failure;
   }
 
-  // Clicks the device of that name in the menu, as a user would.
-  static bool Choose(TPelrowForm& form, const char* menu, const std::string& device) {
-    for (QAction* item : form.Menu(menu)->actions())
-      if (item->text().toStdString() == device) {
-        item->trigger();
-        QApplication::processEvents();
-        return true;
-      }
-    return false;
-  }
-
   // The Out box (a SysEx of sysExBytes over two lines and a note, at the cable's
   // own pace) goes out to outPort and arrives at outCable byte for byte; a dump
   // written into inCable (two SysEx messages, a note between them) shows in the
@@ -78,8 +68,8 @@ protected:
                                     TRawMidi& inCable, const std::string& inPort,
                                     size_t sysExBytes) {
     auto form = Start();
-    ASSERT_TRUE(Choose(*form, "MidiOut1", outPort));
-    ASSERT_TRUE(Choose(*form, "MidiIn1", inPort));
+    ASSERT_TRUE(ChooseDevice(*form, "MidiOut1", outPort));
+    ASSERT_TRUE(ChooseDevice(*form, "MidiIn1", inPort));
     ASSERT_TRUE(form->CurrentOutput()->IsOpen());
     ASSERT_TRUE(form->CurrentInput()->IsOpen());
     EXPECT_TRUE(ErrorBoxes.empty());

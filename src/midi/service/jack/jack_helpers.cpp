@@ -25,6 +25,11 @@ constexpr size_t OutHeaderBytes = 2 * sizeof(uint32_t);
 // How long a closing port waits for the process callback to leave a cycle; a
 // server that stopped calling us must not hang the program.
 constexpr auto CycleWaitLimit = std::chrono::milliseconds(500);
+// How long, of our own running time, the server's clock may go on while it runs
+// none of our cycles before our client counts as dropped; a check later than
+// DropWatchGap after the one before means we were held up ourselves.
+constexpr auto DropLimit = std::chrono::seconds(2);
+constexpr auto DropWatchGap = std::chrono::milliseconds(500);
 
 constexpr const char* TextNoServer = "no JACK server is running";
 constexpr const char* TextRefused = "the JACK server refused the client";
@@ -84,7 +89,7 @@ TJackClientPtr TJackClient::Open(const std::string& name, std::function<void()> 
     ReapAbandonedLocked();
     const std::vector<TJackClient*> others = Clients(); // closing takes them out
     for (TJackClient* other : others)
-      if (other->FShutDown.load() && !other->CloseLocked()) {
+      if (other->Gone() && !other->CloseLocked()) {
         failure = TextStillClosing;
         return nullptr;
       }
@@ -156,7 +161,9 @@ TJackClientPtr TJackClient::Open(const std::string& name, std::function<void()> 
     failure = TextNotActivated;
     return nullptr;
   }
-  self->FLastProgress = std::chrono::steady_clock::now();
+  self->FSampleRate = jack_get_sample_rate(self->FClient);
+  self->FLastProgress = self->FLastCheck = self->FDropWatchStart = std::chrono::steady_clock::now();
+  self->FDropWatchFrame = jack_last_frame_time(self->FClient);
   self->FService = std::thread([self] { self->ServiceLoop(); });
   return client;
 }
@@ -187,7 +194,7 @@ bool TJackClient::CloseHandle() {
 }
 
 bool TJackClient::CloseAfterServerGone() {
-  if (!FShutDown.load())
+  if (!Gone())
     return false;
   std::lock_guard lock(ClientsLock);
   return CloseLocked();
@@ -213,7 +220,7 @@ void TJackClientDisposer::operator()(TJackClient* client) const {
   {
     std::unique_lock lock(client->FHandleLock);
     // A frozen server would hang the close; a dead one answers at once.
-    if (client->FClient == nullptr || client->FResponding.load() || client->FShutDown.load())
+    if (client->FClient == nullptr || client->FResponding.load() || client->Gone())
       closed = client->CloseHandle();
   }
   // A late answer to a stuck call still counts down in the client.
@@ -242,7 +249,7 @@ void TJackClient::ReapAbandonedLocked() {
         const uint64_t cycles = client->FCycles.load();
         const bool answers = cycles != client->FCyclesSeen;
         client->FCyclesSeen = cycles;
-        if (!client->FShutDown.load() && !answers)
+        if (!client->Gone() && !answers)
           return false;
         if (!client->CloseHandle())
           return false;
@@ -305,7 +312,7 @@ uint32_t TJackClient::ConnectFailure(const std::string& port) const {
 
 uint32_t TJackClient::Failure() const {
   if (!FAlive.load())
-    return JackErrServerGone;
+    return FDropped.load() ? JackErrClientDropped : JackErrServerGone;
   if (!FResponding.load())
     return JackErrNotResponding;
   return 0;
@@ -327,13 +334,21 @@ int TJackClient::PortConnections(jack_port_t* port) const {
 void TJackClient::CheckServer() {
   if (FShutDown.load() && FAlive.exchange(false)) {
     Trace("JACK: the server shut us down");
-    ServerGone();
+    ServerGone(JackErrServerGone);
     NotifyPortsChanged();
   }
   if (!FAlive.load())
     return;
   const auto now = std::chrono::steady_clock::now();
   const uint64_t cycles = FCycles.load();
+  if (WatchForDrop(now, cycles != FCyclesSeen)) {
+    Trace("JACK: the server runs its cycles without ours: it has dropped our client");
+    FDropped = true;
+    FAlive = false;
+    ServerGone(JackErrClientDropped);
+    NotifyPortsChanged();
+    return;
+  }
   if (cycles != FCyclesSeen) {
     FCyclesSeen = cycles;
     FLastProgress = now;
@@ -369,13 +384,44 @@ void TJackClient::CheckServer() {
     ResumeConnectedOutputs();
 }
 
-// The inputs get what had arrived, then word that nothing more will.
-void TJackClient::ServerGone() {
+// Service thread. An async server gives up on a client that did not keep up (one
+// that was stopped, say) and, without telling it, runs its cycles without ours
+// from then on. Its clock going on for DropLimit of our own running time while
+// our cycles stand still tells that from a server that stopped (its clock stands
+// still too) and from a hold-up of ours (a late check starts the watch anew).
+bool TJackClient::WatchForDrop(std::chrono::steady_clock::time_point now, bool ourCyclesMoved) {
+  const bool lateCheck = now - FLastCheck > DropWatchGap;
+  FLastCheck = now;
+  const jack_nframes_t frame = jack_last_frame_time(FClient);
+  if (ourCyclesMoved || lateCheck) {
+    FDropWatchStart = now;
+    FDropWatchFrame = frame;
+    return false;
+  }
+  // The server's clock moves in whole periods: half the watch is enough.
+  const uint64_t framesInLimit =
+      uint64_t(FSampleRate) * std::chrono::duration_cast<std::chrono::milliseconds>(DropLimit).count() / 1000;
+  return now - FDropWatchStart >= DropLimit && uint64_t(frame - FDropWatchFrame) >= framesInLimit / 2;
+}
+
+// The inputs get what had arrived, then word that nothing more will. A dropped
+// client missed the cycles the server ran since our last one: input may be
+// missing at the end of what arrived.
+void TJackClient::ServerGone(uint32_t failure) {
   DrainInput();
   std::lock_guard lock(FSlotLock);
-  for (auto& slot : FIn)
-    if (slot.Stream != nullptr)
-      slot.Stream->FeedFailed(JackErrServerGone, TimeGetTime());
+  const uint32_t now = TimeGetTime();
+  for (auto& slot : FIn) {
+    if (slot.Stream == nullptr)
+      continue;
+    if (failure == JackErrClientDropped)
+      slot.Stream->FeedInterrupted(now);
+    slot.Stream->FeedFailed(failure, now);
+  }
+}
+
+uint64_t TJackClient::RunMs() const {
+  return FSampleRate == 0 ? 0 : FFramesRun.load(std::memory_order_relaxed) * 1000 / FSampleRate;
 }
 
 void TJackClient::NoticeLostConnections() {
@@ -681,6 +727,7 @@ int TJackClient::Process(jack_nframes_t frames) {
     ReadInput(slot, frames, cycleStart, interrupted);
   for (auto& slot : FOut)
     WriteOutput(slot, frames);
+  FFramesRun.fetch_add(frames, std::memory_order_relaxed);
   FCycles.fetch_add(1);
   FInCycle.store(false);
   return 0;

@@ -81,6 +81,7 @@ constexpr uint32_t JackErrServerGone = 1001;
 constexpr uint32_t JackErrNotResponding = 1002;
 constexpr uint32_t JackErrConnectRefused = 1003;
 constexpr uint32_t JackErrPortRefused = 1004;
+constexpr uint32_t JackErrClientDropped = 1005;
 
 constexpr uint32_t JackEndsBuffer = 1;
 inline uint32_t JackTag(uint32_t generation, bool endsBuffer) {
@@ -127,7 +128,7 @@ public:
   // had arrived and told the inputs) and closes the handle. True once closed.
   bool CloseAfterServerGone();
 
-  // The server has not shut us down.
+  // The server has not shut us down, nor dropped us.
   bool Alive() const { return FAlive.load(); }
   // Alive, and the server runs its cycles and answered our last call in time.
   bool Usable() const { return FAlive.load() && FResponding.load(); }
@@ -135,6 +136,9 @@ public:
   uint32_t Failure() const;
   // Xruns the server has reported to us since the client opened.
   uint32_t Xruns() const { return FXruns.load(std::memory_order_relaxed); }
+  // How long the server has run our cycles since the client opened, in ms of its
+  // clock: it stands still while the server runs no cycles for us.
+  uint64_t RunMs() const;
 
   // Calls use(handle) under the handle lock while the client is usable; false
   // otherwise.
@@ -189,7 +193,10 @@ private:
   void StopService();
   void NotResponding(const char* what);
   void CheckServer();
-  void ServerGone();
+  bool WatchForDrop(std::chrono::steady_clock::time_point now, bool ourCyclesMoved);
+  void ServerGone(uint32_t failure);
+  // The server shut us down or dropped us: the client is gone for good.
+  bool Gone() const { return FShutDown.load() || FDropped.load(); }
   void ReconnectReturnedPeers();
   void NoticeLostConnections();
   void ResumeConnectedOutputs();
@@ -211,6 +218,7 @@ private:
   std::atomic<bool> FAlive{true};
   std::atomic<bool> FShutDown{false}; // raised by the shutdown callback alone, for good
   std::atomic<bool> FResponding{true};
+  std::atomic<bool> FDropped{false}; // the server runs cycles, but no more ours
   std::atomic<bool> FConnectionLost{false};
   std::atomic<bool> FConnectionMade{false};
   static constexpr int RecheckLoops = 30; // service loops of at most 100 ms
@@ -220,6 +228,13 @@ private:
   std::atomic<int> FStuckCalls{0};                     // server calls that have not come back
   uint64_t FCyclesSeen = 0;                            // service thread, then the reaper
   std::chrono::steady_clock::time_point FLastProgress; // service thread only
+  // Service thread only: since when (of our own running time) the server's clock
+  // has moved while our cycles did not, from which frame, and the last check.
+  std::chrono::steady_clock::time_point FDropWatchStart, FLastCheck;
+  jack_nframes_t FDropWatchFrame = 0;
+  bool FDropWatching = false;
+  jack_nframes_t FSampleRate = 0;
+  std::atomic<uint64_t> FFramesRun{0};
   std::atomic<bool> FInCycle{false};
   std::atomic<uint64_t> FCycles{0};
   std::atomic<uint32_t> FXruns{0};

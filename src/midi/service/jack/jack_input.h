@@ -16,6 +16,7 @@ public:
   static std::unique_ptr<TJackInPort> Open(const TJackClientPtr& client, const std::string& source,
                                            TMidiInCallback callback, TMidiResult& result);
   ~TJackInPort() override;
+  int64_t RunMs() const override { return int64_t(FClient->RunMs()); }
 
 private:
   TJackInPort(TJackClientPtr client, TJackInSlot& slot, TMidiInCallback callback);

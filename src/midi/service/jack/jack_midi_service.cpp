@@ -9,6 +9,7 @@ namespace pelrow {
 
 namespace {
 constexpr const char* TextServerGone = "The JACK server has stopped.";
+constexpr const char* TextClientDropped = "The JACK server has dropped this program's client.";
 constexpr const char* TextNotResponding = "The JACK server is not responding.";
 constexpr const char* TextConnectRefused = "The JACK server refused the connection to this port.";
 constexpr const char* TextPortRefused = "The JACK server refused to make a port for this program.";
@@ -17,6 +18,9 @@ bool JackErrorText(TMidiResult code, std::string& text) {
   switch (code) {
   case JackErrServerGone:
     text = TextServerGone;
+    return true;
+  case JackErrClientDropped:
+    text = TextClientDropped;
     return true;
   case JackErrNotResponding:
     text = TextNotResponding;
