@@ -350,7 +350,7 @@ public:
   void LineEnd() {
     if ((FState == TState::Pending || FState == TState::PendingBeforeBlank) && FPending != ';' &&
         FPending != '#' && FNote.empty())
-      FNote = FormatText(std::isxdigit(FPending) ? ConvertLoneDigitText : ConvertLoneCharacterText,
+      FNote = FormatText(std::isxdigit(FPending) ? LoneHexDigitText : StrayLastCharacterText,
                          FName, FLine, FPendingColumn + 1,
                          std::string(1, static_cast<char>(FPending)).c_str());
     FState = TState::Idle;
@@ -466,7 +466,7 @@ void ConvertMidiFile(const TConvertRequest& request, TByteTarget& target) {
     target.EndRun();
   }
   if (target.Bytes() == 0)
-    throw TConvertFailure{TConvertStatus::BadInput, FormatText(ConvertNoSysExText, name)};
+    throw TConvertFailure{TConvertStatus::BadInput, FormatText(NoSysExInFileText, name)};
 }
 
 } // namespace

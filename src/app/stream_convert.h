@@ -77,10 +77,10 @@ TConvertResult ConvertStream(const TConvertRequest& request, TByteSink& sink);
 // Message texts, filled in with FormatText.
 inline constexpr char ConvertNulInTextText[] = "%s:%d:%d: a NUL character: this is no hex text";
 inline constexpr char ConvertDamagedMidiText[] = "%s is damaged (%s); nothing was converted";
-inline constexpr char ConvertNoSysExText[] = "no System Exclusive messages in %s";
+inline constexpr char NoSysExInFileText[] = "no System Exclusive messages in %s";
 inline constexpr char ConvertNoMidiOutputText[] = "%s: MIDI files are read, not written";
-inline constexpr char ConvertLoneDigitText[] =
+inline constexpr char LoneHexDigitText[] =
     "%s:%d:%d: a lone hex digit \"%s\" at the end of the line (a byte takes two digits)";
-inline constexpr char ConvertLoneCharacterText[] = "%s:%d:%d: Unexpected character: \"%s\"";
+inline constexpr char StrayLastCharacterText[] = "%s:%d:%d: Unexpected character: \"%s\"";
 
 } // namespace pelrow

@@ -3,6 +3,7 @@
 
 #include "app/file_loader.h"
 #include "app/hex_notation.h"
+#include "app/stream_convert.h"
 #include "app/whole_messages.h"
 #include "cli/interrupt.h"
 #include "support/clock.h"
@@ -20,10 +21,6 @@ namespace {
 
 // The parser's own report starts so; the rest is "LINE:COLUMN: ...".
 constexpr std::string_view ParserLinePrefix = "line ";
-constexpr const char* TextLoneDigit =
-    "%s:%d:%d: a lone hex digit \"%s\" at the end of the line (a byte takes two digits)";
-constexpr const char* TextStrayLastCharacter = "%s:%d:%d: Unexpected character: \"%s\"";
-constexpr const char* TextNoSysEx = "no System Exclusive messages in %s";
 constexpr const char* TextStandardInputFailed = "standard input could not be read: %s";
 constexpr const char* TextStandardInputStopped = "reading standard input was stopped";
 // The Standard MIDI File reader's messages begin so; the file's name stands there.
@@ -100,7 +97,7 @@ bool LoadFileLines(const std::string& fileName, int splitThreshold, TVKStrings& 
   if (loader.LoadFile(fileName, lines, splitThreshold)) {
     if (!midiFile || lines.Count() > 0)
       return true;
-    failure = FormatText(TextNoSysEx, fileName.c_str());
+    failure = FormatText(NoSysExInFileText, fileName.c_str());
   } else if (midiFile && std::string_view(failure).starts_with(ReaderErrorPrefix)) {
     failure = fileName + ": " + failure.substr(ReaderErrorPrefix.size());
   }
@@ -158,9 +155,9 @@ bool CheckHexLines(const TVKStrings& lines, int first, const std::string& source
     if (const int column = UnreadLastColumn(text); column > 0) {
       const char last = text.back();
       error = HexDigitValue(last) >= 0
-                  ? FormatText(TextLoneDigit, sourceName.c_str(), i - first + 1, column,
+                  ? FormatText(LoneHexDigitText, sourceName.c_str(), i - first + 1, column,
                                std::string(1, last).c_str())
-                  : FormatText(TextStrayLastCharacter, sourceName.c_str(), i - first + 1, column,
+                  : FormatText(StrayLastCharacterText, sourceName.c_str(), i - first + 1, column,
                                std::string(1, last).c_str());
       return false;
     }
