@@ -113,6 +113,8 @@ TEST_F(PelrowFormJack, AWindowHeldUpWhileADumpComesMarksWhatItCouldNotKeepAndSay
   ASSERT_TRUE(settled);
   Clock.Skip(TReceivePump::BulkTimerIntervalMs);
   BulkTimer().Fire();
+  // A dump this large is formatted beside the window and shown in pieces.
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !form->ReceivePump().ShowingBatch(); }, WaitMs));
 
   std::vector<std::string> dumpLines;
   uint64_t shownBytes = 0, lostBytes = 0;
