@@ -97,8 +97,7 @@ std::unique_ptr<uint8_t[]> ReadOpenedFile(const TFd& file, const std::string& fi
     return buffer;
   if (StopAsked(stop))
     throw ELoadStopped(LoadStoppedText);
-  throw std::runtime_error(
-      FormatText(ReadErrorText, FileNameText(fileName), std::strerror(error)));
+  throw std::runtime_error(FormatText(ReadErrorText, FileNameText(fileName), std::strerror(error)));
 }
 
 // Reads the whole file. A regular file is read into one buffer of its full size;
@@ -110,8 +109,8 @@ std::unique_ptr<uint8_t[]> ReadWholeFile(const std::string& fileName, bool strea
   const auto fail = [&](const char* text, int error) {
     if (StopAsked(stop))
       throw ELoadStopped(LoadStoppedText);
-    throw std::runtime_error(FormatText(text, FileNameText(fileName),
-                                        error == 0 ? NotAFileText : std::strerror(error)));
+    throw std::runtime_error(
+        FormatText(text, FileNameText(fileName), error == 0 ? NotAFileText : std::strerror(error)));
   };
   TFd file{::open(fileName.c_str(), O_RDONLY | O_NOCTTY | O_CLOEXEC)};
   struct stat info {};
@@ -242,8 +241,8 @@ void TFileLoader::Report(const std::string& text, TStatusKind kind, bool immedia
     ShowStatus(text, TStatusSide::Out, kind, immediate);
 }
 
-void TFileLoader::ReportLoaded(const std::string& fileName, const std::string& sizeText,
-                               bool large, uint32_t startMs) {
+void TFileLoader::ReportLoaded(const std::string& fileName, const std::string& sizeText, bool large,
+                               uint32_t startMs) {
   if (OnLoaded)
     OnLoaded(*this, fileName);
   if (large)

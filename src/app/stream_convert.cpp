@@ -12,9 +12,9 @@
 #include <fcntl.h>
 #include <memory>
 #include <new>
+#include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <string_view>
 #include <vector>
 
 #include "app/file_loader.h"
@@ -27,12 +27,6 @@
 namespace pelrow {
 
 namespace {
-
-// The MIDI file reader's messages begin with "Error: "; the file's name stands there.
-const char* WithoutErrorPrefix(const char* text) {
-  constexpr std::string_view Prefix = "Error: ";
-  return std::string_view(text).starts_with(Prefix) ? text + Prefix.size() : text;
-}
 
 // Small enough to look at the stop request every few milliseconds, large enough
 // that system calls cost nothing next to the formatting.
@@ -350,8 +344,8 @@ public:
   void LineEnd() {
     if ((FState == TState::Pending || FState == TState::PendingBeforeBlank) && FPending != ';' &&
         FPending != '#' && FNote.empty())
-      FNote = FormatText(std::isxdigit(FPending) ? LoneHexDigitText : StrayLastCharacterText,
-                         FName, FLine, FPendingColumn + 1,
+      FNote = FormatText(std::isxdigit(FPending) ? LoneHexDigitText : StrayLastCharacterText, FName,
+                         FLine, FPendingColumn + 1,
                          std::string(1, static_cast<char>(FPending)).c_str());
     FState = TState::Idle;
     ++FLine;
@@ -428,9 +422,9 @@ template <typename TTake> void ReadChunks(const TConvertRequest& request, TTake 
     if (got < 0 && errno == EINTR)
       continue;
     if (got < 0)
-      throw TConvertFailure{TConvertStatus::BadInput,
-                            FormatText(ReadErrorText, FileNameText(request.InputName),
-                                       std::strerror(errno))};
+      throw TConvertFailure{
+          TConvertStatus::BadInput,
+          FormatText(ReadErrorText, FileNameText(request.InputName), std::strerror(errno))};
     take(chunk.data(), static_cast<std::size_t>(got));
   }
 }
@@ -443,8 +437,7 @@ void ConvertMidiFile(const TConvertRequest& request, TByteTarget& target) {
   try {
     smf.LoadFromFile(request.InputName);
   } catch (const ESMF& e) {
-    throw TConvertFailure{TConvertStatus::BadInput,
-                          FormatText("%s: %s", request.InputName, WithoutErrorPrefix(e.what()))};
+    throw TConvertFailure{TConvertStatus::BadInput, SMFErrorOfFile(request.InputName, e.what())};
   }
   const std::string& name = request.InputName;
   // Checked before a byte goes out: an output written in place (a pipe) would
@@ -470,21 +463,6 @@ void ConvertMidiFile(const TConvertRequest& request, TByteTarget& target) {
 }
 
 } // namespace
-
-bool TDescriptorSink::Write(const char* data, std::size_t size) {
-  while (size > 0) {
-    const ssize_t written = ::write(FFd, data, size);
-    if (written < 0 && errno == EINTR)
-      continue;
-    if (written <= 0) {
-      FError = written < 0 ? errno : EIO;
-      return false;
-    }
-    data += written;
-    size -= static_cast<std::size_t>(written);
-  }
-  return true;
-}
 
 TConvertResult ConvertStream(const TConvertRequest& request, TByteSink& sink) {
   TConvertResult result;

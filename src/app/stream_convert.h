@@ -26,19 +26,6 @@ public:
   virtual bool Write(const char* data, std::size_t size) = 0;
 };
 
-// Writes into an open descriptor (a file, pipe or device), retrying short writes.
-class TDescriptorSink : public TByteSink {
-public:
-  explicit TDescriptorSink(int fd) : FFd(fd) {}
-  bool Write(const char* data, std::size_t size) override;
-  // The errno of the failed write.
-  int Error() const { return FError; }
-
-private:
-  int FFd;
-  int FError = 0;
-};
-
 enum class TConvertStatus {
   Done,
   BadInput,    // unreadable, damaged or empty input; Message says which and where

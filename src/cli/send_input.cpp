@@ -6,6 +6,7 @@
 #include "app/stream_convert.h"
 #include "app/whole_messages.h"
 #include "cli/interrupt.h"
+#include "files/midi_smf.h"
 #include "support/clock.h"
 #include "support/hex_digits.h"
 #include "support/text_format.h"
@@ -23,8 +24,6 @@ namespace {
 constexpr std::string_view ParserLinePrefix = "line ";
 constexpr const char* TextStandardInputFailed = "standard input could not be read: %s";
 constexpr const char* TextStandardInputStopped = "reading standard input was stopped";
-// The Standard MIDI File reader's messages begin so; the file's name stands there.
-constexpr std::string_view ReaderErrorPrefix = "Error: ";
 constexpr const char* TextNoMessage =
     "%s:%d:%d: bytes that form no MIDI message (data without a status byte, a lone F7 or a "
     "message cut short); use --raw to send them as they are";
@@ -98,8 +97,8 @@ bool LoadFileLines(const std::string& fileName, int splitThreshold, TVKStrings& 
     if (!midiFile || lines.Count() > 0)
       return true;
     failure = FormatText(NoSysExInFileText, fileName.c_str());
-  } else if (midiFile && std::string_view(failure).starts_with(ReaderErrorPrefix)) {
-    failure = fileName + ": " + failure.substr(ReaderErrorPrefix.size());
+  } else if (midiFile && failure.starts_with("Error: ")) {
+    failure = SMFErrorOfFile(fileName, failure);
   }
   error = failure;
   return false;
@@ -236,9 +235,9 @@ bool CheckWholeMessages(const TSendInput& input, std::string& error) {
   if (framer.StrayBytes() == 0 && !cut.Known())
     return true;
   const TBytePlace stray = framer.FirstStray();
-  const bool strayFirst = framer.StrayBytes() > 0 &&
-                          (!cut.Known() || std::pair(stray.Line, stray.Byte) <
-                                               std::pair(cut.Line, cut.Byte));
+  const bool strayFirst =
+      framer.StrayBytes() > 0 &&
+      (!cut.Known() || std::pair(stray.Line, stray.Byte) < std::pair(cut.Line, cut.Byte));
   const TBytePlace place = strayFirst ? stray : cut;
   auto source = input.Sources.begin();
   while (source + 1 != input.Sources.end() && (source + 1)->FirstLine <= place.Line)

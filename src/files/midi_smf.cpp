@@ -12,6 +12,7 @@
 #include <fcntl.h>
 #include <limits>
 #include <new>
+#include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -153,6 +154,13 @@ template <typename TWork> void LoadOrClear(TSMF& smf, TWork&& work) {
 }
 
 } // namespace
+
+std::string SMFErrorOfFile(const std::string& fileName, const std::string& message) {
+  constexpr std::string_view Prefix = "Error: ";
+  const std::string_view text(message);
+  return fileName + ": " +
+         std::string(text.starts_with(Prefix) ? text.substr(Prefix.size()) : text);
+}
 
 ESMF::ESMF(int code) : std::runtime_error(TSMF::ErrorText(code)), FCode(code) {}
 

@@ -29,6 +29,10 @@ constexpr int SMFTimeAccess = -8;
 constexpr int SMFCannotSave = -9;
 constexpr int SMFDiskFull = -10;
 
+// The reader's message ("Error: File is no Standard Midi File") with the file's
+// name where its "Error: " stands, for messages that name the file.
+std::string SMFErrorOfFile(const std::string& fileName, const std::string& message);
+
 class ESMF : public std::runtime_error {
 public:
   explicit ESMF(int code);
