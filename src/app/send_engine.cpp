@@ -118,16 +118,14 @@ void TSendEngine::Run(TSendSource& source) {
   try {
     if (OnSendStarted)
       OnSendStarted(*this);
-    const int64_t failedBefore = FOutput.FailedBytes();
+    FFailedBefore = FOutput.FailedBytes();
     const uint32_t interruptionsBefore = FOutput.Interruptions();
     if (SendLines(source) == TOutcome::Completed) {
       // What the output holds back for the rest of a message goes out now: the
       // send has handed over everything it had.
       FOutput.Flush();
       AwaitDelivery();
-      // Data MIDI Thru sent meanwhile may have failed too; it is not counted twice.
-      const int failed =
-          static_cast<int>(std::min<int64_t>(FOutput.FailedBytes() - failedBefore, FTotalSent));
+      const int failed = FailedOfThisSend();
       if (FCancelSend)
         Report(FormatText(TextCancelled, FTotalSent), TStatusKind::Plain, false);
       if (failed > 0)
@@ -356,7 +354,7 @@ bool TSendEngine::OutputOpen() {
   if (FTotalSent == 0)
     Report(TextNoOutput, TStatusKind::ErrorBox, false);
   else
-    Report(FormatText(TextOutputClosed, FTotalSent), TStatusKind::Error, false);
+    Report(FormatText(TextOutputClosed, BytesThatWentOut()), TStatusKind::Error, false);
   return false;
 }
 
@@ -374,8 +372,21 @@ bool TSendEngine::SendBytes(const uint8_t* data, int count) {
 
 bool TSendEngine::Taken(bool taken) {
   if (!taken)
-    Report(FormatText(TextRefused, FTotalSent), TStatusKind::Error, false);
+    Report(FormatText(TextRefused, BytesThatWentOut()), TStatusKind::Error, false);
   return taken;
+}
+
+// An output that refuses data, or was closed, fails what it still held; a cancel
+// while that settles counts what is known so far.
+int TSendEngine::BytesThatWentOut() {
+  AwaitDelivery();
+  return FTotalSent - FailedOfThisSend();
+}
+
+// Data MIDI Thru sent meanwhile may have failed too; it is not counted twice.
+int TSendEngine::FailedOfThisSend() const {
+  const int64_t failed = std::max<int64_t>(FOutput.FailedBytes() - FFailedBefore, 0);
+  return static_cast<int>(std::min<int64_t>(failed, FTotalSent));
 }
 
 } // namespace pelrow

@@ -161,6 +161,10 @@ private:
   bool SendBytes(const uint8_t* data, int count);
   bool OutputOpen();
   bool Taken(bool taken);
+  // Bytes of this send the output has not failed: once a send breaks off, what was
+  // still on its way completes first, so that only what went out counts as sent.
+  int BytesThatWentOut();
+  int FailedOfThisSend() const;
   // Returns when the output has completed every long buffer, or on a cancel.
   void AwaitDelivery();
   void Report(const std::string& text, TStatusKind kind, bool immediate);
@@ -175,6 +179,7 @@ private:
   bool FCancelSend = false;
   bool FCloseRequested = false;
   int FTotalSent = 0;
+  int64_t FFailedBefore = 0; // the output's failed bytes when the send began
   // Bytes that formed no message, which an output of whole messages cannot carry.
   int64_t FStrayBytes = 0;
   int FFirstStrayLine = 0;

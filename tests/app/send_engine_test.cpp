@@ -294,11 +294,22 @@ TEST_F(SendEngine, WithoutAnOpenOutputNothingCountsAsSent) {
   EXPECT_TRUE(Status.Has("Sent 0 bytes"));
 }
 
-TEST_F(SendEngine, ARefusedSendIsReportedAndNotCounted) {
+// The device refuses more data and fails what it still held: only the bytes that
+// went out before count as sent.
+TEST_F(SendEngine, ARefusedSendCountsOnlyWhatWentOut) {
   Speed = 0;
-  Loop.At(50, [&] { Service.RefuseSends(LoopbackPortName, MidiErrNotReady); });
+  // Chunks go at 0, 0, 90, 90 and 170 ms; the two at 90 ms are held, then failed.
+  Loop.At(50, [&] {
+    ASSERT_TRUE(FOutput.WaitUntilDelivered(10000));
+    Service.StallOutput(LoopbackPortName, true);
+  });
+  Loop.At(130, [&] {
+    Service.RefuseSends(LoopbackPortName, MidiErrNotReady);
+    Service.StallOutput(LoopbackPortName, false);
+  });
   Send({HexLine(test::SysEx(1000))});
-  EXPECT_TRUE(Status.Has("The MIDI output device refused the data (sent 256 bytes)"));
+  EXPECT_EQ(Status.Texts(TStatusKind::Error),
+            std::vector<std::string>{"The MIDI output device refused the data (sent 256 bytes)"});
   EXPECT_EQ(Status.CountStartingWith("Sent "), 0u);
   EXPECT_EQ(Status.CountStartingWith("Sending cancelled"), 0u);
   EXPECT_FALSE(Engine.Sending());

@@ -39,8 +39,8 @@ TEST_F(JackServerLife, AnOutputClosedWhileTheServerIsFrozenIsSilentAndItsLossCou
   }
   std::this_thread::sleep_for(50ms);
   FServer.Freeze();
-  ASSERT_TRUE(WaitUntil([&] { return !ServerAnswers(*FService); }, 5000));
-  ASSERT_TRUE(sender.WaitForCompletions(5000));
+  ASSERT_TRUE(WaitUntil([&] { return !ServerAnswers(*FService); }, WaitMs));
+  ASSERT_TRUE(sender.WaitForCompletions(WaitMs));
   std::this_thread::sleep_for(200ms); // the peer stores what its last period held
   const size_t arrived = FPeer->Receive("dst", 0, 0).size();
   EXPECT_LE(sender.DeliveredBytes(), arrived) << "completed as sent but never arrived";
@@ -66,7 +66,7 @@ TEST_F(JackServerLife, AServiceGoneWhileItsServerWasFrozenIsNotCalledWhenItRuns)
   ASSERT_TRUE(FPeer->Ok("open_out src"));
   ASSERT_GE(WaitForPort(Src, true), 0);
   FServer.Freeze();
-  ASSERT_TRUE(WaitUntil([&] { return !ServerAnswers(*FService); }, 5000));
+  ASSERT_TRUE(WaitUntil([&] { return !ServerAnswers(*FService); }, WaitMs));
   FService.reset();
   FServer.Thaw();
   ASSERT_TRUE(FPeer->Ok("open_out later"));
@@ -265,6 +265,36 @@ TEST_F(JackServerLife, CapturesEndWithAFailureWhenTheServerDies) {
         << joined << ": " << result.Err;
     EXPECT_NE(result.Out.find("F0 01 02 F7"), std::string::npos) << joined << ": " << result.Out;
   }
+}
+
+// pelrow-cli send at the cable's pace when the server freezes for longer than the
+// not-responding bound: the send fails, and the bytes it says went out are exactly
+// what the peer has once the server runs again, every message whole.
+TEST_F(JackServerLife, ASendCutByAFrozenServerCountsWhatArrived) {
+  ASSERT_TRUE(FPeer->Ok("open_in dst"));
+  ASSERT_GE(WaitForPort(Dst, false), 0);
+  TScratchFolder folder;
+  const Bytes dump = SysExBurst(200, 100);
+  WriteWholeFile(folder.Path("dump.syx"), std::string(dump.begin(), dump.end()));
+  TCliProcess send({"--midi=jack", "send", "--out", Dst, "--speed", "0", folder.Path("dump.syx")},
+                   folder.Path());
+  const auto arrived = [&] {
+    const std::string reply = FPeer->Command("count dst");
+    return reply.rfind("ok ", 0) == 0 ? std::stoull(reply.substr(3)) : 0;
+  };
+  ASSERT_TRUE(WaitUntil([&] { return arrived() >= 3000; }, WaitMs)) << send.Wait(0).Err;
+  FServer.Freeze();
+  const TCliResult result = send.Wait(WaitMs);
+  FServer.Thaw();
+  ASSERT_EQ(result.Status, 3) << result.Err;
+  const std::string lead = "The MIDI output device refused the data (sent ";
+  const size_t at = result.Err.find(lead);
+  ASSERT_NE(at, std::string::npos) << result.Err;
+  const size_t sent = std::stoull(result.Err.substr(at + lead.size()));
+  std::this_thread::sleep_for(500ms); // the peer stores what its last period held
+  const Bytes got = FPeer->Receive("dst", 0, 0);
+  EXPECT_EQ(got.size(), sent) << result.Err;
+  EXPECT_EQ(Difference(got, Bytes(dump.begin(), dump.begin() + std::min(sent, dump.size()))), "");
 }
 
 // Started with no server running, the service lists the ports of one that starts

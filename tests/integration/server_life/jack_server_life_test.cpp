@@ -16,7 +16,7 @@ TEST_F(JackServerLife, AFrozenServerHangsNeitherSendsNorClose) {
   FServer.Freeze();
   // Sends are refused once the server is seen not to run its cycles, with a text
   // that says so.
-  EXPECT_TRUE(WaitUntil([&] { return output->ShortMsg(0x403C90) != MidiOk; }, 5000));
+  EXPECT_TRUE(WaitUntil([&] { return output->ShortMsg(0x403C90) != MidiOk; }, WaitMs));
   const TMidiResult refused = output->ShortMsg(0x403C90);
   std::string text;
   EXPECT_EQ(FService->OutErrorText(refused, text), MidiOk);

@@ -105,6 +105,10 @@ public:
 
   // How long a call that waits on the server may take.
   static constexpr auto ServerCallLimit = std::chrono::milliseconds(1000);
+  // How long the server may run none of our cycles before it counts as not
+  // responding. A server without realtime rights on a busy machine can miss a
+  // second; a send must not fail for that.
+  static constexpr auto NoCyclesLimit = std::chrono::milliseconds(3000);
 
   // Opens and activates a client; null with a reason when no server answers.
   // portsChanged runs on a JACK thread or the client's service thread whenever

@@ -51,7 +51,7 @@ void TJackClient::CheckServer() {
       Trace("JACK: the server answers again");
       NotifyPortsChanged();
     }
-  } else if (now - FLastProgress > ServerCallLimit) {
+  } else if (now - FLastProgress > NoCyclesLimit) {
     NotResponding("no cycles");
   }
   if (const uint32_t xruns = FXruns.load(std::memory_order_relaxed); xruns != FXrunsSeen) {
