@@ -23,6 +23,7 @@
 #include "support/file_name_text.h"
 #include "support/safe_file.h"
 #include "support/text_format.h"
+#include "support/worker_job.h"
 
 namespace pelrow {
 
@@ -309,10 +310,7 @@ struct TFileSaver::TSaveJob {
 
 TFileSaver::~TFileSaver() {
   // The owner is going: the worker is stopped, but nobody is told any more.
-  if (FJob)
-    FJob->Cancelled = true;
-  if (FWorker.joinable())
-    FWorker.join();
+  CancelAndJoin(FJob, FWorker);
 }
 
 void TFileSaver::StartSave(const std::string& fileName, const TVKStrings& lines, TStatusSide side,
@@ -383,9 +381,7 @@ void TFileSaver::EndSaveJob(TSaveJob& job) {
 void TFileSaver::CancelSave() {
   if (!FJob)
     return;
-  FJob->Cancelled = true;
-  if (FWorker.joinable())
-    FWorker.join();
+  CancelAndJoin(FJob, FWorker);
   FJob.reset();
   SetBusy(false);
 }

@@ -4,6 +4,7 @@
 #include "app/send_rate.h"
 #include "midi/service/loopback/loopback_hub.h"
 #include "support/text_format.h"
+#include "support/worker_job.h"
 
 #include <algorithm>
 #include <atomic>
@@ -611,9 +612,7 @@ void TReceivePump::ShowBacklog() {
 void TReceivePump::CancelBatch() {
   if (!FBatchJob)
     return;
-  FBatchJob->Cancelled = true;
-  if (FBatchWorker.joinable())
-    FBatchWorker.join();
+  CancelAndJoin(FBatchJob, FBatchWorker);
   FBatchJob.reset();
 }
 
