@@ -267,6 +267,7 @@ bool TFileSaver::SaveFile(const std::string& fileName, const TVKStrings& lines, 
 
 bool TFileSaver::SaveTo(TOutputTarget& target, const std::string& fileName, TSaveForm form,
                         const TVKStrings& lines, TStatusSide side) {
+  FSavingSide = side;
   SetBusy(true);
   TSaveRun run(Stop);
   return EndSave(fileName, side, WriteSave(target, fileName, form, lines, FParser, run));

@@ -101,7 +101,7 @@ public:
   void StartSave(const std::string& fileName, const TVKStrings& lines, TStatusSide side,
                  TUiPoster& poster);
   bool Saving() const { return FJob != nullptr; }
-  // The side of the box being saved (meaningful while Saving).
+  // The side of the box being saved, or last saved.
   TStatusSide SavingSide() const { return FSavingSide; }
   // Ends a save under way: the worker is joined, the temporary file is removed and
   // the earlier file stays as it was (unless the new one was already in place),

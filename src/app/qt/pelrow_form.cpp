@@ -138,6 +138,7 @@ TPelrowForm::~TPelrowForm() {
   // Before the boxes go: a file still loading would fill the Out box, and one being
   // saved reads a box.
   FFileLoader.CancelLoad();
+  FLoadAfterSave.reset();
   FFileSaver.CancelSave();
 }
 
@@ -485,6 +486,7 @@ void TPelrowForm::closeEvent(QCloseEvent* event) {
   // A file still loading is dropped; the Out box keeps what it had. A save under way
   // is stopped: the earlier file stays as it was, and no half-written one is left.
   FFileLoader.CancelLoad();
+  FLoadAfterSave.reset();
   FFileSaver.CancelSave();
   FormClose();
   QMainWindow::closeEvent(event);
