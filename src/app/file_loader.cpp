@@ -23,6 +23,7 @@
 #include "support/clock.h"
 #include "support/file_name_text.h"
 #include "support/text_format.h"
+#include "support/worker_job.h"
 
 namespace pelrow {
 
@@ -364,10 +365,7 @@ struct TFileLoader::TLoadJob {
 
 TFileLoader::~TFileLoader() {
   // The owner is going: the worker is stopped, but nobody is told any more.
-  if (FJob)
-    FJob->Cancelled = true;
-  if (FWorker.joinable())
-    FWorker.join();
+  CancelAndJoin(FJob, FWorker);
 }
 
 void TFileLoader::StartLoad(const std::string& fileName, TVKStrings& lines, int splitThreshold,
@@ -458,9 +456,7 @@ void TFileLoader::EndLoad(TLoadJob& job) {
 void TFileLoader::CancelLoad() {
   if (!FJob)
     return;
-  FJob->Cancelled = true;
-  if (FWorker.joinable())
-    FWorker.join();
+  CancelAndJoin(FJob, FWorker);
   FJob.reset();
   SetBusy(false);
 }

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <cstring>
 #include <exception>
 #include <fcntl.h>
@@ -11,15 +12,18 @@
 #include <span>
 #include <stdexcept>
 #include <sys/stat.h>
+#include <system_error>
 #include <unistd.h>
 
 #include "app/file_loader.h"
 #include "app/line_formatter.h"
 #include "editor/vkstrings.h"
 #include "files/smf_writer.h"
+#include "support/clock.h"
 #include "support/file_name_text.h"
 #include "support/safe_file.h"
 #include "support/text_format.h"
+#include "support/worker_job.h"
 
 namespace pelrow {
 
@@ -71,39 +75,156 @@ public:
   ESaveStopped() : std::runtime_error("stopped") {}
 };
 
-void StopIfAsked(const std::atomic<bool>* stop) {
-  if (stop != nullptr && stop->load(std::memory_order_relaxed))
-    throw ESaveStopped();
-}
+// How a save goes on: every so many lines it looks whether it is to stop, and tells
+// how far it got when it has someone to tell.
+class TSaveRun {
+public:
+  static constexpr int LineStep = 4096;
+
+  explicit TSaveRun(const std::atomic<bool>* stop = nullptr,
+                    std::function<void(int percent)> progress = {})
+      : FStop(stop), FProgress(std::move(progress)) {}
+
+  // Raises ESaveStopped once a stop was asked for.
+  void CheckStop() const {
+    if (FStop != nullptr && FStop->load(std::memory_order_relaxed))
+      throw ESaveStopped();
+  }
+  // Line index of count is next.
+  void At(int index, int count) {
+    if (index % LineStep != 0)
+      return;
+    CheckStop();
+    if (!FProgress || count <= 0)
+      return;
+    const int percent = static_cast<int>(static_cast<int64_t>(index) * 100 / count);
+    if (percent != FLastPercent)
+      FProgress(percent);
+    FLastPercent = percent;
+  }
+
+private:
+  const std::atomic<bool>* FStop;
+  std::function<void(int)> FProgress;
+  int FLastPercent = -1;
+};
 
 // Calls take with the bytes of every line that holds any, in line order.
 template <typename TTake>
-void ForEachLineBytes(const TVKStrings& lines, THexParser& parser, TTake take,
-                      const std::atomic<bool>* stop = nullptr) {
+void ForEachLineBytes(const TVKStrings& lines, THexParser& parser, TTake take, TSaveRun& run) {
   for (int i = 0; i < lines.Count(); ++i) {
-    if (i % 4096 == 0)
-      StopIfAsked(stop);
+    run.At(i, lines.Count());
     int count = 0;
     if (parser.ParseLine(i, Trimmed(lines[i]), count))
       take(std::span<const uint8_t>(parser.MsgBuf(), static_cast<std::size_t>(count)));
   }
 }
 
+std::string MidiFileOf(const TVKStrings& lines, THexParser& parser, std::size_t& byteCount,
+                       TSaveRun& run) {
+  TSmfWriter writer;
+  ForEachLineBytes(
+      lines, parser, [&](std::span<const uint8_t> line) { writer.AddLine(line); }, run);
+  byteCount = writer.MidiBytes();
+  return writer.FileBytes();
+}
+
+// Each answers the size text of the success message.
+std::string WriteText(TOutputTarget& target, const TVKStrings& lines, TSaveRun& run) {
+  for (int i = 0; i < lines.Count(); ++i) {
+    run.At(i, lines.Count());
+    target.Write(lines[i]);
+    target.Write(TextLineEnd);
+  }
+  return FormatText(LineCountText, lines.Count());
+}
+
+std::string WriteBytes(TOutputTarget& target, const TVKStrings& lines, TSaveForm form,
+                       THexParser& parser, TSaveRun& run) {
+  std::size_t midiBytes = 0;
+  if (form == TSaveForm::MidiFile) {
+    target.Write(MidiFileOf(lines, parser, midiBytes, run));
+  } else {
+    ForEachLineBytes(
+        lines, parser,
+        [&](std::span<const uint8_t> line) {
+          target.Write({reinterpret_cast<const char*>(line.data()), line.size()});
+          midiBytes += line.size();
+        },
+        run);
+  }
+  return FormatText(ByteCountText, static_cast<int>(std::min<std::size_t>(midiBytes, INT_MAX)));
+}
+
+// The worst mark of lost input among the lines. The marks are comments, so the
+// bytes of a ".syx" or ".mid" file show nothing of them.
+TMarkLine WorstMarkOf(const TVKStrings& lines) {
+  TMarkLine worst = TMarkLine::None;
+  for (int i = 0; i < lines.Count() && worst != TMarkLine::Certain; ++i)
+    worst = std::max(worst, MarkLineKind(Trimmed(lines[i])));
+  return worst;
+}
+
+} // namespace
+
+// What writing a file came to; the UI thread reports it.
+struct TSaveOutcome {
+  bool Saved = false;
+  std::string Message; // the size text when saved, else the failure
+  TMarkLine Worst = TMarkLine::None;
+};
+
+namespace {
+
+// Writes the lines and puts the file in place, or abandons it on any failure.
+TSaveOutcome WriteSave(TOutputTarget& target, const std::string& fileName, TSaveForm form,
+                       const TVKStrings& lines, THexParser& parser, TSaveRun& run) {
+  TSaveOutcome outcome;
+  try {
+    if (!target.IsOpen())
+      throw std::runtime_error(
+          FormatText(form == TSaveForm::Text ? CannotCreateFileText : CouldNotCreateText,
+                     FileNameText(fileName), std::strerror(target.Failure().Errno)));
+    const std::string sizeText = form == TSaveForm::Text
+                                     ? WriteText(target, lines, run)
+                                     : WriteBytes(target, lines, form, parser, run);
+    run.CheckStop();
+    if (!target.Commit())
+      throw std::runtime_error(FormatText(WriteErrorText, FileNameText(fileName),
+                                          std::strerror(target.Failure().Errno)));
+    outcome.Saved = true;
+    outcome.Message = sizeText;
+    if (form != TSaveForm::Text)
+      outcome.Worst = WorstMarkOf(lines);
+  } catch (const std::bad_alloc&) {
+    outcome.Message = OutOfMemoryText;
+  } catch (const ESaveStopped&) {
+    outcome.Message = FormatText(SaveStoppedText, FileNameText(fileName));
+  } catch (const std::exception& e) {
+    outcome.Message = e.what();
+  }
+  if (!outcome.Saved)
+    target.Abandon();
+  return outcome;
+}
+
 } // namespace
 
 std::string SyxBytesOfLines(const TVKStrings& lines, THexParser& parser) {
   std::string bytes;
-  ForEachLineBytes(lines, parser, [&](std::span<const uint8_t> line) {
-    bytes.append(reinterpret_cast<const char*>(line.data()), line.size());
-  });
+  TSaveRun run;
+  ForEachLineBytes(
+      lines, parser,
+      [&](std::span<const uint8_t> line) {
+        bytes.append(reinterpret_cast<const char*>(line.data()), line.size());
+      },
+      run);
   return bytes;
 }
 
 std::string MidiFileOfLines(const TVKStrings& lines, THexParser& parser, std::size_t& byteCount) {
-  TSmfWriter writer;
-  ForEachLineBytes(lines, parser, [&](std::span<const uint8_t> line) { writer.AddLine(line); });
-  byteCount = writer.MidiBytes();
-  return writer.FileBytes();
+  TSaveRun run;
+  return MidiFileOf(lines, parser, byteCount, run);
 }
 
 void TFileSaver::SetShowStatus(TShowStatus showStatus) {
@@ -111,16 +232,31 @@ void TFileSaver::SetShowStatus(TShowStatus showStatus) {
   FParser.SetShowStatus(std::move(showStatus));
 }
 
-bool TFileSaver::SaveBox(const TVKStrings& lines, TStatusSide side) {
+void TFileSaver::SetBusy(bool busy) {
+  if (OnBusy)
+    OnBusy(*this, busy);
+}
+
+std::optional<std::string> TFileSaver::ChooseFileName() {
   if (!OnChooseFileName)
-    return false;
+    return std::nullopt;
   const std::optional<std::string> chosen = OnChooseFileName(*this);
   if (!chosen || chosen->empty())
-    return false;
+    return std::nullopt;
   const std::string fileName = WithDefaultExtension(*chosen, SaveDialogDefaultExt);
   if (Exists(fileName) && OnConfirmOverwrite && !OnConfirmOverwrite(*this, fileName))
-    return false;
-  return SaveFile(fileName, lines, side);
+    return std::nullopt;
+  return fileName;
+}
+
+bool TFileSaver::SaveBox(const TVKStrings& lines, TStatusSide side) {
+  const std::optional<std::string> fileName = ChooseFileName();
+  return fileName && SaveFile(*fileName, lines, side);
+}
+
+void TFileSaver::StartSaveBox(const TVKStrings& lines, TStatusSide side, TUiPoster& poster) {
+  if (const std::optional<std::string> fileName = ChooseFileName())
+    StartSave(*fileName, lines, side, poster);
 }
 
 bool TFileSaver::SaveFile(const std::string& fileName, const TVKStrings& lines, TStatusSide side) {
@@ -131,84 +267,124 @@ bool TFileSaver::SaveFile(const std::string& fileName, const TVKStrings& lines, 
 
 bool TFileSaver::SaveTo(TOutputTarget& target, const std::string& fileName, TSaveForm form,
                         const TVKStrings& lines, TStatusSide side) {
-  if (OnBusy)
-    OnBusy(*this, true);
-  std::string message;
-  bool saved = false;
-  try {
-    if (!target.IsOpen())
-      throw std::runtime_error(FormatText(form == TSaveForm::Text ? CannotCreateFileText
-                                                                  : CouldNotCreateText,
-                                          FileNameText(fileName),
-                                          std::strerror(target.Failure().Errno)));
-    const std::string sizeText =
-        form == TSaveForm::Text ? WriteText(target, lines) : WriteBytes(target, lines, form);
-    if (!target.Commit())
-      throw std::runtime_error(FormatText(WriteErrorText, FileNameText(fileName),
-                                          std::strerror(target.Failure().Errno)));
-    saved = true;
-    if (OnSaved)
-      OnSaved(*this, fileName);
-    message = FormatText(SavedText, FileNameText(fileName), sizeText.c_str());
-  } catch (const std::bad_alloc&) {
-    message = OutOfMemoryText;
-  } catch (const ESaveStopped&) {
-    message = FormatText(SaveStoppedText, FileNameText(fileName));
-  } catch (const std::exception& e) {
-    message = e.what();
-  }
-  if (!saved)
-    target.Abandon();
-  if (FShowStatus)
-    FShowStatus(message, side, saved ? TStatusKind::Plain : TStatusKind::ErrorBox, false);
-  if (saved && form != TSaveForm::Text)
-    WarnOfGaps(fileName, lines, side);
-  if (OnBusy)
-    OnBusy(*this, false);
-  return saved;
+  FSavingSide = side;
+  SetBusy(true);
+  TSaveRun run(Stop);
+  return EndSave(fileName, side, WriteSave(target, fileName, form, lines, FParser, run));
 }
 
-// The marks are comments, so the bytes show nothing of them: the gap is told here.
-void TFileSaver::WarnOfGaps(const std::string& fileName, const TVKStrings& lines,
-                            TStatusSide side) {
-  TMarkLine worst = TMarkLine::None;
-  for (int i = 0; i < lines.Count() && worst != TMarkLine::Certain; ++i)
-    worst = std::max(worst, MarkLineKind(Trimmed(lines[i])));
-  if (worst == TMarkLine::None || !FShowStatus)
+bool TFileSaver::EndSave(const std::string& fileName, TStatusSide side,
+                         const TSaveOutcome& outcome) {
+  if (outcome.Saved && OnSaved)
+    OnSaved(*this, fileName);
+  if (FShowStatus) {
+    if (outcome.Saved)
+      FShowStatus(FormatText(SavedText, FileNameText(fileName), outcome.Message.c_str()), side,
+                  TStatusKind::Plain, false);
+    else
+      FShowStatus(outcome.Message, side, TStatusKind::ErrorBox, false);
+    if (outcome.Worst == TMarkLine::Certain)
+      FShowStatus(FormatText(SavedWithGapsText, FileNameText(fileName)), side,
+                  TStatusKind::ErrorBox, false);
+    else if (outcome.Worst == TMarkLine::Possible)
+      FShowStatus(FormatText(SavedMaybeGapsText, FileNameText(fileName)), side, TStatusKind::Plain,
+                  false);
+  }
+  SetBusy(false);
+  return outcome.Saved;
+}
+
+// ---- saving on a worker thread -------------------------------------------------------
+
+struct TFileSaver::TSaveJob {
+  TFileSaver* Saver = nullptr;
+  std::string FileName;
+  TSaveForm Form = TSaveForm::RawBytes;
+  TStatusSide Side = TStatusSide::Out;
+  const TVKStrings* Lines = nullptr;
+  TOutputTarget Target;
+  // Set on the UI thread; the worker stops soon after, and nothing it posts acts.
+  std::atomic<bool> Cancelled{false};
+  // Made by the worker; the UI thread reads it once the worker has posted its end.
+  TSaveOutcome Outcome;
+};
+
+TFileSaver::~TFileSaver() {
+  // The owner is going: the worker is stopped, but nobody is told any more.
+  CancelAndJoin(FJob, FWorker);
+}
+
+void TFileSaver::StartSave(const std::string& fileName, const TVKStrings& lines, TStatusSide side,
+                           TUiPoster& poster) {
+  CancelSave();
+  auto job = std::make_shared<TSaveJob>();
+  job->Target.Open(fileName, 0666);
+  const TSaveForm form = SaveFormOf(fileName);
+  // Small boxes take no time, and a file that cannot be created is reported at once.
+  // A device or FIFO is written at once as well: a reader that stalls would leave a
+  // worker that cannot be stopped.
+  if (!job->Target.IsOpen() || job->Target.InPlace() ||
+      lines.TextBytes() + static_cast<std::size_t>(lines.Count()) <= LargeSaveTextSize) {
+    SaveTo(job->Target, fileName, form, lines, side);
     return;
-  if (worst == TMarkLine::Certain)
-    FShowStatus(FormatText(SavedWithGapsText, FileNameText(fileName)), side, TStatusKind::ErrorBox,
-                false);
-  else
-    FShowStatus(FormatText(SavedMaybeGapsText, FileNameText(fileName)), side, TStatusKind::Plain,
-                false);
+  }
+  job->Saver = this;
+  job->FileName = fileName;
+  job->Form = form;
+  job->Side = side;
+  job->Lines = &lines;
+  FSavingSide = side;
+  FJob = job;
+  SetBusy(true);
+  try {
+    FWorker = std::thread([job, &poster] { RunSaveJob(job, poster); });
+  } catch (const std::system_error&) {
+    // No worker: the box is saved at once instead.
+    FJob.reset();
+    SetBusy(false);
+    SaveTo(job->Target, fileName, form, lines, side);
+  }
 }
 
-std::string TFileSaver::WriteText(TOutputTarget& target, const TVKStrings& lines) {
-  for (int i = 0; i < lines.Count(); ++i) {
-    if (i % 4096 == 0)
-      StopIfAsked(Stop);
-    target.Write(lines[i]);
-    target.Write(TextLineEnd);
-  }
-  return FormatText(LineCountText, lines.Count());
+void TFileSaver::RunSaveJob(const std::shared_ptr<TSaveJob>& held, TUiPoster& poster) {
+  TSaveJob& job = *held;
+  // What the worker posts holds the job, so that it outlives a cancelled save, and
+  // acts only while the save still runs.
+  const auto post = [&poster, &held](std::function<void(TFileSaver&)> step) {
+    poster.Post([held, step = std::move(step)] {
+      if (!held->Cancelled)
+        step(*held->Saver);
+    });
+  };
+  const auto report = [&post](const std::string& text, TStatusSide side, TStatusKind kind,
+                              bool immediate) {
+    post([text, side, kind, immediate](TFileSaver& saver) {
+      if (saver.FShowStatus)
+        saver.FShowStatus(text, side, kind, immediate);
+    });
+  };
+  THexParser parser(report);
+  TSaveRun run(&job.Cancelled, [&](int percent) {
+    report(FormatText(SavingPercentText, percent), job.Side, TStatusKind::StatusOnly, true);
+  });
+  job.Outcome = WriteSave(job.Target, job.FileName, job.Form, *job.Lines, parser, run);
+  post([held](TFileSaver& saver) { saver.EndSaveJob(*held); });
 }
 
-std::string TFileSaver::WriteBytes(TOutputTarget& target, const TVKStrings& lines,
-                                   TSaveForm form) {
-  std::size_t midiBytes = 0;
-  if (form == TSaveForm::MidiFile) {
-    target.Write(MidiFileOfLines(lines, FParser, midiBytes));
-  } else {
-    ForEachLineBytes(
-        lines, FParser,
-        [&](std::span<const uint8_t> line) {
-          target.Write({reinterpret_cast<const char*>(line.data()), line.size()});
-          midiBytes += line.size();
-        },
-        Stop);
-  }
-  return FormatText(ByteCountText, static_cast<int>(std::min<std::size_t>(midiBytes, INT_MAX)));
+void TFileSaver::EndSaveJob(TSaveJob& job) {
+  if (FWorker.joinable())
+    FWorker.join();
+  // Kept until the end of this step, which the posted call holds the job for.
+  const std::shared_ptr<TSaveJob> held = std::move(FJob);
+  EndSave(job.FileName, job.Side, job.Outcome);
+}
+
+void TFileSaver::CancelSave() {
+  if (!FJob)
+    return;
+  CancelAndJoin(FJob, FWorker);
+  FJob.reset();
+  SetBusy(false);
 }
 
 } // namespace pelrow

@@ -7,13 +7,20 @@
 // A regular file is written to a temporary file in the same folder and renamed
 // over the target only when it is complete: a failure part-way (disk full, say)
 // leaves the user's earlier file as it was. A device or FIFO is written in place.
+//
+// The window saves a large box on a worker thread (StartSave), so that it goes on
+// answering while hundreds of megabytes are written; the box must not change until
+// the save has ended.
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 
 #include "app/hex_notation.h"
 #include "app/status_report.h"
@@ -21,7 +28,9 @@
 
 namespace pelrow {
 
+class TUiPoster;
 class TVKStrings;
+struct TSaveOutcome;
 
 enum class TSaveForm { RawBytes, Text, MidiFile };
 
@@ -53,6 +62,12 @@ inline constexpr char SavedWithGapsText[] =
 inline constexpr char SavedMaybeGapsText[] =
     "%s may be incomplete: the MIDI system was interrupted while it was received.";
 
+// Progress of a save on a worker thread, in the status panel only.
+inline constexpr char SavingPercentText[] = "Saving %d%%...";
+
+// A box of more text than this (line ends included) is saved on a worker thread.
+constexpr std::size_t LargeSaveTextSize = 100000;
+
 // What ends every line of a ".txt" file.
 inline constexpr char TextLineEnd[] = "\n";
 
@@ -66,9 +81,32 @@ std::string MidiFileOfLines(const TVKStrings& lines, THexParser& parser, std::si
 
 class TFileSaver {
 public:
+  TFileSaver() = default;
+  // A save under way is stopped; the earlier file stays as it was.
+  ~TFileSaver();
+  TFileSaver(const TFileSaver&) = delete;
+  TFileSaver& operator=(const TFileSaver&) = delete;
+
   // Asks for a file name and saves the lines there. Cancelling the dialog or the
   // overwrite question changes and reports nothing. True when a file was saved.
   bool SaveBox(const TVKStrings& lines, TStatusSide side);
+  // The same dialog and question, then StartSave.
+  void StartSaveBox(const TVKStrings& lines, TStatusSide side, TUiPoster& poster);
+
+  // SaveFile with the same steps and messages in the same order, except that a large
+  // box going to a regular file is written by a worker thread while the UI thread
+  // goes on; the reports (the parser's too) reach ShowStatus through poster, and
+  // busy stays on until the end. The lines must not change meanwhile. A save under
+  // way is stopped first.
+  void StartSave(const std::string& fileName, const TVKStrings& lines, TStatusSide side,
+                 TUiPoster& poster);
+  bool Saving() const { return FJob != nullptr; }
+  // The side of the box being saved, or last saved.
+  TStatusSide SavingSide() const { return FSavingSide; }
+  // Ends a save under way: the worker is joined, the temporary file is removed and
+  // the earlier file stays as it was (unless the new one was already in place),
+  // nothing more is reported, and busy goes off.
+  void CancelSave();
 
   // Saves the lines to fileName and reports on the box's side: success plainly,
   // failure as an error with message box. Raw bytes saved from lines that mark
@@ -97,13 +135,19 @@ public:
   std::function<void(TFileSaver& sender, const std::string& fileName)> OnSaved;
 
 private:
-  // Each answers the size text of the success message.
-  std::string WriteText(TOutputTarget& target, const TVKStrings& lines);
-  std::string WriteBytes(TOutputTarget& target, const TVKStrings& lines, TSaveForm form);
-  void WarnOfGaps(const std::string& fileName, const TVKStrings& lines, TStatusSide side);
+  struct TSaveJob;
+  std::optional<std::string> ChooseFileName();
+  void SetBusy(bool busy);
+  // The UI thread's end of a save: the recent files, the reports, busy off.
+  bool EndSave(const std::string& fileName, TStatusSide side, const TSaveOutcome& outcome);
+  static void RunSaveJob(const std::shared_ptr<TSaveJob>& job, TUiPoster& poster);
+  void EndSaveJob(TSaveJob& job);
 
   TShowStatus FShowStatus;
   THexParser FParser;
+  std::shared_ptr<TSaveJob> FJob;
+  std::thread FWorker;
+  TStatusSide FSavingSide = TStatusSide::Out;
 };
 
 } // namespace pelrow

@@ -4,6 +4,7 @@
 #include "app/send_rate.h"
 #include "midi/service/loopback/loopback_hub.h"
 #include "support/text_format.h"
+#include "support/worker_job.h"
 
 #include <algorithm>
 #include <atomic>
@@ -108,8 +109,8 @@ void TReceivePump::HandleEvent(std::unique_ptr<TMyMidiEvent> event, const std::s
     if (FOptions.MidiThru && event->Gap == TInputGap::None)
       SendThru(*event, inputName);
     // While a batch is still being shown, what came after it waits, so that the
-    // box keeps the order of arrival.
-    if (FBatchJob)
+    // box keeps the order of arrival; while the box is held, everything waits.
+    if (FBatchJob || FHeld)
       FBacklog.push_back(std::move(event));
     else
       ShowEvent(std::move(event));
@@ -418,8 +419,8 @@ void TReceivePump::SetBulkPanelText(const std::string& text) {
 }
 
 void TReceivePump::AsnchRecvTimerTimer() {
-  if (FBatchJob)
-    return; // the dump is being shown
+  if (FBatchJob || FHeld)
+    return; // the dump is being shown, or waits until the box may change
   if (FClock.NowMs() - FLastLongMsgTime < BulkTimerIntervalMs)
     return; // the dump, or the message, is still arriving
   if (!FBulkMode) {
@@ -526,7 +527,7 @@ void TReceivePump::RunBatchJob(const std::shared_ptr<TBatchJob>& held, TUiPoster
   const auto post = [&](std::function<void(TReceivePump&)> step) {
     poster.Post([held, step = std::move(step)] {
       if (!held->Cancelled)
-        step(*held->Pump);
+        held->Pump->RunBatchStep(step);
     });
   };
   std::vector<std::string> piece;
@@ -570,7 +571,35 @@ void TReceivePump::EndBatchJob(TBatchJob& job) {
   ReportDump(job.Total, job.Rate);
   FBurstGaps = TBurstGaps();
   EndBatch();
-  // What came meanwhile is shown now, in order.
+  ShowBacklog();
+}
+
+void TReceivePump::RunBatchStep(std::function<void(TReceivePump&)> step) {
+  if (FHeld)
+    FHeldBatchSteps.push_back(std::move(step));
+  else
+    step(*this);
+}
+
+void TReceivePump::Hold() {
+  FHeld = true;
+}
+
+void TReceivePump::Release() {
+  if (!FHeld)
+    return;
+  FHeld = false;
+  // The batch goes on where it was held (and may end, showing the backlog itself).
+  std::vector<std::function<void(TReceivePump&)>> steps = std::move(FHeldBatchSteps);
+  FHeldBatchSteps.clear();
+  for (auto& step : steps)
+    step(*this);
+  if (!FBatchJob)
+    ShowBacklog();
+}
+
+// What came meanwhile is shown now, in order.
+void TReceivePump::ShowBacklog() {
   std::vector<std::unique_ptr<TMyMidiEvent>> backlog = std::move(FBacklog);
   FBacklog.clear();
   for (std::unique_ptr<TMyMidiEvent>& event : backlog) {
@@ -583,9 +612,7 @@ void TReceivePump::EndBatchJob(TBatchJob& job) {
 void TReceivePump::CancelBatch() {
   if (!FBatchJob)
     return;
-  FBatchJob->Cancelled = true;
-  if (FBatchWorker.joinable())
-    FBatchWorker.join();
+  CancelAndJoin(FBatchJob, FBatchWorker);
   FBatchJob.reset();
 }
 

@@ -18,6 +18,7 @@
 #include "support/clock.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -73,6 +74,13 @@ public:
   // A batch at least this large goes to the worker thread.
   static constexpr int BackgroundBatchBytes = 1 << 20;
   bool ShowingBatch() const { return FBatchJob != nullptr; }
+
+  // While held, nothing goes into the box (it is being saved): what arrives is still
+  // echoed at once, but shown only on release, in order, after the rest of a batch
+  // that was being shown; a bulk dump goes on being collected meanwhile.
+  void Hold();
+  void Release();
+  bool Held() const { return FHeld; }
 
   // The input's data handler: takes every waiting event.
   void MidiInData(TMidiInput& sender);
@@ -143,6 +151,9 @@ private:
   bool StartBatchJob(int limit, int total, const std::string& rate);
   static void RunBatchJob(const std::shared_ptr<TBatchJob>& job, TUiPoster& poster);
   void EndBatchJob(TBatchJob& job);
+  // A step of the batch worker, run at once or, while held, on release.
+  void RunBatchStep(std::function<void(TReceivePump&)> step);
+  void ShowBacklog();
   void EndBatch();
   void CancelBatch();
   void ClearPendingMessages();
@@ -178,8 +189,11 @@ private:
   TUiPoster* FBatchPoster = nullptr;
   std::shared_ptr<TBatchJob> FBatchJob;
   std::thread FBatchWorker;
-  // Events that came while a batch was shown in the background, in order.
+  // Events that came while a batch was shown in the background or the pump was
+  // held, in order.
   std::vector<std::unique_ptr<TMyMidiEvent>> FBacklog;
+  bool FHeld = false;
+  std::vector<std::function<void(TReceivePump&)>> FHeldBatchSteps;
 };
 
 } // namespace pelrow

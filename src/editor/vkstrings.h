@@ -65,6 +65,8 @@ public:
   std::string_view operator[](int index) const { return Get(index); }
   std::string_view Get(int index) const;
   int LineLength(int index) const { return static_cast<int>(Get(index).size()); }
+  // Characters of all lines, without line breaks.
+  size_t TextBytes() const { return FLines.TextBytes(); }
 
   void Put(int index, std::string_view line);
   // Inserts text before column col of a line (col up to the line's length).

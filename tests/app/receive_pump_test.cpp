@@ -549,7 +549,8 @@ TEST_F(ReceivePumpGaps, AnInterruptionDuringADumpIsAWarningNotALoss) {
 
 // A dump too large to show at once is formatted in the background: its lines are
 // those the batch at once gives, marks included, and a message that comes while it
-// is shown is echoed at once and shown after it.
+// is shown is echoed at once and shown after it. While the box is held (it is being
+// saved) the batch adds nothing; it goes on once released.
 TEST_F(ReceivePumpGaps, ALargeDumpShownInTheBackgroundMatchesTheBatchAtOnce) {
   TQueuedPoster batchPoster;
   Pump.SetBatchPoster(&batchPoster);
@@ -579,6 +580,13 @@ TEST_F(ReceivePumpGaps, ALargeDumpShownInTheBackgroundMatchesTheBatchAtOnce) {
   Pump.HandleEvent(TMyMidiEvent::FromShort(0x7F3C90, at + 2000), LoopbackPortName);
   EXPECT_EQ(Thru.size(), 1u);
 
+  Pump.Hold();
+  const int heldLines = Box.Count();
+  batchPoster.RunUntil([] { return false; }, std::chrono::milliseconds(100));
+  EXPECT_EQ(Box.Count(), heldLines);
+  Timer->AdvanceTo(at + 5000);
+  EXPECT_TRUE(Pump.ShowingBatch());
+  Pump.Release();
   ASSERT_TRUE(batchPoster.RunUntil([&] { return !Pump.ShowingBatch(); }));
   EXPECT_EQ(BoxLines(), Join({expected, {"90 3C 7F"}}));
   EXPECT_FALSE(Panel.Visible());

@@ -135,8 +135,11 @@ TPelrowForm::TPelrowForm(TPelrowStartup startup, QWidget* parent)
 }
 
 TPelrowForm::~TPelrowForm() {
-  // Before the boxes go: a file still loading would fill the Out box.
+  // Before the boxes go: a file still loading would fill the Out box, and one being
+  // saved reads a box.
   FFileLoader.CancelLoad();
+  FLoadAfterSave.reset();
+  FFileSaver.CancelSave();
 }
 
 // ---- layout ---------------------------------------------------------------------------
@@ -480,8 +483,11 @@ void TPelrowForm::closeEvent(QCloseEvent* event) {
     event->ignore();
     return;
   }
-  // A file still loading is dropped; the Out box keeps what it had.
+  // A file still loading is dropped; the Out box keeps what it had. A save under way
+  // is stopped: the earlier file stays as it was, and no half-written one is left.
   FFileLoader.CancelLoad();
+  FLoadAfterSave.reset();
+  FFileSaver.CancelSave();
   FormClose();
   QMainWindow::closeEvent(event);
 }

@@ -19,6 +19,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -117,6 +118,10 @@ public:
   // A large file goes on loading after the call returns (see Loading).
   virtual void LoadFile(const std::string& fileName);
   bool Loading() const { return FFileLoader.Loading(); }
+  // Saves a box to the named file, as Save As does once its dialog is answered; a
+  // large box goes on saving after the call returns (see Saving).
+  void SaveBoxAs(TStatusSide side, const std::string& fileName);
+  bool Saving() const { return FFileSaver.Saving(); }
 
   // Bytes per line when long messages are split, -1 when they are not.
   int SplitThreshold() const;
@@ -270,6 +275,8 @@ private:
   void ConnectFileUnits();
   void MirrorRecentFiles();
   void BusyCursor(bool busy);
+  void SaveBusy(bool busy);
+  TVeskMemo* BoxOf(TStatusSide side) const;
 
   // Device menus, settings and the single-instance guard (their own source files).
   void MidiMenuTextMessage(TMidiMenuBase& sender, const std::string& text);
@@ -315,6 +322,10 @@ private:
   // meanwhile the window takes no input.
   std::unique_ptr<TQtUiPoster> FFilePoster;
   std::unique_ptr<TInputBlock> FLoadInputBlock;
+  // A large box is saved on a worker thread too; until it ends neither the user nor
+  // the receive pump changes it, and a file to load waits here.
+  std::unique_ptr<TInputBlock> FSaveInputBlock;
+  std::optional<std::string> FLoadAfterSave;
   TFileLoader FFileLoader{Clock()};
   TFileSaver FFileSaver;
   TSplitSaver FSplitSaver;

@@ -6,11 +6,12 @@
 
 #include "app/dialog_filter.h"
 #include "app/qt/input_block.h"
+#include "app/qt/send_receive_parts.h"
 #include "editor/qt/veskmemo.h"
 #include "support/file_name_text.h"
 #include "support/product_info.h"
-#include "support/qt/qt_services.h"
 #include "support/qt/latin1_text.h"
+#include "support/qt/qt_services.h"
 #include "support/text_format.h"
 
 #include <QAction>
@@ -19,6 +20,8 @@
 #include <QFileDialog>
 #include <QMenu>
 #include <QMessageBox>
+
+#include <utility>
 
 namespace pelrow {
 
@@ -66,7 +69,7 @@ void TPelrowForm::ConnectFileUnits() {
   };
 
   FFileSaver.SetShowStatus(StatusReporter());
-  FFileSaver.OnBusy = [this](TFileSaver&, bool busy) { BusyCursor(busy); };
+  FFileSaver.OnBusy = [this](TFileSaver&, bool busy) { SaveBusy(busy); };
   FFileSaver.OnSaved = [this](TFileSaver&, const std::string& fileName) {
     MRUFiles.AddFile(fileName);
   };
@@ -159,8 +162,45 @@ void TPelrowForm::BusyCursor(bool busy) {
     QApplication::restoreOverrideCursor();
 }
 
+void TPelrowForm::SaveBusy(bool busy) {
+  BusyCursor(busy);
+  const bool savingIn = FFileSaver.SavingSide() == TStatusSide::In;
+  if (busy) {
+    FSaveInputBlock = std::make_unique<TInputBlock>(*this);
+    if (savingIn && FSendReceive)
+      FSendReceive->Pump.Hold();
+    return;
+  }
+  FSaveInputBlock.reset();
+  if (FSendReceive)
+    FSendReceive->Pump.Release();
+  // From the event loop: the saver is still ending its save.
+  if (FLoadAfterSave)
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+          if (FLoadAfterSave && !Saving())
+            LoadFile(*std::exchange(FLoadAfterSave, std::nullopt));
+        },
+        Qt::QueuedConnection);
+}
+
 void TPelrowForm::LoadFile(const std::string& fileName) {
+  // A file handed over by a later start waits until the box is saved; the last one
+  // named wins, as on a command line.
+  if (Saving()) {
+    FLoadAfterSave = fileName;
+    return;
+  }
   FFileLoader.StartLoad(fileName, SXOutput->Lines(), SplitThreshold(), *FFilePoster);
+}
+
+TVeskMemo* TPelrowForm::BoxOf(TStatusSide side) const {
+  return side == TStatusSide::In ? SXInput : SXOutput;
+}
+
+void TPelrowForm::SaveBoxAs(TStatusSide side, const std::string& fileName) {
+  FFileSaver.StartSave(fileName, BoxOf(side)->Lines(), side, *FFilePoster);
 }
 
 void TPelrowForm::Open1Click() {
@@ -177,11 +217,11 @@ void TPelrowForm::Open1Click() {
 }
 
 void TPelrowForm::SaveOutAs1Click() {
-  FFileSaver.SaveBox(SXOutput->Lines(), TStatusSide::Out);
+  FFileSaver.StartSaveBox(SXOutput->Lines(), TStatusSide::Out, *FFilePoster);
 }
 
 void TPelrowForm::SaveInAs1Click() {
-  FFileSaver.SaveBox(SXInput->Lines(), TStatusSide::In);
+  FFileSaver.StartSaveBox(SXInput->Lines(), TStatusSide::In, *FFilePoster);
 }
 
 } // namespace pelrow

@@ -7,13 +7,19 @@
 #include "support/scratch_folder.h"
 
 #include "app/file_loader.h"
+#include "app/file_saver.h"
+#include "app/hex_notation.h"
+#include "app/receive_pump.h"
 
 #include <QAbstractButton>
 #include <QAction>
 #include <QFileDialog>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QTimer>
+
+#include <filesystem>
 
 namespace pelrow::test {
 namespace {
@@ -70,9 +76,33 @@ protected:
     return bytes;
   }
 
-  static bool LogHas(TVeskMemo* log, const std::string& line) {
+  static bool LogHas(TVeskMemo* log, const std::string& line) { return LogIndex(log, line) >= 0; }
+
+  // Where the line first stands in the log, -1 when it is not there.
+  static int LogIndex(TVeskMemo* log, const std::string& line) {
     const std::vector<std::string> lines = LinesOf(log);
-    return std::find(lines.begin(), lines.end(), line) != lines.end();
+    const auto found = std::find(lines.begin(), lines.end(), line);
+    return found == lines.end() ? -1 : static_cast<int>(found - lines.begin());
+  }
+
+  // A System Exclusive message of length bytes filled with fill, as a box shows it.
+  static std::string SysExLine(int length, int fill) {
+    const char digits[] = "0123456789ABCDEF";
+    std::string line = "F0";
+    for (int i = 2; i < length; ++i)
+      line += std::string(" ") + digits[(fill >> 4) & 7] + digits[fill & 15];
+    return line + " F7";
+  }
+
+  // A box large enough that saving it takes a while: 20000 messages of 1000 bytes,
+  // about 60 MB of text.
+  static void FillLargeBox(TVeskMemo* box) {
+    TVKStrings& lines = box->Lines();
+    lines.BeginUpdate();
+    lines.Clear();
+    for (int i = 0; i < 20000; ++i)
+      lines.Add(SysExLine(1000, i));
+    lines.EndUpdate();
   }
 
   TScratchFolder Folder;
@@ -154,7 +184,7 @@ TEST_F(PelrowFormFiles, RecentFilesComeFromTheSettingsAndGoBackOnClose) {
 TEST_F(PelrowFormFiles, ACommandLineFileThatCannotBeLoadedIsReported) {
   auto form = Start({Folder.Path("first.syx"), Folder.Path("missing.syx")});
   EXPECT_EQ(ErrorBoxes, std::vector<std::string>{"Could not open " + Folder.Path("missing.syx") +
-                                                           ": No such file or directory"});
+                                                 ": No such file or directory"});
   EXPECT_EQ(form->SXOutput->Lines()[0], "// type here MIDI messages in hex");
   EXPECT_EQ(RecentItems(*form), std::vector<std::string>{});
 }
@@ -207,6 +237,87 @@ TEST_F(PelrowFormFiles, ClosingTheWindowWhileAFileLoadsCancelsTheLoad) {
   QTest::qWait(50);
   EXPECT_EQ(LinesOf(form->SXOutput), before);
   EXPECT_TRUE(LastLine(form->LogOut).starts_with("Loading "));
+  EXPECT_EQ(RecentItems(*form), std::vector<std::string>{});
+  EXPECT_TRUE(ErrorBoxes.empty());
+}
+
+// A large box is saved in the background. Until it has ended, the window takes no
+// clicks, MIDI that arrives waits, and a file handed over to open waits too: the file
+// is the box as it was when Save began, and what came meanwhile follows it in the
+// box, in order, once the save has been reported.
+TEST_F(PelrowFormFiles, ALargeBoxSavesInTheBackgroundWhileWhatArrivesWaitsItsTurn) {
+  auto form = Start();
+  OpenLoopback(*form);
+  FillLargeBox(form->SXInput);
+  form->SXInput->Lines().Put(7, "F0 ZZ 01 F7");
+  const TVKStrings atStart = form->SXInput->Lines();
+  const std::vector<std::string> outBox = LinesOf(form->SXOutput);
+  WriteWholeFile(Folder.Path("next.syx"), std::string("\xC0\x05", 2));
+  std::vector<uint8_t> arriving{0x90, 0x3C, 0x40};
+  std::vector<std::string> arrivingLines{"90 3C 40"};
+  for (int i = 0; i < 12; ++i) {
+    arriving.push_back(0xF0);
+    arriving.insert(arriving.end(), 98, static_cast<uint8_t>(i));
+    arriving.push_back(0xF7);
+    arrivingLines.push_back(SysExLine(100, i));
+  }
+
+  const std::string path = Folder.Path("in.syx");
+  ChooseSaveName(path);
+  form->MenuItem("SaveInAs1")->trigger();
+  ASSERT_TRUE(form->Saving());
+  const uint64_t handledBefore = form->ReceivePump().HandledEvents();
+  ASSERT_TRUE(Service->InjectInput(LoopbackPortName, arriving));
+  form->LoadFile(Folder.Path("next.syx"));
+  QTest::mouseClick(form->BClearInput, Qt::LeftButton);
+  ASSERT_TRUE(WaitFor([&] {
+    return form->ReceivePump().HandledEvents() == handledBefore + 13 || !form->Saving();
+  }));
+  EXPECT_TRUE(form->Saving()) << "the input came only after the save";
+  EXPECT_EQ(form->SXInput->Lines().Count(), atStart.Count());
+  EXPECT_EQ(LinesOf(form->SXOutput), outBox);
+  ASSERT_TRUE(WaitFor([&] { return !form->Saving(); }));
+
+  THexParser parser;
+  EXPECT_EQ(ReadWholeFile(path), SyxBytesOfLines(atStart, parser));
+  EXPECT_TRUE(LogHas(form->LogOut, "Error: line 8:5: Unexpected characters: \"ZZ\""));
+  const int savedAt = LogIndex(form->LogIn, path + " saved succesfully (19999003 bytes).");
+  ASSERT_GE(savedAt, 0);
+  EXPECT_EQ(LogIndex(form->LogIn, "Received 100 bytes succesfully."), savedAt + 1);
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+
+  // The dump that came meanwhile is collected now and lands once the input is quiet.
+  Clock.Skip(TReceivePump::BulkTimerIntervalMs);
+  BulkTimer().Fire();
+  const std::vector<std::string> inBox = LinesOf(form->SXInput);
+  ASSERT_EQ(inBox.size(), atStart.Count() + arrivingLines.size());
+  for (int i = 0; i < atStart.Count(); ++i)
+    ASSERT_EQ(inBox[i], atStart[i]) << "line " << i;
+  EXPECT_EQ(std::vector<std::string>(inBox.begin() + atStart.Count(), inBox.end()), arrivingLines);
+  EXPECT_TRUE(
+      WaitFor([&] { return LinesOf(form->SXOutput) == std::vector<std::string>{"C0 05"}; }));
+}
+
+// Closing the window while a box is saved stops the save: the earlier file stays as
+// it was, no temporary file is left beside it, and nothing more is reported.
+TEST_F(PelrowFormFiles, ClosingTheWindowWhileABoxSavesLeavesTheEarlierFile) {
+  const std::string path = Folder.Path("box.txt");
+  WriteWholeFile(path, "earlier\n");
+  auto form = Start();
+  FillLargeBox(form->SXOutput);
+  const int outLogLines = form->LogOut->Lines().Count();
+  form->SaveBoxAs(TStatusSide::Out, path);
+  ASSERT_TRUE(form->Saving());
+  form->close();
+  EXPECT_FALSE(form->Saving());
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+  QTest::qWait(50);
+  EXPECT_EQ(ReadWholeFile(path), "earlier\n");
+  std::vector<std::string> files;
+  for (const auto& entry : std::filesystem::directory_iterator(Folder.Path()))
+    files.push_back(entry.path().filename().string());
+  EXPECT_EQ(files, std::vector<std::string>{"box.txt"});
+  EXPECT_EQ(form->LogOut->Lines().Count(), outLogLines);
   EXPECT_EQ(RecentItems(*form), std::vector<std::string>{});
   EXPECT_TRUE(ErrorBoxes.empty());
 }
