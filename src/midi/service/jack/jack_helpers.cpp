@@ -9,6 +9,8 @@
 
 #include <jack/midiport.h>
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -500,6 +502,8 @@ void TJackClient::ReleaseOut(TJackOutSlot& slot) {
 
 int TJackClient::Process(jack_nframes_t frames) {
   FInCycle.store(true);
+  if (FProcessThread.load(std::memory_order_relaxed) == 0)
+    FProcessThread.store(gettid(), std::memory_order_relaxed);
   const jack_nframes_t cycleStart = jack_last_frame_time(FClient);
   // An xrun, or cycles of ours that skip frames (the server went on without us),
   // may have cost input, but need not: a server that waits for its clients loses

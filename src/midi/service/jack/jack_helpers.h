@@ -23,6 +23,7 @@
 
 #include <semaphore.h>
 #include <shared_mutex>
+#include <sys/types.h>
 
 #include <array>
 #include <atomic>
@@ -198,6 +199,7 @@ private:
   void NotResponding(const char* what);
   void CheckServer();
   bool WatchForDrop(std::chrono::steady_clock::time_point now, bool ourCyclesMoved);
+  bool ProcessThreadWaitsForServer() const;
   void ServerGone(uint32_t failure);
   // The server shut us down or dropped us: the client is gone for good.
   bool Gone() const { return FShutDown.load() || FDropped.load(); }
@@ -236,7 +238,7 @@ private:
   // has moved while our cycles did not, from which frame, and the last check.
   std::chrono::steady_clock::time_point FDropWatchStart, FLastCheck;
   jack_nframes_t FDropWatchFrame = 0;
-  bool FDropWatching = false;
+  std::atomic<pid_t> FProcessThread{0}; // libjack's thread that runs our cycles
   jack_nframes_t FSampleRate = 0;
   std::atomic<uint64_t> FFramesRun{0};
   std::atomic<bool> FInCycle{false};

@@ -8,6 +8,7 @@
 #include "support/trace.h"
 
 #include <chrono>
+#include <fstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -20,6 +21,17 @@ namespace {
 // DropWatchGap after the one before means we were held up ourselves.
 constexpr auto DropLimit = std::chrono::seconds(2);
 constexpr auto DropWatchGap = std::chrono::milliseconds(500);
+
+// The scheduler's state of one of our threads ('S' sleeping, 'R' running or
+// waiting for a CPU, 't'/'T' stopped, ...); 0 when it cannot be read.
+char ThreadState(pid_t thread) {
+  std::ifstream in("/proc/self/task/" + std::to_string(thread) + "/stat");
+  std::string stat;
+  std::getline(in, stat);
+  // The thread's name, in parentheses, may hold anything: the state follows the last one.
+  const size_t end = stat.rfind(')');
+  return end == std::string::npos || end + 2 >= stat.size() ? 0 : stat[end + 2];
+}
 } // namespace
 
 // Service thread: the server's state as the callbacks and the cycle count tell it.
@@ -76,16 +88,18 @@ void TJackClient::CheckServer() {
     ResumeConnectedOutputs();
 }
 
-// Service thread. An async server gives up on a client that did not keep up (one
-// that was stopped, say) and, without telling it, runs its cycles without ours
-// from then on. Its clock going on for DropLimit of our own running time while
-// our cycles stand still tells that from a server that stopped (its clock stands
-// still too) and from a hold-up of ours (a late check starts the watch anew).
+// Service thread. An async server may give up on a client that did not keep up
+// (one that was stopped, say) and, without telling it, run its cycles without
+// ours from then on. Its clock going on for DropLimit of our own running time
+// while our cycles stand still tells that from a server that stopped (its clock
+// stands still too). A hold-up of ours is no drop: a late check (the whole
+// program was held) or a process thread that is not waiting for the server
+// (held in our callback, stopped by a debugger, denied a CPU) starts the watch anew.
 bool TJackClient::WatchForDrop(std::chrono::steady_clock::time_point now, bool ourCyclesMoved) {
   const bool lateCheck = now - FLastCheck > DropWatchGap;
   FLastCheck = now;
   const jack_nframes_t frame = jack_last_frame_time(FClient);
-  if (ourCyclesMoved || lateCheck) {
+  if (ourCyclesMoved || lateCheck || !ProcessThreadWaitsForServer()) {
     FDropWatchStart = now;
     FDropWatchFrame = frame;
     return false;
@@ -96,6 +110,16 @@ bool TJackClient::WatchForDrop(std::chrono::steady_clock::time_point now, bool o
       std::chrono::duration_cast<std::chrono::milliseconds>(DropLimit).count() / 1000;
   return now - FDropWatchStart >= DropLimit &&
          uint64_t(frame - FDropWatchFrame) >= framesInLimit / 2;
+}
+
+// Outside our callback and asleep: the thread waits for the server to run our
+// next cycle. Before our first cycle it cannot be told; the server is trusted then.
+bool TJackClient::ProcessThreadWaitsForServer() const {
+  const pid_t thread = FProcessThread.load(std::memory_order_relaxed);
+  if (thread == 0)
+    return true;
+  const char state = ThreadState(thread);
+  return !FInCycle.load() && (state == 'S' || state == 0);
 }
 
 // The inputs get what had arrived, then word that nothing more will. A dropped
