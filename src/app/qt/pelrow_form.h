@@ -122,6 +122,9 @@ public:
   // large box goes on saving after the call returns (see Saving).
   void SaveBoxAs(TStatusSide side, const std::string& fileName);
   bool Saving() const { return FFileSaver.Saving(); }
+  // Saves each System Exclusive message of a box into a file of its own in folder, as
+  // "Save ... as separate files" does once its folder dialog is answered.
+  void SaveBoxSeparately(TStatusSide side, const std::string& folder);
 
   // Bytes per line when long messages are split, -1 when they are not.
   int SplitThreshold() const;

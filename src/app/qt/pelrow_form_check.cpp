@@ -50,6 +50,10 @@ void TPelrowForm::ConnectCheckAndSplit() {
     connect(MenuItem(name), &QAction::triggered, this, command);
 }
 
+void TPelrowForm::SaveBoxSeparately(TStatusSide side, const std::string& folder) {
+  FSplitSaver.SaveFolder(folder, BoxOf(side)->Lines(), side);
+}
+
 // The box's text stays as it is; only its caret goes to the first problem.
 void TPelrowForm::CheckBox(TVeskMemo* box) {
   const TStatusSide side = box == SXOutput ? TStatusSide::Out : TStatusSide::In;
