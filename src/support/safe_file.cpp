@@ -394,13 +394,17 @@ bool TFileBatch::Fail(const std::string& path, const TWriteFailure& failure) {
 
 bool TFileBatch::Write(const std::string& path, std::string_view bytes, mode_t newFileMode) {
   const std::string target = LinkTargetOrPath(path);
+  const std::string folder = FolderOf(target);
+  if (!FFolders.contains(folder)) {
+    char real[PATH_MAX];
+    FFolders[folder] = {::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC),
+                        ::realpath(folder.c_str(), real) != nullptr ? real : folder};
+  }
+  const std::string key = FFolders[folder].Real + "/" + target.substr(target.rfind('/') + 1);
   // Two names of one file: the earlier write goes in place first, as it would if
   // they were written one after the other.
-  if (FPendingTargets.contains(target) && !Commit())
+  if (FPendingTargets.contains(key) && !Commit())
     return false;
-  const std::string folder = FolderOf(target);
-  if (!FFolders.contains(folder))
-    FFolders[folder] = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   TOutputTarget output;
   TPending pending{path, {}, {}};
   // As WriteFileAtomically: a FIFO without a reader fails instead of waiting.
@@ -408,18 +412,18 @@ bool TFileBatch::Write(const std::string& path, std::string_view bytes, mode_t n
         output.HandOver(pending.Temporary, pending.Target)))
     return Fail(path, output.Failure());
   if (!pending.Temporary.empty()) {
-    FPendingTargets.insert(pending.Target);
+    FPendingTargets.insert(key);
     FPending.push_back(std::move(pending));
   }
   return true;
 }
 
 bool TFileBatch::SyncFileSystems() {
-  for (const auto& [folder, fd] : FFolders) {
+  for (const auto& [folder, opened] : FFolders) {
     // A folder we may write into but not read cannot be opened: everything is synced.
-    if (fd < 0)
+    if (opened.Fd < 0)
       ::sync();
-    else if (::syncfs(fd) != 0)
+    else if (::syncfs(opened.Fd) != 0)
       return Fail(folder, {TWriteStep::Sync, errno});
   }
   return true;
@@ -436,8 +440,8 @@ bool TFileBatch::Commit() {
       ++placed;
   }
   // Even after a failure: the new entries of the files put in place must reach the disk.
-  for (const auto& [folder, fd] : FFolders)
-    if (placed > 0 && fd >= 0 && ::fsync(fd) != 0)
+  for (const auto& [folder, opened] : FFolders)
+    if (placed > 0 && opened.Fd >= 0 && ::fsync(opened.Fd) != 0)
       committed = Fail(folder, {TWriteStep::Sync, errno});
   FPending.erase(FPending.begin(), FPending.begin() + static_cast<std::ptrdiff_t>(placed));
   Abandon();
@@ -449,9 +453,9 @@ void TFileBatch::Abandon() {
     ::unlink(pending.Temporary.c_str());
   FPending.clear();
   FPendingTargets.clear();
-  for (const auto& [folder, fd] : FFolders)
-    if (fd >= 0)
-      ::close(fd);
+  for (const auto& [folder, opened] : FFolders)
+    if (opened.Fd >= 0)
+      ::close(opened.Fd);
   FFolders.clear();
 }
 

@@ -145,16 +145,21 @@ private:
   struct TPending {
     std::string Path, Temporary, Target;
   };
+  struct TFolder {
+    int Fd = -1;
+    std::string Real; // the same folder by other names is the same here
+  };
   bool Fail(const std::string& path, const TWriteFailure& failure);
   // Syncs the file system of every folder that holds a pending file.
   bool SyncFileSystems();
   void Abandon();
 
   std::vector<TPending> FPending;
+  // By real folder and name: two temporary files of one target would be one.
   std::unordered_set<std::string> FPendingTargets;
   // Opened before the first file in them is written: syncfs reports only the
   // write-back failures that happened since.
-  std::map<std::string, int> FFolders;
+  std::map<std::string, TFolder> FFolders;
   TWriteFailure FFailure;
   std::string FFailedPath;
 };
