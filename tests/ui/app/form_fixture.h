@@ -13,6 +13,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QFileDialog>
 #include <QMenu>
 #include <QTest>
 #include <QTimer>
@@ -86,6 +87,15 @@ protected:
     QApplication::processEvents(); // the menus act on a click once it has been handled
     ASSERT_TRUE(form.CurrentOutput()->IsOpen());
     ASSERT_TRUE(form.CurrentInput()->IsOpen());
+  }
+
+  // Answers the next folder dialog with folder.
+  static void ChooseFolder(const std::string& folder) {
+    WhenModal<QFileDialog>([folder](QFileDialog& dialog) {
+      EXPECT_EQ(dialog.fileMode(), QFileDialog::Directory);
+      dialog.selectFile(QString::fromStdString(folder));
+      static_cast<QDialog&>(dialog).accept();
+    });
   }
 
   // Runs the event loop until done holds; false after a generous limit.
