@@ -290,6 +290,7 @@ void BM_SplitSave(benchmark::State& state) {
 BENCHMARK(BM_SplitSave)
     ->ArgName("messages")
     ->Arg(10000)
+    ->Arg(int64_t(TotalBytes / MessageBytes))
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
     ->Iterations(3);

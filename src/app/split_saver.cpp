@@ -80,6 +80,9 @@ struct TSplitSaver::TWritten {
   int64_t Files = 0;
   int64_t Bytes = 0;
   std::string Failure;
+  // Files that exist already, when nothing was written because of them.
+  int Existing = 0;
+  std::string FirstExisting;
 };
 
 namespace {
@@ -109,11 +112,22 @@ void TSplitSaver::ReadBox(const TVKStrings& lines, TBox& box, TSaveRun& run) {
 }
 
 TSplitSaver::TWritten TSplitSaver::WriteFiles(const std::string& folder, const TBox& box,
-                                              TSaveRun& run) {
+                                              bool replace, TSaveRun& run) {
   TWritten written;
+  const int count = static_cast<int>(box.Files.size());
+  // Looking costs as much as writing for a hundred thousand files: it is part of the
+  // worker's work.
+  for (int i = 0; i < count && !replace; ++i) {
+    if (i % FileStep == 0)
+      run.CheckStop();
+    const std::string& name = box.Files[static_cast<size_t>(i)].Name;
+    if (Exists(InFolder(folder, name)) && written.Existing++ == 0)
+      written.FirstExisting = name;
+  }
+  if (written.Existing > 0)
+    return written;
   TFileBatch batch;
   try {
-    const int count = static_cast<int>(box.Files.size());
     for (int i = 0; i < count; ++i) {
       run.At(i, count);
       const TSplitFile& file = box.Files[static_cast<size_t>(i)];
@@ -191,36 +205,42 @@ bool TSplitSaver::Continue(std::optional<std::string> folder, const std::shared_
   }
   if (!folder && OnChooseFolder)
     folder = OnChooseFolder(*this);
-  if (!folder || folder->empty() || !Confirm(*folder, *box))
+  if (!folder || folder->empty())
     return false;
+  // As saving a box: text that is no hex bytes is skipped, and said so.
+  for (const TCheckProblem& error : box->Data.TextErrors())
+    Report(FormatText(TextErrorLineText, error.Line, error.Text), TStatusSide::Out,
+           TStatusKind::Error);
+  return Write(*folder, box, side, poster, false);
+}
 
+bool TSplitSaver::Write(const std::string& folder, const std::shared_ptr<TBox>& box,
+                        TStatusSide side, TUiPoster* poster, bool replace) {
   SetBusy(true);
   if (poster != nullptr && (box->Large || box->Files.size() > LargeSplitFileCount)) {
     auto written = std::make_shared<TWritten>();
     if (FWorker.Start(
             *poster, ShowStatus, side, true, FileStep,
-            [box, written, folder = *folder](TSaveRun& run, const TShowStatus&) {
-              *written = WriteFiles(folder, *box, run);
+            [box, written, folder, replace](TSaveRun& run, const TShowStatus&) {
+              *written = WriteFiles(folder, *box, replace, run);
             },
-            [this, written, folder = *folder, side] { EndSave(folder, side, *written); }))
+            [this, box, written, folder, side, poster] {
+              Written(folder, box, side, poster, *written);
+            }))
       return false;
   }
   TSaveRun run;
-  return EndSave(*folder, side, WriteFiles(*folder, *box, run));
+  return Written(folder, box, side, poster, WriteFiles(folder, *box, replace, run));
 }
 
-bool TSplitSaver::Confirm(const std::string& folder, const TBox& box) {
-  // As saving a box: text that is no hex bytes is skipped, and said so.
-  for (const TCheckProblem& error : box.Data.TextErrors())
-    Report(FormatText(TextErrorLineText, error.Line, error.Text), TStatusSide::Out,
-           TStatusKind::Error);
-  int existing = 0;
-  std::string firstExisting;
-  for (const TSplitFile& file : box.Files)
-    if (Exists(InFolder(folder, file.Name)) && existing++ == 0)
-      firstExisting = file.Name;
-  return existing == 0 ||
-         (OnConfirmOverwrite && OnConfirmOverwrite(*this, folder, existing, firstExisting));
+bool TSplitSaver::Written(const std::string& folder, const std::shared_ptr<TBox>& box,
+                          TStatusSide side, TUiPoster* poster, const TWritten& written) {
+  if (written.Existing == 0)
+    return EndSave(folder, side, written);
+  SetBusy(false);
+  return OnConfirmOverwrite &&
+         OnConfirmOverwrite(*this, folder, written.Existing, written.FirstExisting) &&
+         Write(folder, box, side, poster, true);
 }
 
 bool TSplitSaver::EndSave(const std::string& folder, TStatusSide side, const TWritten& written) {

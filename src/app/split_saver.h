@@ -89,12 +89,20 @@ private:
              TUiPoster& poster);
   // Both run on the worker for a large box; a stop ends them by ESaveStopped.
   static void ReadBox(const TVKStrings& lines, TBox& box, TSaveRun& run);
-  static TWritten WriteFiles(const std::string& folder, const TBox& box, TSaveRun& run);
+  // Writes nothing when files exist and replace is false: it answers them instead.
+  static TWritten WriteFiles(const std::string& folder, const TBox& box, bool replace,
+                             TSaveRun& run);
   // The box's messages were found: on to the folder, the question and the files.
   // True when the files were saved before it returned.
   bool Continue(std::optional<std::string> folder, const std::shared_ptr<TBox>& box,
                 TStatusSide side, TUiPoster* poster);
-  bool Confirm(const std::string& folder, const TBox& box);
+  // Looks for existing files and writes, with the work on a worker when it is large;
+  // Written then asks before anything is replaced, or reports. Both answer whether
+  // the files were saved before they returned.
+  bool Write(const std::string& folder, const std::shared_ptr<TBox>& box, TStatusSide side,
+             TUiPoster* poster, bool replace);
+  bool Written(const std::string& folder, const std::shared_ptr<TBox>& box, TStatusSide side,
+               TUiPoster* poster, const TWritten& written);
   bool EndSave(const std::string& folder, TStatusSide side, const TWritten& written);
   void Report(const std::string& text, TStatusSide side, TStatusKind kind);
   void SetBusy(bool busy);

@@ -13,7 +13,9 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QAbstractButton>
 #include <QFileDialog>
+#include <QMessageBox>
 #include <QMenu>
 #include <QTest>
 #include <QTimer>
@@ -95,6 +97,18 @@ protected:
       EXPECT_EQ(dialog.fileMode(), QFileDialog::Directory);
       dialog.selectFile(QString::fromStdString(folder));
       static_cast<QDialog&>(dialog).accept();
+    });
+  }
+
+  // Answers the next question whether files that exist may be replaced; then runs
+  // answered.
+  static void AnswerReplace(QMessageBox::StandardButton answer,
+                            std::function<void()> answered = {}) {
+    WhenModal<QMessageBox>([answer, answered](QMessageBox& box) {
+      EXPECT_TRUE(box.text().contains("already exist")) << box.text().toStdString();
+      box.button(answer)->click();
+      if (answered)
+        answered();
     });
   }
 

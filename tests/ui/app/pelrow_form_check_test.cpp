@@ -35,13 +35,6 @@ protected:
     return offered;
   }
 
-  static void AnswerReplace(QMessageBox::StandardButton answer) {
-    WhenModal<QMessageBox>([answer](QMessageBox& box) {
-      EXPECT_TRUE(box.text().contains("already exist")) << box.text().toStdString();
-      box.button(answer)->click();
-    });
-  }
-
   TScratchFolder Folder;
 };
 

@@ -6,6 +6,7 @@
 #include "support/registry_store.h"
 #include "support/scratch_folder.h"
 
+#include "app/dump_samples.h"
 #include "app/file_loader.h"
 #include "app/file_saver.h"
 #include "app/hex_notation.h"
@@ -346,14 +347,17 @@ TEST_F(PelrowFormFiles, ClosingTheWindowWhileABoxSavesLeavesTheEarlierFile) {
   EXPECT_TRUE(ErrorBoxes.empty());
 }
 
-// Saving a large box as separate files reads the box and then writes the files in
-// the background. MIDI that arrives meanwhile waits both times: the files are the
+// Saving a large box as separate files reads the box, looks for files it would
+// replace and writes in the background, and asks in between. MIDI that arrives
+// meanwhile waits while the box is read and while it is written: the files are the
 // messages of the box as it was when the save began, and what came follows them in
 // the box, in order.
 TEST_F(PelrowFormFiles, ALargeBoxSavesAsSeparateFilesWhileWhatArrivesWaitsItsTurn) {
   auto form = Start();
   OpenLoopback(*form);
   FillLargeBox(form->SXInput);
+  form->SXInput->Lines().Put(0, GsReset);
+  WriteWholeFile(Folder.Path("00001-Roland.syx"), "earlier");
   const std::vector<std::string> atStart = LinesOf(form->SXInput);
   const int count = form->SXInput->Lines().Count();
   const uint64_t handledBefore = form->ReceivePump().HandledEvents();
@@ -366,19 +370,23 @@ TEST_F(PelrowFormFiles, ALargeBoxSavesAsSeparateFilesWhileWhatArrivesWaitsItsTur
   };
 
   ChooseFolder(Folder.Path());
+  bool replacing = false;
+  AnswerReplace(QMessageBox::Yes, [&] { replacing = true; });
   form->MenuItem("SaveInSeparately1")->trigger();
   ASSERT_TRUE(form->Saving()) << "the box is read in the background";
   arriveWhileSaving({0x90, 0x3C, 0x40}, 1);
   EXPECT_EQ(form->SXInput->Lines().Count(), count);
-  // The folder dialog came once the box was read; then the files are written.
-  ASSERT_TRUE(WaitFor([&] { return form->Saving() && form->SXInput->Lines().Count() > count; }));
+  // The folder dialog came once the box was read, the question once the folder was
+  // looked through; then the files are written.
+  ASSERT_TRUE(QTest::qWaitFor([&] { return replacing && form->Saving(); }, 30000));
+  EXPECT_EQ(form->SXInput->Lines().Count(), count + 1);
   arriveWhileSaving({0x80, 0x3C, 0x00}, 2);
   EXPECT_EQ(form->SXInput->Lines().Count(), count + 1);
   ASSERT_TRUE(QTest::qWaitFor([&] { return !form->Saving(); }, 60000));
 
   EXPECT_EQ(CheckSplitFiles(Folder.Path(), atStart), atStart.size());
   EXPECT_EQ(LastLine(form->LogIn), "20,000 System Exclusive messages saved as separate files in " +
-                                       Folder.Path() + " (20,000,000 bytes).");
+                                       Folder.Path() + " (19,999,011 bytes).");
   std::vector<std::string> expected = atStart;
   expected.insert(expected.end(), {"90 3C 40", "80 3C 00"});
   ASSERT_TRUE(WaitFor([&] { return form->SXInput->Lines().Count() == count + 2; }));
