@@ -39,8 +39,8 @@ TSaveWorker::~TSaveWorker() {
   CancelAndJoin(FJob, FThread);
 }
 
-bool TSaveWorker::Start(TUiPoster& poster, TShowStatus showStatus, TStatusSide side,
-                        bool progress, int step, TWork work, std::function<void()> ended) {
+bool TSaveWorker::Start(TUiPoster& poster, TShowStatus showStatus, TStatusSide side, bool progress,
+                        int step, TWork work, std::function<void()> ended) {
   Cancel();
   auto job = std::make_shared<TJob>();
   // What the worker posts holds the job, so that it outlives a cancelled save, and
@@ -51,9 +51,9 @@ bool TSaveWorker::Start(TUiPoster& poster, TShowStatus showStatus, TStatusSide s
         step();
     });
   };
-  TShowStatus report = [post, showStatus = std::move(showStatus)](
-                           const std::string& text, TStatusSide side, TStatusKind kind,
-                           bool immediate) {
+  TShowStatus report = [post, showStatus =
+                                  std::move(showStatus)](const std::string& text, TStatusSide side,
+                                                         TStatusKind kind, bool immediate) {
     post([=] {
       if (showStatus)
         showStatus(text, side, kind, immediate);

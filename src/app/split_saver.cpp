@@ -131,9 +131,9 @@ TSplitSaver::TWritten TSplitSaver::WriteFiles(const std::string& folder, const T
     for (int i = 0; i < count; ++i) {
       run.At(i, count);
       const TSplitFile& file = box.Files[static_cast<size_t>(i)];
-      const std::string_view bytes = std::string_view(box.Data.Bytes())
-                                         .substr(static_cast<size_t>(file.Offset),
-                                                 static_cast<size_t>(file.Length));
+      const std::string_view bytes =
+          std::string_view(box.Data.Bytes())
+              .substr(static_cast<size_t>(file.Offset), static_cast<size_t>(file.Length));
       if (!batch.Write(InFolder(folder, file.Name), bytes, 0666))
         break; // what was written before goes in place
       ++written.Files;

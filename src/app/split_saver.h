@@ -11,8 +11,8 @@
 #include "app/save_worker.h"
 #include "app/status_report.h"
 
-#include <cstdint>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>

@@ -219,8 +219,8 @@ int OwnDescriptorOf(const std::string& path) {
   if (path == "/dev/stderr")
     return STDERR_FILENO;
   for (const std::string_view prefix : {"/dev/fd/", "/proc/self/fd/"}) {
-    const std::string_view rest = std::string_view(path).substr(
-        path.starts_with(prefix) ? prefix.size() : path.size());
+    const std::string_view rest =
+        std::string_view(path).substr(path.starts_with(prefix) ? prefix.size() : path.size());
     if (AllDigits(rest) && rest.size() < 6)
       return std::stoi(std::string(rest));
   }
@@ -259,8 +259,8 @@ bool TOutputTarget::Open(const std::string& path, mode_t newFileMode, bool waitF
   if (exists && S_ISDIR(old.st_mode))
     return Fail(TWriteStep::CreateTemporary, EISDIR);
   if (exists && !S_ISREG(old.st_mode)) {
-    FFd = ::open(FTarget.c_str(),
-                 O_WRONLY | O_NOCTTY | O_CLOEXEC | (waitForReader ? 0 : O_NONBLOCK));
+    FFd =
+        ::open(FTarget.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC | (waitForReader ? 0 : O_NONBLOCK));
     if (FFd < 0)
       return Fail(TWriteStep::CreateTemporary, errno);
     if (!waitForReader) // the writes themselves wait as usual

@@ -8,13 +8,13 @@
 // a bounded time.
 #pragma once
 
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <cerrno>
+#include <map>
 #include <string>
 #include <string_view>
-#include <map>
 #include <sys/types.h>
 #include <unordered_set>
 #include <vector>

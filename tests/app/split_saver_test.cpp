@@ -43,22 +43,27 @@ struct TSplitCase {
 
 TEST(SplitSave, EachFileIsOldOrNewAndNoTemporaryFileStays) {
   const std::vector<TSplitCase> cases{
-      {"an empty folder", {}, "", {{"parts/" + First, Raw(GsReset)},
-                                        {"parts/" + Second, Raw(IdentityRequest)},
-                                        {"parts/" + Third, Raw(GsResetBadSum)}}},
+      {"an empty folder",
+       {},
+       "",
+       {{"parts/" + First, Raw(GsReset)},
+        {"parts/" + Second, Raw(IdentityRequest)},
+        {"parts/" + Third, Raw(GsResetBadSum)}}},
       {"a link keeps pointing at the file it replaced",
        [](const std::string& parts, const std::string& elsewhere) {
          WriteWholeFile(elsewhere + "/kept.syx", "old");
          fs::create_symlink(elsewhere + "/kept.syx", parts + "/" + First);
        },
-       "", {{"elsewhere/kept.syx", Raw(GsReset)}, {"parts/" + Second, Raw(IdentityRequest)}}},
+       "",
+       {{"elsewhere/kept.syx", Raw(GsReset)}, {"parts/" + Second, Raw(IdentityRequest)}}},
       {"two names of one file end with the later message",
        [](const std::string& parts, const std::string& elsewhere) {
          WriteWholeFile(elsewhere + "/same.syx", "old");
          fs::create_symlink(elsewhere + "/same.syx", parts + "/" + First);
          fs::create_symlink("../elsewhere/same.syx", parts + "/" + Third);
        },
-       "", {{"elsewhere/same.syx", Raw(GsResetBadSum)}}},
+       "",
+       {{"elsewhere/same.syx", Raw(GsResetBadSum)}}},
       {"a read-only file stops the save after the files before it",
        [](const std::string& parts, const std::string&) {
          WriteWholeFile(parts + "/" + Second, "old");
@@ -70,7 +75,8 @@ TEST(SplitSave, EachFileIsOldOrNewAndNoTemporaryFileStays) {
        [](const std::string& parts, const std::string&) {
          ASSERT_EQ(::mkfifo((parts + "/" + Second).c_str(), 0600), 0);
        },
-       "No such device or address", {{"parts/" + First, Raw(GsReset)}, {"parts/" + Third, {}}}},
+       "No such device or address",
+       {{"parts/" + First, Raw(GsReset)}, {"parts/" + Third, {}}}},
   };
   for (const TSplitCase& c : cases) {
     SCOPED_TRACE(c.What);
@@ -81,8 +87,8 @@ TEST(SplitSave, EachFileIsOldOrNewAndNoTemporaryFileStays) {
     if (c.Prepare)
       c.Prepare(parts, elsewhere);
     TVKStrings lines;
-    for (const std::string& line : {GsReset, std::string("90 3C 7F"), IdentityRequest,
-                                    GsResetBadSum})
+    for (const std::string& line :
+         {GsReset, std::string("90 3C 7F"), IdentityRequest, GsResetBadSum})
       lines.Add(line);
     std::vector<std::pair<std::string, TStatusKind>> reports;
     TSplitSaver saver;
@@ -108,8 +114,7 @@ TEST(SplitSave, EachFileIsOldOrNewAndNoTemporaryFileStays) {
         EXPECT_FALSE(fs::exists(scratch.Path(name))) << name;
     }
     for (const auto& entry : fs::recursive_directory_iterator(scratch.Path()))
-      EXPECT_EQ(entry.path().filename().string().find(".tmp-"), std::string::npos)
-          << entry.path();
+      EXPECT_EQ(entry.path().filename().string().find(".tmp-"), std::string::npos) << entry.path();
   }
 }
 

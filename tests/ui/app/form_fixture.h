@@ -11,12 +11,12 @@
 #include "midi/service/loopback/loopback_service.h"
 #include "support/manual_timer.h"
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
-#include <QAbstractButton>
 #include <QFileDialog>
-#include <QMessageBox>
 #include <QMenu>
+#include <QMessageBox>
 #include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
