@@ -185,8 +185,9 @@ protected:
     ASSERT_TRUE(FPeer->Ok("open_out src"));
     const std::string src = TPeerProcess::PortName("src");
     FReceiver = std::make_unique<TCliProcess>(
-        std::vector<std::string>{"--midi=jack", "receive", "--in", src, "--quiet", "1500", "--idle",
-                                 std::to_string(IdleSeconds), "-o", FFolder.Path("dump.txt")},
+        std::vector<std::string>{"--midi=jack", "receive", "--in", src, "--quiet", "1500",
+                                 "--idle", std::to_string(IdleSeconds), "-o",
+                                 FFolder.Path("dump.txt")},
         FFolder.Path());
     ASSERT_TRUE(WaitForMoreJackConnections(src, 0, ConnectWaitMs));
     std::this_thread::sleep_for(200ms); // connected; now it starts listening
