@@ -1,12 +1,16 @@
 // The main window with 100 MB of data: opening a .syx file into the Out box (1 KB
 // messages, and one single message of 100 MB), saving such a box as .txt and .syx,
-// and showing a received 100 MB bulk dump in the In box. Each run measures how long until the box
-// holds the text and the longest time the UI thread went without returning to its event loop, seen
-// by calls posted to it every 5 ms from another thread. The dump is fed in-process into the
-// window's receive pump from the event loop, 256 KB per turn, as the input device delivers it; the
-// bulk timer is the window's real one.
+// saving 1 KB messages as one file each, and showing a received 100 MB bulk dump in the In box.
+// Each run measures how long until the box holds the text and the longest time the UI thread went
+// without returning to its event loop, seen by calls posted to it every 5 ms from another thread.
+// The dump is fed in-process into the window's receive pump from the event loop, 256 KB per turn,
+// as the input device delivers it; the bulk timer is the window's real one.
+#include "app/dump_check.h"
+#include "app/file_loader.h"
+#include "app/line_formatter.h"
 #include "app/qt/pelrow_form.h"
 #include "app/receive_pump.h"
+#include "app/split_saver.h"
 #include "bench_application.h"
 #include "editor/qt/veskmemo.h"
 
@@ -221,6 +225,74 @@ BENCHMARK(BM_SaveBox100MB)
     ->ArgName("txt")
     ->Arg(0)
     ->Arg(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(3);
+
+// Before the folder dialog of "Save as separate files", the box is read as messages
+// and the files are named: here for the 1 KB messages of the 100 MB file.
+void BM_SplitAnalysis100MB(benchmark::State& state) {
+  TVKStrings lines;
+  TFileLoader loader(SteadyClock());
+  loader.LoadFile(BigSyxFile(false), lines, -1);
+  size_t files = 0;
+  for (auto _ : state)
+    files = SplitFilesOf(CheckDump(DumpDataOfLines(lines))).size();
+  state.counters["files"] = double(files);
+}
+BENCHMARK(BM_SplitAnalysis100MB)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+
+// The Out box holds n messages of 1 KB; each run saves them as separate files into
+// an empty folder and measures files per second and the longest time the UI thread
+// was busy meanwhile. The folders are removed only at the end: ext4 is slow to
+// create files just after many were deleted.
+void BM_SplitSave(benchmark::State& state) {
+  BenchApplication();
+  const auto count = size_t(state.range(0));
+  const std::filesystem::path folders =
+      std::filesystem::temp_directory_path() / "pelrow_bench_split";
+  std::filesystem::remove_all(folders);
+  TPelrowForm form;
+  form.resize(800, 600);
+  form.show();
+  TVKStrings& lines = form.SXOutput->Lines();
+  lines.BeginUpdate();
+  lines.Clear();
+  for (size_t i = 0; i < count; ++i) {
+    const std::vector<uint8_t> bytes = Message(MessageBytes, i);
+    const uint8_t* data = bytes.data();
+    int remaining = int(bytes.size());
+    std::string line;
+    FormatHexLine(data, remaining, -1, line);
+    lines.Add(line);
+  }
+  lines.EndUpdate();
+  double busyMs = 0, filesPerSecond = 0;
+  int run = 0;
+  for (auto _ : state) {
+    const std::filesystem::path folder = folders / std::to_string(++run);
+    std::filesystem::create_directories(folder);
+    QElapsedTimer since;
+    TBusyProbe probe;
+    since.start();
+    form.SaveBoxSeparately(TStatusSide::Out, folder.string());
+    const bool done = RunUntil(
+        [&] { return !form.Saving() && LastLogLineHas(form.LogOut, "saved as separate files"); });
+    filesPerSecond = std::max(filesPerSecond, double(count) * 1000 / double(since.elapsed()));
+    busyMs = std::max(busyMs, probe.LongestMs());
+    if (!done) {
+      state.SkipWithError("the box was not saved");
+      break;
+    }
+  }
+  std::filesystem::remove_all(folders);
+  state.counters["files_per_s"] = filesPerSecond;
+  state.counters["busy_ms"] = busyMs;
+}
+BENCHMARK(BM_SplitSave)
+    ->ArgName("messages")
+    ->Arg(10000)
+    ->Arg(int64_t(TotalBytes / MessageBytes))
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
     ->Iterations(3);

@@ -23,7 +23,6 @@
 #include "support/file_name_text.h"
 #include "support/safe_file.h"
 #include "support/text_format.h"
-#include "support/worker_job.h"
 
 namespace pelrow {
 
@@ -68,46 +67,6 @@ std::string WithDefaultExtension(const std::string& fileName, std::string_view e
 }
 
 namespace {
-
-// A stop request ends a save at once; the output is then abandoned.
-class ESaveStopped : public std::runtime_error {
-public:
-  ESaveStopped() : std::runtime_error("stopped") {}
-};
-
-// How a save goes on: every so many lines it looks whether it is to stop, and tells
-// how far it got when it has someone to tell.
-class TSaveRun {
-public:
-  static constexpr int LineStep = 4096;
-
-  explicit TSaveRun(const std::atomic<bool>* stop = nullptr,
-                    std::function<void(int percent)> progress = {})
-      : FStop(stop), FProgress(std::move(progress)) {}
-
-  // Raises ESaveStopped once a stop was asked for.
-  void CheckStop() const {
-    if (FStop != nullptr && FStop->load(std::memory_order_relaxed))
-      throw ESaveStopped();
-  }
-  // Line index of count is next.
-  void At(int index, int count) {
-    if (index % LineStep != 0)
-      return;
-    CheckStop();
-    if (!FProgress || count <= 0)
-      return;
-    const int percent = static_cast<int>(static_cast<int64_t>(index) * 100 / count);
-    if (percent != FLastPercent)
-      FProgress(percent);
-    FLastPercent = percent;
-  }
-
-private:
-  const std::atomic<bool>* FStop;
-  std::function<void(int)> FProgress;
-  int FLastPercent = -1;
-};
 
 // Calls take with the bytes of every line that holds any, in line order.
 template <typename TTake>
@@ -296,23 +255,13 @@ bool TFileSaver::EndSave(const std::string& fileName, TStatusSide side,
 
 // ---- saving on a worker thread -------------------------------------------------------
 
+// What the worker writes, and what it came to.
 struct TFileSaver::TSaveJob {
-  TFileSaver* Saver = nullptr;
-  std::string FileName;
-  TSaveForm Form = TSaveForm::RawBytes;
-  TStatusSide Side = TStatusSide::Out;
-  const TVKStrings* Lines = nullptr;
   TOutputTarget Target;
-  // Set on the UI thread; the worker stops soon after, and nothing it posts acts.
-  std::atomic<bool> Cancelled{false};
-  // Made by the worker; the UI thread reads it once the worker has posted its end.
   TSaveOutcome Outcome;
 };
 
-TFileSaver::~TFileSaver() {
-  // The owner is going: the worker is stopped, but nobody is told any more.
-  CancelAndJoin(FJob, FWorker);
-}
+TFileSaver::~TFileSaver() = default;
 
 void TFileSaver::StartSave(const std::string& fileName, const TVKStrings& lines, TStatusSide side,
                            TUiPoster& poster) {
@@ -328,62 +277,26 @@ void TFileSaver::StartSave(const std::string& fileName, const TVKStrings& lines,
     SaveTo(job->Target, fileName, form, lines, side);
     return;
   }
-  job->Saver = this;
-  job->FileName = fileName;
-  job->Form = form;
-  job->Side = side;
-  job->Lines = &lines;
   FSavingSide = side;
-  FJob = job;
   SetBusy(true);
-  try {
-    FWorker = std::thread([job, &poster] { RunSaveJob(job, poster); });
-  } catch (const std::system_error&) {
+  const bool started = FWorker.Start(
+      poster, FShowStatus, side, true, TSaveRun::LineStep,
+      [job, fileName, form, &lines](TSaveRun& run, const TShowStatus& report) {
+        THexParser parser(report);
+        job->Outcome = WriteSave(job->Target, fileName, form, lines, parser, run);
+      },
+      [this, job, fileName, side] { EndSave(fileName, side, job->Outcome); });
+  if (!started) {
     // No worker: the box is saved at once instead.
-    FJob.reset();
     SetBusy(false);
     SaveTo(job->Target, fileName, form, lines, side);
   }
 }
 
-void TFileSaver::RunSaveJob(const std::shared_ptr<TSaveJob>& held, TUiPoster& poster) {
-  TSaveJob& job = *held;
-  // What the worker posts holds the job, so that it outlives a cancelled save, and
-  // acts only while the save still runs.
-  const auto post = [&poster, &held](std::function<void(TFileSaver&)> step) {
-    poster.Post([held, step = std::move(step)] {
-      if (!held->Cancelled)
-        step(*held->Saver);
-    });
-  };
-  const auto report = [&post](const std::string& text, TStatusSide side, TStatusKind kind,
-                              bool immediate) {
-    post([text, side, kind, immediate](TFileSaver& saver) {
-      if (saver.FShowStatus)
-        saver.FShowStatus(text, side, kind, immediate);
-    });
-  };
-  THexParser parser(report);
-  TSaveRun run(&job.Cancelled, [&](int percent) {
-    report(FormatText(SavingPercentText, percent), job.Side, TStatusKind::StatusOnly, true);
-  });
-  job.Outcome = WriteSave(job.Target, job.FileName, job.Form, *job.Lines, parser, run);
-  post([held](TFileSaver& saver) { saver.EndSaveJob(*held); });
-}
-
-void TFileSaver::EndSaveJob(TSaveJob& job) {
-  if (FWorker.joinable())
-    FWorker.join();
-  // Kept until the end of this step, which the posted call holds the job for.
-  const std::shared_ptr<TSaveJob> held = std::move(FJob);
-  EndSave(job.FileName, job.Side, job.Outcome);
-}
-
 void TFileSaver::CancelSave() {
-  if (!FJob)
+  if (!FWorker.Running())
     return;
-  CancelAndJoin(FJob, FWorker);
-  FJob.reset();
+  FWorker.Cancel();
   SetBusy(false);
 }
 

@@ -20,9 +20,9 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <thread>
 
 #include "app/hex_notation.h"
+#include "app/save_worker.h"
 #include "app/status_report.h"
 #include "support/safe_file.h"
 
@@ -62,9 +62,6 @@ inline constexpr char SavedWithGapsText[] =
 inline constexpr char SavedMaybeGapsText[] =
     "%s may be incomplete: the MIDI system was interrupted while it was received.";
 
-// Progress of a save on a worker thread, in the status panel only.
-inline constexpr char SavingPercentText[] = "Saving %d%%...";
-
 // A box of more text than this (line ends included) is saved on a worker thread.
 constexpr std::size_t LargeSaveTextSize = 100000;
 
@@ -100,7 +97,7 @@ public:
   // way is stopped first.
   void StartSave(const std::string& fileName, const TVKStrings& lines, TStatusSide side,
                  TUiPoster& poster);
-  bool Saving() const { return FJob != nullptr; }
+  bool Saving() const { return FWorker.Running(); }
   // The side of the box being saved, or last saved.
   TStatusSide SavingSide() const { return FSavingSide; }
   // Ends a save under way: the worker is joined, the temporary file is removed and
@@ -140,13 +137,10 @@ private:
   void SetBusy(bool busy);
   // The UI thread's end of a save: the recent files, the reports, busy off.
   bool EndSave(const std::string& fileName, TStatusSide side, const TSaveOutcome& outcome);
-  static void RunSaveJob(const std::shared_ptr<TSaveJob>& job, TUiPoster& poster);
-  void EndSaveJob(TSaveJob& job);
 
   TShowStatus FShowStatus;
   THexParser FParser;
-  std::shared_ptr<TSaveJob> FJob;
-  std::thread FWorker;
+  TSaveWorker FWorker;
   TStatusSide FSavingSide = TStatusSide::Out;
 };
 

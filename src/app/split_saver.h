@@ -3,20 +3,25 @@
 // folder, named with its number and its maker when known ("0001-Roland.syx").
 // Messages are found as the dump check finds them, so a file holds one whole
 // message (or a cut one as it stands). Existing files are replaced only after the
-// user agreed.
+// user agreed. Files are written in batches with one wait for the disk each; after a
+// crash every file holds its old content or its new one, and the summary comes only
+// once they are all on disk.
 #pragma once
 
+#include "app/save_worker.h"
 #include "app/status_report.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace pelrow {
 
-class TDumpData;
+class TUiPoster;
 class TVKStrings;
 struct TCheckReport;
 
@@ -37,14 +42,35 @@ struct TSplitFile {
 // digits; the maker's name with anything but letters and digits made "-".
 std::vector<TSplitFile> SplitFilesOf(const TCheckReport& report);
 
+// A box of more text than LargeSaveTextSize is read on a worker thread, and its
+// files are written on one when it is large or they are many.
+constexpr std::size_t LargeSplitFileCount = 200;
+
 class TSplitSaver {
 public:
-  // Asks for a folder and saves the lines' messages there. Cancelling the dialog
-  // or the overwrite question changes and reports nothing. True when saved.
-  bool SaveBox(const TVKStrings& lines, TStatusSide side);
-  // Saves into folder, which must exist; reports on the side.
+  TSplitSaver() = default;
+  // A save under way is stopped; the files already in place stay.
+  ~TSplitSaver() = default;
+
+  // Saves into folder, which must exist; reports on the side. True when saved.
   bool SaveFolder(const std::string& folder, const TVKStrings& lines, TStatusSide side);
-  bool SaveFolder(const std::string& folder, const TDumpData& data, TStatusSide side);
+
+  // Asks for a folder and saves the lines' messages there, with the same steps and
+  // messages in the same order as SaveFolder; cancelling the dialog or the overwrite
+  // question changes and reports nothing. A large box is read, and many files are
+  // written, on a worker thread while the UI thread goes on; the reports reach
+  // ShowStatus through poster, and busy is on while the worker runs. The lines must
+  // not change while busy. A save under way is stopped first.
+  void StartSaveBox(const TVKStrings& lines, TStatusSide side, TUiPoster& poster);
+  // The same without the dialog.
+  void StartSaveFolder(const std::string& folder, const TVKStrings& lines, TStatusSide side,
+                       TUiPoster& poster);
+  bool Saving() const { return FWorker.Running(); }
+  // The side of the box being saved, or last saved.
+  TStatusSide SavingSide() const { return FSavingSide; }
+  // Ends a save under way: the worker is joined, the files already in place stay, no
+  // temporary file is left, nothing more is reported, and busy goes off.
+  void CancelSave();
 
   TShowStatus ShowStatus;
   // The folder dialog: the chosen folder, or nothing when the user cancels.
@@ -53,13 +79,36 @@ public:
   std::function<bool(TSplitSaver& sender, const std::string& folder, int existing,
                      const std::string& firstExisting)>
       OnConfirmOverwrite;
-  // Busy on while files are written; always followed by off.
+  // Busy on while the box is read or files are written; always followed by off.
   std::function<void(TSplitSaver& sender, bool busy)> OnBusy;
 
 private:
+  struct TBox;
+  struct TWritten;
+  void Start(std::optional<std::string> folder, const TVKStrings& lines, TStatusSide side,
+             TUiPoster& poster);
+  // Both run on the worker for a large box; a stop ends them by ESaveStopped.
+  static void ReadBox(const TVKStrings& lines, TBox& box, TSaveRun& run);
+  // Writes nothing when files exist and replace is false: it answers them instead.
+  static TWritten WriteFiles(const std::string& folder, const TBox& box, bool replace,
+                             TSaveRun& run);
+  // The box's messages were found: on to the folder, the question and the files.
+  // True when the files were saved before it returned.
+  bool Continue(std::optional<std::string> folder, const std::shared_ptr<TBox>& box,
+                TStatusSide side, TUiPoster* poster);
+  // Looks for existing files and writes, with the work on a worker when it is large;
+  // Written then asks before anything is replaced, or reports. Both answer whether
+  // the files were saved before they returned.
+  bool Write(const std::string& folder, const std::shared_ptr<TBox>& box, TStatusSide side,
+             TUiPoster* poster, bool replace);
+  bool Written(const std::string& folder, const std::shared_ptr<TBox>& box, TStatusSide side,
+               TUiPoster* poster, const TWritten& written);
+  bool EndSave(const std::string& folder, TStatusSide side, const TWritten& written);
   void Report(const std::string& text, TStatusSide side, TStatusKind kind);
-  bool Save(const std::string& folder, const TDumpData& data, const std::vector<TSplitFile>& files,
-            TStatusSide side);
+  void SetBusy(bool busy);
+
+  TStatusSide FSavingSide = TStatusSide::Out;
+  TSaveWorker FWorker;
 };
 
 } // namespace pelrow

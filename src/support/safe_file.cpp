@@ -13,6 +13,7 @@
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 #include "support/text_format.h"
@@ -218,8 +219,8 @@ int OwnDescriptorOf(const std::string& path) {
   if (path == "/dev/stderr")
     return STDERR_FILENO;
   for (const std::string_view prefix : {"/dev/fd/", "/proc/self/fd/"}) {
-    const std::string_view rest = std::string_view(path).substr(
-        path.starts_with(prefix) ? prefix.size() : path.size());
+    const std::string_view rest =
+        std::string_view(path).substr(path.starts_with(prefix) ? prefix.size() : path.size());
     if (AllDigits(rest) && rest.size() < 6)
       return std::stoi(std::string(rest));
   }
@@ -258,8 +259,8 @@ bool TOutputTarget::Open(const std::string& path, mode_t newFileMode, bool waitF
   if (exists && S_ISDIR(old.st_mode))
     return Fail(TWriteStep::CreateTemporary, EISDIR);
   if (exists && !S_ISREG(old.st_mode)) {
-    FFd = ::open(FTarget.c_str(),
-                 O_WRONLY | O_NOCTTY | O_CLOEXEC | (waitForReader ? 0 : O_NONBLOCK));
+    FFd =
+        ::open(FTarget.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC | (waitForReader ? 0 : O_NONBLOCK));
     if (FFd < 0)
       return Fail(TWriteStep::CreateTemporary, errno);
     if (!waitForReader) // the writes themselves wait as usual
@@ -357,6 +358,18 @@ void TOutputTarget::Abandon() {
   FBuffer.clear();
 }
 
+bool TOutputTarget::HandOver(std::string& temporary, std::string& target) {
+  if (FTemporary.empty())
+    return Commit();
+  if (!Flush())
+    return false;
+  if (::close(std::exchange(FFd, -1)) != 0)
+    return Fail(TWriteStep::Close, errno);
+  temporary = std::exchange(FTemporary, {});
+  target = FTarget;
+  return true;
+}
+
 bool WriteFileAtomically(const std::string& path, const std::string& bytes, TWriteFailure& failure,
                          mode_t newFileMode) {
   TOutputTarget target;
@@ -365,6 +378,85 @@ bool WriteFileAtomically(const std::string& path, const std::string& bytes, TWri
     return true;
   failure = target.Failure();
   return false;
+}
+
+TFileBatch::~TFileBatch() {
+  Abandon();
+}
+
+bool TFileBatch::Fail(const std::string& path, const TWriteFailure& failure) {
+  if (FFailedPath.empty()) {
+    FFailedPath = path;
+    FFailure = failure;
+  }
+  return false;
+}
+
+bool TFileBatch::Write(const std::string& path, std::string_view bytes, mode_t newFileMode) {
+  const std::string target = LinkTargetOrPath(path);
+  const std::string folder = FolderOf(target);
+  if (!FFolders.contains(folder)) {
+    char real[PATH_MAX];
+    FFolders[folder] = {::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC),
+                        ::realpath(folder.c_str(), real) != nullptr ? real : folder};
+  }
+  const std::string key = FFolders[folder].Real + "/" + target.substr(target.rfind('/') + 1);
+  // Two names of one file: the earlier write goes in place first, as it would if
+  // they were written one after the other.
+  if (FPendingTargets.contains(key) && !Commit())
+    return false;
+  TOutputTarget output;
+  TPending pending{path, {}, {}};
+  // As WriteFileAtomically: a FIFO without a reader fails instead of waiting.
+  if (!(output.Open(path, newFileMode, false) && output.Write(bytes) &&
+        output.HandOver(pending.Temporary, pending.Target)))
+    return Fail(path, output.Failure());
+  if (!pending.Temporary.empty()) {
+    FPendingTargets.insert(key);
+    FPending.push_back(std::move(pending));
+  }
+  return true;
+}
+
+bool TFileBatch::SyncFileSystems() {
+  for (const auto& [folder, opened] : FFolders) {
+    // A folder we may write into but not read cannot be opened: everything is synced.
+    if (opened.Fd < 0)
+      ::sync();
+    else if (::syncfs(opened.Fd) != 0)
+      return Fail(folder, {TWriteStep::Sync, errno});
+  }
+  return true;
+}
+
+bool TFileBatch::Commit() {
+  bool committed = SyncFileSystems();
+  std::size_t placed = 0;
+  while (committed && placed < FPending.size()) {
+    const TPending& pending = FPending[placed];
+    if (::rename(pending.Temporary.c_str(), pending.Target.c_str()) != 0)
+      committed = Fail(pending.Path, {TWriteStep::Replace, errno});
+    else
+      ++placed;
+  }
+  // Even after a failure: the new entries of the files put in place must reach the disk.
+  for (const auto& [folder, opened] : FFolders)
+    if (placed > 0 && opened.Fd >= 0 && ::fsync(opened.Fd) != 0)
+      committed = Fail(folder, {TWriteStep::Sync, errno});
+  FPending.erase(FPending.begin(), FPending.begin() + static_cast<std::ptrdiff_t>(placed));
+  Abandon();
+  return committed;
+}
+
+void TFileBatch::Abandon() {
+  for (const TPending& pending : FPending)
+    ::unlink(pending.Temporary.c_str());
+  FPending.clear();
+  FPendingTargets.clear();
+  for (const auto& [folder, opened] : FFolders)
+    if (opened.Fd >= 0)
+      ::close(opened.Fd);
+  FFolders.clear();
 }
 
 void RemoveLeftoverTemporaries(const std::string& path) {

@@ -8,13 +8,16 @@
 // a bounded time.
 #pragma once
 
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <cerrno>
+#include <map>
 #include <string>
 #include <string_view>
 #include <sys/types.h>
+#include <unordered_set>
+#include <vector>
 
 #include "support/clock.h"
 
@@ -87,8 +90,13 @@ public:
   bool BrokenPipe() const { return FFailed && FFailure.Errno == EPIPE; }
 
 private:
+  friend class TFileBatch;
   bool Fail(TWriteStep step, int error);
   bool WriteOut(const char* data, std::size_t size);
+  // Writes out and closes a temporary file without waiting for the disk, and hands
+  // it over to be put in place later (temporary left empty when the output was
+  // written in place, which is then finished).
+  bool HandOver(std::string& temporary, std::string& target);
 
   int FFd = -1;
   bool FOwnsFd = false;
@@ -107,6 +115,54 @@ private:
 // would. A device or FIFO is written in place (see TOutputTarget).
 bool WriteFileAtomically(const std::string& path, const std::string& bytes, TWriteFailure& failure,
                          mode_t newFileMode = 0600);
+
+// Many files written as safely as by WriteFileAtomically, but with one wait for the
+// disk instead of one per file: each is written to a temporary file beside it, the
+// file systems are synced once at Commit, and only then is every file renamed into
+// place and each folder synced. After a crash every file is old or new, never a
+// mix; once Commit answers true all of them are on disk. A temporary file that was
+// not put in place is removed, also when the batch is dropped before Commit.
+class TFileBatch {
+public:
+  TFileBatch() = default;
+  ~TFileBatch();
+  TFileBatch(const TFileBatch&) = delete;
+  TFileBatch& operator=(const TFileBatch&) = delete;
+
+  // As WriteFileAtomically, up to the wait for the disk; a device or FIFO is written
+  // in place at once.
+  bool Write(const std::string& path, std::string_view bytes, mode_t newFileMode = 0600);
+  // Puts every file written so far in place.
+  bool Commit();
+  // Files written and not yet put in place.
+  std::size_t Pending() const { return FPending.size(); }
+
+  // The first failure, and the path given to Write of the file it concerns.
+  const TWriteFailure& Failure() const { return FFailure; }
+  const std::string& FailedPath() const { return FFailedPath; }
+
+private:
+  struct TPending {
+    std::string Path, Temporary, Target;
+  };
+  struct TFolder {
+    int Fd = -1;
+    std::string Real; // the same folder by other names is the same here
+  };
+  bool Fail(const std::string& path, const TWriteFailure& failure);
+  // Syncs the file system of every folder that holds a pending file.
+  bool SyncFileSystems();
+  void Abandon();
+
+  std::vector<TPending> FPending;
+  // By real folder and name: two temporary files of one target would be one.
+  std::unordered_set<std::string> FPendingTargets;
+  // Opened before the first file in them is written: syncfs reports only the
+  // write-back failures that happened since.
+  std::map<std::string, TFolder> FFolders;
+  TWriteFailure FFailure;
+  std::string FFailedPath;
+};
 
 // Whether the file (links followed) exists and may not be written by us. The
 // superuser may write anything, so for it a file without any write permission

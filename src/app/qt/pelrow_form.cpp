@@ -140,6 +140,7 @@ TPelrowForm::~TPelrowForm() {
   FFileLoader.CancelLoad();
   FLoadAfterSave.reset();
   FFileSaver.CancelSave();
+  FSplitSaver.CancelSave();
 }
 
 // ---- layout ---------------------------------------------------------------------------
@@ -488,6 +489,7 @@ void TPelrowForm::closeEvent(QCloseEvent* event) {
   FFileLoader.CancelLoad();
   FLoadAfterSave.reset();
   FFileSaver.CancelSave();
+  FSplitSaver.CancelSave();
   FormClose();
   QMainWindow::closeEvent(event);
 }

@@ -121,7 +121,10 @@ public:
   // Saves a box to the named file, as Save As does once its dialog is answered; a
   // large box goes on saving after the call returns (see Saving).
   void SaveBoxAs(TStatusSide side, const std::string& fileName);
-  bool Saving() const { return FFileSaver.Saving(); }
+  bool Saving() const { return FFileSaver.Saving() || FSplitSaver.Saving(); }
+  // Saves each System Exclusive message of a box into a file of its own in folder, as
+  // "Save ... as separate files" does once its folder dialog is answered.
+  void SaveBoxSeparately(TStatusSide side, const std::string& folder);
 
   // Bytes per line when long messages are split, -1 when they are not.
   int SplitThreshold() const;
@@ -275,7 +278,8 @@ private:
   void ConnectFileUnits();
   void MirrorRecentFiles();
   void BusyCursor(bool busy);
-  void SaveBusy(bool busy);
+  // Either saver is busy with the box of that side.
+  void SaveBusy(bool busy, TStatusSide side);
   TVeskMemo* BoxOf(TStatusSide side) const;
 
   // Device menus, settings and the single-instance guard (their own source files).
@@ -322,8 +326,9 @@ private:
   // meanwhile the window takes no input.
   std::unique_ptr<TQtUiPoster> FFilePoster;
   std::unique_ptr<TInputBlock> FLoadInputBlock;
-  // A large box is saved on a worker thread too; until it ends neither the user nor
-  // the receive pump changes it, and a file to load waits here.
+  // A large box is saved on a worker thread too, as one file or one per message;
+  // until it ends neither the user nor the receive pump changes it, and a file to
+  // load waits here.
   std::unique_ptr<TInputBlock> FSaveInputBlock;
   std::optional<std::string> FLoadAfterSave;
   TFileLoader FFileLoader{Clock()};

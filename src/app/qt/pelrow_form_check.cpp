@@ -1,13 +1,15 @@
 // The main window's checks of a box and its saving of a box as one file per
 // message: File menu items for each box, "Check data" on the context menu of both
 // boxes. The work is done by plain units; here they get the folder dialog, the
-// overwrite question, the cursor and the caret.
+// overwrite question, the caret, and while a large box is saved the cursor and the
+// input block of any save.
 #include "app/qt/pelrow_form.h"
 
 #include "app/dump_check.h"
 #include "editor/qt/veskmemo.h"
 #include "support/file_name_text.h"
 #include "support/qt/latin1_text.h"
+#include "support/qt/qt_services.h"
 #include "support/text_format.h"
 
 #include <QAction>
@@ -19,7 +21,9 @@ namespace pelrow {
 
 void TPelrowForm::ConnectCheckAndSplit() {
   FSplitSaver.ShowStatus = StatusReporter();
-  FSplitSaver.OnBusy = [this](TSplitSaver&, bool busy) { BusyCursor(busy); };
+  FSplitSaver.OnBusy = [this](TSplitSaver& sender, bool busy) {
+    SaveBusy(busy, sender.SavingSide());
+  };
   FSplitSaver.OnChooseFolder = [this](TSplitSaver&) -> std::optional<std::string> {
     QFileDialog dialog(this, Latin1(SplitFolderDialogTitle));
     dialog.setFileMode(QFileDialog::Directory);
@@ -36,8 +40,10 @@ void TPelrowForm::ConnectCheckAndSplit() {
   };
 
   const std::pair<const char*, std::function<void()>> commands[] = {
-      {"SaveOutSeparately1", [this] { FSplitSaver.SaveBox(SXOutput->Lines(), TStatusSide::Out); }},
-      {"SaveInSeparately1", [this] { FSplitSaver.SaveBox(SXInput->Lines(), TStatusSide::In); }},
+      {"SaveOutSeparately1",
+       [this] { FSplitSaver.StartSaveBox(SXOutput->Lines(), TStatusSide::Out, *FFilePoster); }},
+      {"SaveInSeparately1",
+       [this] { FSplitSaver.StartSaveBox(SXInput->Lines(), TStatusSide::In, *FFilePoster); }},
       {"CheckOutData1", [this] { CheckBox(SXOutput); }},
       {"CheckInData1", [this] { CheckBox(SXInput); }},
       {"CheckData1",
@@ -48,6 +54,10 @@ void TPelrowForm::ConnectCheckAndSplit() {
   };
   for (const auto& [name, command] : commands)
     connect(MenuItem(name), &QAction::triggered, this, command);
+}
+
+void TPelrowForm::SaveBoxSeparately(TStatusSide side, const std::string& folder) {
+  FSplitSaver.StartSaveFolder(folder, BoxOf(side)->Lines(), side, *FFilePoster);
 }
 
 // The box's text stays as it is; only its caret goes to the first problem.

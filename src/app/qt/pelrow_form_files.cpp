@@ -69,7 +69,9 @@ void TPelrowForm::ConnectFileUnits() {
   };
 
   FFileSaver.SetShowStatus(StatusReporter());
-  FFileSaver.OnBusy = [this](TFileSaver&, bool busy) { SaveBusy(busy); };
+  FFileSaver.OnBusy = [this](TFileSaver& sender, bool busy) {
+    SaveBusy(busy, sender.SavingSide());
+  };
   FFileSaver.OnSaved = [this](TFileSaver&, const std::string& fileName) {
     MRUFiles.AddFile(fileName);
   };
@@ -162,12 +164,11 @@ void TPelrowForm::BusyCursor(bool busy) {
     QApplication::restoreOverrideCursor();
 }
 
-void TPelrowForm::SaveBusy(bool busy) {
+void TPelrowForm::SaveBusy(bool busy, TStatusSide side) {
   BusyCursor(busy);
-  const bool savingIn = FFileSaver.SavingSide() == TStatusSide::In;
   if (busy) {
     FSaveInputBlock = std::make_unique<TInputBlock>(*this);
-    if (savingIn && FSendReceive)
+    if (side == TStatusSide::In && FSendReceive)
       FSendReceive->Pump.Hold();
     return;
   }

@@ -11,9 +11,12 @@
 #include "midi/service/loopback/loopback_service.h"
 #include "support/manual_timer.h"
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
+#include <QFileDialog>
 #include <QMenu>
+#include <QMessageBox>
 #include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
@@ -86,6 +89,27 @@ protected:
     QApplication::processEvents(); // the menus act on a click once it has been handled
     ASSERT_TRUE(form.CurrentOutput()->IsOpen());
     ASSERT_TRUE(form.CurrentInput()->IsOpen());
+  }
+
+  // Answers the next folder dialog with folder.
+  static void ChooseFolder(const std::string& folder) {
+    WhenModal<QFileDialog>([folder](QFileDialog& dialog) {
+      EXPECT_EQ(dialog.fileMode(), QFileDialog::Directory);
+      dialog.selectFile(QString::fromStdString(folder));
+      static_cast<QDialog&>(dialog).accept();
+    });
+  }
+
+  // Answers the next question whether files that exist may be replaced; then runs
+  // answered.
+  static void AnswerReplace(QMessageBox::StandardButton answer,
+                            std::function<void()> answered = {}) {
+    WhenModal<QMessageBox>([answer, answered](QMessageBox& box) {
+      EXPECT_TRUE(box.text().contains("already exist")) << box.text().toStdString();
+      box.button(answer)->click();
+      if (answered)
+        answered();
+    });
   }
 
   // Runs the event loop until done holds; false after a generous limit.

@@ -35,21 +35,6 @@ protected:
     return offered;
   }
 
-  static void ChooseFolder(const std::string& folder) {
-    WhenModal<QFileDialog>([folder](QFileDialog& dialog) {
-      EXPECT_EQ(dialog.fileMode(), QFileDialog::Directory);
-      dialog.selectFile(QString::fromStdString(folder));
-      static_cast<QDialog&>(dialog).accept();
-    });
-  }
-
-  static void AnswerReplace(QMessageBox::StandardButton answer) {
-    WhenModal<QMessageBox>([answer](QMessageBox& box) {
-      EXPECT_TRUE(box.text().contains("already exist")) << box.text().toStdString();
-      box.button(answer)->click();
-    });
-  }
-
   TScratchFolder Folder;
 };
 

@@ -6,6 +6,7 @@
 #include "support/registry_store.h"
 #include "support/scratch_folder.h"
 
+#include "app/dump_samples.h"
 #include "app/file_loader.h"
 #include "app/file_saver.h"
 #include "app/hex_notation.h"
@@ -103,6 +104,30 @@ protected:
     for (int i = 0; i < 20000; ++i)
       lines.Add(SysExLine(1000, i));
     lines.EndUpdate();
+  }
+
+  // The files of a box saved as separate files, each checked against the line its
+  // number names: whole, and no temporary file among them. Answers how many.
+  static size_t CheckSplitFiles(const std::string& folder, const std::vector<std::string>& box) {
+    size_t count = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+      const std::string name = entry.path().filename().string();
+      const size_t number = std::stoul(name);
+      EXPECT_TRUE(name.ends_with(".syx")) << name;
+      if (number < 1 || number > box.size())
+        ADD_FAILURE() << name;
+      else
+        EXPECT_EQ(ReadWholeFile(entry.path()), BytesOf(box[number - 1])) << name;
+      ++count;
+    }
+    return count;
+  }
+
+  static std::string BytesOf(const std::string& line) {
+    TVKStrings lines;
+    lines.Add(line);
+    THexParser parser;
+    return SyxBytesOfLines(lines, parser);
   }
 
   TScratchFolder Folder;
@@ -319,6 +344,82 @@ TEST_F(PelrowFormFiles, ClosingTheWindowWhileABoxSavesLeavesTheEarlierFile) {
   EXPECT_EQ(files, std::vector<std::string>{"box.txt"});
   EXPECT_EQ(form->LogOut->Lines().Count(), outLogLines);
   EXPECT_EQ(RecentItems(*form), std::vector<std::string>{});
+  EXPECT_TRUE(ErrorBoxes.empty());
+}
+
+// Saving a large box as separate files reads the box, looks for files it would
+// replace and writes in the background, and asks in between. MIDI that arrives
+// meanwhile waits while the box is read and while it is written: the files are the
+// messages of the box as it was when the save began, and what came follows them in
+// the box, in order.
+TEST_F(PelrowFormFiles, ALargeBoxSavesAsSeparateFilesWhileWhatArrivesWaitsItsTurn) {
+  auto form = Start();
+  OpenLoopback(*form);
+  FillLargeBox(form->SXInput);
+  form->SXInput->Lines().Put(0, GsReset);
+  WriteWholeFile(Folder.Path("00001-Roland.syx"), "earlier");
+  const std::vector<std::string> atStart = LinesOf(form->SXInput);
+  const int count = form->SXInput->Lines().Count();
+  const uint64_t handledBefore = form->ReceivePump().HandledEvents();
+  const auto arriveWhileSaving = [&](std::vector<uint8_t> bytes, uint64_t handled) {
+    ASSERT_TRUE(Service->InjectInput(LoopbackPortName, bytes));
+    ASSERT_TRUE(WaitFor([&] {
+      return form->ReceivePump().HandledEvents() == handledBefore + handled || !form->Saving();
+    }));
+    EXPECT_TRUE(form->Saving()) << "the input came only after the save";
+  };
+
+  ChooseFolder(Folder.Path());
+  bool replacing = false;
+  AnswerReplace(QMessageBox::Yes, [&] { replacing = true; });
+  form->MenuItem("SaveInSeparately1")->trigger();
+  ASSERT_TRUE(form->Saving()) << "the box is read in the background";
+  arriveWhileSaving({0x90, 0x3C, 0x40}, 1);
+  EXPECT_EQ(form->SXInput->Lines().Count(), count);
+  // The folder dialog came once the box was read, the question once the folder was
+  // looked through; then the files are written.
+  ASSERT_TRUE(QTest::qWaitFor([&] { return replacing && form->Saving(); }, 30000));
+  EXPECT_EQ(form->SXInput->Lines().Count(), count + 1);
+  arriveWhileSaving({0x80, 0x3C, 0x00}, 2);
+  EXPECT_EQ(form->SXInput->Lines().Count(), count + 1);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !form->Saving(); }, 60000));
+
+  EXPECT_EQ(CheckSplitFiles(Folder.Path(), atStart), atStart.size());
+  EXPECT_EQ(LastLine(form->LogIn), "20,000 System Exclusive messages saved as separate files in " +
+                                       Folder.Path() + " (19,999,011 bytes).");
+  std::vector<std::string> expected = atStart;
+  expected.insert(expected.end(), {"90 3C 40", "80 3C 00"});
+  ASSERT_TRUE(WaitFor([&] { return form->SXInput->Lines().Count() == count + 2; }));
+  EXPECT_TRUE(LinesOf(form->SXInput) == expected);
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+  EXPECT_TRUE(ErrorBoxes.empty());
+}
+
+// Closing the window while a box is saved as separate files stops the save: the
+// files already written stay whole, the rest are never begun, no temporary file is
+// left and nothing more is reported.
+TEST_F(PelrowFormFiles, ClosingTheWindowWhileABoxSavesAsSeparateFilesLeavesWholeFilesOnly) {
+  auto form = Start();
+  FillLargeBox(form->SXOutput);
+  const std::vector<std::string> box = LinesOf(form->SXOutput);
+  const int outLogLines = form->LogOut->Lines().Count();
+  const auto someFileSaved = [&] {
+    for (const auto& entry : std::filesystem::directory_iterator(Folder.Path()))
+      if (entry.path().extension() == ".syx")
+        return true;
+    return false;
+  };
+  form->SaveBoxSeparately(TStatusSide::Out, Folder.Path());
+  ASSERT_TRUE(QTest::qWaitFor([&] { return someFileSaved() || !form->Saving(); }, 60000));
+  ASSERT_TRUE(form->Saving());
+  form->close();
+  EXPECT_FALSE(form->Saving());
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+  QTest::qWait(50);
+  const size_t saved = CheckSplitFiles(Folder.Path(), box);
+  EXPECT_GT(saved, 0u);
+  EXPECT_LT(saved, box.size());
+  EXPECT_EQ(form->LogOut->Lines().Count(), outLogLines);
   EXPECT_TRUE(ErrorBoxes.empty());
 }
 
