@@ -215,13 +215,40 @@ void THexLineAppender::Append(const uint8_t* bytes, std::size_t count, std::size
     // can only cut a line that is longer than 2 GB anyway.
     int piece = ClampToInt(left);
     const int before = piece;
-    FormatHexLine(bytes, piece, FSplitThreshold, FText);
+    const int lineBytes = HexLineBytes(bytes, piece, FSplitThreshold);
+    if (lineBytes > LongLinePieceBytes) {
+      AddLongLine(bytes, lineBytes, left + bytesLeftAfter);
+      bytes += lineBytes;
+      piece -= lineBytes;
+    } else {
+      FormatHexLine(bytes, piece, FSplitThreshold, FText);
+      FLines.Add(FText);
+    }
     left -= static_cast<std::size_t>(before - piece);
-    FLines.Add(FText);
     if (++FLineCounter % 4096 == 0 && StopAsked(FStop))
       throw ELoadStopped(LoadStoppedText);
     if (FLarge && FLineCounter % ProgressLineStep == 0)
       ReportProgress(left + bytesLeftAfter);
+  }
+}
+
+// A line of many megabytes (one huge message) goes into the list a piece at a time,
+// so that its text is never held twice, once whole and once in the list.
+void THexLineAppender::AddLongLine(const uint8_t* bytes, int count, std::size_t bytesLeft) {
+  const int index = FLines.Add({});
+  std::size_t column = 0;
+  for (int done = 0; done < count;) {
+    const int take = std::min(LongLinePieceBytes, count - done);
+    WriteHexBytes(bytes + done, take, FText);
+    if (done > 0)
+      FText.insert(FText.begin(), ' ');
+    FLines.InsertInLine(index, static_cast<int>(column), FText);
+    column += FText.size();
+    done += take;
+    if (StopAsked(FStop))
+      throw ELoadStopped(LoadStoppedText);
+    if (FLarge)
+      ReportProgress(bytesLeft - static_cast<std::size_t>(done));
   }
 }
 

@@ -84,8 +84,13 @@ public:
   // Once stop holds (a cancelled load, a signal), Append ends soon with a failure.
   void SetStop(const std::atomic<bool>* stop) { FStop = stop; }
 
+  // A line of more bytes than this is added in pieces of this size.
+  static constexpr int LongLinePieceBytes = 1 << 20;
+
 private:
   void ReportProgress(std::size_t bytesLeft);
+  // bytesLeft: what of the file remains from the line's start on (for the percentage).
+  void AddLongLine(const uint8_t* bytes, int count, std::size_t bytesLeft);
 
   TVKStrings& FLines;
   int FSplitThreshold;

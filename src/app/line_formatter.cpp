@@ -7,10 +7,6 @@
 
 namespace pelrow {
 
-namespace {
-
-constexpr uint8_t EndOfExclusive = 0xF7;
-
 // Writes n bytes as "XX XX XX" into a text sized once: every byte is written with
 // its trailing blank, and the one after the last byte is dropped again.
 void WriteHexBytes(const uint8_t* bytes, int n, std::string& text) {
@@ -22,6 +18,10 @@ void WriteHexBytes(const uint8_t* bytes, int n, std::string& text) {
   }
   text.pop_back();
 }
+
+namespace {
+
+constexpr uint8_t EndOfExclusive = 0xF7;
 
 constexpr const char* UnknownFormattingError = "Unknown error while formatting received data";
 
@@ -48,7 +48,7 @@ int SplitThreshold(bool splitLongMessages, int splitLongMessagesThreshold) {
   return splitLongMessages ? splitLongMessagesThreshold : -1;
 }
 
-void FormatHexLine(const uint8_t*& data, int& remaining, int limit, std::string& text) {
+int HexLineBytes(const uint8_t* data, int remaining, int limit) {
   int scanEnd = remaining;
   if (limit > 0 && limit < scanEnd)
     scanEnd = limit;
@@ -57,6 +57,11 @@ void FormatHexLine(const uint8_t*& data, int& remaining, int limit, std::string&
   int n = 1;
   while (n < scanEnd && (data[n] < 0x80 || data[n] == EndOfExclusive))
     ++n;
+  return n;
+}
+
+void FormatHexLine(const uint8_t*& data, int& remaining, int limit, std::string& text) {
+  const int n = HexLineBytes(data, remaining, limit);
   WriteHexBytes(data, n, text);
   data += n;
   remaining -= n;

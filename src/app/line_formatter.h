@@ -25,6 +25,10 @@ int SplitThreshold(bool splitLongMessages, int splitLongMessagesThreshold);
 // Takes the bytes of one line from `data` (at least one), writes them to `text`,
 // and moves `data` and `remaining` past them. `limit` <= 0 means no length cut.
 void FormatHexLine(const uint8_t*& data, int& remaining, int limit, std::string& text);
+// How many bytes the line FormatHexLine would take next.
+int HexLineBytes(const uint8_t* data, int remaining, int limit);
+// The bytes as hex pairs separated by blanks (at least one byte).
+void WriteHexBytes(const uint8_t* bytes, int n, std::string& text);
 
 // Cuts a block into lines. On failure (e.g. out of memory) reports the message on
 // the In side and returns false; lines added before the failure stay.

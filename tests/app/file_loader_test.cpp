@@ -128,6 +128,15 @@ TEST_F(FileLoad, LongMessagesAreSplitAtTheThreshold) {
   ASSERT_EQ(FLines.Count(), 1);
   EXPECT_EQ(FLines[0].size(), 100u * 3 - 1);
   EXPECT_EQ(SentBytes(), SysExOf(100));
+
+  // A message of megabytes, unsplit, goes into the list in pieces that join into
+  // one line, between the messages around it.
+  const std::size_t huge = 2 * THexLineAppender::LongLinePieceBytes + 7;
+  const std::string around = Bytes({0x90, 0x3C, 0x40}) + SysExOf(huge) + Bytes({0xC0, 0x05});
+  ASSERT_TRUE(Load(Write("huge.syx", around), SplitThreshold(false, 32)));
+  ASSERT_EQ(FLines.Count(), 3);
+  EXPECT_EQ(FLines[1].size(), huge * 3 - 1);
+  EXPECT_EQ(SentBytes(), around);
 }
 
 TEST_F(FileLoad, FilesAbove100000BytesShowProgressAndTheirTime) {
