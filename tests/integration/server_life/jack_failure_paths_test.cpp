@@ -286,6 +286,9 @@ TEST_F(JackServerLife, ASendCutByAFrozenServerCountsWhatArrived) {
   FServer.Freeze();
   const TCliResult result = send.Wait(WaitMs);
   FServer.Thaw();
+  // The service of the test's own saw the freeze too; it is closed once it sees the
+  // server answer again, not left behind as the client of a frozen server.
+  ASSERT_TRUE(WaitUntil([&] { return ServerAnswers(*FService); }, WaitMs));
   ASSERT_EQ(result.Status, 3) << result.Err;
   const std::string lead = "The MIDI output device refused the data (sent ";
   const size_t at = result.Err.find(lead);
