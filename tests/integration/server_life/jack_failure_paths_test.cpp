@@ -273,6 +273,9 @@ TEST_F(JackServerLife, CapturesEndWithAFailureWhenTheServerDies) {
 TEST_F(JackServerLife, ASendCutByAFrozenServerCountsWhatArrived) {
   ASSERT_TRUE(FPeer->Ok("open_in dst"));
   ASSERT_GE(WaitForPort(Dst, false), 0);
+  // The test's own client would be caught in the freeze, with a call under way that
+  // keeps it open past the test: only pelrow-cli meets the frozen server.
+  FService.reset();
   TScratchFolder folder;
   const Bytes dump = SysExBurst(200, 100);
   WriteWholeFile(folder.Path("dump.syx"), std::string(dump.begin(), dump.end()));
@@ -286,9 +289,6 @@ TEST_F(JackServerLife, ASendCutByAFrozenServerCountsWhatArrived) {
   FServer.Freeze();
   const TCliResult result = send.Wait(WaitMs);
   FServer.Thaw();
-  // The service of the test's own saw the freeze too; it is closed once it sees the
-  // server answer again, not left behind as the client of a frozen server.
-  ASSERT_TRUE(WaitUntil([&] { return ServerAnswers(*FService); }, WaitMs));
   ASSERT_EQ(result.Status, 3) << result.Err;
   const std::string lead = "The MIDI output device refused the data (sent ";
   const size_t at = result.Err.find(lead);
