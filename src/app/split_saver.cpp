@@ -108,6 +108,11 @@ void TSplitSaver::ReadBox(const TVKStrings& lines, TBox& box, TSaveRun& run) {
     box.Files = SplitFilesOf(CheckDump(box.Data));
   } catch (const std::bad_alloc&) {
     box.Failure = OutOfMemoryText;
+  } catch (const ESaveStopped&) {
+    throw;
+  } catch (const std::exception& e) {
+    // Nothing may escape a worker thread: it would end the program.
+    box.Failure = e.what();
   }
 }
 
@@ -145,6 +150,11 @@ TSplitSaver::TWritten TSplitSaver::WriteFiles(const std::string& folder, const T
     written.Saved = batch.Commit() && batch.FailedPath().empty();
   } catch (const std::bad_alloc&) {
     written.Failure = OutOfMemoryText;
+    return written;
+  } catch (const ESaveStopped&) {
+    throw;
+  } catch (const std::exception& e) {
+    written.Failure = e.what();
     return written;
   }
   if (!written.Saved)
