@@ -17,6 +17,9 @@ enum TExitStatus : int {
   ExitBadInput = 1, // a file that cannot be read or written, a hex parse error
   ExitUsage = 2,    // a malformed command line, an unknown port
   ExitFailure = 3,  // input lost, a device that failed, a send that did not finish
+  // A capture or a checked file that may be incomplete: the MIDI system was
+  // interrupted while data flowed, or a message was cut by such an interruption.
+  ExitMaybeIncomplete = 4,
 };
 
 // How standard input ("-") is read: told apart by its content, or as told.
