@@ -109,7 +109,9 @@ TMarkLine MarkLineKind(std::string_view line) {
 namespace {
 std::string GapLine(const TMyMidiEvent& event) {
   if (event.Gap == TInputGap::MayBeLost)
-    return MayBeLostMarkLine;
+    return event.LostBytes > 0 ? FormatText(MayBeLostSkippedMarkLine,
+                                            static_cast<unsigned long long>(event.LostBytes))
+                               : std::string(MayBeLostMarkLine);
   return event.LostBytes > 0
              ? FormatText(LostMarkLine, static_cast<unsigned long long>(event.LostBytes))
              : std::string(LostUncountedMarkLine);
@@ -119,7 +121,11 @@ std::string GapLine(const TMyMidiEvent& event) {
 bool AddEventLines(const TMyMidiEvent& event, int limit, const TAddLine& addLine,
                    const TShowStatus& showStatus) {
   if (event.Gap != TInputGap::None)
-    return Guarded(showStatus, [&] { addLine(GapLine(event)); });
+    return Guarded(showStatus, [&] {
+      if (event.Damaged)
+        addLine(CutMarkLine);
+      addLine(GapLine(event));
+    });
   if (event.Length == 0)
     return AddShortMessageLine(event, addLine, showStatus);
   if (!AddLongMessageLines(event.Data.get(), event.Length, limit, addLine, showStatus))

@@ -51,6 +51,9 @@ inline constexpr char LostUncountedMarkLine[] =
 inline constexpr char CutMarkLine[] = "; !! the message above is incomplete: its end never came";
 inline constexpr char MayBeLostMarkLine[] =
     "; !? input may be missing here: the MIDI system was interrupted";
+inline constexpr char MayBeLostSkippedMarkLine[] =
+    "; !? input may be missing here: the MIDI system was interrupted, and the %d bytes "
+    "after it that continued a message were not kept";
 
 enum class TMarkLine { None, Possible, Certain };
 // Whether a line is one of those marks: of data certainly lost or cut short, or of
@@ -58,7 +61,8 @@ enum class TMarkLine { None, Possible, Certain };
 TMarkLine MarkLineKind(std::string_view line);
 
 // Every line of a received event: a short message, long data (limit as for
-// AddLongMessageLines) followed by the cut mark when it was cut short, or a gap's mark.
+// AddLongMessageLines) followed by the cut mark when it was cut short, or a gap's
+// mark (after the cut mark when the gap cut the message before it).
 bool AddEventLines(const TMyMidiEvent& event, int limit, const TAddLine& addLine,
                    const TShowStatus& showStatus);
 

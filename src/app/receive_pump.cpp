@@ -328,6 +328,7 @@ void TReceivePump::ReportShownMessage() {
 // burst whose messages are written again as one batch. A message under way ends
 // at the gap: what follows is shown after the mark.
 void TReceivePump::ReceiveGap(std::unique_ptr<TMyMidiEvent> event) {
+  FBurstGaps.Cut += event->Damaged ? 1 : 0; // it cut the message under way
   FOpenBeforeGap = FMessageOpen;
   FMessageOpen = false;
   ReportShownMessage();

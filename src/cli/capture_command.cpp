@@ -28,7 +28,9 @@ constexpr const char* TextLostAtLeast = "input lost: at least %d bytes could not
 constexpr const char* TextLostUncounted =
     "input lost: the MIDI system could not keep all input and did not say how much";
 constexpr const char* TextMayBeLost =
-    "warning: the MIDI system was interrupted while receiving; input may be missing";
+    "may be incomplete: the MIDI system was interrupted while input came; input may be missing";
+constexpr const char* TextDamaged =
+    "may be incomplete: messages cut short, each marked as incomplete: %d";
 constexpr const char* TextNothingReceived = "nothing was received; %s was left as it was";
 constexpr const char* TextNothingWithin = "nothing was received within %d s";
 constexpr const char* TextNoReply = "no reply from \"%s\" within %d ms";
@@ -101,15 +103,25 @@ int ReportCapture(const TCliOptions& options, TCliStreams& streams, const TPort&
     fail(FormatText(TextSourceGone, inPort.Name.c_str()));
   if (!capture.Failure().empty())
     fail(capture.Failure());
-  // Certain loss fails the command; a possible one is a warning that keeps it going.
+  // Certain loss fails the command; a possible one, or messages marked as damaged,
+  // make it "may be incomplete" unless something worse happened.
+  const auto mayBeIncomplete = [&](const std::string& text) {
+    ReportError(streams, text);
+    if (status == ExitOk)
+      status = ExitMaybeIncomplete;
+  };
   if (capture.Lost()) {
     const auto bytes = static_cast<unsigned long long>(capture.LostBytes());
     fail(capture.LossCounted() ? FormatText(TextLost, bytes)
          : bytes > 0           ? FormatText(TextLostAtLeast, bytes)
                                : std::string(TextLostUncounted));
   } else if (capture.MayBeLost()) {
-    ReportError(streams, TextMayBeLost);
+    mayBeIncomplete(TextMayBeLost);
   }
+  // A cut last message is told on its own below.
+  if (const uint64_t damaged = capture.DamagedMessages() - (capture.LastMessageDamaged() ? 1 : 0);
+      damaged > 0)
+    mayBeIncomplete(FormatText(TextDamaged, static_cast<unsigned long long>(damaged)));
   if (capture.LastMessageCut())
     fail(outcome.End == TCaptureEnd::Timeout ? FormatText(TextCutByTimeout, options.TimeoutMs)
                                              : std::string(TextLastCut));
@@ -224,8 +236,9 @@ int RunCapture(const TCliOptions& options, TCliStreams& streams, bool request) {
       status = ExitFailure;
     }
   }
-  if (ReportCapture(options, streams, *inPort, request, capture, outcome) != ExitOk)
-    status = ExitFailure;
+  if (const int reported = ReportCapture(options, streams, *inPort, request, capture, outcome);
+      reported != ExitOk && status != ExitFailure)
+    status = reported;
   if (status == ExitOk && streams.ErrIsTerminal)
     std::fprintf(streams.Err, "%s\n",
                  FormatText(TextReceived, static_cast<unsigned long long>(capture.Bytes()),

@@ -78,6 +78,12 @@ bool TReceiveCapture::Take(const TMyMidiEvent& event, uint32_t nowMs) {
     FLossCounted = FLossCounted && event.LostBytes > 0;
   }
   FMayBeLost = FMayBeLost || event.Gap == TInputGap::MayBeLost;
+  // A gap that cut the message under way ends it as damaged.
+  if (event.Gap != TInputGap::None && event.Damaged && FOpenMessage) {
+    FOpenMessage = false;
+    FLastDamaged = true;
+    ++FDamagedMessages;
+  }
   if (TakeCutStart(event)) {
     FLastInputMs = nowMs;
     return true;
@@ -93,6 +99,7 @@ bool TReceiveCapture::Take(const TMyMidiEvent& event, uint32_t nowMs) {
     complete = event.Data[event.Length - 1] == EndOfExclusive;
     FOpenMessage = !complete && !event.Damaged;
     FLastDamaged = event.Damaged;
+    FDamagedMessages += event.Damaged ? 1 : 0;
   } else if (event.Status < FirstRealTime) {
     FLastDamaged = false;
   }

@@ -61,6 +61,7 @@ public:
   uint64_t CutAtStartBytes() const { return FCutAtStartBytes; }
   // The last message kept has no end: it was cut short, or its F7 has not come.
   bool LastMessageCut() const { return FOpenMessage || FLastDamaged; }
+  bool LastMessageDamaged() const { return FLastDamaged; }
   // Marks a last message without end as such in the lines.
   void MarkLastMessageCut();
   // The first failure of the formatter (out of memory, say); empty when none.
@@ -70,8 +71,11 @@ public:
   bool Lost() const { return FLost; }
   uint64_t LostBytes() const { return FLostBytes; }
   bool LossCounted() const { return FLossCounted; }
-  // The MIDI system was interrupted: input may be missing.
+  // The MIDI system was interrupted while input came: input may be missing.
   bool MayBeLost() const { return FMayBeLost; }
+  // Messages kept with a mark that they are incomplete (cut by another status byte
+  // or by an interruption); the last one's missing end is told by LastMessageCut.
+  uint64_t DamagedMessages() const { return FDamagedMessages; }
 
 private:
   bool TakeCutStart(const TMyMidiEvent& event);
@@ -93,6 +97,7 @@ private:
   uint64_t FLostBytes = 0;
   bool FLossCounted = true;
   bool FMayBeLost = false;
+  uint64_t FDamagedMessages = 0;
   // Where the count of the MIDI system's run time was last taken up, and when.
   bool FRunMarked = false;
   int64_t FRunMark = 0;

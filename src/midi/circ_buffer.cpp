@@ -67,9 +67,9 @@ bool TCircBuffer::PutLong(uint32_t timestamp, TMidiBuffer* header, bool damaged)
   return false;
 }
 
-void TCircBuffer::PutGap(uint32_t timestamp, TInputGap gap, uint64_t lostBytes) {
+void TCircBuffer::PutGap(uint32_t timestamp, TInputGap gap, uint64_t lostBytes, bool cut) {
   TLockGuard guard(FLock);
-  AddToGap(timestamp, gap, lostBytes, gap != TInputGap::Lost || lostBytes > 0);
+  AddToGap(timestamp, gap, lostBytes, gap != TInputGap::Lost || lostBytes > 0, cut);
   StorePendingGap();
 }
 
@@ -127,13 +127,16 @@ bool TCircBuffer::Store(uint32_t timestamp, uint32_t message, TMidiBuffer* heade
 
 // Under the lock: a certain loss outweighs a possible one, and a loss that could
 // not be counted makes the whole gap's count unknown.
-void TCircBuffer::AddToGap(uint32_t timestamp, TInputGap gap, uint64_t lostBytes, bool counted) {
+void TCircBuffer::AddToGap(uint32_t timestamp, TInputGap gap, uint64_t lostBytes, bool counted,
+                           bool cut) {
   FLossNotice = FLossNotice || gap == TInputGap::Lost;
   if (FPendingGap == TInputGap::None) {
     FPendingTime = timestamp;
     FPendingLost = 0;
     FPendingCounted = true;
+    FPendingCut = false;
   }
+  FPendingCut = FPendingCut || cut;
   if (gap == TInputGap::Lost || FPendingGap == TInputGap::None)
     FPendingGap = gap;
   FPendingLost += lostBytes;
@@ -150,6 +153,7 @@ bool TCircBuffer::StorePendingGap() {
   TCircEntry& entry = FEntries[static_cast<size_t>(before)];
   entry.Gap = FPendingGap;
   entry.LostBytes = FPendingCounted ? FPendingLost : 0;
+  entry.Damaged = FPendingCut;
   FPendingGap = TInputGap::None;
   return true;
 }

@@ -22,7 +22,7 @@ struct TCircEntry {
   // Packed short message; F0 for a long buffer; GapEntryMessage; 0 once consumed.
   uint32_t Message = 0;
   TMidiBuffer* Header = nullptr;
-  bool Damaged = false; // a long buffer that ends a cut SysEx
+  bool Damaged = false; // a long buffer that ends a cut SysEx; a gap that cut one
   TInputGap Gap = TInputGap::None;
   uint64_t LostBytes = 0;              // with Gap Lost; 0 when unknown
   std::unique_ptr<TMyMidiEvent> Event; // made from the entry on first use
@@ -52,15 +52,17 @@ public:
   // False when the entry was not kept; it is then counted into a gap.
   bool PutShort(uint32_t timestamp, uint32_t message);
   bool PutLong(uint32_t timestamp, TMidiBuffer* header, bool damaged = false);
-  // Input went missing before it reached the ring (lostBytes 0: unknown).
-  void PutGap(uint32_t timestamp, TInputGap gap, uint64_t lostBytes);
+  // Input went missing before it reached the ring (lostBytes 0: unknown). cut: the
+  // gap ended a System Exclusive message whose pieces are all stored already.
+  void PutGap(uint32_t timestamp, TInputGap gap, uint64_t lostBytes, bool cut = false);
   // Input was lost (not only may have been) since the last call.
   bool TakeLossNotice();
 
 private:
   bool Put(uint32_t timestamp, uint32_t message, TMidiBuffer* header, bool damaged);
   bool Store(uint32_t timestamp, uint32_t message, TMidiBuffer* header, bool damaged);
-  void AddToGap(uint32_t timestamp, TInputGap gap, uint64_t lostBytes, bool counted);
+  void AddToGap(uint32_t timestamp, TInputGap gap, uint64_t lostBytes, bool counted,
+                bool cut = false);
   bool StorePendingGap();
 
   std::vector<TCircEntry> FEntries;
@@ -74,6 +76,7 @@ private:
   TInputGap FPendingGap = TInputGap::None;
   uint64_t FPendingLost = 0;
   bool FPendingCounted = true;
+  bool FPendingCut = false;
   uint32_t FPendingTime = 0;
   bool FCutSysEx = false;
   bool FLossNotice = false;

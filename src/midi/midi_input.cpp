@@ -231,7 +231,7 @@ void TMidiInput::InputCallback(const TMidiInNotice& notice) {
     return;
   case TMidiInCode::Interrupted:
     Trace("MIDI service interrupted: input may be missing");
-    FBuffer->PutGap(notice.Timestamp, TInputGap::MayBeLost, 0);
+    FBuffer->PutGap(notice.Timestamp, TInputGap::MayBeLost, notice.Message, notice.Cut);
     PostData();
     return;
   }
@@ -317,6 +317,7 @@ TMyMidiEvent* TMidiInput::TakeEvent(TCircEntry& entry) {
     return entry.Event.get();
   if (entry.Gap != TInputGap::None) {
     entry.Event = TMyMidiEvent::FromGap(entry.Gap, entry.LostBytes, entry.Timestamp);
+    entry.Event->Damaged = entry.Damaged;
   } else if (entry.Header != nullptr) {
     entry.Event =
         TMyMidiEvent::FromLong(entry.Header->Data, entry.Header->BytesRecorded, entry.Timestamp);

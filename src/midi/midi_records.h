@@ -62,10 +62,13 @@ public:
   uint32_t Timestamp = 0; // ms since the input was started
   int32_t Length = 0;     // long-data bytes; 0 for a short message
   std::unique_ptr<uint8_t[]> Data;
-  // Long data that ends a SysEx message cut short: the rest never came.
+  // Long data that ends a SysEx message cut short: the rest never came. On a gap:
+  // the gap cut the message before it, whose pieces came whole.
   bool Damaged = false;
   TInputGap Gap = TInputGap::None;
-  uint64_t LostBytes = 0; // with Gap Lost; 0 when nobody could count them
+  // With Gap Lost: the bytes lost, 0 when nobody could count them. With MayBeLost:
+  // the bytes after it that continued a message it cut, which were not kept.
+  uint64_t LostBytes = 0;
 };
 
 // Length if not 0, else the status byte's length.

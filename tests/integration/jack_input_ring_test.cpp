@@ -58,7 +58,7 @@ protected:
           FStream.FeedLost(TimeGetTime(), lost);
           FRingLost += lost;
         },
-        [&](uint64_t) { FStream.FeedInterrupted(TimeGetTime()); });
+        [&](uint64_t, uint32_t) { FStream.FeedInterrupted(TimeGetTime()); });
   }
 
   TJackInRing FRing{RingBytes};

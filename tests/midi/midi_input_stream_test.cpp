@@ -25,6 +25,7 @@ struct TReceived {
   uint32_t Message;
   std::vector<uint8_t> Bytes;
   uint32_t Timestamp;
+  bool Cut = false;
 };
 
 class InputStream : public ::testing::Test {
@@ -38,7 +39,7 @@ protected:
           if (FGate)
             FGate();
           std::lock_guard<std::mutex> lock(FMutex);
-          TReceived received{notice.Code, notice.Message, {}, notice.Timestamp};
+          TReceived received{notice.Code, notice.Message, {}, notice.Timestamp, notice.Cut};
           if (notice.Buffer != nullptr)
             received.Bytes.assign(notice.Buffer->Data,
                                   notice.Buffer->Data + notice.Buffer->BytesRecorded);
@@ -153,8 +154,10 @@ TEST_F(InputStream, ReportsOverflowBeyondItsBoundAndSkipsToTheNextStatus) {
 
 // Where input goes missing the stream says so at that place, cuts only the
 // message under way, and never lets the rest of a cut message (its F7 above all)
-// pass as a message of its own. Steps are hex bytes, "lost N" (a backend lost N
-// bytes; 0: it does not know), "xrun" or "unplug".
+// pass as a message of its own, nor joins it to what came before. An interruption
+// that no input came near leaves no mark. Steps are hex bytes, "lost N" (a backend
+// lost N bytes; 0: it does not know), "xrun" or "xrun SPAN" (input went unread for
+// SPAN ms up to now), "unplug", or "@MS" (what follows happens MS ms after the start).
 struct TGapCase {
   const char* Name;
   std::vector<std::string> Steps;
@@ -173,7 +176,9 @@ std::string NoticeText(const TReceived& received) {
   case TMidiInCode::Overflow:
     return "lost " + std::to_string(received.Message);
   case TMidiInCode::Interrupted:
-    return "xrun";
+    return std::string("xrun") +
+           (received.Message > 0 ? " skipped " + std::to_string(received.Message) : "") +
+           (received.Cut ? " cut" : "");
   case TMidiInCode::Disconnected:
     return "unplugged";
   case TMidiInCode::Error:
@@ -184,6 +189,8 @@ std::string NoticeText(const TReceived& received) {
 }
 
 TEST_F(InputStream, MarksEveryGapWhereItIsAndCutsOnlyTheMessageUnderWay) {
+  // A SysEx that fills one 64-byte buffer exactly, with no F7.
+  static constexpr char FullBuffer[] = "F0 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11";
   const TGapCase cases[] = {
       {"a loss inside a SysEx cuts it; its rest and F7 count as lost",
        {"F0 01 02", "lost 10", "03 04 F7 90 3C 40"},
@@ -200,9 +207,42 @@ TEST_F(InputStream, MarksEveryGapWhereItIsAndCutsOnlyTheMessageUnderWay) {
       {"real-time bytes inside the skipped rest still come",
        {"F0 01", "lost 3", "02 F8 03 F7"},
        {"cut F0 01", "short F8", "lost 6"}},
-      {"an xrun inside a SysEx is a warning and cuts nothing",
-       {"F0 01 02", "xrun", "03 F7"},
-       {"xrun", "long F0 01 02 03 F7"}},
+      {"an xrun inside a SysEx cuts it; its rest and F7 are skipped, never joined to it",
+       {"F0 01 02", "xrun", "03 F7 90 3C 40"},
+       {"cut F0 01 02", "xrun skipped 2", "short 90 3C 40"}},
+      {"an xrun after a SysEx's last full buffer says that it cut the message",
+       {FullBuffer, "xrun", "12 F7 F0 02 F7"},
+       {"long " + std::string(FullBuffer), "xrun skipped 2 cut", "long F0 02 F7"}},
+      {"the rest of a message after an xrun between messages is skipped",
+       {"F0 01 F7", "xrun", "05 06 F7 F0 02 F7"},
+       {"long F0 01 F7", "xrun skipped 3", "long F0 02 F7"}},
+      {"a short message under way is cut too; running status does not carry over",
+       {"90 3C", "xrun", "40 90 3C 40"},
+       {"xrun skipped 3", "short 90 3C 40"}},
+      {"real-time bytes inside the skipped rest still come",
+       {"F0 01", "xrun", "02 F8 03 F7"},
+       {"cut F0 01", "short F8", "xrun skipped 3"}},
+      {"an xrun is told once input has paused, with what it skipped so far",
+       {"F0 01", "xrun", "02 03"},
+       {"cut F0 01", "xrun skipped 2"}},
+      {"xruns with no input between them are one mark",
+       {"F0 01 F7", "xrun", "xrun", "xrun", "F0 02 F7"},
+       {"long F0 01 F7", "xrun", "long F0 02 F7"}},
+      {"an xrun a while after input is marked",
+       {"@0", "F0 01 F7", "@900", "xrun", "@4000", "F0 02 F7"},
+       {"long F0 01 F7", "xrun", "long F0 02 F7"}},
+      {"an xrun shortly before input is marked",
+       {"@0", "F0 01 F7", "@3000", "xrun", "@3900", "F0 02 F7"},
+       {"long F0 01 F7", "xrun", "long F0 02 F7"}},
+      {"an xrun that no input came near leaves no mark",
+       {"@0", "F0 01 F7", "@3000", "xrun", "xrun", "@5000", "F0 02 F7"},
+       {"long F0 01 F7", "long F0 02 F7"}},
+      {"a long hold-up that began soon after input is marked, however long it lasted",
+       {"@0", "F0 01 F7", "@5000", "xrun 4800", "@9000", "F0 02 F7"},
+       {"long F0 01 F7", "xrun", "long F0 02 F7"}},
+      {"an xrun right after a loss is part of it",
+       {"F0 01", "lost 4", "xrun", "02 F7 F0 03 F7"},
+       {"cut F0 01", "lost 6", "long F0 03 F7"}},
       {"an unplug cuts the SysEx; its rest is no loss but is not a message either",
        {"F0 01", "unplug", "02 F7 90 3C 40"},
        {"cut F0 01", "unplugged", "short 90 3C 40"}},
@@ -226,15 +266,21 @@ TEST_F(InputStream, MarksEveryGapWhereItIsAndCutsOnlyTheMessageUnderWay) {
     };
     FRequeue = true;
     AddBuffers(4, 64);
+    const uint32_t start = TimeGetTime();
+    uint32_t now = start;
     for (const std::string& step : gapCase.Steps) {
-      if (step.rfind("lost ", 0) == 0)
-        FStream->FeedLost(TimeGetTime(), std::stoull(step.substr(5)));
-      else if (step == "xrun")
-        FStream->FeedInterrupted(TimeGetTime());
+      if (step[0] == '@')
+        now = start + uint32_t(std::stoul(step.substr(1)));
+      else if (step.rfind("lost ", 0) == 0)
+        FStream->FeedLost(now, std::stoull(step.substr(5)));
+      else if (step.rfind("xrun", 0) == 0)
+        FStream->FeedInterrupted(now, step.size() > 5 ? uint32_t(std::stoul(step.substr(5))) : 0);
       else if (step == "unplug")
-        FStream->FeedDisconnected(TimeGetTime());
-      else
-        Feed(test::HexBytes(step));
+        FStream->FeedDisconnected(now);
+      else {
+        const std::vector<uint8_t> bytes = test::HexBytes(step);
+        FStream->Feed(bytes.data(), bytes.size(), now);
+      }
     }
     fed = true;
     std::vector<std::string> notices;

@@ -2,6 +2,7 @@
 #include "midi/service/midi_input_stream.h"
 
 #include "support/clock.h"
+#include "support/trace.h"
 
 #include <algorithm>
 #include <cstring>
@@ -128,8 +129,8 @@ void TMidiInputStream::FeedLost(uint32_t nowMs, uint64_t lostBytes) {
   PushMark({0, nowMs, TMarkKind::Lost, lostBytes});
 }
 
-void TMidiInputStream::FeedInterrupted(uint32_t nowMs) {
-  PushMark({0, nowMs, TMarkKind::Interrupted});
+void TMidiInputStream::FeedInterrupted(uint32_t nowMs, uint32_t spanMs) {
+  PushMark({0, nowMs, TMarkKind::Interrupted, 0, MidiOk, spanMs});
 }
 
 void TMidiInputStream::FeedDisconnected(uint32_t nowMs) {
@@ -148,8 +149,8 @@ void TMidiInputStream::PushMark(const TMark& mark) {
       return;
     EndRefusal();
     TBlock& block = BlockWithRoom();
-    block.Marks.push_back(
-        {block.Bytes.size(), mark.Timestamp - FStartMs, mark.Kind, mark.LostBytes, mark.Failure});
+    block.Marks.push_back({block.Bytes.size(), mark.Timestamp - FStartMs, mark.Kind,
+                           mark.LostBytes, mark.Failure, mark.SpanMs});
   }
   FWake.notify_one();
 }
@@ -229,6 +230,16 @@ void TMidiInputStream::Run() {
       lock.lock();
       continue;
     }
+    // The rest of a message cut by an interruption may trickle in for long; the
+    // interruption is told once input has paused that long.
+    if (!haveWork && FInterruption.Open && FInterruption.Near && !FInterruption.Told) {
+      if (FWake.wait_until(lock, FInterruptionDeadline) == std::cv_status::timeout) {
+        lock.unlock();
+        TellInterruption();
+        lock.lock();
+      }
+      continue;
+    }
     FWake.wait(lock);
   }
 }
@@ -305,8 +316,10 @@ void TMidiInputStream::HandleRequest(std::unique_lock<std::mutex>& lock) {
     FLossPending = true;
     FLossBytes += undelivered;
   }
-  if (request == TRequest::Stop)
+  if (request == TRequest::Stop) {
+    CloseInterruption();
     FlushLoss();
+  }
   // The rest of a SysEx that Stop cut is skipped once input is taken again.
   const bool cut = FInSysEx;
   ClearParser();
@@ -322,6 +335,10 @@ void TMidiInputStream::HandleRequest(std::unique_lock<std::mutex>& lock) {
 }
 
 void TMidiInputStream::ClearParser() {
+  FInterruption = TInterruption();
+  FHaveInput = false;
+  FMarkSinceInput = false;
+  FShortOpen = false;
   FInSysEx = false;
   FSkipData = false;
   FSkippingLoss = false;
@@ -350,13 +367,14 @@ void TMidiInputStream::ActOnMark(const TMark& mark) {
   case TMarkKind::Time:
     return;
   case TMarkKind::Interrupted:
-    // Nothing is cut: the notice comes before the buffer that holds the place.
-    Notify(TMidiInCode::Interrupted, 0, nullptr, mark.Timestamp);
+    OpenInterruption(mark);
     return;
   case TMarkKind::Lost:
   case TMarkKind::Disconnected:
     break;
   }
+  CloseInterruption();
+  FShortOpen = false;
   // The message under way is cut here; what follows of it, up to the next status
   // byte, belongs to no message and is skipped.
   if (mark.Kind == TMarkKind::Disconnected)
@@ -382,6 +400,91 @@ void TMidiInputStream::ActOnMark(const TMark& mark) {
   FLossCounted = FLossCounted && mark.LostBytes > 0;
 }
 
+void TMidiInputStream::OpenInterruption(const TMark& mark) {
+  if (FInterruption.Open) {
+    // No input since the last one: both are one interruption.
+    FInterruption.End = mark.Timestamp;
+    return;
+  }
+  // The rest of a lost or cut message is being skipped, and its loss told: that
+  // covers this. So does a mark told with no input since.
+  if (FSkipData || FMarkSinceInput)
+    return;
+  const uint32_t start = mark.Timestamp - mark.SpanMs;
+  TInterruption next;
+  next.Open = true;
+  next.End = mark.Timestamp;
+  next.Near = FInSysEx || FShortOpen ||
+              (FHaveInput && int32_t(start - FLastInputMs) <= int32_t(NearInputMs));
+  if (FInSysEx) {
+    if (FCurrent != nullptr && FCurrent->BytesRecorded > 0)
+      EndSysEx(TMidiInCode::LongError);
+    else
+      next.Cut = true; // its pieces are all out: the notice says it was cut
+    FInSysEx = false;
+  }
+  if (FShortOpen)
+    next.Skipped += uint64_t(FCount);
+  FShortOpen = false;
+  FStatus = 0;
+  FCount = 0;
+  FInterruption = next;
+  FInterruptionDeadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(NearInputMs);
+}
+
+// Whether a byte after an open interruption is parsed as usual; data bytes before
+// the next status byte (and an F7 there) belong to a message it cut, and are skipped.
+bool TMidiInputStream::PassesInterruption(uint8_t byte, uint32_t timestamp) {
+  TInterruption& interruption = FInterruption;
+  if (!interruption.Near) {
+    if (int32_t(timestamp - interruption.End) > int32_t(NearInputMs)) {
+      Trace("MIDI input: an interruption while no input came is not marked");
+      interruption = TInterruption();
+      return true;
+    }
+    interruption.Near = true;
+    FInterruptionDeadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(NearInputMs);
+  }
+  if (byte >= FirstRealTime)
+    return true;
+  if (!IsStatus(byte)) {
+    ++interruption.Skipped;
+    return false;
+  }
+  const bool endOfCut = byte == SysExEnd;
+  interruption.Skipped += endOfCut ? 1 : 0;
+  CloseInterruption();
+  return !endOfCut;
+}
+
+void TMidiInputStream::TellInterruption() {
+  TInterruption& interruption = FInterruption;
+  if (interruption.Told && interruption.Skipped == 0)
+    return;
+  const auto skipped = uint32_t(std::min<uint64_t>(interruption.Skipped, UINT32_MAX));
+  if (FCallback)
+    FCallback(TMidiInNotice{TMidiInCode::Interrupted, skipped, nullptr, interruption.End,
+                            interruption.Cut});
+  interruption.Told = true;
+  interruption.Skipped = 0;
+  interruption.Cut = false;
+  FMarkSinceInput = true;
+}
+
+// A near interruption is told; one that nothing came near is dropped.
+void TMidiInputStream::CloseInterruption() {
+  if (FInterruption.Open && FInterruption.Near)
+    TellInterruption();
+  FInterruption = TInterruption();
+}
+
+void TMidiInputStream::NoteInput(uint32_t timestamp) {
+  FHaveInput = true;
+  FLastInputMs = timestamp;
+  FMarkSinceInput = false;
+}
+
 // A skipped byte of a lost message is lost too; after a loss was reported (the
 // input paused), the rest of its message starts a loss of its own.
 void TMidiInputStream::CountSkipped(uint32_t timestamp) {
@@ -404,6 +507,7 @@ void TMidiInputStream::FlushLoss() {
   const uint32_t lost = FLossCounted ? uint32_t(std::min<uint64_t>(FLossBytes, UINT32_MAX)) : 0;
   FLossBytes = 0;
   FLossCounted = true;
+  FMarkSinceInput = true;
   Notify(TMidiInCode::Overflow, lost, nullptr, FLossTime);
 }
 
@@ -445,6 +549,8 @@ bool TMidiInputStream::ParseSysExRun() {
     ++end;
   std::memcpy(FCurrent->Data + FCurrent->BytesRecorded, FWork.data() + FPos, end - FPos);
   FCurrent->BytesRecorded += static_cast<uint32_t>(end - FPos);
+  if (end > FPos)
+    NoteInput(timestamp);
   FPos = end;
   if (FCurrent->BytesRecorded == FCurrent->BufferLength)
     HandBack(TMidiInCode::LongData);
@@ -452,6 +558,9 @@ bool TMidiInputStream::ParseSysExRun() {
 }
 
 void TMidiInputStream::ParseByte(uint8_t byte, uint32_t timestamp) {
+  if (FInterruption.Open && !PassesInterruption(byte, timestamp))
+    return;
+  NoteInput(timestamp);
   if (byte >= FirstRealTime) {
     Notify(TMidiInCode::Data, byte, nullptr, timestamp);
     return;
@@ -463,6 +572,7 @@ void TMidiInputStream::ParseByte(uint8_t byte, uint32_t timestamp) {
 }
 
 void TMidiInputStream::ParseStatus(uint8_t status, uint32_t timestamp) {
+  FShortOpen = false;
   if (FSkipData) {
     FSkipData = false;
     if (status == SysExEnd) {
@@ -514,6 +624,7 @@ void TMidiInputStream::ParseStatus(uint8_t status, uint32_t timestamp) {
   FMessage[0] = status;
   FCount = 1;
   FNeeded = length;
+  FShortOpen = true;
 }
 
 void TMidiInputStream::ParseData(uint8_t byte, uint32_t timestamp) {
@@ -526,7 +637,8 @@ void TMidiInputStream::ParseData(uint8_t byte, uint32_t timestamp) {
     return;
   }
   FMessage[FCount++] = byte;
-  if (FCount < FNeeded)
+  FShortOpen = FCount < FNeeded;
+  if (FShortOpen)
     return;
   uint32_t packed = FMessage[0];
   for (int i = 1; i < FNeeded; ++i)

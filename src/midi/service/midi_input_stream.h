@@ -8,12 +8,24 @@
 // comes where the loss was, once the skipping is over, with every byte it cost.
 // The waiting bytes are held in blocks of a fixed size, so a large backlog never
 // needs one large copy that would hold up the feeding thread.
+//
+// An interruption of the MIDI system (a JACK xrun, cycles skipped while the program
+// was held up) is no gap of known size, but a message under way across it may have
+// lost its middle: that message ends there as damaged, and the bytes after the
+// interruption up to the next status byte (an F7 there too) are skipped, since they
+// belong to no message that begins here. The Interrupted notice comes once that
+// skipping is over, with the number of bytes skipped. An interruption is told only
+// where input was at risk: a message was under way, input came within NearInputMs
+// before it began, or the first input after it comes within NearInputMs of its end.
+// One that nothing came near is dropped, and interruptions with no input between
+// them are told once.
 #pragma once
 
 #include "midi/service/midi_message_length.h"
 #include "midi/service/midi_service.h"
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
@@ -27,6 +39,7 @@ class TMidiInputStream : public TMidiInPort {
 public:
   static constexpr size_t DefaultLimitBytes = size_t{64} << 20;
   static constexpr size_t BlockBytes = size_t{64} << 10;
+  static constexpr uint32_t NearInputMs = 1000;
 
   explicit TMidiInputStream(TMidiInCallback callback, size_t limitBytes = DefaultLimitBytes);
   ~TMidiInputStream() override;
@@ -48,9 +61,9 @@ public:
   // reported as Overflow at this point of the stream, like input refused here.
   // lostBytes 0: the backend does not know how much.
   void FeedLost(uint32_t nowMs, uint64_t lostBytes = 0);
-  // The backend was interrupted here (a JACK xrun): reported as Interrupted at this
-  // point of the stream (before the SysEx buffer under way comes back).
-  void FeedInterrupted(uint32_t nowMs);
+  // The backend was interrupted for spanMs up to nowMs (a JACK xrun, skipped
+  // cycles): see above for when and how it is reported.
+  void FeedInterrupted(uint32_t nowMs, uint32_t spanMs = 0);
   // The source was disconnected from outside: reported as Disconnected at this
   // point of the stream; a SysEx under way is handed back cut short.
   void FeedDisconnected(uint32_t nowMs);
@@ -71,6 +84,16 @@ private:
     TMarkKind Kind = TMarkKind::Time;
     uint64_t LostBytes = 0; // with Lost; 0 when unknown
     TMidiResult Failure = MidiOk; // with Disconnected: the port failed for this reason
+    uint32_t SpanMs = 0;          // with Interrupted: how long before Timestamp it began
+  };
+  // An interruption reached in the stream and not yet reported.
+  struct TInterruption {
+    bool Open = false;
+    bool Near = false;     // input was at risk: it will be reported
+    bool Told = false;     // reported already while its skipping goes on
+    bool Cut = false;      // it ended a message whose pieces had all been handed on
+    uint32_t End = 0;      // when input could come again
+    uint64_t Skipped = 0;  // bytes of a message it cut, not kept
   };
   // Bytes as fed, with the marks that fall into them (offsets within the block).
   struct TBlock {
@@ -84,6 +107,11 @@ private:
   void PushMark(const TMark& mark);
   void EndRefusal();
   void ActOnMark(const TMark& mark);
+  void OpenInterruption(const TMark& mark);
+  bool PassesInterruption(uint8_t byte, uint32_t timestamp);
+  void TellInterruption();
+  void CloseInterruption();
+  void NoteInput(uint32_t timestamp);
   void FlushLoss();
   void CountSkipped(uint32_t timestamp);
   void TakeNextBlock();
@@ -141,10 +169,16 @@ private:
   bool FLossCounted = true;
   uint64_t FLossBytes = 0;
   uint32_t FLossTime = 0;
+  TInterruption FInterruption;
+  std::chrono::steady_clock::time_point FInterruptionDeadline;
+  bool FHaveInput = false;
+  uint32_t FLastInputMs = 0;
+  bool FMarkSinceInput = false; // a loss or interruption was told and no input since
   uint8_t FStatus = 0;
   uint8_t FMessage[3] = {};
   int FCount = 0;
   int FNeeded = 0;
+  bool FShortOpen = false; // a short message has begun and is not complete
   TMidiBuffer* FCurrent = nullptr;
   uint32_t FCurrentTimestamp = 0;
 

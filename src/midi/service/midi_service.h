@@ -77,8 +77,9 @@ enum class TMidiInCode : uint32_t {
   MoreData = 0x3CC,     // Message: as Data, the caller is falling behind
   Overflow = 0x3E0,     // input was lost here (Message: bytes lost when known, else 0)
   Disconnected = 0x3E1, // the source was disconnected from outside: no more input
-  // The MIDI system was interrupted here (a JACK xrun): input may be missing, but
-  // nothing says that any was lost.
+  // The MIDI system was interrupted here (a JACK xrun) while input was at risk:
+  // input may be missing, but nothing says that any was lost. Message: bytes after
+  // it that continued a message it cut, which were not kept.
   Interrupted = 0x3E2,
   Failed = 0x3E3, // Message: why the port can deliver nothing more (a result code)
 };
@@ -88,6 +89,9 @@ struct TMidiInNotice {
   uint32_t Message = 0; // status | data1 << 8 | data2 << 16
   TMidiBuffer* Buffer = nullptr;
   uint32_t Timestamp = 0; // milliseconds since Start
+  // Interrupted: it ended a message whose pieces had all been handed on, so no
+  // LongError piece says that the message was cut.
+  bool Cut = false;
 };
 
 using TMidiInCallback = std::function<void(const TMidiInNotice& notice)>;

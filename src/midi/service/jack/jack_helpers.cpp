@@ -509,14 +509,20 @@ int TJackClient::Process(jack_nframes_t frames) {
   // may have cost input, but need not: a server that waits for its clients loses
   // nothing, and a skipped period may have carried no events. Only a warning.
   const uint32_t xruns = FXruns.load(std::memory_order_relaxed);
-  const bool interrupted =
-      (FHaveCycle && cycleStart - FLastCycleStart != FLastFrames) || xruns != FXrunsInCycle;
+  const bool skipped = FHaveCycle && cycleStart - FLastCycleStart != FLastFrames;
+  const bool interrupted = skipped || xruns != FXrunsInCycle;
+  // How long input went unread: from where the last cycle of ours ended.
+  const uint64_t interruptionUs =
+      skipped ? jack_frames_to_time(FClient, cycleStart) -
+                    std::min(jack_frames_to_time(FClient, cycleStart),
+                             jack_frames_to_time(FClient, FLastCycleStart + FLastFrames))
+              : 0;
   FXrunsInCycle = xruns;
   FHaveCycle = true;
   FLastCycleStart = cycleStart;
   FLastFrames = frames;
   for (auto& slot : FIn)
-    ReadInput(slot, frames, cycleStart, interrupted);
+    ReadInput(slot, frames, cycleStart, interrupted, interruptionUs);
   for (auto& slot : FOut)
     WriteOutput(slot, frames);
   FFramesRun.fetch_add(frames, std::memory_order_relaxed);
@@ -526,13 +532,13 @@ int TJackClient::Process(jack_nframes_t frames) {
 }
 
 void TJackClient::ReadInput(TJackInSlot& slot, jack_nframes_t frames, jack_nframes_t cycleStart,
-                            bool interrupted) {
+                            bool interrupted, uint64_t interruptionUs) {
   jack_port_t* port = slot.Port.load();
   if (port == nullptr)
     return;
   slot.Ring->FlushMarks();
   if (interrupted)
-    slot.Ring->MarkInterrupted(jack_frames_to_time(FClient, cycleStart));
+    slot.Ring->MarkInterrupted(jack_frames_to_time(FClient, cycleStart), interruptionUs);
   void* buffer = jack_port_get_buffer(port, frames);
   const uint32_t count = jack_midi_get_event_count(buffer);
   bool any = interrupted;
@@ -630,7 +636,9 @@ void TJackClient::DrainInput() {
           stream.Feed(data, size, programTime(time));
         },
         [&](uint64_t time, uint32_t lost) { stream.FeedLost(programTime(time), lost); },
-        [&](uint64_t time) { stream.FeedInterrupted(programTime(time)); });
+        [&](uint64_t time, uint32_t spanUs) {
+          stream.FeedInterrupted(programTime(time), spanUs / 1000);
+        });
   }
 }
 

@@ -212,7 +212,7 @@ private:
   void NotifyPortsChanged();
   int Process(jack_nframes_t frames);
   void ReadInput(TJackInSlot& slot, jack_nframes_t frames, jack_nframes_t cycleStart,
-                 bool interrupted);
+                 bool interrupted, uint64_t interruptionUs);
   void WriteOutput(TJackOutSlot& slot, jack_nframes_t frames);
   void DrainInput();
   void ServiceLoop();

@@ -36,7 +36,7 @@ void TJackInRing::FlushMarks() {
   }
   if (FInterruptWaiting && jack_ringbuffer_write_space(FRing) >= MarkBytes) {
     FInterruptWaiting = false;
-    WriteMark(FInterruptTime, InterruptMark, 0);
+    WriteMark(FInterruptTime, InterruptMark, FInterruptSpanUs);
   }
 }
 
@@ -57,15 +57,17 @@ bool TJackInRing::Write(uint64_t time, const uint8_t* data, uint32_t size) {
   return true;
 }
 
-void TJackInRing::MarkInterrupted(uint64_t time) {
+void TJackInRing::MarkInterrupted(uint64_t time, uint64_t spanUs) {
   if (FDropping || FInterruptWaiting)
     return; // the loss to come, or the mark waiting, covers it
+  const auto span = uint32_t(std::min<uint64_t>(spanUs, UINT32_MAX));
   if (jack_ringbuffer_write_space(FRing) >= MarkBytes) {
-    WriteMark(time, InterruptMark, 0);
+    WriteMark(time, InterruptMark, span);
     return;
   }
   FInterruptWaiting = true;
   FInterruptTime = time;
+  FInterruptSpanUs = span;
 }
 
 void TJackInRing::Clear() {

@@ -26,13 +26,13 @@ public:
 
   // Writer (process callback). False when the event was lost.
   bool Write(uint64_t time, const uint8_t* data, uint32_t size);
-  // Input may be missing here (an xrun).
-  void MarkInterrupted(uint64_t time);
+  // Input may be missing here (an xrun): input went unread for spanUs up to time.
+  void MarkInterrupted(uint64_t time, uint64_t spanUs = 0);
   // Once a cycle: writes the marks that wait for room.
   void FlushMarks();
 
   // Reader. Calls onEvent(time, data, size), onLoss(time, bytes) and
-  // onInterrupted(time) in ring order for every complete record; returns whether
+  // onInterrupted(time, spanUs) in ring order for every complete record; returns whether
   // there were any.
   template <typename TOnEvent, typename TOnLoss, typename TOnInterrupted>
   bool Drain(TOnEvent onEvent, TOnLoss onLoss, TOnInterrupted onInterrupted);
@@ -58,6 +58,7 @@ private:
   uint64_t FDroppedBytes = 0;
   bool FInterruptWaiting = false;
   uint64_t FInterruptTime = 0;
+  uint32_t FInterruptSpanUs = 0;
   std::vector<uint8_t> FScratch; // reader only
 };
 
@@ -82,7 +83,7 @@ bool TJackInRing::Drain(TOnEvent onEvent, TOnLoss onLoss, TOnInterrupted onInter
       if (size == LossMark)
         onLoss(time, value);
       else
-        onInterrupted(time);
+        onInterrupted(time, value);
       continue;
     }
     FScratch.resize(size);
