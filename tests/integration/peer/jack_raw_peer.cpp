@@ -205,9 +205,10 @@ private:
   std::vector<uint32_t> FSizes;
 };
 
-// One event per message; a status byte other than F7 starts the next message.
-void SendStream(TPort& port, const std::vector<uint8_t>& data) {
-  const uint32_t limit = port.MaxEvent();
+// One event per message; a status byte other than F7 starts the next message. A
+// message longer than an event, or than piece bytes when given, goes in pieces.
+void SendStream(TPort& port, const std::vector<uint8_t>& data, uint32_t piece) {
+  const uint32_t limit = piece > 0 ? std::min(piece, port.MaxEvent()) : port.MaxEvent();
   size_t start = 0;
   const auto flush = [&](size_t end) {
     for (size_t at = start; at < end; at += limit)
@@ -266,11 +267,12 @@ std::string Run(std::map<std::string, std::unique_ptr<TPort>>& ports, const std:
   }
   if (command == "send_file") {
     std::string path;
-    words >> path;
+    uint32_t piece = 0;
+    words >> path >> piece;
     std::ifstream in(path, std::ios::binary);
     const std::vector<uint8_t> data{std::istreambuf_iterator<char>(in),
                                     std::istreambuf_iterator<char>()};
-    SendStream(find(), data);
+    SendStream(find(), data, piece);
     return "ok " + std::to_string(data.size());
   }
   if (command == "count")

@@ -3,10 +3,11 @@
 // are held still while JACK's process callback goes on (the program's input ring
 // runs full), libjack's process thread alone is held longer than the receiver's
 // watch for a dropped client waits (it must not take itself for dropped), or a
-// realtime CPU hog takes the CPU it shares with the server. Every
-// message saved is whole and right or it is missing, a loss is told where it
-// happened and how it was (certain: exit 3; possible: a warning), and no loss is
-// told when nothing was lost.
+// realtime CPU hog takes the CPU it shares with the server, or the server itself
+// is frozen now and then. Every message saved is whole and right, or it is missing
+// or cut with a mark at its place, never joined to another; a loss is told where it
+// happened and how it was (certain: exit 3; possible, or a message cut by an
+// interruption: exit 4), and no loss is told when nothing was lost.
 #include "cli_process.h"
 #include "jack_server_life_fixture.h"
 #include "support/scratch_folder.h"
@@ -18,6 +19,7 @@
 
 #include <dirent.h>
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <set>
@@ -27,8 +29,9 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr char XrunWarning[] = "pelrow-cli: warning: the MIDI system was interrupted while "
-                               "receiving; input may be missing\n";
+constexpr char XrunWarning[] = "pelrow-cli: may be incomplete: the MIDI system was interrupted "
+                               "while input came; input may be missing\n";
+constexpr char CutWarning[] = "pelrow-cli: may be incomplete: messages cut short, each marked";
 constexpr char LostPrefix[] = "pelrow-cli: input lost: ";
 constexpr char LastMessageCut[] = "pelrow-cli: the last message is cut: its end never came\n";
 constexpr char ClientDropped[] = "failed: The JACK server has dropped this program's client.\n";
@@ -159,7 +162,14 @@ private:
   bool FRunning = false;
 };
 
-enum class TStall { StopProcess, HoldOwnThreads, HoldJacksProcessThread, RealtimeHog };
+enum class TStall {
+  StopProcess,
+  StopInBursts,
+  HoldOwnThreads,
+  HoldJacksProcessThread,
+  RealtimeHog,
+  FreezeServerInBursts
+};
 enum class TLoss { None, Possible, Certain, Any };
 
 struct TStallCase {
@@ -167,6 +177,7 @@ struct TStallCase {
   bool SyncServer;
   TStall Stall;
   TLoss Expected;
+  uint32_t PieceBytes = 0; // the source sends longer messages in pieces of this size
 };
 
 void PrintTo(const TStallCase& c, std::ostream* out) {
@@ -207,6 +218,20 @@ protected:
       FReceiver->Signal(SIGSTOP);
       std::this_thread::sleep_for(1500ms);
       FReceiver->Signal(SIGCONT);
+    } else if (stall == TStall::StopInBursts || stall == TStall::FreezeServerInBursts) {
+      // Many short interruptions: some fall inside a message that came in pieces.
+      for (int burst = 0; burst < 10; ++burst) {
+        if (stall == TStall::StopInBursts)
+          FReceiver->Signal(SIGSTOP);
+        else
+          FServer->Freeze();
+        std::this_thread::sleep_for(150ms);
+        if (stall == TStall::StopInBursts)
+          FReceiver->Signal(SIGCONT);
+        else
+          FServer->Thaw();
+        std::this_thread::sleep_for(100ms);
+      }
     } else if (stall == TStall::HoldOwnThreads) {
       const THeldThreads held(FReceiver->Pid(), THeld::OwnThreads);
       ASSERT_GT(held.Count(), 0u) << "no thread of the receiver could be held";
@@ -246,31 +271,35 @@ TEST_P(StalledReceiver, EveryMessageIsWholeOrMissingAndEveryLossIsTold) {
     ASSERT_NO_FATAL_FAILURE(Start(c.SyncServer));
   }
   const std::vector<uint8_t> dump = TaggedDump(DumpMessages);
-  std::thread sender([&] { EXPECT_TRUE(FPeer->SendBytes("src", dump)); });
+  std::thread sender([&] { EXPECT_TRUE(FPeer->SendBytes("src", dump, c.PieceBytes)); });
   Stall(c.Stall);
   sender.join();
   const TCliResult result = FReceiver->Wait(120000);
   FHog.reset();
 
   const TMarkedBytes got = ReadMarkedLines(FileLines(FFolder.Path("dump.txt")));
-  const TTaggedCheck check = CheckTagged(got.Bytes, got.LossOffsets);
-  std::vector<size_t> marks = got.LossOffsets;
-  marks.insert(marks.end(), got.MayBeLostOffsets.begin(), got.MayBeLostOffsets.end());
-  const long unmarked = FirstUnmarkedGap(got.Bytes, marks, DumpMessages);
+  const TTaggedCheck check = CheckTagged(got.Bytes, got.AllMarks());
+  const long unmarked = FirstUnmarkedGap(got.Bytes, got.AllMarks(), DumpMessages);
   const bool certain = !got.LossOffsets.empty();
   const bool possible = !got.MayBeLostOffsets.empty();
+  // Messages cut with no loss at their place: an interruption cut them.
+  const bool cutByInterruption = std::any_of(
+      got.CutOffsets.begin(), got.CutOffsets.end(), [&](size_t at) {
+        return std::find(got.LossOffsets.begin(), got.LossOffsets.end(), at) ==
+               got.LossOffsets.end();
+      });
   const bool allWhole = check.Whole == DumpMessages && check.Cut == 0;
-  std::printf("%s: %zu of %zu messages whole, %zu cut, %zu marks of loss, %zu of possible loss\n",
+  std::printf("%s: %zu of %zu messages whole, %zu cut, %zu marks of loss, %zu of possible loss, "
+              "exit %d\n",
               c.Name, check.Whole, DumpMessages, check.Cut, got.LossOffsets.size(),
-              got.MayBeLostOffsets.size());
+              got.MayBeLostOffsets.size(), result.Status);
   ASSERT_FALSE(result.TimedOut) << "pelrow-cli did not end:\n" << result.Err;
   ASSERT_EQ(result.Signal, 0) << "pelrow-cli died of signal " << result.Signal << ":\n"
                               << result.Err;
   if (got.Bytes.empty() && result.Err.find(NothingReceived) != std::string::npos) {
-    // All of it went while the receiver was stopped: it can only say that input
-    // may be missing.
+    // All of it went while the receiver was stopped, and no input came near the
+    // interruption that the receiver could see.
     EXPECT_EQ(c.Expected, TLoss::Possible) << result.Err;
-    EXPECT_NE(result.Err.find(XrunWarning), std::string::npos) << result.Err;
     return;
   }
   EXPECT_EQ(check.Problem, "");
@@ -282,7 +311,9 @@ TEST_P(StalledReceiver, EveryMessageIsWholeOrMissingAndEveryLossIsTold) {
   const bool dropped = result.Err.find(ClientDropped) != std::string::npos;
   std::printf("%s: %s\n", c.Name, dropped ? "the server dropped the receiver" : "kept");
   if (dropped) {
-    EXPECT_TRUE(c.Stall == TStall::StopProcess && !c.SyncServer) << result.Err;
+    EXPECT_TRUE((c.Stall == TStall::StopProcess || c.Stall == TStall::StopInBursts) &&
+                !c.SyncServer)
+        << result.Err;
     EXPECT_EQ(result.Status, 3) << result.Err;
     EXPECT_TRUE(possible) << "no mark where the input may have been lost";
   } else if (certain) {
@@ -290,7 +321,7 @@ TEST_P(StalledReceiver, EveryMessageIsWholeOrMissingAndEveryLossIsTold) {
     EXPECT_TRUE(result.Err.starts_with(LostPrefix)) << result.Err;
     // Without interruptions in the dump (one as the receiver joins the graph hides
     // nothing) every byte that did not arrive is counted.
-    if (!possible || got.MayBeLostOffsets.back() == 0) {
+    if (!possible && !cutByInterruption) {
       // A loss that took the end of the dump's last message leaves it cut, and
       // the receiver says so too.
       const std::string lost = std::string(LostPrefix) +
@@ -300,9 +331,16 @@ TEST_P(StalledReceiver, EveryMessageIsWholeOrMissingAndEveryLossIsTold) {
                   result.Err == LastMessageCut + lost)
           << result.Err;
     }
+  } else if (possible || cutByInterruption) {
+    EXPECT_EQ(result.Status, 4) << result.Err;
+    EXPECT_EQ(result.Err.find(XrunWarning) != std::string::npos, possible) << result.Err;
+    EXPECT_EQ(result.Err.find(CutWarning) != std::string::npos ||
+                  result.Err.find(LastMessageCut) != std::string::npos,
+              cutByInterruption)
+        << result.Err;
   } else {
     EXPECT_EQ(result.Status, 0) << result.Err;
-    EXPECT_EQ(result.Err, possible ? XrunWarning : "");
+    EXPECT_EQ(result.Err, "");
   }
   switch (c.Expected) {
   case TLoss::None:
@@ -325,6 +363,9 @@ INSTANTIATE_TEST_SUITE_P(
         // A synchronous server waits for the stopped receiver: nothing is lost.
         TStallCase{"StoppedOnASyncServer", true, TStall::StopProcess, TLoss::None},
         TStallCase{"StoppedOnAServerThatGoesOn", false, TStall::StopProcess, TLoss::Possible},
+        TStallCase{"StoppedInBurstsOnAServerThatGoesOn", false, TStall::StopInBursts,
+                   TLoss::Possible, 700},
+        TStallCase{"ServerFrozenInBursts", false, TStall::FreezeServerInBursts, TLoss::Any, 700},
         TStallCase{"OwnThreadsHeldWhileJackRuns", true, TStall::HoldOwnThreads, TLoss::Certain},
         TStallCase{"JacksProcessThreadHeldOnAServerThatGoesOn", false,
                    TStall::HoldJacksProcessThread, TLoss::Possible},

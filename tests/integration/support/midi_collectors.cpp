@@ -128,12 +128,19 @@ std::vector<uint8_t> TaggedDump(size_t messages) {
   return bytes;
 }
 
+std::vector<size_t> TMarkedBytes::AllMarks() const {
+  std::vector<size_t> marks = LossOffsets;
+  marks.insert(marks.end(), CutOffsets.begin(), CutOffsets.end());
+  marks.insert(marks.end(), MayBeLostOffsets.begin(), MayBeLostOffsets.end());
+  return marks;
+}
+
 TMarkedBytes ReadMarkedLines(const std::vector<std::string>& lines) {
   TMarkedBytes read;
   for (const std::string& line : lines) {
     switch (MarkLineKind(line)) {
     case TMarkLine::Certain:
-      read.LossOffsets.push_back(read.Bytes.size());
+      (line == CutMarkLine ? read.CutOffsets : read.LossOffsets).push_back(read.Bytes.size());
       continue;
     case TMarkLine::Possible:
       read.MayBeLostOffsets.push_back(read.Bytes.size());

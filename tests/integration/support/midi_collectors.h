@@ -38,11 +38,15 @@ TTaggedCheck CheckTagged(const std::vector<uint8_t>& bytes, const std::vector<si
 // 1 to 4 KB, numbered from 0, and now and then one far larger than a JACK event.
 std::vector<uint8_t> TaggedDump(size_t messages);
 // Received hex lines as the In box and pelrow-cli show them, read back: the bytes,
-// and the stream offsets of the marks of certain and of possible loss.
+// and the stream offsets of the marks of certain loss, of a message cut short, and
+// of possible loss.
 struct TMarkedBytes {
   std::vector<uint8_t> Bytes;
   std::vector<size_t> LossOffsets;
+  std::vector<size_t> CutOffsets;
   std::vector<size_t> MayBeLostOffsets;
+  // Where any mark stands: a message may be cut or missing there.
+  std::vector<size_t> AllMarks() const;
 };
 TMarkedBytes ReadMarkedLines(const std::vector<std::string>& lines);
 // The number of the first of messages 0 to count-1 of a tagged dump that is missing

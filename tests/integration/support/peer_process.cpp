@@ -98,12 +98,14 @@ std::string TPeerProcess::Command(const std::string& line) {
   }
 }
 
-bool TPeerProcess::SendBytes(const std::string& name, const std::vector<uint8_t>& bytes) {
+bool TPeerProcess::SendBytes(const std::string& name, const std::vector<uint8_t>& bytes,
+                             uint32_t pieceBytes) {
   {
     std::ofstream out(FScratch, std::ios::binary);
     out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
   }
-  return Command("send_file " + name + " " + FScratch) == "ok " + std::to_string(bytes.size());
+  const std::string piece = pieceBytes > 0 ? " " + std::to_string(pieceBytes) : "";
+  return Command("send_file " + name + " " + FScratch + piece) == "ok " + std::to_string(bytes.size());
 }
 
 void TPeerProcess::WaitForCount(const std::string& name, size_t count, int timeoutMs) {

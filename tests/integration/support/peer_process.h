@@ -31,7 +31,10 @@ public:
   static std::string PortName(const std::string& name);
 
   // Sends bytes from output NAME through a temporary file; true when all went out.
-  bool SendBytes(const std::string& name, const std::vector<uint8_t>& bytes);
+  // Raw peer: pieceBytes > 0 sends longer messages in events of that size, as a
+  // source that splits them does.
+  bool SendBytes(const std::string& name, const std::vector<uint8_t>& bytes,
+                 uint32_t pieceBytes = 0);
   // Waits until input NAME has recorded count bytes (or timeoutMs passed), then
   // returns what it recorded and forgets it.
   std::vector<uint8_t> Receive(const std::string& name, size_t count, int timeoutMs);

@@ -1,11 +1,12 @@
-// The main window over JACK while its own thread is held up: a controller floods
-// the input with short messages and then a bulk dump of tagged SysEx messages
-// comes, all while the window handles no events (as when it is busy saving a large
-// file). The input's ring runs full; what it cannot keep must show in the In box
-// as a mark at its place, every message shown must be whole and right or marked
-// cut, and the log and status line must say that input was lost. A server of the
-// program's own in a private IPC namespace (see private_ipc_main.cpp), a separate
-// raw libjack peer as the far end.
+// The main window over JACK while a bulk dump of tagged SysEx messages comes and
+// something goes wrong: its own thread is held up after a controller's flood of
+// short messages (the input's ring runs full), or the server is frozen now and then
+// while the source sends long messages in pieces. What is lost must show in the In
+// box as a mark at its place, every message shown must be whole and right or marked
+// cut, never joined to another (also in the box saved as .syx), and the log and
+// status line must say what happened. A server of the program's own in a private
+// IPC namespace (see private_ipc_main.cpp), a separate raw libjack peer as the far
+// end.
 #include "app/line_formatter.h"
 #include "app/qt/status_bar.h"
 #include "app/receive_pump.h"
@@ -13,7 +14,10 @@
 #include "support/midi_collectors.h"
 #include "support/peer_process.h"
 #include "ui/app/form_fixture.h"
+#include "support/scratch_folder.h"
 #include "ui/device_menu.h"
+
+#include <QFileDialog>
 
 #include <unistd.h>
 
@@ -81,9 +85,46 @@ protected:
     Server.reset();
   }
 
+  // Lets the window take everything in once the sender is done, and shows the dump
+  // once the input is quiet.
+  bool ShowWhenQuiet(TPelrowForm& form, const std::atomic<bool>& done) {
+    int pendingBefore = -1;
+    const bool settled = QTest::qWaitFor(
+        [&] {
+          QTest::qWait(300);
+          const int pending = form.ReceivePump().PendingBytes();
+          const bool still = done && pending == pendingBefore;
+          pendingBefore = pending;
+          return still;
+        },
+        WaitMs);
+    if (!settled)
+      return false;
+    Clock.Skip(TReceivePump::BulkTimerIntervalMs);
+    BulkTimer().Fire();
+    // A dump this large is formatted beside the window and shown in pieces.
+    return QTest::qWaitFor([&] { return !form.ReceivePump().ShowingBatch(); }, WaitMs);
+  }
+
   std::unique_ptr<TJackServerProcess> Server;
   std::unique_ptr<TPeerProcess> Peer;
 };
+
+// Where raw bytes hold a System Exclusive message cut by another status byte.
+std::vector<size_t> CutPlaces(const std::vector<uint8_t>& bytes) {
+  std::vector<size_t> cuts;
+  bool inside = false;
+  for (size_t at = 0; at < bytes.size(); ++at) {
+    if (bytes[at] < 0x80 || bytes[at] >= 0xF8)
+      continue;
+    if (inside && bytes[at] != 0xF7)
+      cuts.push_back(at);
+    inside = bytes[at] == 0xF0;
+  }
+  if (inside)
+    cuts.push_back(bytes.size());
+  return cuts;
+}
 
 TEST_F(PelrowFormJack, AWindowHeldUpWhileADumpComesMarksWhatItCouldNotKeepAndSaysSo) {
   auto form = Start();
@@ -98,23 +139,9 @@ TEST_F(PelrowFormJack, AWindowHeldUpWhileADumpComesMarksWhatItCouldNotKeepAndSay
     done = true;
   });
   std::this_thread::sleep_for(HeldUp); // this thread is the window's: nothing is handled
-  // Then everything is taken in, and the dump shown once the input is quiet.
-  int pendingBefore = -1;
-  const bool settled = QTest::qWaitFor(
-      [&] {
-        QTest::qWait(300);
-        const int pending = form->ReceivePump().PendingBytes();
-        const bool still = done && pending == pendingBefore;
-        pendingBefore = pending;
-        return still;
-      },
-      WaitMs);
+  const bool shown = ShowWhenQuiet(*form, done);
   sender.join();
-  ASSERT_TRUE(settled);
-  Clock.Skip(TReceivePump::BulkTimerIntervalMs);
-  BulkTimer().Fire();
-  // A dump this large is formatted beside the window and shown in pieces.
-  ASSERT_TRUE(QTest::qWaitFor([&] { return !form->ReceivePump().ShowingBatch(); }, WaitMs));
+  ASSERT_TRUE(shown);
 
   std::vector<std::string> dumpLines;
   uint64_t shownBytes = 0, lostBytes = 0;
@@ -126,9 +153,8 @@ TEST_F(PelrowFormJack, AWindowHeldUpWhileADumpComesMarksWhatItCouldNotKeepAndSay
       dumpLines.push_back(line);
   }
   const testing::TMarkedBytes got = testing::ReadMarkedLines(dumpLines);
-  const testing::TTaggedCheck check = testing::CheckTagged(got.Bytes, got.LossOffsets);
-  std::vector<size_t> marks = got.LossOffsets;
-  marks.insert(marks.end(), got.MayBeLostOffsets.begin(), got.MayBeLostOffsets.end());
+  const testing::TTaggedCheck check = testing::CheckTagged(got.Bytes, got.AllMarks());
+  const std::vector<size_t> marks = got.AllMarks();
   std::printf("%zu of %zu messages whole, %zu cut; %llu bytes shown, %llu lost of %zu sent\n",
               check.Whole, DumpMessages, check.Cut, (unsigned long long)shownBytes,
               (unsigned long long)lostBytes, sent.size());
@@ -155,6 +181,67 @@ TEST_F(PelrowFormJack, AWindowHeldUpWhileADumpComesMarksWhatItCouldNotKeepAndSay
   const QString status = form->PStatusBar->PanelText(1);
   EXPECT_TRUE(status.contains("but it is incomplete") || status.startsWith("Warning: "))
       << status.toStdString();
+}
+
+} // namespace
+} // namespace pelrow::test
+
+namespace pelrow::test {
+namespace {
+
+TEST_F(PelrowFormJack, AServerInterruptedWhileMessagesComeInPiecesJoinsNoneInTheBoxOrItsSyx) {
+  auto form = Start();
+  ASSERT_TRUE(ChooseDevice(*form, "MidiIn1", TPeerProcess::PortName("src"), WaitMs));
+  form->SXInput->Lines().Clear();
+
+  const std::vector<uint8_t> dump = testing::TaggedDump(DumpMessages);
+  std::atomic<bool> done{false};
+  std::thread sender([&] {
+    EXPECT_TRUE(Peer->SendBytes("src", dump, 700));
+    done = true;
+  });
+  for (int burst = 0; burst < 10; ++burst) {
+    QTest::qWait(100);
+    Server->Freeze();
+    QTest::qWait(150);
+    Server->Thaw();
+  }
+  const bool shown = ShowWhenQuiet(*form, done);
+  sender.join();
+  ASSERT_TRUE(shown);
+
+  const testing::TMarkedBytes got = testing::ReadMarkedLines(LinesOf(form->SXInput));
+  const testing::TTaggedCheck check = testing::CheckTagged(got.Bytes, got.AllMarks());
+  std::printf("%zu of %zu messages whole, %zu cut, %zu marks of possible loss\n", check.Whole,
+              DumpMessages, check.Cut, got.MayBeLostOffsets.size());
+  EXPECT_EQ(check.Problem, "");
+  const long unmarked = testing::FirstUnmarkedGap(got.Bytes, got.AllMarks(), DumpMessages);
+  EXPECT_EQ(unmarked, -1) << "message " << unmarked << " went missing without a mark at its place";
+  EXPECT_FALSE(got.MayBeLostOffsets.empty()) << "no interruption was marked";
+
+  // Saved as raw bytes the marks are gone, but a cut message stays cut.
+  TScratchFolder folder;
+  const std::string path = folder.Path("dump.syx");
+  WhenModal<QFileDialog>([&](QFileDialog& dialog) {
+    dialog.selectFile(QString::fromStdString(path));
+    static_cast<QDialog&>(dialog).accept();
+  });
+  form->MenuItem("SaveInAs1")->trigger();
+  const auto saidSaved = [&] {
+    const std::vector<std::string> log = LinesOf(form->LogIn);
+    return std::any_of(log.begin(), log.end(), [&](const std::string& line) {
+      return line.starts_with(path + " saved");
+    });
+  };
+  ASSERT_TRUE(QTest::qWaitFor(saidSaved, WaitMs)) << LastLine(form->LogIn);
+  EXPECT_NE(std::find(ErrorBoxes.begin(), ErrorBoxes.end(),
+                      path + " is incomplete: input was lost or cut short while it was received "
+                             "(see the marks in the box)."),
+            ErrorBoxes.end());
+  const std::string saved = ReadWholeFile(path);
+  const std::vector<uint8_t> bytes(saved.begin(), saved.end());
+  EXPECT_EQ(bytes, got.Bytes);
+  EXPECT_EQ(testing::CheckTagged(bytes, CutPlaces(bytes)).Problem, "");
 }
 
 } // namespace
