@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <chrono>
 #include <exception>
+#include <optional>
 
 namespace pelrow::cli {
 
@@ -43,6 +44,8 @@ constexpr const char* TextCutByTimeout =
     "the time limit of %d ms cut the last message: its end never came";
 constexpr const char* TextLastCut = "the last message is cut: its end never came";
 constexpr const char* TextTooFew = "only %d of %d messages arrived";
+constexpr const char* TextOutputStalled =
+    "standard output took nothing while %d MB waited for it; the capture was ended there";
 constexpr const char* TextCutAtStart =
     "the first message was cut: it began before the input listened, and its last %d bytes "
     "were not kept";
@@ -50,23 +53,32 @@ constexpr const char* TextCutAtStart =
 constexpr uint32_t WaitStepMs = 50;
 // A wait that overran by more than this means the program itself was held up.
 constexpr uint32_t HeldUpMs = 100;
-// Where the captured lines go: standard output line by line, or a line list that
-// is saved at the end.
+// Where the captured lines go: standard output as they come, through a writer of
+// its own, or a line list that is saved at the end.
 class TCaptureSink {
 public:
   TCaptureSink(const TCliOptions& options, TCliStreams& streams)
-      : FFileName(options.OutputFile), FStreams(streams) {}
+      : FFileName(options.OutputFile), FStreams(streams) {
+    if (FFileName.empty())
+      FWriter.emplace(*streams.Out);
+  }
 
   TAddLine AddLine() {
-    if (!FFileName.empty())
-      return [this](std::string_view line) { FLines.Add(std::string(line)); };
-    return [this](std::string_view line) {
-      FStreams.Out->Write(line);
-      FStreams.Out->Write(TextLineEnd);
-    };
+    if (FWriter)
+      return [this](std::string_view line) { FWriter->Add(line); };
+    return [this](std::string_view line) { FLines.Add(std::string(line)); };
   }
-  // False once standard output cannot be written (its reader went away).
-  bool Flush() { return FStreams.Out->Flush(); }
+  // Hands the new lines to standard output's writer; false once standard output
+  // cannot be written (its reader went away).
+  bool Flush() { return !FWriter || FWriter->Flush(); }
+  // Standard output has taken nothing of all that its writer may hold.
+  bool Full() const { return FWriter && FWriter->Full(); }
+  int LimitMb() const { return FWriter ? int(FWriter->LimitBytes() >> 20) : 0; }
+  // Waits until standard output has taken every line, or failed.
+  void Finish() {
+    if (FWriter)
+      FWriter->Finish();
+  }
 
   // Saves the lines through the window's saver, or beside the file when that
   // fails; false then (the reason and where they went have been said).
@@ -76,6 +88,7 @@ private:
   std::string FFileName;
   TCliStreams& FStreams;
   TVKStrings FLines;
+  std::optional<TOutputWriter> FWriter;
 };
 
 // How a capture ended, beyond what the capture itself knows.
@@ -132,9 +145,10 @@ int ReportCapture(const TCliOptions& options, TCliStreams& streams, const TPort&
                       outcome.End == TCaptureEnd::Timeout ? options.TimeoutMs : options.IdleMs));
     else if (!request && options.OutputFile.empty() && outcome.End == TCaptureEnd::Idle)
       ReportError(streams, FormatText(TextNothingWithin, options.IdleMs / 1000));
-  } else if (options.Count > 0 && capture.Messages() < options.Count) {
-    fail(FormatText(TextTooFew, capture.Messages(), options.Count));
   }
+  // A request that got no reply has said so.
+  if (options.Count > 0 && capture.Messages() < options.Count && (capture.Received() || !request))
+    fail(FormatText(TextTooFew, capture.Messages(), options.Count));
   return status;
 }
 
@@ -187,8 +201,17 @@ int RunCapture(const TCliOptions& options, TCliStreams& streams, bool request) {
   const TCaptureInput::TTake take = [&](const TMyMidiEvent& event) {
     capture.Take(event, clock.NowMs());
   };
+  // Only the wait can overrun when the program is held up (stopped, starved):
+  // writing the lines never holds up the taking of input, that is the writer's.
   const auto pump = [&](uint32_t ms) {
-    input.Pump(ms, take);
+    const uint32_t before = clock.NowMs();
+    input.Wait(ms);
+    const uint32_t after = clock.NowMs();
+    if (const uint32_t overrun = after - before - ms;
+        overrun > HeldUpMs && overrun < UINT32_MAX / 2)
+      capture.HeldUp(overrun, after);
+    input.TakeAll(take);
+    sink.Flush();
     const auto bytes = static_cast<int64_t>(capture.Bytes());
     progress.Update(bytes, [&](double kbps) {
       return CaptureProgressText(bytes, capture.Messages(), kbps);
@@ -203,25 +226,25 @@ int RunCapture(const TCliOptions& options, TCliStreams& streams, bool request) {
   // A device that failed or lost its source ends the capture; what arrived before
   // is kept.
   TCaptureOutcome outcome;
+  bool outputStalled = false;
   while (status == ExitOk && !Interrupted() && outcome.Failure.empty() && !outcome.SourceGone &&
          (outcome.End = capture.End(clock.NowMs())) == TCaptureEnd::Running) {
-    const uint32_t before = clock.NowMs();
-    const uint32_t wait = std::min(WaitStepMs, capture.MsUntilEnd(before));
-    pump(wait);
-    const uint32_t after = clock.NowMs();
-    if (const uint32_t overrun = after - before - wait;
-        overrun > HeldUpMs && overrun < UINT32_MAX / 2)
-      capture.HeldUp(overrun, after);
-    capture.SystemRan(input.RunMs(), after);
+    pump(std::min(WaitStepMs, capture.MsUntilEnd(clock.NowMs())));
+    capture.SystemRan(input.RunMs(), clock.NowMs());
     if (!sink.Flush())
       break; // nobody reads what follows; the program ends as FinishOutput says
+    if ((outputStalled = sink.Full()))
+      break;
     outcome.Failure = input.FailureText();
     outcome.SourceGone = input.Disconnected();
   }
   input.Stop(take);
   progress.Finish();
   capture.MarkLastMessageCut();
-  sink.Flush();
+  // Said before the wait for standard output to take what it holds, which may be long.
+  if (outputStalled)
+    ReportError(streams, FormatText(TextOutputStalled, sink.LimitMb()));
+  sink.Finish();
   input.Close();
   if (status != ExitOk || streams.Out->BrokenPipe())
     return status;
@@ -236,6 +259,8 @@ int RunCapture(const TCliOptions& options, TCliStreams& streams, bool request) {
       status = ExitFailure;
     }
   }
+  if (outputStalled)
+    status = ExitFailure;
   if (const int reported = ReportCapture(options, streams, *inPort, request, capture, outcome);
       reported != ExitOk && status != ExitFailure)
     status = reported;
@@ -244,7 +269,9 @@ int RunCapture(const TCliOptions& options, TCliStreams& streams, bool request) {
                  FormatText(TextReceived, static_cast<unsigned long long>(capture.Bytes()),
                             capture.Messages())
                      .c_str());
-  return status;
+  // A capture that a signal ended, with nothing wrong in what arrived, ends as the
+  // signal says.
+  return status == ExitOk && Interrupted() ? InterruptedStatus() : status;
 }
 
 } // namespace

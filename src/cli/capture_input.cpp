@@ -21,9 +21,12 @@ void TCaptureInput::Open(int index) {
   FInput.Start();
 }
 
-void TCaptureInput::Pump(uint32_t ms, const TTake& take) {
+void TCaptureInput::Wait(uint32_t ms) {
   if (ms > 0)
     FPoster.WaitAndRunPending(std::chrono::milliseconds(ms));
+}
+
+void TCaptureInput::TakeAll(const TTake& take) {
   FPoster.RunPending();
   while (std::unique_ptr<TMyMidiEvent> event = FInput.GetEvent())
     take(*event);
@@ -31,7 +34,7 @@ void TCaptureInput::Pump(uint32_t ms, const TTake& take) {
 
 void TCaptureInput::Stop(const TTake& take) {
   FInput.Stop();
-  Pump(0, take);
+  TakeAll(take);
 }
 
 void TCaptureInput::Close() {

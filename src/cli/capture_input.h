@@ -16,8 +16,8 @@ class TCaptureInput {
 public:
   using TTake = std::function<void(const TMyMidiEvent& event)>;
 
-  // More room than the device layer's defaults: the command may be busy writing
-  // to a slow pipe while a dump comes in.
+  // More room than the device layer's defaults: the command may be busy (saving
+  // a capture's lines, formatting a large message) while a dump comes in.
   static constexpr int32_t RingEntries = 8192;
   static constexpr int32_t InputBuffers = 64;
 
@@ -27,8 +27,10 @@ public:
 
   // Raises the device's exception when it cannot be opened.
   void Open(int index);
-  // Waits up to ms for input, then hands every waiting event to take.
-  void Pump(uint32_t ms, const TTake& take);
+  // Waits up to ms for input.
+  void Wait(uint32_t ms);
+  // Hands every waiting event to take.
+  void TakeAll(const TTake& take);
   // Stops the device and takes what it still held.
   void Stop(const TTake& take);
   void Close();

@@ -5,6 +5,7 @@
 #include "app/file_loader.h"
 #include "app/file_saver.h"
 #include "app/send_rate.h"
+#include "cli/output_file.h"
 #include "support/text_format.h"
 
 #include <algorithm>
@@ -38,6 +39,10 @@ constexpr const char* TextMidiFileOutput = "%s: .mid files can be read, not writ
 constexpr const char* TextTimestampsInSyx =
     "--timestamps writes comment lines, which a .syx file cannot hold; use .txt";
 constexpr const char* TextEmptyName = "--name needs a client name";
+constexpr const char* TextGivenTwice = "%s may be given only once";
+
+// The receive help names the limit of what waits for standard output.
+static_assert(TOutputWriter::DefaultLimitBytes == std::size_t(256) << 20);
 
 constexpr const char* TextProgramHelp =
     "Usage: pelrow-cli [--midi=alsa|jack|loopback] [--name NAME] COMMAND [OPTIONS]\n"
@@ -66,8 +71,10 @@ constexpr const char* TextProgramHelp =
     "only once its new content is complete.\n"
     "\n"
     "Exit status: 0 done, 1 bad input or an output that cannot be written, 2 bad\n"
-    "usage or unknown port, 3 data lost or a device failure, 130/143 stopped by\n"
-    "Ctrl-C/SIGTERM; a closed pipe ends it as SIGPIPE ends any tool (141).\n"
+    "usage or unknown port, 3 data lost or a device failure; 128 + the signal when\n"
+    "one stopped it: 130 Ctrl-C (SIGINT), 143 SIGTERM, 129 SIGHUP (its terminal\n"
+    "was closed), 131 SIGQUIT, each once what arrived was saved; a closed pipe\n"
+    "ends it as SIGPIPE ends any tool (141).\n"
     "\n"
     "Examples:\n"
     "  # back up a synthesizer's memory: send its dump request, save the reply\n"
@@ -122,8 +129,11 @@ constexpr const char* TextReceiveHelp =
     "(.syx raw bytes, .txt hex lines; a device or FIFO gets hex lines). FILE is\n"
     "checked before the input is opened. It listens before its port is connected,\n"
     "so nothing a source sends at once is missed. What arrived is always written,\n"
-    "also on Ctrl-C; a file is replaced only once it is complete, and if that fails\n"
-    "what arrived is saved beside it (FILE-1.syx) and the message says where.\n"
+    "also on Ctrl-C and when its terminal is closed; a file is replaced only once it\n"
+    "is complete, and if that fails what arrived is saved beside it (FILE-1.syx)\n"
+    "and the message says where. Standard output gets the lines as they come; a\n"
+    "reader that pauses costs no input, and they wait for it (up to 256 MB). The\n"
+    "times below count only while the program runs (not while it is stopped).\n"
     "\n"
     "  --in PORT     the MIDI input (see pelrow-cli list)\n"
     "  -o FILE       write to FILE; without it, or with \"-\", to standard output\n"
@@ -146,9 +156,11 @@ constexpr const char* TextReceiveHelp =
     "Exit status 3, with the reason on standard error and what arrived written:\n"
     "input that could not be kept (with its byte count), a last message without\n"
     "its end (cut by --timeout, Ctrl-C or the source), fewer messages than --count\n"
-    "asked for, a source that went away or was disconnected, a MIDI system that\n"
-    "stopped. A capture that starts in the middle of a message keeps nothing of\n"
-    "it and says so; that and nothing received at all leave the status 0.\n";
+    "asked for (none too), a source that went away or was disconnected, a MIDI\n"
+    "system that stopped, standard output that took nothing while 256 MB waited\n"
+    "for it. A capture that starts in the middle of a message keeps nothing of it\n"
+    "and says so; that and nothing received at all (without --count) leave the\n"
+    "status 0.\n";
 
 constexpr const char* TextRequestHelp =
     "Usage: pelrow-cli request --out PORT --in PORT --hex \"F0 ... F7\" [-o FILE]\n"
@@ -159,7 +171,7 @@ constexpr const char* TextRequestHelp =
     "\n"
     "  --out PORT    where the request goes\n"
     "  --in PORT     where the reply comes from\n"
-    "  --hex TEXT    the request\n"
+    "  --hex TEXT    the request (may be given more than once)\n"
     "  -o FILE       write the reply to FILE (.syx or .txt), not standard output\n"
     "  --quiet MS    the reply is complete once the input is quiet MS ms (1000)\n"
     "  --idle SEC    give up when no reply has begun within SEC seconds (30)\n"
@@ -308,9 +320,17 @@ const TOptionDefinition* FindOption(std::string_view name, TCommand command) {
 
 struct TGivenOption {
   const TOptionDefinition* Definition;
-  std::string Arg; // as typed, for messages
+  std::string Arg;  // as typed, for messages
+  std::string Name; // the option's name as typed ("-o", "--quiet")
   std::string Value;
 };
+
+// An option that takes a value takes one, but for the sources of a send: a
+// second would silently replace the first. Switches may come twice.
+bool GivenOnce(const TOptionDefinition& definition) {
+  return definition.Id != TOptionId::Hex &&
+         (definition.TakesValue || definition.Id == TOptionId::Midi);
+}
 
 // The parse as it goes: the first error is kept and later ones are dropped.
 class TParser {
@@ -444,7 +464,7 @@ TCliOptions ParseCliArguments(const std::vector<std::string>& args) {
       parser.Fail(FormatText(TextUnknownOption, arg.c_str()));
       continue;
     }
-    TGivenOption option{definition, arg, {}};
+    TGivenOption option{definition, arg, std::string(name), {}};
     if (definition->Id == TOptionId::Midi) {
       // The window's own reading of the option, so that both accept the same;
       // "--midi jack" is read as "--midi=jack", as other tools take it.
@@ -500,10 +520,18 @@ TCliOptions ParseCliArguments(const std::vector<std::string>& args) {
   bool idleGiven = false;
   const TGivenOption* split = nullptr;
   long long value = 0;
+  std::vector<TOptionId> seen;
   for (const TGivenOption& option : given) {
     if ((option.Definition->Commands & Bit(options.Command)) == 0) {
       parser.Fail(FormatText(TextNotForCommand, command, option.Arg.c_str()));
       continue;
+    }
+    if (GivenOnce(*option.Definition)) {
+      if (std::find(seen.begin(), seen.end(), option.Definition->Id) != seen.end()) {
+        parser.Fail(FormatText(TextGivenTwice, option.Name.c_str()));
+        continue;
+      }
+      seen.push_back(option.Definition->Id);
     }
     switch (option.Definition->Id) {
     case TOptionId::Midi:

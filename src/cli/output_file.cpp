@@ -119,4 +119,70 @@ bool SaveCapture(const std::string& fileName, const TVKStrings& lines, TCliStrea
   return false;
 }
 
+TOutputWriter::TOutputWriter(TOutputTarget& output, std::size_t limitBytes)
+    : FOutput(output), FLimitBytes(limitBytes), FThread([this] { Run(); }) {}
+
+TOutputWriter::~TOutputWriter() {
+  Finish();
+}
+
+void TOutputWriter::Add(std::string_view line) {
+  FAdded.append(line);
+  FAdded.append(TextLineEnd);
+}
+
+bool TOutputWriter::Flush() {
+  std::lock_guard lock(FLock);
+  if (FFailed) {
+    FAdded.clear();
+    return false;
+  }
+  if (!FAdded.empty()) {
+    FWaiting += FAdded.size();
+    FPending.push_back(std::move(FAdded));
+    FAdded.clear();
+    FWake.notify_one();
+  }
+  return true;
+}
+
+bool TOutputWriter::Full() const {
+  std::lock_guard lock(FLock);
+  return FWaiting + FAdded.size() >= FLimitBytes;
+}
+
+void TOutputWriter::Finish() {
+  if (!FThread.joinable())
+    return;
+  Flush();
+  {
+    std::lock_guard lock(FLock);
+    FEnding = true;
+    FWake.notify_one();
+  }
+  FThread.join();
+}
+
+void TOutputWriter::Run() {
+  std::unique_lock lock(FLock);
+  while (true) {
+    FWake.wait(lock, [this] { return !FPending.empty() || FEnding; });
+    if (FPending.empty())
+      return;
+    std::string piece = std::move(FPending.front());
+    FPending.pop_front();
+    lock.unlock();
+    const bool written = FOutput.Write(piece) && FOutput.Flush();
+    lock.lock();
+    FWaiting -= piece.size();
+    if (!written) {
+      // Nobody takes what follows; the command ends as its output failed.
+      FFailed = true;
+      FPending.clear();
+      FWaiting = 0;
+      return;
+    }
+  }
+}
+
 } // namespace pelrow::cli

@@ -114,6 +114,8 @@ void TReceiveCapture::HeldUp(uint32_t ms, uint32_t nowMs) {
   // Input taken after the hold-up (in the same wait) already moved the last input
   // on; quiet then counts from it, and never from a time still to come.
   FLastInputMs += std::min(ms, nowMs - FLastInputMs);
+  // Nor does the time limit count time in which no input could be taken.
+  FStartMs += std::min(ms, nowMs - FStartMs);
   FRunMarked = false; // the system's time that stood still then is counted already
 }
 

@@ -42,7 +42,7 @@ public:
 
   // The program did not run for ms up to nowMs (stopped, or starved of the CPU):
   // input may have waited unseen in the MIDI system all along, so that time is
-  // not quiet.
+  // not quiet, and it counts neither as idle nor towards the time limit.
   void HeldUp(uint32_t ms, uint32_t nowMs);
   // The MIDI system had run for runMs by nowMs, by its own count (-1: it always
   // runs). Time in which it stood still (a server starved of the CPU reads no
@@ -84,7 +84,7 @@ private:
   TCaptureLimits FLimits;
   int FSplitThreshold;
   TAddLine FAddLine;
-  uint32_t FStartMs;
+  uint32_t FStartMs;     // moved on by the time the program was held up
   uint32_t FLastInputMs; // the start until input comes
   uint64_t FBytes = 0;
   int FMessages = 0;

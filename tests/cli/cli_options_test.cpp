@@ -72,6 +72,11 @@ TEST(CliOptions, CapturingCommandsAndTheirDefaults) {
   EXPECT_EQ(options.TimeoutMs, 0u);
   EXPECT_EQ(options.Speed, DefaultSendSpeed);
   EXPECT_EQ(Items(options), std::vector<std::string>{"hex:F0 7E F7"});
+  // A request may be given in pieces; a switch given twice is the same switch.
+  options = Parse({"request", "--out", "A", "--in", "B", "--hex", "F0 7E", "--sysex-only", "--hex",
+                   "F7", "--sysex-only"});
+  ASSERT_EQ(options.Error, "");
+  EXPECT_EQ(Items(options), (std::vector<std::string>{"hex:F0 7E", "hex:F7"}));
   EXPECT_EQ(Parse({"send", "--out", "A", "a.syx"}).Speed, 0) << "the cable's pace";
 
   options = Parse({"convert", "--split", "8", "in.syx", "out.txt"});
@@ -145,6 +150,17 @@ TEST(CliOptions, EveryMistakeHasItsOneLine) {
        "--idle takes a whole number from 1 to 2147483, not \"0\""},
       {{"receive", "--in", "A", "--timestamps", "-o", "dump.syx"},
        "--timestamps writes comment lines, which a .syx file cannot hold; use .txt"},
+      // A value given twice would silently replace the first.
+      {{"receive", "--in", "A", "--in", "B"}, "--in may be given only once"},
+      {{"receive", "--in", "A", "-o", "x.syx", "--output=y.syx"},
+       "--output may be given only once"},
+      {{"receive", "--in", "A", "--output", "x.syx", "-o", "x.syx"}, "-o may be given only once"},
+      {{"receive", "--in", "A", "--quiet", "1", "--quiet=2"}, "--quiet may be given only once"},
+      {{"request", "--out", "A", "--in", "B", "--hex", "F0 F7", "--count", "1", "--count", "1"},
+       "--count may be given only once"},
+      {{"--midi=jack", "send", "--midi", "alsa", "--out", "A", "a.syx"},
+       "--midi may be given only once"},
+      {{"--name", "a", "--name", "b", "list"}, "--name may be given only once"},
   };
   for (const auto& [args, error] : cases) {
     const std::string joined = ::testing::PrintToString(args);

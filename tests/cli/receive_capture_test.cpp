@@ -90,8 +90,8 @@ TEST_F(Capture, StopsTakingAtTheCount) {
 }
 
 // Quiet counts only once something arrived, and from the latest input; idle counts
-// from the start or the latest input; neither counts while the program was held
-// up or its MIDI system stood still; the time limit counts from the start.
+// from the start or the latest input; the time limit counts from the start; none
+// of them counts while the program was held up or its MIDI system stood still.
 TEST_F(Capture, QuietIdleAndTimeLimit) {
   TReceiveCapture capture = Make({.QuietMs = 500, .TimeoutMs = 3000}, -1, 100);
   EXPECT_EQ(capture.End(1000), TCaptureEnd::Running);
@@ -126,6 +126,10 @@ TEST_F(Capture, QuietIdleAndTimeLimit) {
   TReceiveCapture heldIdle = Make({.IdleMs = 1000}, -1, 0);
   heldIdle.HeldUp(1500, 1600);
   EXPECT_EQ(heldIdle.MsUntilEnd(1600), 900u);
+  TReceiveCapture heldTimed = Make({.TimeoutMs = 1000}, -1, 0);
+  heldTimed.HeldUp(1500, 1600);
+  EXPECT_EQ(heldTimed.End(1600), TCaptureEnd::Running);
+  EXPECT_EQ(heldTimed.MsUntilEnd(1600), 900u);
   // The MIDI system ran only 200 of the 1200 ms after the input (its server was
   // starved): only those were quiet. A lag of a period or so is no stall.
   TReceiveCapture starved = Make({.QuietMs = 500});

@@ -213,9 +213,9 @@ TEST_F(CliFiles, PipesFifosAndStandardInputAreRead) {
   EXPECT_EQ(ReadWholeFile(FFolder.Path("typed.syx")), syx);
 }
 
-// The first Ctrl-C or SIGTERM stops reading at once, also while a FIFO's writer
-// keeps it open: the program ends with 128 + the signal, the old output kept and
-// no temporary file left.
+// The first Ctrl-C, SIGTERM, SIGQUIT or hangup stops reading at once, also while a
+// FIFO's writer keeps it open: the program ends with 128 + the signal, the old
+// output kept and no temporary file left.
 TEST_F(CliFiles, TheFirstSignalStopsLoadingAtOnce) {
   const std::string fifo = FFolder.Path("endless");
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
@@ -226,7 +226,7 @@ TEST_F(CliFiles, TheFirstSignalStopsLoadingAtOnce) {
       {"check", fifo},
   };
   for (const auto& args : commands) {
-    for (const int signal : {SIGINT, SIGTERM}) {
+    for (const int signal : {SIGINT, SIGTERM, SIGQUIT, SIGHUP}) {
       TCliProcess process(args, FFolder.Path());
       // Opening the FIFO waits for the reader; the writer then stays.
       const int fd = ::open(fifo.c_str(), O_WRONLY);

@@ -6,7 +6,9 @@
 #include "support/midi_collectors.h"
 #include "support/scratch_folder.h"
 
+#include <fcntl.h>
 #include <signal.h>
+#include <stdlib.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -83,9 +85,10 @@ protected:
     return reply.rfind("ok ", 0) == 0 ? std::stoull(reply.substr(3)) : 0;
   }
   // Starts a capturing command and waits until it listens at the peer's output.
-  std::unique_ptr<TCliProcess> StartListening(const std::vector<std::string>& args) {
+  std::unique_ptr<TCliProcess> StartListening(const std::vector<std::string>& args,
+                                              const TCliStart& start = {}) {
     const int before = JackConnections(Src);
-    auto process = std::make_unique<TCliProcess>(args, FFolder.Path());
+    auto process = std::make_unique<TCliProcess>(args, FFolder.Path(), start);
     EXPECT_TRUE(WaitForMoreJackConnections(Src, before, ConnectWaitMs));
     std::this_thread::sleep_for(ListeningMargin);
     return process;
@@ -167,8 +170,43 @@ TEST_F(CliJack, ReceivesHexLinesUntilCtrlC) {
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   process->Signal(SIGINT);
   const TCliResult result = process->Wait();
-  EXPECT_EQ(result.Status, 0) << result.Err;
+  EXPECT_EQ(result.Status, 130) << result.Err;
   EXPECT_EQ(WithoutXrunWarnings(result.Out), "F0 7E 00 F7\n90 3C 40\nC0 05\n");
+}
+
+// A reader of standard output that pauses while a dump comes in holds up only the
+// writing: every message is taken, none is lost, and all of them are written once
+// the reader is back, also when the capture has ended meanwhile.
+TEST_F(CliJack, AReaderThatPausesCostsNoInput) {
+  int pipe[2];
+  ASSERT_EQ(::pipe(pipe), 0);
+  TCliStart start;
+  start.OutputFd = pipe[1];
+  auto process = StartListening({"--midi=jack", "receive", "--in", Src, "--quiet", "1000"}, start);
+  ::close(pipe[1]);
+  std::string out;
+  std::thread reader([&] {
+    std::this_thread::sleep_for(std::chrono::seconds(4));
+    char buffer[65536];
+    for (ssize_t got; (got = ::read(pipe[0], buffer, sizeof buffer)) > 0;)
+      out.append(buffer, size_t(got));
+  });
+  const Bytes dump = TaggedBurst(0, 2500, 1000);
+  const bool sent = FPeer->SendBytes("src", dump);
+  const TCliResult result = process->Wait();
+  reader.join();
+  ::close(pipe[0]);
+  ASSERT_TRUE(sent);
+  EXPECT_EQ(result.Status, 0) << result.Err;
+  EXPECT_EQ(WithoutXrunWarnings(result.Err), "");
+  std::vector<std::string> lines;
+  for (size_t at = 0, end; at < out.size(); at = end + 1) {
+    end = std::min(out.find('\n', at), out.size());
+    lines.push_back(out.substr(at, end - at));
+  }
+  const TMarkedBytes kept = ReadMarkedLines(lines);
+  EXPECT_TRUE(kept.LossOffsets.empty());
+  EXPECT_EQ(Difference(kept.Bytes, dump), "");
 }
 
 TEST_F(CliJack, RequestCapturesThePeersReply) {
@@ -416,6 +454,73 @@ TEST_F(CliJackRaw, ARequestEndsOnQuietAndItsLimitsSayWhatTheyCut) {
     for (const uint8_t byte : BytesOf(ReadWholeFile(file)))
       kept += (kept.empty() ? "" : " ") + HexByte(byte);
     EXPECT_EQ(kept, c.Kept) << c.Name;
+  }
+}
+
+// --count asks for that many messages: fewer, none included, is a failure.
+TEST_F(CliJackRaw, ReceiveSaysHowManyOfTheCountArrived) {
+  const struct {
+    std::string Sent;
+    std::string Out;
+    std::string Err;
+  } cases[] = {
+      {"", "", "pelrow-cli: only 0 of 2 messages arrived\n"},
+      {"F0 01 F7", "F0 01 F7\n", "pelrow-cli: only 1 of 2 messages arrived\n"},
+  };
+  for (const auto& c : cases) {
+    auto process =
+        StartListening({"--midi=jack", "receive", "--in", Src, "--count", "2", "--timeout", "700"});
+    EXPECT_TRUE(c.Sent.empty() || FPeer->Ok("send src " + c.Sent)) << c.Sent;
+    const TCliResult result = process->Wait();
+    EXPECT_EQ(result.Status, 3) << c.Sent;
+    EXPECT_EQ(WithoutXrunWarnings(result.Out), c.Out) << c.Sent;
+    EXPECT_EQ(WithoutXrunWarnings(result.Err), c.Err) << c.Sent;
+  }
+}
+
+// A signal ends a capture as Ctrl-C does: what arrived is saved whole, and the
+// status says which signal it was. A closed terminal's hangup comes twice (from
+// the kernel and again from the shell), and standard error is that terminal, gone.
+TEST_F(CliJackRaw, ASignalSavesWhatArrivedAndEndsAsTheSignalSays) {
+  const std::vector<std::vector<std::string>> commands = {
+      {"receive", "--in", Src},
+      {"request", "--out", Dst, "--in", Src, "--hex", "F0 7E 7F 06 01 F7", "--quiet", "60000"},
+  };
+  const Bytes arrived = {0xF0, 0x7D, 0x01, 0xF7, 0x90, 0x3C, 0x40};
+  for (const auto& command : commands) {
+    for (const int signal : {SIGHUP, SIGINT, SIGTERM, SIGQUIT}) {
+      const std::string what = command.front() + " " + ::strsignal(signal);
+      const std::string file = FFolder.Path("capture.syx");
+      std::remove(file.c_str());
+      std::vector<std::string> args = {"--midi=jack"};
+      args.insert(args.end(), command.begin(), command.end());
+      args.insert(args.end(), {"-o", file});
+      TCliStart start;
+      int terminal = -1;
+      if (signal == SIGHUP) {
+        terminal = ::posix_openpt(O_RDWR | O_NOCTTY);
+        ASSERT_GE(terminal, 0);
+        ASSERT_EQ(::grantpt(terminal) | ::unlockpt(terminal), 0);
+        start.ErrorFd = ::open(::ptsname(terminal), O_RDWR | O_NOCTTY);
+        ASSERT_GE(start.ErrorFd, 0);
+      }
+      auto process = StartListening(args, start);
+      if (start.ErrorFd >= 0)
+        ::close(start.ErrorFd);
+      if (command.front() == "request")
+        FPeer->ReceiveEvents("dst", 6, WaitMs);
+      ASSERT_TRUE(FPeer->Ok("send src F0 7D 01 F7 90 3C 40")) << what;
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+      if (terminal >= 0)
+        ::close(terminal); // writes to standard error fail from now on
+      process->Signal(signal);
+      if (signal == SIGHUP)
+        process->Signal(signal);
+      const TCliResult result = process->Wait(WaitMs);
+      EXPECT_EQ(result.Status, 128 + signal) << what << ": " << result.Err;
+      EXPECT_EQ(WithoutXrunWarnings(result.Err), "") << what;
+      EXPECT_EQ(BytesOf(ReadWholeFile(file)), arrived) << what;
+    }
   }
 }
 

@@ -51,7 +51,8 @@ TCliProcess::TCliProcess(const std::vector<std::string>& args, const std::string
   const int in = ::open(inPath.c_str(), O_RDONLY);
   const int out = start.OutputFd >= 0 ? start.OutputFd
                                       : ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
-  const int err = ::open(FErrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+  const int err = start.ErrorFd >= 0 ? start.ErrorFd
+                                     : ::open(FErrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
   if (in < 0 || out < 0 || err < 0 || ::dup2(in, 0) < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0)
     ::_exit(126);
   if (start.AsNobody && ::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0))

@@ -26,6 +26,8 @@ struct TCliStart {
   std::string OutputPath;
   // Standard output is this descriptor (the write end of a pipe).
   int OutputFd = -1;
+  // Standard error is this descriptor (a terminal's).
+  int ErrorFd = -1;
   // As a process whose libraries ignore SIGPIPE: a closed pipe is seen as EPIPE.
   bool IgnorePipeSignal = false;
 };
