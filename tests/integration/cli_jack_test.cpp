@@ -39,8 +39,8 @@ Bytes BytesOf(const std::string& text) {
   return {text.begin(), text.end()};
 }
 
-constexpr char XrunWarning[] = "pelrow-cli: warning: the MIDI system was interrupted while "
-                               "receiving; input may be missing\n";
+constexpr char XrunWarning[] = "pelrow-cli: may be incomplete: the MIDI system was interrupted "
+                               "while input came; input may be missing\n";
 
 // The warning of a send (a request's) during which the server reported xruns.
 constexpr char SendXrunWarning[] = "pelrow-cli: warning: The JACK server reported ";
@@ -59,6 +59,15 @@ std::string WithoutXrunWarnings(const std::string& text) {
     at = end;
   }
   return kept;
+}
+
+// The exit status, or expected where it differs only by the status of a capture
+// that may be incomplete because the server reported an xrun while input came.
+int StatusBesideXruns(const TCliResult& result, int expected) {
+  const bool onlyXruns = result.Status == 4 && result.Err.find(XrunWarning) != std::string::npos &&
+                         WithoutXrunWarnings(result.Err).find("may be incomplete") ==
+                             std::string::npos;
+  return onlyXruns ? expected : result.Status;
 }
 
 class CliJack : public JackTest {
@@ -104,7 +113,7 @@ TEST_F(CliJack, SendsAMegabyteAtFullSpeedByteForByte) {
   const std::string file = Write("dump.syx", dump);
   const TCliResult result =
       RunCli({"--midi=jack", "send", "--out", Dst, "--speed", "1000", file}, FFolder.Path());
-  EXPECT_EQ(result.Status, 0) << result.Err;
+  EXPECT_EQ(StatusBesideXruns(result, 0), 0) << result.Err;
   // A busy machine may make the server report interruptions: that warning alone.
   const bool interruptionsOnly =
       result.Err.starts_with("pelrow-cli: warning: The JACK server reported ") &&
@@ -133,7 +142,7 @@ TEST_F(CliJack, GoesNoFasterThanTheCableAtSpeedZero) {
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }
   const TCliResult result = process.Wait();
-  EXPECT_EQ(result.Status, 0) << result.Err;
+  EXPECT_EQ(StatusBesideXruns(result, 0), 0) << result.Err;
   EXPECT_EQ(Difference(FPeer->Receive("dst", dump.size(), WaitMs), dump), "");
   const double seconds = std::chrono::duration<double>(last - first).count();
   ASSERT_GT(seconds, 0.0);
@@ -145,7 +154,7 @@ TEST_F(CliJack, SendsHexFromStandardInputAndTheCommandLineInOrder) {
   const TCliResult result =
       RunCli({"--midi=jack", "send", "--out", Dst, "--hex", "F0 02 F7", "-", "--hex", "C0 05"},
              FFolder.Path(), "F0 01 F7\n90 3C 40 ; a note\n");
-  EXPECT_EQ(result.Status, 0) << result.Err;
+  EXPECT_EQ(StatusBesideXruns(result, 0), 0) << result.Err;
   const Bytes sent = {0xF0, 0x02, 0xF7, 0xF0, 0x01, 0xF7, 0x90, 0x3C, 0x40, 0xC0, 0x05};
   EXPECT_EQ(Difference(FPeer->Receive("dst", sent.size(), WaitMs), sent), "");
 }
@@ -157,7 +166,7 @@ TEST_F(CliJack, ReceivesATwoMegabyteDumpIntoTheExactSyx) {
   const Bytes dump = SysExBurst(2048, 1024);
   ASSERT_TRUE(FPeer->SendBytes("src", dump));
   const TCliResult result = process->Wait();
-  EXPECT_EQ(result.Status, 0) << result.Err;
+  EXPECT_EQ(StatusBesideXruns(result, 0), 0) << result.Err;
   EXPECT_EQ(WithoutXrunWarnings(result.Err), "");
   EXPECT_EQ(Difference(BytesOf(ReadWholeFile(file)), dump), "");
 }
@@ -170,7 +179,7 @@ TEST_F(CliJack, ReceivesHexLinesUntilCtrlC) {
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   process->Signal(SIGINT);
   const TCliResult result = process->Wait();
-  EXPECT_EQ(result.Status, 130) << result.Err;
+  EXPECT_EQ(StatusBesideXruns(result, 130), 130) << result.Err;
   EXPECT_EQ(WithoutXrunWarnings(result.Out), "F0 7E 00 F7\n90 3C 40\nC0 05\n");
 }
 
@@ -197,7 +206,7 @@ TEST_F(CliJack, AReaderThatPausesCostsNoInput) {
   reader.join();
   ::close(pipe[0]);
   ASSERT_TRUE(sent);
-  EXPECT_EQ(result.Status, 0) << result.Err;
+  EXPECT_EQ(StatusBesideXruns(result, 0), 0) << result.Err;
   EXPECT_EQ(WithoutXrunWarnings(result.Err), "");
   std::vector<std::string> lines;
   for (size_t at = 0, end; at < out.size(); at = end + 1) {
@@ -220,7 +229,7 @@ TEST_F(CliJack, RequestCapturesThePeersReply) {
   const Bytes reply = SysExBurst(40, 256);
   ASSERT_TRUE(FPeer->SendBytes("src", reply));
   const TCliResult result = process.Wait();
-  EXPECT_EQ(result.Status, 0) << result.Err;
+  EXPECT_EQ(StatusBesideXruns(result, 0), 0) << result.Err;
   EXPECT_EQ(Difference(BytesOf(ReadWholeFile(file)), reply), "");
 }
 
@@ -229,7 +238,7 @@ TEST_F(CliJack, ARequestWithoutReplyFailsAndWritesNothing) {
   const TCliResult result = RunCli({"--midi=jack", "request", "--out", Dst, "--in", Src, "--hex",
                                     "F0 43 20 F7", "--timeout", "700", "-o", file},
                                    FFolder.Path());
-  EXPECT_EQ(result.Status, 3);
+  EXPECT_EQ(StatusBesideXruns(result, 3), 3);
   EXPECT_EQ(WithoutXrunWarnings(result.Err),
             "pelrow-cli: no reply from \"" + Src + "\" within 700 ms\n");
   EXPECT_EQ(ReadWholeFile(file), Text({0xF0, 0x01, 0xF7}));
@@ -244,7 +253,7 @@ TEST_F(CliJack, BadInputSendsNothing) {
   // The port is checked before the input is read.
   TCliResult result =
       RunCli({"--midi=jack", "send", "--out", "nowhere", good, bad}, FFolder.Path());
-  EXPECT_EQ(result.Status, 2);
+  EXPECT_EQ(StatusBesideXruns(result, 2), 2);
   EXPECT_NE(result.Err.find("no MIDI output \"nowhere\"; the outputs are "), std::string::npos)
       << result.Err;
   EXPECT_NE(result.Err.find("\"" + Dst + "\""), std::string::npos) << result.Err;
@@ -252,23 +261,23 @@ TEST_F(CliJack, BadInputSendsNothing) {
 
   result = RunCli({"--midi=jack", "send", "--out", Dst, good, FFolder.Path("missing.syx")},
                   FFolder.Path());
-  EXPECT_EQ(result.Status, 1);
+  EXPECT_EQ(StatusBesideXruns(result, 1), 1);
   EXPECT_EQ(result.Err, "pelrow-cli: Could not open " + FFolder.Path("missing.syx") +
                             ": No such file or directory\n");
 
   // The good file comes first: it would go out if the input were not checked whole.
   result = RunCli({"--midi=jack", "send", "--out", Dst, good, bad}, FFolder.Path());
-  EXPECT_EQ(result.Status, 1);
+  EXPECT_EQ(StatusBesideXruns(result, 1), 1);
   EXPECT_EQ(result.Err, "pelrow-cli: " + bad + ":2:7: Unexpected characters: \"0x\"\n");
 
   result = RunCli({"--midi=jack", "receive", "--in", "nowhere"}, FFolder.Path());
-  EXPECT_EQ(result.Status, 2);
+  EXPECT_EQ(StatusBesideXruns(result, 2), 2);
   EXPECT_NE(result.Err.find("\"" + Src + "\""), std::string::npos) << result.Err;
 
   result = RunCli({"--midi=jack", "request", "--out", Dst, "--in", Src, "--hex", "F0 7E F7", "-o",
                    FFolder.Path()},
                   FFolder.Path());
-  EXPECT_EQ(result.Status, 1);
+  EXPECT_EQ(StatusBesideXruns(result, 1), 1);
   EXPECT_EQ(result.Err,
             "pelrow-cli: Cannot create file \"" + FFolder.Path() + "\". Is a directory\n");
 
@@ -309,7 +318,7 @@ TEST_F(CliJackRaw, BytesThatFormNoMessageAreRefusedWhereTheyAreUnlessRaw) {
   };
   for (const auto& c : cases) {
     const TCliResult result = Send(c.Args);
-    EXPECT_EQ(result.Status, 1) << c.Place;
+    EXPECT_EQ(StatusBesideXruns(result, 1), 1) << c.Place;
     EXPECT_EQ(result.Err, "pelrow-cli: " + c.Place +
                               ": bytes that form no MIDI message (data without a status byte, a "
                               "lone F7 or a message cut short); use --raw to send them as they "
@@ -318,7 +327,7 @@ TEST_F(CliJackRaw, BytesThatFormNoMessageAreRefusedWhereTheyAreUnlessRaw) {
   EXPECT_EQ(PeerCount("dst"), 0u);
 
   const TCliResult result = Send({"--raw", "--speed", "1000", file});
-  EXPECT_EQ(result.Status, 3);
+  EXPECT_EQ(StatusBesideXruns(result, 3), 3);
   EXPECT_EQ(WithoutXrunWarnings(result.Err),
             "pelrow-cli: Sent 9 bytes; bytes that form no MIDI message were not sent "
             "(1, the first on line 2): this output carries whole messages only\n");
@@ -345,16 +354,16 @@ TEST_F(CliJackRaw, ASysExArrivesWholeThoughTheProgramStallsInTheMiddle) {
   std::this_thread::sleep_for(std::chrono::milliseconds(1100));
   process.Signal(SIGCONT);
   const TCliResult result = process.Wait();
-  EXPECT_EQ(result.Status, 0) << result.Err;
+  EXPECT_EQ(StatusBesideXruns(result, 0), 0) << result.Err;
   EXPECT_EQ(FPeer->ReceiveEvents("dst", sysEx.size(), WaitMs), Events{sysEx});
 }
 
 TEST_F(CliJackRaw, WithRawAnUnfinishedMessageAtTheEndGoesOutAsItWasSent) {
   TCliResult result = Send({"--raw", "--hex", "F0 7D 01 02 03"});
-  EXPECT_EQ(result.Status, 0) << result.Err;
+  EXPECT_EQ(StatusBesideXruns(result, 0), 0) << result.Err;
   EXPECT_EQ(FPeer->ReceiveEvents("dst", 5, WaitMs), (Events{{0xF0, 0x7D, 0x01, 0x02, 0x03}}));
   result = Send({"--raw", "--hex", "90 3C 40 3E"});
-  EXPECT_EQ(result.Status, 0) << result.Err;
+  EXPECT_EQ(StatusBesideXruns(result, 0), 0) << result.Err;
   EXPECT_EQ(FPeer->ReceiveEvents("dst", 5, WaitMs), (Events{{0x90, 0x3C, 0x40}, {0x90, 0x3E}}));
 }
 
@@ -366,7 +375,7 @@ TEST_F(CliJackRaw, InterruptionsOfTheServerDuringASendAreAWarning) {
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   EXPECT_TRUE(FPeer->Ok("stall dst 100"));
   const TCliResult result = process.Wait();
-  EXPECT_EQ(result.Status, 0) << result.Err;
+  EXPECT_EQ(StatusBesideXruns(result, 0), 0) << result.Err;
   EXPECT_TRUE(result.Err.starts_with("pelrow-cli: warning: The JACK server reported "))
       << result.Err;
   EXPECT_TRUE(
@@ -388,7 +397,7 @@ TEST_F(CliJackRaw, ReceiveKeepsWhatASourceSendsAtOnceButNoCutEnd) {
   const Bytes dump = SysExBurst(256, 1024);
   ASSERT_TRUE(FPeer->SendBytes("src", dump));
   const TCliResult result = process.Wait();
-  EXPECT_EQ(result.Status, 0) << result.Err;
+  EXPECT_EQ(StatusBesideXruns(result, 0), 0) << result.Err;
   EXPECT_EQ(WithoutXrunWarnings(result.Err),
             "pelrow-cli: the first message was cut: it began before the input listened, and its "
             "last 4 bytes were not kept\n");
@@ -448,7 +457,7 @@ TEST_F(CliJackRaw, ARequestEndsOnQuietAndItsLimitsSayWhatTheyCut) {
       std::this_thread::sleep_for(std::chrono::milliseconds(300));
     }
     const TCliResult result = process.Wait();
-    EXPECT_EQ(result.Status, c.Status) << c.Name << ": " << result.Err;
+    EXPECT_EQ(StatusBesideXruns(result, c.Status), c.Status) << c.Name << ": " << result.Err;
     EXPECT_EQ(WithoutXrunWarnings(result.Err), c.Err) << c.Name;
     std::string kept;
     for (const uint8_t byte : BytesOf(ReadWholeFile(file)))
@@ -472,7 +481,7 @@ TEST_F(CliJackRaw, ReceiveSaysHowManyOfTheCountArrived) {
         StartListening({"--midi=jack", "receive", "--in", Src, "--count", "2", "--timeout", "700"});
     EXPECT_TRUE(c.Sent.empty() || FPeer->Ok("send src " + c.Sent)) << c.Sent;
     const TCliResult result = process->Wait();
-    EXPECT_EQ(result.Status, 3) << c.Sent;
+    EXPECT_EQ(StatusBesideXruns(result, 3), 3) << c.Sent;
     EXPECT_EQ(WithoutXrunWarnings(result.Out), c.Out) << c.Sent;
     EXPECT_EQ(WithoutXrunWarnings(result.Err), c.Err) << c.Sent;
   }
@@ -547,7 +556,7 @@ TEST_F(CliJackRaw, ASourceThatGoesAwayMidDumpEndsTheCaptureWithAFailure) {
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     ASSERT_TRUE(FPeer->Ok("close src"));
     const TCliResult result = process->Wait(WaitMs);
-    EXPECT_EQ(result.Status, 3) << joined;
+    EXPECT_EQ(StatusBesideXruns(result, 3), 3) << joined;
     EXPECT_EQ(WithoutXrunWarnings(result.Err),
               "pelrow-cli: the input \"" + Src +
                   "\" lost its source (it went away or was disconnected)\n"
@@ -567,7 +576,7 @@ TEST_F(CliJack, CtrlCDuringASendReportsWhatTheOutputTook) {
   std::this_thread::sleep_for(std::chrono::milliseconds(1500));
   process.Signal(SIGINT);
   const TCliResult result = process.Wait();
-  EXPECT_EQ(result.Status, 3);
+  EXPECT_EQ(StatusBesideXruns(result, 3), 3);
   unsigned long long took = 0, total = 0;
   ASSERT_EQ(std::sscanf(WithoutXrunWarnings(result.Err).c_str(),
                         "pelrow-cli: Sending cancelled (the output took %llu of %llu bytes)", &took,
@@ -590,11 +599,11 @@ TEST_F(CliJackRaw, PortsAreFoundByTheNamesUsersKnow) {
   ASSERT_GE(WaitForOutput(TPeerProcess::PortName("dst2")), 0);
   TCliResult result =
       RunCli({"--midi", "jack", "send", "--out", "PEER-dst2", "--hex", "C0 05"}, FFolder.Path());
-  EXPECT_EQ(result.Status, 0) << result.Err;
+  EXPECT_EQ(StatusBesideXruns(result, 0), 0) << result.Err;
   EXPECT_EQ(FPeer->Receive("dst2", 2, WaitMs), (Bytes{0xC0, 0x05}));
   result =
       RunCli({"--midi", "jack", "send", "--out", "peer-dst", "--hex", "C0 05"}, FFolder.Path());
-  EXPECT_EQ(result.Status, 2);
+  EXPECT_EQ(StatusBesideXruns(result, 2), 2);
   EXPECT_EQ(result.Err, "pelrow-cli: the MIDI output \"peer-dst\" is ambiguous: it matches \"" +
                             Dst + "\", \"" + TPeerProcess::PortName("dst2") + "\"\n");
 
@@ -603,7 +612,7 @@ TEST_F(CliJackRaw, PortsAreFoundByTheNamesUsersKnow) {
   const std::string ours = FPeer->Command("ports nightly-backup");
   EXPECT_EQ(ours.rfind("ok nightly-backup:", 0), 0u) << ours;
   result = process->Wait();
-  EXPECT_EQ(result.Status, 0) << result.Err;
+  EXPECT_EQ(StatusBesideXruns(result, 0), 0) << result.Err;
   EXPECT_EQ(WithoutXrunWarnings(result.Err), "pelrow-cli: nothing was received within 2 s\n");
 
   const char* server = std::getenv("JACK_DEFAULT_SERVER");
@@ -614,7 +623,7 @@ TEST_F(CliJackRaw, PortsAreFoundByTheNamesUsersKnow) {
     ::setenv("JACK_DEFAULT_SERVER", kept.c_str(), 1);
   else
     ::unsetenv("JACK_DEFAULT_SERVER");
-  EXPECT_EQ(result.Status, 3);
+  EXPECT_EQ(StatusBesideXruns(result, 3), 3);
   EXPECT_TRUE(result.Err.starts_with("pelrow-cli: Cannot use JACK: ")) << result.Err;
   EXPECT_EQ(result.Out, "in\tPelrow Loopback\nout\tPelrow Loopback\n");
 }
@@ -626,7 +635,7 @@ TEST_F(CliJack, TimestampsAreCommentLinesThatStillSend) {
       StartListening({"--midi=jack", "receive", "--in", Src, "--timestamps", "--count", "2"});
   ASSERT_TRUE(FPeer->SendBytes("src", {0xF0, 0x7E, 0x00, 0xF7, 0x90, 0x3C, 0x40}));
   const TCliResult result = process->Wait();
-  EXPECT_EQ(result.Status, 0) << result.Err;
+  EXPECT_EQ(StatusBesideXruns(result, 0), 0) << result.Err;
   const std::string lines = WithoutXrunWarnings(result.Out);
   unsigned first = 0, firstMs = 0, second = 0, secondMs = 0;
   ASSERT_EQ(std::sscanf(lines.c_str(), "; %u.%u s\nF0 7E 00 F7\n; %u.%u s\n90 3C 40\n", &first,
@@ -642,21 +651,21 @@ TEST_F(CliJack, TimestampsAreCommentLinesThatStillSend) {
 
 TEST_F(CliJack, ListsThePeersPortsByTheirExactNames) {
   TCliResult result = RunCli({"--midi=jack", "list"}, FFolder.Path());
-  EXPECT_EQ(result.Status, 0) << result.Err;
+  EXPECT_EQ(StatusBesideXruns(result, 0), 0) << result.Err;
   EXPECT_NE(result.Out.find("in\t" + Src + "\n"), std::string::npos) << result.Out;
   EXPECT_NE(result.Out.find("out\t" + Dst + "\n"), std::string::npos) << result.Out;
   EXPECT_NE(result.Out.find("in\tPelrow Loopback\n"), std::string::npos) << result.Out;
 
   result = RunCli({"--midi=jack", "list", "--json"}, FFolder.Path());
-  EXPECT_EQ(result.Status, 0) << result.Err;
+  EXPECT_EQ(StatusBesideXruns(result, 0), 0) << result.Err;
   EXPECT_NE(result.Out.find("{\"direction\": \"out\", \"name\": \"" + Dst + "\"}"),
             std::string::npos)
       << result.Out;
 }
 
 // A server that does not wait for late clients reports xruns while a dump comes
-// in: the user is warned that input may be missing, but nothing is reported lost
-// and the command succeeds. On a busy machine the server may drop some of the
+// in: the user is warned that input may be missing, and the exit status says that
+// the capture may be incomplete, but nothing is reported lost. On a busy machine the server may drop some of the
 // peer's own output, which no client can see: that is what the warning is for.
 TEST(CliJackAsync, XrunsWithoutLossAreAWarningNotALoss) {
   TJackServerProcess server("pelrow-async-" + std::to_string(getpid()), false);
@@ -673,7 +682,7 @@ TEST(CliJackAsync, XrunsWithoutLossAreAWarningNotALoss) {
   const Bytes dump = TaggedBurst(0, 200, 3000);
   ASSERT_TRUE(peer.SendBytes("src", dump));
   const TCliResult result = process.Wait();
-  EXPECT_EQ(result.Status, 0) << result.Err;
+  EXPECT_EQ(result.Status, 4) << result.Err;
   EXPECT_EQ(result.Err, XrunWarning);
   const std::string difference = Difference(BytesOf(ReadWholeFile(file)), dump);
   if (!difference.empty())

@@ -1,7 +1,9 @@
 // The ring between the JACK process callback and the service thread, driven by
 // hand (no server needed) into a real input stream: a reader that stalls while
 // events keep coming loses input, and the loss must show exactly where it was,
-// with its size; an interruption is a warning at its place, never a loss.
+// with its size; an interruption is a warning at its place, never a loss, also when
+// the server tells of it only after the events that came after it.
+#include "midi/service/jack/jack_input_hold.h"
 #include "midi/service/jack/jack_input_ring.h"
 #include "midi/service/midi_input_stream.h"
 #include "support/clock.h"
@@ -116,6 +118,33 @@ TEST_F(JackInputRing, AnXrunIsAWarningBetweenTheEventsAroundIt) {
   EXPECT_EQ(FCollector.InterruptOffsets(), std::vector<size_t>{50});
   EXPECT_EQ(FCollector.Overflows(), 0);
   EXPECT_EQ(CheckTagged(received, {}).Whole, 2u);
+}
+
+// The server tells of an xrun on its own thread, so the process callback marks it
+// behind events of later cycles. Held back, they go behind the mark: the message
+// whose middle the xrun took is cut there, not joined to its end.
+TEST_F(JackInputRing, AnXrunToldLateCutsTheMessageItInterrupted) {
+  const Bytes message = TaggedSysEx(1, 150);
+  FRing.Write(0, message.data(), 50);
+  FRing.Write(20'000, message.data() + 100, 50); // the middle went in the xrun
+  FRing.MarkInterrupted(10'000);
+  TJackInputHold hold;
+  FRing.Drain([&](uint64_t time, const uint8_t* data, size_t size) { hold.Event(time, data, size); },
+              [&](uint64_t time, uint32_t lost) { hold.Loss(time, lost); },
+              [&](uint64_t time, uint32_t span) { hold.Interruption(time, span); });
+  hold.Release(UINT64_MAX, [&](const TJackInputHold::TRecord& record) {
+    if (record.Kind == TJackInputHold::TKind::Interruption)
+      FStream.FeedInterrupted(TimeGetTime());
+    else
+      FStream.Feed(record.Bytes.data(), record.Bytes.size());
+  });
+  const Bytes received = FCollector.WaitFor(50, 5000);
+  for (int i = 0; i < 500 && FCollector.InterruptOffsets().empty(); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  const TTaggedCheck check = CheckTagged(received, FCollector.InterruptOffsets());
+  EXPECT_EQ(check.Problem, "");
+  EXPECT_EQ(check.Cut, 1u);
+  EXPECT_EQ(received.size(), 50u) << "the end of the cut message is not kept";
 }
 
 } // namespace

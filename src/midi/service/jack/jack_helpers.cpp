@@ -126,7 +126,13 @@ TJackClientPtr TJackClient::Open(const std::string& name, std::function<void()> 
   jack_set_xrun_callback(
       self->FClient,
       [](void* arg) {
-        static_cast<TJackClient*>(arg)->FXruns.fetch_add(1, std::memory_order_relaxed);
+        auto* me = static_cast<TJackClient*>(arg);
+        // jackd reports an xrun as it reorders its graph for a port or connection
+        // that comes or goes; the clients' cycles run on, and no input is at risk.
+        if (jack_get_time() - me->FGraphChangedUs.load() < GraphReorderXrunUs)
+          return 0;
+        me->FLastXrunUs.store(jack_get_time(), std::memory_order_relaxed);
+        me->FXruns.fetch_add(1, std::memory_order_relaxed);
         return 0;
       },
       self);
@@ -134,6 +140,13 @@ TJackClientPtr TJackClient::Open(const std::string& name, std::function<void()> 
       self->FClient,
       [](jack_port_id_t, const char*, const char*, void* arg) {
         static_cast<TJackClient*>(arg)->NotifyPortsChanged();
+      },
+      self);
+  jack_set_graph_order_callback(
+      self->FClient,
+      [](void* arg) {
+        static_cast<TJackClient*>(arg)->FGraphChangedUs.store(jack_get_time());
+        return 0;
       },
       self);
   jack_set_port_connect_callback(
@@ -470,6 +483,7 @@ void TJackClient::ReleasePort(TJackPortSlot& slot, bool output) {
     in.Stream = nullptr;
     in.Unplugged = false;
     in.Ring->Clear();
+    in.Hold.Clear();
   }
   if (done) {
     FreeSlot(slot);
@@ -510,19 +524,28 @@ int TJackClient::Process(jack_nframes_t frames) {
   // nothing, and a skipped period may have carried no events. Only a warning.
   const uint32_t xruns = FXruns.load(std::memory_order_relaxed);
   const bool skipped = FHaveCycle && cycleStart - FLastCycleStart != FLastFrames;
-  const bool interrupted = skipped || xruns != FXrunsInCycle;
+  const bool xrun = xruns != FXrunsInCycle;
+  const bool interrupted = skipped || xrun;
   // How long input went unread: from where the last cycle of ours ended.
   const uint64_t interruptionUs =
       skipped ? jack_frames_to_time(FClient, cycleStart) -
                     std::min(jack_frames_to_time(FClient, cycleStart),
                              jack_frames_to_time(FClient, FLastCycleStart + FLastFrames))
               : 0;
+  // An xrun the server told of on another thread may have cost input of the cycles
+  // since: its mark goes back to where it happened, a period or two before the notice.
+  uint64_t interruptedAt = jack_frames_to_time(FClient, cycleStart);
+  if (xrun && !skipped && FSampleRate > 0) {
+    const uint64_t noticed = FLastXrunUs.load(std::memory_order_relaxed);
+    const uint64_t periods = 2 * uint64_t(frames) * 1'000'000 / FSampleRate;
+    interruptedAt = std::min(interruptedAt, noticed - std::min(noticed, periods));
+  }
   FXrunsInCycle = xruns;
   FHaveCycle = true;
   FLastCycleStart = cycleStart;
   FLastFrames = frames;
   for (auto& slot : FIn)
-    ReadInput(slot, frames, cycleStart, interrupted, interruptionUs);
+    ReadInput(slot, frames, cycleStart, interrupted ? interruptedAt : 0, interruptionUs);
   for (auto& slot : FOut)
     WriteOutput(slot, frames);
   FFramesRun.fetch_add(frames, std::memory_order_relaxed);
@@ -532,13 +555,14 @@ int TJackClient::Process(jack_nframes_t frames) {
 }
 
 void TJackClient::ReadInput(TJackInSlot& slot, jack_nframes_t frames, jack_nframes_t cycleStart,
-                            bool interrupted, uint64_t interruptionUs) {
+                            uint64_t interruptedAt, uint64_t interruptionUs) {
   jack_port_t* port = slot.Port.load();
   if (port == nullptr)
     return;
   slot.Ring->FlushMarks();
+  const bool interrupted = interruptedAt > 0;
   if (interrupted)
-    slot.Ring->MarkInterrupted(jack_frames_to_time(FClient, cycleStart), interruptionUs);
+    slot.Ring->MarkInterrupted(interruptedAt, interruptionUs);
   void* buffer = jack_port_get_buffer(port, frames);
   const uint32_t count = jack_midi_get_event_count(buffer);
   bool any = interrupted;
@@ -605,41 +629,67 @@ void TJackClient::WriteOutput(TJackOutSlot& slot, jack_nframes_t frames) {
 
 // Moves what the process callback received into the ports' input streams.
 void TJackClient::ServiceLoop() {
+  bool held = false;
   while (!FQuit.load()) {
     timespec deadline{};
     clock_gettime(CLOCK_REALTIME, &deadline);
-    deadline.tv_nsec += 100'000'000;
+    // Input held back is handed on soon after its time has come.
+    deadline.tv_nsec += held ? 20'000'000 : 100'000'000;
     if (deadline.tv_nsec >= 1'000'000'000) {
       deadline.tv_sec += 1;
       deadline.tv_nsec -= 1'000'000'000;
     }
     sem_timedwait(&FInputArrived, &deadline);
     CheckServer();
-    DrainInput();
+    held = DrainInput(false);
   }
 }
 
-void TJackClient::DrainInput() {
+bool TJackClient::DrainInput(bool all) {
   std::lock_guard lock(FSlotLock);
+  bool held = false;
+  for (auto& slot : FIn) {
+    DrainSlot(slot, all);
+    held = held || !slot.Hold.Empty();
+  }
+  return held;
+}
+
+// Under the slot lock. all: what is held back goes on too (the input stops).
+void TJackClient::DrainSlot(TJackInSlot& slot, bool all) {
+  if (slot.Stream == nullptr)
+    return;
+  TJackInputHold& hold = slot.Hold;
+  slot.Ring->Drain([&](uint64_t time, const uint8_t* data,
+                       size_t size) { hold.Event(time, data, size); },
+                   [&](uint64_t time, uint32_t lost) { hold.Loss(time, lost); },
+                   [&](uint64_t time, uint32_t spanUs) { hold.Interruption(time, spanUs); });
   // Time stamps move from JACK's microsecond clock to the program's millisecond one.
   const uint64_t jackNow = jack_get_time();
   const uint32_t programNow = TimeGetTime();
   const auto programTime = [&](uint64_t jackTime) {
     return programNow - uint32_t((jackNow > jackTime ? jackNow - jackTime : 0) / 1000);
   };
-  for (auto& slot : FIn) {
-    if (slot.Stream == nullptr)
-      continue;
-    TMidiInputStream& stream = *slot.Stream;
-    slot.Ring->Drain(
-        [&](uint64_t time, const uint8_t* data, size_t size) {
-          stream.Feed(data, size, programTime(time));
-        },
-        [&](uint64_t time, uint32_t lost) { stream.FeedLost(programTime(time), lost); },
-        [&](uint64_t time, uint32_t spanUs) {
-          stream.FeedInterrupted(programTime(time), spanUs / 1000);
-        });
-  }
+  TMidiInputStream& stream = *slot.Stream;
+  hold.Release(all ? UINT64_MAX : jackNow, [&](const TJackInputHold::TRecord& record) {
+    const uint32_t time = programTime(record.Time);
+    switch (record.Kind) {
+    case TJackInputHold::TKind::Event:
+      stream.Feed(record.Bytes.data(), record.Bytes.size(), time);
+      break;
+    case TJackInputHold::TKind::Loss:
+      stream.FeedLost(time, record.Value);
+      break;
+    case TJackInputHold::TKind::Interruption:
+      stream.FeedInterrupted(time, record.Value / 1000);
+      break;
+    }
+  });
+}
+
+void TJackClient::FlushIn(TJackInSlot& slot) {
+  std::lock_guard lock(FSlotLock);
+  DrainSlot(slot, true);
 }
 
 } // namespace pelrow

@@ -19,6 +19,7 @@
 #include <jack/jack.h>
 #include <jack/ringbuffer.h>
 
+#include "midi/service/jack/jack_input_hold.h"
 #include "midi/service/jack/jack_input_ring.h"
 
 #include <semaphore.h>
@@ -57,6 +58,7 @@ struct TJackPortSlot {
 // One input port as the process callback sees it.
 struct TJackInSlot : TJackPortSlot {
   std::unique_ptr<TJackInRing> Ring;
+  TJackInputHold Hold; // the service thread's, under the client's slot lock
   TMidiInputStream* Stream = nullptr; // guarded by the client's slot lock
   bool Unplugged = false;             // guarded by the client's slot lock: reported
 };
@@ -174,6 +176,8 @@ public:
   // over, unregisters the port (which also disconnects it) and frees the slot;
   // when the server does not answer, the port is silenced and left for later.
   void ReleaseIn(TJackInSlot& slot);
+  // Hands everything the port has received to its stream, also what is held back.
+  void FlushIn(TJackInSlot& slot);
   void ReleaseOut(TJackOutSlot& slot);
   // A new connection carries data only from the graph's next cycle on; waiting for
   // two complete cycles makes sure that what is sent after opening arrives.
@@ -212,9 +216,11 @@ private:
   void NotifyPortsChanged();
   int Process(jack_nframes_t frames);
   void ReadInput(TJackInSlot& slot, jack_nframes_t frames, jack_nframes_t cycleStart,
-                 bool interrupted, uint64_t interruptionUs);
+                 uint64_t interruptedAt, uint64_t interruptionUs);
   void WriteOutput(TJackOutSlot& slot, jack_nframes_t frames);
-  void DrainInput();
+  // True while input is held back.
+  bool DrainInput(bool all);
+  void DrainSlot(TJackInSlot& slot, bool all);
   void ServiceLoop();
 
   mutable std::shared_mutex FHandleLock;
@@ -244,7 +250,12 @@ private:
   std::atomic<bool> FInCycle{false};
   std::atomic<uint64_t> FCycles{0};
   std::atomic<uint32_t> FXruns{0};
+  std::atomic<uint64_t> FLastXrunUs{0}; // when the last one was told (jack_get_time)
   uint32_t FXrunsSeen = 0; // service thread only
+  // When the server last reordered its graph (jack_get_time), and how long after
+  // that an xrun it reports is taken for that reordering.
+  std::atomic<uint64_t> FGraphChangedUs{0};
+  static constexpr uint64_t GraphReorderXrunUs = 100'000;
   // Process callback only: where the last cycle started and how long it was, and
   // the xruns it has marked.
   uint32_t FXrunsInCycle = 0;

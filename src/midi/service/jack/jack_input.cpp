@@ -36,6 +36,11 @@ std::unique_ptr<TJackInPort> TJackInPort::Open(const TJackClientPtr& client,
   return port;
 }
 
+TMidiResult TJackInPort::Stop() {
+  FClient->FlushIn(FSlot);
+  return TMidiInputStream::Stop();
+}
+
 // The port leaves the process callback and the service thread before the stream
 // hands back its buffers.
 TJackInPort::~TJackInPort() {

@@ -16,6 +16,8 @@ public:
   static std::unique_ptr<TJackInPort> Open(const TJackClientPtr& client, const std::string& source,
                                            TMidiInCallback callback, TMidiResult& result);
   ~TJackInPort() override;
+  // What arrived before, also what waits for a late xrun mark, is handed on first.
+  TMidiResult Stop() override;
   int64_t RunMs() const override { return int64_t(FClient->RunMs()); }
 
 private:

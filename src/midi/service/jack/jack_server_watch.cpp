@@ -126,7 +126,7 @@ bool TJackClient::ProcessThreadWaitsForServer() const {
 // client missed the cycles the server ran since our last one: input may be
 // missing at the end of what arrived.
 void TJackClient::ServerGone(uint32_t failure) {
-  DrainInput();
+  DrainInput(true);
   std::lock_guard lock(FSlotLock);
   const uint32_t now = TimeGetTime();
   for (auto& slot : FIn) {
@@ -149,8 +149,10 @@ void TJackClient::NoticeLostConnections() {
     if (slot.Stream == nullptr || port == nullptr)
       continue;
     const bool unplugged = jack_port_connected(port) == 0;
-    if (unplugged && !slot.Unplugged)
+    if (unplugged && !slot.Unplugged) {
+      DrainSlot(slot, true); // what came before the unplugging goes first
       slot.Stream->FeedDisconnected(TimeGetTime());
+    }
     slot.Unplugged = unplugged;
   }
   for (auto& slot : FOut) {
