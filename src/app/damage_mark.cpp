@@ -29,12 +29,20 @@ bool IsLetter(char c) {
 
 } // namespace
 
-bool HasDamageMark(std::string_view line) {
-  // The receive path's own marks of certain loss; a possible loss (an interruption
-  // of the MIDI system) is not a fault of the data.
+TDumpMark DumpMarkOf(std::string_view line) {
+  // The receive path's marks are told apart by their start alone, so that their
+  // wording after it may change.
   const size_t start = line.find_first_not_of(" \t");
-  if (start != std::string_view::npos && MarkLineKind(line.substr(start)) == TMarkLine::Certain)
-    return true;
+  if (start != std::string_view::npos) {
+    switch (MarkLineKind(line.substr(start))) {
+    case TMarkLine::Certain:
+      return TDumpMark::Damage;
+    case TMarkLine::Possible:
+      return TDumpMark::Interruption;
+    case TMarkLine::None:
+      break;
+    }
+  }
   std::string_view comment = CommentOf(line);
   while (!comment.empty() && !IsLetter(comment.front()))
     comment.remove_prefix(1);
@@ -46,8 +54,8 @@ bool HasDamageMark(std::string_view line) {
     if (word.size() == mark.size() &&
         std::equal(word.begin(), word.end(), mark.begin(),
                    [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) == b; }))
-      return true;
-  return false;
+      return TDumpMark::Damage;
+  return TDumpMark::None;
 }
 
 } // namespace pelrow

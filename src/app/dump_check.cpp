@@ -37,9 +37,13 @@ constexpr char OutsideOneText[] = "1 byte outside any message";
 constexpr char LoneEndText[] = "F7 outside any message";
 constexpr char DamagedText[] = "message %d is marked damaged";
 constexpr char LostText[] = "input was lost here";
+constexpr char NoMessagesText[] = "holds no MIDI messages";
+constexpr char MayBeIncompleteText[] =
+    "may be incomplete: the MIDI system was interrupted here while receiving";
 constexpr char ChecksumText[] = "checksum error in message %d (%s): %s";
 constexpr char ByteCountProblemText[] = "byte count error in message %d (%s): %s";
 constexpr char ProblemLogText[] = "line %d: %s";
+constexpr char WholeBoxLogText[] = "the box %s";
 constexpr char MoreProblemsText[] = "... and %s more problems";
 
 constexpr char MessagesText[] = "%s messages";
@@ -58,7 +62,7 @@ struct TKindLabel {
   const char* Many;
 };
 // By TCheckProblemKind.
-constexpr std::array<TKindLabel, 9> KindLabels{{
+constexpr std::array<TKindLabel, 11> KindLabels{{
     {"text error", "text errors"},
     {"message without F7", "messages without F7"},
     {"cut message", "cut messages"},
@@ -68,6 +72,8 @@ constexpr std::array<TKindLabel, 9> KindLabels{{
     {"loss mark", "loss marks"},
     {"checksum error", "checksum errors"},
     {"byte count error", "byte count errors"},
+    {"no MIDI messages", "no MIDI messages"}, // stands alone, without count and lines
+    {"place that may be incomplete", "places that may be incomplete"},
 }};
 
 constexpr std::array<const char*, 7> ChannelNames{
@@ -252,9 +258,11 @@ private:
 };
 
 // A mark inside a message, or right after one that did not end, damages it; any
-// other mark says that input was lost between messages.
+// other mark says that input was lost between messages. A damaged message is
+// reported once, at its mark: that it was cut or has no F7 is what the mark says.
 void PlaceDamageMarks(const TDumpData& data, TCheckReport& report) {
   const std::vector<TCheckedMessage>& messages = report.Messages;
+  std::vector<bool> damaged(messages.size(), false);
   for (const TDumpData::TMark& mark : data.DamageMarks()) {
     const auto after =
         std::partition_point(messages.begin(), messages.end(),
@@ -266,6 +274,8 @@ void PlaceDamageMarks(const TDumpData& data, TCheckReport& report) {
       if (mark.Offset < end || (mark.Offset == end && !m.Complete))
         hit = &m;
     }
+    if (hit)
+      damaged[static_cast<size_t>(hit->Index - 1)] = true;
     TCheckProblem p;
     p.Kind = hit ? TCheckProblemKind::Damaged : TCheckProblemKind::Lost;
     p.Line = mark.Line;
@@ -273,6 +283,20 @@ void PlaceDamageMarks(const TDumpData& data, TCheckReport& report) {
     p.Message = hit ? hit->Index : 0;
     p.Text = hit ? FormatText(DamagedText, hit->Index) : std::string(LostText);
     report.Problems.push_back(std::move(p));
+  }
+  std::erase_if(report.Problems, [&](const TCheckProblem& p) {
+    return (p.Kind == TCheckProblemKind::Cut || p.Kind == TCheckProblemKind::NoEnd) &&
+           p.Message > 0 && damaged[static_cast<size_t>(p.Message - 1)];
+  });
+}
+
+void PlaceInterruptions(const TDumpData& data, TCheckReport& report) {
+  for (const TDumpData::TMark& mark : data.Interruptions()) {
+    TCheckProblem& p = report.Problems.emplace_back();
+    p.Kind = TCheckProblemKind::MayBeIncomplete;
+    p.Line = mark.Line;
+    p.Offset = mark.Offset;
+    p.Text = MayBeIncompleteText;
   }
 }
 
@@ -319,8 +343,16 @@ TDumpData::TDumpData() : FTextErrors(std::make_unique<TTextErrors>()) {
 }
 
 void TDumpData::AddLine(int lineNumber, std::string_view text) {
-  if (HasDamageMark(text))
+  switch (DumpMarkOf(text)) {
+  case TDumpMark::Damage:
     FMarks.push_back({static_cast<int64_t>(FBytes.size()), lineNumber});
+    break;
+  case TDumpMark::Interruption:
+    FInterruptions.push_back({static_cast<int64_t>(FBytes.size()), lineNumber});
+    break;
+  case TDumpMark::None:
+    break;
+  }
   FTextErrors->Line = lineNumber;
   FTextErrors->Offset = static_cast<int64_t>(FBytes.size());
   int count = 0;
@@ -357,12 +389,33 @@ TCheckReport CheckDump(const TDumpData& data) {
   TCheckReport report;
   TDumpScanner(data, report).Run();
   PlaceDamageMarks(data, report);
+  PlaceInterruptions(data, report);
   report.Problems.insert(report.Problems.end(), data.TextErrors().begin(), data.TextErrors().end());
   std::stable_sort(report.Problems.begin(), report.Problems.end(),
                    [](const TCheckProblem& a, const TCheckProblem& b) {
                      return a.Line != b.Line ? a.Line < b.Line : a.Offset < b.Offset;
                    });
+  // Stray bytes, comments or nothing at all: no backup and no capture to rely on.
+  if (report.Messages.empty()) {
+    TCheckProblem& p = report.Problems.emplace_back();
+    p.Kind = TCheckProblemKind::NoMessages;
+    p.Text = NoMessagesText;
+  }
   return report;
+}
+
+bool IsWarning(TCheckProblemKind kind) {
+  return kind == TCheckProblemKind::MayBeIncomplete;
+}
+
+TCheckVerdict CheckVerdict(const TCheckReport& report) {
+  TCheckVerdict verdict = TCheckVerdict::Sound;
+  for (const TCheckProblem& p : report.Problems) {
+    if (!IsWarning(p.Kind))
+      return TCheckVerdict::Faulty;
+    verdict = TCheckVerdict::MayBeIncomplete;
+  }
+  return verdict;
 }
 
 std::string GroupedNumber(int64_t value) {
@@ -396,6 +449,10 @@ std::string CheckSummaryText(const TCheckReport& report) {
     if (total == 0)
       continue;
     problems += problems.empty() ? ", " : "; ";
+    if (kind == static_cast<size_t>(TCheckProblemKind::NoMessages)) {
+      problems += KindLabels[kind].One;
+      continue;
+    }
     problems += GroupedNumber(total) + " " +
                 (total == 1 ? KindLabels[kind].One : KindLabels[kind].Many) + ": " +
                 LineList(lines);
@@ -422,9 +479,12 @@ void ReportCheck(const TCheckReport& report, TStatusSide side, const TShowStatus
   if (!showStatus)
     return;
   const size_t logged = std::min<size_t>(report.Problems.size(), MaxLoggedProblems);
-  for (size_t i = 0; i < logged; ++i)
-    showStatus(FormatText(ProblemLogText, report.Problems[i].Line, report.Problems[i].Text), side,
-               TStatusKind::Plain, false);
+  for (size_t i = 0; i < logged; ++i) {
+    const TCheckProblem& p = report.Problems[i];
+    showStatus(p.Line == 0 ? FormatText(WholeBoxLogText, p.Text)
+                           : FormatText(ProblemLogText, p.Line, p.Text),
+               side, IsWarning(p.Kind) ? TStatusKind::Warning : TStatusKind::Plain, false);
+  }
   if (report.Problems.size() > logged)
     showStatus(FormatText(MoreProblemsText,
                           GroupedNumber(static_cast<int64_t>(report.Problems.size() - logged))),

@@ -2,7 +2,9 @@
 // MIDI messages, each is described (length, maker, device, what it is) and every
 // problem is found with its line: a System Exclusive message without F7 or cut by
 // another status byte, a byte above 7F inside one, bytes outside any message, a
-// place the receive path marked as damaged, and checksum and byte count errors.
+// place the receive path marked as damaged, checksum and byte count errors, and
+// data that holds no message at all. A place where the receive path marked an
+// interruption of the MIDI system is a warning: input may be missing there.
 // The window and pelrow-cli both report what this finds; nothing here changes the
 // data.
 #pragma once
@@ -31,11 +33,16 @@ enum class TCheckProblemKind {
   Lost,           // a loss mark between messages
   Checksum,
   ByteCount,
+  NoMessages,      // the whole data; it has no line (0)
+  MayBeIncomplete, // a warning: an interruption mark between or inside messages
 };
+
+// Whether a problem only says that data may be missing, not that it is wrong.
+bool IsWarning(TCheckProblemKind kind);
 
 struct TCheckProblem {
   TCheckProblemKind Kind = TCheckProblemKind::TextError;
-  int Line = 0;       // 1-based
+  int Line = 0;       // 1-based; 0 for the whole data
   int64_t Offset = 0; // in the bytes the data stands for
   int Message = 0;    // 1-based index of the message it concerns, 0 for none
   int Count = 1;      // bytes, for bytes outside any message
@@ -76,6 +83,7 @@ public:
     int Line;
   };
   const std::vector<TMark>& DamageMarks() const { return FMarks; }
+  const std::vector<TMark>& Interruptions() const { return FInterruptions; }
   const std::vector<TCheckProblem>& TextErrors() const { return FTextErrors->Problems; }
 
 private:
@@ -90,6 +98,7 @@ private:
   std::string FBytes;
   std::vector<TMark> FLineStarts; // lines that hold bytes, by first offset
   std::vector<TMark> FMarks;
+  std::vector<TMark> FInterruptions;
   std::unique_ptr<TTextErrors> FTextErrors;
   THexParser FParser;
   int FLastLine = 0;
@@ -100,8 +109,13 @@ TDumpData DumpDataOfLines(const TVKStrings& lines);
 
 struct TCheckReport {
   std::vector<TCheckedMessage> Messages;
-  std::vector<TCheckProblem> Problems; // in the order of the data
+  // In the order of the data, warnings among them; a problem of the whole data last.
+  std::vector<TCheckProblem> Problems;
 };
+
+enum class TCheckVerdict { Sound, MayBeIncomplete, Faulty };
+// Faulty when any problem is more than a warning.
+TCheckVerdict CheckVerdict(const TCheckReport& report);
 
 TCheckReport CheckDump(const TDumpData& data);
 
@@ -116,7 +130,8 @@ std::string GroupedNumber(int64_t value);
 constexpr int MaxLoggedProblems = 100;
 
 // The window's report of a check on the box's side: one log line per problem
-// ("line 17: ..."), then the summary, which stays in the status panel.
+// ("line 17: ..."; a warning as a warning), then the summary, which stays in the
+// status panel.
 void ReportCheck(const TCheckReport& report, TStatusSide side, const TShowStatus& showStatus);
 
 } // namespace pelrow

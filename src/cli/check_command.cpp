@@ -13,12 +13,13 @@ namespace pelrow::cli {
 namespace {
 
 // By TCheckProblemKind.
-constexpr std::array<const char*, 9> ProblemKindNames{"text",          "no-end",   "cut",
-                                                      "byte-above-7f", "outside",  "damaged",
-                                                      "lost",          "checksum", "byte-count"};
+constexpr std::array<const char*, 11> ProblemKindNames{
+    "text", "no-end",   "cut",        "byte-above-7f", "outside",          "damaged",
+    "lost", "checksum", "byte-count", "no-messages",   "may-be-incomplete"};
 
+// Line 0 stands for the whole file.
 std::string Place(const std::string& name, int line) {
-  return name + ":" + std::to_string(line) + ": ";
+  return line == 0 ? name + ": " : name + ":" + std::to_string(line) + ": ";
 }
 
 // The source's lines as the window would show them: a file opened as the window
@@ -48,7 +49,8 @@ std::string MessageJson(const TCheckedMessage& m) {
 
 std::string ProblemJson(const TCheckProblem& p) {
   return "{\"kind\": " + JsonString(ProblemKindNames[static_cast<size_t>(p.Kind)]) +
-         ", \"line\": " + std::to_string(p.Line) + ", \"offset\": " + std::to_string(p.Offset) +
+         ", \"line\": " + (p.Line == 0 ? "null" : std::to_string(p.Line)) +
+         ", \"offset\": " + std::to_string(p.Offset) +
          ", \"message\": " + (p.Message == 0 ? "null" : std::to_string(p.Message)) +
          ", \"text\": " + JsonString(p.Text) + "}";
 }
@@ -104,6 +106,7 @@ std::string CheckReportJson(const std::string& name, const TCheckReport& report,
 
 int RunCheck(const TCliOptions& options, TCliStreams& streams) {
   bool anyProblem = false;
+  bool anyWarning = false;
   std::string json;
   for (const TSendItem& item : options.SendItems) {
     const std::string name = item.Kind == TSendItem::TKind::File ? item.Text : StandardInputName;
@@ -117,7 +120,9 @@ int RunCheck(const TCliOptions& options, TCliStreams& streams) {
       continue;
     }
     const TCheckReport report = CheckDump(DumpDataOfLines(lines));
-    anyProblem = anyProblem || !report.Problems.empty();
+    const TCheckVerdict verdict = CheckVerdict(report);
+    anyProblem = anyProblem || verdict == TCheckVerdict::Faulty;
+    anyWarning = anyWarning || verdict == TCheckVerdict::MayBeIncomplete;
     if (options.Json) {
       json +=
           (json.empty() ? "[\n  " : ",\n  ") + CheckReportJson(name, report, options.QuietCheck);
@@ -127,7 +132,10 @@ int RunCheck(const TCliOptions& options, TCliStreams& streams) {
   }
   if (options.Json)
     streams.Out->Write(json.empty() ? std::string("[]\n") : json + "\n]\n");
-  return anyProblem ? ExitBadInput : ExitOk;
+  // A problem anywhere outweighs a file that may only be incomplete.
+  if (anyProblem)
+    return ExitBadInput;
+  return anyWarning ? ExitMaybeIncomplete : ExitOk;
 }
 
 } // namespace pelrow::cli

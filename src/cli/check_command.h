@@ -1,7 +1,8 @@
 // pelrow-cli check: the window's dump check on files and standard input. One line
 // per message and one per problem, "FILE:LINE: ...", and a summary per file; only
 // the problems with --quiet; JSON with --json. Exit status 1 when anything is
-// wrong with any of them.
+// wrong with any of them (a file without any message included), else 4 when one
+// holds a mark of an interruption of the MIDI system.
 #pragma once
 
 #include "app/dump_check.h"

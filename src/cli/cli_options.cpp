@@ -206,14 +206,17 @@ constexpr const char* TextCheckHelp =
     "maker and device, and one line per problem, as FILE:LINE: TEXT (lines as the\n"
     "window shows the file): System Exclusive messages without F7 or cut by another\n"
     "status byte, bytes above 7F inside them, bytes outside any message, loss marks\n"
-    "of the receive path, and Roland and Yamaha checksum and byte count errors.\n"
+    "of the receive path (\"; !!\"), Roland and Yamaha checksum and byte count\n"
+    "errors, and a file that holds no MIDI messages at all. Where the receive path\n"
+    "marked an interruption of the MIDI system (\"; !?\"), the line says that the\n"
+    "data may be incomplete there.\n"
     "\n"
     "  --quiet       the problems only\n"
     "  --json        a JSON array with one object per file\n"
     "  --format F    read \"-\" as syx (raw bytes) or txt (hex text), not by content\n"
     "\n"
     "Exit status: 0 when everything is sound, 1 when a problem was found or a file\n"
-    "could not be read.\n";
+    "could not be read, 4 when the only findings are places that may be incomplete.\n";
 
 enum class TOptionId {
   Midi,

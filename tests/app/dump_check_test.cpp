@@ -5,6 +5,7 @@
 
 #include "app/damage_mark.h"
 #include "app/hex_notation.h"
+#include "app/line_formatter.h"
 #include "editor/vkstrings.h"
 
 #include <gtest/gtest.h>
@@ -84,13 +85,16 @@ TEST(DumpCheck, FindsEveryProblemAtItsLine) {
        1},
       {"loss marks of the receive path, in and between messages",
        {"F0 41 10 42 12 40 00", "; damaged: 1,024 bytes lost", GsReset, "// gap", IdentityRequest},
-       "3 messages, Roland, Universal Non-Real-Time, 1 cut message: line 1; 1 damaged message: "
-       "line 2; 1 loss mark: line 4",
-       1},
+       "3 messages, Roland, Universal Non-Real-Time, 1 damaged message: line 2; 1 loss mark: "
+       "line 4",
+       2},
       {"a loss mark after a message that never ended",
        {"F0 7E 7F 06", "# lost 20 bytes"},
-       "1 message, Universal Non-Real-Time, 1 message without F7: line 1; 1 damaged message: "
-       "line 2",
+       "1 message, Universal Non-Real-Time, 1 damaged message: line 2",
+       2},
+      {"interruption marks of the receive path, whatever their wording",
+       {"; !? gap: the MIDI system was interrupted", GsReset, MayBeLostMarkLine},
+       "1 message, Roland, 2 places that may be incomplete: lines 1, 3",
        1},
       {"text errors, running status and real time inside a message",
        {"90 3C 7F 3E 7F", "F0 7E zz 7F 06 01 F7", "F0 7E 7F 06 F8 01 F7"},
@@ -98,7 +102,7 @@ TEST(DumpCheck, FindsEveryProblemAtItsLine) {
        2},
       {"a box of comments",
        {"// type here MIDI messages in hex", "", "; reply"},
-       "0 messages, no problems found",
+       "0 messages, no MIDI messages",
        0},
   };
   for (const TCheckCase& c : cases) {
@@ -146,31 +150,49 @@ TEST(DumpCheck, NamesEveryProblemInTheLogAndSumsThemUpLast) {
        TStatusSide::In}};
   EXPECT_EQ(shown, expected);
 
-  // A box of garbage does not flood the log: the rest is counted.
+  // A box of garbage does not flood the log: the rest is counted (the box holding
+  // no messages among them).
   shown.clear();
   ReportCheck(Check(TLines(MaxLoggedProblems + 20, "F7")), TStatusSide::Out, showStatus);
   ASSERT_EQ(shown.size(), static_cast<size_t>(MaxLoggedProblems + 2));
-  EXPECT_EQ(shown[MaxLoggedProblems].first, "... and 20 more problems");
+  EXPECT_EQ(shown[MaxLoggedProblems].first, "... and 21 more problems");
 }
 
-TEST(DamageMark, IsACommentThatSaysInputWasLost) {
-  const std::pair<const char*, bool> cases[] = {
-      {"; damaged: 1024 bytes lost", true},
-      {"// gap of 12 bytes", true},
-      {"# Lost input", true},
-      {"F0 41 10 ; cut here", true},
-      {";; INCOMPLETE", true},
-      {"; 12 bytes lost", false},
-      {"// type here MIDI messages", false},
-      {"F0 41 10 F7", false},
-      {"lost", false},
-      {"; gaps", false},
-      {"; !! input lost here: 2048 bytes could not be kept", true},
-      {"  ; !! the message above is incomplete: its end never came", true},
-      {"; !? input may be missing here: the MIDI system was interrupted", false},
+TEST(DumpCheck, WarnsOfInterruptionsAndNamesABoxWithoutMessages) {
+  std::vector<std::pair<std::string, TStatusKind>> shown;
+  ReportCheck(Check({MayBeLostMarkLine}), TStatusSide::In,
+              [&](const std::string& text, TStatusSide, TStatusKind kind, bool) {
+                shown.emplace_back(text, kind);
+              });
+  const std::vector<std::pair<std::string, TStatusKind>> expected{
+      {"line 1: may be incomplete: the MIDI system was interrupted here while receiving",
+       TStatusKind::Warning},
+      {"the box holds no MIDI messages", TStatusKind::Plain},
+      {"0 messages, no MIDI messages; 1 place that may be incomplete: line 1", TStatusKind::Plain}};
+  EXPECT_EQ(shown, expected);
+}
+
+TEST(DamageMark, IsACommentThatSaysInputWasLostOrMayBeMissing) {
+  constexpr TDumpMark Damage = TDumpMark::Damage;
+  constexpr TDumpMark None = TDumpMark::None;
+  const std::pair<const char*, TDumpMark> cases[] = {
+      {"; damaged: 1024 bytes lost", Damage},
+      {"// gap of 12 bytes", Damage},
+      {"# Lost input", Damage},
+      {"F0 41 10 ; cut here", Damage},
+      {";; INCOMPLETE", Damage},
+      {"; 12 bytes lost", None},
+      {"// type here MIDI messages", None},
+      {"F0 41 10 F7", None},
+      {"lost", None},
+      {"; gaps", None},
+      {"; !! input lost here: 2048 bytes could not be kept", Damage},
+      {"  ; !! the message above is incomplete: its end never came", Damage},
+      {"; !? input may be missing here: the MIDI system was interrupted", TDumpMark::Interruption},
+      {" ; !? lost: the MIDI system was interrupted", TDumpMark::Interruption},
   };
-  for (const auto& [line, marked] : cases)
-    EXPECT_EQ(HasDamageMark(line), marked) << line;
+  for (const auto& [line, mark] : cases)
+    EXPECT_EQ(DumpMarkOf(line), mark) << line;
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 #include "support/scratch_folder.h"
 
 #include "app/dump_samples.h"
+#include "app/line_formatter.h"
 
 #include <gtest/gtest.h>
 
@@ -59,10 +60,8 @@ TEST_F(CliCheck, ReportsEachMessageAndEachProblemAndFailsOnAny) {
                 ":1: #1, 6 bytes, System Exclusive, Universal Non-Real-Time (7E), device "
                 "7F, General Information: Identity Request\n" +
                 received + ":2: #2, 6 bytes, System Exclusive, Roland (41), device 10, DT1\n" +
-                received + ":2: System Exclusive message 2 has no F7\n" + received +
-                ":3: message 2 is marked damaged\n" + received +
-                ": 2 messages, Universal Non-Real-Time, Roland, 1 message without F7: line "
-                "2; 1 damaged message: line 3\n");
+                received + ":3: message 2 is marked damaged\n" + received +
+                ": 2 messages, Universal Non-Real-Time, Roland, 1 damaged message: line 3\n");
 
   result = RunCli({"check", "--quiet", dump, clean}, FFolder.Path());
   EXPECT_EQ(result.Status, 1);
@@ -91,6 +90,78 @@ TEST_F(CliCheck, ReportsEachMessageAndEachProblemAndFailsOnAny) {
   EXPECT_EQ(result.Status, 1);
   EXPECT_NE(result.Err.find("missing.syx"), std::string::npos);
   EXPECT_NE(result.Out.find("clean.syx: 1 message, Roland, no problems found"), std::string::npos);
+}
+
+// A backup script's "is it sound" step: nothing to keep, or a capture the receive
+// path marked, never passes as sound.
+TEST_F(CliCheck, FailsEmptyAndMarkedCapturesAndWarnsOfInterruptions) {
+  const std::string interrupted = std::string(MayBeLostMarkLine) + "\n";
+  const std::string mayBeText =
+      ": may be incomplete: the MIDI system was interrupted here while receiving\n";
+  struct TCase {
+    const char* Name;
+    std::string File; // "-" reads Content from standard input
+    std::string Content;
+    int Status;
+    std::string Out; // with --quiet; FILE stands for the name
+  };
+  const TCase cases[] = {
+      {"an empty file", "empty.syx", "", 1, "FILE: holds no MIDI messages\n"},
+      {"/dev/null", "/dev/null", "", 1, "FILE: holds no MIDI messages\n"},
+      {"comments only", "notes.txt", "; synth backup\n\n// nothing came\n", 1,
+       "FILE: holds no MIDI messages\n"},
+      {"three zero bytes on standard input", "-", std::string(3, '\0'), 1,
+       "FILE: holds no MIDI messages\n"},
+      {"three zero bytes in a .syx", "zeros.syx", std::string(3, '\0'), 1,
+       "FILE:1: 3 bytes outside any message\nFILE: holds no MIDI messages\n"},
+      {"a capture of which all input was lost", "lost.txt",
+       std::string(LostUncountedMarkLine) + "\n", 1,
+       "FILE:1: input was lost here\nFILE: holds no MIDI messages\n"},
+      {"a message cut short, marked so by the receive path", "cut.txt",
+       "F0 41 10 42 12 40 00\n" + std::string(CutMarkLine) + "\n" + IdentityRequest + "\n", 1,
+       "FILE:2: message 1 is marked damaged\n"},
+      {"an interruption only", "interrupted.txt", GsReset + "\n" + interrupted + GsReset + "\n", 4,
+       "FILE:2" + mayBeText},
+      {"an interruption and a checksum error", "bad.txt",
+       interrupted + GsResetBadSum + "\n" + interrupted, 1,
+       "FILE:1" + mayBeText +
+           "FILE:2: checksum error in message 1 (DT1): checksum 42, should be "
+           "41\nFILE:3" +
+           mayBeText},
+      {"a sound capture", "sound.txt", "; received\n" + GsReset + "\nF8\n", 0, ""},
+  };
+  for (const TCase& c : cases) {
+    const bool standardInput = c.File == "-";
+    const std::string path =
+        standardInput || c.File.starts_with('/') ? c.File : Write(c.File, c.Content);
+    const std::string name = standardInput ? "standard input" : path;
+    const TCliResult result =
+        RunCli({"check", "--quiet", path}, FFolder.Path(), standardInput ? c.Content : "");
+    EXPECT_EQ(result.Status, c.Status) << c.Name << "\n" << result.Out << result.Err;
+    std::string expected = c.Out;
+    for (size_t at = expected.find("FILE"); at != std::string::npos;
+         at = expected.find("FILE", at + name.size()))
+      expected.replace(at, 4, name);
+    EXPECT_EQ(result.Out, expected) << c.Name;
+  }
+
+  // Over several files the worst one counts; --json names each kind apart.
+  EXPECT_EQ(RunCli({"check", "--quiet", FFolder.Path("interrupted.txt"), FFolder.Path("sound.txt")},
+                   FFolder.Path())
+                .Status,
+            4);
+  const TCliResult result = RunCli(
+      {"check", "--json", "--quiet", FFolder.Path("interrupted.txt"), "/dev/null"}, FFolder.Path());
+  EXPECT_EQ(result.Status, 1);
+  EXPECT_NE(result.Out.find("{\"kind\": \"may-be-incomplete\", \"line\": 2, \"offset\": 11, "
+                            "\"message\": null, \"text\": \"may be incomplete: the MIDI system "
+                            "was interrupted here while receiving\"}"),
+            std::string::npos)
+      << result.Out;
+  EXPECT_NE(result.Out.find("{\"kind\": \"no-messages\", \"line\": null, \"offset\": 0, "
+                            "\"message\": null, \"text\": \"holds no MIDI messages\"}"),
+            std::string::npos)
+      << result.Out;
 }
 
 TEST_F(CliCheck, ConvertSplitWritesOneFilePerMessageAndNeverReplacesOne) {

@@ -17,6 +17,8 @@
 #include <QFileDialog>
 #include <QMessageBox>
 
+#include <algorithm>
+
 namespace pelrow {
 
 void TPelrowForm::ConnectCheckAndSplit() {
@@ -65,8 +67,11 @@ void TPelrowForm::CheckBox(TVeskMemo* box) {
   const TStatusSide side = box == SXOutput ? TStatusSide::Out : TStatusSide::In;
   const TCheckReport report = CheckDump(DumpDataOfLines(box->Lines()));
   ReportCheck(report, side, StatusReporter());
-  if (!report.Problems.empty())
-    box->MoveCaret(0, report.Problems.front().Line - 1, true, false);
+  // A problem of the whole box (it holds no messages) has no line to go to.
+  const auto first = std::find_if(report.Problems.begin(), report.Problems.end(),
+                                  [](const TCheckProblem& p) { return p.Line > 0; });
+  if (first != report.Problems.end())
+    box->MoveCaret(0, first->Line - 1, true, false);
 }
 
 } // namespace pelrow

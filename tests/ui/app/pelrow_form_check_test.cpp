@@ -4,6 +4,7 @@
 #include "form_fixture.h"
 
 #include "app/dump_samples.h"
+#include "app/line_formatter.h"
 #include "app/qt/status_bar.h"
 #include "support/scratch_folder.h"
 
@@ -48,18 +49,25 @@ TEST_F(PelrowFormCheck, CheckDataReportsOnTheBoxsSideAndLeavesTheBoxAsItWas) {
 
   ASSERT_TRUE(OffersCheckData(*form, form->SXInput));
   form->MenuItem("CheckData1")->trigger();
-  const std::string summary = "5 messages, Universal Non-Real-Time, Roland, Yamaha, 1 message "
-                              "without F7: line 10; 1 damaged message: line 11; 1 checksum "
-                              "error: line 3";
+  const std::string summary = "5 messages, Universal Non-Real-Time, Roland, Yamaha, 1 damaged "
+                              "message: line 11; 1 checksum error: line 3";
   const std::vector<std::string> expectedLog{
       "line 3: checksum error in message 3 (DT1): checksum 42, should be 41",
-      "line 10: System Exclusive message 5 has no F7", "line 11: message 5 is marked damaged",
-      summary};
+      "line 11: message 5 is marked damaged", summary};
   EXPECT_EQ(LinesOf(form->LogIn), expectedLog);
   EXPECT_EQ(form->PStatusBar->PanelText(1).toStdString(), summary);
   EXPECT_EQ(form->SXInput->Caret().Line, 2);
   EXPECT_EQ(LinesOf(form->SXInput), received);
   EXPECT_TRUE(LinesOf(form->LogOut).empty());
+
+  // An interruption mark of the receive path is a warning, not a damaged message.
+  Fill(form->SXInput, {GsReset, MayBeLostMarkLine});
+  form->MenuItem("CheckInData1")->trigger();
+  const std::vector<std::string> log = LinesOf(form->LogIn);
+  ASSERT_GE(log.size(), 2u);
+  EXPECT_EQ(log[log.size() - 2], "Warning: line 2: may be incomplete: the MIDI system was "
+                                 "interrupted here while receiving");
+  EXPECT_EQ(log.back(), "1 message, Roland, 1 place that may be incomplete: line 2");
 
   // The Out box from the File menu; the logs offer no check.
   Fill(form->SXOutput, {GsReset, IdentityRequest});
