@@ -110,6 +110,8 @@ namespace {
 std::string GapLine(const TMyMidiEvent& event) {
   if (event.Gap == TInputGap::MayBeLost)
     return MayBeLostMarkLine;
+  if (event.Gap == TInputGap::Overrun)
+    return FormatText(OverrunMarkLine, static_cast<unsigned long long>(event.LostBytes));
   return event.LostBytes > 0
              ? FormatText(LostMarkLine, static_cast<unsigned long long>(event.LostBytes))
              : std::string(LostUncountedMarkLine);

@@ -27,6 +27,7 @@ constexpr const char* TextLost = "input lost: %d bytes could not be kept";
 constexpr const char* TextLostAtLeast = "input lost: at least %d bytes could not be kept";
 constexpr const char* TextLostUncounted =
     "input lost: the MIDI system could not keep all input and did not say how much";
+constexpr const char* TextOverrun = "the device's input overran: %d bytes were lost";
 constexpr const char* TextMayBeLost =
     "warning: the MIDI system was interrupted while receiving; input may be missing";
 constexpr const char* TextNothingReceived = "nothing was received; %s was left as it was";
@@ -102,6 +103,8 @@ int ReportCapture(const TCliOptions& options, TCliStreams& streams, const TPort&
   if (!capture.Failure().empty())
     fail(capture.Failure());
   // Certain loss fails the command; a possible one is a warning that keeps it going.
+  if (capture.OverrunBytes() > 0)
+    fail(FormatText(TextOverrun, static_cast<unsigned long long>(capture.OverrunBytes())));
   if (capture.Lost()) {
     const auto bytes = static_cast<unsigned long long>(capture.LostBytes());
     fail(capture.LossCounted() ? FormatText(TextLost, bytes)

@@ -69,7 +69,7 @@ bool TCircBuffer::PutLong(uint32_t timestamp, TMidiBuffer* header, bool damaged)
 
 void TCircBuffer::PutGap(uint32_t timestamp, TInputGap gap, uint64_t lostBytes) {
   TLockGuard guard(FLock);
-  AddToGap(timestamp, gap, lostBytes, gap != TInputGap::Lost || lostBytes > 0);
+  AddToGap(timestamp, gap, lostBytes, !CertainLoss(gap) || lostBytes > 0);
   StorePendingGap();
 }
 
@@ -125,17 +125,20 @@ bool TCircBuffer::Store(uint32_t timestamp, uint32_t message, TMidiBuffer* heade
   return true;
 }
 
-// Under the lock: a certain loss outweighs a possible one, and a loss that could
-// not be counted makes the whole gap's count unknown.
+// Under the lock: a certain loss outweighs a possible one, a loss of more than
+// one cause is told as a loss of none, and a loss that could not be counted makes
+// the whole gap's count unknown.
 void TCircBuffer::AddToGap(uint32_t timestamp, TInputGap gap, uint64_t lostBytes, bool counted) {
-  FLossNotice = FLossNotice || gap == TInputGap::Lost;
+  FLossNotice = FLossNotice || CertainLoss(gap);
   if (FPendingGap == TInputGap::None) {
     FPendingTime = timestamp;
     FPendingLost = 0;
     FPendingCounted = true;
   }
-  if (gap == TInputGap::Lost || FPendingGap == TInputGap::None)
+  if (FPendingGap == TInputGap::None || (!CertainLoss(FPendingGap) && CertainLoss(gap)))
     FPendingGap = gap;
+  else if (CertainLoss(gap) && gap != FPendingGap)
+    FPendingGap = TInputGap::Lost;
   FPendingLost += lostBytes;
   FPendingCounted = FPendingCounted && counted;
 }

@@ -42,7 +42,13 @@ enum class TInputGap : uint8_t {
   None,       // an ordinary message
   Lost,       // input was lost here (LostBytes of it when known)
   MayBeLost,  // the MIDI system was interrupted here: input may be missing
+  Overrun,    // the device's own input overran here: LostBytes of it were lost
 };
+
+// Input was certainly lost at the gap, whatever the cause.
+constexpr bool CertainLoss(TInputGap gap) {
+  return gap == TInputGap::Lost || gap == TInputGap::Overrun;
+}
 
 // One received MIDI message, owned by whoever took it from the input. A gap is an
 // event of its own, at its place among the messages, with no MIDI data.
@@ -65,7 +71,7 @@ public:
   // Long data that ends a SysEx message cut short: the rest never came.
   bool Damaged = false;
   TInputGap Gap = TInputGap::None;
-  uint64_t LostBytes = 0; // with Gap Lost; 0 when nobody could count them
+  uint64_t LostBytes = 0; // with a certain loss; 0 when nobody could count them
 };
 
 // Length if not 0, else the status byte's length.

@@ -154,7 +154,8 @@ TEST_F(InputStream, ReportsOverflowBeyondItsBoundAndSkipsToTheNextStatus) {
 // Where input goes missing the stream says so at that place, cuts only the
 // message under way, and never lets the rest of a cut message (its F7 above all)
 // pass as a message of its own. Steps are hex bytes, "lost N" (a backend lost N
-// bytes; 0: it does not know), "xrun" or "unplug".
+// bytes; 0: it does not know), "overran N" (the device's input dropped N bytes),
+// "xrun" or "unplug".
 struct TGapCase {
   const char* Name;
   std::vector<std::string> Steps;
@@ -172,6 +173,8 @@ std::string NoticeText(const TReceived& received) {
     return "cut" + bytes;
   case TMidiInCode::Overflow:
     return "lost " + std::to_string(received.Message);
+  case TMidiInCode::Overrun:
+    return "overrun " + std::to_string(received.Message);
   case TMidiInCode::Interrupted:
     return "xrun";
   case TMidiInCode::Disconnected:
@@ -197,6 +200,12 @@ TEST_F(InputStream, MarksEveryGapWhereItIsAndCutsOnlyTheMessageUnderWay) {
       {"running status does not carry over a loss; reported once input stops",
        {"90 3C 40 3E", "lost 2", "40 3C 40"},
        {"short 90 3C 40", "lost 5"}},
+      {"the device's overrun is told as such, with the rest of the message it cut",
+       {"F0 01 02", "overran 10", "03 04 F7 90 3C 40"},
+       {"cut F0 01 02", "overrun 13", "short 90 3C 40"}},
+      {"an overrun together with a loss of another cause is told as a loss",
+       {"F0 01", "overran 5", "lost 3", "02 F7"},
+       {"cut F0 01", "lost 10"}},
       {"real-time bytes inside the skipped rest still come",
        {"F0 01", "lost 3", "02 F8 03 F7"},
        {"cut F0 01", "short F8", "lost 6"}},
@@ -229,6 +238,8 @@ TEST_F(InputStream, MarksEveryGapWhereItIsAndCutsOnlyTheMessageUnderWay) {
     for (const std::string& step : gapCase.Steps) {
       if (step.rfind("lost ", 0) == 0)
         FStream->FeedLost(TimeGetTime(), std::stoull(step.substr(5)));
+      else if (step.rfind("overran ", 0) == 0)
+        FStream->FeedOverrun(TimeGetTime(), std::stoull(step.substr(8)));
       else if (step == "xrun")
         FStream->FeedInterrupted(TimeGetTime());
       else if (step == "unplug")

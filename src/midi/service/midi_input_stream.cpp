@@ -128,6 +128,10 @@ void TMidiInputStream::FeedLost(uint32_t nowMs, uint64_t lostBytes) {
   PushMark({0, nowMs, TMarkKind::Lost, lostBytes});
 }
 
+void TMidiInputStream::FeedOverrun(uint32_t nowMs, uint64_t lostBytes) {
+  PushMark({0, nowMs, TMarkKind::Overrun, lostBytes});
+}
+
 void TMidiInputStream::FeedInterrupted(uint32_t nowMs) {
   PushMark({0, nowMs, TMarkKind::Interrupted});
 }
@@ -256,7 +260,9 @@ uint64_t TMidiInputStream::UnreachedLoss() const {
   uint64_t lost = 0;
   const auto add = [&](const std::vector<TMark>& marks, size_t from) {
     for (size_t i = from; i < marks.size(); ++i)
-      lost += marks[i].Kind == TMarkKind::Lost ? marks[i].LostBytes : 0;
+      lost += marks[i].Kind == TMarkKind::Lost || marks[i].Kind == TMarkKind::Overrun
+                  ? marks[i].LostBytes
+                  : 0;
   };
   add(FWorkMarks, FMarkIndex);
   for (const TBlock& block : FIncoming)
@@ -303,6 +309,7 @@ void TMidiInputStream::HandleRequest(std::unique_lock<std::mutex>& lock) {
     if (!FLossPending)
       FLossTime = TimeGetTime() - FStartMs;
     FLossPending = true;
+    FLossOverrun = false;
     FLossBytes += undelivered;
   }
   if (request == TRequest::Stop)
@@ -325,8 +332,10 @@ void TMidiInputStream::ClearParser() {
   FInSysEx = false;
   FSkipData = false;
   FSkippingLoss = false;
+  FSkippingOverrun = false;
   FLossPending = false;
   FLossCounted = true;
+  FLossOverrun = false;
   FLossBytes = 0;
   FStatus = 0;
   FCount = 0;
@@ -354,6 +363,7 @@ void TMidiInputStream::ActOnMark(const TMark& mark) {
     Notify(TMidiInCode::Interrupted, 0, nullptr, mark.Timestamp);
     return;
   case TMarkKind::Lost:
+  case TMarkKind::Overrun:
   case TMarkKind::Disconnected:
     break;
   }
@@ -366,7 +376,9 @@ void TMidiInputStream::ActOnMark(const TMark& mark) {
   FStatus = 0;
   FCount = 0;
   FSkipData = true;
-  FSkippingLoss = mark.Kind == TMarkKind::Lost;
+  const bool overrun = mark.Kind == TMarkKind::Overrun;
+  FSkippingLoss = mark.Kind != TMarkKind::Disconnected;
+  FSkippingOverrun = overrun;
   if (mark.Kind == TMarkKind::Disconnected) {
     Notify(mark.Failure != MidiOk ? TMidiInCode::Failed : TMidiInCode::Disconnected, mark.Failure,
            nullptr, mark.Timestamp);
@@ -377,34 +389,40 @@ void TMidiInputStream::ActOnMark(const TMark& mark) {
     FLossCounted = true;
     FLossBytes = 0;
     FLossTime = mark.Timestamp;
+    FLossOverrun = overrun;
   }
   FLossBytes += mark.LostBytes;
   FLossCounted = FLossCounted && mark.LostBytes > 0;
+  // A loss of more than one cause is told as a loss of none.
+  FLossOverrun = FLossOverrun && overrun;
 }
 
 // A skipped byte of a lost message is lost too; after a loss was reported (the
-// input paused), the rest of its message starts a loss of its own.
+// input paused), the rest of its message starts a loss of its own, of the same cause.
 void TMidiInputStream::CountSkipped(uint32_t timestamp) {
   if (!FSkippingLoss)
     return;
   if (!FLossPending) {
     FLossPending = true;
     FLossCounted = true;
+    FLossOverrun = FSkippingOverrun;
     FLossBytes = 0;
     FLossTime = timestamp;
   }
   ++FLossBytes;
 }
 
-// One Overflow notice for a loss and the bytes skipped after it.
+// One Overflow (or Overrun) notice for a loss and the bytes skipped after it.
 void TMidiInputStream::FlushLoss() {
   if (!FLossPending)
     return;
   FLossPending = false;
   const uint32_t lost = FLossCounted ? uint32_t(std::min<uint64_t>(FLossBytes, UINT32_MAX)) : 0;
+  const TMidiInCode code = FLossOverrun ? TMidiInCode::Overrun : TMidiInCode::Overflow;
   FLossBytes = 0;
   FLossCounted = true;
-  Notify(TMidiInCode::Overflow, lost, nullptr, FLossTime);
+  FLossOverrun = false;
+  Notify(code, lost, nullptr, FLossTime);
 }
 
 void TMidiInputStream::ParseWork() {

@@ -81,6 +81,9 @@ enum class TMidiInCode : uint32_t {
   // nothing says that any was lost.
   Interrupted = 0x3E2,
   Failed = 0x3E3, // Message: why the port can deliver nothing more (a result code)
+  // The device's own input overran here, before the backend could read it (Message:
+  // the bytes it dropped, with those of a message cut there).
+  Overrun = 0x3E4,
 };
 
 struct TMidiInNotice {
