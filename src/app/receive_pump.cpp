@@ -33,7 +33,8 @@ constexpr const char* TextReceivedCut = "Received %d bytes of a message that was
 constexpr const char* TextInputLost = "Input lost: %d bytes could not be kept";
 constexpr const char* TextInputLostUncounted =
     "Input lost: the MIDI system could not keep all input";
-constexpr const char* TextInputOverrun = "Input lost: the device's input overran: %d bytes were lost";
+constexpr const char* TextInputOverrun =
+    "Input lost: the device's input overran: %d bytes were lost";
 // Shown as a warning, which the status line prefixes with "Warning: ".
 constexpr const char* TextInputMayBeLost =
     "the MIDI system was interrupted while receiving; input may be missing";

@@ -39,10 +39,10 @@ constexpr uint8_t PackedData2(uint32_t message) {
 
 // What an input knows about a place in its data where input went missing.
 enum class TInputGap : uint8_t {
-  None,       // an ordinary message
-  Lost,       // input was lost here (LostBytes of it when known)
-  MayBeLost,  // the MIDI system was interrupted here: input may be missing
-  Overrun,    // the device's own input overran here: LostBytes of it were lost
+  None,      // an ordinary message
+  Lost,      // input was lost here (LostBytes of it when known)
+  MayBeLost, // the MIDI system was interrupted here: input may be missing
+  Overrun,   // the device's own input overran here: LostBytes of it were lost
 };
 
 // Input was certainly lost at the gap, whatever the cause.

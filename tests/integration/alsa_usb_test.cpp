@@ -142,7 +142,8 @@ struct TUsbCase {
   Bytes Data;
   int Speed;          // pelrow-cli's --speed on a send; 0 is a cable's pace both ways
   bool Taken = false; // another program holds the raw device
-  bool Overruns = false; // the synthesizer's burst overruns the card's input
+  // The synthesizer's burst overruns the card's input.
+  bool Overruns = false;
 };
 
 class CliAlsaUsb : public AlsaTest {

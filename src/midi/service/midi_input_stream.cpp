@@ -306,10 +306,11 @@ void TMidiInputStream::HandleRequest(std::unique_lock<std::mutex>& lock) {
   // No buffer was free for the rest: the caller learns how much it lost, together
   // with a loss the stream had not reported yet.
   if (undelivered > 0 && request == TRequest::Stop) {
+    if (FLossOverrun)
+      FlushLoss(); // a loss of another cause, told on its own
     if (!FLossPending)
       FLossTime = TimeGetTime() - FStartMs;
     FLossPending = true;
-    FLossOverrun = false;
     FLossBytes += undelivered;
   }
   if (request == TRequest::Stop)
@@ -368,15 +369,16 @@ void TMidiInputStream::ActOnMark(const TMark& mark) {
     break;
   }
   // The message under way is cut here; what follows of it, up to the next status
-  // byte, belongs to no message and is skipped.
-  if (mark.Kind == TMarkKind::Disconnected)
+  // byte, belongs to no message and is skipped. A loss of another cause before it
+  // is told on its own, with its own count.
+  const bool overrun = mark.Kind == TMarkKind::Overrun;
+  if (mark.Kind == TMarkKind::Disconnected || FLossOverrun != overrun)
     FlushLoss();
   if (FInSysEx)
     EndSysEx(TMidiInCode::LongError);
   FStatus = 0;
   FCount = 0;
   FSkipData = true;
-  const bool overrun = mark.Kind == TMarkKind::Overrun;
   FSkippingLoss = mark.Kind != TMarkKind::Disconnected;
   FSkippingOverrun = overrun;
   if (mark.Kind == TMarkKind::Disconnected) {
@@ -393,8 +395,6 @@ void TMidiInputStream::ActOnMark(const TMark& mark) {
   }
   FLossBytes += mark.LostBytes;
   FLossCounted = FLossCounted && mark.LostBytes > 0;
-  // A loss of more than one cause is told as a loss of none.
-  FLossOverrun = FLossOverrun && overrun;
 }
 
 // A skipped byte of a lost message is lost too; after a loss was reported (the

@@ -72,7 +72,7 @@ private:
     size_t Offset;
     uint32_t Timestamp;
     TMarkKind Kind = TMarkKind::Time;
-    uint64_t LostBytes = 0; // with Lost and Overrun; 0 when unknown
+    uint64_t LostBytes = 0;       // with Lost and Overrun; 0 when unknown
     TMidiResult Failure = MidiOk; // with Disconnected: the port failed for this reason
   };
   // Bytes as fed, with the marks that fall into them (offsets within the block).
@@ -138,12 +138,13 @@ private:
   bool FInSysEx = false;
   bool FSkipData = false;
   bool FSkippingLoss = false; // the skipped bytes are the rest of a lost message
-  bool FSkippingOverrun = false; // ... of a message that the device's overrun cut
+  // ... of a message that an overrun of the device's input cut.
+  bool FSkippingOverrun = false;
   // A loss reached in the stream and not yet reported: it grows by the bytes
   // skipped after it.
   bool FLossPending = false;
   bool FLossCounted = true;
-  bool FLossOverrun = false; // all of the loss is the device's overrun
+  bool FLossOverrun = false; // the loss is the device's overrun
   uint64_t FLossBytes = 0;
   uint32_t FLossTime = 0;
   uint8_t FStatus = 0;

@@ -74,8 +74,8 @@ public:
   // most every WatchMs while it comes and once more after, so that what it looks
   // at is fed near its place in the stream; it must not open or close inputs.
   static constexpr uint32_t WatchMs = 100;
-  int OpenInput(const std::string& sourceName, const TAlsaAddress& source,
-                TMidiInputStream& stream, std::function<void(uint32_t nowMs)> watch = {});
+  int OpenInput(const std::string& sourceName, const TAlsaAddress& source, TMidiInputStream& stream,
+                std::function<void(uint32_t nowMs)> watch = {});
   void CloseInput(int port);
   // Why the reader thread stopped (then no input comes any more); MidiOk while it runs.
   TMidiResult ReaderFailure() const { return FReaderFailure; }

@@ -41,8 +41,8 @@ void TAlsaInPort::FeedOverruns(uint32_t nowMs) {
     return;
   const int64_t now = FOverruns.Read();
   const int64_t rise = FOverrunsSeen < 0 || now < 0 ? 0
-                       : now >= FOverrunsSeen      ? now - FOverrunsSeen
-                                                   : now;
+                       : now >= FOverrunsSeen       ? now - FOverrunsSeen
+                                                    : now;
   FOverrunsSeen = now;
   if (rise <= 0)
     return;

@@ -31,7 +31,8 @@ private:
   TAlsaSequencer& FSequencer;
   int FPort = -1;
   TRawMidiOverruns FOverruns;
-  std::mutex FOverrunLock; // the two below: the reader thread looks while the caller starts and stops
+  // The two below: the reader thread looks at the count while the caller starts and stops.
+  std::mutex FOverrunLock;
   bool FWatching = false;
   int64_t FOverrunsSeen = -1; // the count at the last look; -1 when it could not be read
 };
