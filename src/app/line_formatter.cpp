@@ -112,6 +112,8 @@ std::string GapLine(const TMyMidiEvent& event) {
     return event.LostBytes > 0 ? FormatText(MayBeLostSkippedMarkLine,
                                             static_cast<unsigned long long>(event.LostBytes))
                                : std::string(MayBeLostMarkLine);
+  if (event.Gap == TInputGap::Overrun)
+    return FormatText(OverrunMarkLine, static_cast<unsigned long long>(event.LostBytes));
   return event.LostBytes > 0
              ? FormatText(LostMarkLine, static_cast<unsigned long long>(event.LostBytes))
              : std::string(LostUncountedMarkLine);

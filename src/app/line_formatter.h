@@ -48,6 +48,8 @@ bool AddShortMessageLine(const TMyMidiEvent& event, const TAddLine& addLine,
 inline constexpr char LostMarkLine[] = "; !! input lost here: %d bytes could not be kept";
 inline constexpr char LostUncountedMarkLine[] =
     "; !! input lost here: the MIDI system could not keep all input";
+inline constexpr char OverrunMarkLine[] =
+    "; !! input lost here: the device's input overran: %d bytes were lost";
 inline constexpr char CutMarkLine[] = "; !! the message above is incomplete: its end never came";
 inline constexpr char MayBeLostMarkLine[] =
     "; !? input may be missing here: the MIDI system was interrupted";

@@ -33,6 +33,8 @@ constexpr const char* TextReceivedCut = "Received %d bytes of a message that was
 constexpr const char* TextInputLost = "Input lost: %d bytes could not be kept";
 constexpr const char* TextInputLostUncounted =
     "Input lost: the MIDI system could not keep all input";
+constexpr const char* TextInputOverrun =
+    "Input lost: the device's input overran: %d bytes were lost";
 // Shown as a warning, which the status line prefixes with "Warning: ".
 constexpr const char* TextInputMayBeLost =
     "the MIDI system was interrupted while receiving; input may be missing";
@@ -334,10 +336,11 @@ void TReceivePump::ReceiveGap(std::unique_ptr<TMyMidiEvent> event) {
   ReportShownMessage();
   const uint32_t now = FClock.NowMs();
   FLastGapTime = now;
-  if (event->Gap == TInputGap::Lost) {
-    Report(event->LostBytes > 0
-               ? FormatText(TextInputLost, static_cast<unsigned long long>(event->LostBytes))
-               : std::string(TextInputLostUncounted),
+  if (CertainLoss(event->Gap)) {
+    const auto bytes = static_cast<unsigned long long>(event->LostBytes);
+    Report(event->Gap == TInputGap::Overrun ? FormatText(TextInputOverrun, bytes)
+           : bytes > 0                      ? FormatText(TextInputLost, bytes)
+                                            : std::string(TextInputLostUncounted),
            TStatusKind::Error);
     FBurstGaps.Lost = true;
     FBurstGaps.LostBytes += event->LostBytes;

@@ -28,6 +28,7 @@ constexpr const char* TextLost = "input lost: %d bytes could not be kept";
 constexpr const char* TextLostAtLeast = "input lost: at least %d bytes could not be kept";
 constexpr const char* TextLostUncounted =
     "input lost: the MIDI system could not keep all input and did not say how much";
+constexpr const char* TextOverrun = "the device's input overran: %d bytes were lost";
 constexpr const char* TextMayBeLost =
     "may be incomplete: the MIDI system was interrupted while input came; input may be missing";
 constexpr const char* TextDamaged =
@@ -123,6 +124,8 @@ int ReportCapture(const TCliOptions& options, TCliStreams& streams, const TPort&
     if (status == ExitOk)
       status = ExitMaybeIncomplete;
   };
+  if (capture.OverrunBytes() > 0)
+    fail(FormatText(TextOverrun, static_cast<unsigned long long>(capture.OverrunBytes())));
   if (capture.Lost()) {
     const auto bytes = static_cast<unsigned long long>(capture.LostBytes());
     fail(capture.LossCounted() ? FormatText(TextLost, bytes)

@@ -77,6 +77,8 @@ bool TReceiveCapture::Take(const TMyMidiEvent& event, uint32_t nowMs) {
     FLostBytes += event.LostBytes;
     FLossCounted = FLossCounted && event.LostBytes > 0;
   }
+  if (event.Gap == TInputGap::Overrun)
+    FOverrunBytes += event.LostBytes;
   FMayBeLost = FMayBeLost || event.Gap == TInputGap::MayBeLost;
   // A gap that cut the message under way ends it as damaged.
   if (event.Gap != TInputGap::None && event.Damaged && FOpenMessage) {

@@ -71,6 +71,9 @@ public:
   bool Lost() const { return FLost; }
   uint64_t LostBytes() const { return FLostBytes; }
   bool LossCounted() const { return FLossCounted; }
+  // The device's own input overran: these bytes were lost (by its count), apart
+  // from those above.
+  uint64_t OverrunBytes() const { return FOverrunBytes; }
   // The MIDI system was interrupted while input came: input may be missing.
   bool MayBeLost() const { return FMayBeLost; }
   // Messages kept with a mark that they are incomplete (cut by another status byte
@@ -96,6 +99,7 @@ private:
   bool FLost = false;
   uint64_t FLostBytes = 0;
   bool FLossCounted = true;
+  uint64_t FOverrunBytes = 0;
   bool FMayBeLost = false;
   uint64_t FDamagedMessages = 0;
   // Where the count of the MIDI system's run time was last taken up, and when.

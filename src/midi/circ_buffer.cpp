@@ -69,7 +69,7 @@ bool TCircBuffer::PutLong(uint32_t timestamp, TMidiBuffer* header, bool damaged)
 
 void TCircBuffer::PutGap(uint32_t timestamp, TInputGap gap, uint64_t lostBytes, bool cut) {
   TLockGuard guard(FLock);
-  AddToGap(timestamp, gap, lostBytes, gap != TInputGap::Lost || lostBytes > 0, cut);
+  AddToGap(timestamp, gap, lostBytes, !CertainLoss(gap) || lostBytes > 0, cut);
   StorePendingGap();
 }
 
@@ -125,11 +125,12 @@ bool TCircBuffer::Store(uint32_t timestamp, uint32_t message, TMidiBuffer* heade
   return true;
 }
 
-// Under the lock: a certain loss outweighs a possible one, and a loss that could
-// not be counted makes the whole gap's count unknown.
+// Under the lock: a certain loss outweighs a possible one, a loss of more than
+// one cause is told as a loss of none, and a loss that could not be counted makes
+// the whole gap's count unknown.
 void TCircBuffer::AddToGap(uint32_t timestamp, TInputGap gap, uint64_t lostBytes, bool counted,
                            bool cut) {
-  FLossNotice = FLossNotice || gap == TInputGap::Lost;
+  FLossNotice = FLossNotice || CertainLoss(gap);
   if (FPendingGap == TInputGap::None) {
     FPendingTime = timestamp;
     FPendingLost = 0;
@@ -137,8 +138,10 @@ void TCircBuffer::AddToGap(uint32_t timestamp, TInputGap gap, uint64_t lostBytes
     FPendingCut = false;
   }
   FPendingCut = FPendingCut || cut;
-  if (gap == TInputGap::Lost || FPendingGap == TInputGap::None)
+  if (FPendingGap == TInputGap::None || (!CertainLoss(FPendingGap) && CertainLoss(gap)))
     FPendingGap = gap;
+  else if (CertainLoss(gap) && gap != FPendingGap)
+    FPendingGap = TInputGap::Lost;
   FPendingLost += lostBytes;
   FPendingCounted = FPendingCounted && counted;
 }

@@ -24,7 +24,7 @@ struct TCircEntry {
   TMidiBuffer* Header = nullptr;
   bool Damaged = false; // a long buffer that ends a cut SysEx; a gap that cut one
   TInputGap Gap = TInputGap::None;
-  uint64_t LostBytes = 0;              // with Gap Lost; 0 when unknown
+  uint64_t LostBytes = 0;              // with a certain loss; 0 when unknown
   std::unique_ptr<TMyMidiEvent> Event; // made from the entry on first use
 };
 

@@ -229,6 +229,11 @@ void TMidiInput::InputCallback(const TMidiInNotice& notice) {
     FBuffer->PutGap(notice.Timestamp, TInputGap::Lost, notice.Message);
     PostData();
     return;
+  case TMidiInCode::Overrun:
+    Trace("MIDI device input overran: " + std::to_string(notice.Message) + " bytes lost");
+    FBuffer->PutGap(notice.Timestamp, TInputGap::Overrun, notice.Message);
+    PostData();
+    return;
   case TMidiInCode::Interrupted:
     Trace("MIDI service interrupted: input may be missing");
     FBuffer->PutGap(notice.Timestamp, TInputGap::MayBeLost, notice.Message, notice.Cut);

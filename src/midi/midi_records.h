@@ -39,10 +39,16 @@ constexpr uint8_t PackedData2(uint32_t message) {
 
 // What an input knows about a place in its data where input went missing.
 enum class TInputGap : uint8_t {
-  None,       // an ordinary message
-  Lost,       // input was lost here (LostBytes of it when known)
-  MayBeLost,  // the MIDI system was interrupted here: input may be missing
+  None,      // an ordinary message
+  Lost,      // input was lost here (LostBytes of it when known)
+  MayBeLost, // the MIDI system was interrupted here: input may be missing
+  Overrun,   // the device's own input overran here: LostBytes of it were lost
 };
+
+// Input was certainly lost at the gap, whatever the cause.
+constexpr bool CertainLoss(TInputGap gap) {
+  return gap == TInputGap::Lost || gap == TInputGap::Overrun;
+}
 
 // One received MIDI message, owned by whoever took it from the input. A gap is an
 // event of its own, at its place among the messages, with no MIDI data.
@@ -66,8 +72,8 @@ public:
   // the gap cut the message before it, whose pieces came whole.
   bool Damaged = false;
   TInputGap Gap = TInputGap::None;
-  // With Gap Lost: the bytes lost, 0 when nobody could count them. With MayBeLost:
-  // the bytes after it that continued a message it cut, which were not kept.
+  // With a certain loss: the bytes lost, 0 when nobody could count them. With
+  // MayBeLost: the bytes after it that continued a message it cut, not kept.
   uint64_t LostBytes = 0;
 };
 

@@ -475,11 +475,15 @@ TEST_F(ReceivePumpGaps, ALossBetweenSingleMessagesIsToldAndMarked) {
   GapAt(3000, TInputGap::Lost, 300);
   GapAt(6000, TInputGap::Lost, 0);
   GapAt(9000, TInputGap::MayBeLost, 0);
+  GapAt(12000, TInputGap::Overrun, 300);
   EXPECT_EQ(BoxLines(),
-            Join({Format(first), {LostMark, LostUncountedMarkLine, MayBeLostMarkLine}}));
+            Join({Format(first),
+                  {LostMark, LostUncountedMarkLine, MayBeLostMarkLine,
+                   "; !! input lost here: the device's input overran: 300 bytes were lost"}}));
   EXPECT_EQ(Status.Texts(TStatusKind::Error),
             (Lines{"Input lost: 300 bytes could not be kept",
-                   "Input lost: the MIDI system could not keep all input"}));
+                   "Input lost: the MIDI system could not keep all input",
+                   "Input lost: the device's input overran: 300 bytes were lost"}));
   EXPECT_EQ(Status.Texts(TStatusKind::Warning),
             Lines{"the MIDI system was interrupted while receiving; input may be missing"});
 }

@@ -47,8 +47,9 @@ TEST_F(Capture, KeepsLinesAsTheInBoxAndCountsCompleteMessages) {
 }
 
 // Gaps are comment lines at their place; a certain loss is counted (unknown
-// counts make the total a lower bound), a possible one is only noted; once the
-// count is reached, nothing more is kept or lost.
+// counts make the total a lower bound), the device's overrun apart with its
+// cause, a possible one is only noted; once the count is reached, nothing more is
+// kept or lost.
 TEST_F(Capture, MarksGapsInTheLinesAndTellsCertainFromPossibleLoss) {
   TReceiveCapture capture = Make({.Count = 1});
   EXPECT_FALSE(capture.Lost());
@@ -59,14 +60,18 @@ TEST_F(Capture, MarksGapsInTheLinesAndTellsCertainFromPossibleLoss) {
   EXPECT_FALSE(capture.Lost());
   capture.Take(*cut, 0);
   capture.Take(*TMyMidiEvent::FromGap(TInputGap::Lost, 40, 0), 0);
+  capture.Take(*TMyMidiEvent::FromGap(TInputGap::Overrun, 25, 0), 0);
   capture.Take(*Long({0xF0, 0x7E, 0xF7}), 0);
-  EXPECT_EQ(Lines, (std::vector<std::string>{MayBeLostMarkLine, "F0 43 10", CutMarkLine,
-                                             FormatText(LostMarkLine, 40), "F0 7E F7"}));
+  EXPECT_EQ(Lines, (std::vector<std::string>{
+                       MayBeLostMarkLine, "F0 43 10", CutMarkLine, FormatText(LostMarkLine, 40),
+                       "; !! input lost here: the device's input overran: 25 bytes were lost",
+                       "F0 7E F7"}));
   EXPECT_EQ(capture.Messages(), 1) << "a cut message is no complete message";
   EXPECT_TRUE(capture.LastMessageCut() == false);
   EXPECT_FALSE(capture.Take(*TMyMidiEvent::FromGap(TInputGap::Lost, 0, 0), 0));
   EXPECT_TRUE(capture.Lost());
   EXPECT_EQ(capture.LostBytes(), 40u);
+  EXPECT_EQ(capture.OverrunBytes(), 25u);
   EXPECT_TRUE(capture.LossCounted()) << "what came after the count is no loss";
 
   // Gaps are no input: they neither start nor prolong the quiet time.

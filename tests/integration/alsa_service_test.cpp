@@ -1,7 +1,10 @@
 // The ALSA backend's device list and open devices while other sequencer clients
 // come and go: names by client and port, later ports announced, a far end that
-// goes away and returns, and places in the list that shift under an open device.
+// goes away and returns, places in the list that shift under an open device, and
+// a reader thread that can wait for input no more.
 #include "alsa_fixture.h"
+
+#include <sys/resource.h>
 
 #include <thread>
 
@@ -99,6 +102,60 @@ TEST_F(AlsaTest, AnIndexShiftKeepsTheOpenDevice) {
   EXPECT_EQ(Difference(collector.WaitFor(message.size(), WaitMs), message), "");
   EXPECT_EQ(collector.Disconnects(), 0);
   collector.Detach();
+}
+
+// A reader thread whose wait for input fails fails the inputs it serves, with a
+// reason that says so, instead of leaving them silent for good. Here poll refuses
+// to wait because the process may have fewer files open than it would watch.
+TEST_F(AlsaTest, AReaderThatCanWaitNoMoreFailsItsInputs) {
+  struct TReaderCase {
+    const char* What;
+    const char* Card; // and device of the raw device that plays the source
+    int Device;
+    std::string Port; // empty: the virtual raw MIDI device's own port
+  };
+  const TReaderCase cases[] = {
+      {"the sequencer's reader", "VirMIDI", 1, ""},
+      {"the reader of a hardware port's raw device", "f_midi", 0, "Test Synth:Test Synth MIDI 1"},
+  };
+  const Bytes note = {0x90, 0x3C, 0x40};
+  for (const TReaderCase& one : cases) {
+    SCOPED_TRACE(one.What);
+    std::string failure;
+    FService = CreateAlsaMidiService(failure); // a reader of its own for each case
+    ASSERT_TRUE(FService) << failure;
+    TRawMidi source(one.Card, one.Device);
+    ASSERT_TRUE(source.Ready());
+    const int index = WaitForInput(one.Port.empty() ? source.PortName() : one.Port);
+    ASSERT_GE(index, 0);
+    TInputCollector collector;
+    std::unique_ptr<TMidiInPort> input;
+    ASSERT_EQ(FService->OpenInput(index, collector.Callback(), input), MidiOk);
+    collector.Attach(*input);
+    ASSERT_EQ(input->Start(), MidiOk);
+    ASSERT_TRUE(source.WriteAtCablePace(note));
+    ASSERT_EQ(Difference(collector.WaitFor(note.size(), WaitMs), note), "");
+
+    rlimit files{};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &files), 0);
+    rlimit oneFile = files;
+    oneFile.rlim_cur = 1;
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &oneFile), 0);
+    // The reader wakes for the note; its next wait fails.
+    const bool written = source.WriteAtCablePace(note);
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::milliseconds(WaitMs);
+    while (collector.Failure() == MidiOk && std::chrono::steady_clock::now() < limit)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &files), 0);
+    EXPECT_TRUE(written);
+    const TMidiResult reason = collector.Failure();
+    ASSERT_NE(reason, MidiOk) << "the input was left without a word";
+    std::string text;
+    EXPECT_EQ(FService->InErrorText(reason, text), MidiOk);
+    EXPECT_NE(text.find("can no longer be read"), std::string::npos) << text;
+    collector.Detach();
+    input.reset();
+  }
 }
 
 } // namespace

@@ -156,8 +156,9 @@ TEST_F(InputStream, ReportsOverflowBeyondItsBoundAndSkipsToTheNextStatus) {
 // message under way, and never lets the rest of a cut message (its F7 above all)
 // pass as a message of its own, nor joins it to what came before. An interruption
 // that no input came near leaves no mark. Steps are hex bytes, "lost N" (a backend
-// lost N bytes; 0: it does not know), "xrun" or "xrun SPAN" (input went unread for
-// SPAN ms up to now), "unplug", or "@MS" (what follows happens MS ms after the start).
+// lost N bytes; 0: it does not know), "overran N" (the device's input dropped N
+// bytes), "xrun" or "xrun SPAN" (input went unread for SPAN ms up to now), "unplug",
+// or "@MS" (what follows happens MS ms after the start).
 struct TGapCase {
   const char* Name;
   std::vector<std::string> Steps;
@@ -175,6 +176,8 @@ std::string NoticeText(const TReceived& received) {
     return "cut" + bytes;
   case TMidiInCode::Overflow:
     return "lost " + std::to_string(received.Message);
+  case TMidiInCode::Overrun:
+    return "overrun " + std::to_string(received.Message);
   case TMidiInCode::Interrupted:
     return std::string("xrun") +
            (received.Message > 0 ? " skipped " + std::to_string(received.Message) : "") +
@@ -204,6 +207,12 @@ TEST_F(InputStream, MarksEveryGapWhereItIsAndCutsOnlyTheMessageUnderWay) {
       {"running status does not carry over a loss; reported once input stops",
        {"90 3C 40 3E", "lost 2", "40 3C 40"},
        {"short 90 3C 40", "lost 5"}},
+      {"the device's overrun is told as such, with the rest of the message it cut",
+       {"F0 01 02", "overran 10", "03 04 F7 90 3C 40"},
+       {"cut F0 01 02", "overrun 13", "short 90 3C 40"}},
+      {"an overrun next to a loss of another cause: each is told with its own count",
+       {"F0 01", "overran 5", "lost 3", "02 F7", "C0 05", "lost 4", "overran 6", "F7"},
+       {"cut F0 01", "overrun 5", "lost 5", "short C0 05", "lost 4", "overrun 7"}},
       {"real-time bytes inside the skipped rest still come",
        {"F0 01", "lost 3", "02 F8 03 F7"},
        {"cut F0 01", "short F8", "lost 6"}},
@@ -273,6 +282,8 @@ TEST_F(InputStream, MarksEveryGapWhereItIsAndCutsOnlyTheMessageUnderWay) {
         now = start + uint32_t(std::stoul(step.substr(1)));
       else if (step.rfind("lost ", 0) == 0)
         FStream->FeedLost(now, std::stoull(step.substr(5)));
+      else if (step.rfind("overran ", 0) == 0)
+        FStream->FeedOverrun(now, std::stoull(step.substr(8)));
       else if (step.rfind("xrun", 0) == 0)
         FStream->FeedInterrupted(now, step.size() > 5 ? uint32_t(std::stoul(step.substr(5))) : 0);
       else if (step == "unplug")

@@ -129,6 +129,10 @@ void TMidiInputStream::FeedLost(uint32_t nowMs, uint64_t lostBytes) {
   PushMark({0, nowMs, TMarkKind::Lost, lostBytes});
 }
 
+void TMidiInputStream::FeedOverrun(uint32_t nowMs, uint64_t lostBytes) {
+  PushMark({0, nowMs, TMarkKind::Overrun, lostBytes});
+}
+
 void TMidiInputStream::FeedInterrupted(uint32_t nowMs, uint32_t spanMs) {
   PushMark({0, nowMs, TMarkKind::Interrupted, 0, MidiOk, spanMs});
 }
@@ -267,7 +271,9 @@ uint64_t TMidiInputStream::UnreachedLoss() const {
   uint64_t lost = 0;
   const auto add = [&](const std::vector<TMark>& marks, size_t from) {
     for (size_t i = from; i < marks.size(); ++i)
-      lost += marks[i].Kind == TMarkKind::Lost ? marks[i].LostBytes : 0;
+      lost += marks[i].Kind == TMarkKind::Lost || marks[i].Kind == TMarkKind::Overrun
+                  ? marks[i].LostBytes
+                  : 0;
   };
   add(FWorkMarks, FMarkIndex);
   for (const TBlock& block : FIncoming)
@@ -311,6 +317,8 @@ void TMidiInputStream::HandleRequest(std::unique_lock<std::mutex>& lock) {
   // No buffer was free for the rest: the caller learns how much it lost, together
   // with a loss the stream had not reported yet.
   if (undelivered > 0 && request == TRequest::Stop) {
+    if (FLossOverrun)
+      FlushLoss(); // a loss of another cause, told on its own
     if (!FLossPending)
       FLossTime = TimeGetTime() - FStartMs;
     FLossPending = true;
@@ -342,8 +350,10 @@ void TMidiInputStream::ClearParser() {
   FInSysEx = false;
   FSkipData = false;
   FSkippingLoss = false;
+  FSkippingOverrun = false;
   FLossPending = false;
   FLossCounted = true;
+  FLossOverrun = false;
   FLossBytes = 0;
   FStatus = 0;
   FCount = 0;
@@ -370,21 +380,25 @@ void TMidiInputStream::ActOnMark(const TMark& mark) {
     OpenInterruption(mark);
     return;
   case TMarkKind::Lost:
+  case TMarkKind::Overrun:
   case TMarkKind::Disconnected:
     break;
   }
   CloseInterruption();
   FShortOpen = false;
   // The message under way is cut here; what follows of it, up to the next status
-  // byte, belongs to no message and is skipped.
-  if (mark.Kind == TMarkKind::Disconnected)
+  // byte, belongs to no message and is skipped. A loss of another cause before it
+  // is told on its own, with its own count.
+  const bool overrun = mark.Kind == TMarkKind::Overrun;
+  if (mark.Kind == TMarkKind::Disconnected || FLossOverrun != overrun)
     FlushLoss();
   if (FInSysEx)
     EndSysEx(TMidiInCode::LongError);
   FStatus = 0;
   FCount = 0;
   FSkipData = true;
-  FSkippingLoss = mark.Kind == TMarkKind::Lost;
+  FSkippingLoss = mark.Kind != TMarkKind::Disconnected;
+  FSkippingOverrun = overrun;
   if (mark.Kind == TMarkKind::Disconnected) {
     Notify(mark.Failure != MidiOk ? TMidiInCode::Failed : TMidiInCode::Disconnected, mark.Failure,
            nullptr, mark.Timestamp);
@@ -395,6 +409,7 @@ void TMidiInputStream::ActOnMark(const TMark& mark) {
     FLossCounted = true;
     FLossBytes = 0;
     FLossTime = mark.Timestamp;
+    FLossOverrun = overrun;
   }
   FLossBytes += mark.LostBytes;
   FLossCounted = FLossCounted && mark.LostBytes > 0;
@@ -486,29 +501,32 @@ void TMidiInputStream::NoteInput(uint32_t timestamp) {
 }
 
 // A skipped byte of a lost message is lost too; after a loss was reported (the
-// input paused), the rest of its message starts a loss of its own.
+// input paused), the rest of its message starts a loss of its own, of the same cause.
 void TMidiInputStream::CountSkipped(uint32_t timestamp) {
   if (!FSkippingLoss)
     return;
   if (!FLossPending) {
     FLossPending = true;
     FLossCounted = true;
+    FLossOverrun = FSkippingOverrun;
     FLossBytes = 0;
     FLossTime = timestamp;
   }
   ++FLossBytes;
 }
 
-// One Overflow notice for a loss and the bytes skipped after it.
+// One Overflow (or Overrun) notice for a loss and the bytes skipped after it.
 void TMidiInputStream::FlushLoss() {
   if (!FLossPending)
     return;
   FLossPending = false;
   const uint32_t lost = FLossCounted ? uint32_t(std::min<uint64_t>(FLossBytes, UINT32_MAX)) : 0;
+  const TMidiInCode code = FLossOverrun ? TMidiInCode::Overrun : TMidiInCode::Overflow;
   FLossBytes = 0;
   FLossCounted = true;
   FMarkSinceInput = true;
-  Notify(TMidiInCode::Overflow, lost, nullptr, FLossTime);
+  FLossOverrun = false;
+  Notify(code, lost, nullptr, FLossTime);
 }
 
 void TMidiInputStream::ParseWork() {

@@ -61,6 +61,9 @@ public:
   // reported as Overflow at this point of the stream, like input refused here.
   // lostBytes 0: the backend does not know how much.
   void FeedLost(uint32_t nowMs, uint64_t lostBytes = 0);
+  // The device's own input overran before the backend read it, by its count of the
+  // bytes it dropped: as FeedLost, reported as Overrun.
+  void FeedOverrun(uint32_t nowMs, uint64_t lostBytes);
   // The backend was interrupted for spanMs up to nowMs (a JACK xrun, skipped
   // cycles): see above for when and how it is reported.
   void FeedInterrupted(uint32_t nowMs, uint32_t spanMs = 0);
@@ -77,12 +80,12 @@ protected:
   void Shutdown();
 
 private:
-  enum class TMarkKind : uint8_t { Time, Lost, Interrupted, Disconnected };
+  enum class TMarkKind : uint8_t { Time, Lost, Overrun, Interrupted, Disconnected };
   struct TMark {
     size_t Offset;
     uint32_t Timestamp;
     TMarkKind Kind = TMarkKind::Time;
-    uint64_t LostBytes = 0; // with Lost; 0 when unknown
+    uint64_t LostBytes = 0;       // with Lost and Overrun; 0 when unknown
     TMidiResult Failure = MidiOk; // with Disconnected: the port failed for this reason
     uint32_t SpanMs = 0;          // with Interrupted: how long before Timestamp it began
   };
@@ -163,10 +166,13 @@ private:
   bool FInSysEx = false;
   bool FSkipData = false;
   bool FSkippingLoss = false; // the skipped bytes are the rest of a lost message
+  // ... of a message that an overrun of the device's input cut.
+  bool FSkippingOverrun = false;
   // A loss reached in the stream and not yet reported: it grows by the bytes
   // skipped after it.
   bool FLossPending = false;
   bool FLossCounted = true;
+  bool FLossOverrun = false; // the loss is the device's overrun
   uint64_t FLossBytes = 0;
   uint32_t FLossTime = 0;
   TInterruption FInterruption;

@@ -82,6 +82,9 @@ enum class TMidiInCode : uint32_t {
   // it that continued a message it cut, which were not kept.
   Interrupted = 0x3E2,
   Failed = 0x3E3, // Message: why the port can deliver nothing more (a result code)
+  // The device's own input overran here, before the backend could read it (Message:
+  // the bytes it dropped, with those of a message cut there).
+  Overrun = 0x3E4,
 };
 
 struct TMidiInNotice {

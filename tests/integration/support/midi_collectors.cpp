@@ -248,6 +248,7 @@ void TInputCollector::OnNotice(const TMidiInNotice& notice) {
     FFailure = notice.Message;
     break;
   case TMidiInCode::Overflow:
+  case TMidiInCode::Overrun:
     ++FOverflows;
     FLossOffsets.push_back(FBytes.size());
     FLostBytes += notice.Message;

@@ -27,12 +27,17 @@ constexpr size_t OutputBufferBytes = size_t(64) << 10;
 constexpr size_t DecodeBytes = 256;
 // Above ordinary threads, below the audio servers' own (JACK asks for 10 and more).
 constexpr int ReaderPriority = 5;
+// Backend codes: MidiErrBackendBase + errno for a port the sequencer refused,
+// ReaderFailedBase + errno for a reader that can wait for input no more.
+constexpr TMidiResult ReaderFailedBase = MidiErrBackendBase + 1000;
 
 constexpr const char* TextNoDevice = "there is no ALSA sequencer device (/dev/snd/seq)";
 constexpr const char* TextCannotOpen = "the ALSA sequencer cannot be opened: ";
 constexpr const char* TextNoDecoder = "the ALSA event decoder cannot be made";
 constexpr const char* TextNoReader = "the ALSA reader cannot be started";
 constexpr const char* TextRefused = "The ALSA sequencer refused the port: %s.";
+constexpr const char* TextReaderFailed =
+    "ALSA input can no longer be read: waiting for it failed (%s).";
 
 snd_seq_t* OpenHandle(int streams, int& client, std::string& failure) {
   snd_seq_t* handle = nullptr;
@@ -68,7 +73,15 @@ TMidiResult AlsaOpenResult(int error) {
   }
 }
 
+TMidiResult AlsaReaderFailure(int error) {
+  return ReaderFailedBase + TMidiResult(error);
+}
+
 bool AlsaErrorText(TMidiResult code, std::string& text) {
+  if (code > ReaderFailedBase) {
+    text = FormatText(TextReaderFailed, snd_strerror(-int(code - ReaderFailedBase)));
+    return true;
+  }
   if (code <= MidiErrBackendBase)
     return false;
   text = FormatText(TextRefused, snd_strerror(-int(code - MidiErrBackendBase)));
@@ -137,7 +150,7 @@ bool TAlsaSequencer::IsOwnClient(int client) const {
 }
 
 int TAlsaSequencer::OpenInput(const std::string& sourceName, const TAlsaAddress& source,
-                              TMidiInputStream& stream) {
+                              TMidiInputStream& stream, std::function<void(uint32_t)> watch) {
   std::lock_guard lock(FInLock);
   const int port = snd_seq_create_simple_port(
       FIn, "Pelrow In", SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE,
@@ -148,7 +161,7 @@ int TAlsaSequencer::OpenInput(const std::string& sourceName, const TAlsaAddress&
     snd_seq_delete_simple_port(FIn, port);
     return error;
   }
-  FInputs[port] = TInput{&stream, sourceName, source};
+  FInputs[port] = TInput{&stream, sourceName, source, true, false, std::move(watch)};
   return port;
 }
 
@@ -200,6 +213,35 @@ void TAlsaSequencer::ReportLost() {
     input.Stream->FeedLost(now);
 }
 
+// Reader thread, FInLock held: every input fails with the reason.
+void TAlsaSequencer::FailInputs(int error) {
+  FReaderFailure = AlsaReaderFailure(error);
+  Trace(std::string("ALSA: the sequencer's reader stopped: poll failed: ") + strerror(error));
+  const uint32_t now = TimeGetTime();
+  for (auto& [port, input] : FInputs)
+    input.Stream->FeedFailed(FReaderFailure, now);
+}
+
+// Reader thread, FInLock held: calls the watches that are due; returns how long
+// the reader may wait for input before the next one is (-1: for ever).
+int TAlsaSequencer::RunWatches() {
+  const uint32_t now = TimeGetTime();
+  int wait = -1;
+  for (auto& [port, input] : FInputs) {
+    if (!input.WatchDue)
+      continue;
+    const uint32_t since = now - input.WatchedMs;
+    if (since >= WatchMs) {
+      input.WatchDue = false;
+      input.WatchedMs = now;
+      input.Watch(now);
+    } else if (wait < 0 || int(WatchMs - since) < wait) {
+      wait = int(WatchMs - since);
+    }
+  }
+  return wait;
+}
+
 void TAlsaSequencer::Dispatch(const snd_seq_event_t& event) {
   switch (event.type) {
   case SND_SEQ_EVENT_CLIENT_START:
@@ -224,6 +266,7 @@ void TAlsaSequencer::Dispatch(const snd_seq_event_t& event) {
   const auto input = FInputs.find(event.dest.port);
   if (input == FInputs.end())
     return;
+  input->second.WatchDue = bool(input->second.Watch);
   const uint32_t now = TimeGetTime();
   if (event.type == SND_SEQ_EVENT_SYSEX) {
     input->second.Stream->Feed(static_cast<const uint8_t*>(event.data.ext.ptr),
@@ -336,9 +379,14 @@ void TAlsaSequencer::ReaderLoop() {
   std::vector<pollfd> fds(size_t(count) + 1);
   snd_seq_poll_descriptors(FIn, fds.data(), unsigned(count), POLLIN);
   fds[size_t(count)] = {FStopFd, POLLIN, 0};
+  int wait = -1;
   for (;;) {
-    if (poll(fds.data(), fds.size(), -1) < 0 && errno != EINTR)
+    if (poll(fds.data(), fds.size(), wait) < 0 && errno != EINTR) {
+      const int error = errno;
+      std::lock_guard lock(FInLock);
+      FailInputs(error);
       return;
+    }
     if (fds[size_t(count)].revents & POLLIN)
       return;
     std::lock_guard lock(FInLock);
@@ -353,6 +401,7 @@ void TAlsaSequencer::ReaderLoop() {
         break;
       Dispatch(*event);
     }
+    wait = RunWatches();
   }
 }
 

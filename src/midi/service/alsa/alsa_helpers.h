@@ -49,6 +49,9 @@ private:
 // count is no longer connected, and anything else keeps ALSA's own words through a
 // backend code that AlsaErrorText explains.
 TMidiResult AlsaOpenResult(int error);
+// The result with which the inputs of a reader thread fail when it can wait for
+// input no more (poll failed with errno error).
+TMidiResult AlsaReaderFailure(int error);
 bool AlsaErrorText(TMidiResult code, std::string& text);
 
 class TAlsaSequencer {
@@ -66,10 +69,16 @@ public:
   // Input side: a port of ours subscribed to source (listed as sourceName), its
   // events fed to stream. Returns our port number, or a negative ALSA error. When
   // the source's subscription ends, the stream hears of it; when its port went away
-  // and a port of that name starts again, ours is subscribed to it again.
-  int OpenInput(const std::string& sourceName, const TAlsaAddress& source,
-                TMidiInputStream& stream);
+  // and a port of that name starts again, ours is subscribed to it again. watch,
+  // when given, is called on the reader thread (with the time) once input came, at
+  // most every WatchMs while it comes and once more after, so that what it looks
+  // at is fed near its place in the stream; it must not open or close inputs.
+  static constexpr uint32_t WatchMs = 100;
+  int OpenInput(const std::string& sourceName, const TAlsaAddress& source, TMidiInputStream& stream,
+                std::function<void(uint32_t nowMs)> watch = {});
   void CloseInput(int port);
+  // Why the reader thread stopped (then no input comes any more); MidiOk while it runs.
+  TMidiResult ReaderFailure() const { return FReaderFailure; }
 
   // Output side: a port of ours subscribed to link's address (listed as
   // destinationName), which follows the port of that name when it comes back.
@@ -89,6 +98,8 @@ private:
   void ReaderLoop();
   void Dispatch(const snd_seq_event_t& event);
   void ReportLost();
+  void FailInputs(int error);
+  int RunWatches();
   void FollowFarEnds(const snd_seq_event_t& event);
   void FarEndGone(const snd_seq_addr_t& address);
   void FarEndsReturned(int client);
@@ -99,6 +110,9 @@ private:
     TAlsaAddress Address;
     bool Connected = true;
     bool Gone = false;
+    std::function<void(uint32_t)> Watch;
+    bool WatchDue = false; // input came since the last call
+    uint32_t WatchedMs = 0;
   };
   struct TOutput {
     TAlsaOutLink* Link;
@@ -113,6 +127,7 @@ private:
   int FAnnouncePort = -1;
   std::function<void()> FAnnounce;
   int FStopFd = -1;
+  std::atomic<TMidiResult> FReaderFailure{MidiOk};
   std::mutex FInLock;  // FIn, FInputs, FOutputs, FDecoder; taken before FOutLock
   std::mutex FOutLock; // FOut
   std::map<int, TInput> FInputs;

@@ -1,6 +1,7 @@
 // An open ALSA sequencer input: a port of ours subscribed to the chosen port. For
-// a hardware port the kernel's count of dropped input is read when the input
-// starts and stops; a rise is reported as input that may be missing.
+// a hardware port the kernel's count of bytes its card's input dropped is watched
+// while the input is started: a rise is that much input lost, fed as an overrun
+// of the device's input near where it happened.
 #pragma once
 
 #include "midi/service/alsa/alsa_helpers.h"
@@ -8,6 +9,7 @@
 #include "midi/service/midi_input_stream.h"
 
 #include <memory>
+#include <mutex>
 
 namespace pelrow {
 
@@ -24,11 +26,15 @@ public:
 
 private:
   TAlsaInPort(TAlsaSequencer& sequencer, TMidiInCallback callback);
+  void FeedOverruns(uint32_t nowMs);
 
   TAlsaSequencer& FSequencer;
   int FPort = -1;
   TRawMidiOverruns FOverruns;
-  int64_t FOverrunsAtStart = -1;
+  // The two below: the reader thread looks at the count while the caller starts and stops.
+  std::mutex FOverrunLock;
+  bool FWatching = false;
+  int64_t FOverrunsSeen = -1; // the count at the last look; -1 when it could not be read
 };
 
 } // namespace pelrow

@@ -181,6 +181,14 @@ TAlsaRawInPort::Open(const std::string& device, TMidiInCallback callback, TMidiR
   return port;
 }
 
+// An input started after its reader stopped hears of it at once.
+TMidiResult TAlsaRawInPort::Start() {
+  const TMidiResult result = TMidiInputStream::Start();
+  if (const TMidiResult failure = FFailure; failure != MidiOk)
+    FeedFailed(failure, TimeGetTime());
+  return result;
+}
+
 TAlsaRawInPort::~TAlsaRawInPort() {
   if (FReader.joinable()) {
     const uint64_t one = 1;
@@ -220,12 +228,17 @@ bool TAlsaRawInPort::ReadAvailable() {
   return true;
 }
 
+// A reader that can wait no more fails the input: nothing more would come.
 void TAlsaRawInPort::Run() {
   std::vector<pollfd> fds = PollDescriptors(FIn, POLLIN);
   fds.push_back({FStopFd, POLLIN, 0});
   for (;;) {
-    if (poll(fds.data(), fds.size(), -1) < 0 && errno != EINTR)
+    if (poll(fds.data(), fds.size(), -1) < 0 && errno != EINTR) {
+      FFailure = AlsaReaderFailure(errno);
+      Trace("ALSA: the raw MIDI reader stopped: poll failed");
+      FeedFailed(FFailure, TimeGetTime());
       return;
+    }
     if (fds.back().revents & POLLIN)
       return;
     if (!ReadAvailable())

@@ -15,6 +15,7 @@
 
 #include <alsa/asoundlib.h>
 
+#include <atomic>
 #include <memory>
 #include <string>
 #include <thread>
@@ -29,11 +30,12 @@ std::string RawMidiDeviceOf(const TAlsaPort& port);
 // The kernel's count of bytes that a hardware port's raw MIDI input dropped for
 // want of room, as it lists it in /proc/asound (only while the input is open, which
 // it is while the sequencer reads it for somebody). The count is the device's, not
-// one reader's: a rise during a receive means input may be missing.
+// one reader's: a rise while an input of it listens is that much input lost to it.
 class TRawMidiOverruns {
 public:
   TRawMidiOverruns() = default; // a port that has no such count
   explicit TRawMidiOverruns(const TAlsaPort& port);
+  bool Exists() const { return !FPath.empty(); }
   // -1 where there is no count to read.
   int64_t Read() const;
 
@@ -65,12 +67,15 @@ public:
                                               TMidiResult& result);
   ~TAlsaRawInPort() override;
 
+  TMidiResult Start() override;
+
 private:
   explicit TAlsaRawInPort(TMidiInCallback callback);
   void Run();
   bool ReadAvailable();
 
   snd_rawmidi_t* FIn = nullptr;
+  std::atomic<TMidiResult> FFailure{MidiOk}; // why the reader stopped
   int FStopFd = -1;
   std::thread FReader;
 };
