@@ -71,7 +71,8 @@ constexpr const char* TextProgramHelp =
     "only once its new content is complete.\n"
     "\n"
     "Exit status: 0 done, 1 bad input or an output that cannot be written, 2 bad\n"
-    "usage or unknown port, 3 data lost or a device failure; 128 + the signal when\n"
+    "usage or unknown port, 3 data lost or a device failure, 4 a capture or file\n"
+    "that may be incomplete (see receive --help); 128 + the signal when\n"
     "one stopped it: 130 Ctrl-C (SIGINT), 143 SIGTERM, 129 SIGHUP (its terminal\n"
     "was closed), 131 SIGQUIT, each once what arrived was saved; a closed pipe\n"
     "ends it as SIGPIPE ends any tool (141).\n"
@@ -160,7 +161,16 @@ constexpr const char* TextReceiveHelp =
     "system that stopped, standard output that took nothing while 256 MB waited\n"
     "for it. A capture that starts in the middle of a message keeps nothing of it\n"
     "and says so; that and nothing received at all (without --count) leave the\n"
-    "status 0.\n";
+    "status 0.\n"
+    "\n"
+    "Exit status 4, with the reason on standard error, when what arrived may be\n"
+    "incomplete though nothing is known to be lost: the MIDI system was interrupted\n"
+    "(a JACK xrun, the program held up) while input came, or messages were cut\n"
+    "short. An interruption cuts the message under way, which is kept marked as\n"
+    "incomplete and never joined to what came after; the rest of that message is\n"
+    "not kept. It is marked \"; !? input may be missing here\" only when input came\n"
+    "within a second before it began or after it ended. 0 means: everything that\n"
+    "came is whole, and nothing may be missing.\n";
 
 constexpr const char* TextRequestHelp =
     "Usage: pelrow-cli request --out PORT --in PORT --hex \"F0 ... F7\" [-o FILE]\n"
@@ -181,7 +191,8 @@ constexpr const char* TextRequestHelp =
     "  receive.\n"
     "\n"
     "Exit status 3: no reply at all, a reply cut by --timeout, fewer messages than\n"
-    "--count, or any of the failures of receive.\n";
+    "--count, or any of the failures of receive; 4 a reply that may be incomplete,\n"
+    "as for receive.\n";
 
 constexpr const char* TextConvertHelp =
     "Usage: pelrow-cli convert [--split N] [--format syx|txt] IN OUT\n"
