@@ -319,9 +319,11 @@ TEST_P(StalledReceiver, EveryMessageIsWholeOrMissingAndEveryLossIsTold) {
   } else if (certain) {
     EXPECT_EQ(result.Status, 3) << result.Err;
     EXPECT_TRUE(result.Err.starts_with(LostPrefix)) << result.Err;
-    // Without interruptions in the dump (one as the receiver joins the graph hides
-    // nothing) every byte that did not arrive is counted.
-    if (!possible && !cutByInterruption) {
+    // Where the server itself loses nothing (it waits for us) and nothing was
+    // interrupted, every byte that did not arrive is counted. A server that goes on
+    // may lose input while we are stopped, and an interruption our input ring then
+    // overflows after is told as the ring's loss, which that count does not hold.
+    if (c.SyncServer && !possible && !cutByInterruption) {
       // A loss that took the end of the dump's last message leaves it cut, and
       // the receiver says so too.
       const std::string lost = std::string(LostPrefix) +
@@ -362,9 +364,11 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         // A synchronous server waits for the stopped receiver: nothing is lost.
         TStallCase{"StoppedOnASyncServer", true, TStall::StopProcess, TLoss::None},
-        TStallCase{"StoppedOnAServerThatGoesOn", false, TStall::StopProcess, TLoss::Possible},
-        TStallCase{"StoppedInBurstsOnAServerThatGoesOn", false, TStall::StopInBursts,
-                   TLoss::Possible, 700},
+        // On a busy machine the input ring may also run full as the receiver catches
+        // up after it was stopped: a certain loss on top.
+        TStallCase{"StoppedOnAServerThatGoesOn", false, TStall::StopProcess, TLoss::Any},
+        TStallCase{"StoppedInBurstsOnAServerThatGoesOn", false, TStall::StopInBursts, TLoss::Any,
+                   700},
         TStallCase{"ServerFrozenInBursts", false, TStall::FreezeServerInBursts, TLoss::Any, 700},
         TStallCase{"OwnThreadsHeldWhileJackRuns", true, TStall::HoldOwnThreads, TLoss::Certain},
         TStallCase{"JacksProcessThreadHeldOnAServerThatGoesOn", false,
