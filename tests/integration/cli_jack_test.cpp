@@ -64,9 +64,9 @@ std::string WithoutXrunWarnings(const std::string& text) {
 // The exit status, or expected where it differs only by the status of a capture
 // that may be incomplete because the server reported an xrun while input came.
 int StatusBesideXruns(const TCliResult& result, int expected) {
-  const bool onlyXruns = result.Status == 4 && result.Err.find(XrunWarning) != std::string::npos &&
-                         WithoutXrunWarnings(result.Err).find("may be incomplete") ==
-                             std::string::npos;
+  const bool onlyXruns =
+      result.Status == 4 && result.Err.find(XrunWarning) != std::string::npos &&
+      WithoutXrunWarnings(result.Err).find("may be incomplete") == std::string::npos;
   return onlyXruns ? expected : result.Status;
 }
 
@@ -665,8 +665,8 @@ TEST_F(CliJack, ListsThePeersPortsByTheirExactNames) {
 
 // A server that does not wait for late clients reports xruns while a dump comes
 // in: the user is warned that input may be missing, and the exit status says that
-// the capture may be incomplete, but nothing is reported lost. On a busy machine the server may drop some of the
-// peer's own output, which no client can see: that is what the warning is for.
+// the capture may be incomplete, but nothing is reported lost. On a busy machine the server may
+// drop some of the peer's own output, which no client can see: that is what the warning is for.
 TEST(CliJackAsync, XrunsWithoutLossAreAWarningNotALoss) {
   TJackServerProcess server("pelrow-async-" + std::to_string(getpid()), false);
   ASSERT_TRUE(server.Start());

@@ -129,9 +129,10 @@ TEST_F(JackInputRing, AnXrunToldLateCutsTheMessageItInterrupted) {
   FRing.Write(20'000, message.data() + 100, 50); // the middle went in the xrun
   FRing.MarkInterrupted(10'000);
   TJackInputHold hold;
-  FRing.Drain([&](uint64_t time, const uint8_t* data, size_t size) { hold.Event(time, data, size); },
-              [&](uint64_t time, uint32_t lost) { hold.Loss(time, lost); },
-              [&](uint64_t time, uint32_t span) { hold.Interruption(time, span); });
+  FRing.Drain(
+      [&](uint64_t time, const uint8_t* data, size_t size) { hold.Event(time, data, size); },
+      [&](uint64_t time, uint32_t lost) { hold.Loss(time, lost); },
+      [&](uint64_t time, uint32_t span) { hold.Interruption(time, span); });
   hold.Release(UINT64_MAX, [&](const TJackInputHold::TRecord& record) {
     if (record.Kind == TJackInputHold::TKind::Interruption)
       FStream.FeedInterrupted(TimeGetTime());

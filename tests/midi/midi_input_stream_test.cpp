@@ -193,7 +193,10 @@ std::string NoticeText(const TReceived& received) {
 
 TEST_F(InputStream, MarksEveryGapWhereItIsAndCutsOnlyTheMessageUnderWay) {
   // A SysEx that fills one 64-byte buffer exactly, with no F7.
-  static constexpr char FullBuffer[] = "F0 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11";
+  static constexpr char FullBuffer[] =
+      "F0 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 "
+      "11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 11 "
+      "11 11 11 11";
   const TGapCase cases[] = {
       {"a loss inside a SysEx cuts it; its rest and F7 count as lost",
        {"F0 01 02", "lost 10", "03 04 F7 90 3C 40"},

@@ -153,8 +153,8 @@ void TMidiInputStream::PushMark(const TMark& mark) {
       return;
     EndRefusal();
     TBlock& block = BlockWithRoom();
-    block.Marks.push_back({block.Bytes.size(), mark.Timestamp - FStartMs, mark.Kind,
-                           mark.LostBytes, mark.Failure, mark.SpanMs});
+    block.Marks.push_back({block.Bytes.size(), mark.Timestamp - FStartMs, mark.Kind, mark.LostBytes,
+                           mark.Failure, mark.SpanMs});
   }
   FWake.notify_one();
 }

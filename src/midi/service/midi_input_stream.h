@@ -92,11 +92,11 @@ private:
   // An interruption reached in the stream and not yet reported.
   struct TInterruption {
     bool Open = false;
-    bool Near = false;     // input was at risk: it will be reported
-    bool Told = false;     // reported already while its skipping goes on
-    bool Cut = false;      // it ended a message whose pieces had all been handed on
-    uint32_t End = 0;      // when input could come again
-    uint64_t Skipped = 0;  // bytes of a message it cut, not kept
+    bool Near = false;    // input was at risk: it will be reported
+    bool Told = false;    // reported already while its skipping goes on
+    bool Cut = false;     // it ended a message whose pieces had all been handed on
+    uint32_t End = 0;     // when input could come again
+    uint64_t Skipped = 0; // bytes of a message it cut, not kept
   };
   // Bytes as fed, with the marks that fall into them (offsets within the block).
   struct TBlock {

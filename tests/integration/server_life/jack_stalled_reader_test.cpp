@@ -283,8 +283,8 @@ TEST_P(StalledReceiver, EveryMessageIsWholeOrMissingAndEveryLossIsTold) {
   const bool certain = !got.LossOffsets.empty();
   const bool possible = !got.MayBeLostOffsets.empty();
   // Messages cut with no loss at their place: an interruption cut them.
-  const bool cutByInterruption = std::any_of(
-      got.CutOffsets.begin(), got.CutOffsets.end(), [&](size_t at) {
+  const bool cutByInterruption =
+      std::any_of(got.CutOffsets.begin(), got.CutOffsets.end(), [&](size_t at) {
         return std::find(got.LossOffsets.begin(), got.LossOffsets.end(), at) ==
                got.LossOffsets.end();
       });

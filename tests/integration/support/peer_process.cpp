@@ -105,7 +105,8 @@ bool TPeerProcess::SendBytes(const std::string& name, const std::vector<uint8_t>
     out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
   }
   const std::string piece = pieceBytes > 0 ? " " + std::to_string(pieceBytes) : "";
-  return Command("send_file " + name + " " + FScratch + piece) == "ok " + std::to_string(bytes.size());
+  return Command("send_file " + name + " " + FScratch + piece) ==
+         "ok " + std::to_string(bytes.size());
 }
 
 void TPeerProcess::WaitForCount(const std::string& name, size_t count, int timeoutMs) {

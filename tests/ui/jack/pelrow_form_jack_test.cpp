@@ -13,8 +13,8 @@
 #include "support/jack_test_server.h"
 #include "support/midi_collectors.h"
 #include "support/peer_process.h"
-#include "ui/app/form_fixture.h"
 #include "support/scratch_folder.h"
+#include "ui/app/form_fixture.h"
 #include "ui/device_menu.h"
 
 #include <QFileDialog>
@@ -229,9 +229,8 @@ TEST_F(PelrowFormJack, AServerInterruptedWhileMessagesComeInPiecesJoinsNoneInThe
   form->MenuItem("SaveInAs1")->trigger();
   const auto saidSaved = [&] {
     const std::vector<std::string> log = LinesOf(form->LogIn);
-    return std::any_of(log.begin(), log.end(), [&](const std::string& line) {
-      return line.starts_with(path + " saved");
-    });
+    return std::any_of(log.begin(), log.end(),
+                       [&](const std::string& line) { return line.starts_with(path + " saved"); });
   };
   ASSERT_TRUE(QTest::qWaitFor(saidSaved, WaitMs)) << LastLine(form->LogIn);
   EXPECT_NE(std::find(ErrorBoxes.begin(), ErrorBoxes.end(),

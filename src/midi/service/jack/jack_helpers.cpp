@@ -535,10 +535,11 @@ int TJackClient::Process(jack_nframes_t frames) {
   // An xrun the server told of on another thread may have cost input of the cycles
   // since: its mark goes back to where it happened, a period or two before the notice.
   uint64_t interruptedAt = jack_frames_to_time(FClient, cycleStart);
-  if (xrun && !skipped && FSampleRate > 0) {
-    const uint64_t noticed = FLastXrunUs.load(std::memory_order_relaxed);
+  if (const uint64_t noticed = FLastXrunUs.load(std::memory_order_relaxed);
+      xrun && !skipped && FSampleRate > 0 && noticed > 0) {
     const uint64_t periods = 2 * uint64_t(frames) * 1'000'000 / FSampleRate;
-    interruptedAt = std::min(interruptedAt, noticed - std::min(noticed, periods));
+    interruptedAt =
+        std::max<uint64_t>(1, std::min(interruptedAt, noticed - std::min(noticed, periods)));
   }
   FXrunsInCycle = xruns;
   FHaveCycle = true;
@@ -660,10 +661,10 @@ void TJackClient::DrainSlot(TJackInSlot& slot, bool all) {
   if (slot.Stream == nullptr)
     return;
   TJackInputHold& hold = slot.Hold;
-  slot.Ring->Drain([&](uint64_t time, const uint8_t* data,
-                       size_t size) { hold.Event(time, data, size); },
-                   [&](uint64_t time, uint32_t lost) { hold.Loss(time, lost); },
-                   [&](uint64_t time, uint32_t spanUs) { hold.Interruption(time, spanUs); });
+  slot.Ring->Drain(
+      [&](uint64_t time, const uint8_t* data, size_t size) { hold.Event(time, data, size); },
+      [&](uint64_t time, uint32_t lost) { hold.Loss(time, lost); },
+      [&](uint64_t time, uint32_t spanUs) { hold.Interruption(time, spanUs); });
   // Time stamps move from JACK's microsecond clock to the program's millisecond one.
   const uint64_t jackNow = jack_get_time();
   const uint32_t programNow = TimeGetTime();

@@ -58,7 +58,7 @@ struct TJackPortSlot {
 // One input port as the process callback sees it.
 struct TJackInSlot : TJackPortSlot {
   std::unique_ptr<TJackInRing> Ring;
-  TJackInputHold Hold; // the service thread's, under the client's slot lock
+  TJackInputHold Hold;                // the service thread's, under the client's slot lock
   TMidiInputStream* Stream = nullptr; // guarded by the client's slot lock
   bool Unplugged = false;             // guarded by the client's slot lock: reported
 };
