@@ -191,6 +191,38 @@ std::string Difference(const std::vector<uint8_t>& got, const std::vector<uint8_
          ", first difference at byte " + std::to_string(at);
 }
 
+namespace {
+// The messages of a byte stream: each status byte but F7 and real-time bytes starts one.
+std::vector<std::vector<uint8_t>> Messages(const std::vector<uint8_t>& bytes) {
+  std::vector<std::vector<uint8_t>> messages;
+  for (const uint8_t byte : bytes) {
+    if (messages.empty() || (byte >= 0x80 && byte != 0xF7 && byte < 0xF8))
+      messages.emplace_back();
+    messages.back().push_back(byte);
+  }
+  return messages;
+}
+} // namespace
+
+std::string DifferenceBesideCuts(const std::vector<uint8_t>& got,
+                                 const std::vector<uint8_t>& want, bool interrupted) {
+  if (!interrupted || got == want)
+    return Difference(got, want);
+  const auto gotMessages = Messages(got), wantMessages = Messages(want);
+  if (gotMessages.size() != wantMessages.size())
+    return Difference(got, want) + " (messages: got " + std::to_string(gotMessages.size()) +
+           ", want " + std::to_string(wantMessages.size()) + ")";
+  for (size_t i = 0; i < gotMessages.size(); ++i) {
+    const auto& one = gotMessages[i];
+    const auto& whole = wantMessages[i];
+    const bool cut = one.size() < whole.size() && whole[0] == 0xF0 && one.back() != 0xF7 &&
+                     std::equal(one.begin(), one.end(), whole.begin());
+    if (one != whole && !cut)
+      return "message " + std::to_string(i) + " is neither whole nor cut short";
+  }
+  return {};
+}
+
 TInputCollector::TInputCollector() : FMemory(BufferCount, std::vector<uint8_t>(BufferBytes)) {
   FBuffers.resize(BufferCount);
   for (size_t i = 0; i < BufferCount; ++i) {

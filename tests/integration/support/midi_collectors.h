@@ -55,6 +55,12 @@ TMarkedBytes ReadMarkedLines(const std::vector<std::string>& lines);
 long FirstUnmarkedGap(const std::vector<uint8_t>& bytes, std::vector<size_t> marks, uint32_t count);
 // Empty when equal, else the sizes and the first position where they differ.
 std::string Difference(const std::vector<uint8_t>& got, const std::vector<uint8_t>& want);
+// As Difference, but where interrupted (the receiver said the MIDI system was
+// interrupted while input came) a System Exclusive message may also be cut short:
+// its start kept without F7 and its rest gone. Nothing may be joined, changed or
+// left out otherwise.
+std::string DifferenceBesideCuts(const std::vector<uint8_t>& got,
+                                 const std::vector<uint8_t>& want, bool interrupted);
 
 class TInputCollector {
 public:
